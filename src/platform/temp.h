@@ -1,0 +1,49 @@
+#pragma once
+// Temporary directories and unique temporary file names.
+
+#include <string>
+#include <utility>
+
+namespace nimbrel::platform {
+
+// Creates a new empty file with a unique name in `directory` (with or without its trailing
+// separator), whose name starts with `prefix`; returns its path. Throws Error on failure.
+std::string MakeUniqueTempFile(const std::string& directory, const std::string& prefix);
+
+// A private directory under the user's temporary directory, removed with everything in it
+// when the object goes away (also when the work in it failed).
+class TempDirectory {
+public:
+    explicit TempDirectory(const std::string& prefix = "nimbrel");
+    ~TempDirectory();
+    TempDirectory(const TempDirectory&) = delete;
+    TempDirectory& operator=(const TempDirectory&) = delete;
+
+    // The directory, with its trailing separator.
+    const std::string& Path() const { return path_; }
+    // Path() followed by `name`.
+    std::string File(const std::string& name) const { return path_ + name; }
+
+private:
+    std::string path_;
+    std::string markerPath_;  // the reserved unique name the directory was derived from
+};
+
+// Deletes the file when the object goes away, unless Release() was called.
+class TempFile {
+public:
+    explicit TempFile(std::string path = {}) : path_(std::move(path)) {}
+    ~TempFile();
+    TempFile(TempFile&& other) noexcept : path_(std::move(other.path_)) { other.path_.clear(); }
+    TempFile& operator=(TempFile&& other) noexcept;
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    const std::string& Path() const { return path_; }
+    std::string Release();
+
+private:
+    std::string path_;
+};
+
+}  // namespace nimbrel::platform
