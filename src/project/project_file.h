@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace nimbrel::project {
@@ -74,6 +75,10 @@ std::int32_t JoinColor(std::int32_t r, std::int32_t g, std::int32_t b);
 // cannot be read raises nimbrel::Error. Rewrites the file only when it held duplicate sections.
 // A path longer than the text layer's 255 characters raises nimbrel::Error and touches nothing.
 LoadedProject LoadProject(const std::string& path);
+
+// Reads project values from the bytes of a project file, as LoadProject does (the players read
+// "Options.ini" from their archive this way). Never writes anything.
+LoadedProject ReadProjectText(std::string_view bytes);
 
 // Writes the project into `path`, keeping every key and line of the existing file that it does
 // not write itself. The file is replaced only once the new content is complete; failures raise
