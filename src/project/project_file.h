@@ -30,10 +30,10 @@ struct SlideShowValues {
     std::int32_t backgroundColor = 0;  // red in the low byte; stored as BGColor and ColorR/G/B
     bool changeIcon = false;
     std::string iconFile;
-    std::string showName;  // About/ShowName
-    std::string showText;  // About/ShowText (simple HTML); a line break (LF or
-                           // CR LF) is stored as CR LF, so that further lines
-                           // become lines of their own in [About]
+    std::string showName;  // About/ShowName (at most 246 characters are stored)
+    // About/ShowText (simple HTML). A line break (LF or CR LF) is stored as CR LF, so that each
+    // further line becomes a line of its own in [About]; a load returns the first line only.
+    std::string showText;
 };
 
 // The Flash page's values.
