@@ -59,9 +59,10 @@ struct ProjectValues {
 // What LoadProject found. The window applies only what was read: the slideshow values when
 // `slideShowRead` (Number > 0 and Type 0), the Flash values when `flashRead` (Type 1).
 struct LoadedProject {
-    int number = 0;                  // Header/Number
-    int type = 0;                    // Header/Type: 0 slideshow, 1 Flash, other: leave the page
-    std::vector<std::string> files;  // Files/0..Number-1 when slideShowRead ("" for a missing key)
+    int number = 0;  // Header/Number
+    int type = 0;    // Header/Type: 0 slideshow, 1 Flash, other: leave the page
+    // Files/0..Number-1 when slideShowRead ("" for a missing key; at most kMaxLoadedFiles)
+    std::vector<std::string> files;
     bool slideShowRead = false;
     SlideShowValues slideShow;
     bool flashRead = false;
