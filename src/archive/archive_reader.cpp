@@ -54,7 +54,9 @@ std::string Numbered(const char* pattern, std::int64_t a) {
     return text;
 }
 
-[[noreturn]] void Damaged(const std::string& what) { throw Error("The archive is damaged: " + what); }
+[[noreturn]] void Damaged(const std::string& what) {
+    throw Error("The archive is damaged: " + what);
+}
 
 bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
@@ -86,9 +88,13 @@ ArchiveReader::ArchiveReader(const unsigned char* data, std::size_t size)
     Load();
 }
 
-ArchiveReader::ArchiveReader(std::shared_ptr<ByteSource> source) : source_(std::move(source)) { Load(); }
+ArchiveReader::ArchiveReader(std::shared_ptr<ByteSource> source) : source_(std::move(source)) {
+    Load();
+}
 
-ArchiveReader ArchiveReader::FromFile(const std::string& path) { return ArchiveReader(FileByteSource(path)); }
+ArchiveReader ArchiveReader::FromFile(const std::string& path) {
+    return ArchiveReader(FileByteSource(path));
+}
 
 void ArchiveReader::Load() {
     const std::uint64_t fileSize = source_->Size();
@@ -155,7 +161,8 @@ void ArchiveReader::Load() {
         if (m.originalSize < 0 || m.storedSize < 0 || m.dataOffset < 0)
             Damaged(which + " has a negative size or offset");
         if (m.dataOffset + m.storedSize > dataArea) Damaged(which + " lies outside the member data area");
-        if (m.stored && m.storedSize != m.originalSize) Damaged(which + " is stored with a size that differs from its length");
+        if (m.stored && m.storedSize != m.originalSize)
+            Damaged(which + " is stored with a size that differs from its length");
         if (!m.stored && m.originalSize > m.storedSize * kMaxInflateRatio)
             Damaged(which + " claims more bytes than its compressed data can hold");
         members_.push_back(std::move(m));

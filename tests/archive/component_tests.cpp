@@ -80,7 +80,8 @@ TEST_F(Component, EmptyArchiveIs44Bytes) {
 
 TEST_F(Component, MembersStoredOrCompressedWithTheirRecords) {
     std::string text = TextBytes(100000), noise = RandomBytes(5000);
-    std::vector<std::string> files = {Make("empty.txt", ""), Make("Text.TXT", text), Make("noise.jpg", noise)};
+    std::vector<std::string> files = {Make("empty.txt", ""), Make("Text.TXT", text),
+                                      Make("noise.jpg", noise)};
     TZLBArchive a;
     a.CompressionLevel = fcMaximum;
     std::string path = Pack(a, files);
@@ -174,12 +175,9 @@ TEST_F(Component, ProgressSequenceOfSmallMemberAndRegistry) {
     a.AddFiles(files);
     // Create closes first; AddFiles closes, reopens (close, registry pieces, opened); no
     // member or registry write fills a 64 KiB buffer, so they report nothing.
-    std::vector<Report> expected = {{"", 0},
-                                    {"", 0},
-                                    {"", 0},
-                                    {"Extracting archive registry", 77},
-                                    {"Extracting archive registry", 100},
-                                    {path, 0}};
+    std::vector<Report> expected = {
+        {"", 0},  {"", 0}, {"", 0}, {"Extracting archive registry", 77}, {"Extracting archive registry", 100},
+        {path, 0}};
     EXPECT_EQ(reports, expected);
     reports.clear();
     a.CloseArchive();
@@ -209,20 +207,24 @@ TEST_F(Component, ProgressOfAMemberOverOneOutputBuffer) {
 TEST_F(Component, StagingSwitchesToATemporaryFileAbove20MiB) {
     for (std::int64_t size : {TZLBArchive::kMemoryStagingLimit, TZLBArchive::kMemoryStagingLimit + 1}) {
         std::string file = Make("zeros.bin", std::string(static_cast<std::size_t>(size), '\0'));
-        RecordingArchive a;
-        a.CompressionLevel = fcFastest;
-        std::string path = Pack(a, {file}, "stage" + std::to_string(size) + ".cab");
-        // One name for the archive being built; one more for a member staged on disk.
-        ASSERT_EQ(a.names.size(), size > TZLBArchive::kMemoryStagingLimit ? 2u : 1u) << size;
-        for (const std::string& name : a.names) EXPECT_FALSE(FileExists(name)) << name;
-        ASSERT_EQ(a.Count(), 1);
-        EXPECT_EQ(a.GetEntry(0).OriginalSize, size);
-        EXPECT_EQ(a.GetEntry(0).Stored, 0);
-        ArchiveReader r = ArchiveReader::FromFile(path);
-        EXPECT_TRUE(r.VerifyArchiveCrc());
-        std::int64_t total = 0;
-        r.Extract(0, [&](const char*, std::size_t n) { total += static_cast<std::int64_t>(n); });
-        EXPECT_EQ(total, size);
+        for (int workers : {0, 2}) {
+            RecordingArchive a;
+            a.CompressionLevel = fcFastest;
+            a.WorkerThreads = workers;
+            std::string path =
+                Pack(a, {file}, "stage" + std::to_string(size) + "_" + std::to_string(workers) + ".cab");
+            // One name for the archive being built; one more for a member staged on disk.
+            ASSERT_EQ(a.names.size(), size > TZLBArchive::kMemoryStagingLimit ? 2u : 1u) << size;
+            for (const std::string& name : a.names) EXPECT_FALSE(FileExists(name)) << name;
+            ASSERT_EQ(a.Count(), 1);
+            EXPECT_EQ(a.GetEntry(0).OriginalSize, size);
+            EXPECT_EQ(a.GetEntry(0).Stored, 0);
+            ArchiveReader r = ArchiveReader::FromFile(path);
+            EXPECT_TRUE(r.VerifyArchiveCrc());
+            std::int64_t total = 0;
+            r.Extract(0, [&](const char*, std::size_t n) { total += static_cast<std::int64_t>(n); });
+            EXPECT_EQ(total, size);
+        }
     }
 }
 
@@ -322,11 +324,13 @@ TEST_F(Component, OpenAndCreateFailures) {
                            }));
     EXPECT_EQ(message([&] { a.OpenArchive(bad); }), "Unable to read archive file list");
     EXPECT_TRUE(a.ArchiveName().empty());
-    std::string longer = Make("longer.cab", BuildArchive({{"a", "aaaa"}, {"b", "bbbb"}},
-                                                         [](auto&, ArchiveTrailer& t, auto&) { t.EntryCount = 1; }));
+    std::string longer =
+        Make("longer.cab", BuildArchive({{"a", "aaaa"}, {"b", "bbbb"}},
+                                        [](auto&, ArchiveTrailer& t, auto&) { t.EntryCount = 1; }));
     EXPECT_EQ(message([&] { a.OpenArchive(longer); }), "Unable to read archive file list");
-    std::string plain = Make("plain.cab", BuildArchive({{"p", "plain text plain text plain"}},
-                                                       [](auto&, auto&, auto&) {}, false));
+    std::string plain =
+        Make("plain.cab", BuildArchive(
+                              {{"p", "plain text plain text plain"}}, [](auto&, auto&, auto&) {}, false));
     EXPECT_TRUE(a.OpenArchive(plain));
     EXPECT_EQ(a.GetEntry(0).FileName, "p");
 
@@ -338,4 +342,43 @@ TEST_F(Component, OpenAndCreateFailures) {
     EXPECT_EQ(message([&] { a.OpenArchive(plain); }), "Unable to read archive file list");
     EXPECT_TRUE(opened);
     EXPECT_TRUE(a.ArchiveName().empty());
+}
+
+TEST_F(Component, WorkerThreadsChangeNeitherBytesNorEvents) {
+    std::string a1 = Make("one/photo.jpg", RandomBytes(300000, 11));
+    std::string b = Make("two/photo.jpg", TextBytes(50000) + RandomBytes(200000, 12));
+    std::string c = Make("empty.bmp", "");
+    std::string d = Make("text.txt", TextBytes(400000));
+    std::vector<std::string> list = {a1, dir.File("missing.jpg"), b, c, a1, d};
+    std::vector<std::string> archives;
+    std::vector<std::vector<Report>> sequences;
+    std::vector<std::vector<std::string>> logs;
+    for (int workers : {0, 1, 2}) {
+        reports.clear();
+        logged.clear();
+        TZLBArchive a;
+        a.CompressionLevel = fcMaximum;
+        a.WorkerThreads = workers;
+        Wire(a);
+        std::string name = "w" + std::to_string(workers) + ".cab";
+        Pack(a, list, name);
+        EXPECT_EQ(a.Count(), 5);
+        archives.push_back(ReadFile(dir.File(name)));
+        // The archive's own name differs between runs; everything else must match.
+        for (Report& r : reports)
+            if (r.first == dir.File(name)) r.first = "<archive>";
+        sequences.push_back(reports);
+        logs.push_back(logged);
+    }
+    EXPECT_GE(std::count_if(sequences[0].begin(), sequences[0].end(),
+                            [&](const Report& r) { return r.first == "Updating " + a1; }),
+              8);  // a1 twice, four reports each
+    for (std::size_t i = 1; i < archives.size(); ++i) {
+        EXPECT_EQ(archives[i], archives[0]) << i;
+        EXPECT_EQ(sequences[i], sequences[0]) << i;
+        EXPECT_EQ(logs[i], logs[0]) << i;
+    }
+    EXPECT_EQ(logs[0], (std::vector<std::string>{"Unable to open file (" + dir.File("missing.jpg") + ")",
+                                                 b + " already exists in the archive",
+                                                 a1 + " already exists in the archive"}));
 }
