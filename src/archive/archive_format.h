@@ -25,6 +25,9 @@ inline constexpr std::int64_t kMaxArchiveSize = 0x7FFFFFFF;
 // Deflate cannot expand data by more than this factor (a 258-byte match in two bits), so a
 // stream of n bytes never inflates to more than n * kMaxInflateRatio bytes.
 inline constexpr std::int64_t kMaxInflateRatio = 1032;
+// No archive this system writes comes near this many members; a registry claiming more is
+// refused before anything is inflated.
+inline constexpr std::int64_t kMaxEntryCount = 1000000;
 
 struct ArchiveTrailer {
     std::uint32_t ArchiveCrc = 0;  // CRC-32 of every archive byte before the trailer

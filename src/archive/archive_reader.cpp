@@ -111,6 +111,9 @@ void ArchiveReader::Load() {
     start_ = fileSize - length_;
 
     const std::int64_t count = trailer_.EntryCount;
+    if (count > kMaxEntryCount)
+        throw Error("No archive found at the end of the file (its trailer claims " +
+                    Numbered("%lld members)", count));
     const std::int64_t total = count * static_cast<std::int64_t>(kRegistryEntrySize);
     const std::uint64_t registryAt = start_ + static_cast<std::uint64_t>(trailer_.RegistryOffset);
     std::string records;
@@ -127,10 +130,16 @@ void ArchiveReader::Load() {
             left -= piece;
             return piece;
         });
-        records.resize(static_cast<std::size_t>(total));
         try {
-            if (inflater.Read(records.data(), records.size()) != records.size())
-                Damaged("the registry holds fewer entries than its trailer declares");
+            // The records grow with what the stream really yields, not with what it claims.
+            std::vector<char> piece(kPiece);
+            while (static_cast<std::int64_t>(records.size()) < total) {
+                auto want = static_cast<std::size_t>(
+                    std::min<std::int64_t>(total - static_cast<std::int64_t>(records.size()), kPiece));
+                std::size_t got = inflater.Read(piece.data(), want);
+                records.append(piece.data(), got);
+                if (got < want) Damaged("the registry holds fewer entries than its trailer declares");
+            }
             char extra;
             if (inflater.Read(&extra, 1) != 0)
                 Damaged("the registry holds more entries than its trailer declares");

@@ -146,6 +146,7 @@ void TZLBArchive::ReadRegistry(FileStream& file, std::int64_t fileSize) {
     // larger than its stream can possibly inflate to.
     std::int64_t length = ArchiveLength(trailer_);
     if (length < 0 || length > fileSize) throw Error("registry outside the archive");
+    if (trailer_.EntryCount > kMaxEntryCount) throw Error("too many entries");
     std::int64_t total = static_cast<std::int64_t>(trailer_.EntryCount) * kRegistryEntrySize;
     std::string records;
     file.Seek(trailer_.RegistryOffset);
@@ -164,11 +165,12 @@ void TZLBArchive::ReadRegistry(FileStream& file, std::int64_t fileSize) {
             left -= static_cast<std::int64_t>(got);
             return got;
         });
-        records.resize(static_cast<std::size_t>(total));
         std::int64_t asked = 0;
+        char buffer[kRegistryPiece];
         while (asked < total) {
             auto piece = static_cast<std::size_t>(std::min<std::int64_t>(total - asked, kRegistryPiece));
-            std::size_t got = inflater.Read(records.data() + asked, piece);
+            std::size_t got = inflater.Read(buffer, piece);
+            records.append(buffer, got);
             asked += static_cast<std::int64_t>(piece);
             progressDone_ += static_cast<std::int64_t>(got);
             DoProgress();

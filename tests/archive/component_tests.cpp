@@ -328,6 +328,10 @@ TEST_F(Component, OpenAndCreateFailures) {
         Make("longer.cab", BuildArchive({{"a", "aaaa"}, {"b", "bbbb"}},
                                         [](auto&, ArchiveTrailer& t, auto&) { t.EntryCount = 1; }));
     EXPECT_EQ(message([&] { a.OpenArchive(longer); }), "Unable to read archive file list");
+    std::string fewer =
+        Make("fewer.cab",
+             BuildArchive({{"a", "aaaa"}}, [](auto&, ArchiveTrailer& t, auto&) { t.EntryCount = 2; }));
+    EXPECT_EQ(message([&] { a.OpenArchive(fewer); }), "Unable to read archive file list");
     std::string plain =
         Make("plain.cab", BuildArchive(
                               {{"p", "plain text plain text plain"}}, [](auto&, auto&, auto&) {}, false));

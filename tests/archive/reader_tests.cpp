@@ -100,6 +100,20 @@ TEST(ArchiveReader, HostileTrailersAndRegistries) {
               "The archive is damaged: the registry cannot be inflated");
 }
 
+TEST(ArchiveReader, RegistryClaimsAreBoundedBeforeInflating) {
+    // 600 KB of "registry" could in theory inflate far enough for these counts: the first is
+    // refused outright, the second fails at the first bad byte instead of reserving 478 MB.
+    std::string garbage = RandomBytes(600000, 21);
+    auto claim = [&](std::int32_t count) {
+        return ErrorOf(BuildArchive(Sample(), [&](auto&, ArchiveTrailer& t, std::string& reg) {
+            reg = garbage;
+            t.EntryCount = count;
+        }));
+    };
+    EXPECT_EQ(claim(1000001), "No archive found at the end of the file (its trailer claims 1000001 members)");
+    EXPECT_EQ(claim(900000), "The archive is damaged: the registry cannot be inflated");
+}
+
 TEST(ArchiveReader, HostileMemberRecords) {
     auto entry = [](int index, auto change) {
         return BuildArchive(Sample(), [=](std::vector<RegistryEntry>& e, auto&, auto&) { change(e[index]); });
