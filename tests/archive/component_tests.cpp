@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include <zlib.h>
 #include "archive/archive_reader.h"
 #include "archive/zlb_archive.h"
 #include "archive/zlib_stream.h"
@@ -15,6 +16,7 @@
 using namespace nimbrel::archive;
 using namespace nimbrel::archive::testdata;
 using nimbrel::Error;
+namespace platform = nimbrel::platform;
 using nimbrel::platform::FileExists;
 using nimbrel::platform::TempDirectory;
 
@@ -186,22 +188,57 @@ TEST_F(Component, ProgressSequenceOfSmallMemberAndRegistry) {
     EXPECT_EQ(reports.back(), Report(path, 0));
 }
 
+// What zlib itself says was taken in each time a 64 KiB output buffer filled, feeding the file
+// in 64 KiB pieces: the points at which the component must report.
+std::vector<int> ExpectedPercentages(const std::string& data) {
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
+    std::vector<unsigned char> out(65536);
+    std::vector<int> result;
+    z.next_out = out.data();
+    z.avail_out = 65536;
+    auto drain = [&](int flush) {
+        for (;;) {
+            int rc = deflate(&z, flush);
+            if (z.avail_out == 0) {
+                result.push_back(
+                    ProgressPercentage(static_cast<double>(z.total_in), static_cast<double>(data.size())));
+                z.next_out = out.data();
+                z.avail_out = 65536;
+                continue;
+            }
+            if (flush == Z_FINISH ? rc == Z_STREAM_END : z.avail_in == 0) break;
+        }
+    };
+    for (std::size_t at = 0; at < data.size(); at += 65536) {
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + at));
+        z.avail_in = static_cast<uInt>(std::min<std::size_t>(65536, data.size() - at));
+        drain(Z_NO_FLUSH);
+    }
+    drain(Z_FINISH);
+    deflateEnd(&z);
+    return result;
+}
+
 TEST_F(Component, ProgressOfAMemberOverOneOutputBuffer) {
     std::string noise = RandomBytes(300000, 3);
     std::string file = Make("big.bin", noise);
-    std::size_t compressed = CompressBytes(noise, fcMaximum).size();
-    TZLBArchive a;
-    a.CompressionLevel = fcMaximum;
-    Wire(a);
-    Pack(a, {file});
-    std::vector<int> percentages;
-    for (const Report& r : reports)
-        if (r.first == "Updating " + file) percentages.push_back(r.second);
-    EXPECT_EQ(percentages.size(), compressed / 65536);  // 4 reports for ~300 KB of output
-    EXPECT_TRUE(std::is_sorted(percentages.begin(), percentages.end()));
-    EXPECT_GT(percentages.front(), 0);
-    EXPECT_LE(percentages.back(), 100);
-    EXPECT_EQ(a.GetEntry(0).Stored, 1);  // noise does not shrink
+    std::vector<int> expectedPercentages = ExpectedPercentages(noise);
+    ASSERT_EQ(expectedPercentages.size(), CompressBytes(noise, fcMaximum).size() / 65536);  // 4 for ~300 KB
+    for (int workers : {0, 2}) {
+        reports.clear();
+        TZLBArchive a;
+        a.CompressionLevel = fcMaximum;
+        a.WorkerThreads = workers;
+        Wire(a);
+        std::string path = Pack(a, {file});
+        std::vector<Report> expected = {{"", 0}};
+        for (int p : expectedPercentages) expected.emplace_back("Updating " + file, p);
+        expected.insert(expected.end(), {{"", 0}, {"", 0}, {"Extracting archive registry", 100}, {path, 0}});
+        EXPECT_EQ(reports, expected) << workers;
+        EXPECT_EQ(a.GetEntry(0).Stored, 1);  // noise does not shrink
+        platform::RemoveFile(path);
+    }
 }
 
 TEST_F(Component, StagingSwitchesToATemporaryFileAbove20MiB) {
@@ -385,4 +422,22 @@ TEST_F(Component, WorkerThreadsChangeNeitherBytesNorEvents) {
     EXPECT_EQ(logs[0], (std::vector<std::string>{"Unable to open file (" + dir.File("missing.jpg") + ")",
                                                  b + " already exists in the archive",
                                                  a1 + " already exists in the archive"}));
+}
+
+TEST_F(Component, FailureToPlaceTheArchiveIsReported) {
+    // The archive's folder does not exist: the archive built in the temporary folder cannot
+    // take its place. That is an error for the caller, and the temporary file is gone.
+    RecordingArchive a;
+    std::string target = dir.File("no/such/folder/out.cab");
+    a.CreateArchive(target);
+    std::vector<std::string> files = {Make("f.txt", "f")};
+    try {
+        a.AddFiles(files);
+        ADD_FAILURE();
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to open file (" + target + ")");
+    }
+    ASSERT_EQ(a.names.size(), 1u);
+    EXPECT_FALSE(FileExists(a.names[0]));
+    EXPECT_FALSE(FileExists(target));
 }
