@@ -228,6 +228,7 @@ bool Commit(ResourceEditHandle& handle) {
         return false;
     }
     const SectionInfo res = old.Sections[static_cast<std::size_t>(resource)];
+    if (res.PointerToRawData < old.HeadersEnd()) return false;
     handle.NtHeaders = old.NtHeaders;
 
     TreeMeasure measure;
@@ -307,7 +308,10 @@ ResourceEditHandle* BeginResourceEdit(const std::u16string& fileName, bool delet
         int resource = headers.ResourceSection();
         if (resource < 0) return fail();
         const SectionInfo& section = headers.Sections[static_cast<std::size_t>(resource)];
-        if (std::uint64_t{section.PointerToRawData} + section.SizeOfRawData > size) {
+        // The section's raw data must lie inside the file and behind the headers, which the
+        // write-back corrects in place while it moves what follows the section.
+        if (std::uint64_t{section.PointerToRawData} + section.SizeOfRawData > size ||
+            section.PointerToRawData < headers.HeadersEnd()) {
             platform::SetLastErrorCode(platform::kErrorInvalidData);
             return fail();
         }

@@ -237,6 +237,7 @@ TEST_F(ResEdit, RefusesMalformedHeadersAndResourceTrees) {
         {"data entry outside the section", [&](std::string& f) { pecheck::Set32(f, name + 20, 0x7FFFFFF0); }},
         {"data before the section", [&](std::string& f) { pecheck::Set32(f, leafEntry, rsrc.virtualAddress - 4); }},
         {"data past the section", [&](std::string& f) { pecheck::Set32(f, leafEntry + 4, rsrc.rawSize); }},
+        {"section raw data over the headers", [&](std::string& f) { pecheck::Set32(f, rsrc.header + 20, 0x100); }},
         {"a file cut inside the section", [&](std::string& f) { f.resize(rsrc.rawPointer + 64); }},
     };
     for (auto& [what, damage] : damages) {
