@@ -78,18 +78,19 @@ bool ReadPeHeaders(const std::uint8_t* base, std::size_t size, PeHeaders& header
 void UpdateImageChecksum(std::uint8_t* view, std::size_t fileSize, std::uint32_t ntHeaders) {
     std::uint8_t* field = view + ntHeaders + kCheckSumOffset;
     Store32(field, 0);
+    // The 16-bit one's-complement sum of the file's words. A 32-bit word adds its low and high
+    // halves at once (65536 is 1 modulo 65535), so the sum is gathered 32 bits at a time and
+    // folded at the end; folding keeps the value modulo 65535 and never makes it zero.
     std::uint64_t sum = 0;
-    std::size_t words = fileSize / 2;
-    for (std::size_t i = 0; i < words; ++i) {
-        sum += Load16(view + 2 * i);
-        sum = (sum & 0xFFFF) + (sum >> 16);
+    std::size_t i = 0;
+    for (; i + 4 <= fileSize; i += 4) sum += Load32(view + i);
+    if (i + 2 <= fileSize) {
+        sum += Load16(view + i);
+        i += 2;
     }
-    if (fileSize % 2) {
-        sum += view[fileSize - 1];
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    sum = (sum & 0xFFFF) + (sum >> 16);
-    Store32(field, static_cast<std::uint32_t>((sum & 0xFFFF) + fileSize));
+    if (i < fileSize) sum += view[i];
+    while (sum > 0xFFFF) sum = (sum & 0xFFFF) + (sum >> 16);
+    Store32(field, static_cast<std::uint32_t>(sum + fileSize));
 }
 
 }  // namespace nimbrel::resedit

@@ -76,7 +76,7 @@ public:
             switch (it->kind) {
             case Kind::WriteBack: ok = file_.WriteAt(it->a, it->bytes.data(), it->bytes.size()) && ok; break;
             case Kind::SetSize: ok = file_.Resize(it->a) && ok; break;
-            case Kind::MoveBack: ok = Move(it->b, it->a, it->c) && ok; break;
+            case Kind::MoveBack: ok = file_.MoveData(it->b, it->a, it->c) && ok; break;
             }
         }
         return ok;
@@ -90,19 +90,6 @@ private:
         std::vector<std::uint8_t> bytes;
     };
 
-    bool Move(std::uint64_t from, std::uint64_t to, std::uint64_t length) {
-        std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(length, 1u << 20));
-        for (std::uint64_t done = 0; done < length;) {
-            std::uint64_t chunk = std::min<std::uint64_t>(buffer.size(), length - done);
-            // Overlapping moves: towards the end copy from the back, towards the start from the front.
-            std::uint64_t at = to > from ? length - done - chunk : done;
-            if (!file_.ReadAt(from + at, buffer.data(), chunk) || !file_.WriteAt(to + at, buffer.data(), chunk))
-                return false;
-            done += chunk;
-        }
-        return true;
-    }
-
     platform::MappedFile& file_;
     std::vector<Record> records_;
 };
@@ -115,7 +102,8 @@ void FailAfter(int step) {
 }
 
 // Grows or shrinks the file at `position` (the end of the resource section's raw data) by
-// `delta`, with one size change and one overlapping move of everything behind it.
+// `delta`, with one size change and one overlapping move of everything behind it. The move goes
+// through positional reads and writes while the view is unmapped, then the file is mapped again.
 bool ResizeSectionInFile(ResourceEditHandle& handle, UndoLog& undo, std::uint64_t position, std::int64_t delta) {
     platform::MappedFile& file = handle.File;
     std::int64_t size = file.Size();
@@ -124,16 +112,16 @@ bool ResizeSectionInFile(ResourceEditHandle& handle, UndoLog& undo, std::uint64_
     if (delta > 0) {
         file.Unmap();
         undo.SavedSize(static_cast<std::uint64_t>(size));
-        if (!file.Resize(static_cast<std::uint64_t>(size + delta)) || !file.Map()) return false;
-        std::memmove(file.Data() + position + delta, file.Data() + position, tail);
+        if (!file.Resize(static_cast<std::uint64_t>(size + delta))) return false;
         undo.Moved(position, position + static_cast<std::uint64_t>(delta), tail);
-        return true;
+        if (!file.MoveData(position, position + static_cast<std::uint64_t>(delta), tail)) return false;
+        return file.Map();
     }
     std::uint64_t shrink = static_cast<std::uint64_t>(-delta);
     undo.SaveBytes(position - shrink, shrink);
-    std::memmove(file.Data() + position - shrink, file.Data() + position, tail);
-    undo.Moved(position, position - shrink, tail);
     file.Unmap();
+    undo.Moved(position, position - shrink, tail);
+    if (!file.MoveData(position, position - shrink, tail)) return false;
     undo.SavedSize(static_cast<std::uint64_t>(size));
     return file.Resize(static_cast<std::uint64_t>(size) - shrink) && file.Map();
 }

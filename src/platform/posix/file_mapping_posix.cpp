@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/file_mapping.h"
@@ -89,7 +90,11 @@ bool MappedFile::Map() {
     if (size < 0) return Fail(errno);
     if (size == 0) return true;
     if (static_cast<std::uint64_t>(size) > SIZE_MAX) return Fail(EFBIG);
-    void* view = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+    int flags = MAP_SHARED;
+#ifdef MAP_POPULATE
+    flags |= MAP_POPULATE;  // one pass over the page cache instead of a fault per page
+#endif
+    void* view = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE, flags, fd_, 0);
     if (view == MAP_FAILED) return Fail(errno);
     view_ = static_cast<std::uint8_t*>(view);
     viewSize_ = static_cast<std::size_t>(size);
@@ -127,6 +132,39 @@ bool MappedFile::WriteAt(std::uint64_t offset, const void* buffer, std::size_t s
         size -= static_cast<std::size_t>(put);
     }
     return true;
+}
+
+bool MappedFile::MoveData(std::uint64_t from, std::uint64_t to, std::uint64_t length) {
+    if (from == to || length == 0) return true;
+#ifdef __linux__
+    // In-kernel copies in chunks that never overlap (at most the distance of the move), from the
+    // back when moving towards the end. Falls back to buffered copies where the call is missing.
+    std::uint64_t distance = from > to ? from - to : to - from;
+    std::uint64_t chunk = std::min<std::uint64_t>(distance, 16u << 20);
+    std::uint64_t done = 0;
+    while (done < length) {
+        std::uint64_t piece = std::min<std::uint64_t>(chunk, length - done);
+        std::uint64_t at = to > from ? length - done - piece : done;
+        off_t in = static_cast<off_t>(from + at), out = static_cast<off_t>(to + at);
+        ssize_t copied = ::copy_file_range(fd_, &in, fd_, &out, static_cast<std::size_t>(piece), 0);
+        if (copied < 0 && errno == EINTR) continue;
+        if (copied <= 0) {
+            if (done == 0 && copied < 0 && (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP))
+                return MoveDataBuffered(from, to, length);
+            return Fail(copied < 0 ? errno : EIO);
+        }
+        if (static_cast<std::uint64_t>(copied) < piece) {
+            // A short copy: finish this piece with buffered copies, which are exact.
+            std::uint64_t rest = piece - static_cast<std::uint64_t>(copied);
+            std::uint64_t restAt = at + static_cast<std::uint64_t>(copied);
+            if (!MoveDataBuffered(from + restAt, to + restAt, rest)) return false;
+        }
+        done += piece;
+    }
+    return true;
+#else
+    return MoveDataBuffered(from, to, length);
+#endif
 }
 
 bool ReadWholeFileShared(const std::u16string& path, std::string& bytes) {

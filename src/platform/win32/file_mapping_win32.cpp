@@ -129,6 +129,11 @@ bool MappedFile::WriteAt(std::uint64_t offset, const void* buffer, std::size_t s
     return true;
 }
 
+bool MappedFile::MoveData(std::uint64_t from, std::uint64_t to, std::uint64_t length) {
+    if (from == to || length == 0) return true;
+    return MoveDataBuffered(from, to, length);
+}
+
 bool ReadWholeFileShared(const std::u16string& path, std::string& bytes) {
     HANDLE file = ::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
