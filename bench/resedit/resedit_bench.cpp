@@ -60,7 +60,8 @@ int main() {
     using namespace nimbrel;
     std::string fixture = std::string(NIMBREL_RESEDIT_FIXTURES) + "/basic.exe";
     if (!platform::FileExists(fixture)) {
-        std::printf("resedit_bench: %s was not built (mingw-w64 missing); nothing measured\n", fixture.c_str());
+        std::printf("resedit_bench: %s was not built (mingw-w64 missing); nothing measured\n",
+                    fixture.c_str());
         return 0;
     }
     platform::TempDirectory dir("reseditbench");
@@ -73,7 +74,8 @@ int main() {
         std::ofstream out(source, std::ios::binary);
         out.write(stub.data(), static_cast<std::streamsize>(stub.size()));
         std::string block(1 << 20, '\x33');
-        while (static_cast<std::size_t>(out.tellp()) < (64u << 20)) out.write(block.data(), static_cast<std::streamsize>(block.size()));
+        while (static_cast<std::size_t>(out.tellp()) < (64u << 20))
+            out.write(block.data(), static_cast<std::streamsize>(block.size()));
         std::string icon = MakeIco();
         std::ofstream(ico, std::ios::binary).write(icon.data(), static_cast<std::streamsize>(icon.size()));
     }
@@ -101,11 +103,13 @@ int main() {
         }
     }
     long rssAfter = MaxRssKiB();
-    std::printf("file size               %lld bytes (%.1f MiB)\n", static_cast<long long>(size), size / 1048576.0);
+    std::printf("file size               %lld bytes (%.1f MiB)\n", static_cast<long long>(size),
+                size / 1048576.0);
     std::printf("cp of the file          %.4f s (best of %d)\n", bestCopy, rounds);
-    std::printf("icon replacement        %.4f s (best of %d; file grows, 64 MiB tail moved)\n", bestEdit, rounds);
+    std::printf("icon replacement        %.4f s (best of %d; file grows, 64 MiB tail moved)\n", bestEdit,
+                rounds);
     std::printf("ratio replacement / cp  %.2f (target: at most 3)\n", bestEdit / bestCopy);
-    std::printf("peak memory             %ld KiB before, %ld KiB after the edits (file %lld KiB)\n", rssBefore,
-                rssAfter, static_cast<long long>(size / 1024));
+    std::printf("peak memory             %ld KiB before, %ld KiB after the edits (file %lld KiB)\n",
+                rssBefore, rssAfter, static_cast<long long>(size / 1024));
     return 0;
 }

@@ -20,8 +20,10 @@ std::vector<std::uint32_t> GroupIconIds(const std::string& record) {
     std::vector<std::uint32_t> ids;
     if (record.size() < kIconDirSize) return ids;
     const auto* p = reinterpret_cast<const std::uint8_t*>(record.data());
-    std::size_t count = std::min<std::size_t>(Load16(p + 4), (record.size() - kIconDirSize) / kGroupEntrySize);
-    for (std::size_t i = 0; i < count; ++i) ids.push_back(Load16(p + kIconDirSize + kGroupEntrySize * i + 12));
+    std::size_t count =
+        std::min<std::size_t>(Load16(p + 4), (record.size() - kIconDirSize) / kGroupEntrySize);
+    for (std::size_t i = 0; i < count; ++i)
+        ids.push_back(Load16(p + kIconDirSize + kGroupEntrySize * i + 12));
     return ids;
 }
 
@@ -42,7 +44,8 @@ bool IcoIsWellFormed(const std::string& ico) {
 
 }  // namespace
 
-bool FindIconGroup(ResourceEditHandle* handle, const ResId& name, std::uint16_t language, std::string* group) {
+bool FindIconGroup(ResourceEditHandle* handle, const ResId& name, std::uint16_t language,
+                   std::string* group) {
     if (!handle || !handle->Root) return false;
     try {
         TResLink* typeLink = FindDirectoryChild(*handle->Root, RT_GROUP_ICON);
@@ -100,7 +103,8 @@ bool ImportIconGroup(ResourceEditHandle* handle, const ResId& name, std::uint16_
     std::vector<std::uint32_t> reused;
     std::string oldGroup;
     if (FindIconGroup(handle, name, language, &oldGroup)) reused = GroupIconIds(oldGroup);
-    std::uint32_t candidate = reused.empty() ? FirstNewIconId : *std::min_element(reused.begin(), reused.end());
+    std::uint32_t candidate =
+        reused.empty() ? FirstNewIconId : *std::min_element(reused.begin(), reused.end());
     RemoveIconGroup(handle, name, language);
 
     std::string group(kIconDirSize + kGroupEntrySize * count, '\0');

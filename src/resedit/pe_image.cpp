@@ -1,11 +1,14 @@
 // Reading and checking the headers of a PE32 image, and its checksum.
+#include <bit>
 #include <cstring>
 
 #include "resedit/resource_tree.h"
 
 namespace nimbrel::resedit {
 
-std::uint16_t Load16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t Load16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 std::uint32_t Load32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -24,7 +27,9 @@ bool Fits(std::uint64_t offset, std::uint64_t length, std::size_t size) {
     return offset <= size && length <= size - offset;
 }
 
-bool IsPowerOfTwo(std::uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
+bool IsPowerOfTwo(std::uint32_t value) {
+    return value != 0 && (value & (value - 1)) == 0;
+}
 
 }  // namespace
 
@@ -49,7 +54,8 @@ bool ReadPeHeaders(const std::uint8_t* base, std::size_t size, PeHeaders& header
     if (nt < 0 || !Fits(static_cast<std::uint64_t>(nt), kSectionTableOffset, size)) return false;
     const std::uint8_t* p = base + nt;
     // Only PE32 with the full optional header: the fixed section-table position relies on it.
-    if (Load16(p + kMagicOffset) != kPe32Magic || Load16(p + kSizeOfOptionalHeaderOffset) != 224) return false;
+    if (Load16(p + kMagicOffset) != kPe32Magic || Load16(p + kSizeOfOptionalHeaderOffset) != 224)
+        return false;
     headers.NtHeaders = static_cast<std::uint32_t>(nt);
     headers.FileAlignment = Load32(p + kFileAlignmentOffset);
     headers.SectionAlignment = Load32(p + kSectionAlignmentOffset);
@@ -83,6 +89,17 @@ void UpdateImageChecksum(std::uint8_t* view, std::size_t fileSize, std::uint32_t
     // folded at the end; folding keeps the value modulo 65535 and never makes it zero.
     std::uint64_t sum = 0;
     std::size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        // Whole 64-bit loads, split into their two 32-bit halves: the same sum, far fewer steps.
+        std::uint64_t low = 0, high = 0;
+        for (; i + 8 <= fileSize; i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, view + i, 8);
+            low += word & 0xFFFFFFFFu;
+            high += word >> 32;
+        }
+        sum = low + high;
+    }
     for (; i + 4 <= fileSize; i += 4) sum += Load32(view + i);
     if (i + 2 <= fileSize) {
         sum += Load16(view + i);

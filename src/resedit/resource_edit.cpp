@@ -74,9 +74,11 @@ public:
         bool ok = true;
         for (auto it = records_.rbegin(); it != records_.rend(); ++it) {
             switch (it->kind) {
-            case Kind::WriteBack: ok = file_.WriteAt(it->a, it->bytes.data(), it->bytes.size()) && ok; break;
-            case Kind::SetSize: ok = file_.Resize(it->a) && ok; break;
-            case Kind::MoveBack: ok = file_.MoveData(it->b, it->a, it->c) && ok; break;
+                case Kind::WriteBack:
+                    ok = file_.WriteAt(it->a, it->bytes.data(), it->bytes.size()) && ok;
+                    break;
+                case Kind::SetSize: ok = file_.Resize(it->a) && ok; break;
+                case Kind::MoveBack: ok = file_.MoveData(it->b, it->a, it->c) && ok; break;
             }
         }
         return ok;
@@ -104,7 +106,8 @@ void FailAfter(int step) {
 // Grows or shrinks the file at `position` (the end of the resource section's raw data) by
 // `delta`, with one size change and one overlapping move of everything behind it. The move goes
 // through positional reads and writes while the view is unmapped, then the file is mapped again.
-bool ResizeSectionInFile(ResourceEditHandle& handle, UndoLog& undo, std::uint64_t position, std::int64_t delta) {
+bool ResizeSectionInFile(ResourceEditHandle& handle, UndoLog& undo, std::uint64_t position,
+                         std::int64_t delta) {
     platform::MappedFile& file = handle.File;
     std::int64_t size = file.Size();
     if (size < 0 || static_cast<std::uint64_t>(size) < position) return false;
@@ -228,7 +231,8 @@ bool Commit(ResourceEditHandle& handle) {
     std::int64_t rawDelta = static_cast<std::int64_t>(newRaw) - static_cast<std::int64_t>(res.SizeOfRawData);
     // Everything must stay addressable with the 32-bit fields of the format.
     constexpr std::uint64_t kLimit = std::numeric_limits<std::uint32_t>::max();
-    if (newRaw > kLimit || position > oldFileSize || static_cast<std::int64_t>(oldFileSize) + rawDelta > std::int64_t{kLimit} ||
+    if (newRaw > kLimit || position > oldFileSize ||
+        static_cast<std::int64_t>(oldFileSize) + rawDelta > std::int64_t{kLimit} ||
         std::uint64_t{res.VirtualAddress} + Align(newSize64, old.SectionAlignment) > kLimit)
         return false;
     auto newSize = static_cast<std::uint32_t>(newSize64);
@@ -258,7 +262,8 @@ bool Commit(ResourceEditHandle& handle) {
         FailAfter(4);
         undo.SaveBytes(res.PointerToRawData, static_cast<std::size_t>(newRaw));
         std::memcpy(file.Data() + res.PointerToRawData, image.Data(), newSize);
-        std::memset(file.Data() + res.PointerToRawData + newSize, 0, static_cast<std::size_t>(newRaw - newSize));
+        std::memset(file.Data() + res.PointerToRawData + newSize, 0,
+                    static_cast<std::size_t>(newRaw - newSize));
         FailAfter(5);
         UpdateImageChecksum(file.Data(), file.MappedSize(), handle.NtHeaders);
         FailAfter(6);
@@ -271,7 +276,9 @@ bool Commit(ResourceEditHandle& handle) {
 
 }  // namespace
 
-void SetCommitFailureForTesting(int step) { commitFailureStep = step; }
+void SetCommitFailureForTesting(int step) {
+    commitFailureStep = step;
+}
 
 ResourceEditHandle* BeginResourceEdit(const std::u16string& fileName, bool deleteExisting) {
     auto* handle = new ResourceEditHandle;
@@ -283,7 +290,8 @@ ResourceEditHandle* BeginResourceEdit(const std::u16string& fileName, bool delet
         return nullptr;
     };
     try {
-        if (!handle->File.Open(fileName, platform::MappedFile::Mode::OpenExisting) || !handle->File.Map()) return fail();
+        if (!handle->File.Open(fileName, platform::MappedFile::Mode::OpenExisting) || !handle->File.Map())
+            return fail();
         const std::uint8_t* view = handle->File.Data();
         std::size_t size = handle->File.MappedSize();
         PeHeaders headers;
@@ -338,8 +346,8 @@ bool EndResourceEdit(ResourceEditHandle* handle, bool discard) {
     return result;
 }
 
-bool QueryResourceEntry(ResourceEditHandle* handle, const ResId& type, const ResId& name, std::uint16_t language,
-                        const std::uint8_t** data, std::uint32_t* size) {
+bool QueryResourceEntry(ResourceEditHandle* handle, const ResId& type, const ResId& name,
+                        std::uint16_t language, const std::uint8_t** data, std::uint32_t* size) {
     if (!handle || !handle->Root) return false;
     try {
         TResLink* typeLink = FindDirectoryChild(*handle->Root, type);

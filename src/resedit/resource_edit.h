@@ -53,8 +53,8 @@ bool EndResourceEdit(ResourceEditHandle* handle, bool discard);
 
 // True when the tree has a leaf for type, name and language. `data` is then the address of the
 // leaf's bytes in the mapped file (null for data set during this edit) and `size` their length.
-bool QueryResourceEntry(ResourceEditHandle* handle, const ResId& type, const ResId& name, std::uint16_t language,
-                        const std::uint8_t** data, std::uint32_t* size);
+bool QueryResourceEntry(ResourceEditHandle* handle, const ResId& type, const ResId& name,
+                        std::uint16_t language, const std::uint8_t** data, std::uint32_t* size);
 
 // Adds, replaces (with `data`) or deletes (with null `data`) one entry. The bytes are copied.
 // True also when nothing had to be done and with no handle; false when the change failed (no

@@ -25,7 +25,8 @@ constexpr std::uint32_t kHighBit = 0x80000000u;
 
 class TreeReader {
 public:
-    TreeReader(const std::uint8_t* section, std::uint32_t size, std::uint32_t fileOffset, std::uint32_t address)
+    TreeReader(const std::uint8_t* section, std::uint32_t size, std::uint32_t fileOffset,
+               std::uint32_t address)
         : section_(section), size_(size), fileOffset_(fileOffset), address_(address) {}
 
     TResLink ReadNode(std::uint32_t nameField, std::uint32_t offsetField, int depth) {
@@ -110,7 +111,8 @@ void ReleaseLeafStorage(TResItem& node) {
 
 TResLink ReadResourceTree(const std::uint8_t* view, std::size_t viewSize, std::uint32_t sectionFileOffset,
                           std::uint32_t sectionSize, std::uint32_t sectionAddress) {
-    if (sectionFileOffset > viewSize || sectionSize > viewSize - sectionFileOffset) throw MalformedResources{};
+    if (sectionFileOffset > viewSize || sectionSize > viewSize - sectionFileOffset)
+        throw MalformedResources{};
     TreeReader reader(view + sectionFileOffset, sectionSize, sectionFileOffset, sectionAddress);
     return reader.ReadNode(0, kHighBit, 0);
 }
@@ -129,7 +131,8 @@ TResLink* FindDirectoryChild(TResItem& parent, const ResId& typeOrName) {
     for (; *link; link = &(*link)->Next) {
         const TResItem& child = **link;
         if (!child.IsDir) continue;
-        if (typeOrName.IsName() ? child.Name == typeOrName.Name() : !child.IsNamed() && child.Id == typeOrName.Id())
+        if (typeOrName.IsName() ? child.Name == typeOrName.Name()
+                                : !child.IsNamed() && child.Id == typeOrName.Id())
             return link;
     }
     return link;
@@ -152,7 +155,8 @@ TResItem* InsertDirectoryChild(TResItem& parent, const ResId& typeOrName) {
     node->IsDir = true;
     TResLink* link = &parent.FirstChild;
     if (typeOrName.IsName()) {
-        while (*link && (*link)->IsNamed() && NameSortsBefore((*link)->Name, typeOrName.Name())) link = &(*link)->Next;
+        while (*link && (*link)->IsNamed() && NameSortsBefore((*link)->Name, typeOrName.Name()))
+            link = &(*link)->Next;
         node->Name = typeOrName.Name();
         ++parent.NamedCount;
     } else {
@@ -165,7 +169,8 @@ TResItem* InsertDirectoryChild(TResItem& parent, const ResId& typeOrName) {
     return link->get();
 }
 
-TResItem* InsertLanguageLeaf(TResItem& nameNode, std::uint32_t language, const void* data, std::uint32_t size) {
+TResItem* InsertLanguageLeaf(TResItem& nameNode, std::uint32_t language, const void* data,
+                             std::uint32_t size) {
     auto node = std::make_unique<TResItem>();
     TResLink* link = &nameNode.FirstChild;
     while (*link && (*link)->Id < language) link = &(*link)->Next;
@@ -241,7 +246,8 @@ bool ReadLeafBytes(const ResourceEditHandle& handle, const TResItem& leaf, std::
 
 std::u16string ResourceTempFileName(const void* owner) {
     char tail[64];
-    std::snprintf(tail, sizeof tail, "$zel$res$%08lx$%llx$", static_cast<unsigned long>(platform::CurrentProcessId()),
+    std::snprintf(tail, sizeof tail, "$zel$res$%08lx$%llx$",
+                  static_cast<unsigned long>(platform::CurrentProcessId()),
                   static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(owner)));
     std::u16string path = platform::TempDirectoryUtf16();
     for (const char* c = tail; *c; ++c) path += static_cast<char16_t>(*c);

@@ -58,7 +58,7 @@ using TResLink = std::unique_ptr<TResItem>;
 
 struct ResourceEditHandle {
     std::u16string FileName;
-    platform::MappedFile File;  // the executable, its mapping and its view
+    platform::MappedFile File;    // the executable, its mapping and its view
     std::uint32_t NtHeaders = 0;  // file offset of the PE signature
     TResLink Root;
 };
@@ -102,7 +102,8 @@ struct PeHeaders {
     std::uint32_t DirectorySize(int index) const { return directories[index][1]; }
     std::uint32_t directories[16][2] = {};
     std::uint32_t HeadersEnd() const {  // end of the section table
-        return NtHeaders + kSectionTableOffset + kSectionHeaderSize * static_cast<std::uint32_t>(Sections.size());
+        return NtHeaders + kSectionTableOffset +
+               kSectionHeaderSize * static_cast<std::uint32_t>(Sections.size());
     }
     // Index of the first section whose VirtualAddress is that of the resource directory, or -1.
     int ResourceSection() const;
@@ -143,7 +144,8 @@ TResLink* FindLanguageLeaf(TResItem& parent, std::uint32_t language);
 // Sorting of names: converted to the system's narrow encoding, compared byte by byte.
 bool NameSortsBefore(const std::u16string& a, const std::u16string& b);
 TResItem* InsertDirectoryChild(TResItem& parent, const ResId& typeOrName);
-TResItem* InsertLanguageLeaf(TResItem& nameNode, std::uint32_t language, const void* data, std::uint32_t size);
+TResItem* InsertLanguageLeaf(TResItem& nameNode, std::uint32_t language, const void* data,
+                             std::uint32_t size);
 // Replaces a leaf's data. Throws nimbrel::Error when a temporary file is needed and cannot be
 // written, leaving the leaf with its old data released and no bytes.
 void SetLeafData(TResItem& leaf, std::uint32_t language, const void* data, std::uint32_t size);

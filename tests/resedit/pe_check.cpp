@@ -7,11 +7,13 @@ namespace pecheck {
 std::uint32_t Get32(const std::string& f, std::size_t o) {
     if (o + 4 > f.size()) throw std::out_of_range("read past the end of the file");
     return static_cast<std::uint8_t>(f[o]) | static_cast<std::uint8_t>(f[o + 1]) << 8 |
-           static_cast<std::uint8_t>(f[o + 2]) << 16 | static_cast<std::uint32_t>(static_cast<std::uint8_t>(f[o + 3])) << 24;
+           static_cast<std::uint8_t>(f[o + 2]) << 16 |
+           static_cast<std::uint32_t>(static_cast<std::uint8_t>(f[o + 3])) << 24;
 }
 std::uint16_t Get16(const std::string& f, std::size_t o) {
     if (o + 2 > f.size()) throw std::out_of_range("read past the end of the file");
-    return static_cast<std::uint16_t>(static_cast<std::uint8_t>(f[o]) | static_cast<std::uint8_t>(f[o + 1]) << 8);
+    return static_cast<std::uint16_t>(static_cast<std::uint8_t>(f[o]) | static_cast<std::uint8_t>(f[o + 1])
+                                                                            << 8);
 }
 void Set32(std::string& f, std::size_t o, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) f.at(o + i) = static_cast<char>(v >> (8 * i));
@@ -74,7 +76,9 @@ std::uint32_t StandardChecksum(const std::string& f) {
 }
 
 namespace {
-std::uint64_t AlignTo(std::uint64_t v, std::uint64_t a) { return (v + a - 1) / a * a; }
+std::uint64_t AlignTo(std::uint64_t v, std::uint64_t a) {
+    return (v + a - 1) / a * a;
+}
 }  // namespace
 
 std::string ValidateStructure(const std::string& f) {
@@ -86,7 +90,8 @@ std::string ValidateStructure(const std::string& f) {
             if (s.rawPointer % img.fileAlignment || s.rawSize % img.fileAlignment)
                 return s.name + ": raw data not aligned to FileAlignment";
             if (expectRaw && s.rawPointer != expectRaw) return s.name + ": raw data not contiguous";
-            if (std::uint64_t{s.rawPointer} + s.rawSize > f.size()) return s.name + ": raw data beyond the file";
+            if (std::uint64_t{s.rawPointer} + s.rawSize > f.size())
+                return s.name + ": raw data beyond the file";
             expectRaw = s.rawPointer + s.rawSize;
         }
         if (s.virtualAddress % img.sectionAlignment) return s.name + ": address not aligned";
@@ -106,7 +111,8 @@ std::string ValidateStructure(const std::string& f) {
         for (const Section& s : img.sections) {
             if (s.virtualAddress != img.dirAddress[2]) continue;
             found = true;
-            if (s.virtualSize != img.dirSize[2]) return "resource directory size differs from the section's content";
+            if (s.virtualSize != img.dirSize[2])
+                return "resource directory size differs from the section's content";
         }
         if (!found) return "no section holds the resource directory";
     }

@@ -26,12 +26,16 @@ namespace {
 constexpr std::uint16_t kUk = 2057;
 constexpr std::uint16_t kUs = 1033;
 
-std::string Slurp(const std::string& path) { return platform::ReadWholeFile(path); }
+std::string Slurp(const std::string& path) {
+    return platform::ReadWholeFile(path);
+}
 void Spit(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
-std::u16string U16(const std::string& path) { return platform::Utf16FromNarrow(path); }
+std::u16string U16(const std::string& path) {
+    return platform::Utf16FromNarrow(path);
+}
 
 // An .ico file with one image per size; image bytes are Payload(seed + i, size).
 std::string MakeIco(const std::vector<std::size_t>& sizes, std::uint32_t seed = 500) {
@@ -51,7 +55,8 @@ std::string MakeIco(const std::vector<std::size_t>& sizes, std::uint32_t seed = 
         fixture::Put32(out, offset);
         offset += static_cast<std::uint32_t>(sizes[i]);
     }
-    for (std::size_t i = 0; i < sizes.size(); ++i) out += fixture::Payload(seed + static_cast<std::uint32_t>(i), sizes[i]);
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+        out += fixture::Payload(seed + static_cast<std::uint32_t>(i), sizes[i]);
     return out;
 }
 
@@ -69,10 +74,17 @@ std::string ExpectedGroup(const std::vector<std::size_t>& sizes, const std::vect
 // A text picture of the tree: every node with its counts and data source.
 void Describe(const TResItem& node, std::string& out, int depth) {
     out += std::string(static_cast<std::size_t>(depth), ' ');
-    if (node.IsNamed()) out += "'" + platform::NarrowFromUtf16(node.Name) + "'";
-    else out += std::to_string(node.Id);
-    if (node.IsDir) out += " n" + std::to_string(node.NamedCount) + " i" + std::to_string(node.IdCount);
-    else out += " size" + std::to_string(node.Size) + (node.FileData >= 0 ? " file" : node.TempFile ? " temp" : " mem");
+    if (node.IsNamed())
+        out += "'" + platform::NarrowFromUtf16(node.Name) + "'";
+    else
+        out += std::to_string(node.Id);
+    if (node.IsDir)
+        out += " n" + std::to_string(node.NamedCount) + " i" + std::to_string(node.IdCount);
+    else
+        out += " size" + std::to_string(node.Size) +
+               (node.FileData >= 0 ? " file"
+                : node.TempFile    ? " temp"
+                                   : " mem");
     out += "\n";
     for (const TResItem* c = node.FirstChild.get(); c; c = c->Next.get()) Describe(*c, out, depth + 1);
 }
@@ -92,8 +104,10 @@ protected:
         setenv("TMPDIR", tempDir_.c_str(), 1);
     }
     void TearDown() override {
-        if (oldTmp_.empty()) unsetenv("TMPDIR");
-        else setenv("TMPDIR", oldTmp_.c_str(), 1);
+        if (oldTmp_.empty())
+            unsetenv("TMPDIR");
+        else
+            setenv("TMPDIR", oldTmp_.c_str(), 1);
         SetCommitFailureForTesting(0);
     }
 
@@ -132,8 +146,8 @@ protected:
     std::string oldTmp_;
 };
 
-#define FIXTURE(var, name)                                                            \
-    std::string var = Copy(name);                                                     \
+#define FIXTURE(var, name)                                                          \
+    std::string var = Copy(name);                                                   \
     if (var.empty()) GTEST_SKIP() << "the mingw-w64 toolchain did not build " name; \
     (void)0
 
@@ -228,16 +242,23 @@ TEST_F(ResEdit, RefusesMalformedHeadersAndResourceTrees) {
         {"SectionAlignment 0x1800", [&](std::string& f) { pecheck::Set32(f, opt + 32, 0x1800); }},
         {"e_lfanew beyond the file", [&](std::string& f) { pecheck::Set32(f, 60, 0x7FFFFFF0); }},
         {"section table beyond the file", [&](std::string& f) { pecheck::Set16(f, img.nt + 6, 0xFFFF); }},
-        {"section raw data beyond the file", [&](std::string& f) { pecheck::Set32(f, rsrc.header + 16, 0x10000000); }},
+        {"section raw data beyond the file",
+         [&](std::string& f) { pecheck::Set32(f, rsrc.header + 16, 0x10000000); }},
         {"root with too many entries", [&](std::string& f) { pecheck::Set16(f, root + 14, 0xFFFF); }},
         {"directory outside the section", [&](std::string& f) { pecheck::Set32(f, root + 20, 0x80FFFFF0); }},
         {"loop back to the root", [&](std::string& f) { pecheck::Set32(f, type + 20, 0x80000000); }},
         {"name outside the section", [&](std::string& f) { pecheck::Set32(f, groups + 16, 0xFFFFFF00); }},
-        {"named count covering an ID entry", [&](std::string& f) { pecheck::Set16(f, groups + 12, 3); pecheck::Set16(f, groups + 14, 0); }},
+        {"named count covering an ID entry",
+         [&](std::string& f) {
+             pecheck::Set16(f, groups + 12, 3);
+             pecheck::Set16(f, groups + 14, 0);
+         }},
         {"data entry outside the section", [&](std::string& f) { pecheck::Set32(f, name + 20, 0x7FFFFFF0); }},
-        {"data before the section", [&](std::string& f) { pecheck::Set32(f, leafEntry, rsrc.virtualAddress - 4); }},
+        {"data before the section",
+         [&](std::string& f) { pecheck::Set32(f, leafEntry, rsrc.virtualAddress - 4); }},
         {"data past the section", [&](std::string& f) { pecheck::Set32(f, leafEntry + 4, rsrc.rawSize); }},
-        {"section raw data over the headers", [&](std::string& f) { pecheck::Set32(f, rsrc.header + 20, 0x100); }},
+        {"section raw data over the headers",
+         [&](std::string& f) { pecheck::Set32(f, rsrc.header + 20, 0x100); }},
         {"a file cut inside the section", [&](std::string& f) { f.resize(rsrc.rawPointer + 64); }},
     };
     for (auto& [what, damage] : damages) {
@@ -365,7 +386,8 @@ TEST_F(ResEdit, MalformedIconFilesChangeNothing) {
     std::string good = MakeIco({100, 200});
     std::string shortDir = good.substr(0, 6 + 16 + 8);
     std::string outside = good;
-    pecheck::Set32(outside, 6 + 16 + 12, static_cast<std::uint32_t>(good.size() - 10));  // image 2 runs past the end
+    pecheck::Set32(outside, 6 + 16 + 12,
+                   static_cast<std::uint32_t>(good.size() - 10));  // image 2 runs past the end
     std::string huge = good;
     pecheck::Set32(huge, 6 + 8, 0xFFFFFFF0);
     for (const std::string& bad : {std::string(), std::string("\0\0\1\0", 4), shortDir, outside, huge}) {
@@ -383,7 +405,8 @@ TEST_F(ResEdit, IconIdsStopAt65535) {
     ResourceEditHandle* h = BeginResourceEdit(U16(exe), false);
     ASSERT_NE(h, nullptr);
     std::string group = fixture::GroupRecord({65535});
-    ASSERT_TRUE(UpdateResourceEntry(h, RT_GROUP_ICON, u"0", kUk, group.data(), static_cast<std::uint32_t>(group.size())));
+    ASSERT_TRUE(UpdateResourceEntry(h, RT_GROUP_ICON, u"0", kUk, group.data(),
+                                    static_cast<std::uint32_t>(group.size())));
     ASSERT_TRUE(UpdateResourceEntry(h, RT_ICON, 65535, kUk, "i", 1));
     EXPECT_FALSE(ImportIconGroup(h, u"0", kUk, U16(Ico({4, 4}))));
     EXPECT_FALSE(FindIconGroup(h, u"0", kUk));  // no group with a wrapped ID
@@ -479,7 +502,9 @@ TEST_F(ResEdit, GrowthWhenTheResourceSectionIsLast) {
     EXPECT_GT(after.size(), before.size());
     EXPECT_EQ((after.size() - before.size()) % old.fileAlignment, 0u);
     EXPECT_EQ(n.rawSize - o.rawSize, after.size() - before.size());
-    auto alignSa = [&](std::uint32_t v) { return (v + old.sectionAlignment - 1) / old.sectionAlignment * old.sectionAlignment; };
+    auto alignSa = [&](std::uint32_t v) {
+        return (v + old.sectionAlignment - 1) / old.sectionAlignment * old.sectionAlignment;
+    };
     EXPECT_EQ(now.sizeOfImage - old.sizeOfImage, alignSa(n.virtualSize) - alignSa(o.virtualSize));
     EXPECT_EQ(n.virtualSize, now.dirSize[2]);
     EXPECT_EQ(now.initializedData - old.initializedData, n.rawSize - o.rawSize);
@@ -508,10 +533,12 @@ TEST_F(ResEdit, ShrinkMovesLaterSectionsAndKeepsAppendedBytes) {
     pecheck::Image now = pecheck::Parse(after);
     int r = old.Find(".rsrc");
     std::int64_t rawDelta = std::int64_t{now.sections[r].rawSize} - old.sections[r].rawSize;
-    std::int64_t virtDelta = std::int64_t{now.sections[r + 1].virtualAddress} - old.sections[r + 1].virtualAddress;
+    std::int64_t virtDelta =
+        std::int64_t{now.sections[r + 1].virtualAddress} - old.sections[r + 1].virtualAddress;
     EXPECT_LT(rawDelta, 0);
     EXPECT_EQ(rawDelta % old.fileAlignment, 0);
-    EXPECT_EQ(static_cast<std::int64_t>(after.size()), static_cast<std::int64_t>(original.size() + overlay.size()) + rawDelta);
+    EXPECT_EQ(static_cast<std::int64_t>(after.size()),
+              static_cast<std::int64_t>(original.size() + overlay.size()) + rawDelta);
     EXPECT_EQ(virtDelta % old.sectionAlignment, 0);
     for (std::size_t j = r + 1; j < old.sections.size(); ++j) {
         const auto& o = old.sections[j];
@@ -565,7 +592,8 @@ TEST_F(ResEdit, DebugEntriesBehindTheSectionMove) {
         pecheck::Image now = pecheck::Parse(after);
         int r = img.Find(".rsrc");
         std::int64_t rawDelta = std::int64_t{now.sections[r].rawSize} - img.sections[r].rawSize;
-        std::int64_t virtDelta = std::int64_t{now.sections[r + 1].virtualAddress} - img.sections[r + 1].virtualAddress;
+        std::int64_t virtDelta =
+            std::int64_t{now.sections[r + 1].virtualAddress} - img.sections[r + 1].virtualAddress;
         ASSERT_GT(rawDelta, 0);
         EXPECT_EQ(after.substr(dir, 28), first) << size;
         EXPECT_EQ(pecheck::Get32(after, dir + 28 + 20), info.virtualAddress + 8 + virtDelta) << size;
@@ -634,9 +662,12 @@ TEST_F(ResEdit, ACommitWithoutChangesKeepsEveryResource) {
         EXPECT_EQ(after.substr(rsrc.rawPointer + m.dirBytes, names.size()), names) << name;
         // The first leaf in pre-order (the first language of the first name of the first type)
         // has its data at the start of the data area.
-        auto firstTarget = [&](std::uint32_t table) { return pecheck::Get32(after, rsrc.rawPointer + table + 20) & 0x7FFFFFFFu; };
+        auto firstTarget = [&](std::uint32_t table) {
+            return pecheck::Get32(after, rsrc.rawPointer + table + 20) & 0x7FFFFFFFu;
+        };
         std::uint32_t entry = firstTarget(firstTarget(firstTarget(0)));
-        EXPECT_EQ(pecheck::Get32(after, rsrc.rawPointer + entry), rsrc.virtualAddress + Align(m.dirBytes + m.nameBytes, 4));
+        EXPECT_EQ(pecheck::Get32(after, rsrc.rawPointer + entry),
+                  rsrc.virtualAddress + Align(m.dirBytes + m.nameBytes, 4));
         EndResourceEdit(again, true);
         ExpectSound(exe);
     }

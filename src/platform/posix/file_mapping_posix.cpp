@@ -23,7 +23,9 @@ bool Fail(int errorNumber) {
 
 }  // namespace
 
-MappedFile::~MappedFile() { Close(); }
+MappedFile::~MappedFile() {
+    Close();
+}
 
 bool MappedFile::Open(const std::u16string& path, Mode mode) {
     Close();
@@ -60,7 +62,9 @@ void MappedFile::Close() {
     }
 }
 
-bool MappedFile::IsOpen() const { return fd_ >= 0; }
+bool MappedFile::IsOpen() const {
+    return fd_ >= 0;
+}
 
 std::int64_t MappedFile::Size() const {
     struct stat info {};
@@ -149,7 +153,8 @@ bool MappedFile::MoveData(std::uint64_t from, std::uint64_t to, std::uint64_t le
         ssize_t copied = ::copy_file_range(fd_, &in, fd_, &out, static_cast<std::size_t>(piece), 0);
         if (copied < 0 && errno == EINTR) continue;
         if (copied <= 0) {
-            if (done == 0 && copied < 0 && (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP))
+            if (done == 0 && copied < 0 &&
+                (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP))
                 return MoveDataBuffered(from, to, length);
             return Fail(copied < 0 ? errno : EIO);
         }
@@ -202,16 +207,21 @@ bool RemoveFileUtf16(const std::u16string& path) {
     return true;
 }
 
-std::u16string TempDirectoryUtf16() { return Utf16FromNarrow(GetTempDirectory()); }
+std::u16string TempDirectoryUtf16() {
+    return Utf16FromNarrow(GetTempDirectory());
+}
 
-std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+std::uint32_t CurrentProcessId() {
+    return static_cast<std::uint32_t>(::getpid());
+}
 
 std::string NarrowFromUtf16(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         std::uint32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] < 0xE000) {
             c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<std::uint32_t>(text[i + 1]) - 0xDC00);
             ++i;
         }

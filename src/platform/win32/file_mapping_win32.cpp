@@ -9,12 +9,18 @@ namespace nimbrel::platform {
 
 namespace {
 
-HANDLE AsHandle(void* value) { return value ? static_cast<HANDLE>(value) : INVALID_HANDLE_VALUE; }
-const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+HANDLE AsHandle(void* value) {
+    return value ? static_cast<HANDLE>(value) : INVALID_HANDLE_VALUE;
+}
+const wchar_t* Wide(const std::u16string& text) {
+    return reinterpret_cast<const wchar_t*>(text.c_str());
+}
 
 }  // namespace
 
-MappedFile::~MappedFile() { Close(); }
+MappedFile::~MappedFile() {
+    Close();
+}
 
 bool MappedFile::Open(const std::u16string& path, Mode mode) {
     Close();
@@ -34,7 +40,9 @@ void MappedFile::Close() {
     }
 }
 
-bool MappedFile::IsOpen() const { return file_ != nullptr; }
+bool MappedFile::IsOpen() const {
+    return file_ != nullptr;
+}
 
 std::int64_t MappedFile::Size() const {
     LARGE_INTEGER size;
@@ -158,7 +166,9 @@ bool ReadWholeFileShared(const std::u16string& path, std::string& bytes) {
     return ok;
 }
 
-bool RemoveFileUtf16(const std::u16string& path) { return ::DeleteFileW(Wide(path)) != 0; }
+bool RemoveFileUtf16(const std::u16string& path) {
+    return ::DeleteFileW(Wide(path)) != 0;
+}
 
 std::u16string TempDirectoryUtf16() {
     wchar_t buffer[261];
@@ -167,15 +177,19 @@ std::u16string TempDirectoryUtf16() {
     return std::u16string(reinterpret_cast<const char16_t*>(buffer), length);
 }
 
-std::uint32_t CurrentProcessId() { return ::GetCurrentProcessId(); }
+std::uint32_t CurrentProcessId() {
+    return ::GetCurrentProcessId();
+}
 
 std::string NarrowFromUtf16(std::u16string_view text) {
     if (text.empty()) return std::string();
     const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
-    int length = ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    int length =
+        ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
     if (length > 0)
-        ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), out.data(), length, nullptr, nullptr);
+        ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), out.data(), length, nullptr,
+                              nullptr);
     return out;
 }
 
