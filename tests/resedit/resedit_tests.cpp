@@ -1,5 +1,6 @@
 // Tests of the executable resource editor on PE32 files built by the mingw-w64 toolchain.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -259,6 +260,17 @@ TEST_F(ResEdit, RefusesMalformedHeadersAndResourceTrees) {
         {"data past the section", [&](std::string& f) { pecheck::Set32(f, leafEntry + 4, rsrc.rawSize); }},
         {"section raw data over the headers",
          [&](std::string& f) { pecheck::Set32(f, rsrc.header + 20, 0x100); }},
+        {"a chain of 40 directories",
+         [&](std::string& f) {
+             for (std::uint32_t level = 0; level < 40; ++level) {
+                 std::uint32_t at = root + 24 * level;
+                 f.replace(at, 24, std::string(24, '\0'));
+                 pecheck::Set16(f, at + 14, 1);
+                 pecheck::Set32(f, at + 16, 1);
+                 pecheck::Set32(f, at + 20, 0x80000000u | (24 * (level + 1)));
+             }
+             f.replace(root + 24 * 40, 16, std::string(16, '\0'));
+         }},
         {"a file cut inside the section", [&](std::string& f) { f.resize(rsrc.rawPointer + 64); }},
     };
     for (auto& [what, damage] : damages) {
