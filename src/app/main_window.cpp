@@ -391,6 +391,9 @@ QWidget* TfrmMain::BuildFlashPage() {
 }
 
 void TfrmMain::FormCreate(const QStringList& arguments) {
+    // The About memos start with the default text, as after New.
+    memShowText->setPlainText(ui::FromNarrow(project::DefaultAboutText()));
+    memFlashShowText->setPlainText(memShowText->toPlainText());
     tnMain->setCurrentIndex(0);
     pcMain->setCurrentIndex(0);
     nbMain->setCurrentIndex(project::kSlideShow);
