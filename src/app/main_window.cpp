@@ -438,6 +438,8 @@ void TfrmMain::LoadProject(const QString& path) {
     setWindowTitle(ui::FromNarrow(platform::FileNamePart(ui::ToNarrow(projectFileName_))) +
                    QStringLiteral(" - ") + kApplicationTitle);
     UpdateCommandState();
+    // The project is open; only rewriting it without its repeated sections failed.
+    if (!loaded.rewriteError.empty()) throw Error(loaded.rewriteError);
 }
 
 void TfrmMain::ApplyLoadedProject(const project::LoadedProject& loaded) {

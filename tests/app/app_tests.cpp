@@ -344,6 +344,81 @@ TEST_F(MainWindowTest, SaveNamesAnUnnamedProjectAndKeepsTheCaption) {
     ExpectCommandState(*window, true, true);
 }
 
+TEST_F(MainWindowTest, LoadingAFileAppliesWhatWasRead) {
+    QString path = Path("holiday.nssp");
+    std::string missingPicture = dir_.File("beach.jpg");
+    WriteFile(ui::ToNarrow(path),
+              "[Header]\r\nNumber=2\r\nType=0\r\n\r\n[Files]\r\n0=" + missingPicture +
+                  "\r\n\r\n[Options]\r\nShowSpeed=500\r\nTransition=200\r\nColorR=255\r\n"
+                  "ColorG=0\r\nColorB=0\r\nBGColor=65280\r\n\r\n[About]\r\nShowName=Holiday\r\n");
+    auto window = Start();
+    Find<QLineEdit>(*window, "txtFlash_Title")->setText("keep me");
+    window->LoadProject(path);
+    EXPECT_EQ(window->windowTitle(), "holiday.nssp - Nimbrel");
+    EXPECT_TRUE(Find<QCheckBox>(*window, "chkCenter")->isChecked());  // a missing Center reads as on
+    EXPECT_FALSE(Find<QCheckBox>(*window, "chkAutoSize")->isChecked());
+    EXPECT_EQ(Find<QSlider>(*window, "tbShowSpeed")->value(), 240);
+    EXPECT_EQ(Find<QComboBox>(*window, "cboTransition")->currentIndex(), -1);
+    EXPECT_EQ(Find<ui::ColorButton>(*window, "btnBGColor")->color(), 255);  // from ColorR/G/B
+    EXPECT_EQ(Find<QLineEdit>(*window, "txtFlash_Title")->text(), "keep me");
+    // Number 2 with one file key: the second entry has an empty name; both are listed.
+    QTreeWidget* files = Files(*window);
+    ASSERT_EQ(files->topLevelItemCount(), 2);
+    EXPECT_EQ(files->topLevelItem(0)->text(0), ui::FromNarrow(missingPicture));
+    EXPECT_EQ(files->topLevelItem(0)->text(1), "");
+    EXPECT_EQ(files->topLevelItem(1)->text(0), "");
+    EXPECT_TRUE(MessageBox::ShownBoxes().isEmpty());
+
+    // A project without files keeps the slideshow's controls and empties the list.
+    QString empty = Path("empty.nssp");
+    WriteFile(ui::ToNarrow(empty), "[Header]\r\nNumber=0\r\n\r\n[Options]\r\nShowSpeed=5\r\n");
+    window->LoadProject(empty);
+    EXPECT_EQ(Find<QSlider>(*window, "tbShowSpeed")->value(), 240);
+    EXPECT_EQ(files->topLevelItemCount(), 0);
+    EXPECT_EQ(window->windowTitle(), "empty.nssp - Nimbrel");
+}
+
+TEST_F(MainWindowTest, AProjectThatCannotBeReadIsReported) {
+    auto window = Start();
+    window->AddFileEntry("/nowhere/a.jpg", TfrmMain::EntryMode::Tolerant);
+    // A folder in place of the project file cannot be read.
+    QString folder = ui::FromNarrow(dir_.Path() + "folder.nssp");
+    ASSERT_EQ(::mkdir(ui::ToNarrow(folder).c_str(), 0755), 0);
+    ui::FileDialog::SetNextFileNames({folder});
+    window->Project4Click();
+    ASSERT_EQ(MessageBox::ShownBoxes().size(), 1);
+    EXPECT_EQ(MessageBox::ShownBoxes().first().caption, "Nimbrel");
+    EXPECT_EQ(MessageBox::ShownBoxes().first().icon, QMessageBox::Critical);
+    EXPECT_EQ(window->ProjectFileName(), folder);
+    EXPECT_EQ(Files(*window)->topLevelItemCount(), 0);
+    EXPECT_EQ(window->windowTitle(), "Untitled - Nimbrel");
+}
+
+TEST_F(MainWindowTest, SaveWritesTheControlsThroughTheProjectFile) {
+    QString path = Path("holiday.nssp");
+    auto window = Start({path});
+    window->ApplyLoadedProject(SlideShow(42, 128));
+    Find<QCheckBox>(*window, "chkRandom")->setChecked(true);
+    Find<ui::LimitedMemo>(*window, "memShowText")->setPlainText("Pictures from the <B>holiday</B>");
+    window->Project3Click();
+    EXPECT_TRUE(MessageBox::ShownBoxes().isEmpty());
+    std::string text = platform::ReadWholeFile(ui::ToNarrow(path));
+    EXPECT_NE(text.find("[Header]\r\nNumber=1\r\nType=0\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("0=/nowhere/beach.jpg\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Random=1\r\nShowSpeed=42\r\nTransition=128\r\nBGColor=16711680\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("ShowText=Pictures from the <B>holiday</B>\r\n"), std::string::npos) << text;
+
+    // What was saved loads back into the same controls.
+    auto reopened = Start({path});
+    EXPECT_EQ(Find<QSlider>(*reopened, "tbShowSpeed")->value(), 42);
+    EXPECT_EQ(Find<QComboBox>(*reopened, "cboTransition")->currentIndex(), 128);
+    EXPECT_EQ(Find<ui::ColorButton>(*reopened, "btnBGColor")->color(), 0x00FF0000);
+    EXPECT_TRUE(Find<QCheckBox>(*reopened, "chkRandom")->isChecked());
+    EXPECT_EQ(Files(*reopened)->topLevelItemCount(), 1);
+}
+
 // --- File-list entries ---------------------------------------------------------------------
 
 TEST_F(MainWindowTest, StrictAndTolerantEntriesForAFileThatCannotBeOpened) {
