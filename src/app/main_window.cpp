@@ -645,6 +645,10 @@ void TfrmMain::dropEvent(QDropEvent* event) {
     for (const QUrl& url : event->mimeData()->urls())
         if (url.isLocalFile()) paths << QDir::toNativeSeparators(url.toLocalFile());
     event->acceptProposedAction();
+    JvDragDrop1Drop(paths);
+}
+
+void TfrmMain::JvDragDrop1Drop(const QStringList& paths) {
     RunCommand([&] {
         for (const QString& path : paths) AddFileEntry(path, EntryMode::Strict);
     });

@@ -80,6 +80,8 @@ public slots:
     void AddFile1Click();
     void RemoveFile1Click();
     void CheckFiles1Click();
+    // Files dropped on the window, in the order the desktop delivers them.
+    void JvDragDrop1Drop(const QStringList& paths);
 
 protected:
     void changeEvent(QEvent* event) override;

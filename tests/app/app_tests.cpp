@@ -552,6 +552,43 @@ TEST_F(MainWindowTest, OpenUsesTheDialogsFirstFile) {
     ExpectCommandState(*window, true, true);
 }
 
+TEST_F(MainWindowTest, AddFileStopsAtTheFirstFileThatCannotBeOpened) {
+    auto window = Start({Path("holiday.nssp")});
+    QString a = Path("a.jpg"), b = Path("b.jpg"), gone = Path("gone.jpg");
+    WriteFile(ui::ToNarrow(a), "a");
+    WriteFile(ui::ToNarrow(b), "b");
+    ui::FileDialog::SetNextFileNames({a, gone, b});
+    window->AddFile1Click();
+    EXPECT_EQ(ui::FileDialog::LastTitle(), "Add Files To Project");
+    EXPECT_TRUE(ui::FileDialog::LastFilter().startsWith("Supported Image Files|*.BMP;*.JPG;"));
+    QTreeWidget* files = Files(*window);
+    ASSERT_EQ(files->topLevelItemCount(), 2);
+    EXPECT_EQ(files->topLevelItem(1)->text(0), gone);
+    EXPECT_EQ(files->topLevelItem(1)->text(1), "");
+    ASSERT_EQ(MessageBox::ShownBoxes().size(), 1);
+    EXPECT_EQ(MessageBox::ShownBoxes().first().text, "Cannot open file " + gone + ".");
+}
+
+TEST_F(MainWindowTest, DroppedFilesAreAddedStrictly) {
+    auto window = Start();  // dropping works with no project open too
+    QString text = Path("notes.txt"), picture = Path("p.png");
+    WriteFile(ui::ToNarrow(text), "text");
+    WriteFile(ui::ToNarrow(picture), "png");
+    auto drop = [&](const QStringList& paths) { window->JvDragDrop1Drop(paths); };
+    drop({text});
+    ASSERT_EQ(Files(*window)->topLevelItemCount(), 1);
+    EXPECT_EQ(Files(*window)->topLevelItem(0)->text(1), "4");
+
+    // A folder first: its error is shown, it keeps an empty row and the picture is not added.
+    QString folder = ui::FromNarrow(dir_.Path());
+    folder.chop(1);
+    drop({folder, picture});
+    ASSERT_EQ(Files(*window)->topLevelItemCount(), 2);
+    EXPECT_EQ(Files(*window)->topLevelItem(1)->text(0), folder);
+    ASSERT_EQ(MessageBox::ShownBoxes().size(), 1);
+    EXPECT_EQ(MessageBox::ShownBoxes().first().text, "Cannot open file " + folder + ".");
+}
+
 TEST_F(MainWindowTest, NewResetsTheControlsButKeepsTheFileList) {
     QString path = Path("holiday.nssp");
     auto window = Start({path});
