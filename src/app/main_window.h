@@ -48,6 +48,8 @@ public:
     QString ProjectFileName() const { return projectFileName_; }
     // The page of nbMain: project::kSlideShow or project::kFlash.
     int ProjectKind() const;
+    // Shows the page of a project kind (the Flash wizard makes its project a Flash show).
+    void SetProjectKind(int kind);
 
     // Opens a project file into the controls. Core errors (nimbrel::Error) propagate.
     void LoadProject(const QString& path);

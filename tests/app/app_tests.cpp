@@ -11,10 +11,12 @@
 #include <QDate>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTest>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <ctime>
 #include <fstream>
@@ -646,6 +648,27 @@ TEST_F(MainWindowTest, AFailedSaveIsShownAndKeepsTheWindowOpen) {
     EXPECT_EQ(error.icon, QMessageBox::Critical);
     EXPECT_EQ(error.buttons, QMessageBox::Ok);
     EXPECT_FALSE(error.text.isEmpty());
+}
+
+TEST(ColorButton, PaletteChoiceBecomesTheButtonsValue) {
+    ui::ColorButton button;
+    const auto& palette = ui::ColorButton::PaletteColors();
+    ASSERT_EQ(palette.size(), 20u);
+    EXPECT_EQ(palette[1], 255);
+    EXPECT_EQ(palette[19], 10461087);
+    EXPECT_EQ(button.customColors(), std::vector<std::int32_t>(16, 16777215));
+    std::int32_t reported = -1;
+    QObject::connect(&button, &ui::ColorButton::colorChanged, [&](std::int32_t c) { reported = c; });
+    QToolButton* red = nullptr;
+    for (QToolButton* swatch : button.menu()->findChildren<QToolButton*>())
+        if (swatch->toolTip() == "255") red = swatch;
+    ASSERT_NE(red, nullptr);
+    red->click();
+    EXPECT_EQ(button.color(), 255);
+    EXPECT_EQ(reported, 255);
+    // Red sits in the low byte.
+    EXPECT_EQ(ui::ColorButton::ToQColor(255), QColor(255, 0, 0));
+    EXPECT_EQ(ui::ColorButton::FromQColor(QColor(0, 0, 255)), 0x00FF0000);
 }
 
 TEST(ErrorBox, FullStopOnlyAfterCharactersAboveIt) {
