@@ -199,7 +199,8 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
     CopyStub(stub, part.Path());
 
     const bool changeIcon = flash ? saved.flash.changeIcon : saved.slideShow.changeIcon;
-    const std::string& iconFile = flash ? saved.flash.iconFile : saved.slideShow.iconFile;
+    const std::string iconFile =
+        ResolveRelativePath(flash ? saved.flash.iconFile : saved.slideShow.iconFile, projectFolder);
     if (changeIcon && platform::FileExists(iconFile)) ChangeIcon(stub, part.Path(), iconFile, reporter);
 
     reporter.Progress(80);
