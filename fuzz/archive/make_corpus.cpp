@@ -65,7 +65,8 @@ int main(int argc, char** argv) {
     }
     std::string dir = argv[1];
     std::string noise;
-    for (unsigned i = 0, x = 12345; i < 300; ++i) noise += static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+    for (unsigned i = 0, x = 12345; i < 300; ++i)
+        noise += static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
     std::vector<Member> show = {{"Options.ini", "[Header]\r\nNumber=1\r\n[Options]\r\nCenter=1\r\n"},
                                 {"About.cfg", "Lake\r\nHello\r\n"},
                                 {"photo.jpg", noise},

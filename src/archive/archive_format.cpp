@@ -11,11 +11,11 @@ namespace nimbrel::archive {
 
 int ZlibLevel(TFileCompressionLevel level) {
     switch (level) {
-    case fcNone: return 0;
-    case fcFastest: return 1;
-    case fcMaximum: return 9;
-    case fcDefault:
-    default: return Z_DEFAULT_COMPRESSION;
+        case fcNone: return 0;
+        case fcFastest: return 1;
+        case fcMaximum: return 9;
+        case fcDefault:
+        default: return Z_DEFAULT_COMPRESSION;
     }
 }
 
@@ -98,7 +98,8 @@ std::int64_t RegistryLength(const ArchiveTrailer& trailer) {
 std::int64_t ArchiveLength(const ArchiveTrailer& trailer) {
     std::int64_t registry = RegistryLength(trailer);
     if (registry < 0 || trailer.RegistryOffset < 0) return -1;
-    return static_cast<std::int64_t>(trailer.RegistryOffset) + registry + static_cast<std::int64_t>(kTrailerSize);
+    return static_cast<std::int64_t>(trailer.RegistryOffset) + registry +
+           static_cast<std::int64_t>(kTrailerSize);
 }
 
 std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t size) {

@@ -25,9 +25,12 @@ inline constexpr std::int64_t kMaxArchiveSize = 0x7FFFFFFF;
 // Deflate cannot expand data by more than this factor (a 258-byte match in two bits), so a
 // stream of n bytes never inflates to more than n * kMaxInflateRatio bytes.
 inline constexpr std::int64_t kMaxInflateRatio = 1032;
+// No archive this system writes comes near this many members; a registry claiming more is
+// refused before anything is inflated.
+inline constexpr std::int64_t kMaxEntryCount = 1000000;
 
 struct ArchiveTrailer {
-    std::uint32_t ArchiveCrc = 0;   // CRC-32 of every archive byte before the trailer
+    std::uint32_t ArchiveCrc = 0;  // CRC-32 of every archive byte before the trailer
     std::int32_t EntryCount = 0;
     std::int32_t AlwaysOne = 0;     // written as 1, never checked
     std::int32_t RegistrySize = 0;  // length of the registry's zlib stream; 0 when stored plain
@@ -73,7 +76,9 @@ std::int64_t ArchiveLength(const ArchiveTrailer& trailer);
 
 // The reflected CRC-32 (polynomial 0xEDB88320) of zlib's crc32, continuing from `crc`.
 std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t size);
-inline std::uint32_t Crc32(std::string_view bytes) { return Crc32(0, bytes.data(), bytes.size()); }
+inline std::uint32_t Crc32(std::string_view bytes) {
+    return Crc32(0, bytes.data(), bytes.size());
+}
 
 // Percentages of progress reports: done / total * 100 rounded to the nearest integer, halves
 // to the even neighbour; 0 when total is not positive.
@@ -84,13 +89,17 @@ inline std::uint32_t ReadU32(const unsigned char* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
-inline std::int32_t ReadI32(const unsigned char* p) { return static_cast<std::int32_t>(ReadU32(p)); }
+inline std::int32_t ReadI32(const unsigned char* p) {
+    return static_cast<std::int32_t>(ReadU32(p));
+}
 inline void WriteU32(unsigned char* p, std::uint32_t v) {
     p[0] = static_cast<unsigned char>(v);
     p[1] = static_cast<unsigned char>(v >> 8);
     p[2] = static_cast<unsigned char>(v >> 16);
     p[3] = static_cast<unsigned char>(v >> 24);
 }
-inline void WriteI32(unsigned char* p, std::int32_t v) { WriteU32(p, static_cast<std::uint32_t>(v)); }
+inline void WriteI32(unsigned char* p, std::int32_t v) {
+    WriteU32(p, static_cast<std::uint32_t>(v));
+}
 
 }  // namespace nimbrel::archive

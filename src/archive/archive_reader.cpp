@@ -54,7 +54,9 @@ std::string Numbered(const char* pattern, std::int64_t a) {
     return text;
 }
 
-[[noreturn]] void Damaged(const std::string& what) { throw Error("The archive is damaged: " + what); }
+[[noreturn]] void Damaged(const std::string& what) {
+    throw Error("The archive is damaged: " + what);
+}
 
 bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
@@ -86,9 +88,13 @@ ArchiveReader::ArchiveReader(const unsigned char* data, std::size_t size)
     Load();
 }
 
-ArchiveReader::ArchiveReader(std::shared_ptr<ByteSource> source) : source_(std::move(source)) { Load(); }
+ArchiveReader::ArchiveReader(std::shared_ptr<ByteSource> source) : source_(std::move(source)) {
+    Load();
+}
 
-ArchiveReader ArchiveReader::FromFile(const std::string& path) { return ArchiveReader(FileByteSource(path)); }
+ArchiveReader ArchiveReader::FromFile(const std::string& path) {
+    return ArchiveReader(FileByteSource(path));
+}
 
 void ArchiveReader::Load() {
     const std::uint64_t fileSize = source_->Size();
@@ -105,6 +111,9 @@ void ArchiveReader::Load() {
     start_ = fileSize - length_;
 
     const std::int64_t count = trailer_.EntryCount;
+    if (count > kMaxEntryCount)
+        throw Error("No archive found at the end of the file (its trailer claims " +
+                    Numbered("%lld members)", count));
     const std::int64_t total = count * static_cast<std::int64_t>(kRegistryEntrySize);
     const std::uint64_t registryAt = start_ + static_cast<std::uint64_t>(trailer_.RegistryOffset);
     std::string records;
@@ -121,10 +130,16 @@ void ArchiveReader::Load() {
             left -= piece;
             return piece;
         });
-        records.resize(static_cast<std::size_t>(total));
         try {
-            if (inflater.Read(records.data(), records.size()) != records.size())
-                Damaged("the registry holds fewer entries than its trailer declares");
+            // The records grow with what the stream really yields, not with what it claims.
+            std::vector<char> piece(kPiece);
+            while (static_cast<std::int64_t>(records.size()) < total) {
+                auto want = static_cast<std::size_t>(
+                    std::min<std::int64_t>(total - static_cast<std::int64_t>(records.size()), kPiece));
+                std::size_t got = inflater.Read(piece.data(), want);
+                records.append(piece.data(), got);
+                if (got < want) Damaged("the registry holds fewer entries than its trailer declares");
+            }
             char extra;
             if (inflater.Read(&extra, 1) != 0)
                 Damaged("the registry holds more entries than its trailer declares");
@@ -155,7 +170,8 @@ void ArchiveReader::Load() {
         if (m.originalSize < 0 || m.storedSize < 0 || m.dataOffset < 0)
             Damaged(which + " has a negative size or offset");
         if (m.dataOffset + m.storedSize > dataArea) Damaged(which + " lies outside the member data area");
-        if (m.stored && m.storedSize != m.originalSize) Damaged(which + " is stored with a size that differs from its length");
+        if (m.stored && m.storedSize != m.originalSize)
+            Damaged(which + " is stored with a size that differs from its length");
         if (!m.stored && m.originalSize > m.storedSize * kMaxInflateRatio)
             Damaged(which + " claims more bytes than its compressed data can hold");
         members_.push_back(std::move(m));

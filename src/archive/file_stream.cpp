@@ -16,7 +16,9 @@
 namespace nimbrel::archive {
 
 namespace {
-[[noreturn]] void Fail(int err) { throw Error(platform::IoErrorMessage(err ? err : EIO)); }
+[[noreturn]] void Fail(int err) {
+    throw Error(platform::IoErrorMessage(err ? err : EIO));
+}
 
 int SeekTo(std::FILE* file, std::int64_t offset, int origin) {
 #ifdef _WIN32

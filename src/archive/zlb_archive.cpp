@@ -1,8 +1,12 @@
 #include "archive/zlb_archive.h"
 
 #include <algorithm>
+#include <deque>
+#include <exception>
 #include <filesystem>
+#include <future>
 #include <system_error>
+#include <thread>
 
 #include "archive/zlib_stream.h"
 #include "platform/error.h"
@@ -32,7 +36,9 @@ void WriteOut(FileStream& output, const void* data, std::size_t size) {
     }
 }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
@@ -52,6 +58,23 @@ std::string CutName(std::string text) {
 }
 
 }  // namespace
+
+struct TZLBArchive::MemberJob {
+    std::string path;
+    TFileCompressionLevel level = fcDefault;
+    FileStream input;
+    std::int64_t size = 0;
+    bool toFile = false;
+    platform::TempFile stagingGuard;
+    FileStream stagingFile;
+    std::string staged;
+    std::int64_t stagedSize = 0;  // the whole compressed length, also past what was kept
+    std::uint32_t crc = 0;
+    std::vector<std::uint64_t> reports;                  // TotalIn at each report made on a worker
+    std::function<void(const CompressionStream&)> live;  // reports made on the calling thread
+    std::exception_ptr failure;
+    std::future<void> finished;
+};
 
 TZLBArchive::~TZLBArchive() {
     destroying_ = true;
@@ -123,6 +146,7 @@ void TZLBArchive::ReadRegistry(FileStream& file, std::int64_t fileSize) {
     // larger than its stream can possibly inflate to.
     std::int64_t length = ArchiveLength(trailer_);
     if (length < 0 || length > fileSize) throw Error("registry outside the archive");
+    if (trailer_.EntryCount > kMaxEntryCount) throw Error("too many entries");
     std::int64_t total = static_cast<std::int64_t>(trailer_.EntryCount) * kRegistryEntrySize;
     std::string records;
     file.Seek(trailer_.RegistryOffset);
@@ -135,16 +159,18 @@ void TZLBArchive::ReadRegistry(FileStream& file, std::int64_t fileSize) {
         progressMessage_ = "Extracting archive registry";
         std::int64_t left = trailer_.RegistrySize;
         DecompressionStream inflater([&file, &left](unsigned char* buffer, std::size_t capacity) {
-            auto want = static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(capacity)));
+            auto want =
+                static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(capacity)));
             std::size_t got = want > 0 ? file.Read(buffer, want) : 0;
             left -= static_cast<std::int64_t>(got);
             return got;
         });
-        records.resize(static_cast<std::size_t>(total));
         std::int64_t asked = 0;
+        char buffer[kRegistryPiece];
         while (asked < total) {
             auto piece = static_cast<std::size_t>(std::min<std::int64_t>(total - asked, kRegistryPiece));
-            std::size_t got = inflater.Read(records.data() + asked, piece);
+            std::size_t got = inflater.Read(buffer, piece);
+            records.append(buffer, got);
             asked += static_cast<std::int64_t>(piece);
             progressDone_ += static_cast<std::int64_t>(got);
             DoProgress();
@@ -221,13 +247,52 @@ void TZLBArchive::AddFiles(std::vector<std::string>& files) {
         ~Consume() { files.erase(files.begin(), files.begin() + static_cast<std::ptrdiff_t>(done)); }
     } consume{files, done};
 
+    // Each member is prepared (opened, staging chosen) and compressed, on a worker when there
+    // are any, then appended in list order on this thread. At most `window` members are in
+    // flight, which bounds the memory their staging takes.
+    const bool threaded = WorkerThreads > 0;
+    const std::size_t window =
+        threaded ? static_cast<std::size_t>(std::min(WorkerThreads, kMaxWorkerThreads)) : 1;
+    std::deque<std::unique_ptr<MemberJob>> pending;
+    std::size_t next = done;
     for (; done < files.size(); ++done) {
+        while (threaded && pending.size() < window && next < files.size()) {
+            pending.push_back(PrepareMember(files[next++]));
+            MemberJob* job = pending.back().get();
+            if (!job->failure)
+                job->finished = std::async(std::launch::async, [job] { CompressMember(*job); });
+        }
         const std::string path = files[done];
         std::string key = MemberPath(path) + platform::FileNamePart(path);
-        if (OnErrorLogged && IndexOfEntry(key) >= 0) OnErrorLogged(Format("%s already exists in the archive", path));
+        if (OnErrorLogged && IndexOfEntry(key) >= 0)
+            OnErrorLogged(Format("%s already exists in the archive", path));
+
+        std::unique_ptr<MemberJob> job;
+        if (threaded) {
+            job = std::move(pending.front());
+            pending.pop_front();
+        } else {
+            job = PrepareMember(path);
+        }
+        progressKind_ = AddingMember;
+        progressTotal_ = job->size;
+        progressDone_ = 0;
+        progressMessage_ = Format("Updating %s", path);
+        if (!threaded) {
+            job->live = [this](const CompressionStream& s) { DoProgress(&s); };
+            if (!job->failure) CompressMember(*job);
+        } else if (job->finished.valid()) {
+            job->finished.get();
+            for (std::uint64_t taken : job->reports) {
+                progressDone_ = static_cast<std::int64_t>(taken);
+                DoProgress();
+            }
+        }
+
         std::int64_t dataOffset = output.Position();
         try {
-            entries_.push_back(AddMember(path, output));
+            if (job->failure) std::rethrow_exception(job->failure);
+            entries_.push_back(AppendMember(*job, output));
         } catch (const OutputFailure&) {
             throw;
         } catch (const std::exception&) {
@@ -254,74 +319,88 @@ void TZLBArchive::AddFiles(std::vector<std::string>& files) {
     OpenArchive(name);
 }
 
-RegistryEntry TZLBArchive::AddMember(const std::string& path, FileStream& output) {
-    FileStream input(path, FileStream::Mode::Read);
-    std::int64_t size = input.Size();
-    if (size > kMaxArchiveSize) throw Error("member too large");
+int TZLBArchive::DefaultWorkerThreads() {
+    unsigned cores = std::thread::hardware_concurrency();
+    return cores >= 2 ? kMaxWorkerThreads : 0;
+}
 
-    bool toFile = size > kMemoryStagingLimit;
-    platform::TempFile stagingGuard;
-    FileStream stagingFile;
-    std::string staged;
-    if (toFile) {
-        stagingGuard = platform::TempFile(MakeTempFileName());
-        stagingFile = FileStream(stagingGuard.Path(), FileStream::Mode::Create);
-    } else {
-        staged.reserve(static_cast<std::size_t>(size) + CompressionStream::kBufferSize);
+std::unique_ptr<TZLBArchive::MemberJob> TZLBArchive::PrepareMember(const std::string& path) {
+    auto job = std::make_unique<MemberJob>();
+    job->path = path;
+    job->level = CompressionLevel;
+    try {
+        job->input = FileStream(path, FileStream::Mode::Read);
+        job->size = job->input.Size();
+        if (job->size > kMaxArchiveSize) throw Error("member too large");
+        job->toFile = job->size > kMemoryStagingLimit;
+        if (job->toFile) {
+            job->stagingGuard = platform::TempFile(MakeTempFileName());
+            job->stagingFile = FileStream(job->stagingGuard.Path(), FileStream::Mode::Create);
+        } else {
+            job->staged.reserve(static_cast<std::size_t>(job->size) + CompressionStream::kBufferSize);
+        }
+    } catch (...) {
+        job->failure = std::current_exception();
     }
+    return job;
+}
 
-    progressKind_ = AddingMember;
-    progressTotal_ = size;
-    progressDone_ = 0;
-    progressMessage_ = Format("Updating %s", path);
-
-    // Once the compressed form is as long as the file, the file will be stored as it is: the
-    // rest of the stream is still produced (its reports are part of the progress sequence)
-    // but no longer kept.
-    std::int64_t stagedSize = 0;
-    std::int64_t kept = 0;
-    auto sink = [&](const unsigned char* data, std::size_t n) {
-        stagedSize += static_cast<std::int64_t>(n);
-        if (kept >= size) return;
-        if (toFile)
-            stagingFile.Write(data, n);
-        else
-            staged.append(reinterpret_cast<const char*>(data), n);
-        kept += static_cast<std::int64_t>(n);
-    };
-    std::uint32_t crc = 0;
-    {
-        CompressionStream stream(CompressionLevel, sink, [this](const CompressionStream& s) { DoProgress(&s); });
+void TZLBArchive::CompressMember(MemberJob& job) {
+    try {
+        // Once the compressed form is as long as the file, the file will be stored as it is:
+        // the rest of the stream is still produced (its reports are part of the progress
+        // sequence) but no longer kept.
+        std::int64_t kept = 0;
+        auto sink = [&job, &kept](const unsigned char* data, std::size_t n) {
+            job.stagedSize += static_cast<std::int64_t>(n);
+            if (kept >= job.size) return;
+            if (job.toFile)
+                job.stagingFile.Write(data, n);
+            else
+                job.staged.append(reinterpret_cast<const char*>(data), n);
+            kept += static_cast<std::int64_t>(n);
+        };
+        auto progress = [&job](const CompressionStream& s) {
+            if (job.live)
+                job.live(s);
+            else
+                job.reports.push_back(s.TotalIn());
+        };
+        CompressionStream stream(job.level, sink, progress);
         std::vector<unsigned char> buffer(kCopyPiece);
         std::int64_t read = 0;
         for (;;) {
-            std::size_t got = input.Read(buffer.data(), buffer.size());
+            std::size_t got = job.input.Read(buffer.data(), buffer.size());
             if (got == 0) break;
             read += static_cast<std::int64_t>(got);
-            if (read > size) break;
-            crc = Crc32(crc, buffer.data(), got);
+            if (read > job.size) break;
+            job.crc = Crc32(job.crc, buffer.data(), got);
             stream.Write(buffer.data(), got);
         }
-        if (read != size) throw Error("the file changed while it was read");
+        if (read != job.size) throw Error("the file changed while it was read");
         stream.Finish();
+    } catch (...) {
+        job.failure = std::current_exception();
     }
+}
 
+RegistryEntry TZLBArchive::AppendMember(MemberJob& job, FileStream& output) {
     RegistryEntry entry;
-    entry.Crc = crc;
-    entry.FileName = CutName(platform::FileNamePart(path));
-    entry.FilePath = CutName(MemberPath(path));
-    entry.OriginalSize = static_cast<std::int32_t>(size);
+    entry.Crc = job.crc;
+    entry.FileName = CutName(platform::FileNamePart(job.path));
+    entry.FilePath = CutName(MemberPath(job.path));
+    entry.OriginalSize = static_cast<std::int32_t>(job.size);
     std::int64_t offset = output.Position();
-    bool compressed = stagedSize < size;
-    std::int64_t storedSize = compressed ? stagedSize : size;
+    bool compressed = job.stagedSize < job.size;
+    std::int64_t storedSize = compressed ? job.stagedSize : job.size;
     if (offset + storedSize > kMaxArchiveSize) throw Error("the archive would exceed 2 GiB");
     entry.DataOffset = static_cast<std::int32_t>(offset);
     entry.StoredSize = static_cast<std::int32_t>(storedSize);
 
-    if (compressed && !toFile) {
-        WriteOut(output, staged.data(), staged.size());
+    if (compressed && !job.toFile) {
+        WriteOut(output, job.staged.data(), job.staged.size());
     } else {
-        FileStream& from = compressed ? stagingFile : input;
+        FileStream& from = compressed ? job.stagingFile : job.input;
         from.Seek(0);
         std::vector<unsigned char> buffer(kCopyPiece);
         std::int64_t left = storedSize;
@@ -333,8 +412,7 @@ RegistryEntry TZLBArchive::AddMember(const std::string& path, FileStream& output
         }
     }
     entry.Stored = compressed ? 0 : 1;
-    entry.Level = compressed ? static_cast<std::uint8_t>(CompressionLevel) : 0;
-    stagingFile.Close();
+    entry.Level = compressed ? static_cast<std::uint8_t>(job.level) : 0;
     return entry;
 }
 
@@ -345,7 +423,8 @@ void TZLBArchive::ReplaceArchiveFile(const std::string& builtPath) {
     std::string directory = platform::DirectoryPart(archiveName_);
     try {
         platform::TempFile beside(platform::MakeUniqueTempFile(directory.empty() ? "." : directory, "ZLB"));
-        if (platform::CopyFileBytes(builtPath, beside.Path()) && platform::RenameFile(beside.Path(), archiveName_)) {
+        if (platform::CopyFileBytes(builtPath, beside.Path()) &&
+            platform::RenameFile(beside.Path(), archiveName_)) {
             beside.Release();
             platform::RemoveFile(builtPath);
             return;
@@ -379,7 +458,8 @@ void TZLBArchive::WriteRegistry(FileStream& output) {
     progressMessage_ = "Writing archive registry";
     try {
         CompressionStream stream(
-            CompressionLevel, [&output](const unsigned char* data, std::size_t n) { WriteOut(output, data, n); },
+            CompressionLevel,
+            [&output](const unsigned char* data, std::size_t n) { WriteOut(output, data, n); },
             [this](const CompressionStream& s) { DoProgress(&s); });
         stream.Write(buffer.data(), buffer.size());
         stream.Finish();
@@ -449,20 +529,21 @@ void TZLBArchive::ExpandFolder(const std::string& folder, std::vector<std::strin
 void TZLBArchive::DoProgress(const CompressionStream* sender) {
     if (destroying_ || !OnProgress) return;
     switch (progressKind_) {
-    case ReadingRegistry:
-        OnProgress(progressMessage_, ProgressPercentage(static_cast<double>(progressDone_),
-                                                        static_cast<double>(progressTotal_)));
-        break;
-    case AddingMember: {
-        double taken = sender ? static_cast<double>(sender->TotalIn()) : static_cast<double>(progressDone_);
-        OnProgress(progressMessage_, ProgressPercentage(taken, static_cast<double>(progressTotal_)));
-        break;
-    }
-    case WritingRegistry:
-        OnProgress(progressMessage_, ProgressPercentage(static_cast<double>(progressDone_),
-                                                        static_cast<double>(progressTotal_)));
-        break;
-    case ArchiveChanged: OnProgress(archiveName_, 0); break;
+        case ReadingRegistry:
+            OnProgress(progressMessage_, ProgressPercentage(static_cast<double>(progressDone_),
+                                                            static_cast<double>(progressTotal_)));
+            break;
+        case AddingMember: {
+            double taken =
+                sender ? static_cast<double>(sender->TotalIn()) : static_cast<double>(progressDone_);
+            OnProgress(progressMessage_, ProgressPercentage(taken, static_cast<double>(progressTotal_)));
+            break;
+        }
+        case WritingRegistry:
+            OnProgress(progressMessage_, ProgressPercentage(static_cast<double>(progressDone_),
+                                                            static_cast<double>(progressTotal_)));
+            break;
+        case ArchiveChanged: OnProgress(archiveName_, 0); break;
     }
 }
 

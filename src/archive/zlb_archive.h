@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,12 @@ public:
     bool RecursePaths = false;
     bool ExtractWithPath = false;  // kept for the settings; nothing here extracts
     bool CheckCRC = false;         // kept for the settings; nothing here extracts
+    // Members compressed at once on worker threads (0: on the calling thread; at most
+    // kMaxWorkerThreads). The archive's bytes and the sequence of events are the same for
+    // every value: reports made on a worker are replayed on the calling thread in order.
+    int WorkerThreads = DefaultWorkerThreads();
+    static constexpr int kMaxWorkerThreads = 2;  // each may hold a member of 20 MiB in memory
+    static int DefaultWorkerThreads();
 
     TProgressEvent OnProgress;
     TErrorLogEvent OnErrorLogged;
@@ -77,7 +84,10 @@ public:
 private:
     std::string MemberPath(const std::string& path) const;
     void ReadRegistry(FileStream& file, std::int64_t fileSize);
-    RegistryEntry AddMember(const std::string& path, FileStream& output);
+    struct MemberJob;
+    std::unique_ptr<MemberJob> PrepareMember(const std::string& path);
+    static void CompressMember(MemberJob& job);
+    RegistryEntry AppendMember(MemberJob& job, FileStream& output);
     void ReplaceArchiveFile(const std::string& builtPath);
 
     std::string archiveName_;

@@ -12,7 +12,9 @@
 namespace nimbrel::archive {
 
 namespace {
-[[noreturn]] void StreamError() { throw Error("error"); }
+[[noreturn]] void StreamError() {
+    throw Error("error");
+}
 }  // namespace
 
 struct CompressionStream::State {
@@ -30,7 +32,9 @@ CompressionStream::CompressionStream(TFileCompressionLevel level, Sink sink, Pro
     state_->z.avail_out = kBufferSize;
 }
 
-CompressionStream::~CompressionStream() { deflateEnd(&state_->z); }
+CompressionStream::~CompressionStream() {
+    deflateEnd(&state_->z);
+}
 
 void CompressionStream::Drain(int flush) {
     z_stream& z = state_->z;
@@ -81,9 +85,13 @@ void CompressionStream::Finish() {
 }
 
 // A member stays below 2 GiB, so zlib's own counter (32 bits on Windows) is wide enough.
-std::uint64_t CompressionStream::TotalIn() const { return state_->z.total_in; }
+std::uint64_t CompressionStream::TotalIn() const {
+    return state_->z.total_in;
+}
 
-std::uint64_t CompressionStream::TotalOut() const { return state_->totalOut; }
+std::uint64_t CompressionStream::TotalOut() const {
+    return state_->totalOut;
+}
 
 std::string CompressBytes(std::string_view bytes, TFileCompressionLevel level) {
     std::string out;
@@ -106,7 +114,9 @@ DecompressionStream::DecompressionStream(Source source)
     if (inflateInit2(&state_->z, 15) != Z_OK) StreamError();
 }
 
-DecompressionStream::~DecompressionStream() { inflateEnd(&state_->z); }
+DecompressionStream::~DecompressionStream() {
+    inflateEnd(&state_->z);
+}
 
 std::size_t DecompressionStream::Read(void* buffer, std::size_t size) {
     z_stream& z = state_->z;
@@ -140,6 +150,8 @@ std::size_t DecompressionStream::Read(void* buffer, std::size_t size) {
     return produced;
 }
 
-std::uint64_t DecompressionStream::TotalIn() const { return state_->totalIn; }
+std::uint64_t DecompressionStream::TotalIn() const {
+    return state_->totalIn;
+}
 
 }  // namespace nimbrel::archive

@@ -31,7 +31,8 @@ std::string Column(std::string text, std::size_t width, bool right = false) {
     return text;
 }
 
-bool WrongArguments(const std::vector<std::string>& args, std::size_t count, const char* usage, std::ostream& err) {
+bool WrongArguments(const std::vector<std::string>& args, std::size_t count, const char* usage,
+                    std::ostream& err) {
     if (args.size() == count) return false;
     err << "Usage: nimbrel-cli " << usage << " (see nimbrel-cli --help)\n";
     return true;
@@ -40,9 +41,10 @@ bool WrongArguments(const std::vector<std::string>& args, std::size_t count, con
 std::string Describe(const ArchiveReader& reader, const std::string& file) {
     const auto& t = reader.Trailer();
     std::string text = file + ": archive of " + std::to_string(reader.ArchiveLength()) + " bytes at offset " +
-                       std::to_string(reader.ArchiveStart()) + ", " + std::to_string(reader.Members().size()) +
-                       " member(s), registry ";
-    text += t.RegistryCompressed ? "compressed (" + std::to_string(t.RegistrySize) + " bytes)" : "stored plain";
+                       std::to_string(reader.ArchiveStart()) + ", " +
+                       std::to_string(reader.Members().size()) + " member(s), registry ";
+    text +=
+        t.RegistryCompressed ? "compressed (" + std::to_string(t.RegistrySize) + " bytes)" : "stored plain";
     return text;
 }
 
@@ -52,15 +54,16 @@ int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     if (WrongArguments(args, 1, "list FILE", err)) return kExitUsage;
     ArchiveReader reader = ArchiveReader::FromFile(args[0]);
     out << Describe(reader, args[0]) << "\n";
-    out << Column("#", 5, true) << "  " << Column("Stored", 11, true) << "  " << Column("Original", 11, true) << "  "
-        << Column("Method", 10) << "  Level  CRC       " << Column("Offset", 11, true) << "  Name\n";
+    out << Column("#", 5, true) << "  " << Column("Stored", 11, true) << "  " << Column("Original", 11, true)
+        << "  " << Column("Method", 10) << "  Level  CRC       " << Column("Offset", 11, true) << "  Name\n";
     std::size_t index = 0;
     for (const ArchiveMember& m : reader.Members()) {
-        out << Column(std::to_string(++index), 5, true) << "  " << Column(std::to_string(m.storedSize), 11, true)
-            << "  " << Column(std::to_string(m.originalSize), 11, true) << "  "
-            << Column(m.stored ? "stored" : "compressed", 10) << "  " << Column(std::to_string(m.level), 5, true)
-            << "  " << Hex(m.crc) << "  " << Column(std::to_string(m.dataOffset), 11, true) << "  " << m.path
-            << m.name << "\n";
+        out << Column(std::to_string(++index), 5, true) << "  "
+            << Column(std::to_string(m.storedSize), 11, true) << "  "
+            << Column(std::to_string(m.originalSize), 11, true) << "  "
+            << Column(m.stored ? "stored" : "compressed", 10) << "  "
+            << Column(std::to_string(m.level), 5, true) << "  " << Hex(m.crc) << "  "
+            << Column(std::to_string(m.dataOffset), 11, true) << "  " << m.path << m.name << "\n";
     }
     return kExitOk;
 }
@@ -125,7 +128,8 @@ int ExtractCommand(const std::vector<std::string>& args, std::ostream& out, std:
             target = UniqueName(safe, taken);
         }
         taken.insert(LowerAscii(target));
-        if (target != safe) out << label << ": \"" << safe << "\" is taken, written as \"" << target << "\"\n";
+        if (target != safe)
+            out << label << ": \"" << safe << "\" is taken, written as \"" << target << "\"\n";
         std::string path = platform::JoinPath(dir, target);
         try {
             archive::FileStream file(path, archive::FileStream::Mode::Create);

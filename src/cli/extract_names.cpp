@@ -34,7 +34,8 @@ std::string SafeMemberName(const std::string& name, const std::string& fallback)
             safe += c;
     }
     if (safe.find_first_not_of(". ") == std::string::npos) return fallback;
-    for (std::size_t i = safe.size(); i > 0 && (safe[i - 1] == '.' || safe[i - 1] == ' '); --i) safe[i - 1] = '_';
+    for (std::size_t i = safe.size(); i > 0 && (safe[i - 1] == '.' || safe[i - 1] == ' '); --i)
+        safe[i - 1] = '_';
     if (IsDeviceName(safe)) safe = "_" + safe;
     return safe;
 }

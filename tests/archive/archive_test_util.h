@@ -29,7 +29,8 @@ inline std::string RandomBytes(std::size_t size, std::uint32_t seed = 1) {
 
 inline std::string TextBytes(std::size_t size) {
     std::string bytes;
-    while (bytes.size() < size) bytes += "The lake at dawn, picture " + std::to_string(bytes.size() % 97) + ".\r\n";
+    while (bytes.size() < size)
+        bytes += "The lake at dawn, picture " + std::to_string(bytes.size() % 97) + ".\r\n";
     bytes.resize(size);
     return bytes;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include <zlib.h>
 #include "archive/archive_reader.h"
 #include "archive/zlb_archive.h"
 #include "archive/zlib_stream.h"
@@ -15,6 +16,7 @@
 using namespace nimbrel::archive;
 using namespace nimbrel::archive::testdata;
 using nimbrel::Error;
+namespace platform = nimbrel::platform;
 using nimbrel::platform::FileExists;
 using nimbrel::platform::TempDirectory;
 
@@ -80,7 +82,8 @@ TEST_F(Component, EmptyArchiveIs44Bytes) {
 
 TEST_F(Component, MembersStoredOrCompressedWithTheirRecords) {
     std::string text = TextBytes(100000), noise = RandomBytes(5000);
-    std::vector<std::string> files = {Make("empty.txt", ""), Make("Text.TXT", text), Make("noise.jpg", noise)};
+    std::vector<std::string> files = {Make("empty.txt", ""), Make("Text.TXT", text),
+                                      Make("noise.jpg", noise)};
     TZLBArchive a;
     a.CompressionLevel = fcMaximum;
     std::string path = Pack(a, files);
@@ -174,12 +177,9 @@ TEST_F(Component, ProgressSequenceOfSmallMemberAndRegistry) {
     a.AddFiles(files);
     // Create closes first; AddFiles closes, reopens (close, registry pieces, opened); no
     // member or registry write fills a 64 KiB buffer, so they report nothing.
-    std::vector<Report> expected = {{"", 0},
-                                    {"", 0},
-                                    {"", 0},
-                                    {"Extracting archive registry", 77},
-                                    {"Extracting archive registry", 100},
-                                    {path, 0}};
+    std::vector<Report> expected = {
+        {"", 0},  {"", 0}, {"", 0}, {"Extracting archive registry", 77}, {"Extracting archive registry", 100},
+        {path, 0}};
     EXPECT_EQ(reports, expected);
     reports.clear();
     a.CloseArchive();
@@ -188,41 +188,80 @@ TEST_F(Component, ProgressSequenceOfSmallMemberAndRegistry) {
     EXPECT_EQ(reports.back(), Report(path, 0));
 }
 
+// What zlib itself says was taken in each time a 64 KiB output buffer filled, feeding the file
+// in 64 KiB pieces: the points at which the component must report.
+std::vector<int> ExpectedPercentages(const std::string& data) {
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
+    std::vector<unsigned char> out(65536);
+    std::vector<int> result;
+    z.next_out = out.data();
+    z.avail_out = 65536;
+    auto drain = [&](int flush) {
+        for (;;) {
+            int rc = deflate(&z, flush);
+            if (z.avail_out == 0) {
+                result.push_back(
+                    ProgressPercentage(static_cast<double>(z.total_in), static_cast<double>(data.size())));
+                z.next_out = out.data();
+                z.avail_out = 65536;
+                continue;
+            }
+            if (flush == Z_FINISH ? rc == Z_STREAM_END : z.avail_in == 0) break;
+        }
+    };
+    for (std::size_t at = 0; at < data.size(); at += 65536) {
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + at));
+        z.avail_in = static_cast<uInt>(std::min<std::size_t>(65536, data.size() - at));
+        drain(Z_NO_FLUSH);
+    }
+    drain(Z_FINISH);
+    deflateEnd(&z);
+    return result;
+}
+
 TEST_F(Component, ProgressOfAMemberOverOneOutputBuffer) {
     std::string noise = RandomBytes(300000, 3);
     std::string file = Make("big.bin", noise);
-    std::size_t compressed = CompressBytes(noise, fcMaximum).size();
-    TZLBArchive a;
-    a.CompressionLevel = fcMaximum;
-    Wire(a);
-    Pack(a, {file});
-    std::vector<int> percentages;
-    for (const Report& r : reports)
-        if (r.first == "Updating " + file) percentages.push_back(r.second);
-    EXPECT_EQ(percentages.size(), compressed / 65536);  // 4 reports for ~300 KB of output
-    EXPECT_TRUE(std::is_sorted(percentages.begin(), percentages.end()));
-    EXPECT_GT(percentages.front(), 0);
-    EXPECT_LE(percentages.back(), 100);
-    EXPECT_EQ(a.GetEntry(0).Stored, 1);  // noise does not shrink
+    std::vector<int> expectedPercentages = ExpectedPercentages(noise);
+    ASSERT_EQ(expectedPercentages.size(), CompressBytes(noise, fcMaximum).size() / 65536);  // 4 for ~300 KB
+    for (int workers : {0, 2}) {
+        reports.clear();
+        TZLBArchive a;
+        a.CompressionLevel = fcMaximum;
+        a.WorkerThreads = workers;
+        Wire(a);
+        std::string path = Pack(a, {file});
+        std::vector<Report> expected = {{"", 0}};
+        for (int p : expectedPercentages) expected.emplace_back("Updating " + file, p);
+        expected.insert(expected.end(), {{"", 0}, {"", 0}, {"Extracting archive registry", 100}, {path, 0}});
+        EXPECT_EQ(reports, expected) << workers;
+        EXPECT_EQ(a.GetEntry(0).Stored, 1);  // noise does not shrink
+        platform::RemoveFile(path);
+    }
 }
 
 TEST_F(Component, StagingSwitchesToATemporaryFileAbove20MiB) {
     for (std::int64_t size : {TZLBArchive::kMemoryStagingLimit, TZLBArchive::kMemoryStagingLimit + 1}) {
         std::string file = Make("zeros.bin", std::string(static_cast<std::size_t>(size), '\0'));
-        RecordingArchive a;
-        a.CompressionLevel = fcFastest;
-        std::string path = Pack(a, {file}, "stage" + std::to_string(size) + ".cab");
-        // One name for the archive being built; one more for a member staged on disk.
-        ASSERT_EQ(a.names.size(), size > TZLBArchive::kMemoryStagingLimit ? 2u : 1u) << size;
-        for (const std::string& name : a.names) EXPECT_FALSE(FileExists(name)) << name;
-        ASSERT_EQ(a.Count(), 1);
-        EXPECT_EQ(a.GetEntry(0).OriginalSize, size);
-        EXPECT_EQ(a.GetEntry(0).Stored, 0);
-        ArchiveReader r = ArchiveReader::FromFile(path);
-        EXPECT_TRUE(r.VerifyArchiveCrc());
-        std::int64_t total = 0;
-        r.Extract(0, [&](const char*, std::size_t n) { total += static_cast<std::int64_t>(n); });
-        EXPECT_EQ(total, size);
+        for (int workers : {0, 2}) {
+            RecordingArchive a;
+            a.CompressionLevel = fcFastest;
+            a.WorkerThreads = workers;
+            std::string path =
+                Pack(a, {file}, "stage" + std::to_string(size) + "_" + std::to_string(workers) + ".cab");
+            // One name for the archive being built; one more for a member staged on disk.
+            ASSERT_EQ(a.names.size(), size > TZLBArchive::kMemoryStagingLimit ? 2u : 1u) << size;
+            for (const std::string& name : a.names) EXPECT_FALSE(FileExists(name)) << name;
+            ASSERT_EQ(a.Count(), 1);
+            EXPECT_EQ(a.GetEntry(0).OriginalSize, size);
+            EXPECT_EQ(a.GetEntry(0).Stored, 0);
+            ArchiveReader r = ArchiveReader::FromFile(path);
+            EXPECT_TRUE(r.VerifyArchiveCrc());
+            std::int64_t total = 0;
+            r.Extract(0, [&](const char*, std::size_t n) { total += static_cast<std::int64_t>(n); });
+            EXPECT_EQ(total, size);
+        }
     }
 }
 
@@ -322,11 +361,17 @@ TEST_F(Component, OpenAndCreateFailures) {
                            }));
     EXPECT_EQ(message([&] { a.OpenArchive(bad); }), "Unable to read archive file list");
     EXPECT_TRUE(a.ArchiveName().empty());
-    std::string longer = Make("longer.cab", BuildArchive({{"a", "aaaa"}, {"b", "bbbb"}},
-                                                         [](auto&, ArchiveTrailer& t, auto&) { t.EntryCount = 1; }));
+    std::string longer =
+        Make("longer.cab", BuildArchive({{"a", "aaaa"}, {"b", "bbbb"}},
+                                        [](auto&, ArchiveTrailer& t, auto&) { t.EntryCount = 1; }));
     EXPECT_EQ(message([&] { a.OpenArchive(longer); }), "Unable to read archive file list");
-    std::string plain = Make("plain.cab", BuildArchive({{"p", "plain text plain text plain"}},
-                                                       [](auto&, auto&, auto&) {}, false));
+    std::string fewer =
+        Make("fewer.cab",
+             BuildArchive({{"a", "aaaa"}}, [](auto&, ArchiveTrailer& t, auto&) { t.EntryCount = 2; }));
+    EXPECT_EQ(message([&] { a.OpenArchive(fewer); }), "Unable to read archive file list");
+    std::string plain =
+        Make("plain.cab", BuildArchive(
+                              {{"p", "plain text plain text plain"}}, [](auto&, auto&, auto&) {}, false));
     EXPECT_TRUE(a.OpenArchive(plain));
     EXPECT_EQ(a.GetEntry(0).FileName, "p");
 
@@ -338,4 +383,61 @@ TEST_F(Component, OpenAndCreateFailures) {
     EXPECT_EQ(message([&] { a.OpenArchive(plain); }), "Unable to read archive file list");
     EXPECT_TRUE(opened);
     EXPECT_TRUE(a.ArchiveName().empty());
+}
+
+TEST_F(Component, WorkerThreadsChangeNeitherBytesNorEvents) {
+    std::string a1 = Make("one/photo.jpg", RandomBytes(300000, 11));
+    std::string b = Make("two/photo.jpg", TextBytes(50000) + RandomBytes(200000, 12));
+    std::string c = Make("empty.bmp", "");
+    std::string d = Make("text.txt", TextBytes(400000));
+    std::vector<std::string> list = {a1, dir.File("missing.jpg"), b, c, a1, d};
+    std::vector<std::string> archives;
+    std::vector<std::vector<Report>> sequences;
+    std::vector<std::vector<std::string>> logs;
+    for (int workers : {0, 1, 2}) {
+        reports.clear();
+        logged.clear();
+        TZLBArchive a;
+        a.CompressionLevel = fcMaximum;
+        a.WorkerThreads = workers;
+        Wire(a);
+        std::string name = "w" + std::to_string(workers) + ".cab";
+        Pack(a, list, name);
+        EXPECT_EQ(a.Count(), 5);
+        archives.push_back(ReadFile(dir.File(name)));
+        // The archive's own name differs between runs; everything else must match.
+        for (Report& r : reports)
+            if (r.first == dir.File(name)) r.first = "<archive>";
+        sequences.push_back(reports);
+        logs.push_back(logged);
+    }
+    EXPECT_GE(std::count_if(sequences[0].begin(), sequences[0].end(),
+                            [&](const Report& r) { return r.first == "Updating " + a1; }),
+              8);  // a1 twice, four reports each
+    for (std::size_t i = 1; i < archives.size(); ++i) {
+        EXPECT_EQ(archives[i], archives[0]) << i;
+        EXPECT_EQ(sequences[i], sequences[0]) << i;
+        EXPECT_EQ(logs[i], logs[0]) << i;
+    }
+    EXPECT_EQ(logs[0], (std::vector<std::string>{"Unable to open file (" + dir.File("missing.jpg") + ")",
+                                                 b + " already exists in the archive",
+                                                 a1 + " already exists in the archive"}));
+}
+
+TEST_F(Component, FailureToPlaceTheArchiveIsReported) {
+    // The archive's folder does not exist: the archive built in the temporary folder cannot
+    // take its place. That is an error for the caller, and the temporary file is gone.
+    RecordingArchive a;
+    std::string target = dir.File("no/such/folder/out.cab");
+    a.CreateArchive(target);
+    std::vector<std::string> files = {Make("f.txt", "f")};
+    try {
+        a.AddFiles(files);
+        ADD_FAILURE();
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to open file (" + target + ")");
+    }
+    ASSERT_EQ(a.names.size(), 1u);
+    EXPECT_FALSE(FileExists(a.names[0]));
+    EXPECT_FALSE(FileExists(target));
 }

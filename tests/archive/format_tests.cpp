@@ -19,8 +19,8 @@ TEST(ArchiveFormat, TrailerBytesAreLittleEndianAtTheirOffsets) {
     t.RegistryOffset = -2;
     t.RegistryCompressed = 1;
     TrailerBytes b = EncodeTrailer(t);
-    const unsigned char expected[21] = {0x44, 0x33, 0x22, 0x11, 2, 0, 0, 0, 1, 0, 0, 0, 0x02, 0x01, 0, 0,
-                                        0xFE, 0xFF, 0xFF, 0xFF, 1};
+    const unsigned char expected[21] = {0x44, 0x33, 0x22, 0x11, 2, 0,    0,    0,    1,    0, 0,
+                                        0,    0x02, 0x01, 0,    0, 0xFE, 0xFF, 0xFF, 0xFF, 1};
     EXPECT_EQ(0, std::memcmp(b.data(), expected, sizeof expected));
     for (std::size_t i = 21; i < kTrailerSize; ++i) EXPECT_EQ(b[i], 0) << i;
     EXPECT_EQ(DecodeTrailer(b.data()), t);
@@ -64,9 +64,9 @@ TEST(ArchiveFormat, LevelsCrcAndPercentages) {
     EXPECT_EQ(Crc32("123456789"), 0xCBF43926u);
     EXPECT_EQ(Crc32(""), 0u);
     // Halves go to the even neighbour.
-    EXPECT_EQ(ProgressPercentage(1, 200), 0);    // 0.5
-    EXPECT_EQ(ProgressPercentage(3, 200), 2);    // 1.5
-    EXPECT_EQ(ProgressPercentage(5, 200), 2);    // 2.5
+    EXPECT_EQ(ProgressPercentage(1, 200), 0);  // 0.5
+    EXPECT_EQ(ProgressPercentage(3, 200), 2);  // 1.5
+    EXPECT_EQ(ProgressPercentage(5, 200), 2);  // 2.5
     EXPECT_EQ(ProgressPercentage(4096, 5320), 77);
     EXPECT_EQ(ProgressPercentage(1, 0), 0);
 }
@@ -89,7 +89,8 @@ TEST(ZlibStreams, CompressionReportsOncePerFullOutputBuffer) {
     std::string out;
     std::vector<std::uint64_t> reports;
     CompressionStream z(
-        fcMaximum, [&](const unsigned char* p, std::size_t n) { out.append(reinterpret_cast<const char*>(p), n); },
+        fcMaximum,
+        [&](const unsigned char* p, std::size_t n) { out.append(reinterpret_cast<const char*>(p), n); },
         [&](const CompressionStream& s) { reports.push_back(s.TotalIn()); });
     z.Write(data.data(), data.size());
     z.Finish();

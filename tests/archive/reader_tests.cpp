@@ -10,7 +10,9 @@ using nimbrel::Error;
 
 namespace {
 
-const unsigned char* Bytes(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
+const unsigned char* Bytes(const std::string& s) {
+    return reinterpret_cast<const unsigned char*>(s.data());
+}
 
 std::string ErrorOf(const std::string& file) {
     try {
@@ -23,7 +25,8 @@ std::string ErrorOf(const std::string& file) {
 }
 
 std::vector<RawMember> Sample() {
-    return {{"Options.ini", TextBytes(700)}, {"About.cfg", "Lake\r\nHello\r\n"}, {"photo.jpg", RandomBytes(900)}};
+    return {
+        {"Options.ini", TextBytes(700)}, {"About.cfg", "Lake\r\nHello\r\n"}, {"photo.jpg", RandomBytes(900)}};
 }
 
 }  // namespace
@@ -76,13 +79,17 @@ TEST(ArchiveReader, TruncatedFilesNeverCrash) {
 TEST(ArchiveReader, HostileTrailersAndRegistries) {
     auto with = [](auto patch, bool compressed = true) { return BuildArchive(Sample(), patch, compressed); };
     std::string noArchive = "No archive found at the end of the file";
-    EXPECT_NE(ErrorOf(with([](auto&, ArchiveTrailer& t, auto&) { t.EntryCount = -1; })).find(noArchive), std::string::npos);
-    EXPECT_NE(ErrorOf(with([](auto&, ArchiveTrailer& t, auto&) { t.EntryCount = 0x7FFFFFFF; })).find(noArchive),
+    EXPECT_NE(ErrorOf(with([](auto&, ArchiveTrailer& t, auto&) { t.EntryCount = -1; })).find(noArchive),
               std::string::npos);
-    EXPECT_NE(ErrorOf(with([](auto&, ArchiveTrailer& t, auto&) { t.EntryCount = 0x7FFFFFFF; }, false)).find(noArchive),
+    EXPECT_NE(
+        ErrorOf(with([](auto&, ArchiveTrailer& t, auto&) { t.EntryCount = 0x7FFFFFFF; })).find(noArchive),
+        std::string::npos);
+    EXPECT_NE(ErrorOf(with([](auto&, ArchiveTrailer& t, auto&) { t.EntryCount = 0x7FFFFFFF; }, false))
+                  .find(noArchive),
               std::string::npos);
-    EXPECT_NE(ErrorOf(with([](auto&, ArchiveTrailer& t, auto&) { t.RegistryOffset = 0x7FFFFF00; })).find(noArchive),
-              std::string::npos);
+    EXPECT_NE(
+        ErrorOf(with([](auto&, ArchiveTrailer& t, auto&) { t.RegistryOffset = 0x7FFFFF00; })).find(noArchive),
+        std::string::npos);
     EXPECT_NE(ErrorOf(with([](auto&, ArchiveTrailer& t, auto&) { t.RegistryOffset = -5; })).find(noArchive),
               std::string::npos);
     EXPECT_EQ(ErrorOf(with([](auto&, ArchiveTrailer& t, auto&) { t.EntryCount = 2; })),
@@ -93,6 +100,20 @@ TEST(ArchiveReader, HostileTrailersAndRegistries) {
               "The archive is damaged: the registry cannot be inflated");
 }
 
+TEST(ArchiveReader, RegistryClaimsAreBoundedBeforeInflating) {
+    // 600 KB of "registry" could in theory inflate far enough for these counts: the first is
+    // refused outright, the second fails at the first bad byte instead of reserving 478 MB.
+    std::string garbage = RandomBytes(600000, 21);
+    auto claim = [&](std::int32_t count) {
+        return ErrorOf(BuildArchive(Sample(), [&](auto&, ArchiveTrailer& t, std::string& reg) {
+            reg = garbage;
+            t.EntryCount = count;
+        }));
+    };
+    EXPECT_EQ(claim(1000001), "No archive found at the end of the file (its trailer claims 1000001 members)");
+    EXPECT_EQ(claim(900000), "The archive is damaged: the registry cannot be inflated");
+}
+
 TEST(ArchiveReader, HostileMemberRecords) {
     auto entry = [](int index, auto change) {
         return BuildArchive(Sample(), [=](std::vector<RegistryEntry>& e, auto&, auto&) { change(e[index]); });
@@ -101,24 +122,28 @@ TEST(ArchiveReader, HostileMemberRecords) {
               "The archive is damaged: member 1 (Options.ini) lies outside the member data area");
     EXPECT_EQ(ErrorOf(entry(2, [](RegistryEntry& e) { e.StoredSize = -1; })),
               "The archive is damaged: member 3 (photo.jpg) has a negative size or offset");
-    EXPECT_EQ(ErrorOf(entry(2, [](RegistryEntry& e) { e.OriginalSize = 5; })),
-              "The archive is damaged: member 3 (photo.jpg) is stored with a size that differs from its length");
-    EXPECT_EQ(ErrorOf(entry(0, [](RegistryEntry& e) { e.OriginalSize = 0x7FFFFFFF; })),
-              "The archive is damaged: member 1 (Options.ini) claims more bytes than its compressed data can hold");
+    EXPECT_EQ(
+        ErrorOf(entry(2, [](RegistryEntry& e) { e.OriginalSize = 5; })),
+        "The archive is damaged: member 3 (photo.jpg) is stored with a size that differs from its length");
+    EXPECT_EQ(
+        ErrorOf(entry(0, [](RegistryEntry& e) { e.OriginalSize = 0x7FFFFFFF; })),
+        "The archive is damaged: member 1 (Options.ini) claims more bytes than its compressed data can hold");
     EXPECT_EQ(ErrorOf(entry(1, [](RegistryEntry& e) { e.Crc ^= 1; })),
               "The archive is damaged: member \"About.cfg\" fails its CRC check");
     EXPECT_EQ(ErrorOf(entry(0, [](RegistryEntry& e) { e.OriginalSize += 1; })),
               "The archive is damaged: member \"Options.ini\" inflates to fewer bytes than declared");
     // A zip bomb in small: a megabyte of zeros that declares 1000 bytes stops at 1001.
-    std::string bomb = BuildArchive({{"bomb.bmp", std::string(1 << 20, '\0')}},
-                                    [](std::vector<RegistryEntry>& e, auto&, auto&) { e[0].OriginalSize = 1000; });
+    std::string bomb =
+        BuildArchive({{"bomb.bmp", std::string(1 << 20, '\0')}},
+                     [](std::vector<RegistryEntry>& e, auto&, auto&) { e[0].OriginalSize = 1000; });
     std::size_t delivered = 0;
     try {
         ArchiveReader r(Bytes(bomb), bomb.size());
         r.Extract(0, [&](const char*, std::size_t n) { delivered += n; });
         ADD_FAILURE();
     } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), "The archive is damaged: member \"bomb.bmp\" inflates beyond its declared size");
+        EXPECT_STREQ(e.what(),
+                     "The archive is damaged: member \"bomb.bmp\" inflates beyond its declared size");
     }
     EXPECT_LE(delivered, 1000u);
     EXPECT_EQ(ErrorOf(entry(0, [](RegistryEntry& e) { e.StoredSize -= 4; })),

@@ -28,7 +28,8 @@ CliRun Cli(std::vector<std::string> args) {
 
 std::vector<std::string> FilesIn(const std::string& dir) {
     std::vector<std::string> names;
-    for (const auto& e : fs::recursive_directory_iterator(dir)) names.push_back(fs::relative(e.path(), dir).string());
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        names.push_back(fs::relative(e.path(), dir).string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -112,9 +113,9 @@ TEST_F(CliTest, ExtractNeverWritesOutsideTheFolder) {
     std::string out = dir.File("x/out");
     CliRun run = Cli({"extract", scr, out});
     EXPECT_EQ(run.code, 0) << run.err;
-    std::vector<std::string> expected = {"_CON",      "_com1.jpg",     ".._evil2.txt",  ".._evil.txt",
-                                         "_LPT1",     "_etc_passwd",   "_nul.txt",      "a_b_c.txt",
-                                         "C_boot.ini", "member_7",     "member_9",      "trail__"};
+    std::vector<std::string> expected = {"_CON",       "_com1.jpg",   ".._evil2.txt", ".._evil.txt",
+                                         "_LPT1",      "_etc_passwd", "_nul.txt",     "a_b_c.txt",
+                                         "C_boot.ini", "member_7",    "member_9",     "trail__"};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(FilesIn(out), expected);
     EXPECT_EQ(FilesIn(dir.File("x")).size(), expected.size() + 1);  // just out/ and its files
