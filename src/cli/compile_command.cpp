@@ -1,6 +1,15 @@
 #include "cli/compile_command.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <iostream>
+#ifdef _WIN32
+#include <io.h>
+#define NIMBREL_ISATTY(fd) _isatty(fd)
+#else
+#include <unistd.h>
+#define NIMBREL_ISATTY(fd) isatty(fd)
+#endif
 
 #include "build/build_pipeline.h"
 #include "build/project_state.h"
@@ -127,6 +136,11 @@ int RunCompile(const std::vector<std::string>& args, std::ostream& out, std::ost
         err << "nimbrel-cli compile: " << e.what() << "\n";
         return 1;
     }
+}
+
+int CompileCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    bool terminal = &out == &std::cout && NIMBREL_ISATTY(1) != 0;
+    return RunCompile(args, out, err, terminal);
 }
 
 }  // namespace nimbrel::cli

@@ -12,5 +12,7 @@ namespace nimbrel::cli {
 // `progressOnTerminal` draws a bar that rewrites itself instead of printing lines.
 int RunCompile(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                bool progressOnTerminal);
+// The subcommand: a progress bar when standard output is a terminal, plain lines otherwise.
+int CompileCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace nimbrel::cli
