@@ -8,8 +8,8 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/temp.h"
-#include "platform/text_encoding.h"
-#include "resedit/resedit.h"
+#include "platform/file_mapping.h"
+#include "resedit/resource_edit.h"
 
 namespace nimbrel::build {
 
@@ -61,11 +61,11 @@ void CopyStub(const std::string& stub, const std::string& path) {
 void ChangeIcon(const std::string& stub, const std::string& path, const std::string& iconFile,
                 BuildReporter& reporter) {
     using namespace nimbrel::resedit;
-    ResourceEditHandle* handle = BeginResourceEdit(platform::NarrowToUtf16(path), false);
+    ResourceEditHandle* handle = BeginResourceEdit(platform::Utf16FromNarrow(path), false);
     RemoveIconGroup(handle, u"1", 2057);
     bool imported = false;
     try {
-        imported = ImportIconGroup(handle, u"0", 2057, platform::NarrowToUtf16(iconFile));
+        imported = ImportIconGroup(handle, u"0", 2057, platform::Utf16FromNarrow(iconFile));
     } catch (const std::exception&) {
         // Without a handle (the stub is no executable the editor accepts) the import raises;
         // the screensaver then simply keeps the stub's icon.

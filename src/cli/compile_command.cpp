@@ -14,6 +14,7 @@
 #include "build/build_pipeline.h"
 #include "build/project_state.h"
 #include "platform/error.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "project/project_file.h"
 

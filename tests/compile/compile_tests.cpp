@@ -141,7 +141,9 @@ TEST_F(Compile, SlideshowLayoutMembersAndProgress) {
     EXPECT_EQ(reader.Members()[0].dataOffset, 0);
     for (const auto& m : reader.Members()) {
         EXPECT_TRUE(m.path.empty());
-        if (!m.stored) EXPECT_EQ(m.level, 3);
+        if (!m.stored) {
+            EXPECT_EQ(m.level, 3);
+        }
     }
     // "Options.ini" is the project file as saved, with the chosen output path in it.
     std::string saved = platform::ReadWholeFile(request.projectFileName);
