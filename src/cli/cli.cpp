@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/compile_command.h"
 
 #include <exception>
 #include <ostream>
@@ -7,6 +8,8 @@ namespace nimbrel::cli {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
+        {"compile", "PROJECT.nssp", "build the project's screensaver [--stub-dir DIR] [--strict]",
+         CompileCommand},
         {"list", "FILE", "list the members of an archive or screensaver", ListCommand},
         {"verify", "FILE", "check the archive CRC and every member's CRC", VerifyCommand},
         {"extract", "FILE DIR", "write every member into DIR under its bare name", ExtractCommand},
