@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QEventLoop>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -26,6 +27,7 @@
 #include <exception>
 
 #include "app/file_entries.h"
+#include "build/build_pipeline.h"
 #include "build/working_paths.h"
 #include "platform/error.h"
 #include "platform/file_info.h"
@@ -579,8 +581,83 @@ void TfrmMain::Exit1Click() {
     close();
 }
 
+namespace {
+
+// The build's reports, shown in the window: the progress bar is repainted at once, and the
+// window keeps painting while the build runs, without taking the user's input.
+class WindowBuildReporter : public build::BuildReporter {
+public:
+    explicit WindowBuildReporter(TfrmMain& window) : window_(window) {}
+    void Progress(int percent) override {
+        window_.cabProgress(QString(), percent);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    void Notice(const std::string& text) override {
+        ui::MessageBox::Show(&window_, kApplicationTitle, ui::FromNarrow(text), QMessageBox::NoIcon,
+                             QMessageBox::Ok);
+    }
+    void ProcessEvents() override { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+
+private:
+    TfrmMain& window_;
+};
+
+// The completion text's LF CR line breaks, as a Qt label shows them.
+QString ForDisplay(const std::string& text) {
+    QString shown = ui::FromNarrow(text);
+    shown.replace(QStringLiteral("\n\r"), QStringLiteral("\n"));
+    return shown;
+}
+
+}  // namespace
+
+void TfrmMain::cabProgress(const QString& /*msg*/, int percentage) {
+    pbar->setPosition(percentage);
+    pbar->repaint();
+}
+
 void TfrmMain::Compile1Click() {
-    // The build pipeline (slideshow or Flash by ProjectKind) is not part of the editor yet.
+    if (building_ || projectFileName_.isEmpty()) return;
+    building_ = true;
+    if (ProjectKind() == project::kFlash) {
+        CompileFlash();
+    } else {
+        CompileSlideShow();
+    }
+    building_ = false;
+}
+
+void TfrmMain::CompileSlideShow() {
+    RunBuild();
+}
+
+void TfrmMain::CompileFlash() {
+    RunBuild();
+}
+
+void TfrmMain::RunBuild() {
+    RunCommand([this] {
+        build::BuildRequest request;
+        request.projectFileName = ui::ToNarrow(projectFileName_);
+        request.values = GatherProjectValues();
+        request.stubPath = stubPath_.empty() ? build::StubPath() : stubPath_;
+        request.flashStubPath = flashStubPath_.empty() ? build::FlashStubPath() : flashStubPath_;
+        WindowBuildReporter reporter(*this);
+        build::BuildResult result;
+        try {
+            result = build::CompileProject(request, reporter);
+        } catch (...) {
+            UpdateCommandState();
+            throw;
+        }
+        ui::FileNameEdit* outputBox = ProjectKind() == project::kFlash ? feFlashOutput : feOutput;
+        outputBox->setText(ui::FromNarrow(result.outputBoxText));
+        build::SetOutputPath(result.outputPath);
+        UpdateCommandState();  // the build saved the project, as Save does
+        if (!result.built) return;
+        ui::MessageBox::Show(this, QString::fromLatin1(build::kCompletionCaption),
+                             ForDisplay(result.completionText), QMessageBox::Information, QMessageBox::Ok);
+    });
 }
 
 void TfrmMain::AddFile1Click() {

@@ -72,13 +72,21 @@ public:
         newProjectChooser_ = std::move(chooser);
     }
 
+    // Where the build takes its players from (beside the program unless a test says otherwise).
+    void SetPlayerPaths(std::string stubPath, std::string flashStubPath) {
+        stubPath_ = std::move(stubPath);
+        flashStubPath_ = std::move(flashStubPath);
+    }
+
 public slots:
     void Project2Click();  // New
     void Project4Click();  // Open
     void Project3Click();  // Save
     void Exit1Click();
-    // Compile (F9). The build pipeline fills this in; until then it does nothing.
+    // Compile (F9): builds the project's screensaver, slideshow or Flash by ProjectKind.
     void Compile1Click();
+    // The build's progress reports (the archive's among them): Percentage into pbar.
+    void cabProgress(const QString& msg, int percentage);
     void AddFile1Click();
     void RemoveFile1Click();
     void CheckFiles1Click();
@@ -101,8 +109,14 @@ private:
     void SortByColumn(int column);
     // Runs one command; an error it raises is shown in the general error box.
     bool RunCommand(const std::function<void()>& command);
+    void CompileSlideShow();
+    void CompileFlash();
+    void RunBuild();
 
     QString projectFileName_;
+    std::string stubPath_;
+    std::string flashStubPath_;
+    bool building_ = false;
     std::function<void(TfrmMain&)> newProjectChooser_;
 
     // The command bar and its buttons.

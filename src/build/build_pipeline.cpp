@@ -5,10 +5,10 @@
 
 #include "archive/zlb_archive.h"
 #include "platform/error.h"
+#include "platform/file_mapping.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/temp.h"
-#include "platform/file_mapping.h"
 #include "resedit/resource_edit.h"
 
 namespace nimbrel::build {
@@ -124,6 +124,7 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
     outputBox = ChooseOutputPath(outputBox, request.projectFileName);
     const std::string projectFolder = platform::DirectoryPart(request.projectFileName);
     result.outputPath = ResolveRelativePath(outputBox, projectFolder);
+    result.outputBoxText = outputBox;
 
     // The side files and the archive live in a directory of this build alone: nothing in the
     // project folder is touched, and two builds at once never share a file.
@@ -191,7 +192,8 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
     std::string outputFolder = platform::DirectoryPart(result.outputPath);
     platform::TempFile part;
     try {
-        part = platform::TempFile(platform::MakeUniqueTempFile(outputFolder.empty() ? "." : outputFolder, "~nb"));
+        part = platform::TempFile(
+            platform::MakeUniqueTempFile(outputFolder.empty() ? "." : outputFolder, "~nb"));
     } catch (const Error&) {
         throw Error(Format("Cannot create file %s", result.outputPath));
     }

@@ -26,16 +26,18 @@ public:
 };
 
 struct BuildRequest {
-    std::string projectFileName;     // the project file; saved before packing
-    project::ProjectValues values;   // everything the window's controls hold
-    std::string stubPath;            // stub.bin
-    std::string flashStubPath;       // flash.bin
-    bool strict = false;             // fail instead of leaving out media that cannot be read
+    std::string projectFileName;    // the project file; saved before packing
+    project::ProjectValues values;  // everything the window's controls hold
+    std::string stubPath;           // stub.bin
+    std::string flashStubPath;      // flash.bin
+    bool strict = false;            // fail instead of leaving out media that cannot be read
 };
 
 struct BuildResult {
     // The screensaver written, as it is also put back into the output box.
     std::string outputPath;
+    // The output box's new text: as the user wrote it, or the path derived from the project.
+    std::string outputBoxText;
     // False when a slideshow had no pictures: the project was saved and nothing was built.
     bool built = false;
     std::int64_t outputSize = 0;

@@ -18,7 +18,8 @@ void ApplyLoadedProject(const project::LoadedProject& loaded, project::ProjectVa
         values.files = loaded.files;
         values.slideShow = loaded.slideShow;
         values.slideShow.showSpeed = std::clamp(values.slideShow.showSpeed, 1, 240);
-        if (values.slideShow.transition < 0 || values.slideShow.transition > 129) values.slideShow.transition = -1;
+        if (values.slideShow.transition < 0 || values.slideShow.transition > 129)
+            values.slideShow.transition = -1;
     }
     if (loaded.flashRead) values.flash = loaded.flash;
 }

@@ -22,7 +22,11 @@
 #include <fstream>
 #include <memory>
 
+#include <filesystem>
+#include <sstream>
+
 #include "app/file_entries.h"
+#include "cli/compile_command.h"
 #include "app/main_window.h"
 #include "platform/error.h"
 #include "platform/files.h"
@@ -710,6 +714,54 @@ TEST_F(MainWindowTest, ScreenshotOfTheWindow) {
     EXPECT_TRUE(window->grab().save(QStringLiteral(NIMBREL_SCREENSHOT_DIR "/main_window_options.png")));
     Find<QStackedWidget>(*window, "nbMain")->setCurrentIndex(1);
     EXPECT_TRUE(window->grab().save(QStringLiteral(NIMBREL_SCREENSHOT_DIR "/main_window_flash.png")));
+}
+
+TEST_F(MainWindowTest, CompileBuildsWhatTheCommandLineBuilds) {
+    // The same example project, compiled once by the window and once by nimbrel-cli.
+    namespace fs = std::filesystem;
+    std::string stubs = dir_.File("stubs");
+    fs::create_directories(stubs);
+    std::string stub(4096, '\0');
+    for (std::size_t i = 0; i < stub.size(); ++i) stub[i] = static_cast<char>(i * 7 + 3);
+    WriteFile(stubs + "/stub.bin", "MZ" + stub);
+    WriteFile(stubs + "/flash.bin", "MZ flash");
+    for (const char* side : {"window", "cli"}) {
+        fs::create_directories(dir_.File(side));
+        for (const auto& entry : fs::directory_iterator(NIMBREL_EXAMPLE_DIR))
+            fs::copy_file(entry.path(), fs::path(dir_.File(side)) / entry.path().filename());
+    }
+
+    auto window = Start({Path("window/holiday.nssp")});
+    window->SetPlayerPaths(stubs + "/stub.bin", stubs + "/flash.bin");
+    window->Compile1Click();
+    ASSERT_EQ(MessageBox::ShownBoxes().size(), 1);
+    const auto& box = MessageBox::ShownBoxes().front();
+    EXPECT_EQ(box.caption, QStringLiteral("Nimbrel - Compile Complete!"));
+    EXPECT_EQ(box.icon, QMessageBox::Information);
+    EXPECT_TRUE(box.text.startsWith(QStringLiteral("The project was saved during compile.\nFile: holiday.scr Output\n")));
+    EXPECT_EQ(Find<ui::GradientProgressBar>(*window, "pbar")->position(), 100);
+    EXPECT_EQ(Find<ui::FileNameEdit>(*window, "feOutput")->text(), QStringLiteral("holiday.scr"));
+
+    std::ostringstream out, err;
+    ASSERT_EQ(cli::RunCompile({dir_.File("cli/holiday.nssp"), "--stub-dir", stubs}, out, err, false), 0) << err.str();
+    std::string byWindow = platform::ReadWholeFile(dir_.File("window/holiday.scr"));
+    std::string byCli = platform::ReadWholeFile(dir_.File("cli/holiday.scr"));
+    EXPECT_GT(byWindow.size(), stub.size());
+    EXPECT_TRUE(byWindow == byCli) << "the window and the command line built different screensavers";
+    EXPECT_EQ(platform::ReadWholeFile(dir_.File("window/holiday.nssp")),
+              platform::ReadWholeFile(dir_.File("cli/holiday.nssp")));
+}
+
+TEST_F(MainWindowTest, CompileErrorsGoToTheErrorBoxOnly) {
+    WriteFile(dir_.File("p.nssp"), "[Header]\r\nNumber=1\r\nType=0\r\n[Files]\r\n0=" + dir_.File("p.nssp") + "\r\n");
+    auto window = Start({Path("p.nssp")});
+    window->SetPlayerPaths(dir_.File("missing-stub.bin"), dir_.File("missing-flash.bin"));
+    window->Compile1Click();
+    ASSERT_EQ(MessageBox::ShownBoxes().size(), 1);
+    EXPECT_EQ(MessageBox::ShownBoxes().front().caption, QStringLiteral("Nimbrel"));
+    EXPECT_EQ(MessageBox::ShownBoxes().front().text,
+              QStringLiteral("Cannot open file ") + Path("missing-stub.bin") + QStringLiteral("."));
+    EXPECT_FALSE(platform::FileExists(dir_.File("p.scr")));
 }
 
 }  // namespace

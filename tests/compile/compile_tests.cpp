@@ -14,6 +14,9 @@
 #include "platform/files.h"
 #include "platform/temp.h"
 #include "project/project_file.h"
+#if NIMBREL_HAVE_PE_FIXTURES
+#include "pe_check.h"
+#endif
 
 namespace fs = std::filesystem;
 using namespace nimbrel;
@@ -164,7 +167,8 @@ TEST_F(Compile, SlideshowLayoutMembersAndProgress) {
               build::CompletionText(result.outputPath, static_cast<std::int64_t>(scr.size()), {}));
 
     // The project folder holds no side file, no temporary archive, no partial output.
-    EXPECT_EQ(FolderListing(folder), (std::vector<std::string>{"Show.nssp", "Show.scr", "flash.bin", "pics", "stub.bin"}));
+    EXPECT_EQ(FolderListing(folder),
+              (std::vector<std::string>{"Show.nssp", "Show.scr", "flash.bin", "pics", "stub.bin"}));
 }
 
 TEST_F(Compile, SideFilesNeverTouchTheUsersFiles) {
@@ -241,7 +245,8 @@ TEST_F(Compile, FailuresLeaveNoScreensaverBehind) {
     } catch (const Error& e) {
         EXPECT_EQ(std::string(e.what()), "Cannot open file " + request.stubPath);
     }
-    EXPECT_EQ(FolderListing(folder), (std::vector<std::string>{"Show.nssp", "flash.bin", "pics", "stub.bin"}));
+    EXPECT_EQ(FolderListing(folder),
+              (std::vector<std::string>{"Show.nssp", "flash.bin", "pics", "stub.bin"}));
 
     // An output folder that does not exist.
     request.stubPath = dir.File("stub.bin");
@@ -316,3 +321,72 @@ TEST_F(Compile, TwoProcessesBuildingAtOnce) {
         for (std::size_t i = 0; i < 4; ++i) EXPECT_NO_THROW(reader.Extract(i));
     }
 }
+
+#if NIMBREL_HAVE_PE_FIXTURES
+namespace {
+
+// An .ico file with one image per size: the images are plain bytes, which is all the editor
+// needs to copy them.
+std::string MakeIco(const std::vector<std::uint32_t>& sizes) {
+    std::string file;
+    auto put16 = [&](unsigned v) { file += static_cast<char>(v & 0xFF), file += static_cast<char>(v >> 8); };
+    auto put32 = [&](std::uint32_t v) { put16(v & 0xFFFF), put16(v >> 16); };
+    put16(0), put16(1), put16(static_cast<unsigned>(sizes.size()));
+    std::uint32_t offset = 6 + 16 * static_cast<std::uint32_t>(sizes.size());
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        file += static_cast<char>(16 << i), file += static_cast<char>(16 << i), file += '\0', file += '\0';
+        put16(1), put16(32), put32(sizes[i]), put32(offset);
+        offset += sizes[i];
+    }
+    for (std::size_t i = 0; i < sizes.size(); ++i) file += Pattern(sizes[i], static_cast<unsigned>(i + 20));
+    return file;
+}
+
+}  // namespace
+
+TEST_F(Compile, ProjectIconReplacesThePlayersIcon) {
+    std::string player = platform::ReadWholeFile(NIMBREL_PE_FIXTURES "/basic.exe");
+    ASSERT_TRUE(pecheck::DumpResources(player).count("14/\"1\"/2057"));
+    WriteBytes(dir.File("stub.bin"), player);
+    WriteBytes(folder + "mine.ico", MakeIco({1128, 4264}));
+    request.values.slideShow.changeIcon = true;
+    request.values.slideShow.iconFile = folder + "mine.ico";
+
+    BuildResult result = build::CompileProject(request, reporter);
+    ASSERT_TRUE(result.built);
+    EXPECT_TRUE(reporter.notices.empty());
+    std::string scr = platform::ReadWholeFile(result.outputPath);
+    archive::ArchiveReader reader(reinterpret_cast<const unsigned char*>(scr.data()), scr.size());
+    std::string edited = scr.substr(0, reader.ArchiveStart());
+    EXPECT_EQ(pecheck::ValidateStructure(edited), "");
+    auto resources = pecheck::DumpResources(edited);
+    EXPECT_FALSE(resources.count("14/\"1\"/2057"));
+    ASSERT_TRUE(resources.count("14/\"0\"/2057"));
+    // The new group lists two images, and both are there as icons of the same language.
+    int icons = 0;
+    for (const auto& [key, bytes] : resources)
+        if (key.rfind("3/", 0) == 0 && key.size() > 5 && key.compare(key.size() - 5, 5, "/2057") == 0)
+            ++icons;
+    EXPECT_GE(icons, 2);
+    EXPECT_EQ(Names(reader).front(), "Options.ini");
+    EXPECT_EQ(result.outputSize, static_cast<std::int64_t>(scr.size()));
+}
+
+TEST_F(Compile, AnIconThatCannotBeImportedKeepsThePlayersOwn) {
+    std::string player = platform::ReadWholeFile(NIMBREL_PE_FIXTURES "/basic.exe");
+    WriteBytes(dir.File("stub.bin"), player);
+    std::string broken = MakeIco({1128});
+    broken.resize(broken.size() - 100);  // its image runs past the end of the file
+    WriteBytes(folder + "broken.ico", broken);
+    request.values.slideShow.changeIcon = true;
+    request.values.slideShow.iconFile = folder + "broken.ico";
+
+    BuildResult result = build::CompileProject(request, reporter);
+    ASSERT_TRUE(result.built);
+    EXPECT_EQ(reporter.notices, std::vector<std::string>{"Unable to Change Icon"});
+    std::string scr = platform::ReadWholeFile(result.outputPath);
+    EXPECT_EQ(scr.substr(0, player.size()), player);
+    archive::ArchiveReader reader(reinterpret_cast<const unsigned char*>(scr.data()), scr.size());
+    EXPECT_EQ(reader.ArchiveStart(), player.size());
+}
+#endif
