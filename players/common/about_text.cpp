@@ -13,7 +13,9 @@ std::string Lower(std::string_view text) {
     return out;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\f' || c == '\v'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\f' || c == '\v';
+}
 
 // Encodes a code point as the single byte of the narrow code page where it has one, else '?'.
 std::string CodePointText(long code) {
@@ -110,7 +112,9 @@ public:
     std::string link_;
 
 private:
-    TextStyle CurrentStyle() const { return TextStyle{bold_ > 0, italic_ > 0, underline_ > 0 || !link_.empty()}; }
+    TextStyle CurrentStyle() const {
+        return TextStyle{bold_ > 0, italic_ > 0, underline_ > 0 || !link_.empty()};
+    }
     void FlushBlank() {
         if (pendingBlank_) Append(' ', pendingStyle_, pendingLink_);
         pendingBlank_ = false;
@@ -280,6 +284,17 @@ TextLayout LayoutText(const std::vector<TextRun>& runs, int maxWidth,
     }
     layout.lines = (layout.pieces.empty() && line == 0) ? 0 : line + 1;
     return layout;
+}
+
+bool IsWebLink(std::string_view address) {
+    std::string lower = Lower(address);
+    std::size_t start = lower.find_first_not_of(' ');
+    if (start == std::string::npos) return false;
+    lower.erase(0, start);
+    for (char c : lower)
+        if (static_cast<unsigned char>(c) < 0x20) return false;
+    return lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0 ||
+           lower.rfind("mailto:", 0) == 0 || lower.rfind("www.", 0) == 0;
 }
 
 }  // namespace nimbrel::player

@@ -58,4 +58,8 @@ struct TextLayout {
 TextLayout LayoutText(const std::vector<TextRun>& runs, int maxWidth,
                       const std::function<int(const std::string&, const TextStyle&)>& measure);
 
+// True for addresses a link may open: web pages and mail ("http:", "https:", "mailto:", or a
+// name starting with "www."). Anything else (a program, a local file) is never started.
+bool IsWebLink(std::string_view address);
+
 }  // namespace nimbrel::player

@@ -5,7 +5,9 @@
 namespace nimbrel::player {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 // Reads an unsigned decimal number at `at`, skipping blanks, a colon and quotes first.
 std::uintptr_t ReadHandle(std::string_view text, std::size_t at) {

@@ -48,6 +48,8 @@ PlacedRect PlacePicture(int width, int height, int areaWidth, int areaHeight, co
     return rect;
 }
 
-int SlideMilliseconds(int showSpeed) { return std::clamp(showSpeed, 1, 240) * 1000; }
+int SlideMilliseconds(int showSpeed) {
+    return std::clamp(showSpeed, 1, 240) * 1000;
+}
 
 }  // namespace nimbrel::player

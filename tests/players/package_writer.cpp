@@ -72,7 +72,8 @@ std::string MakeTestArchive(const std::vector<TestMember>& members, bool compres
     return data + trailer;
 }
 
-std::string MakeSlideShowProject(const std::vector<std::string>& files, const std::vector<std::string>& options) {
+std::string MakeSlideShowProject(const std::vector<std::string>& files,
+                                 const std::vector<std::string>& options) {
     std::string text = "[Header]\r\nNumber=" + std::to_string(files.size()) + "\r\nType=0\r\n\r\n[Files]\r\n";
     for (std::size_t i = 0; i < files.size(); ++i) text += std::to_string(i) + "=" + files[i] + "\r\n";
     text += "\r\n[Options]\r\n";

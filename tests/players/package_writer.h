@@ -18,7 +18,8 @@ std::string MakeTestArchive(const std::vector<TestMember>& members, bool compres
 
 // A slideshow project file ("Options.ini") with the given files and option lines (for example
 // "Stretch=1"), written in CR LF lines.
-std::string MakeSlideShowProject(const std::vector<std::string>& files, const std::vector<std::string>& options);
+std::string MakeSlideShowProject(const std::vector<std::string>& files,
+                                 const std::vector<std::string>& options);
 
 // "About.cfg": name, CR LF, text, CR LF.
 std::string MakeAboutFile(const std::string& name, const std::string& text);

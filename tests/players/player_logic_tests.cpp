@@ -49,7 +49,8 @@ TEST(ShowOrder, FollowsTheFileListByBareName) {
 
 TEST(ShowOrder, TwoMembersOfOneNameInArchiveOrderAndUnlistedMembersLast) {
     std::vector<std::string> members = {"Options.ini", "About.cfg", "x.jpg", "x.jpg", "y.jpg", "z.bmp"};
-    std::vector<std::string> files = {"C:\\one\\y.jpg", "C:\\one\\x.jpg", "C:\\two\\x.jpg", "C:\\gone.jpg", ""};
+    std::vector<std::string> files = {"C:\\one\\y.jpg", "C:\\one\\x.jpg", "C:\\two\\x.jpg", "C:\\gone.jpg",
+                                      ""};
     EXPECT_EQ(ShowOrder(files, members), (std::vector<std::size_t>{4, 2, 3, 5}));
     EXPECT_EQ(ShowOrder({}, members), (std::vector<std::size_t>{2, 3, 4, 5}));
 }
@@ -126,8 +127,10 @@ TEST(SimpleHtml, StylesBreaksLinksAndEntities) {
     EXPECT_EQ(Describe(ParseSimpleHtml("go <a href=\"http://example.org/x\">here</a>!")),
               "[:go ][u@http://example.org/x:here][:!]");
     EXPECT_EQ(Describe(ParseSimpleHtml("<A HREF=http://h.test>h</A>")), "[u@http://h.test:h]");
-    EXPECT_EQ(Describe(ParseSimpleHtml("a &amp; b &lt;c&gt; &#65;&#x42; &bogus; &")), "[:a & b <c> AB &bogus; &]");
-    EXPECT_EQ(Describe(ParseSimpleHtml("  many    blanks  <font color=red>kept</font>")), "[:many blanks kept]");
+    EXPECT_EQ(Describe(ParseSimpleHtml("a &amp; b &lt;c&gt; &#65;&#x42; &bogus; &")),
+              "[:a & b <c> AB &bogus; &]");
+    EXPECT_EQ(Describe(ParseSimpleHtml("  many    blanks  <font color=red>kept</font>")),
+              "[:many blanks kept]");
     EXPECT_EQ(Describe(ParseSimpleHtml("line\r\nnext")), "[:line]|[:next]");
     EXPECT_EQ(Describe(ParseSimpleHtml("</b></b>x<b>y")), "[:x][b:y]");
     EXPECT_EQ(Describe(ParseSimpleHtml("a < b")), "[:a < b]");
@@ -196,14 +199,17 @@ TEST(PictureLayout, OptionsPlaceAndScale) {
     EXPECT_EQ(SlideMilliseconds(500), 240000);
 }
 
-std::string WithStub(const std::string& archive) { return std::string(300000, 'M') + archive; }
+std::string WithStub(const std::string& archive) {
+    return std::string(300000, 'M') + archive;
+}
 
 Package Open(const std::string& file) {
     return Package(reinterpret_cast<const unsigned char*>(file.data()), file.size());
 }
 
 TEST(Package, ReadsSettingsAboutAndMediaBehindTheStub) {
-    std::string project = MakeSlideShowProject({"C:\\p\\red.bmp", "C:\\q\\blue.bmp"}, {"Stretch=1", "ShowSpeed=3"});
+    std::string project =
+        MakeSlideShowProject({"C:\\p\\red.bmp", "C:\\q\\blue.bmp"}, {"Stretch=1", "ShowSpeed=3"});
     std::string file = WithStub(MakeTestArchive({{"Options.ini", project},
                                                  {"About.cfg", MakeAboutFile("Lake", "Hello <b>there</b>")},
                                                  {"blue.bmp", std::string(5000, 'b')},

@@ -13,12 +13,14 @@ constexpr std::size_t kTrailerSize = 36;
 constexpr std::size_t kEntrySize = 532;
 
 std::int32_t Int32At(const unsigned char* p) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-                                     static_cast<std::uint32_t>(p[2]) << 16 |
-                                     static_cast<std::uint32_t>(p[3]) << 24);
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+        static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-std::string ShortString(const unsigned char* p) { return std::string(reinterpret_cast<const char*>(p + 1), p[0]); }
+std::string ShortString(const unsigned char* p) {
+    return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
+}
 
 bool Inflate(const unsigned char* in, std::size_t inSize, unsigned char* out, std::size_t outSize) {
     z_stream z{};
@@ -44,15 +46,16 @@ ArchiveReader::ArchiveReader(const unsigned char* data, std::size_t size) : data
     std::int32_t registryOffset = Int32At(trailer + 16);
     bool compressed = trailer[20] != 0;
     if (count < 0 || registryOffset < 0 || registrySize < 0 || count > 1000000) throw absent;
-    std::uint64_t registryLength =
-        compressed ? static_cast<std::uint64_t>(registrySize) : static_cast<std::uint64_t>(count) * kEntrySize;
+    std::uint64_t registryLength = compressed ? static_cast<std::uint64_t>(registrySize)
+                                              : static_cast<std::uint64_t>(count) * kEntrySize;
     std::uint64_t archiveLength = static_cast<std::uint64_t>(registryOffset) + registryLength + kTrailerSize;
     if (archiveLength > size) throw absent;
     start_ = size - static_cast<std::size_t>(archiveLength);
     std::vector<unsigned char> records(static_cast<std::size_t>(count) * kEntrySize);
     const unsigned char* registry = data + start_ + static_cast<std::size_t>(registryOffset);
     if (compressed) {
-        if (!records.empty() && !Inflate(registry, static_cast<std::size_t>(registrySize), records.data(), records.size()))
+        if (!records.empty() &&
+            !Inflate(registry, static_cast<std::size_t>(registrySize), records.data(), records.size()))
             throw Error("Unable to read archive file list");
     } else if (!records.empty()) {
         std::memcpy(records.data(), registry, records.size());
@@ -97,9 +100,8 @@ std::string ArchiveReader::Extract(std::size_t index) const {
     if (m.stored) {
         if (m.storedSize != m.originalSize) throw Error(m.name + " is damaged");
         std::memcpy(out.data(), in, out.size());
-    } else if (!out.empty() &&
-               !Inflate(in, static_cast<std::size_t>(m.storedSize), reinterpret_cast<unsigned char*>(out.data()),
-                        out.size())) {
+    } else if (!out.empty() && !Inflate(in, static_cast<std::size_t>(m.storedSize),
+                                        reinterpret_cast<unsigned char*>(out.data()), out.size())) {
         throw Error(m.name + " is damaged");
     }
     uLong crc = crc32(0, reinterpret_cast<const Bytef*>(out.data()), static_cast<uInt>(out.size()));

@@ -100,7 +100,8 @@ LoadedProject ReadProjectText(std::string_view bytes) {
     p.type = ini.Integer("Header", "Type", 0);
     if (p.number > 0 && p.type == kSlideShow) {
         p.slideShowRead = true;
-        for (int i = 0; i < p.number && i < 100000; ++i) p.files.push_back(ini.String("Files", std::to_string(i), ""));
+        for (int i = 0; i < p.number && i < 100000; ++i)
+            p.files.push_back(ini.String("Files", std::to_string(i), ""));
         SlideShowValues& s = p.slideShow;
         s.output = ini.String("Options", "Output", "");
         s.center = ini.Bool("Options", "Center", true);
@@ -110,8 +111,9 @@ LoadedProject ReadProjectText(std::string_view bytes) {
         s.random = ini.Bool("Options", "Random", false);
         s.showSpeed = ini.Integer("Options", "ShowSpeed", 10);
         s.transition = ini.Integer("Options", "Transition", 0);
-        s.backgroundColor = JoinColor(ini.Integer("Options", "ColorR", 0), ini.Integer("Options", "ColorG", 0),
-                                      ini.Integer("Options", "ColorB", 0));
+        s.backgroundColor =
+            JoinColor(ini.Integer("Options", "ColorR", 0), ini.Integer("Options", "ColorG", 0),
+                      ini.Integer("Options", "ColorB", 0));
         s.showName = ini.String("About", "ShowName", "");
         s.showText = ini.String("About", "ShowText", "");
     }
