@@ -54,15 +54,19 @@ main_build() {
 run() {
     ensure_packages
     main_build
-    local cli=build/bin/nimbrel-cli example=examples/holiday/holiday.nssp
-    if [ -x "$cli" ] && "$cli" compile --help >/dev/null 2>&1; then
-        "$cli" compile "$example"
-        "$cli" verify "$(dirname "$example")/holiday.scr"
-    fi
+    # The example is compiled from a copy, so that the checkout stays as it was.
+    local cli=build/bin/nimbrel-cli work=build/example
+    rm -rf "$work" && mkdir -p "$work" && cp examples/holiday/* "$work"/
+    local example=$work/holiday.nssp output=$work/holiday.scr
+    echo "== Compiling the example project $example"
+    "$cli" compile "$example"
+    "$cli" verify "$output"
+    echo "Screensaver: $ROOT/$output ($(stat -c %s "$output") bytes)"
     if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/bin/nimbrel ]; then
+        echo "== Opening the editor"
         exec build/bin/nimbrel "$example"
     fi
-    echo "No display: not opening the editor."
+    echo "No display: the editor is not opened (on a desktop: build/bin/nimbrel $example)."
 }
 
 test() {
