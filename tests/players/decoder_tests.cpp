@@ -29,8 +29,8 @@ TEST(Pcx, EightBitWithPaletteAndRunLengths) {
     file += std::string("\xC3\x01\x00", 3);
     file += std::string("\x02\xC2\xC5\x00", 4);
     std::string palette(768, '\0');
-    palette[3] = '\x10', palette[4] = '\x20', palette[5] = '\x30';                       // 1
-    palette[6] = '\x40', palette[7] = '\x50', palette[8] = '\x60';                       // 2
+    palette[3] = '\x10', palette[4] = '\x20', palette[5] = '\x30';                               // 1
+    palette[6] = '\x40', palette[7] = '\x50', palette[8] = '\x60';                               // 2
     palette[0xC5 * 3] = '\x7F', palette[0xC5 * 3 + 1] = '\x00', palette[0xC5 * 3 + 2] = '\x01';  // 0xC5
     file += '\x0C' + palette;
     DecodedPicture p = DecodePcx(file);
