@@ -34,8 +34,11 @@ public:
         wchar_t name[MAX_PATH + 1] = {};
         if (GetTempPathW(MAX_PATH, directory) == 0 || GetTempFileNameW(directory, L"nsf", 0, name) == 0)
             throw Error("The screen saver cannot write its temporary file");
-        path_ = name;
-        HANDLE file = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        // The unique name stays reserved while the movie lies beside it with the extension the
+        // control expects.
+        reserved_ = name;
+        path_ = reserved_ + L".swf";
+        HANDLE file = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_TEMPORARY, nullptr);
         bool ok = file != INVALID_HANDLE_VALUE;
         std::size_t done = 0;
@@ -48,15 +51,20 @@ public:
         if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
         if (!ok) {
             DeleteFileW(path_.c_str());
+            DeleteFileW(reserved_.c_str());
             throw Error("The screen saver cannot write its temporary file");
         }
     }
-    ~TemporaryMovie() { DeleteFileW(path_.c_str()); }
+    ~TemporaryMovie() {
+        DeleteFileW(path_.c_str());
+        DeleteFileW(reserved_.c_str());
+    }
     TemporaryMovie(const TemporaryMovie&) = delete;
     TemporaryMovie& operator=(const TemporaryMovie&) = delete;
     const std::wstring& Path() const { return path_; }
 
 private:
+    std::wstring reserved_;
     std::wstring path_;
 };
 

@@ -44,7 +44,10 @@ public:
           sequence_(package.SlideOrder(), options_.random, GetTickCount() ^ GetCurrentProcessId()),
           random_(GetTickCount()) {}
 
-    ~SlideShowWindow() override { StopWorker(); }
+    ~SlideShowWindow() override {
+        StopWorker();
+        ReleaseDisplay();
+    }
 
 protected:
     void OnCreated() override {
@@ -57,6 +60,7 @@ protected:
         CreateDisplay();
         auto blank = BlankFrame(settings_);
         ShowFrame(*blank);
+        pictureCount_ = sequence_.Count();
         if (!sequence_.Empty()) {
             worker_ = std::thread([this] { WorkerLoop(); });
             RequestNext();
@@ -79,8 +83,10 @@ protected:
             current_ = std::move(first);
             ShowFrame(*current_);
             showing_ = true;
-            StartSlideTimer();
-            RequestNext();
+            if (!SinglePicture()) {
+                StartSlideTimer();
+                RequestNext();
+            }
         } else if (slideOver_ && !animating_) {
             BeginChange();
         }
@@ -170,6 +176,9 @@ private:
         RequestNext();
     }
 
+    // A show with a single picture keeps showing it without decoding it again.
+    bool SinglePicture() const { return pictureCount_ == 1; }
+
     // Worker side.
     void RequestNext() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -245,6 +254,7 @@ private:
 
     std::unique_ptr<Frame> current_;
     std::unique_ptr<Frame> next_;
+    std::size_t pictureCount_ = 0;
     bool showing_ = false;
     bool slideOver_ = false;
     bool animating_ = false;

@@ -84,9 +84,12 @@ std::unique_ptr<Frame> DrawOnFrame(Gdiplus::Image& image, int width, int height,
         graphics.SetClip(Gdiplus::Rect(monitor.left, monitor.top, monitor.right - monitor.left,
                                        monitor.bottom - monitor.top));
         Gdiplus::Rect dest(monitor.left + place.x, monitor.top + place.y, place.width, place.height);
-        if (graphics.DrawImage(&image, dest, 0, 0, width, height, Gdiplus::UnitPixel, &attributes) !=
-            Gdiplus::Ok)
-            return nullptr;
+        // Metafiles draw whole into the rectangle; bitmaps by their pixels, edges clamped.
+        Gdiplus::Status drawn =
+            image.GetType() == Gdiplus::ImageTypeMetafile
+                ? graphics.DrawImage(&image, dest)
+                : graphics.DrawImage(&image, dest, 0, 0, width, height, Gdiplus::UnitPixel, &attributes);
+        if (drawn != Gdiplus::Ok) return nullptr;
     }
     graphics.Flush(Gdiplus::FlushIntentionSync);
     for (std::uint32_t& p : frame->pixels) p &= 0x00FFFFFF;
