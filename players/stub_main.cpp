@@ -30,6 +30,7 @@ namespace nimbrel::player::win32 {
 namespace {
 
 constexpr UINT kFrameReady = WM_APP + 1;
+constexpr UINT kArchiveDamaged = WM_APP + 2;
 constexpr UINT_PTR kSlideTimer = 1;
 constexpr UINT_PTR kAnimationTimer = 2;
 constexpr DWORD kTransitionMilliseconds = 1000;
@@ -75,6 +76,7 @@ protected:
     }
 
     void OnAppMessage(UINT message, WPARAM, LPARAM) override {
+        if (message == kArchiveDamaged) Close();
         if (message != kFrameReady) return;
         if (!showing_) {
             // The first picture shows at once.
@@ -269,19 +271,56 @@ private:
     std::unique_ptr<Frame> ready_;
 };
 
+// Checks the whole archive beside the first picture's decoding, so that a large show starts at
+// once; a damaged archive closes the show, which then reports it.
+class ArchiveCheck {
+public:
+    explicit ArchiveCheck(const Package& package)
+        : thread_([this, &package] {
+              try {
+                  package.VerifyArchive();
+              } catch (const std::exception& e) {
+                  std::lock_guard<std::mutex> lock(mutex_);
+                  damage_ = e.what();
+                  if (window_ != nullptr) PostMessageW(window_, kArchiveDamaged, 0, 0);
+              }
+          }) {}
+    ~ArchiveCheck() { Finish(); }
+    // Tells the check where to report; true when it has already failed.
+    bool Attach(HWND window) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        window_ = window;
+        return !damage_.empty();
+    }
+    // Waits for the check; the damage found, or "".
+    std::string Finish() {
+        if (thread_.joinable()) thread_.join();
+        std::lock_guard<std::mutex> lock(mutex_);
+        window_ = nullptr;
+        return damage_;
+    }
+
+private:
+    std::mutex mutex_;
+    HWND window_ = nullptr;
+    std::string damage_;
+    std::thread thread_;
+};
+
 int Run(const CommandLine& command) {
     HWND parent = WindowFromArgument(command.window);
     if (command.mode == RunMode::Password) return 0;
     if (command.mode == RunMode::Preview && parent == nullptr) return 0;
+    const bool showing = command.mode != RunMode::Configure;
     std::unique_ptr<OwnFile> file;
     std::unique_ptr<Package> package;
     try {
         file = std::make_unique<OwnFile>();
-        package = std::make_unique<Package>(file->Data(), file->Size());
+        package = std::make_unique<Package>(file->Data(), file->Size(), !showing);
     } catch (const std::exception& e) {
         return ReportStartFailure(e.what(), command.mode, parent);
     }
-    if (command.mode == RunMode::Configure) {
+    if (!showing) {
         RunAboutBox(package->About(), parent);
         return 0;
     }
@@ -291,14 +330,22 @@ int Run(const CommandLine& command) {
         return ReportStartFailure("The screen saver cannot start its graphics library.", command.mode,
                                   parent);
     int code = 0;
+    std::string damage;
     {
+        ArchiveCheck check(*package);
         SlideShowWindow window(*package);
-        if (window.Create(command.mode == RunMode::Preview ? parent : nullptr))
+        if (window.Create(command.mode == RunMode::Preview ? parent : nullptr)) {
+            if (check.Attach(window.Handle())) window.Close();
             code = window.Run();
-        else
-            code = ReportStartFailure("The screen saver cannot open its window.", command.mode, parent);
+        } else {
+            code = kStartFailed;
+        }
+        damage = check.Finish();
     }
     Gdiplus::GdiplusShutdown(token);
+    if (!damage.empty()) return ReportStartFailure(damage, command.mode, parent);
+    if (code == kStartFailed)
+        return ReportStartFailure("The screen saver cannot open its window.", command.mode, parent);
     return code;
 }
 

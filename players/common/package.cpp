@@ -29,13 +29,13 @@ long FindName(const std::vector<std::string>& names, const std::string& wanted) 
 
 }  // namespace
 
-Package::Package(const unsigned char* data, std::size_t size) {
+Package::Package(const unsigned char* data, std::size_t size, bool verify) {
     try {
         reader_ = std::make_unique<archive::ArchiveReader>(data, size);
     } catch (const Error& e) {
         Damaged(e.what());
     }
-    if (!reader_->VerifyArchiveCrc()) Damaged("The archive file appears to be corrupted");
+    if (verify) VerifyArchive();
     for (const auto& member : reader_->Members()) names_.push_back(member.name);
     long options = FindName(names_, "Options.ini");
     if (options < 0) Damaged("Options.ini is missing");
@@ -53,6 +53,10 @@ Package::Package(const unsigned char* data, std::size_t size) {
         Damaged(e.what());
     }
     order_ = ShowOrder(project_.files, names_);
+}
+
+void Package::VerifyArchive() const {
+    if (!reader_->VerifyArchiveCrc()) Damaged("The archive file appears to be corrupted");
 }
 
 long Package::FindByExtension(const std::string& extension) const {

@@ -20,10 +20,15 @@ inline constexpr const char* kDamagedMessage =
 
 class Package {
 public:
-    // Reads the archive at the end of `data` (the player's mapped file) and verifies its CRC.
-    // Throws nimbrel::Error with kDamagedMessage and the detail when the archive is missing,
-    // corrupt, or has no "Options.ini". The bytes must outlive the package.
-    Package(const unsigned char* data, std::size_t size);
+    // Reads the archive at the end of `data` (the player's mapped file) and, when `verify`,
+    // checks the CRC of the whole archive. Throws nimbrel::Error with kDamagedMessage and the
+    // detail when the archive is missing, corrupt, or has no "Options.ini". The bytes must
+    // outlive the package. Every member's own CRC is checked whenever it is taken out.
+    Package(const unsigned char* data, std::size_t size, bool verify = true);
+
+    // Checks the CRC of the whole archive (a pass over every byte: the slideshow does it beside
+    // decoding its first picture). Throws nimbrel::Error as the constructor does.
+    void VerifyArchive() const;
 
     const project::LoadedProject& Project() const { return project_; }
     // From "About.cfg"; when the member is missing, from the project's ShowName and ShowText.

@@ -34,12 +34,12 @@ std::uint32_t Crc(const std::string& bytes) {
 
 }  // namespace
 
-std::string MakeTestArchive(const std::vector<TestMember>& members, bool compressRegistry) {
+std::string MakeTestArchive(const std::vector<TestMember>& members, bool compressRegistry, bool compressMembers) {
     std::string data;
     std::string records;
     for (const TestMember& m : members) {
-        std::string packed = Deflate(m.bytes, 9);
-        bool stored = packed.size() >= m.bytes.size();
+        std::string packed = compressMembers ? Deflate(m.bytes, 9) : std::string();
+        bool stored = !compressMembers || packed.size() >= m.bytes.size();
         std::string record(532, '\0');
         record[0] = static_cast<char>(m.name.size());
         record.replace(1, m.name.size(), m.name);

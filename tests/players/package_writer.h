@@ -13,8 +13,10 @@ struct TestMember {
     std::string bytes;
 };
 
-// An archive of `members` in order, each compressed at level 9 when that makes it shorter.
-std::string MakeTestArchive(const std::vector<TestMember>& members, bool compressRegistry = true);
+// An archive of `members` in order, each compressed at level 9 when that makes it shorter
+// (or all stored as they are when `compressMembers` is false, as photos mostly end up).
+std::string MakeTestArchive(const std::vector<TestMember>& members, bool compressRegistry = true,
+                            bool compressMembers = true);
 
 // A slideshow project file ("Options.ini") with the given files and option lines (for example
 // "Stretch=1"), written in CR LF lines.

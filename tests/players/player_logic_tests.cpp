@@ -254,6 +254,18 @@ TEST(Package, MissingOrDamagedArchivesAreReported) {
         ExpectDamaged(bad);
     }
     ExpectDamaged(WithStub(MakeTestArchive({{"a.bmp", "x"}})));  // no Options.ini
+
+    // Checked later: the package opens, the check fails, and the damaged member never comes out.
+    std::string bad = good;
+    std::size_t registryOffset = static_cast<unsigned char>(bad[bad.size() - 20]) |
+                                 static_cast<std::size_t>(static_cast<unsigned char>(bad[bad.size() - 19])) << 8;
+    std::size_t lastPictureByte = 300000 + registryOffset - 1;  // a.bmp is the last member
+    bad[lastPictureByte] = static_cast<char>(bad[lastPictureByte] ^ 0x01);
+    Package later(reinterpret_cast<const unsigned char*>(bad.data()), bad.size(), false);
+    EXPECT_EQ(later.MemberNames().size(), 2u);
+    EXPECT_THROW(later.VerifyArchive(), Error);
+    EXPECT_THROW(later.Extract(1), Error);
+    EXPECT_NO_THROW(Open(good).VerifyArchive());
     // Offsets that point outside the archive must not be followed.
     std::string lying = good;
     lying[lying.size() - 20] = '\x7F';  // RegistryOffset's top byte
