@@ -14,7 +14,8 @@ std::uint32_t Rgb(unsigned r, unsigned g, unsigned b) {
 }
 
 bool SizeOk(std::int64_t width, std::int64_t height) {
-    return width > 0 && height > 0 && width * height <= kMaxPicturePixels;
+    return width > 0 && height > 0 && width <= kMaxPicturePixels && height <= kMaxPicturePixels &&
+           width * height <= kMaxPicturePixels;
 }
 
 }  // namespace
