@@ -13,28 +13,34 @@ namespace nimbrel::project {
 inline constexpr int kSlideShow = 0;
 inline constexpr int kFlash = 1;
 
+// A damaged Header/Number can ask for billions of entries; a load lists at most this many
+// (`LoadedProject::number` still holds the stored count).
+inline constexpr int kMaxLoadedFiles = 1000000;
+
 // The slideshow page's values, as the project file stores them.
 struct SlideShowValues {
-    std::string output;                 // Options/Output
-    bool center = false;                // Options/Center (read default: true)
+    std::string output;   // Options/Output
+    bool center = false;  // Options/Center (read default: true)
     bool autoSize = false;
     bool stretch = false;
     bool keepAspect = false;
     bool random = false;
-    int showSpeed = 10;                 // 1..240 in the editor; read raw, the slider clamps
-    int transition = -1;                // -1..129 in the editor; read raw (default 0)
-    std::int32_t backgroundColor = 0;   // red in the low byte; stored as BGColor and ColorR/G/B
+    int showSpeed = 10;                // 1..240 in the editor; read raw, the slider clamps
+    int transition = -1;               // -1..129 in the editor; read raw (default 0)
+    std::int32_t backgroundColor = 0;  // red in the low byte; stored as BGColor and ColorR/G/B
     bool changeIcon = false;
     std::string iconFile;
-    std::string showName;               // About/ShowName
-    std::string showText;               // About/ShowText (simple HTML)
+    std::string showName;  // About/ShowName (at most 246 characters are stored)
+    // About/ShowText (simple HTML). A line break (LF or CR LF) is stored as CR LF, so that each
+    // further line becomes a line of its own in [About]; a load returns the first line only.
+    std::string showText;
 };
 
 // The Flash page's values.
 struct FlashValues {
-    std::string title;                  // About/ShowName
-    std::string showText;               // About/ShowText
-    std::string flashFile;              // Options/FlashFile
+    std::string title;      // About/ShowName (read default: "Untitled")
+    std::string showText;   // About/ShowText, line breaks as for the slideshow
+    std::string flashFile;  // Options/FlashFile
     bool changeIcon = false;
     std::string iconFile;
     std::string output;
@@ -42,6 +48,7 @@ struct FlashValues {
 
 // Everything SaveProject writes. `files` are the file list's captions in list order; their
 // count is stored as Header/Number for both kinds, the paths themselves only for a slideshow.
+// `kind` is stored as Header/Type; a kind other than kSlideShow or kFlash writes only [Header].
 struct ProjectValues {
     int kind = kSlideShow;
     std::vector<std::string> files;
@@ -52,19 +59,27 @@ struct ProjectValues {
 // What LoadProject found. The window applies only what was read: the slideshow values when
 // `slideShowRead` (Number > 0 and Type 0), the Flash values when `flashRead` (Type 1).
 struct LoadedProject {
-    int number = 0;                     // Header/Number
-    int type = 0;                       // Header/Type: 0 slideshow, 1 Flash, other: leave the page
-    std::vector<std::string> files;     // Files/0..Number-1 when slideShowRead ("" for a missing key)
+    int number = 0;  // Header/Number
+    int type = 0;    // Header/Type: 0 slideshow, 1 Flash, other: leave the page
+    // Files/0..Number-1 when slideShowRead ("" for a missing key; at most kMaxLoadedFiles)
+    std::vector<std::string> files;
     bool slideShowRead = false;
     SlideShowValues slideShow;
     bool flashRead = false;
     FlashValues flash;
+    // LoadProject only: the file held repeated sections and rewriting it without them failed
+    // (for example "File access denied" for a read-only file). The values above are complete;
+    // the window applies them and then reports this text as the error of the load.
+    std::string rewriteError;
 };
 
-// The default About text of a new project (one line, at most 246 characters).
+// The default About text of a new project (one line, at most 246 characters), also the value
+// a load gives for a missing About/ShowText.
 const std::string& DefaultAboutText();
 
-// Splits a colour value into the three stored parts and joins them again.
+// Splits a colour value into the three stored parts (ColorR/G/B) and joins them again. An RGB
+// value gives red, green and blue; a negative one (a system colour) gives r = colour, g = b = 0.
+// JoinColor wraps in 32 bits and restores every value SplitColor produced.
 struct ColorParts {
     std::int32_t r = 0, g = 0, b = 0;
 };
@@ -72,8 +87,9 @@ ColorParts SplitColor(std::int32_t color);
 std::int32_t JoinColor(std::int32_t r, std::int32_t g, std::int32_t b);
 
 // Reads a project file. A missing file reads as empty (nothing reported); a file that exists but
-// cannot be read raises nimbrel::Error. Rewrites the file only when it held duplicate sections.
-// A path longer than the text layer's 255 characters raises nimbrel::Error and touches nothing.
+// cannot be read (a folder included) raises nimbrel::Error with the input/output text. Rewrites
+// the file only when it held duplicate sections (see `rewriteError`). A path longer than the text
+// layer's 255 characters raises nimbrel::Error and touches nothing.
 LoadedProject LoadProject(const std::string& path);
 
 // Reads project values from the bytes of a project file, as LoadProject does (the players read
@@ -81,8 +97,11 @@ LoadedProject LoadProject(const std::string& path);
 LoadedProject ReadProjectText(std::string_view bytes);
 
 // Writes the project into `path`, keeping every key and line of the existing file that it does
-// not write itself. The file is replaced only once the new content is complete; failures raise
-// nimbrel::Error ("File access denied" for a read-only file).
+// not write itself (file keys beyond Number, the other kind's keys, unknown sections and lines).
+// Leaves the file untouched when nothing changed. The file is replaced only once the new content
+// is complete; failures raise nimbrel::Error ("File access denied" for a read-only file, the
+// input/output text when the existing file cannot be read, the path-length text for a path of
+// more than 255 characters) and leave the file as it was.
 void SaveProject(const std::string& path, const ProjectValues& values);
 
 }  // namespace nimbrel::project
