@@ -55,18 +55,46 @@ bool Near(std::uint32_t a, std::uint32_t b, int tolerance) {
     return true;
 }
 
-std::string WineSession::Unavailable() {
-    static const std::string reason = [] {
-        if (Shell("command -v Xvfb >/dev/null 2>&1 && command -v import >/dev/null 2>&1") != 0)
-            return std::string("Xvfb or imagemagick's import is not installed");
-        if (Shell("command -v wine >/dev/null 2>&1") != 0) return std::string("wine is not installed");
-        // wine's own loader must be able to run (it needs 32-bit program support from the system).
-        if (Shell("WINEDEBUG=-all timeout 60 wine --version >/dev/null 2>&1") != 0)
-            return std::string("wine is installed but cannot run programs on this machine");
-        return std::string();
+namespace {
+
+struct Loader {
+    std::string program;  // "" when none works
+    bool sixtyFourBitOnly = false;
+    std::string reason;
+};
+
+const Loader& FindLoader() {
+    static const Loader loader = [] {
+        Loader found;
+        if (Shell("command -v Xvfb >/dev/null 2>&1 && command -v import >/dev/null 2>&1") != 0) {
+            found.reason = "Xvfb or imagemagick's import is not installed";
+            return found;
+        }
+        if (Shell("WINEDEBUG=-all timeout 60 wine --version >/dev/null 2>&1") == 0) {
+            found.program = "wine";
+            return found;
+        }
+        // Without 32-bit program support in the system, wine's 64-bit loader still runs 64-bit programs.
+        for (const char* candidate : {"wine64", "/usr/lib/wine/wine64", "/usr/lib64/wine/wine64"}) {
+            if (Shell(std::string("WINEDEBUG=-all timeout 60 ") + candidate + " --version >/dev/null 2>&1") == 0) {
+                found.program = candidate;
+                found.sixtyFourBitOnly = true;
+                return found;
+            }
+        }
+        found.reason = Shell("command -v wine >/dev/null 2>&1") == 0
+                           ? "wine is installed but cannot run programs on this machine"
+                           : "wine is not installed";
+        return found;
     }();
-    return reason;
+    return loader;
 }
+
+}  // namespace
+
+std::string WineSession::Unavailable() { return FindLoader().reason; }
+
+bool WineSession::SixtyFourBitOnly() { return FindLoader().sixtyFourBitOnly; }
 
 WineSession::WineSession(const std::string& workDirectory) : work_(workDirectory) {
     mkdir(work_.c_str(), 0755);
@@ -115,11 +143,14 @@ WineSession::WineSession(const std::string& workDirectory) : work_(workDirectory
     setenv("WINEDEBUG", "-all", 1);
     setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);  // no downloads of Mono or Gecko
     struct stat st {};
-    if (stat((prefix_ + "/system.reg").c_str(), &st) != 0 &&
-        Shell("timeout 180 wineboot -i >/dev/null 2>&1; timeout 60 wineserver -w") != 0) {
-        problem_ = "wineboot failed";
-        display_ = 0;
+    if (stat((prefix_ + "/system.reg").c_str(), &st) != 0) {
+        Shell("timeout 180 " + FindLoader().program + " wineboot -i >/dev/null 2>&1; timeout 60 wineserver -w");
+        if (stat((prefix_ + "/system.reg").c_str(), &st) != 0) {
+            problem_ = "wineboot could not prepare the wine prefix";
+            return;
+        }
     }
+    ready_ = true;
 }
 
 WineSession::~WineSession() {
@@ -139,11 +170,12 @@ pid_t WineSession::Start(const std::string& program, const std::vector<std::stri
         int err = errorFile.empty() ? devnull : open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(err, 2);
         std::vector<char*> argv;
-        argv.push_back(const_cast<char*>("wine"));
+        const std::string& loader = FindLoader().program;
+        argv.push_back(const_cast<char*>(loader.c_str()));
         argv.push_back(const_cast<char*>(program.c_str()));
         for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        execvp("wine", argv.data());
+        execvp(loader.c_str(), argv.data());
         _exit(127);
     }
     return child;
@@ -176,7 +208,7 @@ void WineSession::Stop(pid_t process) {
 
 std::optional<Screenshot> WineSession::Capture() {
     std::string path = work_ + "/shot.ppm";
-    if (Shell("timeout 20 import -window root '" + path + "' >/dev/null 2>&1") != 0) return std::nullopt;
+    if (Shell("timeout 20 import -window root -depth 8 '" + path + "' >/dev/null 2>&1") != 0) return std::nullopt;
     std::ifstream in(path, std::ios::binary);
     std::string magic;
     int w = 0, h = 0, max = 0;

@@ -25,6 +25,9 @@ class WineSession {
 public:
     // Why wine tests cannot run here, or "" when they can. Checked once.
     static std::string Unavailable();
+    // True when wine runs 64-bit programs only (a system without 32-bit program support): the
+    // tests then use the 64-bit builds of the players.
+    static bool SixtyFourBitOnly();
 
     // Starts Xvfb (640 x 480) and prepares the wine prefix under `workDirectory` (kept between
     // runs: the first start of a prefix takes a minute).
@@ -33,7 +36,7 @@ public:
     WineSession(const WineSession&) = delete;
     WineSession& operator=(const WineSession&) = delete;
 
-    bool Ready() const { return display_ > 0; }
+    bool Ready() const { return ready_; }
     const std::string& Problem() const { return problem_; }
 
     // Starts `program` with `arguments` under wine; stderr goes to `errorFile` when given.
@@ -50,7 +53,8 @@ public:
 private:
     std::string work_;
     std::string prefix_;
-    int display_ = 0;
+    int display_ = -1;
+    bool ready_ = false;
     pid_t xvfb_ = 0;
     std::string problem_;
 };

@@ -29,6 +29,16 @@ void Pause(double seconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 1000)));
 }
 
+// The players the tests run: the 32-bit ones the build ships, or their 64-bit builds where wine
+// runs 64-bit programs only.
+std::string PlayerPath(const std::string& name) {
+    return std::string(NIMBREL_BIN_DIR) + (WineSession::SixtyFourBitOnly() ? "/win64/" : "/") + name;
+}
+
+std::string PreviewHost() {
+    return WineSession::SixtyFourBitOnly() ? NIMBREL_PREVIEW_HOST64 : NIMBREL_PREVIEW_HOST32;
+}
+
 constexpr std::uint32_t kRed = 0xE01010, kGreen = 0x10C020, kBlue = 0x1020E0, kBackground = 0x0A141E;
 
 class PlayerUnderWine : public ::testing::Test {
@@ -44,7 +54,7 @@ protected:
     void SetUp() override {
         std::string reason = WineSession::Unavailable();
         if (!reason.empty()) GTEST_SKIP() << reason;
-        if (ReadFile(NIMBREL_STUB_PATH).empty()) GTEST_SKIP() << "stub.bin was not built";
+        if (ReadFile(PlayerPath("stub.bin")).empty()) GTEST_SKIP() << "stub.bin was not built";
         ASSERT_TRUE(session_->Ready()) << session_->Problem();
     }
 
@@ -63,7 +73,7 @@ protected:
         std::vector<TestMember> members = {{"Options.ini", MakeSlideShowProject(files, options)},
                                            {"About.cfg", MakeAboutFile("Lake", "Hello <b>there</b>")}};
         members.insert(members.end(), pictures.begin(), pictures.end());
-        return MakeScreenSaver(name, NIMBREL_STUB_PATH, members);
+        return MakeScreenSaver(name, PlayerPath("stub.bin"), members);
     }
 
     static WineSession* session_;
@@ -151,11 +161,11 @@ TEST_F(PlayerUnderWine, ConfigureShowsTheAboutBox) {
 }
 
 TEST_F(PlayerUnderWine, PreviewDrawsInsideTheGivenWindowOnly) {
-    if (ReadFile(NIMBREL_PREVIEW_HOST).empty()) GTEST_SKIP() << "the preview host was not built";
+    if (ReadFile(PreviewHost()).empty()) GTEST_SKIP() << "the preview host was not built";
     std::string scr =
         SlideShow("preview.scr", {"Stretch=1", "ShowSpeed=30", "ColorR=0", "ColorG=255", "ColorB=0"},
                   {{"red.bmp", MakeSolidBmp(64, 48, 0xE0, 0x10, 0x10)}});
-    pid_t host = session_->Start(NIMBREL_PREVIEW_HOST, {scr, "12"});
+    pid_t host = session_->Start(PreviewHost(), {scr, "12"});
     std::optional<Screenshot> shot;
     for (int i = 0; i < 30; ++i) {
         Pause(0.5);
@@ -174,7 +184,7 @@ TEST_F(PlayerUnderWine, PreviewDrawsInsideTheGivenWindowOnly) {
 TEST_F(PlayerUnderWine, DamagedArchiveIsReportedWithAFailingExitCode) {
     std::string path = SlideShow("damaged.scr", {}, {{"red.bmp", MakeSolidBmp(40, 40, 255, 0, 0)}});
     std::string bytes = ReadFile(path);
-    std::size_t stubSize = ReadFile(NIMBREL_STUB_PATH).size();
+    std::size_t stubSize = ReadFile(PlayerPath("stub.bin")).size();
     bytes[stubSize + 5] = static_cast<char>(bytes[stubSize + 5] ^ 0x55);
     WriteFile(path, bytes);
     std::string errors = std::string(NIMBREL_WINE_WORK_DIR) + "/damaged.err";
@@ -188,12 +198,12 @@ TEST_F(PlayerUnderWine, DamagedArchiveIsReportedWithAFailingExitCode) {
 }
 
 TEST_F(PlayerUnderWine, FlashPlayerWithoutFlashShowsTitleAndSentence) {
-    if (ReadFile(NIMBREL_FLASH_PATH).empty()) GTEST_SKIP() << "flash.bin was not built";
+    if (ReadFile(PlayerPath("flash.bin")).empty()) GTEST_SKIP() << "flash.bin was not built";
     std::string project =
         "[Header]\r\nNumber=0\r\nType=1\r\n\r\n[About]\r\nShowName=Fireworks\r\nShowText=Bang\r\n\r\n"
         "[Options]\r\nFlashFile=C:\\Movies\\fireworks.swf\r\n\r\n";
     std::string scr =
-        MakeScreenSaver("flash.scr", NIMBREL_FLASH_PATH,
+        MakeScreenSaver("flash.scr", PlayerPath("flash.bin"),
                         {{"Options.ini", project},
                          {"About.cfg", MakeAboutFile("Fireworks", "Bang")},
                          {"fireworks.swf", std::string("FWS\x06", 4) + std::string(200, '\0')}});
