@@ -68,12 +68,15 @@ bool SaverWindow::Create(HWND previewParent) {
     window_ = CreateWindowExW(exStyle, kClassName, L"Screen Saver", style, x, y, width_, height_,
                               preview_ ? previewParent : nullptr, nullptr, instance, this);
     if (window_ == nullptr) return false;
-    if (!preview_) {
+    if (preview_) {
+        SetWindowPos(window_, HWND_TOP, 0, 0, width_, height_, SWP_SHOWWINDOW);
+    } else {
         SetForegroundWindow(window_);
         SetFocus(window_);
         ShowCursor(FALSE);
     }
     OnCreated();
+    UpdateWindow(window_);
     return true;
 }
 

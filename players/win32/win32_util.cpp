@@ -94,6 +94,23 @@ HWND WindowFromArgument(std::uintptr_t value) {
     return (value != 0 && IsWindow(window)) ? window : nullptr;
 }
 
+namespace {
+
+constexpr UINT kUnattendedBoxMilliseconds = 15000;
+
+BOOL CALLBACK CloseIfMessageBox(HWND window, LPARAM) {
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (lstrcmpW(name, L"#32770") == 0) PostMessageW(window, WM_COMMAND, IDOK, 0);
+    return TRUE;
+}
+
+void CALLBACK CloseOwnMessageBox(HWND, UINT, UINT_PTR, DWORD) {
+    EnumThreadWindows(GetCurrentThreadId(), &CloseIfMessageBox, 0);
+}
+
+}  // namespace
+
 int ReportStartFailure(const std::string& message, RunMode mode, HWND owner) {
     HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
     if (error != nullptr && error != INVALID_HANDLE_VALUE) {
@@ -105,16 +122,15 @@ int ReportStartFailure(const std::string& message, RunMode mode, HWND owner) {
     std::wstring text = Widen(message);
     const wchar_t* caption = L"Screen Saver";
     UINT style = MB_OK | MB_ICONERROR | MB_SETFOREGROUND;
+    UINT_PTR timer = 0;
     if (mode == RunMode::FullScreen) {
-        using TimedBox = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT, WORD, DWORD);
-        auto timed = reinterpret_cast<TimedBox>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "MessageBoxTimeoutW")));
-        if (timed != nullptr) {
-            timed(owner, text.c_str(), caption, style | MB_TOPMOST, 0, 15000);
-            return kStartFailed;
-        }
+        // Nobody may be watching: the box closes itself. A thread timer reaches the box's own
+        // message loop, on every system (MessageBoxTimeout is not honoured everywhere).
+        style |= MB_TOPMOST;
+        timer = SetTimer(nullptr, 0, kUnattendedBoxMilliseconds, &CloseOwnMessageBox);
     }
     MessageBoxW(owner, text.c_str(), caption, style);
+    if (timer != 0) KillTimer(nullptr, timer);
     return kStartFailed;
 }
 

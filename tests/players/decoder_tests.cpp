@@ -95,7 +95,8 @@ TEST(Wbmp, BlackAndWhiteRows) {
     EXPECT_TRUE(DecodeWbmp(std::string("\x01\x00\x02\x02\x00\x00", 6)).pixels.empty()) << "other type";
     EXPECT_TRUE(DecodeWbmp(std::string("\x00\x00\xFF\xFF\xFF\xFF\x7F\x01", 8)).pixels.empty());
     // Both sides huge: their product must not overflow on the way to being refused.
-    EXPECT_TRUE(DecodeWbmp(std::string("\x00\x00\xEA\x80\x90\x90\x0A\xEA\x80\x90\x90\x0A", 12)).pixels.empty());
+    EXPECT_TRUE(
+        DecodeWbmp(std::string("\x00\x00\xEA\x80\x90\x90\x0A\xEA\x80\x90\x90\x0A", 12)).pixels.empty());
 }
 
 TEST(Transition, IndexesRandomAndNone) {

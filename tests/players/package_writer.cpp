@@ -34,7 +34,8 @@ std::uint32_t Crc(const std::string& bytes) {
 
 }  // namespace
 
-std::string MakeTestArchive(const std::vector<TestMember>& members, bool compressRegistry, bool compressMembers) {
+std::string MakeTestArchive(const std::vector<TestMember>& members, bool compressRegistry,
+                            bool compressMembers) {
     std::string data;
     std::string records;
     for (const TestMember& m : members) {

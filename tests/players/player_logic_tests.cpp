@@ -258,7 +258,8 @@ TEST(Package, MissingOrDamagedArchivesAreReported) {
     // Checked later: the package opens, the check fails, and the damaged member never comes out.
     std::string bad = good;
     std::size_t registryOffset = static_cast<unsigned char>(bad[bad.size() - 20]) |
-                                 static_cast<std::size_t>(static_cast<unsigned char>(bad[bad.size() - 19])) << 8;
+                                 static_cast<std::size_t>(static_cast<unsigned char>(bad[bad.size() - 19]))
+                                     << 8;
     std::size_t lastPictureByte = 300000 + registryOffset - 1;  // a.bmp is the last member
     bad[lastPictureByte] = static_cast<char>(bad[lastPictureByte] ^ 0x01);
     Package later(reinterpret_cast<const unsigned char*>(bad.data()), bad.size(), false);

@@ -76,7 +76,8 @@ const Loader& FindLoader() {
         }
         // Without 32-bit program support in the system, wine's 64-bit loader still runs 64-bit programs.
         for (const char* candidate : {"wine64", "/usr/lib/wine/wine64", "/usr/lib64/wine/wine64"}) {
-            if (Shell(std::string("WINEDEBUG=-all timeout 60 ") + candidate + " --version >/dev/null 2>&1") == 0) {
+            if (Shell(std::string("WINEDEBUG=-all timeout 60 ") + candidate + " --version >/dev/null 2>&1") ==
+                0) {
                 found.program = candidate;
                 found.sixtyFourBitOnly = true;
                 return found;
@@ -92,9 +93,13 @@ const Loader& FindLoader() {
 
 }  // namespace
 
-std::string WineSession::Unavailable() { return FindLoader().reason; }
+std::string WineSession::Unavailable() {
+    return FindLoader().reason;
+}
 
-bool WineSession::SixtyFourBitOnly() { return FindLoader().sixtyFourBitOnly; }
+bool WineSession::SixtyFourBitOnly() {
+    return FindLoader().sixtyFourBitOnly;
+}
 
 WineSession::WineSession(const std::string& workDirectory) : work_(workDirectory) {
     mkdir(work_.c_str(), 0755);
@@ -144,7 +149,8 @@ WineSession::WineSession(const std::string& workDirectory) : work_(workDirectory
     setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);  // no downloads of Mono or Gecko
     struct stat st {};
     if (stat((prefix_ + "/system.reg").c_str(), &st) != 0) {
-        Shell("timeout 180 " + FindLoader().program + " wineboot -i >/dev/null 2>&1; timeout 60 wineserver -w");
+        Shell("timeout 180 " + FindLoader().program +
+              " wineboot -i >/dev/null 2>&1; timeout 60 wineserver -w");
         if (stat((prefix_ + "/system.reg").c_str(), &st) != 0) {
             problem_ = "wineboot could not prepare the wine prefix";
             return;
@@ -208,7 +214,8 @@ void WineSession::Stop(pid_t process) {
 
 std::optional<Screenshot> WineSession::Capture() {
     std::string path = work_ + "/shot.ppm";
-    if (Shell("timeout 20 import -window root -depth 8 '" + path + "' >/dev/null 2>&1") != 0) return std::nullopt;
+    if (Shell("timeout 20 import -window root -depth 8 '" + path + "' >/dev/null 2>&1") != 0)
+        return std::nullopt;
     std::ifstream in(path, std::ios::binary);
     std::string magic;
     int w = 0, h = 0, max = 0;
