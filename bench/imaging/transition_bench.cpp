@@ -1,0 +1,51 @@
+// Prints the time to render one full-HD transition frame, per family and for the slowest effect
+// of each family. Usage: imaging_bench [width height]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "imaging/transitions.h"
+
+using namespace nimbrel::imaging;
+
+int main(int argc, char** argv) {
+    const int w = argc > 2 ? std::atoi(argv[1]) : 1920;
+    const int h = argc > 2 ? std::atoi(argv[2]) : 1080;
+    Image from(w, h), to(w, h), out;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            from.Set(x, y, MakePixel(x & 255, y & 255, 40));
+            to.Set(x, y, MakePixel(200, (x + y) & 255, y & 255));
+        }
+    constexpr int kFrames = 12;
+    struct Figures {
+        double total = 0, worst = 0;
+        int count = 0;
+        std::string worstName;
+    };
+    std::map<std::string, Figures> families;
+    for (int i = 0; i < TransitionCount(); ++i) {
+        RenderTransition(i, from, to, 0.5, out);  // warm up
+        const auto start = std::chrono::steady_clock::now();
+        for (int f = 0; f < kFrames; ++f) RenderTransition(i, from, to, (f + 0.5) / kFrames, out);
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() /
+            kFrames;
+        Figures& fig = families[TransitionFamilyName(TransitionFamilyOf(i))];
+        fig.total += ms;
+        ++fig.count;
+        if (ms > fig.worst) {
+            fig.worst = ms;
+            fig.worstName = TransitionName(i);
+        }
+    }
+    std::printf("%dx%d, ms per frame (mean of %d frames over t in 0..1)\n", w, h, kFrames);
+    std::printf("%-18s %8s %8s  %s\n", "family", "mean", "slowest", "slowest effect");
+    for (const auto& [name, fig] : families)
+        std::printf("%-18s %8.2f %8.2f  %s\n", name.c_str(), fig.total / fig.count, fig.worst,
+                    fig.worstName.c_str());
+    return 0;
+}

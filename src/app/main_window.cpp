@@ -1,0 +1,657 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <exception>
+
+#include "app/file_entries.h"
+#include "build/working_paths.h"
+#include "platform/error.h"
+#include "platform/file_info.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "ui/color_button.h"
+#include "ui/file_dialog.h"
+#include "ui/file_name_edit.h"
+#include "ui/gradient_progress_bar.h"
+#include "ui/limited_memo.h"
+#include "ui/message_box.h"
+#include "ui/narrow_text.h"
+#include "ui/picture_button.h"
+
+namespace nimbrel::app {
+
+namespace {
+
+constexpr int kClientWidth = 658;
+constexpr int kClientHeight = 586;
+constexpr int kAboutTextLimit = 246;
+constexpr int kShowNameLimit = 254;
+constexpr int kTransitionCount = 130;
+
+const QString kOutputFilter = QStringLiteral("ScreenSaver Files|*.scr");
+const QString kIconFilter = QStringLiteral("Icon Files|*.ico");
+const QString kFlashFilter = QStringLiteral("Flash Files (*.swf)|*.swf");
+const QString kProjectFilter = QStringLiteral("Project Files (*.nssp)|*.nssp");
+const QString kImageFilter = QStringLiteral(
+    "Supported Image Files|*.BMP;*.JPG;*.JPEG;*.WMF;*.ICO;*.PNG;*.GIF;*.EMF;*.PCX;*.DIB;*.WBMP");
+
+enum FileColumn { kColumnName, kColumnSize, kColumnType, kColumnDate };
+
+// Every column, sizes and dates included, sorts as text in the user's locale order.
+class FileEntryItem : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override {
+        int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        return QString::localeAwareCompare(text(column), other.text(column)) < 0;
+    }
+};
+
+// The transition box's items; "Image Transition 68" stands twice, so every later item sits one
+// place after its number, as stored projects expect.
+QStringList TransitionNames() {
+    QStringList names;
+    for (int i = 1; i <= 68; ++i) names << QStringLiteral("Image Transition %1").arg(i);
+    names << QStringLiteral("Image Transition 68");
+    for (int i = 69; i <= 127; ++i) names << QStringLiteral("Image Transition %1").arg(i);
+    names << QStringLiteral("Random") << QStringLiteral("None");
+    return names;
+}
+
+// The memo's line breaks as the stored text has them.
+std::string MemoText(const ui::LimitedMemo* memo) {
+    QString text = memo->toPlainText();
+    text.replace(u'\n', QStringLiteral("\r\n"));
+    return ui::ToNarrow(text);
+}
+
+template <typename T>
+T* Named(T* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+QAction* NamedAction(QMenu* menu, const char* name, const QString& caption, const QKeySequence& shortcut) {
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(QString::fromLatin1(name));
+    if (!shortcut.isEmpty()) action->setShortcut(shortcut);
+    return action;
+}
+
+ui::FileNameEdit* OutputBox(QWidget* parent, const char* name) {
+    auto* box = Named(new ui::FileNameEdit(ui::FileNameEdit::DialogKind::Save, parent), name);
+    box->setFilter(kOutputFilter);
+    box->setDefaultSuffix(QStringLiteral("scr"));
+    return box;
+}
+
+ui::FileNameEdit* OpenBox(QWidget* parent, const char* name, const QString& filter) {
+    auto* box = Named(new ui::FileNameEdit(ui::FileNameEdit::DialogKind::Open, parent), name);
+    box->setFilter(filter);
+    return box;
+}
+
+QLabel* Caption(const QString& text, QWidget* buddy, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setBuddy(buddy);
+    return label;
+}
+
+}  // namespace
+
+TfrmMain::TfrmMain(const QStringList& arguments, QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("frmMain"));
+    // Fixed size: system menu and minimise box, no maximise box.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(QStringLiteral("Untitled - ") + kApplicationTitle);
+    setAcceptDrops(true);
+
+    BuildMenus();
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(BuildCommandBar());
+    nbMain = Named(new QStackedWidget(central), "nbMain");
+    nbMain->addWidget(BuildSlideShowPage());
+    nbMain->addWidget(BuildFlashPage());
+    layout->addWidget(nbMain, 1);
+    pbar = Named(new ui::GradientProgressBar(central), "pbar");
+    layout->addWidget(pbar);
+    setCentralWidget(central);
+    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+
+    FormCreate(arguments);
+}
+
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::BuildMenus() {
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    Project2 = NamedAction(file, "Project2", tr("&New"), QKeySequence(Qt::CTRL | Qt::Key_N));
+    Project4 = NamedAction(file, "Project4", tr("&Open"), QKeySequence(Qt::CTRL | Qt::Key_O));
+    Project3 = NamedAction(file, "Project3", tr("&Save"), QKeySequence(Qt::CTRL | Qt::Key_S));
+    file->addSeparator();
+    Recent1 = file->addMenu(tr("&Recent"));
+    Recent1->setObjectName(QStringLiteral("Recent1"));
+    Recent1->menuAction()->setObjectName(QStringLiteral("Recent1Action"));
+    Recent1->setEnabled(false);  // the recent-projects list enables it once it holds entries
+    file->addSeparator();
+    Exit1 = NamedAction(file, "Exit1", tr("E&xit"), QKeySequence(Qt::ALT | Qt::Key_F4));
+
+    QMenu* project = menuBar()->addMenu(tr("&Project"));
+    Compile1 = NamedAction(project, "Compile1", tr("&Compile"), QKeySequence(Qt::Key_F9));
+    Test1 = NamedAction(project, "Test1", tr("&Test"), QKeySequence(Qt::CTRL | Qt::Key_F9));
+    Install1 = NamedAction(project, "Install1", tr("&Install"), QKeySequence(Qt::ALT | Qt::Key_F9));
+    project->addSeparator();
+    ScreenSaverControlPanel1 = NamedAction(project, "ScreenSaverControlPanel1",
+                                           tr("&Screen Saver Control Panel"), QKeySequence(Qt::Key_F12));
+    project->addSeparator();
+    AddFile1 = NamedAction(project, "AddFile1", tr("&Add File"), QKeySequence(Qt::Key_Insert));
+    RemoveFile1 =
+        NamedAction(project, "RemoveFile1", tr("&Remove File"), QKeySequence(Qt::CTRL | Qt::Key_Delete));
+    project->addSeparator();
+    CheckFiles1 = NamedAction(project, "CheckFiles1", tr("&Check Files"), QKeySequence(Qt::Key_F10));
+
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    Contents1 = NamedAction(help, "Contents1", tr("&Contents"), QKeySequence(Qt::Key_F1));
+    help->addSeparator();
+    GotoWebsite1 =
+        NamedAction(help, "GotoWebsite1", tr("Go to &Website"), QKeySequence(Qt::SHIFT | Qt::Key_F1));
+    help->addSeparator();
+    About1 = NamedAction(help, "About1", tr("&About..."), QKeySequence(Qt::CTRL | Qt::Key_F1));
+
+    connect(Project2, &QAction::triggered, this, &TfrmMain::Project2Click);
+    connect(Project4, &QAction::triggered, this, &TfrmMain::Project4Click);
+    connect(Project3, &QAction::triggered, this, &TfrmMain::Project3Click);
+    connect(Exit1, &QAction::triggered, this, &TfrmMain::Exit1Click);
+    connect(Compile1, &QAction::triggered, this, &TfrmMain::Compile1Click);
+    connect(AddFile1, &QAction::triggered, this, &TfrmMain::AddFile1Click);
+    connect(RemoveFile1, &QAction::triggered, this, &TfrmMain::RemoveFile1Click);
+    connect(CheckFiles1, &QAction::triggered, this, &TfrmMain::CheckFiles1Click);
+    // Test1, Install1, ScreenSaverControlPanel1, Contents1, GotoWebsite1 and About1 are connected
+    // by the shell commands and the About box when they arrive.
+}
+
+QWidget* TfrmMain::BuildCommandBar() {
+    pcMain = Named(new QTabWidget(this), "pcMain");
+    pcMain->setFixedHeight(113);
+    QStyle* style = QApplication::style();
+    auto page = [this](const char* name) {
+        auto* widget = new QWidget(pcMain);
+        widget->setObjectName(QString::fromLatin1(name));
+        // The buttons sit on a vertical gradient from white.
+        widget->setAttribute(Qt::WA_StyledBackground, true);
+        widget->setStyleSheet(QStringLiteral("#%1 { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, "
+                                             "stop:0 #ffffff, stop:1 #b8c4d8); }")
+                                  .arg(QString::fromLatin1(name)));
+        auto* row = new QHBoxLayout(widget);
+        row->setContentsMargins(6, 4, 6, 4);
+        row->setSpacing(4);
+        return std::pair{widget, row};
+    };
+    auto button = [this, style](QHBoxLayout* row, const char* name, const QString& caption,
+                                QStyle::StandardPixmap picture) {
+        auto* b = Named(new ui::PictureButton(caption, style->standardIcon(picture), pcMain), name);
+        row->addWidget(b);
+        return b;
+    };
+
+    auto [filePage, fileRow] = page("tabFile");
+    btnNew = button(fileRow, "btnNew", tr("&New"), QStyle::SP_FileIcon);
+    btnOpen = button(fileRow, "btnOpen", tr("&Open"), QStyle::SP_DialogOpenButton);
+    btnSave = button(fileRow, "btnSave", tr("&Save"), QStyle::SP_DialogSaveButton);
+    btnExit = button(fileRow, "btnExit", tr("E&xit"), QStyle::SP_DialogCloseButton);
+    fileRow->addStretch();
+    pcMain->addTab(filePage, tr("File"));
+
+    auto [projectPage, projectRow] = page("tabProject");
+    btnCompile = button(projectRow, "btnCompile", tr("&Compile"), QStyle::SP_BrowserReload);
+    btnTest = button(projectRow, "btnTest", tr("&Test"), QStyle::SP_MediaPlay);
+    btnAddFile = button(projectRow, "btnAddFile", tr("&Add File"), QStyle::SP_FileDialogNewFolder);
+    btnRemoveFile = button(projectRow, "btnRemoveFile", tr("&Del File"), QStyle::SP_TrashIcon);
+    btnCheck = button(projectRow, "btnCheck", tr("&Check"), QStyle::SP_DialogApplyButton);
+    projectRow->addStretch();
+    pcMain->addTab(projectPage, tr("Project"));
+
+    auto [helpPage, helpRow] = page("tabHelp");
+    btnContents = button(helpRow, "btnContents", tr("&Help"), QStyle::SP_DialogHelpButton);
+    btnAbout = button(helpRow, "btnAbout", tr("&About"), QStyle::SP_MessageBoxInformation);
+    btnWebsite = button(helpRow, "btnWebsite", tr("&Website"), QStyle::SP_DriveNetIcon);
+    helpRow->addStretch();
+    pcMain->addTab(helpPage, tr("Help"));
+
+    connect(btnNew, &QToolButton::clicked, this, &TfrmMain::Project2Click);
+    connect(btnOpen, &QToolButton::clicked, this, &TfrmMain::Project4Click);
+    connect(btnSave, &QToolButton::clicked, this, &TfrmMain::Project3Click);
+    connect(btnExit, &QToolButton::clicked, this, &TfrmMain::Exit1Click);
+    connect(btnCompile, &QToolButton::clicked, this, &TfrmMain::Compile1Click);
+    connect(btnAddFile, &QToolButton::clicked, this, &TfrmMain::AddFile1Click);
+    connect(btnRemoveFile, &QToolButton::clicked, this, &TfrmMain::RemoveFile1Click);
+    connect(btnCheck, &QToolButton::clicked, this, &TfrmMain::CheckFiles1Click);
+    return pcMain;
+}
+
+QWidget* TfrmMain::BuildSlideShowPage() {
+    auto* page = new QWidget(this);
+    page->setObjectName(QStringLiteral("pgSlideShow"));
+    page->setWindowTitle(QStringLiteral("Slide Show"));
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(4, 4, 4, 4);
+    tnMain = Named(new QTabWidget(page), "tnMain");
+    layout->addWidget(tnMain);
+
+    lvFiles = Named(new QTreeWidget(tnMain), "lvFiles");
+    lvFiles->setColumnCount(4);
+    lvFiles->setHeaderLabels({tr("Filename"), tr("Size"), tr("Type"), tr("Date")});
+    lvFiles->setRootIsDecorated(false);
+    lvFiles->setUniformRowHeights(true);
+    lvFiles->setAllColumnsShowFocus(true);
+    lvFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lvFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvFiles->setIconSize(QSize(16, 16));
+    lvFiles->setStyleSheet(
+        QStringLiteral("QTreeView::item { border-right: 1px solid #d0d0d0; "
+                       "border-bottom: 1px solid #d0d0d0; }"));
+    QHeaderView* header = lvFiles->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setSectionResizeMode(kColumnType, QHeaderView::Stretch);
+    header->resizeSection(kColumnName, 250);
+    header->resizeSection(kColumnSize, 75);
+    header->resizeSection(kColumnDate, 75);
+    header->setSectionsClickable(true);
+    QTreeWidgetItem* headerItem = lvFiles->headerItem();
+    headerItem->setTextAlignment(kColumnSize, Qt::AlignCenter);
+    headerItem->setTextAlignment(kColumnType, Qt::AlignCenter);
+    headerItem->setTextAlignment(kColumnDate, Qt::AlignRight | Qt::AlignVCenter);
+    connect(header, &QHeaderView::sectionClicked, this, &TfrmMain::SortByColumn);
+    tnMain->addTab(lvFiles, tr("Project"));
+    tnMain->addTab(BuildOptionsTab(), tr("Options"));
+    return page;
+}
+
+QWidget* TfrmMain::BuildOptionsTab() {
+    auto* tab = new QWidget(tnMain);
+    tab->setObjectName(QStringLiteral("tabOptions"));
+    auto* grid = new QGridLayout(tab);
+    grid->setContentsMargins(8, 8, 8, 8);
+    grid->setHorizontalSpacing(16);
+    grid->setVerticalSpacing(4);
+
+    auto* left = new QVBoxLayout;
+    left->setSpacing(3);
+    feOutput = OutputBox(tab, "feOutput");
+    left->addWidget(Caption(tr("Output Filename"), feOutput, tab));
+    left->addWidget(feOutput);
+    chkCenter = Named(new QCheckBox(tr("&Center Images Within Screen"), tab), "chkCenter");
+    chkAutoSize = Named(new QCheckBox(tr("&AutoSize Images To Fit Within Screen"), tab), "chkAutoSize");
+    chkStretch = Named(new QCheckBox(tr("Stretch Images To ScreenSize"), tab), "chkStretch");
+    chkKeepAspect = Named(new QCheckBox(tr("Keep Aspect Ratio"), tab), "chkKeepAspect");
+    chkRandom = Named(new QCheckBox(tr("&Random Show Order"), tab), "chkRandom");
+    for (QCheckBox* box : {chkCenter, chkAutoSize, chkStretch, chkKeepAspect, chkRandom})
+        left->addWidget(box);
+
+    tbShowSpeed = Named(new QSlider(Qt::Horizontal, tab), "tbShowSpeed");
+    tbShowSpeed->setRange(1, 240);
+    tbShowSpeed->setPageStep(10);
+    tbShowSpeed->setTickInterval(2);
+    tbShowSpeed->setTickPosition(QSlider::TicksAbove);
+    tbShowSpeed->setValue(10);
+    left->addWidget(Caption(tr("Show &Speed"), tbShowSpeed, tab));
+    left->addWidget(tbShowSpeed);
+
+    cboTransition = Named(new QComboBox(tab), "cboTransition");
+    cboTransition->setEditable(true);
+    cboTransition->setInsertPolicy(QComboBox::NoInsert);
+    cboTransition->addItems(TransitionNames());
+    cboTransition->setMaxVisibleItems(16);
+    cboTransition->setCurrentIndex(-1);
+    left->addWidget(Caption(tr("Image Transition"), cboTransition, tab));
+    left->addWidget(cboTransition);
+
+    btnBGColor = Named(new ui::ColorButton(tab), "btnBGColor");
+    auto* colorRow = new QHBoxLayout;
+    colorRow->addWidget(Caption(tr("BG Color"), btnBGColor, tab));
+    colorRow->addWidget(btnBGColor);
+    colorRow->addStretch();
+    left->addLayout(colorRow);
+    left->addStretch();
+
+    auto* right = new QVBoxLayout;
+    right->setSpacing(3);
+    chkChangeIcon = Named(new QCheckBox(tr("Change Icon"), tab), "chkChangeIcon");
+    feIcon = OpenBox(tab, "feIcon", kIconFilter);
+    right->addWidget(chkChangeIcon);
+    right->addWidget(feIcon);
+    txtShowName = Named(new QLineEdit(tab), "txtShowName");
+    txtShowName->setMaxLength(kShowNameLimit);
+    right->addWidget(Caption(tr("Screen Saver Name (Shown In About Box)"), txtShowName, tab));
+    right->addWidget(txtShowName);
+    memShowText = Named(new ui::LimitedMemo(kAboutTextLimit, tab), "memShowText");
+    right->addWidget(Caption(tr("Show Text, (Can be simple html - Shown in About box)"), memShowText, tab));
+    right->addWidget(memShowText, 1);
+
+    grid->addLayout(left, 0, 0);
+    grid->addLayout(right, 0, 1);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    return tab;
+}
+
+QWidget* TfrmMain::BuildFlashPage() {
+    auto* page = new QWidget(this);
+    page->setObjectName(QStringLiteral("pgFlash"));
+    page->setWindowTitle(QStringLiteral("Flash"));
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(12, 8, 12, 8);
+    layout->setSpacing(3);
+    txtFlash_Title = Named(new QLineEdit(page), "txtFlash_Title");
+    txtFlash_Title->setMaxLength(32767);  // no limit of its own; a stored name is cut by the file
+    layout->addWidget(Caption(tr("Show Title"), txtFlash_Title, page));
+    layout->addWidget(txtFlash_Title);
+    memFlashShowText = Named(new ui::LimitedMemo(kAboutTextLimit, page), "memFlashShowText");
+    layout->addWidget(
+        Caption(tr("Show Text, (Can be simple html - Shown in About box)"), memFlashShowText, page));
+    layout->addWidget(memFlashShowText, 1);
+    feFlash = OpenBox(page, "feFlash", kFlashFilter);
+    layout->addWidget(Caption(tr("Flash Filename"), feFlash, page));
+    layout->addWidget(feFlash);
+    feFlashOutput = OutputBox(page, "feFlashOutput");
+    layout->addWidget(Caption(tr("Output Filename"), feFlashOutput, page));
+    layout->addWidget(feFlashOutput);
+    chkFlashChangeIcon = Named(new QCheckBox(tr("Change Icon"), page), "chkFlashChangeIcon");
+    layout->addWidget(chkFlashChangeIcon);
+    feFlashIcon = OpenBox(page, "feFlashIcon", kIconFilter);
+    layout->addWidget(feFlashIcon);
+    return page;
+}
+
+void TfrmMain::FormCreate(const QStringList& arguments) {
+    // The About memos start with the default text, as after New.
+    memShowText->setPlainText(ui::FromNarrow(project::DefaultAboutText()));
+    memFlashShowText->setPlainText(memShowText->toPlainText());
+    tnMain->setCurrentIndex(0);
+    pcMain->setCurrentIndex(0);
+    nbMain->setCurrentIndex(project::kSlideShow);
+    build::InitWorkingPaths();
+    if (!arguments.isEmpty()) RunCommand([&] { LoadProject(arguments.first()); });
+    UpdateCommandState();
+}
+
+int TfrmMain::ProjectKind() const {
+    return nbMain->currentIndex();
+}
+
+bool TfrmMain::RunCommand(const std::function<void()>& command) {
+    try {
+        command();
+        return true;
+    } catch (const std::exception& error) {
+        ui::ShowErrorBox(this, ui::FromNarrow(error.what()));
+    }
+    return false;
+}
+
+void TfrmMain::UpdateCommandState() {
+    const bool named = !projectFileName_.isEmpty();
+    const bool slideShow = named && ProjectKind() == project::kSlideShow;
+    for (QWidget* w : std::initializer_list<QWidget*>{btnAddFile, btnRemoveFile, btnCheck})
+        w->setEnabled(slideShow);
+    for (QAction* a : {AddFile1, RemoveFile1, CheckFiles1}) a->setEnabled(slideShow);
+    for (QWidget* w : std::initializer_list<QWidget*>{btnSave, btnCompile, btnTest, lvFiles, tnMain,
+                                                      txtFlash_Title, memFlashShowText, feFlash,
+                                                      feFlashOutput, chkFlashChangeIcon, feFlashIcon})
+        w->setEnabled(named);
+    for (QAction* a : {Project3, Compile1, Test1, Install1}) a->setEnabled(named);
+}
+
+void TfrmMain::LoadProject(const QString& path) {
+    // The recent-projects list (AddRecentProject) takes the path here once it exists.
+    projectFileName_ = path;
+    lvFiles->clear();
+    project::LoadedProject loaded = project::LoadProject(ui::ToNarrow(path));
+    ApplyLoadedProject(loaded);
+    setWindowTitle(ui::FromNarrow(platform::FileNamePart(ui::ToNarrow(projectFileName_))) +
+                   QStringLiteral(" - ") + kApplicationTitle);
+    UpdateCommandState();
+    // The project is open; only rewriting it without its repeated sections failed.
+    if (!loaded.rewriteError.empty()) throw Error(loaded.rewriteError);
+}
+
+void TfrmMain::ApplyLoadedProject(const project::LoadedProject& loaded) {
+    if (loaded.type == project::kSlideShow || loaded.type == project::kFlash)
+        nbMain->setCurrentIndex(loaded.type);
+    if (loaded.slideShowRead) {
+        for (const std::string& file : loaded.files) AddFileEntry(ui::FromNarrow(file), EntryMode::Tolerant);
+        const project::SlideShowValues& v = loaded.slideShow;
+        feOutput->setText(ui::FromNarrow(v.output));
+        chkCenter->setChecked(v.center);
+        chkAutoSize->setChecked(v.autoSize);
+        chkStretch->setChecked(v.stretch);
+        chkKeepAspect->setChecked(v.keepAspect);
+        chkRandom->setChecked(v.random);
+        tbShowSpeed->setValue(v.showSpeed);  // the slider clamps into 1..240
+        bool known = v.transition >= 0 && v.transition < kTransitionCount;
+        cboTransition->setCurrentIndex(known ? v.transition : -1);
+        btnBGColor->setColor(v.backgroundColor);
+        chkChangeIcon->setChecked(v.changeIcon);
+        feIcon->setText(ui::FromNarrow(v.iconFile));
+        txtShowName->setText(ui::FromNarrow(v.showName));
+        memShowText->setPlainText(ui::FromNarrow(v.showText));
+    }
+    if (loaded.flashRead) {
+        const project::FlashValues& v = loaded.flash;
+        txtFlash_Title->setText(ui::FromNarrow(v.title));
+        memFlashShowText->setPlainText(ui::FromNarrow(v.showText));
+        feFlash->setText(ui::FromNarrow(v.flashFile));
+        chkFlashChangeIcon->setChecked(v.changeIcon);
+        feFlashIcon->setText(ui::FromNarrow(v.iconFile));
+        feFlashOutput->setText(ui::FromNarrow(v.output));
+    }
+}
+
+project::ProjectValues TfrmMain::GatherProjectValues() const {
+    project::ProjectValues values;
+    values.kind = ProjectKind();
+    for (int i = 0; i < lvFiles->topLevelItemCount(); ++i)
+        values.files.push_back(ui::ToNarrow(lvFiles->topLevelItem(i)->text(kColumnName)));
+    project::SlideShowValues& s = values.slideShow;
+    s.output = ui::ToNarrow(feOutput->text());
+    s.center = chkCenter->isChecked();
+    s.autoSize = chkAutoSize->isChecked();
+    s.stretch = chkStretch->isChecked();
+    s.keepAspect = chkKeepAspect->isChecked();
+    s.random = chkRandom->isChecked();
+    s.showSpeed = tbShowSpeed->value();
+    s.transition = cboTransition->currentIndex();
+    s.backgroundColor = btnBGColor->color();
+    s.changeIcon = chkChangeIcon->isChecked();
+    s.iconFile = ui::ToNarrow(feIcon->text());
+    s.showName = ui::ToNarrow(txtShowName->text());
+    s.showText = MemoText(memShowText);
+    project::FlashValues& f = values.flash;
+    f.title = ui::ToNarrow(txtFlash_Title->text());
+    f.showText = MemoText(memFlashShowText);
+    f.flashFile = ui::ToNarrow(feFlash->text());
+    f.changeIcon = chkFlashChangeIcon->isChecked();
+    f.iconFile = ui::ToNarrow(feFlashIcon->text());
+    f.output = ui::ToNarrow(feFlashOutput->text());
+    return values;
+}
+
+void TfrmMain::SaveProject(const QString& path) {
+    if (projectFileName_.isEmpty()) projectFileName_ = path;
+    project::SaveProject(ui::ToNarrow(projectFileName_), GatherProjectValues());
+    UpdateCommandState();
+}
+
+void TfrmMain::AddFileEntry(const QString& path, EntryMode mode) {
+    auto* item = new FileEntryItem(lvFiles);
+    item->setText(kColumnName, path);
+    const std::string narrow = ui::ToNarrow(path);
+    QString size;
+    try {
+        size = ui::FromNarrow(platform::GetFileSizeText(narrow));
+    } catch (const Error&) {
+        if (mode == EntryMode::Strict) throw;  // the entry keeps its name only
+    }
+    item->setText(kColumnSize, size);
+    item->setText(kColumnType, FileTypeDescription(ui::FromNarrow(platform::ExtensionPart(narrow))));
+    item->setText(kColumnDate, ShortDateText(platform::GetFileDate(narrow)));
+    item->setTextAlignment(kColumnSize, Qt::AlignCenter);
+    item->setTextAlignment(kColumnType, Qt::AlignCenter);
+    item->setTextAlignment(kColumnDate, Qt::AlignRight | Qt::AlignVCenter);
+    static QFileIconProvider icons;
+    item->setIcon(kColumnName, icons.icon(QFileInfo(path)));
+}
+
+void TfrmMain::SortByColumn(int column) {
+    QHeaderView* header = lvFiles->header();
+    Qt::SortOrder order = Qt::AscendingOrder;
+    if (header->isSortIndicatorShown() && header->sortIndicatorSection() == column &&
+        header->sortIndicatorOrder() == Qt::AscendingOrder)
+        order = Qt::DescendingOrder;
+    header->setSortIndicatorShown(true);
+    lvFiles->sortItems(column, order);
+}
+
+void TfrmMain::Project2Click() {
+    projectFileName_.clear();
+    setWindowTitle(kApplicationTitle);
+    QApplication::setApplicationDisplayName(kApplicationTitle);
+    UpdateCommandState();
+    feOutput->setText({});
+    for (QCheckBox* box : {chkCenter, chkAutoSize, chkStretch, chkKeepAspect, chkRandom})
+        box->setChecked(false);
+    tbShowSpeed->setValue(10);
+    cboTransition->setCurrentIndex(-1);
+    btnBGColor->setColor(0);
+    chkChangeIcon->setChecked(false);
+    feIcon->setText({});
+    txtShowName->clear();
+    memShowText->setPlainText(ui::FromNarrow(project::DefaultAboutText()));
+    memFlashShowText->setPlainText(memShowText->toPlainText());
+    feFlash->setText({});
+    feFlashOutput->setText({});
+    chkFlashChangeIcon->setChecked(false);
+    feFlashIcon->setText({});
+    txtFlash_Title->clear();
+    // The project type chooser runs its wizards here once they exist.
+    if (newProjectChooser_) RunCommand([this] { newProjectChooser_(*this); });
+    UpdateCommandState();
+}
+
+void TfrmMain::Project4Click() {
+    QStringList chosen = ui::FileDialog::GetOpenFileNames(this, tr("Open Project"), kProjectFilter);
+    if (!chosen.isEmpty()) RunCommand([&] { LoadProject(chosen.first()); });
+    UpdateCommandState();
+}
+
+void TfrmMain::Project3Click() {
+    RunCommand([this] { SaveProject(projectFileName_); });
+}
+
+void TfrmMain::Exit1Click() {
+    close();
+}
+
+void TfrmMain::Compile1Click() {
+    // The build pipeline (slideshow or Flash by ProjectKind) is not part of the editor yet.
+}
+
+void TfrmMain::AddFile1Click() {
+    QStringList chosen = ui::FileDialog::GetOpenFileNames(this, tr("Add Files To Project"), kImageFilter);
+    RunCommand([&] {
+        for (const QString& path : chosen) AddFileEntry(path, EntryMode::Strict);
+    });
+}
+
+void TfrmMain::RemoveFile1Click() {
+    for (int i = 0; i < lvFiles->topLevelItemCount();) {
+        QTreeWidgetItem* item = lvFiles->topLevelItem(i);
+        if (item->isSelected())
+            delete item;  // the next entry moves into this position
+        else
+            ++i;
+    }
+    UpdateCommandState();
+}
+
+void TfrmMain::CheckFiles1Click() {
+    pbar->setMaximum(lvFiles->topLevelItemCount() - 1);
+    for (int i = 0; i < lvFiles->topLevelItemCount();) {
+        QTreeWidgetItem* item = lvFiles->topLevelItem(i);
+        const std::string path = ui::ToNarrow(item->text(kColumnName));
+        if (path.empty() || !platform::FileExists(path) || platform::DirectoryExists(path))
+            delete item;
+        else
+            ++i;
+        pbar->setPosition(i);
+        pbar->repaint();
+    }
+    pbar->setPosition(0);
+    pbar->setMaximum(100);
+}
+
+void TfrmMain::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) UpdateCommandState();  // FormActivate
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (!projectFileName_.isEmpty()) {
+        auto answer = ui::MessageBox::Show(this, QStringLiteral("Nimbrel - Save File?"),
+                                           QStringLiteral("Would you like to save the current editor file"),
+                                           QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No);
+        // Only a failing save keeps the window open.
+        if (answer == QMessageBox::Yes && !RunCommand([this] { SaveProject(projectFileName_); })) {
+            event->ignore();
+            return;
+        }
+    }
+    event->accept();
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) paths << QDir::toNativeSeparators(url.toLocalFile());
+    event->acceptProposedAction();
+    JvDragDrop1Drop(paths);
+}
+
+void TfrmMain::JvDragDrop1Drop(const QStringList& paths) {
+    RunCommand([&] {
+        for (const QString& path : paths) AddFileEntry(path, EntryMode::Strict);
+    });
+}
+
+}  // namespace nimbrel::app

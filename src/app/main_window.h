@@ -1,0 +1,166 @@
+#pragma once
+// The main window. The open project lives in its controls: LoadProject puts a project file's
+// values into them and SaveProject writes them back through the core.
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+#include "project/project_file.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QMenu;
+class QSlider;
+class QStackedWidget;
+class QTabWidget;
+class QTreeWidget;
+
+namespace nimbrel::ui {
+class ColorButton;
+class FileNameEdit;
+class GradientProgressBar;
+class LimitedMemo;
+class PictureButton;
+}  // namespace nimbrel::ui
+
+namespace nimbrel::app {
+
+inline const QString kApplicationTitle = QStringLiteral("Nimbrel");
+
+class TfrmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    // `arguments` are the command line's arguments after the program's name; the first one, when
+    // present, names a project to open.
+    explicit TfrmMain(const QStringList& arguments, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    enum class EntryMode {
+        Strict,    // a file that cannot be opened raises "Cannot open file %s"
+        Tolerant,  // ...leaves the Size cell empty and goes on
+    };
+
+    // The open project's file, "" when none is named.
+    QString ProjectFileName() const { return projectFileName_; }
+    // The page of nbMain: project::kSlideShow or project::kFlash.
+    int ProjectKind() const;
+    // Shows the page of a project kind (the Flash wizard makes its project a Flash show).
+    void SetProjectKind(int kind);
+
+    // Opens a project file into the controls. Core errors (nimbrel::Error) propagate.
+    void LoadProject(const QString& path);
+    // Writes the controls into ProjectFileName (which takes `path` when empty).
+    void SaveProject(const QString& path);
+    // Puts what a load read into the controls; nothing else is touched.
+    void ApplyLoadedProject(const project::LoadedProject& loaded);
+    // The project values the controls hold.
+    project::ProjectValues GatherProjectValues() const;
+
+    // Enables the commands and controls that fit the project state.
+    void UpdateCommandState();
+
+    // Appends one entry to lvFiles with its size, type, date and icon.
+    void AddFileEntry(const QString& path, EntryMode mode);
+
+    // Run by New after the controls are reset: the type chooser with its wizards. None is
+    // installed until the wizards exist.
+    void SetNewProjectChooser(std::function<void(TfrmMain&)> chooser) {
+        newProjectChooser_ = std::move(chooser);
+    }
+
+public slots:
+    void Project2Click();  // New
+    void Project4Click();  // Open
+    void Project3Click();  // Save
+    void Exit1Click();
+    // Compile (F9). The build pipeline fills this in; until then it does nothing.
+    void Compile1Click();
+    void AddFile1Click();
+    void RemoveFile1Click();
+    void CheckFiles1Click();
+    // Files dropped on the window, in the order the desktop delivers them.
+    void JvDragDrop1Drop(const QStringList& paths);
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void BuildMenus();
+    QWidget* BuildCommandBar();
+    QWidget* BuildSlideShowPage();
+    QWidget* BuildOptionsTab();
+    QWidget* BuildFlashPage();
+    void FormCreate(const QStringList& arguments);
+    void SortByColumn(int column);
+    // Runs one command; an error it raises is shown in the general error box.
+    bool RunCommand(const std::function<void()>& command);
+
+    QString projectFileName_;
+    std::function<void(TfrmMain&)> newProjectChooser_;
+
+    // The command bar and its buttons.
+    QTabWidget* pcMain = nullptr;
+    ui::PictureButton* btnNew = nullptr;
+    ui::PictureButton* btnOpen = nullptr;
+    ui::PictureButton* btnSave = nullptr;
+    ui::PictureButton* btnExit = nullptr;
+    ui::PictureButton* btnCompile = nullptr;
+    ui::PictureButton* btnTest = nullptr;
+    ui::PictureButton* btnAddFile = nullptr;
+    ui::PictureButton* btnRemoveFile = nullptr;
+    ui::PictureButton* btnCheck = nullptr;
+    ui::PictureButton* btnContents = nullptr;
+    ui::PictureButton* btnAbout = nullptr;
+    ui::PictureButton* btnWebsite = nullptr;
+
+    // Menu items.
+    QAction* Project2 = nullptr;
+    QAction* Project4 = nullptr;
+    QAction* Project3 = nullptr;
+    QMenu* Recent1 = nullptr;
+    QAction* Exit1 = nullptr;
+    QAction* Compile1 = nullptr;
+    QAction* Test1 = nullptr;
+    QAction* Install1 = nullptr;
+    QAction* ScreenSaverControlPanel1 = nullptr;
+    QAction* AddFile1 = nullptr;
+    QAction* RemoveFile1 = nullptr;
+    QAction* CheckFiles1 = nullptr;
+    QAction* Contents1 = nullptr;
+    QAction* GotoWebsite1 = nullptr;
+    QAction* About1 = nullptr;
+
+    // The pages and the project controls.
+    QStackedWidget* nbMain = nullptr;
+    QTabWidget* tnMain = nullptr;
+    QTreeWidget* lvFiles = nullptr;
+    ui::FileNameEdit* feOutput = nullptr;
+    QCheckBox* chkCenter = nullptr;
+    QCheckBox* chkAutoSize = nullptr;
+    QCheckBox* chkStretch = nullptr;
+    QCheckBox* chkKeepAspect = nullptr;
+    QCheckBox* chkRandom = nullptr;
+    QSlider* tbShowSpeed = nullptr;
+    QComboBox* cboTransition = nullptr;
+    ui::ColorButton* btnBGColor = nullptr;
+    QCheckBox* chkChangeIcon = nullptr;
+    ui::FileNameEdit* feIcon = nullptr;
+    QLineEdit* txtShowName = nullptr;
+    ui::LimitedMemo* memShowText = nullptr;
+    QLineEdit* txtFlash_Title = nullptr;
+    ui::LimitedMemo* memFlashShowText = nullptr;
+    ui::FileNameEdit* feFlash = nullptr;
+    ui::FileNameEdit* feFlashOutput = nullptr;
+    QCheckBox* chkFlashChangeIcon = nullptr;
+    ui::FileNameEdit* feFlashIcon = nullptr;
+    ui::GradientProgressBar* pbar = nullptr;
+};
+
+}  // namespace nimbrel::app

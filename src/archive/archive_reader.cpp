@@ -1,0 +1,257 @@
+#include "archive/archive_reader.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "archive/file_stream.h"
+#include "archive/zlib_stream.h"
+#include "platform/error.h"
+
+namespace nimbrel::archive {
+
+namespace {
+
+constexpr std::size_t kPiece = 65536;
+
+class MemorySource : public ByteSource {
+public:
+    MemorySource(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}
+    std::uint64_t Size() const override { return size_; }
+    void Read(std::uint64_t offset, void* buffer, std::size_t size) const override {
+        if (offset > size_ || size > size_ - offset) throw Error("Read beyond end of file");
+        if (size > 0) std::memcpy(buffer, data_ + offset, size);
+    }
+
+private:
+    const unsigned char* data_;
+    std::size_t size_;
+};
+
+class FileSource : public ByteSource {
+public:
+    explicit FileSource(const std::string& path) : file_(path, FileStream::Mode::Read) {
+        size_ = static_cast<std::uint64_t>(file_.Size());
+    }
+    std::uint64_t Size() const override { return size_; }
+    void Read(std::uint64_t offset, void* buffer, std::size_t size) const override {
+        if (offset > size_ || size > size_ - offset) throw Error("Read beyond end of file");
+        std::lock_guard<std::mutex> lock(mutex_);
+        file_.Seek(static_cast<std::int64_t>(offset));
+        file_.ReadExact(buffer, size);
+    }
+
+private:
+    mutable FileStream file_;
+    mutable std::mutex mutex_;
+    std::uint64_t size_ = 0;
+};
+
+std::string Numbered(const char* pattern, std::int64_t a) {
+    char text[160];
+    std::snprintf(text, sizeof text, pattern, static_cast<long long>(a));
+    return text;
+}
+
+[[noreturn]] void Damaged(const std::string& what) {
+    throw Error("The archive is damaged: " + what);
+}
+
+bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::shared_ptr<ByteSource> MemoryByteSource(const unsigned char* data, std::size_t size) {
+    return std::make_shared<MemorySource>(data, size);
+}
+
+std::shared_ptr<ByteSource> FileByteSource(const std::string& path) {
+    try {
+        return std::make_shared<FileSource>(path);
+    } catch (const Error& e) {
+        throw Error(Format("Unable to open file (%s)", path) + ": " + e.what());
+    }
+}
+
+ArchiveReader::ArchiveReader(const unsigned char* data, std::size_t size)
+    : source_(MemoryByteSource(data, size)) {
+    Load();
+}
+
+ArchiveReader::ArchiveReader(std::shared_ptr<ByteSource> source) : source_(std::move(source)) {
+    Load();
+}
+
+ArchiveReader ArchiveReader::FromFile(const std::string& path) {
+    return ArchiveReader(FileByteSource(path));
+}
+
+void ArchiveReader::Load() {
+    const std::uint64_t fileSize = source_->Size();
+    if (fileSize < kTrailerSize) throw Error("No archive found: the file is shorter than an archive trailer");
+    unsigned char bytes[kTrailerSize];
+    source_->Read(fileSize - kTrailerSize, bytes, kTrailerSize);
+    trailer_ = DecodeTrailer(bytes);
+
+    // The archive's start follows from its trailer: the file's length minus the archive's.
+    std::int64_t length = archive::ArchiveLength(trailer_);
+    if (length < 0 || static_cast<std::uint64_t>(length) > fileSize)
+        throw Error("No archive found at the end of the file (its trailer does not describe an archive)");
+    length_ = static_cast<std::uint64_t>(length);
+    start_ = fileSize - length_;
+
+    const std::int64_t count = trailer_.EntryCount;
+    if (count > kMaxEntryCount)
+        throw Error("No archive found at the end of the file (its trailer claims " +
+                    Numbered("%lld members)", count));
+    const std::int64_t total = count * static_cast<std::int64_t>(kRegistryEntrySize);
+    const std::uint64_t registryAt = start_ + static_cast<std::uint64_t>(trailer_.RegistryOffset);
+    std::string records;
+    if (trailer_.RegistryCompressed != 0) {
+        if (total > static_cast<std::int64_t>(trailer_.RegistrySize) * kMaxInflateRatio)
+            throw Error("No archive found at the end of the file (its registry cannot hold " +
+                        Numbered("%lld entries)", count));
+        std::uint64_t at = registryAt;
+        std::uint64_t left = static_cast<std::uint64_t>(trailer_.RegistrySize);
+        DecompressionStream inflater([&](unsigned char* buffer, std::size_t capacity) {
+            auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, capacity));
+            source_->Read(at, buffer, piece);
+            at += piece;
+            left -= piece;
+            return piece;
+        });
+        try {
+            // The records grow with what the stream really yields, not with what it claims.
+            std::vector<char> piece(kPiece);
+            while (static_cast<std::int64_t>(records.size()) < total) {
+                auto want = static_cast<std::size_t>(
+                    std::min<std::int64_t>(total - static_cast<std::int64_t>(records.size()), kPiece));
+                std::size_t got = inflater.Read(piece.data(), want);
+                records.append(piece.data(), got);
+                if (got < want) Damaged("the registry holds fewer entries than its trailer declares");
+            }
+            char extra;
+            if (inflater.Read(&extra, 1) != 0)
+                Damaged("the registry holds more entries than its trailer declares");
+        } catch (const Error& e) {
+            if (std::string(e.what()) == "error") Damaged("the registry cannot be inflated");
+            throw;
+        }
+    } else {
+        records.resize(static_cast<std::size_t>(total));
+        source_->Read(registryAt, records.data(), records.size());
+    }
+
+    members_.reserve(static_cast<std::size_t>(count));
+    const std::int64_t dataArea = trailer_.RegistryOffset;
+    for (std::int64_t i = 0; i < count; ++i) {
+        RegistryEntry entry =
+            DecodeEntry(reinterpret_cast<const unsigned char*>(records.data()) + i * kRegistryEntrySize);
+        ArchiveMember m;
+        m.name = entry.FileName;
+        m.path = entry.FilePath;
+        m.originalSize = entry.OriginalSize;
+        m.storedSize = entry.StoredSize;
+        m.dataOffset = entry.DataOffset;
+        m.crc = entry.Crc;
+        m.stored = entry.Stored != 0;
+        m.level = entry.Level;
+        std::string which = Numbered("member %lld", i + 1) + " (" + m.name + ")";
+        if (m.originalSize < 0 || m.storedSize < 0 || m.dataOffset < 0)
+            Damaged(which + " has a negative size or offset");
+        if (m.dataOffset + m.storedSize > dataArea) Damaged(which + " lies outside the member data area");
+        if (m.stored && m.storedSize != m.originalSize)
+            Damaged(which + " is stored with a size that differs from its length");
+        if (!m.stored && m.originalSize > m.storedSize * kMaxInflateRatio)
+            Damaged(which + " claims more bytes than its compressed data can hold");
+        members_.push_back(std::move(m));
+    }
+}
+
+bool ArchiveReader::VerifyArchiveCrc() const {
+    std::vector<unsigned char> buffer(kPiece);
+    std::uint64_t at = start_;
+    std::uint64_t left = length_ - kTrailerSize;
+    std::uint32_t crc = 0;
+    while (left > 0) {
+        auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, kPiece));
+        source_->Read(at, buffer.data(), piece);
+        crc = Crc32(crc, buffer.data(), piece);
+        at += piece;
+        left -= piece;
+    }
+    return crc == trailer_.ArchiveCrc;
+}
+
+int ArchiveReader::IndexOf(const std::string& name) const {
+    for (std::size_t i = 0; i < members_.size(); ++i)
+        if (EqualIgnoringAsciiCase(members_[i].name, name)) return static_cast<int>(i);
+    return -1;
+}
+
+void ArchiveReader::Extract(std::size_t index, const ChunkSink& sink) const {
+    if (index >= members_.size()) throw Error("Index out of bounds");
+    const ArchiveMember& m = members_[index];
+    std::uint64_t at = start_ + static_cast<std::uint64_t>(m.dataOffset);
+    std::uint64_t left = static_cast<std::uint64_t>(m.storedSize);
+    std::uint32_t crc = 0;
+    std::vector<unsigned char> buffer(kPiece);
+    if (m.stored) {
+        while (left > 0) {
+            auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, kPiece));
+            source_->Read(at, buffer.data(), piece);
+            crc = Crc32(crc, buffer.data(), piece);
+            sink(reinterpret_cast<const char*>(buffer.data()), piece);
+            at += piece;
+            left -= piece;
+        }
+    } else {
+        DecompressionStream inflater([&](unsigned char* into, std::size_t capacity) {
+            auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, capacity));
+            source_->Read(at, into, piece);
+            at += piece;
+            left -= piece;
+            return piece;
+        });
+        std::uint64_t expected = static_cast<std::uint64_t>(m.originalSize);
+        std::uint64_t produced = 0;
+        for (;;) {
+            // One byte more than the member may still hold, so that a stream inflating beyond
+            // its declared size is caught without inflating the rest of it.
+            auto want = static_cast<std::size_t>(std::min<std::uint64_t>(expected - produced + 1, kPiece));
+            std::size_t got = 0;
+            try {
+                got = inflater.Read(buffer.data(), want);
+            } catch (const Error&) {
+                Damaged("the data of member \"" + m.name + "\" cannot be inflated");
+            }
+            if (got == 0) break;
+            produced += got;
+            if (produced > expected) Damaged("member \"" + m.name + "\" inflates beyond its declared size");
+            crc = Crc32(crc, buffer.data(), got);
+            sink(reinterpret_cast<const char*>(buffer.data()), got);
+        }
+        if (produced != expected) Damaged("member \"" + m.name + "\" inflates to fewer bytes than declared");
+    }
+    if (crc != m.crc) Damaged("member \"" + m.name + "\" fails its CRC check");
+}
+
+std::string ArchiveReader::Extract(std::size_t index) const {
+    if (index >= members_.size()) throw Error("Index out of bounds");
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(members_[index].originalSize));
+    Extract(index, [&bytes](const char* data, std::size_t size) { bytes.append(data, size); });
+    return bytes;
+}
+
+}  // namespace nimbrel::archive

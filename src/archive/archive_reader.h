@@ -1,0 +1,81 @@
+#pragma once
+// Reads an archive wherever it lies: as a file of its own or at the tail of a larger file (a
+// screensaver), over bytes in memory or over a file on disk read piece by piece. Damaged or
+// hostile archives raise nimbrel::Error; nothing is read outside the bytes given, and no
+// member inflates beyond its declared size.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/archive_format.h"
+
+namespace nimbrel::archive {
+
+// Random access to the bytes that end with the archive.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    virtual std::uint64_t Size() const = 0;
+    // Exactly `size` bytes at `offset`, or Error.
+    virtual void Read(std::uint64_t offset, void* buffer, std::size_t size) const = 0;
+};
+
+// Bytes owned by the caller (a mapped file); they must outlive the reader.
+std::shared_ptr<ByteSource> MemoryByteSource(const unsigned char* data, std::size_t size);
+// A file on disk, read piece by piece. Raises Error when it cannot be opened.
+std::shared_ptr<ByteSource> FileByteSource(const std::string& path);
+
+struct ArchiveMember {
+    std::string name;  // the bare FileName
+    std::string path;  // FilePath, empty unless paths were saved
+    std::int64_t originalSize = 0;
+    std::int64_t storedSize = 0;
+    std::int64_t dataOffset = 0;  // archive offset; the file offset is ArchiveStart() + dataOffset
+    std::uint32_t crc = 0;
+    bool stored = false;
+    int level = 0;
+};
+
+class ArchiveReader {
+public:
+    using ChunkSink = std::function<void(const char* data, std::size_t size)>;
+
+    // Finds the archive at the tail of the bytes. Raises Error when there is none or its
+    // trailer or registry is damaged.
+    ArchiveReader(const unsigned char* data, std::size_t size);
+    explicit ArchiveReader(std::shared_ptr<ByteSource> source);
+    static ArchiveReader FromFile(const std::string& path);
+
+    const std::vector<ArchiveMember>& Members() const { return members_; }
+    // File offset of the archive's first byte, and the archive's length.
+    std::uint64_t ArchiveStart() const { return start_; }
+    std::uint64_t ArchiveLength() const { return length_; }
+    const ArchiveTrailer& Trailer() const { return trailer_; }
+
+    // True when ArchiveCrc matches the archive's bytes (from its own start) before the trailer.
+    bool VerifyArchiveCrc() const;
+    // Index of the first member with this bare name, ignoring ASCII letter case; -1 if none.
+    int IndexOf(const std::string& name) const;
+
+    // The member's bytes, its CRC checked. Raises Error on a bad index, damaged data or a CRC
+    // mismatch.
+    std::string Extract(std::size_t index) const;
+    // The member's bytes in pieces of at most 64 KiB. The CRC verdict comes after the last
+    // piece: on a mismatch Error is raised then, so the receiver must drop what it got.
+    void Extract(std::size_t index, const ChunkSink& sink) const;
+
+private:
+    void Load();
+
+    std::shared_ptr<ByteSource> source_;
+    ArchiveTrailer trailer_;
+    std::uint64_t start_ = 0;
+    std::uint64_t length_ = 0;
+    std::vector<ArchiveMember> members_;
+};
+
+}  // namespace nimbrel::archive

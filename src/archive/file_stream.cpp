@@ -1,0 +1,125 @@
+#include "archive/file_stream.h"
+
+#include <cerrno>
+#include <utility>
+
+#include "platform/error.h"
+#include "platform/files.h"
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <sys/types.h>
+#include <unistd.h>
+#endif
+
+namespace nimbrel::archive {
+
+namespace {
+[[noreturn]] void Fail(int err) {
+    throw Error(platform::IoErrorMessage(err ? err : EIO));
+}
+
+int SeekTo(std::FILE* file, std::int64_t offset, int origin) {
+#ifdef _WIN32
+    return _fseeki64(file, offset, origin);
+#else
+    return fseeko(file, static_cast<off_t>(offset), origin);
+#endif
+}
+
+std::int64_t TellOf(std::FILE* file) {
+#ifdef _WIN32
+    return _ftelli64(file);
+#else
+    return static_cast<std::int64_t>(ftello(file));
+#endif
+}
+}  // namespace
+
+FileStream::FileStream(const std::string& path, Mode mode) : path_(path) {
+    const char* how = mode == Mode::Read ? "rb" : mode == Mode::Create ? "w+b" : "r+b";
+    errno = 0;
+    file_ = std::fopen(path.c_str(), how);
+    if (!file_) Fail(errno);
+    std::setvbuf(file_, nullptr, _IOFBF, 65536);
+}
+
+FileStream::~FileStream() {
+    if (file_) std::fclose(file_);
+}
+
+FileStream::FileStream(FileStream&& other) noexcept
+    : file_(std::exchange(other.file_, nullptr)), path_(std::move(other.path_)) {}
+
+FileStream& FileStream::operator=(FileStream&& other) noexcept {
+    if (this != &other) {
+        if (file_) std::fclose(file_);
+        file_ = std::exchange(other.file_, nullptr);
+        path_ = std::move(other.path_);
+    }
+    return *this;
+}
+
+void FileStream::Close() {
+    if (!file_) return;
+    errno = 0;
+    int rc = std::fclose(std::exchange(file_, nullptr));
+    if (rc != 0) Fail(errno);
+}
+
+std::size_t FileStream::Read(void* buffer, std::size_t size) {
+    if (!file_) Fail(EBADF);
+    errno = 0;
+    std::size_t got = std::fread(buffer, 1, size, file_);
+    if (got < size && std::ferror(file_)) Fail(errno);
+    return got;
+}
+
+void FileStream::ReadExact(void* buffer, std::size_t size) {
+    if (Read(buffer, size) != size) throw Error("Read beyond end of file");
+}
+
+void FileStream::Write(const void* data, std::size_t size) {
+    if (!file_) Fail(EBADF);
+    errno = 0;
+    if (size > 0 && std::fwrite(data, 1, size, file_) != size) Fail(errno);
+}
+
+void FileStream::Seek(std::int64_t position) {
+    if (!file_) Fail(EBADF);
+    if (position < 0 || SeekTo(file_, position, SEEK_SET) != 0) Fail(errno ? errno : EINVAL);
+}
+
+void FileStream::SeekEnd() {
+    if (!file_) Fail(EBADF);
+    if (SeekTo(file_, 0, SEEK_END) != 0) Fail(errno);
+}
+
+std::int64_t FileStream::Position() {
+    if (!file_) Fail(EBADF);
+    std::int64_t at = TellOf(file_);
+    if (at < 0) Fail(errno);
+    return at;
+}
+
+std::int64_t FileStream::Size() {
+    std::int64_t at = Position();
+    SeekEnd();
+    std::int64_t size = Position();
+    Seek(at);
+    return size;
+}
+
+void FileStream::Truncate(std::int64_t size) {
+    if (!file_) Fail(EBADF);
+    if (std::fflush(file_) != 0) Fail(errno);
+#ifdef _WIN32
+    if (_chsize_s(_fileno(file_), size) != 0) Fail(errno);
+#else
+    if (ftruncate(fileno(file_), static_cast<off_t>(size)) != 0) Fail(errno);
+#endif
+    Seek(size);
+}
+
+}  // namespace nimbrel::archive

@@ -1,0 +1,105 @@
+#pragma once
+// TZLBArchive: writes archives of zlib-compressed members and reads their registries back.
+// The build drives it as CreateArchive(path), AddFiles(list), CloseArchive(); AddFiles ends by
+// reopening the archive it wrote, which verifies its CRC and re-reads its registry.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/archive_format.h"
+#include "archive/file_stream.h"
+
+namespace nimbrel::archive {
+
+class CompressionStream;
+
+class TZLBArchive {
+public:
+    enum TProgressKind { ReadingRegistry, AddingMember, WritingRegistry, ArchiveChanged };
+
+    using TProgressEvent = std::function<void(const std::string& msg, int percentage)>;
+    using TErrorLogEvent = std::function<void(const std::string& msg)>;
+    using TNotifyEvent = std::function<void()>;
+
+    // Members above this size are staged in a temporary file instead of memory.
+    static constexpr std::int64_t kMemoryStagingLimit = 20971520;
+    static constexpr std::size_t kCrcPiece = 10240;
+    static constexpr std::size_t kRegistryPiece = 4096;
+
+    TZLBArchive() = default;
+    virtual ~TZLBArchive();
+    TZLBArchive(const TZLBArchive&) = delete;
+    TZLBArchive& operator=(const TZLBArchive&) = delete;
+
+    // Prepares a new, empty archive to be written to fileName by the first AddFiles. Raises
+    // "File already exists" when there is such a file. An empty name leaves no archive open.
+    void CreateArchive(const std::string& fileName);
+    // Reads the registry of a stand-alone archive file; false only for an empty name.
+    bool OpenArchive(const std::string& fileName);
+    void CloseArchive();
+    // Adds every file named in `files` and rewrites the archive; folders are dropped, or
+    // expanded when RecursePaths is set. The list is consumed: it keeps only the items not
+    // reached when adding stopped on an error.
+    void AddFiles(std::vector<std::string>& files);
+    // The first record whose key equals `key`, ignoring ASCII letter case; -1 when none.
+    int IndexOfEntry(const std::string& key) const;
+    RegistryEntry GetEntry(int index) const;
+    // Appends the registry and the trailer to `output`.
+    void WriteRegistry(FileStream& output);
+    // CRC-32 of the stream's bytes from 0 to its size minus excludeTail; the position is kept.
+    std::uint32_t StreamCrc(FileStream& stream, std::int64_t excludeTail);
+    // A new empty file in the temporary directory whose name starts with "ZLB".
+    virtual std::string MakeTempFileName();
+    // Appends the files of `folder` to `files`, those of its subfolders first.
+    virtual void ExpandFolder(const std::string& folder, std::vector<std::string>& files);
+    // One OnProgress call for the current progress kind; `sender` is the compression stream
+    // of a member being added.
+    void DoProgress(const CompressionStream* sender = nullptr);
+
+    const std::string& ArchiveName() const { return archiveName_; }
+    bool IsNew() const { return isNew_; }
+    const ArchiveTrailer& Trailer() const { return trailer_; }
+    const std::vector<RegistryEntry>& Entries() const { return entries_; }
+    int Count() const { return static_cast<int>(entries_.size()); }
+
+    TFileCompressionLevel CompressionLevel = fcDefault;
+    bool SavePaths = false;
+    bool RecursePaths = false;
+    bool ExtractWithPath = false;  // kept for the settings; nothing here extracts
+    bool CheckCRC = false;         // kept for the settings; nothing here extracts
+    // Members compressed at once on worker threads (0: on the calling thread; at most
+    // kMaxWorkerThreads). The archive's bytes and the sequence of events are the same for
+    // every value: reports made on a worker are replayed on the calling thread in order.
+    int WorkerThreads = DefaultWorkerThreads();
+    static constexpr int kMaxWorkerThreads = 2;  // each may hold a member of 20 MiB in memory
+    static int DefaultWorkerThreads();
+
+    TProgressEvent OnProgress;
+    TErrorLogEvent OnErrorLogged;
+    TNotifyEvent OnArchiveOpened;
+
+private:
+    std::string MemberPath(const std::string& path) const;
+    void ReadRegistry(FileStream& file, std::int64_t fileSize);
+    struct MemberJob;
+    std::unique_ptr<MemberJob> PrepareMember(const std::string& path);
+    static void CompressMember(MemberJob& job);
+    RegistryEntry AppendMember(MemberJob& job, FileStream& output);
+    void ReplaceArchiveFile(const std::string& builtPath);
+
+    std::string archiveName_;
+    bool isNew_ = false;
+    bool destroying_ = false;
+    ArchiveTrailer trailer_;
+    std::vector<RegistryEntry> entries_;
+
+    TProgressKind progressKind_ = ArchiveChanged;
+    std::string progressMessage_;
+    std::int64_t progressTotal_ = 0;
+    std::int64_t progressDone_ = 0;
+};
+
+}  // namespace nimbrel::archive

@@ -1,0 +1,225 @@
+#include "build/build_pipeline.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "archive/zlb_archive.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/temp.h"
+#include "platform/file_mapping.h"
+#include "resedit/resource_edit.h"
+
+namespace nimbrel::build {
+
+namespace {
+
+using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+FilePtr OpenFile(const std::string& path, const char* mode) {
+    return FilePtr(std::fopen(path.c_str(), mode), &std::fclose);
+}
+
+bool IsReadable(const std::string& path) {
+    if (path.empty() || platform::DirectoryExists(path)) return false;
+    return OpenFile(path, "rb") != nullptr;
+}
+
+// A relative media or output path means a file beside the project, wherever the program was
+// started from.
+std::string ResolveRelativePath(const std::string& path, const std::string& projectFolder) {
+    if (path.empty()) return path;
+    bool absolute = platform::IsSeparator(path.front());
+#ifdef _WIN32
+    absolute = absolute || (path.size() >= 2 && path[1] == ':');
+#endif
+    return absolute ? path : platform::JoinPath(projectFolder, path);
+}
+
+// Appends all of `from` to the open file `to`; false on any read or write failure.
+bool AppendFile(std::FILE* to, const std::string& from) {
+    FilePtr in = OpenFile(from, "rb");
+    if (!in) return false;
+    std::vector<char> buffer(1 << 20);
+    std::size_t got;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0)
+        if (std::fwrite(buffer.data(), 1, got, to) != got) return false;
+    return std::ferror(in.get()) == 0;
+}
+
+// Writes a fresh copy of the stub over `path`.
+void CopyStub(const std::string& stub, const std::string& path) {
+    if (!platform::FileExists(stub) || !IsReadable(stub)) throw Error(Format("Cannot open file %s", stub));
+    FilePtr out = OpenFile(path, "wb");
+    if (!out) throw Error(Format("Cannot create file %s", path));
+    if (!AppendFile(out.get(), stub)) throw Error(Format("Cannot open file %s", stub));
+    if (std::fclose(out.release()) != 0) throw Error(Format("Cannot create file %s", path));
+}
+
+// Gives the copied stub the project's icon. Any failure leaves the stub's own icon in place.
+void ChangeIcon(const std::string& stub, const std::string& path, const std::string& iconFile,
+                BuildReporter& reporter) {
+    using namespace nimbrel::resedit;
+    ResourceEditHandle* handle = BeginResourceEdit(platform::Utf16FromNarrow(path), false);
+    RemoveIconGroup(handle, u"1", 2057);
+    bool imported = false;
+    try {
+        imported = ImportIconGroup(handle, u"0", 2057, platform::Utf16FromNarrow(iconFile));
+    } catch (const std::exception&) {
+        // Without a handle (the stub is no executable the editor accepts) the import raises;
+        // the screensaver then simply keeps the stub's icon.
+    }
+    if (!handle) return;
+    if (!imported) {
+        // Committing now would keep the removal of the stub's icon without a new one.
+        EndResourceEdit(handle, true);
+        reporter.Notice("Unable to Change Icon");
+        return;
+    }
+    if (!EndResourceEdit(handle, false)) {
+        // The rewrite may have stopped halfway: start again from an unmodified stub.
+        reporter.Notice("Unable to Change Icon");
+        CopyStub(stub, path);
+    }
+}
+
+}  // namespace
+
+std::string ChooseOutputPath(const std::string& outputBoxText, const std::string& projectFileName) {
+    if (!outputBoxText.empty()) return outputBoxText;
+    return platform::ChangeExtension(projectFileName, ".scr");
+}
+
+std::string AboutFileBytes(const std::string& name, const std::string& aboutText) {
+    return name + "\r\n" + aboutText + "\r\n";
+}
+
+std::string CompletionText(const std::string& outputPath, std::int64_t size,
+                           const std::vector<std::string>& skippedFiles) {
+    std::string text = "The project was saved during compile.";
+    text += "\n\r";
+    text += "File: " + platform::FileNamePart(outputPath) + " Output";
+    text += "\n\r";
+    text += std::to_string(size) + " bytes output";
+    if (!skippedFiles.empty()) {
+        text += "\n\r\n\r";
+        text += skippedFiles.size() == 1 ? "This file could not be read and was left out:"
+                                         : "These files could not be read and were left out:";
+        for (const auto& file : skippedFiles) text += "\n\r" + file;
+    }
+    return text;
+}
+
+BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter) {
+    const project::ProjectValues& values = request.values;
+    const bool flash = values.kind == project::kFlash;
+    if (request.projectFileName.empty()) throw Error("No project is open");
+
+    reporter.Progress(0);
+    BuildResult result;
+    project::ProjectValues saved = values;
+    std::string& outputBox = flash ? saved.flash.output : saved.slideShow.output;
+    // The box shows the path as chosen; a relative one names a file beside the project.
+    outputBox = ChooseOutputPath(outputBox, request.projectFileName);
+    const std::string projectFolder = platform::DirectoryPart(request.projectFileName);
+    result.outputPath = ResolveRelativePath(outputBox, projectFolder);
+
+    // The side files and the archive live in a directory of this build alone: nothing in the
+    // project folder is touched, and two builds at once never share a file.
+    platform::TempDirectory work("nimbrel-build");
+    const std::string aboutPath = work.File("About.cfg");
+    const std::string optionsPath = work.File("Options.ini");
+    const std::string archivePath = work.File("temp.cab");
+
+    {
+        const std::string& name = flash ? saved.flash.title : saved.slideShow.showName;
+        const std::string& text = flash ? saved.flash.showText : saved.slideShow.showText;
+        std::string bytes = AboutFileBytes(name, text);
+        FilePtr about = OpenFile(aboutPath, "wb");
+        if (!about || std::fwrite(bytes.data(), 1, bytes.size(), about.get()) != bytes.size() ||
+            std::fclose(about.release()) != 0)
+            throw Error(Format("Cannot create file %s", aboutPath));
+    }
+
+    project::SaveProject(request.projectFileName, saved);
+    if (!platform::CopyFileBytes(request.projectFileName, optionsPath))
+        throw Error(Format("Cannot open file %s", request.projectFileName));
+    reporter.Progress(25);
+    if (platform::FileExists(result.outputPath)) platform::RemoveFile(result.outputPath);
+
+    if (!flash && saved.files.empty()) return result;
+
+    std::vector<std::string> members{optionsPath, aboutPath};
+    auto addMedia = [&](const std::string& path) {
+        std::string resolved = ResolveRelativePath(path, projectFolder);
+        if (IsReadable(resolved)) {
+            members.push_back(resolved);
+        } else if (!path.empty()) {
+            if (request.strict) throw Error(Format("Cannot open file %s", path));
+            result.skippedFiles.push_back(path);
+        }
+    };
+    if (flash) {
+        addMedia(saved.flash.flashFile);
+    } else {
+        for (const auto& file : saved.files) {
+            addMedia(file);
+            reporter.ProcessEvents();
+        }
+    }
+    reporter.Progress(40);
+
+    {
+        archive::TZLBArchive cab;
+        cab.CompressionLevel = archive::fcMaximum;
+        cab.OnProgress = [&](const std::string&, int percent) { reporter.Progress(percent); };
+        cab.CreateArchive(archivePath);
+        try {
+            cab.AddFiles(members);
+        } catch (...) {
+            cab.CloseArchive();
+            throw;
+        }
+        cab.CloseArchive();
+    }
+    reporter.Progress(60);
+    if (!platform::FileExists(archivePath)) throw Error(Format("Cannot open file %s", archivePath));
+
+    // The screensaver is put together under a temporary name beside its final place and takes
+    // that place only when complete, so that a failure leaves no half-written file behind.
+    std::string outputFolder = platform::DirectoryPart(result.outputPath);
+    platform::TempFile part;
+    try {
+        part = platform::TempFile(platform::MakeUniqueTempFile(outputFolder.empty() ? "." : outputFolder, "~nb"));
+    } catch (const Error&) {
+        throw Error(Format("Cannot create file %s", result.outputPath));
+    }
+    const std::string& stub = flash ? request.flashStubPath : request.stubPath;
+    CopyStub(stub, part.Path());
+
+    const bool changeIcon = flash ? saved.flash.changeIcon : saved.slideShow.changeIcon;
+    const std::string iconFile =
+        ResolveRelativePath(flash ? saved.flash.iconFile : saved.slideShow.iconFile, projectFolder);
+    if (changeIcon && platform::FileExists(iconFile)) ChangeIcon(stub, part.Path(), iconFile, reporter);
+
+    reporter.Progress(80);
+    {
+        FilePtr out = OpenFile(part.Path(), "ab");
+        if (!out) throw Error(Format("Cannot create file %s", result.outputPath));
+        if (!AppendFile(out.get(), archivePath)) throw Error(Format("Cannot open file %s", archivePath));
+        if (std::fflush(out.get()) != 0) throw Error(Format("Cannot create file %s", result.outputPath));
+        result.outputSize = platform::FileSize(part.Path());
+        if (std::fclose(out.release()) != 0) throw Error(Format("Cannot create file %s", result.outputPath));
+    }
+    if (!platform::RenameFile(part.Path(), result.outputPath))
+        throw Error(Format("Cannot create file %s", result.outputPath));
+    part.Release();
+    reporter.Progress(100);
+
+    result.built = true;
+    result.completionText = CompletionText(result.outputPath, result.outputSize, result.skippedFiles);
+    return result;
+}
+
+}  // namespace nimbrel::build

@@ -1,0 +1,65 @@
+#pragma once
+// The build: turns a project into a screensaver file (the player stub of its kind, optionally
+// with the project's icon, followed by an archive of "Options.ini", "About.cfg" and the media).
+// The editor and nimbrel-cli both run this, so the same project gives the same bytes.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "project/project_file.h"
+
+namespace nimbrel::build {
+
+// What the build tells its caller while it runs. The window implements it over its progress bar
+// and message boxes; the command line over the terminal.
+class BuildReporter {
+public:
+    virtual ~BuildReporter() = default;
+    // The progress bar's new position, 0 to 100.
+    virtual void Progress(int percent) = 0;
+    // A notice that does not end the build (caption "Nimbrel"), e.g. "Unable to Change Icon".
+    virtual void Notice(const std::string& text) = 0;
+    // Called after each slideshow entry is listed, so that a window can keep painting.
+    virtual void ProcessEvents() {}
+};
+
+struct BuildRequest {
+    std::string projectFileName;     // the project file; saved before packing
+    project::ProjectValues values;   // everything the window's controls hold
+    std::string stubPath;            // stub.bin
+    std::string flashStubPath;       // flash.bin
+    bool strict = false;             // fail instead of leaving out media that cannot be read
+};
+
+struct BuildResult {
+    // The screensaver written, as it is also put back into the output box.
+    std::string outputPath;
+    // False when a slideshow had no pictures: the project was saved and nothing was built.
+    bool built = false;
+    std::int64_t outputSize = 0;
+    // Media that could not be read and were left out of the screensaver.
+    std::vector<std::string> skippedFiles;
+    // The completion box's text ("The project was saved during compile." ...), empty when !built.
+    std::string completionText;
+};
+
+inline constexpr const char* kCompletionCaption = "Nimbrel - Compile Complete!";
+
+// The screensaver path for a project: the output box's text, or the project path with its
+// extension replaced by ".scr".
+std::string ChooseOutputPath(const std::string& outputBoxText, const std::string& projectFileName);
+
+// The About file's bytes: name, CR LF, About text, CR LF.
+std::string AboutFileBytes(const std::string& name, const std::string& aboutText);
+
+// The completion box's text for an output file and its size, with the left-out media named.
+std::string CompletionText(const std::string& outputPath, std::int64_t size,
+                           const std::vector<std::string>& skippedFiles);
+
+// Runs the whole build. Errors that end it raise nimbrel::Error with the message to show; no
+// half-written screensaver is left at the output path then.
+BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter);
+
+}  // namespace nimbrel::build

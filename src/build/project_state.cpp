@@ -1,0 +1,26 @@
+#include "build/project_state.h"
+
+#include <algorithm>
+
+namespace nimbrel::build {
+
+project::ProjectValues NewProjectValues() {
+    project::ProjectValues values;
+    values.slideShow.showText = project::DefaultAboutText();
+    values.flash.showText = project::DefaultAboutText();
+    return values;
+}
+
+void ApplyLoadedProject(const project::LoadedProject& loaded, project::ProjectValues& values) {
+    values.files.clear();
+    if (loaded.type == project::kSlideShow || loaded.type == project::kFlash) values.kind = loaded.type;
+    if (loaded.slideShowRead) {
+        values.files = loaded.files;
+        values.slideShow = loaded.slideShow;
+        values.slideShow.showSpeed = std::clamp(values.slideShow.showSpeed, 1, 240);
+        if (values.slideShow.transition < 0 || values.slideShow.transition > 129) values.slideShow.transition = -1;
+    }
+    if (loaded.flashRead) values.flash = loaded.flash;
+}
+
+}  // namespace nimbrel::build

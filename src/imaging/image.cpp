@@ -1,0 +1,86 @@
+#include "imaging/image.h"
+
+#include <algorithm>
+
+#include "platform/error.h"
+
+namespace nimbrel::imaging {
+
+bool ImageSizeAllowed(std::int64_t width, std::int64_t height) {
+    return width >= 0 && height >= 0 && width <= kMaxImageSide && height <= kMaxImageSide &&
+           width * height <= kMaxImagePixels;
+}
+
+Image::Image(int width, int height, Pixel fill) {
+    Resize(width, height);
+    Fill(fill);
+}
+
+void Image::Fill(Pixel p) {
+    std::fill(pixels_.begin(), pixels_.end(), p);
+}
+
+void Image::Resize(int width, int height) {
+    if (!ImageSizeAllowed(width, height)) throw Error("The picture is too large");
+    width_ = width;
+    height_ = height;
+    pixels_.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+}
+
+Image ScaleNearest(const Image& source, int width, int height) {
+    Image out(width, height);
+    if (out.Empty() || source.Empty()) return out;
+    std::vector<int> xs(static_cast<std::size_t>(width));
+    for (int x = 0; x < width; ++x)
+        xs[x] = static_cast<int>((static_cast<std::int64_t>(2 * x + 1) * source.Width()) / (2 * width));
+    for (int y = 0; y < height; ++y) {
+        int sy = static_cast<int>((static_cast<std::int64_t>(2 * y + 1) * source.Height()) / (2 * height));
+        const Pixel* src = source.Row(sy);
+        Pixel* dst = out.Row(y);
+        for (int x = 0; x < width; ++x) dst[x] = src[xs[x]];
+    }
+    return out;
+}
+
+namespace {
+
+// One axis of a bilinear scale: the two source indexes and the weight (0..256) of the second.
+struct Tap {
+    int i0, i1, w;
+};
+
+std::vector<Tap> Taps(int sourceSize, int size) {
+    std::vector<Tap> taps(static_cast<std::size_t>(size));
+    for (int i = 0; i < size; ++i) {
+        double pos = (i + 0.5) * sourceSize / size - 0.5;
+        pos = std::clamp(pos, 0.0, static_cast<double>(sourceSize - 1));
+        int i0 = static_cast<int>(pos);
+        int i1 = std::min(i0 + 1, sourceSize - 1);
+        taps[i] = {i0, i1, static_cast<int>((pos - i0) * 256.0 + 0.5)};
+    }
+    return taps;
+}
+
+}  // namespace
+
+Image ScaleBilinear(const Image& source, int width, int height) {
+    Image out(width, height);
+    if (out.Empty() || source.Empty()) return out;
+    std::vector<Tap> xt = Taps(source.Width(), width);
+    std::vector<Tap> yt = Taps(source.Height(), height);
+    for (int y = 0; y < height; ++y) {
+        const Pixel* r0 = source.Row(yt[y].i0);
+        const Pixel* r1 = source.Row(yt[y].i1);
+        auto wy = static_cast<std::uint32_t>(yt[y].w);
+        Pixel* dst = out.Row(y);
+        for (int x = 0; x < width; ++x) {
+            const Tap& t = xt[x];
+            auto wx = static_cast<std::uint32_t>(t.w);
+            dst[x] =
+                BlendPixels(BlendPixels(r0[t.i0], r0[t.i1], wx), BlendPixels(r1[t.i0], r1[t.i1], wx), wy);
+        }
+    }
+    return out;
+}
+
+}  // namespace nimbrel::imaging

@@ -1,0 +1,68 @@
+#pragma once
+// The slideshow's picture transitions: 128 distinct effects (indexes 0..127) in families with
+// parameters, and the renderer that makes the in-between frames.
+//
+// The project stores the transition as the transition box's item index: 0..127 an effect,
+// 128 "Random" (a new random effect for every change of picture), 129 "None" and -1 (nothing
+// chosen) a plain cut. Any other stored value is treated as a cut too.
+
+#include <string>
+
+#include "imaging/image.h"
+#include "imaging/random_source.h"
+
+namespace nimbrel::imaging {
+
+inline constexpr int kTransitionRandom = 128;
+inline constexpr int kTransitionNone = 129;
+inline constexpr int kNoTransition = -1;  // what ResolveTransition gives for a cut
+
+enum class TransitionFamily {
+    Fade,
+    Dissolve,
+    Wipe,
+    Slide,
+    Push,
+    Uncover,
+    Blinds,
+    Venetian,
+    Box,
+    Checkerboard,
+    Shape,
+    Clock,
+    Fan,
+    Windmill,
+    Squares,
+    Split,
+    Comb,
+    Zoom,
+    Stretch,
+    RandomLines,
+    Drips,
+    DiagonalStripes,
+    Circles,
+};
+
+// The number of effects: 128.
+int TransitionCount();
+// The effect's own name ("Wipe From Left"); "" outside 0..TransitionCount()-1.
+std::string TransitionName(int index);
+// The family an effect belongs to (index must be in 0..TransitionCount()-1).
+TransitionFamily TransitionFamilyOf(int index);
+// The family's name ("Wipe").
+std::string TransitionFamilyName(TransitionFamily family);
+// True for effects whose every pixel shows either `from` or `to` at the same place, with the
+// pixels showing `to` only growing as t grows (wipes, blinds, boxes, dissolves and the like).
+bool TransitionIsMask(int index);
+
+// The effect to play for one change of picture: the index itself for 0..127, a random effect
+// for 128, and kNoTransition (a cut) for 129, -1 and every other value.
+int ResolveTransition(int index, RandomSource& random);
+
+// Renders the frame at time t (0..1, clamped) of effect `index` from `from` to `to`, both of the
+// same size (else nimbrel::Error), into `out` (resized as needed; it may be one of the inputs).
+// t = 0 gives exactly `from` and t = 1 exactly `to`. An index outside 0..127 is a cut: `from`
+// before t = 1, `to` at t = 1.
+void RenderTransition(int index, const Image& from, const Image& to, double t, Image& out);
+
+}  // namespace nimbrel::imaging

@@ -1,0 +1,37 @@
+#pragma once
+// Every open and save dialog of the program goes through here, so that tests can choose files.
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace nimbrel::ui {
+
+class FileDialog {
+public:
+    // Filters are written as the program's own texts, pairs of "description|patterns"
+    // separated by "|" ("Icon Files|*.ico"); patterns are separated by ";".
+    // Returns the chosen files, empty when cancelled.
+    static QStringList GetOpenFileNames(QWidget* parent, const QString& title, const QString& filter,
+                                        const QString& directory = {});
+    static QString GetOpenFileName(QWidget* parent, const QString& title, const QString& filter,
+                                   const QString& directory = {});
+    // A save dialog that asks before overwriting and appends `defaultSuffix` ("scr") to a name
+    // typed without one.
+    static QString GetSaveFileName(QWidget* parent, const QString& title, const QString& filter,
+                                   const QString& defaultSuffix, const QString& directory = {});
+
+    // Test seam: while on, no dialog appears; each call takes the next queued answer (an empty
+    // list cancels) and records its title and filter.
+    static void SetTestMode(bool on);
+    static void SetNextFileNames(const QStringList& names);
+    static QString LastTitle();
+    static QString LastFilter();
+};
+
+// The program's "description|patterns|..." filter in the dialog's own form
+// ("description (patterns);;...").
+QString DialogFilter(const QString& filter);
+
+}  // namespace nimbrel::ui

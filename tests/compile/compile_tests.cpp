@@ -1,0 +1,318 @@
+// The build from project values to a screensaver file, with stand-in stubs (any bytes will do
+// where no icon is changed).
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "archive/archive_reader.h"
+#include "build/build_pipeline.h"
+#include "build/project_state.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "platform/temp.h"
+#include "project/project_file.h"
+
+namespace fs = std::filesystem;
+using namespace nimbrel;
+using build::BuildRequest;
+using build::BuildResult;
+
+namespace {
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Pattern(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed * 7) ^ (i >> 5));
+    return bytes;
+}
+
+struct Recorder : build::BuildReporter {
+    std::vector<int> progress;
+    std::vector<std::string> notices;
+    int events = 0;
+    void Progress(int percent) override { progress.push_back(percent); }
+    void Notice(const std::string& text) override { notices.push_back(text); }
+    void ProcessEvents() override { ++events; }
+};
+
+std::vector<std::string> Names(const archive::ArchiveReader& reader) {
+    std::vector<std::string> names;
+    for (const auto& m : reader.Members()) names.push_back(m.name);
+    return names;
+}
+
+std::vector<std::string> FolderListing(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class Compile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = dir.Path();
+        stubBytes = "MZ stand-in slideshow player " + Pattern(3000, 1);
+        flashStubBytes = "MZ stand-in Flash player " + Pattern(2000, 2);
+        WriteBytes(dir.File("stub.bin"), stubBytes);
+        WriteBytes(dir.File("flash.bin"), flashStubBytes);
+        fs::create_directory(folder + "pics");
+        WriteBytes(folder + "pics/a.jpg", Pattern(200000, 3));
+        WriteBytes(folder + "pics/b.png", std::string(70000, 'b'));
+        request.projectFileName = folder + "Show.nssp";
+        request.values = build::NewProjectValues();
+        request.values.slideShow.showName = "Lake";
+        request.values.slideShow.showText = "Hello";
+        request.values.files = {folder + "pics/a.jpg", folder + "pics/b.png"};
+        request.stubPath = dir.File("stub.bin");
+        request.flashStubPath = dir.File("flash.bin");
+    }
+
+    platform::TempDirectory dir{"nbcompile"};
+    std::string folder, stubBytes, flashStubBytes;
+    BuildRequest request;
+    Recorder reporter;
+};
+
+}  // namespace
+
+TEST(CompileRules, OutputPathAboutFileAndCompletionText) {
+    EXPECT_EQ(build::ChooseOutputPath("", "/work/Show.nssp"), "/work/Show.scr");
+    EXPECT_EQ(build::ChooseOutputPath("", "/work.d/Show"), "/work.d/Show.scr");
+    EXPECT_EQ(build::ChooseOutputPath("/out/x.scr", "/work/Show.nssp"), "/out/x.scr");
+    EXPECT_EQ(build::AboutFileBytes("Lake", "Hello"), "Lake\r\nHello\r\n");
+    EXPECT_EQ(build::AboutFileBytes("", ""), "\r\n\r\n");
+    EXPECT_EQ(build::CompletionText("/Saves/Lake.scr", 1234, {}),
+              "The project was saved during compile.\n\rFile: Lake.scr Output\n\r1234 bytes output");
+    std::string withSkipped = build::CompletionText("/Saves/Lake.scr", 5, {"/p/gone.jpg"});
+    EXPECT_NE(withSkipped.find("/p/gone.jpg"), std::string::npos);
+}
+
+TEST(CompileRules, LoadedProjectAppliesAsTheWindowDoes) {
+    project::ProjectValues values = build::NewProjectValues();
+    values.files = {"old.jpg"};
+    values.slideShow.showName = "kept";
+    values.flash.title = "flash kept";
+
+    project::LoadedProject empty;  // Number 0: the slideshow values stay, the list empties
+    build::ApplyLoadedProject(empty, values);
+    EXPECT_TRUE(values.files.empty());
+    EXPECT_EQ(values.slideShow.showName, "kept");
+
+    project::LoadedProject loaded;
+    loaded.type = 0;
+    loaded.number = 1;
+    loaded.slideShowRead = true;
+    loaded.files = {"x.jpg"};
+    loaded.slideShow.showSpeed = 500;
+    loaded.slideShow.transition = 200;
+    build::ApplyLoadedProject(loaded, values);
+    EXPECT_EQ(values.files, std::vector<std::string>{"x.jpg"});
+    EXPECT_EQ(values.slideShow.showSpeed, 240);
+    EXPECT_EQ(values.slideShow.transition, -1);
+    EXPECT_EQ(values.flash.title, "flash kept");
+
+    project::LoadedProject other;
+    other.type = 2;  // an unknown kind keeps the page
+    values.kind = project::kFlash;
+    build::ApplyLoadedProject(other, values);
+    EXPECT_EQ(values.kind, project::kFlash);
+}
+
+TEST_F(Compile, SlideshowLayoutMembersAndProgress) {
+    BuildResult result = build::CompileProject(request, reporter);
+    ASSERT_TRUE(result.built);
+    EXPECT_EQ(result.outputPath, folder + "Show.scr");
+    std::string scr = platform::ReadWholeFile(result.outputPath);
+    EXPECT_EQ(result.outputSize, static_cast<std::int64_t>(scr.size()));
+    ASSERT_GT(scr.size(), stubBytes.size());
+    EXPECT_EQ(scr.substr(0, stubBytes.size()), stubBytes);
+
+    archive::ArchiveReader reader(reinterpret_cast<const unsigned char*>(scr.data()), scr.size());
+    EXPECT_EQ(reader.ArchiveStart(), stubBytes.size());
+    EXPECT_TRUE(reader.VerifyArchiveCrc());
+    EXPECT_EQ(Names(reader), (std::vector<std::string>{"Options.ini", "About.cfg", "a.jpg", "b.png"}));
+    EXPECT_EQ(reader.Members()[0].dataOffset, 0);
+    for (const auto& m : reader.Members()) {
+        EXPECT_TRUE(m.path.empty());
+        if (!m.stored) {
+            EXPECT_EQ(m.level, 3);
+        }
+    }
+    // "Options.ini" is the project file as saved, with the chosen output path in it.
+    std::string saved = platform::ReadWholeFile(request.projectFileName);
+    EXPECT_EQ(reader.Extract(0), saved);
+    EXPECT_NE(saved.find("Output=" + folder + "Show.scr\r\n"), std::string::npos);
+    EXPECT_EQ(reader.Extract(1), "Lake\r\nHello\r\n");
+    EXPECT_EQ(reader.Extract(2), platform::ReadWholeFile(folder + "pics/a.jpg"));
+
+    // 0, 25, 40, the archive's reports, 60, 80, 100 — in that order.
+    ASSERT_GE(reporter.progress.size(), 6u);
+    EXPECT_EQ((std::vector<int>(reporter.progress.begin(), reporter.progress.begin() + 3)),
+              (std::vector<int>{0, 25, 40}));
+    EXPECT_EQ((std::vector<int>(reporter.progress.end() - 3, reporter.progress.end())),
+              (std::vector<int>{60, 80, 100}));
+    EXPECT_EQ(reporter.events, 2);
+    EXPECT_TRUE(reporter.notices.empty());
+    EXPECT_EQ(result.completionText,
+              build::CompletionText(result.outputPath, static_cast<std::int64_t>(scr.size()), {}));
+
+    // The project folder holds no side file, no temporary archive, no partial output.
+    EXPECT_EQ(FolderListing(folder), (std::vector<std::string>{"Show.nssp", "Show.scr", "flash.bin", "pics", "stub.bin"}));
+}
+
+TEST_F(Compile, SideFilesNeverTouchTheUsersFiles) {
+    // A user's own Options.ini and About.cfg beside the project, and a project named About.cfg.
+    WriteBytes(folder + "Options.ini", "mine");
+    request.projectFileName = folder + "About.cfg";
+    BuildResult result = build::CompileProject(request, reporter);
+    ASSERT_TRUE(result.built);
+    EXPECT_EQ(platform::ReadWholeFile(folder + "Options.ini"), "mine");
+    std::string scr = platform::ReadWholeFile(result.outputPath);
+    archive::ArchiveReader reader(reinterpret_cast<const unsigned char*>(scr.data()), scr.size());
+    EXPECT_EQ(reader.Extract(0), platform::ReadWholeFile(folder + "About.cfg"));
+    EXPECT_EQ(reader.Extract(1), "Lake\r\nHello\r\n");
+}
+
+TEST_F(Compile, EmptySlideshowSavesAndRemovesTheOldOutput) {
+    request.values.files.clear();
+    WriteBytes(folder + "Show.scr", "old screensaver");
+    BuildResult result = build::CompileProject(request, reporter);
+    EXPECT_FALSE(result.built);
+    EXPECT_TRUE(result.completionText.empty());
+    EXPECT_FALSE(platform::FileExists(folder + "Show.scr"));
+    EXPECT_TRUE(platform::FileExists(request.projectFileName));
+    EXPECT_EQ(reporter.progress, (std::vector<int>{0, 25}));
+}
+
+TEST_F(Compile, FlashWithoutAndWithMovie) {
+    request.values.kind = project::kFlash;
+    request.values.flash.title = "";
+    request.values.flash.showText = "";
+    request.values.flash.output = folder + "out/f.scr";
+    fs::create_directory(folder + "out");
+    BuildResult result = build::CompileProject(request, reporter);
+    ASSERT_TRUE(result.built);
+    std::string scr = platform::ReadWholeFile(folder + "out/f.scr");
+    EXPECT_EQ(scr.substr(0, flashStubBytes.size()), flashStubBytes);
+    archive::ArchiveReader reader(reinterpret_cast<const unsigned char*>(scr.data()), scr.size());
+    EXPECT_EQ(Names(reader), (std::vector<std::string>{"Options.ini", "About.cfg"}));
+    EXPECT_EQ(reader.Extract(1), "\r\n\r\n");
+    EXPECT_TRUE(result.skippedFiles.empty());
+
+    WriteBytes(folder + "movie.swf", Pattern(5000, 9));
+    request.values.flash.flashFile = folder + "movie.swf";
+    build::CompileProject(request, reporter);
+    scr = platform::ReadWholeFile(folder + "out/f.scr");
+    archive::ArchiveReader again(reinterpret_cast<const unsigned char*>(scr.data()), scr.size());
+    EXPECT_EQ(Names(again), (std::vector<std::string>{"Options.ini", "About.cfg", "movie.swf"}));
+}
+
+TEST_F(Compile, UnreadablePicturesAreNamedOrFailInStrictMode) {
+    request.values.files.push_back(folder + "pics/gone.jpg");
+    BuildResult result = build::CompileProject(request, reporter);
+    ASSERT_TRUE(result.built);
+    EXPECT_EQ(result.skippedFiles, std::vector<std::string>{folder + "pics/gone.jpg"});
+    EXPECT_NE(result.completionText.find(folder + "pics/gone.jpg"), std::string::npos);
+
+    request.strict = true;
+    fs::remove(folder + "Show.scr");
+    try {
+        build::CompileProject(request, reporter);
+        ADD_FAILURE() << "strict build went on";
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot open file " + folder + "pics/gone.jpg");
+    }
+    EXPECT_FALSE(platform::FileExists(folder + "Show.scr"));
+}
+
+TEST_F(Compile, FailuresLeaveNoScreensaverBehind) {
+    // A missing stub: only the error, and nothing at the output path or beside it.
+    request.stubPath = folder + "missing/stub.bin";
+    try {
+        build::CompileProject(request, reporter);
+        ADD_FAILURE() << "built without a stub";
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot open file " + request.stubPath);
+    }
+    EXPECT_EQ(FolderListing(folder), (std::vector<std::string>{"Show.nssp", "flash.bin", "pics", "stub.bin"}));
+
+    // An output folder that does not exist.
+    request.stubPath = dir.File("stub.bin");
+    request.values.slideShow.output = folder + "no/such/folder/x.scr";
+    try {
+        build::CompileProject(request, reporter);
+        ADD_FAILURE() << "built into a missing folder";
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + folder + "no/such/folder/x.scr");
+    }
+}
+
+TEST_F(Compile, RelativePathsNameFilesBesideTheProject) {
+    request.values.files = {"pics/a.jpg"};
+    request.values.slideShow.output = "rel.scr";
+    BuildResult result = build::CompileProject(request, reporter);
+    ASSERT_TRUE(result.built);
+    EXPECT_EQ(result.outputPath, folder + "rel.scr");
+    EXPECT_TRUE(platform::FileExists(folder + "rel.scr"));
+    // The box and the saved project keep the path as the user wrote it.
+    EXPECT_NE(platform::ReadWholeFile(request.projectFileName).find("Output=rel.scr\r\n"), std::string::npos);
+}
+
+TEST_F(Compile, MissingIconFileLeavesTheStubAlone) {
+    request.values.slideShow.changeIcon = true;
+    request.values.slideShow.iconFile = folder + "none.ico";
+    BuildResult result = build::CompileProject(request, reporter);
+    ASSERT_TRUE(result.built);
+    EXPECT_TRUE(reporter.notices.empty());
+    EXPECT_EQ(platform::ReadWholeFile(result.outputPath).substr(0, stubBytes.size()), stubBytes);
+}
+
+TEST_F(Compile, IconOnAStubThatIsNoExecutableIsIgnoredSilently) {
+    WriteBytes(folder + "i.ico", std::string("\0\0\1\0\0\0", 6));
+    request.values.slideShow.changeIcon = true;
+    request.values.slideShow.iconFile = folder + "i.ico";
+    BuildResult result = build::CompileProject(request, reporter);
+    ASSERT_TRUE(result.built);
+    EXPECT_TRUE(reporter.notices.empty());
+    EXPECT_EQ(platform::ReadWholeFile(result.outputPath).substr(0, stubBytes.size()), stubBytes);
+}
+
+TEST_F(Compile, TwoProcessesBuildingAtOnce) {
+    // Each process builds its own project from the same pictures at the same moment.
+    std::string second = folder + "Second.nssp";
+    pid_t children[2];
+    for (int k = 0; k < 2; ++k) {
+        children[k] = fork();
+        ASSERT_GE(children[k], 0);
+        if (children[k] == 0) {
+            Recorder quiet;
+            BuildRequest mine = request;
+            if (k == 1) mine.projectFileName = second;
+            try {
+                for (int round = 0; round < 3; ++round) build::CompileProject(mine, quiet);
+            } catch (...) {
+                _exit(1);
+            }
+            _exit(0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    for (const std::string& scrPath : {folder + "Show.scr", folder + "Second.scr"}) {
+        std::string scr = platform::ReadWholeFile(scrPath);
+        archive::ArchiveReader reader(reinterpret_cast<const unsigned char*>(scr.data()), scr.size());
+        EXPECT_TRUE(reader.VerifyArchiveCrc());
+        ASSERT_EQ(reader.Members().size(), 4u);
+        for (std::size_t i = 0; i < 4; ++i) EXPECT_NO_THROW(reader.Extract(i));
+    }
+}

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "imaging/transitions.h"
+#include "platform/error.h"
+
+using namespace nimbrel::imaging;
+
+namespace {
+
+// Noise that differs at every position, so that any move, mirror or mask shows in a frame.
+Image Pattern(int w, int h, std::uint32_t seed) {
+    Image img(w, h);
+    std::uint32_t s = seed;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            s = s * 1664525u + 1013904223u;
+            img.Set(x, y,
+                    MakePixel(static_cast<std::uint8_t>(s >> 24), static_cast<std::uint8_t>(s >> 16),
+                              static_cast<std::uint8_t>(s >> 8)));
+        }
+    return img;
+}
+
+// Sizes that don't divide evenly by the effects' counts, to catch gaps at the edges.
+const int kSizes[][2] = {{64, 48}, {67, 41}, {1, 1}, {3, 7}};
+
+}  // namespace
+
+TEST(Transitions, CatalogueHas128DistinctNames) {
+    ASSERT_EQ(TransitionCount(), 128);
+    std::set<std::string> names;
+    for (int i = 0; i < TransitionCount(); ++i) {
+        EXPECT_FALSE(TransitionName(i).empty()) << i;
+        names.insert(TransitionName(i));
+        EXPECT_FALSE(TransitionFamilyName(TransitionFamilyOf(i)).empty());
+    }
+    EXPECT_EQ(names.size(), 128u);
+    EXPECT_EQ(TransitionName(128), "");
+    EXPECT_EQ(TransitionName(-1), "");
+}
+
+TEST(Transitions, EveryEffectStartsAtFromAndEndsAtTo) {
+    for (const auto& size : kSizes) {
+        Image from = Pattern(size[0], size[1], 1), to = Pattern(size[0], size[1], 2);
+        Image out;
+        for (int i = 0; i < TransitionCount(); ++i) {
+            RenderTransition(i, from, to, 0.0, out);
+            EXPECT_EQ(out, from) << TransitionName(i) << " " << size[0] << "x" << size[1];
+            RenderTransition(i, from, to, 1.0, out);
+            EXPECT_EQ(out, to) << TransitionName(i) << " " << size[0] << "x" << size[1];
+            RenderTransition(i, from, to, 0.37, out);  // in between: only the size is checked here
+            EXPECT_EQ(out.Width(), size[0]);
+        }
+    }
+}
+
+TEST(Transitions, MaskEffectsCoverMoreAsTimeGoesOn) {
+    for (const auto& size : kSizes) {
+        const int w = size[0], h = size[1];
+        Image from = Pattern(w, h, 3), to = Pattern(w, h, 4);
+        for (int i = 0; i < TransitionCount(); ++i) {
+            if (!TransitionIsMask(i)) continue;
+            std::vector<bool> shown(static_cast<std::size_t>(w) * h, false);
+            Image out;
+            for (int step = 0; step <= 40; ++step) {
+                RenderTransition(i, from, to, step / 40.0, out);
+                for (int y = 0; y < h; ++y)
+                    for (int x = 0; x < w; ++x) {
+                        const Pixel p = out.At(x, y);
+                        ASSERT_TRUE(p == from.At(x, y) || p == to.At(x, y)) << TransitionName(i);
+                        const bool isTo = p == to.At(x, y) && p != from.At(x, y);
+                        auto cell = shown[static_cast<std::size_t>(y) * w + x];
+                        ASSERT_FALSE(cell && !isTo) << TransitionName(i) << " pixel " << x << "," << y
+                                                    << " went back at step " << step;
+                        cell = isTo;
+                    }
+            }
+        }
+    }
+}
+
+TEST(Transitions, EffectsAreDistinct) {
+    // Half-way, a clock wipe from 12 and a wipe from the right show the same half, so the
+    // comparison uses a frame off the middle, where no two effects of the catalogue agree.
+    Image from = Pattern(128, 96, 5), to = Pattern(128, 96, 6);
+    std::vector<Image> frames(static_cast<std::size_t>(TransitionCount()));
+    for (int i = 0; i < TransitionCount(); ++i) {
+        RenderTransition(i, from, to, 0.4, frames[static_cast<std::size_t>(i)]);
+        EXPECT_NE(frames[static_cast<std::size_t>(i)], from) << TransitionName(i);
+        EXPECT_NE(frames[static_cast<std::size_t>(i)], to) << TransitionName(i);
+    }
+    for (int i = 0; i < TransitionCount(); ++i)
+        for (int j = i + 1; j < TransitionCount(); ++j)
+            EXPECT_NE(frames[static_cast<std::size_t>(i)], frames[static_cast<std::size_t>(j)])
+                << TransitionName(i) << " and " << TransitionName(j);
+    // Half-way frames are not all the same either.
+    std::set<std::vector<Pixel>> half;
+    Image out;
+    for (int i = 0; i < TransitionCount(); ++i) {
+        RenderTransition(i, from, to, 0.5, out);
+        half.insert(std::vector<Pixel>(out.Data(), out.Data() + 128 * 96));
+    }
+    EXPECT_GT(half.size(), 100u);
+}
+
+TEST(Transitions, SpotChecks) {
+    Image black(10, 4, kOpaqueBlack), white(10, 4, kOpaqueWhite), out;
+    const auto index = [](const std::string& name) {
+        for (int i = 0; i < TransitionCount(); ++i)
+            if (TransitionName(i) == name) return i;
+        return -1;
+    };
+    RenderTransition(index("Wipe From Left"), black, white, 0.3, out);
+    EXPECT_EQ(out.At(2, 0), kOpaqueWhite);
+    EXPECT_EQ(out.At(3, 0), kOpaqueBlack);
+    RenderTransition(index("Wipe From Right"), black, white, 0.3, out);
+    EXPECT_EQ(out.At(7, 3), kOpaqueWhite);
+    EXPECT_EQ(out.At(6, 3), kOpaqueBlack);
+    RenderTransition(index("Fade"), black, white, 0.5, out);
+    EXPECT_EQ(out.At(5, 2), MakePixel(127, 127, 127));  // 255 * 128 / 256, truncated
+    RenderTransition(index("Fade Through White"), black, black, 0.5, out);
+    EXPECT_EQ(out.At(0, 0), kOpaqueWhite);
+
+    Image from = Pattern(10, 4, 7), to = Pattern(10, 4, 8);
+    RenderTransition(index("Push From Left"), from, to, 0.3, out);
+    EXPECT_EQ(out.At(0, 1), to.At(7, 1));
+    EXPECT_EQ(out.At(3, 1), from.At(0, 1));
+    RenderTransition(index("Slide In From Top"), from, to, 0.5, out);
+    EXPECT_EQ(out.At(4, 0), to.At(4, 2));
+    EXPECT_EQ(out.At(4, 2), from.At(4, 2));
+}
+
+TEST(Transitions, CutsRandomAndBadInput) {
+    RandomSource random(42);
+    std::set<int> seen;
+    for (int n = 0; n < 5000; ++n) {
+        const int r = ResolveTransition(kTransitionRandom, random);
+        ASSERT_GE(r, 0);
+        ASSERT_LT(r, TransitionCount());
+        seen.insert(r);
+    }
+    EXPECT_EQ(seen.size(), 128u);
+    EXPECT_EQ(ResolveTransition(5, random), 5);
+    EXPECT_EQ(ResolveTransition(127, random), 127);
+    for (int none : {kTransitionNone, -1, 200, -7}) EXPECT_EQ(ResolveTransition(none, random), kNoTransition);
+
+    Image from = Pattern(8, 8, 1), to = Pattern(8, 8, 2), out;
+    RenderTransition(kNoTransition, from, to, 0.99, out);
+    EXPECT_EQ(out, from);
+    RenderTransition(kNoTransition, from, to, 1.0, out);
+    EXPECT_EQ(out, to);
+    RenderTransition(0, from, to, -3.0, out);  // clamped
+    EXPECT_EQ(out, from);
+    EXPECT_THROW(RenderTransition(0, from, Pattern(8, 9, 2), 0.5, out), nimbrel::Error);
+    // Rendering into one of the inputs works like rendering elsewhere.
+    Image expected;
+    RenderTransition(40, from, to, 0.6, expected);
+    Image same = from;
+    RenderTransition(40, same, to, 0.6, same);
+    EXPECT_EQ(same, expected);
+}
