@@ -18,12 +18,14 @@ using std::min;
 
 #include "about_box.h"
 #include "command_line.h"
+#include "imaging/image.h"
+#include "imaging/random_source.h"
+#include "imaging/transitions.h"
 #include "package.h"
 #include "picture_frame.h"
 #include "platform/error.h"
 #include "saver_window.h"
 #include "show_order.h"
-#include "transition.h"
 #include "win32_util.h"
 
 namespace nimbrel::player::win32 {
@@ -43,7 +45,7 @@ public:
         : package_(package),
           options_(package.Project().slideShow),
           sequence_(package.SlideOrder(), options_.random, GetTickCount() ^ GetCurrentProcessId()),
-          random_(GetTickCount()) {}
+          random_(GetTickCount() ^ (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32)) {}
 
     ~SlideShowWindow() override {
         StopWorker();
@@ -147,8 +149,15 @@ private:
         std::unique_ptr<Frame> next = TakeReady();
         if (!next) return;  // still decoding: the picture shows as soon as it is ready
         next_ = std::move(next);
-        effect_ = ResolveTransition(options_.transition, random_());
+        effect_ = imaging::ResolveTransition(options_.transition, random_);
         if (effect_ < 0 || bits_ == nullptr) {
+            FinishChange();
+            return;
+        }
+        try {
+            from_ = ToImage(*current_);
+            to_ = ToImage(*next_);
+        } catch (const std::exception&) {
             FinishChange();
             return;
         }
@@ -165,13 +174,27 @@ private:
             FinishChange();
             return;
         }
+        try {
+            imaging::RenderTransition(effect_, from_, to_,
+                                      static_cast<double>(elapsed) / kTransitionMilliseconds, out_);
+        } catch (const std::exception&) {
+            return;
+        }
         GdiFlush();
-        RenderTransition(effect_, current_->pixels.data(), next_->pixels.data(), bits_, Width(), Height(),
-                         static_cast<double>(elapsed) / kTransitionMilliseconds);
+        std::copy(out_.Row(0), out_.Row(0) + static_cast<std::size_t>(out_.Width()) * out_.Height(), bits_);
         InvalidateRect(Handle(), nullptr, FALSE);
     }
 
+    static imaging::Image ToImage(const Frame& frame) {
+        imaging::Image image(frame.width, frame.height);
+        std::copy(frame.pixels.begin(), frame.pixels.end(), image.Row(0));
+        return image;
+    }
+
     void FinishChange() {
+        from_ = imaging::Image();
+        to_ = imaging::Image();
+        out_ = imaging::Image();
         current_ = std::move(next_);
         ShowFrame(*current_);
         StartSlideTimer();
@@ -246,7 +269,8 @@ private:
     const Package& package_;
     project::SlideShowValues options_;
     ShowSequence sequence_;  // used by the worker only, once it runs
-    std::mt19937 random_;
+    imaging::RandomSource random_;
+    imaging::Image from_, to_, out_;  // the two pictures of a change and its frame in between
     FrameSettings settings_;
 
     HBITMAP bitmap_ = nullptr;

@@ -1,5 +1,5 @@
 // Everything the players read from a screensaver's archive: the archive at the file's end with
-// its settings and About text, the About text's simple HTML, and the PCX and WBMP decoders.
+// its settings and About text, the About text's simple HTML.
 
 #include <cstddef>
 #include <cstdint>
@@ -7,7 +7,6 @@
 
 #include "about_text.h"
 #include "package.h"
-#include "simple_decoders.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
@@ -26,7 +25,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return static_cast<int>(t.size()) * 7;
     });
     nimbrel::player::SplitAboutFile(bytes);
-    nimbrel::player::DecodePcx(bytes);
-    nimbrel::player::DecodeWbmp(bytes);
     return 0;
 }

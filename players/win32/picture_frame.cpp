@@ -11,7 +11,7 @@ using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
-#include "simple_decoders.h"
+#include "imaging/decoders.h"
 
 namespace nimbrel::player::win32 {
 namespace {
@@ -114,12 +114,19 @@ std::unique_ptr<Frame> ComposeFrame(const std::string& name, const std::string& 
                                     const FrameSettings& settings) {
     std::string ext = LowerExtension(name);
     if (ext == ".pcx" || ext == ".wbmp") {
-        DecodedPicture picture = ext == ".pcx" ? DecodePcx(bytes) : DecodeWbmp(bytes);
-        if (picture.width <= 0 || picture.height <= 0) return nullptr;
-        Gdiplus::Bitmap bitmap(picture.width, picture.height, picture.width * 4, PixelFormat32bppRGB,
-                               reinterpret_cast<BYTE*>(picture.pixels.data()));
+        const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+        imaging::Image picture;
+        try {
+            picture = ext == ".pcx" ? imaging::DecodePcx(data, bytes.size())
+                                    : imaging::DecodeWbmp(data, bytes.size());
+        } catch (const std::exception&) {
+            return nullptr;
+        }
+        if (picture.Empty()) return nullptr;
+        Gdiplus::Bitmap bitmap(picture.Width(), picture.Height(), picture.Stride(), PixelFormat32bppRGB,
+                               reinterpret_cast<BYTE*>(picture.Row(0)));
         if (bitmap.GetLastStatus() != Gdiplus::Ok) return nullptr;
-        return DrawOnFrame(bitmap, picture.width, picture.height, settings);
+        return DrawOnFrame(bitmap, picture.Width(), picture.Height(), settings);
     }
     IStream* stream = StreamOf(bytes);
     if (stream == nullptr) return nullptr;
