@@ -3,7 +3,7 @@
 # of large JPEG photos (about 300 MB) under wine and Xvfb. Prints figures; not a test.
 #   bench/players/first_picture_under_wine.sh BUILD_DIR [PHOTOS]
 set -euo pipefail
-build=${1:?build directory}
+build=$(realpath "${1:?build directory}")
 photos=${2:-30}
 bin=$build/bin
 work=$build/bench-players
@@ -49,7 +49,7 @@ xvfb=$!
 trap 'kill $xvfb 2>/dev/null; wineserver -k 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(head -1 "$work/display")
-[ -f "$WINEPREFIX/system.reg" ] || { timeout 180 $wine wineboot -i >/dev/null 2>&1; wineserver -w || true; }
+[ -f "$WINEPREFIX/system.reg" ] || { timeout 180 $wine wineboot -i >/dev/null 2>&1 || true; wineserver -w || true; }
 # Start wine's server first, so that its own start-up is not counted.
 wineserver -p 30
 start=$(date +%s.%N)
