@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QTreeWidget>
 #include <cstdlib>
 #include <filesystem>
@@ -328,7 +329,8 @@ TEST_F(ViewerTest, WindowFitsThePicture) {
 }
 
 TEST_F(ViewerTest, MediaFilesShowNothingButTakeTheirName) {
-    for (const char* name : {"song.mid", "clip.mi", "x.r"}) {
+    // A name without an extension counts too: the empty extension lies inside any text.
+    for (const char* name : {"song.mid", "clip.mi", "x.r", "README"}) {
         SCOPED_TRACE(name);
         QString path = Write(name, QByteArray("MThd"));
         auto viewer = Open(path);
@@ -498,6 +500,26 @@ TEST_F(ViewerTest, DoubleClickOnTheFileListOpensTheFirstSelectedEntry) {
     EXPECT_EQ(opened, QStringList{b});
 }
 
+TEST_F(ViewerTest, ShowImageViewerRunsAModalWindowOfItsOwn) {
+    QString path = Write("shown.png", Encoded(TwoColours(120, 90), "PNG"));
+    QString caption;
+    QSize picture;
+    bool topLevel = false;
+    QTimer::singleShot(0, [&] {
+        auto* viewer = qobject_cast<TfrmImageView*>(QApplication::activeModalWidget());
+        if (!viewer) return;
+        caption = viewer->windowTitle();
+        picture = viewer->Picture().size();
+        topLevel = viewer->parentWidget() == nullptr && viewer->isModal();
+        viewer->close();
+    });
+    ShowImageViewer(path);
+    EXPECT_EQ(caption, "shown.png");
+    EXPECT_EQ(picture, QSize(120, 90));
+    EXPECT_TRUE(topLevel);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
 TEST_F(ViewerTest, Screenshot) {
     QImage picture(300, 200, QImage::Format_RGB32);
     QLinearGradient gradient(0, 0, 300, 200);
@@ -518,6 +540,18 @@ TEST_F(ViewerTest, Screenshot) {
     EXPECT_TRUE(Near(shot.pixel(5, 5), QColor(30, 90, 200)));
     // Beyond the picture the scroll box's window colour shows.
     EXPECT_EQ(shot.pixel(400, 400), viewer->palette().color(QPalette::Base).rgb());
+
+    // A picture wider than the screen, reached through the scroll bar; and a damaged file.
+    const int wide = QGuiApplication::primaryScreen()->geometry().width() + 300;
+    QImage large = picture.scaled(wide, 300);
+    auto scrolled = Open(Write("panorama.png", Encoded(large, "PNG")));
+    scrolled->show();
+    QApplication::processEvents();
+    EXPECT_TRUE(scrolled->grab().save(QStringLiteral(NIMBREL_SCREENSHOT_DIR "/viewer_wide.png")));
+    auto damaged = Open(Write("damaged.png", Encoded(picture, "PNG").left(100)));
+    damaged->show();
+    QApplication::processEvents();
+    EXPECT_TRUE(damaged->grab().save(QStringLiteral(NIMBREL_SCREENSHOT_DIR "/viewer_error.png")));
 }
 
 }  // namespace
