@@ -122,12 +122,14 @@ void TfrmImageView::LoadPicture(const QString& path) {
         errorText_ = ui::FromNarrow(e.what());
         picture_ = QImage();
         imgPreview->setPixmap(QPixmap());
+        imgPreview->setMargin(8);
         imgPreview->setText(errorText_);
         imgPreview->adjustSize();
         return;
     }
     errorText_.clear();
     picture_ = picture;
+    imgPreview->setMargin(0);
     imgPreview->setText(QString());
     imgPreview->setPixmap(QPixmap::fromImage(picture_));
     imgPreview->adjustSize();
