@@ -72,6 +72,12 @@ public:
         newProjectChooser_ = std::move(chooser);
     }
 
+    // Run by lvFilesDblClick with the first selected entry's path: the image viewer. None is
+    // installed unless the program has a viewer.
+    void SetImageViewer(std::function<void(TfrmMain&, const QString& path)> viewer) {
+        imageViewer_ = std::move(viewer);
+    }
+
     // Where the build takes its players from (beside the program unless a test says otherwise).
     void SetPlayerPaths(std::string stubPath, std::string flashStubPath) {
         stubPath_ = std::move(stubPath);
@@ -92,6 +98,8 @@ public slots:
     void CheckFiles1Click();
     // Files dropped on the window, in the order the desktop delivers them.
     void JvDragDrop1Drop(const QStringList& paths);
+    // A double click on lvFiles: the first selected entry in the image viewer.
+    void lvFilesDblClick();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -118,6 +126,7 @@ private:
     std::string flashStubPath_;
     bool building_ = false;
     std::function<void(TfrmMain&)> newProjectChooser_;
+    std::function<void(TfrmMain&, const QString&)> imageViewer_;
 
     // The command bar and its buttons.
     QTabWidget* pcMain = nullptr;
