@@ -4,6 +4,7 @@
 #include <QStyle>
 
 #include "app/main_window.h"
+#include "wizards/new_choice.h"
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -13,6 +14,7 @@ int main(int argc, char* argv[]) {
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
     nimbrel::app::TfrmMain frmMain(arguments);
+    frmMain.SetNewProjectChooser(nimbrel::wizards::RunNewProjectChooser);
     // First shown centred on the desktop.
     if (QScreen* screen = QGuiApplication::primaryScreen())
         frmMain.setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, frmMain.size(),
