@@ -456,6 +456,19 @@ TEST_F(WizardTest, AnEmptyListWritesNothingButOpensAndCompilesThePath) {
     EXPECT_FALSE(Exists("empty.scr"));
 }
 
+TEST_F(WizardTest, AnEmptyListOpensTheProjectAlreadyStoredThere) {
+    const std::string stored = "[Header]\r\nNumber=1\r\nType=0\r\n\r\n[Files]\r\n0=kept.jpg\r\n\r\n";
+    WriteFile(dir_.File("kept.nssp"), stored);
+    TfrmWizard wizard(*main_);
+    Find<ui::FileNameEdit>(wizard, "feProjectFilename")->setText(Path("kept.nssp"));
+    wizard.Button4Click();
+    EXPECT_EQ(Texts(), QStringList{QStringLiteral("Nothing To Save")});
+    EXPECT_EQ(Read("kept.nssp"), stored);
+    auto* files = MainControl<QTreeWidget>(*main_, "lvFiles");
+    ASSERT_EQ(files->topLevelItemCount(), 1);
+    EXPECT_EQ(files->topLevelItem(0)->text(0), QStringLiteral("kept.jpg"));
+}
+
 TEST_F(WizardTest, CompileNowBuildsTheSlideShow) {
     UseStubs();
     WriteFile(dir_.File("a.jpg"), std::string(500, 'j'));
