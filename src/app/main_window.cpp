@@ -409,6 +409,10 @@ int TfrmMain::ProjectKind() const {
     return nbMain->currentIndex();
 }
 
+void TfrmMain::SetProjectKind(int kind) {
+    nbMain->setCurrentIndex(kind);
+}
+
 bool TfrmMain::RunCommand(const std::function<void()>& command) {
     try {
         command();

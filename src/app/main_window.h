@@ -46,6 +46,8 @@ public:
 
     // The open project's file, "" when none is named.
     QString ProjectFileName() const { return projectFileName_; }
+    // Names the project without loading anything (the wizards name the project they make).
+    void SetProjectFileName(const QString& path) { projectFileName_ = path; }
     // The page of nbMain: project::kSlideShow or project::kFlash.
     int ProjectKind() const;
     // Shows the page of a project kind (the Flash wizard makes its project a Flash show).
