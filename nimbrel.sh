@@ -76,6 +76,8 @@ test() {
     # fuzz targets briefly on their seed corpora.
     CC=clang CXX=clang++ configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DNIMBREL_SANITIZE=ON \
         -DNIMBREL_FUZZ=ON -DNIMBREL_GUI=OFF -DNIMBREL_PLAYERS=OFF -DNIMBREL_BENCH=OFF -DNIMBREL_WERROR=ON
+    # The windows' tests keep their interface state and wallpaper files inside the build.
+    export XDG_CONFIG_HOME=$ROOT/build/test-config XDG_DATA_HOME=$ROOT/build/test-data QT_QPA_PLATFORM=offscreen
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1
     echo "== Tests under AddressSanitizer + UndefinedBehaviorSanitizer"
     ctest --test-dir build-asan --output-on-failure -j "$JOBS"

@@ -1,4 +1,5 @@
 #include "about_text.h"
+#include "platform/ascii.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -6,12 +7,7 @@
 namespace nimbrel::player {
 namespace {
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
+std::string Lower(std::string_view text) { return platform::LowerAscii(text); }
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\f' || c == '\v';

@@ -1,4 +1,5 @@
 #include "package.h"
+#include "platform/ascii.h"
 
 #include "platform/error.h"
 #include "show_order.h"
@@ -7,14 +8,7 @@ namespace nimbrel::player {
 namespace {
 
 bool EndsWithNoCase(const std::string& text, const std::string& tail) {
-    if (tail.size() > text.size()) return false;
-    for (std::size_t i = 0; i < tail.size(); ++i) {
-        char a = text[text.size() - tail.size() + i], b = tail[i];
-        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-        if (a != b) return false;
-    }
-    return true;
+    return platform::EndsWithIgnoringAsciiCase(text, tail);
 }
 
 long FindName(const std::vector<std::string>& names, const std::string& wanted) {

@@ -1,20 +1,12 @@
 #include "show_order.h"
+#include "platform/ascii.h"
 
 #include <algorithm>
 
 namespace nimbrel::player {
 namespace {
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
+bool EqualNoCase(std::string_view a, std::string_view b) { return platform::EqualIgnoringAsciiCase(a, b); }
 
 }  // namespace
 

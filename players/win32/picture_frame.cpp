@@ -1,4 +1,5 @@
 #include "picture_frame.h"
+#include "platform/ascii.h"
 
 #include <objidl.h>
 
@@ -21,9 +22,7 @@ constexpr PROPID kOrientationTag = 0x0112;
 std::string LowerExtension(const std::string& name) {
     std::size_t dot = name.find_last_of('.');
     std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return ext;
+    return platform::LowerAscii(ext);
 }
 
 // Turns a photo upright by its EXIF orientation (1 upright .. 8).

@@ -1,4 +1,5 @@
 #include "archive/archive_reader.h"
+#include "platform/ascii.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -58,16 +59,7 @@ std::string Numbered(const char* pattern, std::int64_t a) {
     throw Error("The archive is damaged: " + what);
 }
 
-bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
+using platform::EqualIgnoringAsciiCase;
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "archive/zlb_archive.h"
+#include "platform/ascii.h"
 
 #include <algorithm>
 #include <deque>
@@ -36,16 +37,7 @@ void WriteOut(FileStream& output, const void* data, std::size_t size) {
     }
 }
 
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
-}
+using platform::EqualIgnoringAsciiCase;
 
 std::string AfterFirstColon(const std::string& text) {
     auto colon = text.find(':');

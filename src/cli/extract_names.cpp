@@ -1,14 +1,11 @@
 #include "cli/extract_names.h"
+#include "platform/ascii.h"
 
 #include <cstring>
 
 namespace nimbrel::cli {
 
-std::string LowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
+std::string LowerAscii(std::string text) { return platform::LowerAscii(text); }
 
 namespace {
 bool IsDeviceName(const std::string& name) {

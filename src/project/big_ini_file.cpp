@@ -1,4 +1,5 @@
 #include "project/big_ini_file.h"
+#include "platform/ascii.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,14 +13,10 @@ namespace nimbrel::project {
 
 namespace {
 
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+using platform::LowerAscii;
 
 std::string Lower(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) c = LowerAscii(c);
-    return result;
+    return platform::LowerAscii(text);
 }
 
 bool SameText(std::string_view a, std::string_view b) {
