@@ -20,8 +20,11 @@ std::string SettingsStore::KeyPath(std::string_view section) const {
 
 bool SettingsStore::ParseInteger(std::string_view text, std::int32_t& value) {
     // from_chars takes a leading "-" but no "+".
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    if (text.empty() || text.front() == '+') return false;
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && (text.front() == '+' || text.front() == '-')) return false;
+    }
+    if (text.empty()) return false;
     std::int32_t parsed = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
     if (error != std::errc() || end != text.data() + text.size()) return false;

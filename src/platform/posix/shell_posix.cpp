@@ -45,7 +45,7 @@ std::string FindProgram(const std::string& program) {
         if (end == std::string::npos) end = directories.size();
         std::string_view directory = std::string_view(directories).substr(start, end - start);
         std::string candidate(directory.empty() ? std::string_view(".") : directory);
-        candidate.push_back('/');
+        if (candidate.back() != '/') candidate.push_back('/');
         candidate.append(program);
         struct stat info {};
         if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
