@@ -1,6 +1,7 @@
 // The shell on Windows: the shell's execute operation, with no owner window.
-#include <shellapi.h>
 #include <windows.h>
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
 
 #include "platform/shell.h"
 
