@@ -194,6 +194,7 @@ TEST_F(ShellStateTest, AboutBoxShowsTheProductAndVersionModally) {
                       QStringLiteral("Version " NIMBREL_VERSION_TEXT));
             EXPECT_EQ(Find<QPushButton>(about, "btnOK")->text(), "&OK");
             EXPECT_FALSE(Find<QLabel>(about, "imgAbout")->pixmap().isNull());
+            EXPECT_TRUE(about.grab().save(QStringLiteral(NIMBREL_SCREENSHOT_DIR "/about_box.png")));
             QLabel* text = Find<QLabel>(about, "JvHTLabel1");
             EXPECT_TRUE(text->text().contains(QStringLiteral("href=\"https://www.tarnwick.example/\"")));
 
@@ -518,6 +519,28 @@ TEST_F(ShellStateTest, MalformedListLayoutFallsBackPartByPart) {
     EXPECT_EQ(ParseColumnOrder(nullptr, 3), (std::vector<int>{0, 1, 2}));
     std::string stored = "2,1,0,5";
     EXPECT_EQ(ParseColumnOrder(&stored, 3), (std::vector<int>{2, 1, 0}));
+}
+
+}  // namespace
+}  // namespace nimbrel::app
+
+namespace nimbrel::app {
+namespace {
+
+TEST_F(ShellStateTest, ClosingMinimisedStartsMinimisedNextTime) {
+    {
+        TfrmMain window({});
+        window.show();
+        window.showMinimized();
+        ui::MessageBox::SetNextAnswer(QMessageBox::No);
+        EXPECT_TRUE(window.close());
+    }
+    EXPECT_EQ(SettingsStore(kPlacementKey).Read(kPlacementSection, "ShowCmd"), "2");
+    TfrmMain next({});
+    next.show();
+    EXPECT_FALSE(next.isMinimized());  // shown normal first...
+    QApplication::processEvents();
+    EXPECT_TRUE(next.isMinimized());  // ...then minimised by the posted command
 }
 
 }  // namespace
