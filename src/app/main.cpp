@@ -4,6 +4,8 @@
 #include <QStyle>
 
 #include "app/main_window.h"
+#include "viewer/image_view.h"
+#include "wizards/new_choice.h"
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -13,6 +15,9 @@ int main(int argc, char* argv[]) {
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
     nimbrel::app::TfrmMain frmMain(arguments);
+    frmMain.SetImageViewer(
+        [](nimbrel::app::TfrmMain&, const QString& path) { nimbrel::viewer::ShowImageViewer(path); });
+    frmMain.SetNewProjectChooser(nimbrel::wizards::RunNewProjectChooser);
     // First shown centred on the desktop.
     if (QScreen* screen = QGuiApplication::primaryScreen())
         frmMain.setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, frmMain.size(),

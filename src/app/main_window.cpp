@@ -310,6 +310,7 @@ QWidget* TfrmMain::BuildSlideShowPage() {
     headerItem->setTextAlignment(kColumnType, Qt::AlignCenter);
     headerItem->setTextAlignment(kColumnDate, Qt::AlignRight | Qt::AlignVCenter);
     connect(header, &QHeaderView::sectionClicked, this, &TfrmMain::SortByColumn);
+    connect(lvFiles, &QTreeWidget::itemDoubleClicked, this, &TfrmMain::lvFilesDblClick);
     tnMain->addTab(lvFiles, tr("Project"));
     tnMain->addTab(BuildOptionsTab(), tr("Options"));
     return page;
@@ -425,6 +426,10 @@ void TfrmMain::FormCreate(const QStringList& arguments) {
 
 int TfrmMain::ProjectKind() const {
     return nbMain->currentIndex();
+}
+
+void TfrmMain::SetProjectKind(int kind) {
+    nbMain->setCurrentIndex(kind);
 }
 
 bool TfrmMain::RunCommand(const std::function<void()>& command) {
@@ -743,6 +748,16 @@ void TfrmMain::dropEvent(QDropEvent* event) {
         if (url.isLocalFile()) paths << QDir::toNativeSeparators(url.toLocalFile());
     event->acceptProposedAction();
     JvDragDrop1Drop(paths);
+}
+
+void TfrmMain::lvFilesDblClick() {
+    for (int i = 0; i < lvFiles->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = lvFiles->topLevelItem(i);
+        if (!item->isSelected()) continue;
+        if (imageViewer_)
+            RunCommand([this, path = item->text(kColumnName)] { imageViewer_(*this, path); });
+        return;
+    }
 }
 
 void TfrmMain::JvDragDrop1Drop(const QStringList& paths) {

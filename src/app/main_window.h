@@ -47,6 +47,8 @@ public:
 
     // The open project's file, "" when none is named.
     QString ProjectFileName() const { return projectFileName_; }
+    // Names the project without loading anything (the wizards name the project they make).
+    void SetProjectFileName(const QString& path) { projectFileName_ = path; }
     // The page of nbMain: project::kSlideShow or project::kFlash.
     int ProjectKind() const;
     // Shows the page of a project kind (the Flash wizard makes its project a Flash show).
@@ -71,6 +73,12 @@ public:
     // installed until the wizards exist.
     void SetNewProjectChooser(std::function<void(TfrmMain&)> chooser) {
         newProjectChooser_ = std::move(chooser);
+    }
+
+    // Run by lvFilesDblClick with the first selected entry's path: the image viewer. None is
+    // installed unless the program has a viewer.
+    void SetImageViewer(std::function<void(TfrmMain&, const QString& path)> viewer) {
+        imageViewer_ = std::move(viewer);
     }
 
     // Where the build takes its players from (beside the program unless a test says otherwise).
@@ -121,6 +129,8 @@ public slots:
     void About1Click();                    // the About box, modal (Ctrl+F1)
     // A project chosen from the Recent menu: opened when it exists, else dropped from the list.
     void MRUManager1Click(const QString& path);
+    // A double click on lvFiles: the first selected entry in the image viewer.
+    void lvFilesDblClick();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -154,6 +164,7 @@ private:
     RecentProjects recent_;
     bool windowStateRestored_ = false;
     bool windowStateSaved_ = false;
+    std::function<void(TfrmMain&, const QString&)> imageViewer_;
 
     // The command bar and its buttons.
     QTabWidget* pcMain = nullptr;

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Time from start to the first picture on screen, and the player's peak memory, for a slideshow
+# of large JPEG photos (about 300 MB) under wine and Xvfb. Prints figures; not a test.
+#   bench/players/first_picture_under_wine.sh BUILD_DIR [PHOTOS]
+set -euo pipefail
+build=$(realpath "${1:?build directory}")
+photos=${2:-30}
+bin=$build/bin
+work=$build/bench-players
+mkdir -p "$work"
+# The shipped 32-bit player where wine runs it; its 64-bit build where the system runs no 32-bit
+# programs (wine's 64-bit loader only).
+wine=wine
+stub=$bin/stub.bin
+if ! WINEDEBUG=-all timeout 60 wine --version >/dev/null 2>&1; then
+    wine=""
+    for candidate in wine64 /usr/lib/wine/wine64; do
+        if WINEDEBUG=-all timeout 60 $candidate --version >/dev/null 2>&1; then wine=$candidate; break; fi
+    done
+    stub=$bin/win64/stub.bin
+    [ -n "$wine" ] || { echo "wine cannot run programs on this machine: nothing measured"; exit 0; }
+fi
+echo "player: $stub under $wine"
+for tool in Xvfb import convert; do command -v $tool >/dev/null || { echo "$tool missing"; exit 0; }; done
+
+# Photos of about 10 MB each: one noisy 5000 x 3500 JPEG, stored under as many names (each costs
+# the player the same work as a different photo would).
+photo=$work/photo.jpg
+[ -s "$photo" ] || convert -size 5000x3500 plasma:red-blue -attenuate 0.6 +noise Gaussian -quality 97 "$photo"
+files=()
+for i in $(seq 1 "$photos"); do
+    f=$work/photo$i.jpg
+    [ -s "$f" ] || cp "$photo" "$f"
+    files+=("$f")
+done
+{
+    printf '[Header]\r\nNumber=%d\r\nType=0\r\n\r\n[Files]\r\n' "$photos"
+    i=0; for f in "${files[@]}"; do printf '%d=C:\\Photos\\%s\r\n' $i "$(basename "$f")"; i=$((i + 1)); done
+    printf '\r\n[Options]\r\nCenter=1\r\nStretch=1\r\nKeepAspect=1\r\nShowSpeed=5\r\nTransition=0\r\n'
+    printf 'ColorR=0\r\nColorG=0\r\nColorB=0\r\n\r\n'
+} >"$work/Options.ini"
+printf 'Photos\r\nLarge photos\r\n' >"$work/About.cfg"
+"$bin/player_make_screensaver" "$work/photos.scr" "$stub" "$work/Options.ini" "$work/About.cfg" "${files[@]}"
+echo "screensaver: $(($(stat -c %s "$work/photos.scr") / 1048576)) MB, $photos photos"
+
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+Xvfb -displayfd 1 -screen 0 1920x1080x24 -nolisten tcp >"$work/display" 2>/dev/null &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null; wineserver -k 2>/dev/null || true' EXIT
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(head -1 "$work/display")
+[ -f "$WINEPREFIX/system.reg" ] || { timeout 180 $wine wineboot -i >/dev/null 2>&1 || true; wineserver -w || true; }
+# Start wine's server first, so that its own start-up is not counted.
+wineserver -p 30
+start=$(date +%s.%N)
+$wine "$work/photos.scr" /s &
+player=$!
+first=""
+for _ in $(seq 600); do
+    centre=$(import -window root -crop 1x1+960+540 -format '%[fx:int(255*(r+g+b))]' info: 2>/dev/null || echo 0)
+    if [ "${centre:-0}" -gt 30 ]; then first=$(date +%s.%N); break; fi
+    sleep 0.05
+done
+peak=0
+for pid in $(pgrep -f 'photos.scr' || true); do
+    kb=$(awk '/VmHWM/ {print $2}' /proc/$pid/status 2>/dev/null || echo 0)
+    [ "${kb:-0}" -gt "$peak" ] && peak=$kb
+done
+sleep 12  # two more pictures, so that the peak includes decoding ahead
+for pid in $(pgrep -f 'photos.scr' || true); do
+    kb=$(awk '/VmHWM/ {print $2}' /proc/$pid/status 2>/dev/null || echo 0)
+    [ "${kb:-0}" -gt "$peak" ] && peak=$kb
+done
+kill $player 2>/dev/null || true
+if [ -n "$first" ]; then
+    echo "first picture after $(echo "$first - $start" | bc) s (target: 1 s)"
+else
+    echo "no picture within 30 s"
+fi
+echo "peak memory (resident, of the player's process): $((peak / 1024)) MB (target: 200 MB)"

@@ -1,0 +1,73 @@
+#include "package.h"
+
+#include "platform/error.h"
+#include "show_order.h"
+
+namespace nimbrel::player {
+namespace {
+
+bool EndsWithNoCase(const std::string& text, const std::string& tail) {
+    if (tail.size() > text.size()) return false;
+    for (std::size_t i = 0; i < tail.size(); ++i) {
+        char a = text[text.size() - tail.size() + i], b = tail[i];
+        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+        if (a != b) return false;
+    }
+    return true;
+}
+
+long FindName(const std::vector<std::string>& names, const std::string& wanted) {
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (names[i].size() == wanted.size() && EndsWithNoCase(names[i], wanted)) return static_cast<long>(i);
+    return -1;
+}
+
+[[noreturn]] void Damaged(const std::string& detail) {
+    throw Error(std::string(kDamagedMessage) + "\n\n(" + detail + ")");
+}
+
+}  // namespace
+
+Package::Package(const unsigned char* data, std::size_t size, bool verify) {
+    try {
+        reader_ = std::make_unique<archive::ArchiveReader>(data, size);
+    } catch (const Error& e) {
+        Damaged(e.what());
+    }
+    if (verify) VerifyArchive();
+    for (const auto& member : reader_->Members()) names_.push_back(member.name);
+    long options = FindName(names_, "Options.ini");
+    if (options < 0) Damaged("Options.ini is missing");
+    try {
+        project_ = project::ReadProjectText(Extract(static_cast<std::size_t>(options)));
+        long about = FindName(names_, "About.cfg");
+        if (about >= 0) {
+            about_ = SplitAboutFile(Extract(static_cast<std::size_t>(about)));
+        } else if (project_.flashRead) {
+            about_ = {project_.flash.title, project_.flash.showText};
+        } else {
+            about_ = {project_.slideShow.showName, project_.slideShow.showText};
+        }
+    } catch (const Error& e) {
+        Damaged(e.what());
+    }
+    order_ = ShowOrder(project_.files, names_);
+}
+
+void Package::VerifyArchive() const {
+    if (!reader_->VerifyArchiveCrc()) Damaged("The archive file appears to be corrupted");
+}
+
+long Package::FindByExtension(const std::string& extension) const {
+    for (std::size_t i = 0; i < names_.size(); ++i)
+        if (!IsPackageFile(names_[i]) && EndsWithNoCase(names_[i], extension)) return static_cast<long>(i);
+    return -1;
+}
+
+std::string Package::Extract(std::size_t index) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reader_->Extract(index);
+}
+
+}  // namespace nimbrel::player

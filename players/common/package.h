@@ -1,0 +1,53 @@
+#pragma once
+// A screensaver's own content: the archive at the end of the player's file, with its project
+// settings ("Options.ini"), its About text ("About.cfg") and its media members.
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "about_text.h"
+#include "archive/archive_reader.h"
+#include "project/project_file.h"
+
+namespace nimbrel::player {
+
+// The text shown when the screensaver's own data cannot be read.
+inline constexpr const char* kDamagedMessage =
+    "This screen saver is damaged: the show it carries is missing or corrupt.";
+
+class Package {
+public:
+    // Reads the archive at the end of `data` (the player's mapped file) and, when `verify`,
+    // checks the CRC of the whole archive. Throws nimbrel::Error with kDamagedMessage and the
+    // detail when the archive is missing, corrupt, or has no "Options.ini". The bytes must
+    // outlive the package. Every member's own CRC is checked whenever it is taken out.
+    Package(const unsigned char* data, std::size_t size, bool verify = true);
+
+    // Checks the CRC of the whole archive (a pass over every byte: the slideshow does it beside
+    // decoding its first picture). Throws nimbrel::Error as the constructor does.
+    void VerifyArchive() const;
+
+    const project::LoadedProject& Project() const { return project_; }
+    // From "About.cfg"; when the member is missing, from the project's ShowName and ShowText.
+    const AboutInfo& About() const { return about_; }
+    const std::vector<std::string>& MemberNames() const { return names_; }
+    // Media members in show order (see ShowOrder).
+    const std::vector<std::size_t>& SlideOrder() const { return order_; }
+    // The first member whose name ends in `extension` (ignoring case), or -1.
+    long FindByExtension(const std::string& extension) const;
+    // The bytes of a member; throws nimbrel::Error when they are damaged. Safe from any thread.
+    std::string Extract(std::size_t index) const;
+
+private:
+    std::unique_ptr<archive::ArchiveReader> reader_;
+    mutable std::mutex mutex_;
+    project::LoadedProject project_;
+    AboutInfo about_;
+    std::vector<std::string> names_;
+    std::vector<std::size_t> order_;
+};
+
+}  // namespace nimbrel::player

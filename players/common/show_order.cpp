@@ -1,0 +1,82 @@
+#include "show_order.h"
+
+#include <algorithm>
+
+namespace nimbrel::player {
+namespace {
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string BareName(std::string_view path) {
+    std::size_t cut = path.find_last_of("\\/:");
+    return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
+bool IsPackageFile(std::string_view memberName) {
+    return EqualNoCase(memberName, "Options.ini") || EqualNoCase(memberName, "About.cfg");
+}
+
+std::vector<std::size_t> ShowOrder(const std::vector<std::string>& files,
+                                   const std::vector<std::string>& memberNames) {
+    std::vector<bool> taken(memberNames.size(), false);
+    for (std::size_t i = 0; i < memberNames.size(); ++i) taken[i] = IsPackageFile(memberNames[i]);
+    std::vector<std::size_t> order;
+    for (const std::string& file : files) {
+        std::string name = BareName(file);
+        if (name.empty()) continue;
+        for (std::size_t i = 0; i < memberNames.size(); ++i) {
+            if (!taken[i] && EqualNoCase(memberNames[i], name)) {
+                taken[i] = true;
+                order.push_back(i);
+                break;
+            }
+        }
+    }
+    for (std::size_t i = 0; i < memberNames.size(); ++i)
+        if (!taken[i]) order.push_back(i);
+    return order;
+}
+
+ShowSequence::ShowSequence(std::vector<std::size_t> order, bool random, std::uint32_t seed)
+    : base_(std::move(order)), random_(random), rng_(seed) {}
+
+void ShowSequence::StartRound() {
+    std::size_t last = round_.empty() ? 0 : round_.back();
+    bool hadRound = started_ && !round_.empty();
+    round_ = base_;
+    if (random_) {
+        std::shuffle(round_.begin(), round_.end(), rng_);
+        if (hadRound && round_.size() > 1 && round_.front() == last)
+            std::swap(round_.front(), round_[1 + rng_() % (round_.size() - 1)]);
+    }
+    position_ = 0;
+    started_ = true;
+}
+
+std::size_t ShowSequence::Next() {
+    if (!started_ || position_ >= round_.size()) StartRound();
+    return round_[position_++];
+}
+
+bool ShowSequence::Drop(std::size_t member) {
+    base_.erase(std::remove(base_.begin(), base_.end(), member), base_.end());
+    auto at = std::find(round_.begin(), round_.end(), member);
+    if (at != round_.end()) {
+        if (static_cast<std::size_t>(at - round_.begin()) < position_) --position_;
+        round_.erase(at);
+    }
+    return !base_.empty();
+}
+
+}  // namespace nimbrel::player

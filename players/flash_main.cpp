@@ -1,0 +1,302 @@
+// flash.bin: the Flash player. Writes the show's .swf member to a private temporary file and
+// plays it in the Flash ActiveX control; where no such control is registered it shows the
+// show's title and a sentence that says why nothing plays.
+
+#include <ole2.h>
+#include <oleauto.h>
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "about_box.h"
+#include "command_line.h"
+#include "package.h"
+#include "platform/error.h"
+#include "saver_window.h"
+#include "win32_util.h"
+
+namespace nimbrel::player::win32 {
+namespace {
+
+constexpr wchar_t kNoFlashSentence[] =
+    L"This screen saver needs the Flash Player, which is not installed on this computer.";
+
+// {D27CDB6E-AE6D-11cf-96B8-444553540000}
+constexpr CLSID kFlashClassId = {
+    0xD27CDB6E, 0xAE6D, 0x11CF, {0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+
+// The movie's bytes in a file of their own in the temporary directory, removed with the object.
+class TemporaryMovie {
+public:
+    explicit TemporaryMovie(const std::string& bytes) {
+        wchar_t directory[MAX_PATH + 1] = {};
+        wchar_t name[MAX_PATH + 1] = {};
+        if (GetTempPathW(MAX_PATH, directory) == 0 || GetTempFileNameW(directory, L"nsf", 0, name) == 0)
+            throw Error("The screen saver cannot write its temporary file");
+        // The unique name stays reserved while the movie lies beside it with the extension the
+        // control expects.
+        reserved_ = name;
+        path_ = reserved_ + L".swf";
+        HANDLE file = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_TEMPORARY, nullptr);
+        bool ok = file != INVALID_HANDLE_VALUE;
+        std::size_t done = 0;
+        while (ok && done < bytes.size()) {
+            DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 24));
+            DWORD written = 0;
+            ok = WriteFile(file, bytes.data() + done, piece, &written, nullptr) && written == piece;
+            done += written;
+        }
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        if (!ok) {
+            DeleteFileW(path_.c_str());
+            DeleteFileW(reserved_.c_str());
+            throw Error("The screen saver cannot write its temporary file");
+        }
+    }
+    ~TemporaryMovie() {
+        DeleteFileW(path_.c_str());
+        DeleteFileW(reserved_.c_str());
+    }
+    TemporaryMovie(const TemporaryMovie&) = delete;
+    TemporaryMovie& operator=(const TemporaryMovie&) = delete;
+    const std::wstring& Path() const { return path_; }
+
+private:
+    std::wstring reserved_;
+    std::wstring path_;
+};
+
+// The smallest container an ActiveX control accepts for in-place activation in our window.
+class ControlSite : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame {
+public:
+    explicit ControlSite(HWND window) : window_(window) {}
+
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (out == nullptr) return E_POINTER;
+        *out = nullptr;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite))
+            *out = static_cast<IOleClientSite*>(this);
+        else if (IsEqualIID(iid, IID_IOleInPlaceSite) || IsEqualIID(iid, IID_IOleWindow))
+            *out = static_cast<IOleInPlaceSite*>(this);
+        else if (IsEqualIID(iid, IID_IOleInPlaceFrame) || IsEqualIID(iid, IID_IOleInPlaceUIWindow))
+            *out = static_cast<IOleInPlaceFrame*>(this);
+        else
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+    STDMETHODIMP_(ULONG) Release() override { return --references_; }  // owned by the window
+
+    // IOleClientSite
+    STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
+    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetContainer(IOleContainer** container) override {
+        *container = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP ShowObject() override { return S_OK; }
+    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+
+    // IOleWindow
+    STDMETHODIMP GetWindow(HWND* window) override {
+        *window = window_;
+        return S_OK;
+    }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+
+    // IOleInPlaceSite
+    STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
+    STDMETHODIMP OnInPlaceActivate() override { return S_OK; }
+    STDMETHODIMP OnUIActivate() override { return S_OK; }
+    STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document, LPRECT position,
+                                  LPRECT clip, LPOLEINPLACEFRAMEINFO info) override {
+        *frame = static_cast<IOleInPlaceFrame*>(this);
+        AddRef();
+        *document = nullptr;
+        GetClientRect(window_, position);
+        GetClientRect(window_, clip);
+        info->fMDIApp = FALSE;
+        info->hwndFrame = window_;
+        info->haccel = nullptr;
+        info->cAccelEntries = 0;
+        return S_OK;
+    }
+    STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
+    STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
+    STDMETHODIMP OnInPlaceDeactivate() override { return S_OK; }
+    STDMETHODIMP DiscardUndoState() override { return E_NOTIMPL; }
+    STDMETHODIMP DeactivateAndUndo() override { return E_NOTIMPL; }
+    STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
+
+    // IOleInPlaceUIWindow / IOleInPlaceFrame
+    STDMETHODIMP GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
+    STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
+    STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
+    STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override { return S_OK; }
+    STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return S_OK; }
+    STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
+    STDMETHODIMP RemoveMenus(HMENU) override { return S_OK; }
+    STDMETHODIMP SetStatusText(LPCOLESTR) override { return S_OK; }
+    STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+    STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+
+private:
+    HWND window_;
+    ULONG references_ = 1;
+};
+
+// Sets a property or calls a method of the control by name.
+bool Invoke(IDispatch* dispatch, const wchar_t* name, WORD flags, VARIANT* arguments, UINT count) {
+    DISPID id = 0;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    if (FAILED(dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) return false;
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{arguments, (flags & DISPATCH_PROPERTYPUT) ? &named : nullptr, count,
+                      (flags & DISPATCH_PROPERTYPUT) ? 1u : 0u};
+    VARIANT result;
+    VariantInit(&result);
+    HRESULT hr =
+        dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result, nullptr, nullptr);
+    VariantClear(&result);
+    return SUCCEEDED(hr);
+}
+
+class FlashWindow : public SaverWindow {
+public:
+    FlashWindow(std::wstring title, const TemporaryMovie* movie) : title_(std::move(title)), movie_(movie) {}
+
+protected:
+    void OnCreated() override {
+        if (movie_ != nullptr) playing_ = StartControl();
+        InvalidateRect(Handle(), nullptr, FALSE);
+    }
+
+    void OnPaint(HDC dc) override {
+        RECT all{0, 0, Width(), Height()};
+        FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        if (playing_) return;
+        for (const RECT& monitor : Monitors()) {
+            int height = monitor.bottom - monitor.top;
+            int width = monitor.right - monitor.left;
+            int titleSize = std::max(8, height / 14);
+            int textSize = std::max(6, height / 32);
+            RECT titleRect{monitor.left + width / 10, monitor.top + height / 3, monitor.right - width / 10,
+                           monitor.top + height / 2};
+            DrawCentredText(dc, titleRect, title_.c_str(), titleSize, true, RGB(255, 255, 255));
+            RECT textRect{monitor.left + width / 10, monitor.top + height / 2, monitor.right - width / 10,
+                          monitor.bottom};
+            DrawCentredText(dc, textRect, kNoFlashSentence, textSize, false, RGB(200, 200, 200));
+        }
+    }
+
+    void OnDestroying() override { StopControl(); }
+
+private:
+    bool StartControl() {
+        IOleObject* object = nullptr;
+        if (FAILED(CoCreateInstance(kFlashClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
+                                    reinterpret_cast<void**>(&object))) ||
+            object == nullptr)
+            return false;
+        object_ = object;
+        site_ = std::make_unique<ControlSite>(Handle());
+        IDispatch* dispatch = nullptr;
+        bool ok = SUCCEEDED(object_->SetClientSite(site_.get()));
+        if (ok) {
+            RECT client{0, 0, Width(), Height()};
+            ok = SUCCEEDED(
+                object_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site_.get(), 0, Handle(), &client));
+        }
+        if (ok) ok = SUCCEEDED(object_->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)));
+        if (ok) {
+            VARIANT loop;
+            VariantInit(&loop);
+            loop.vt = VT_BOOL;
+            loop.boolVal = VARIANT_TRUE;
+            Invoke(dispatch, L"Loop", DISPATCH_PROPERTYPUT, &loop, 1);
+            VARIANT movie;
+            VariantInit(&movie);
+            movie.vt = VT_BSTR;
+            movie.bstrVal = SysAllocString(movie_->Path().c_str());
+            ok = Invoke(dispatch, L"Movie", DISPATCH_PROPERTYPUT, &movie, 1);
+            VariantClear(&movie);
+            if (ok) Invoke(dispatch, L"Play", DISPATCH_METHOD, nullptr, 0);
+            dispatch->Release();
+        }
+        if (!ok) StopControl();
+        return ok;
+    }
+
+    void StopControl() {
+        if (object_ != nullptr) {
+            object_->Close(OLECLOSE_NOSAVE);
+            object_->SetClientSite(nullptr);
+            object_->Release();
+            object_ = nullptr;
+        }
+        site_.reset();
+        playing_ = false;
+    }
+
+    std::wstring title_;
+    const TemporaryMovie* movie_;
+    IOleObject* object_ = nullptr;
+    std::unique_ptr<ControlSite> site_;
+    bool playing_ = false;
+};
+
+int Run(const CommandLine& command) {
+    HWND parent = WindowFromArgument(command.window);
+    if (command.mode == RunMode::Password) return 0;
+    if (command.mode == RunMode::Preview && parent == nullptr) return 0;
+    std::unique_ptr<OwnFile> file;
+    std::unique_ptr<Package> package;
+    try {
+        file = std::make_unique<OwnFile>();
+        package = std::make_unique<Package>(file->Data(), file->Size());
+    } catch (const std::exception& e) {
+        return ReportStartFailure(e.what(), command.mode, parent);
+    }
+    if (command.mode == RunMode::Configure) {
+        RunAboutBox(package->About(), parent);
+        return 0;
+    }
+    std::string title = package->About().name;
+    if (title.empty() && package->Project().flashRead) title = package->Project().flash.title;
+    // The movie is written out only for a full-screen run; a preview shows the title.
+    std::unique_ptr<TemporaryMovie> movie;
+    long swf = package->FindByExtension(".swf");
+    bool comReady = false;
+    if (command.mode == RunMode::FullScreen && swf >= 0) {
+        try {
+            movie = std::make_unique<TemporaryMovie>(package->Extract(static_cast<std::size_t>(swf)));
+        } catch (const std::exception& e) {
+            return ReportStartFailure(e.what(), command.mode, parent);
+        }
+        comReady = SUCCEEDED(OleInitialize(nullptr));
+    }
+    int code = 0;
+    {
+        FlashWindow window(Widen(title), comReady ? movie.get() : nullptr);
+        if (window.Create(command.mode == RunMode::Preview ? parent : nullptr))
+            code = window.Run();
+        else
+            code = ReportStartFailure("The screen saver cannot open its window.", command.mode, parent);
+    }
+    if (comReady) OleUninitialize();
+    return code;
+}
+
+}  // namespace
+}  // namespace nimbrel::player::win32
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+    using namespace nimbrel::player;
+    win32::MakeDpiAware();
+    return win32::Run(ParseCommandLine(win32::CommandArguments()));
+}

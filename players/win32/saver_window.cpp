@@ -1,0 +1,197 @@
+#include "saver_window.h"
+
+#include <cstdlib>
+
+namespace nimbrel::player::win32 {
+namespace {
+
+constexpr wchar_t kClassName[] = L"NimbrelScreenSaver";
+// Mouse movements up to this many pixels are the jitter of a resting mouse, not a user.
+constexpr int kMouseTolerance = 4;
+
+BOOL CALLBACK CollectMonitor(HMONITOR, HDC, LPRECT rect, LPARAM data) {
+    reinterpret_cast<std::vector<RECT>*>(data)->push_back(*rect);
+    return TRUE;
+}
+
+}  // namespace
+
+SaverWindow::~SaverWindow() {
+    if (window_ != nullptr) {
+        SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+        DestroyWindow(window_);
+    }
+}
+
+bool SaverWindow::Create(HWND previewParent) {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW cls{};
+    cls.cbSize = sizeof cls;
+    cls.style = CS_HREDRAW | CS_VREDRAW;
+    cls.lpfnWndProc = &SaverWindow::Procedure;
+    cls.hInstance = instance;
+    cls.hIcon = LoadIconW(instance, L"1");
+    cls.lpszClassName = kClassName;
+    RegisterClassExW(&cls);  // fails harmlessly when already registered
+
+    preview_ = previewParent != nullptr;
+    int x = 0, y = 0;
+    DWORD style = 0, exStyle = 0;
+    if (preview_) {
+        RECT client{};
+        GetClientRect(previewParent, &client);
+        width_ = client.right - client.left;
+        height_ = client.bottom - client.top;
+        style = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
+        monitors_.push_back(RECT{0, 0, width_, height_});
+    } else {
+        x = GetSystemMetrics(SM_XVIRTUALSCREEN);
+        y = GetSystemMetrics(SM_YVIRTUALSCREEN);
+        width_ = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+        height_ = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+        if (width_ <= 0 || height_ <= 0) {
+            x = y = 0;
+            width_ = GetSystemMetrics(SM_CXSCREEN);
+            height_ = GetSystemMetrics(SM_CYSCREEN);
+        }
+        style = WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN;
+        exStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
+        std::vector<RECT> screens;
+        EnumDisplayMonitors(nullptr, nullptr, &CollectMonitor, reinterpret_cast<LPARAM>(&screens));
+        for (RECT r : screens) {
+            OffsetRect(&r, -x, -y);
+            monitors_.push_back(r);
+        }
+        if (monitors_.empty()) monitors_.push_back(RECT{0, 0, width_, height_});
+    }
+    if (width_ <= 0 || height_ <= 0) return false;
+    window_ = CreateWindowExW(exStyle, kClassName, L"Screen Saver", style, x, y, width_, height_,
+                              preview_ ? previewParent : nullptr, nullptr, instance, this);
+    if (window_ == nullptr) return false;
+    if (preview_) {
+        SetWindowPos(window_, HWND_TOP, 0, 0, width_, height_, SWP_SHOWWINDOW);
+    } else {
+        SetForegroundWindow(window_);
+        SetFocus(window_);
+        ShowCursor(FALSE);
+    }
+    OnCreated();
+    UpdateWindow(window_);
+    return true;
+}
+
+int SaverWindow::Run() {
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!preview_ && message.hwnd != window_ && IsClosingInput(message)) {
+            Close();
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
+void SaverWindow::Close() {
+    if (closing_ || window_ == nullptr) return;
+    closing_ = true;
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+}
+
+bool SaverWindow::IsClosingInput(const MSG& message) {
+    switch (message.message) {
+        case WM_KEYDOWN:
+        case WM_SYSKEYDOWN:
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+        case WM_MBUTTONDOWN:
+        case WM_XBUTTONDOWN:
+        case WM_MOUSEWHEEL: return true;
+        case WM_MOUSEMOVE: {
+            POINT now{};
+            GetCursorPos(&now);
+            if (!haveMousePoint_) {
+                haveMousePoint_ = true;
+                mousePoint_ = now;
+                return false;
+            }
+            return std::abs(now.x - mousePoint_.x) > kMouseTolerance ||
+                   std::abs(now.y - mousePoint_.y) > kMouseTolerance;
+        }
+        default: return false;
+    }
+}
+
+LRESULT CALLBACK SaverWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<SaverWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->window_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<SaverWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    return self->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT SaverWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!preview_) {
+        MSG m{window_, message, wParam, lParam, 0, {}};
+        if (IsClosingInput(m)) {
+            Close();
+            return 0;
+        }
+    }
+    switch (message) {
+        case WM_SETCURSOR:
+            if (!preview_) {
+                SetCursor(nullptr);
+                return TRUE;
+            }
+            break;
+        case WM_ERASEBKGND: return 1;
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(window_, &ps);
+            OnPaint(dc);
+            EndPaint(window_, &ps);
+            return 0;
+        }
+        case WM_TIMER: OnTimer(wParam); return 0;
+        case WM_SYSCOMMAND:
+            // No screensaver on top of the screensaver, no closing by the system menu.
+            if (!preview_ && ((wParam & 0xFFF0) == SC_SCREENSAVE || (wParam & 0xFFF0) == SC_CLOSE)) return 0;
+            break;
+        case WM_CLOSE: DestroyWindow(window_); return 0;
+        case WM_DESTROY:
+            OnDestroying();
+            if (!preview_) ShowCursor(TRUE);
+            SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+            window_ = nullptr;
+            PostQuitMessage(0);
+            return 0;
+        default:
+            if (message >= WM_APP && message <= 0xBFFF) {
+                OnAppMessage(message, wParam, lParam);
+                return 0;
+            }
+            break;
+    }
+    return DefWindowProcW(window_, message, wParam, lParam);
+}
+
+void DrawCentredText(HDC dc, const RECT& rect, const wchar_t* text, int pixelHeight, bool bold,
+                     COLORREF color) {
+    HFONT font = CreateFontW(-pixelHeight, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                             DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
+                             DEFAULT_PITCH | FF_SWISS, L"Arial");
+    HGDIOBJ old = SelectObject(dc, font);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, color);
+    RECT r = rect;
+    DrawTextW(dc, text, -1, &r, DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(dc, old);
+    DeleteObject(font);
+}
+
+}  // namespace nimbrel::player::win32

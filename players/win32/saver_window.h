@@ -1,0 +1,58 @@
+#pragma once
+// The screensaver's window: full screen over every monitor ("/s"), or a child of the control
+// panel's preview window ("/p"). Full screen it hides the cursor and closes on a key, a click or
+// a mouse movement of more than a few pixels.
+
+#include <windows.h>
+
+#include <vector>
+
+namespace nimbrel::player::win32 {
+
+class SaverWindow {
+public:
+    virtual ~SaverWindow();
+
+    // Creates the window; `previewParent` null for full screen. False when it cannot be made.
+    bool Create(HWND previewParent);
+    // Runs the message loop until the window is gone; returns the exit code.
+    int Run();
+
+    HWND Handle() const { return window_; }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    bool IsPreview() const { return preview_; }
+    // The monitors' rectangles in the window's client coordinates (the client rect in a preview).
+    const std::vector<RECT>& Monitors() const { return monitors_; }
+    void Close();
+
+protected:
+    // Called once the window exists and has its size.
+    virtual void OnCreated() {}
+    // Draws the whole client area.
+    virtual void OnPaint(HDC dc) = 0;
+    virtual void OnTimer(UINT_PTR) {}
+    // Application messages (WM_APP and above).
+    virtual void OnAppMessage(UINT, WPARAM, LPARAM) {}
+    virtual void OnDestroying() {}
+    // True for input that ends a full-screen run; the Flash host checks messages of its child too.
+    bool IsClosingInput(const MSG& message);
+
+private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    HWND window_ = nullptr;
+    bool preview_ = false;
+    int width_ = 0, height_ = 0;
+    std::vector<RECT> monitors_;
+    bool haveMousePoint_ = false;
+    POINT mousePoint_{};
+    bool closing_ = false;
+};
+
+// Writes wrapped text into `rect`, each line centred, in the given colour.
+void DrawCentredText(HDC dc, const RECT& rect, const wchar_t* text, int pixelHeight, bool bold,
+                     COLORREF color);
+
+}  // namespace nimbrel::player::win32

@@ -1,0 +1,137 @@
+#include "win32_util.h"
+
+#include "platform/error.h"
+
+namespace nimbrel::player::win32 {
+
+std::wstring Widen(const std::string& text) {
+    if (text.empty()) return {};
+    int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
+    return out;
+}
+
+std::string Narrow(const std::wstring& text) {
+    if (text.empty()) return {};
+    int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                     nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), length, nullptr,
+                        nullptr);
+    return out;
+}
+
+OwnFile::OwnFile() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) throw Error("The screen saver cannot find its own file");
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    file_ = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file_ == INVALID_HANDLE_VALUE) throw Error("The screen saver cannot open its own file");
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file_, &size) || size.QuadPart <= 0 ||
+        static_cast<unsigned long long>(size.QuadPart) > static_cast<unsigned long long>(SIZE_MAX))
+        throw Error("The screen saver cannot read its own file");
+    size_ = static_cast<std::size_t>(size.QuadPart);
+    mapping_ = CreateFileMappingW(file_, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (mapping_ == nullptr) throw Error("The screen saver cannot map its own file");
+    data_ = static_cast<const unsigned char*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0));
+    if (data_ == nullptr) throw Error("The screen saver cannot map its own file");
+}
+
+OwnFile::~OwnFile() {
+    if (data_ != nullptr) UnmapViewOfFile(data_);
+    if (mapping_ != nullptr) CloseHandle(mapping_);
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+}
+
+std::string CommandArguments() {
+    std::wstring line = GetCommandLineW();
+    std::size_t at = 0;
+    if (!line.empty() && line[0] == L'"') {
+        at = line.find(L'"', 1);
+        at = at == std::wstring::npos ? line.size() : at + 1;
+    } else {
+        at = line.find_first_of(L" \t");
+        if (at == std::wstring::npos) at = line.size();
+    }
+    return Narrow(line.substr(at));
+}
+
+void MakeDpiAware() {
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    using SetContext = BOOL(WINAPI*)(HANDLE);
+    if (auto set = reinterpret_cast<SetContext>(
+            reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDpiAwarenessContext")))) {
+        // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2, then the first per-monitor version.
+        if (set(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4))) ||
+            set(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-3))))
+            return;
+    }
+    if (HMODULE shcore = LoadLibraryW(L"shcore.dll")) {
+        using SetAwareness = HRESULT(WINAPI*)(int);
+        if (auto set = reinterpret_cast<SetAwareness>(
+                reinterpret_cast<void*>(GetProcAddress(shcore, "SetProcessDpiAwareness")))) {
+            if (SUCCEEDED(set(2))) return;  // PROCESS_PER_MONITOR_DPI_AWARE
+        }
+    }
+    using SetAware = BOOL(WINAPI*)();
+    if (auto set =
+            reinterpret_cast<SetAware>(reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware"))))
+        set();
+}
+
+HWND WindowFromArgument(std::uintptr_t value) {
+    HWND window = reinterpret_cast<HWND>(value);
+    return (value != 0 && IsWindow(window)) ? window : nullptr;
+}
+
+namespace {
+
+constexpr UINT kUnattendedBoxMilliseconds = 15000;
+
+BOOL CALLBACK CloseIfMessageBox(HWND window, LPARAM) {
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (lstrcmpW(name, L"#32770") == 0) PostMessageW(window, WM_COMMAND, IDOK, 0);
+    return TRUE;
+}
+
+void CALLBACK CloseOwnMessageBox(HWND, UINT, UINT_PTR, DWORD) {
+    EnumThreadWindows(GetCurrentThreadId(), &CloseIfMessageBox, 0);
+}
+
+}  // namespace
+
+int ReportStartFailure(const std::string& message, RunMode mode, HWND owner) {
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    if (error != nullptr && error != INVALID_HANDLE_VALUE) {
+        std::string line = message + "\n";
+        DWORD written = 0;
+        WriteFile(error, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    }
+    if (mode == RunMode::Preview) return kStartFailed;
+    std::wstring text = Widen(message);
+    const wchar_t* caption = L"Screen Saver";
+    UINT style = MB_OK | MB_ICONERROR | MB_SETFOREGROUND;
+    UINT_PTR timer = 0;
+    if (mode == RunMode::FullScreen) {
+        // Nobody may be watching: the box closes itself. A thread timer reaches the box's own
+        // message loop, on every system (MessageBoxTimeout is not honoured everywhere).
+        style |= MB_TOPMOST;
+        timer = SetTimer(nullptr, 0, kUnattendedBoxMilliseconds, &CloseOwnMessageBox);
+    }
+    MessageBoxW(owner, text.c_str(), caption, style);
+    if (timer != 0) KillTimer(nullptr, timer);
+    return kStartFailed;
+}
+
+}  // namespace nimbrel::player::win32

@@ -1,0 +1,52 @@
+#pragma once
+// Pieces both players share on Windows: their own mapped file, text conversion, DPI awareness,
+// error reports.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+
+#include "command_line.h"
+
+namespace nimbrel::player::win32 {
+
+// Narrow text (the archive's ANSI code page) to UTF-16 and back.
+std::wstring Widen(const std::string& text);
+std::string Narrow(const std::wstring& text);
+
+// The player's own executable, mapped read-only for as long as the object lives.
+class OwnFile {
+public:
+    OwnFile();  // throws nimbrel::Error when the file cannot be opened or mapped
+    ~OwnFile();
+    OwnFile(const OwnFile&) = delete;
+    OwnFile& operator=(const OwnFile&) = delete;
+    const unsigned char* Data() const { return data_; }
+    std::size_t Size() const { return size_; }
+
+private:
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    HANDLE mapping_ = nullptr;
+    const unsigned char* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// The process's arguments after the program name, as narrow text (switches and numbers).
+std::string CommandArguments();
+
+// Per-monitor DPI awareness where the system offers it, system awareness on older systems.
+void MakeDpiAware();
+
+// The window handle of a "/p" or "/c:" argument, or nullptr when it names no window.
+HWND WindowFromArgument(std::uintptr_t value);
+
+// Tells the user that the screensaver cannot run. Full screen, the box closes itself after a
+// while, since nobody may be watching; a preview shows nothing. The text also goes to the
+// standard error stream when there is one. Returns the exit code for a failed start.
+int ReportStartFailure(const std::string& message, RunMode mode, HWND owner);
+
+// The exit code of a screensaver that could not start.
+inline constexpr int kStartFailed = 2;
+
+}  // namespace nimbrel::player::win32

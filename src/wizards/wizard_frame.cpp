@@ -1,0 +1,166 @@
+#include "wizards/wizard_frame.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "app/main_window.h"
+#include "ui/message_box.h"
+
+namespace nimbrel::wizards {
+
+namespace {
+
+constexpr int kStripWidth = 120;
+constexpr int kButtonBarHeight = 25;
+
+// The strip's picture: a navy-to-sky gradient crossed by a few soft waves, drawn once.
+QPixmap StripPicture() {
+    QPixmap picture(kStripWidth, 300);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient sky(0, 0, 0, picture.height());
+    sky.setColorAt(0, QColor(0, 0, 96));
+    sky.setColorAt(1, QColor(90, 150, 230));
+    painter.fillRect(picture.rect(), sky);
+    for (int i = 0; i < 5; ++i) {
+        QPainterPath wave;
+        const double y = 60.0 + i * 48.0;
+        wave.moveTo(0, y);
+        wave.cubicTo(40, y - 30, 80, y + 30, kStripWidth, y - 6);
+        painter.setPen(QPen(QColor(255, 255, 255, 40 + i * 20), 2));
+        painter.drawPath(wave);
+    }
+    painter.setPen(QColor(255, 255, 255, 200));
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPointSize(14);
+    painter.setFont(font);
+    painter.drawText(QRect(0, 12, kStripWidth, 30), Qt::AlignCenter, QStringLiteral("Nimbrel"));
+    return picture;
+}
+
+}  // namespace
+
+QString WelcomeText() {
+    return QStringLiteral(
+        "This wizard will take you through the necessary steps to creating a new screen saver.\n\n"
+        "You can exit at anytime by pressing cancel, but all changes you made to the new project "
+        "will be lost.\n\n"
+        "To begin please enter a filename in the marked box below.  (This filename should not "
+        "already exist.)  Then Press Next.");
+}
+
+QString FinalText() {
+    return QStringLiteral(
+        "All that remains now is to set the output filename of the screen saver and optionally "
+        "compile it.\n\n"
+        "Please enter the output filename in the marked box\n\n"
+        "If you wish to compile now, check the Compile Now checkbox\n\n"
+        "Then press the Finish button");
+}
+
+QLabel* Caption(const QString& text, QWidget* buddy, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setBuddy(buddy);
+    return label;
+}
+
+WizardFrame::WizardFrame(app::TfrmMain& main, QWidget* parent) : QDialog(parent), main_(main) {
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, Qt::white);
+    colours.setColor(QPalette::WindowText, QColor(0, 0, 128));  // navy
+    setPalette(colours);
+    setAutoFillBackground(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto* body = new QHBoxLayout;
+    body->setSpacing(0);
+    auto* strip = new QLabel(this);
+    strip->setObjectName(QStringLiteral("imgStrip"));
+    strip->setPixmap(StripPicture());
+    strip->setScaledContents(true);  // stretched to the strip
+    strip->setFixedWidth(kStripWidth);
+    strip->setMinimumHeight(1);
+    body->addWidget(strip);
+    nbMain = new QStackedWidget(this);
+    nbMain->setObjectName(QStringLiteral("nbMain"));
+    body->addWidget(nbMain, 1);
+    layout->addLayout(body, 1);
+
+    auto* bar = new QWidget(this);
+    bar->setObjectName(QStringLiteral("pnlButtons"));
+    bar->setFixedHeight(kButtonBarHeight);
+    auto* buttons = new QHBoxLayout(bar);
+    buttons->setContentsMargins(4, 1, 4, 1);
+    Button3 = new QPushButton(tr("&Cancel"), bar);
+    Button3->setObjectName(QStringLiteral("Button3"));
+    Button1 = new QPushButton(tr("&Back"), bar);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button2 = new QPushButton(tr("&Next"), bar);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    for (QPushButton* button : {Button3, Button1, Button2}) {
+        button->setAutoDefault(false);
+        button->setFixedHeight(kButtonBarHeight - 2);
+    }
+    buttons->addWidget(Button3);
+    buttons->addStretch(1);
+    buttons->addWidget(Button1);
+    buttons->addWidget(Button2);
+    layout->addWidget(bar);
+
+    connect(Button3, &QPushButton::clicked, this, &QDialog::reject);
+    connect(Button1, &QPushButton::clicked, this, &WizardFrame::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &WizardFrame::Button2Click);
+}
+
+int WizardFrame::CurrentPage() const {
+    return nbMain->currentIndex();
+}
+
+void WizardFrame::Button1Click() {
+    if (nbMain->currentIndex() > 0) nbMain->setCurrentIndex(nbMain->currentIndex() - 1);
+}
+
+void WizardFrame::Button2Click() {
+    if (nbMain->currentIndex() + 1 < nbMain->count()) nbMain->setCurrentIndex(nbMain->currentIndex() + 1);
+}
+
+QVBoxLayout* WizardFrame::AddPage(const char* name, const QString& title, const QString& text) {
+    auto* page = new QWidget(nbMain);
+    page->setObjectName(QString::fromLatin1(name));
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(10, 8, 10, 6);
+    layout->setSpacing(4);
+    auto* heading = new QLabel(title, page);
+    heading->setObjectName(QStringLiteral("lblTitle"));
+    heading->setAlignment(Qt::AlignCenter);
+    QFont font = heading->font();
+    font.setPointSizeF(font.pointSizeF() * 1.5);
+    font.setBold(true);
+    heading->setFont(font);
+    layout->addWidget(heading);
+    auto* instructions = new QLabel(text, page);
+    instructions->setObjectName(QStringLiteral("lblText"));
+    instructions->setWordWrap(true);
+    layout->addWidget(instructions);
+    nbMain->addWidget(page);
+    return layout;
+}
+
+void WizardFrame::FormCreate() {
+    nbMain->setCurrentIndex(0);
+}
+
+void WizardFrame::ShowMessage(const QString& text) {
+    ui::MessageBox::Show(this, app::kApplicationTitle, text, QMessageBox::NoIcon, QMessageBox::Ok);
+}
+
+}  // namespace nimbrel::wizards

@@ -1,0 +1,32 @@
+#pragma once
+// Writes archives for the players' tests: the member data, the registry (compressed or plain)
+// and the 36-byte trailer, the way the build lays out a screensaver's tail.
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace nimbrel::testing {
+
+struct TestMember {
+    std::string name;
+    std::string bytes;
+};
+
+// An archive of `members` in order, each compressed at level 9 when that makes it shorter
+// (or all stored as they are when `compressMembers` is false, as photos mostly end up).
+std::string MakeTestArchive(const std::vector<TestMember>& members, bool compressRegistry = true,
+                            bool compressMembers = true);
+
+// A slideshow project file ("Options.ini") with the given files and option lines (for example
+// "Stretch=1"), written in CR LF lines.
+std::string MakeSlideShowProject(const std::vector<std::string>& files,
+                                 const std::vector<std::string>& options);
+
+// "About.cfg": name, CR LF, text, CR LF.
+std::string MakeAboutFile(const std::string& name, const std::string& text);
+
+// A 24-bit BMP file of one colour.
+std::string MakeSolidBmp(int width, int height, unsigned char r, unsigned char g, unsigned char b);
+
+}  // namespace nimbrel::testing

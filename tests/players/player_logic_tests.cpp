@@ -1,0 +1,277 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "about_text.h"
+#include "command_line.h"
+#include "package.h"
+#include "package_writer.h"
+#include "picture_layout.h"
+#include "platform/error.h"
+#include "show_order.h"
+
+namespace nimbrel::player {
+namespace {
+
+using testing::MakeAboutFile;
+using testing::MakeSlideShowProject;
+using testing::MakeTestArchive;
+using testing::TestMember;
+
+TEST(CommandLine, FormsOfTheSwitches) {
+    EXPECT_EQ(ParseCommandLine("/s").mode, RunMode::FullScreen);
+    EXPECT_EQ(ParseCommandLine("-s").mode, RunMode::FullScreen);
+    EXPECT_EQ(ParseCommandLine("  /S  ").mode, RunMode::FullScreen);
+    EXPECT_EQ(ParseCommandLine("").mode, RunMode::Configure);
+    EXPECT_EQ(ParseCommandLine("/c").mode, RunMode::Configure);
+    EXPECT_EQ(ParseCommandLine("/a 77").mode, RunMode::Password);
+    CommandLine config = ParseCommandLine("/c:1234");
+    EXPECT_EQ(config.mode, RunMode::Configure);
+    EXPECT_EQ(config.window, 1234u);
+    CommandLine preview = ParseCommandLine("/p 5678");
+    EXPECT_EQ(preview.mode, RunMode::Preview);
+    EXPECT_EQ(preview.window, 5678u);
+    EXPECT_EQ(ParseCommandLine("-P:42").window, 42u);
+    EXPECT_EQ(ParseCommandLine("\"/p\" \"99\"").window, 99u);
+    // A preview without a usable window cannot draw anywhere: it shows the box instead.
+    EXPECT_EQ(ParseCommandLine("/p").mode, RunMode::Configure);
+    EXPECT_EQ(ParseCommandLine("/p abc").mode, RunMode::Configure);
+    EXPECT_EQ(ParseCommandLine("/p 99999999999999999999999999").mode, RunMode::Configure);
+    EXPECT_EQ(ParseCommandLine("/x").mode, RunMode::Configure);
+}
+
+TEST(ShowOrder, FollowsTheFileListByBareName) {
+    std::vector<std::string> members = {"Options.ini", "About.cfg", "b.jpg", "a.png", "c.gif"};
+    std::vector<std::string> files = {"C:\\Pics\\a.png", "D:/x/C.GIF", "C:\\b.jpg"};
+    EXPECT_EQ(ShowOrder(files, members), (std::vector<std::size_t>{3, 4, 2}));
+}
+
+TEST(ShowOrder, TwoMembersOfOneNameInArchiveOrderAndUnlistedMembersLast) {
+    std::vector<std::string> members = {"Options.ini", "About.cfg", "x.jpg", "x.jpg", "y.jpg", "z.bmp"};
+    std::vector<std::string> files = {"C:\\one\\y.jpg", "C:\\one\\x.jpg", "C:\\two\\x.jpg", "C:\\gone.jpg",
+                                      ""};
+    EXPECT_EQ(ShowOrder(files, members), (std::vector<std::size_t>{4, 2, 3, 5}));
+    EXPECT_EQ(ShowOrder({}, members), (std::vector<std::size_t>{2, 3, 4, 5}));
+}
+
+TEST(ShowSequence, LoopsInOrderAndShufflesEveryRound) {
+    ShowSequence ordered({5, 6, 7}, false, 1);
+    std::vector<std::size_t> seen;
+    for (int i = 0; i < 7; ++i) seen.push_back(ordered.Next());
+    EXPECT_EQ(seen, (std::vector<std::size_t>{5, 6, 7, 5, 6, 7, 5}));
+
+    std::vector<std::size_t> base = {0, 1, 2, 3, 4, 5, 6, 7};
+    ShowSequence random(base, true, 12345);
+    std::size_t previous = 99;
+    for (int round = 0; round < 20; ++round) {
+        std::vector<std::size_t> one;
+        for (std::size_t i = 0; i < base.size(); ++i) {
+            std::size_t next = random.Next();
+            EXPECT_NE(next, previous) << "the same picture twice in a row";
+            previous = next;
+            one.push_back(next);
+        }
+        std::sort(one.begin(), one.end());
+        EXPECT_EQ(one, base) << "every round shows every picture once";
+    }
+}
+
+TEST(ShowSequence, DroppingUnshowablePictures) {
+    ShowSequence s({1, 2, 3}, false, 0);
+    EXPECT_EQ(s.Next(), 1u);
+    EXPECT_EQ(s.Next(), 2u);
+    EXPECT_TRUE(s.Drop(2));
+    EXPECT_EQ(s.Next(), 3u);
+    EXPECT_EQ(s.Next(), 1u);
+    EXPECT_EQ(s.Next(), 3u);
+    EXPECT_TRUE(s.Drop(1));
+    EXPECT_FALSE(s.Drop(3));
+    EXPECT_TRUE(s.Empty());
+}
+
+TEST(AboutFile, NameThenTextOverSeveralLines) {
+    AboutInfo a = SplitAboutFile("Lake\r\nHello\r\n");
+    EXPECT_EQ(a.name, "Lake");
+    EXPECT_EQ(a.text, "Hello");
+    AboutInfo b = SplitAboutFile("\r\n\r\n");
+    EXPECT_EQ(b.name, "");
+    EXPECT_EQ(b.text, "");
+    AboutInfo c = SplitAboutFile("Name\r\nline one\r\nline two\r\n");
+    EXPECT_EQ(c.text, "line one\r\nline two");
+    EXPECT_EQ(SplitAboutFile("Only").name, "Only");
+    EXPECT_EQ(SplitAboutFile("N\nT\n").text, "T");
+}
+
+std::string Describe(const std::vector<TextRun>& runs) {
+    std::string out;
+    for (const TextRun& r : runs) {
+        if (r.lineBreak) {
+            out += "|";
+            continue;
+        }
+        out += "[";
+        if (r.style.bold) out += "b";
+        if (r.style.italic) out += "i";
+        if (r.style.underline) out += "u";
+        if (!r.link.empty()) out += "@" + r.link;
+        out += ":" + r.text + "]";
+    }
+    return out;
+}
+
+TEST(SimpleHtml, StylesBreaksLinksAndEntities) {
+    EXPECT_EQ(Describe(ParseSimpleHtml("plain <B>bold <i>both</I></b> end")),
+              "[:plain ][b:bold ][bi:both][: end]");
+    EXPECT_EQ(Describe(ParseSimpleHtml("one<br>two<BR/>three")), "[:one]|[:two]|[:three]");
+    EXPECT_EQ(Describe(ParseSimpleHtml("go <a href=\"http://example.org/x\">here</a>!")),
+              "[:go ][u@http://example.org/x:here][:!]");
+    EXPECT_EQ(Describe(ParseSimpleHtml("<A HREF=http://h.test>h</A>")), "[u@http://h.test:h]");
+    EXPECT_EQ(Describe(ParseSimpleHtml("a &amp; b &lt;c&gt; &#65;&#x42; &bogus; &")),
+              "[:a & b <c> AB &bogus; &]");
+    EXPECT_EQ(Describe(ParseSimpleHtml("  many    blanks  <font color=red>kept</font>")),
+              "[:many blanks kept]");
+    EXPECT_EQ(Describe(ParseSimpleHtml("line\r\nnext")), "[:line]|[:next]");
+    EXPECT_EQ(Describe(ParseSimpleHtml("</b></b>x<b>y")), "[:x][b:y]");
+    EXPECT_EQ(Describe(ParseSimpleHtml("a < b")), "[:a < b]");
+}
+
+TEST(SimpleHtml, TheDefaultAboutTextOfANewProject) {
+    std::string text =
+        "<B>This screen saver was created by <i>Nimbrel</i>, for more <BR> information.  Please visit "
+        "<a href=\"http://www.example.com\">Tarnwick</a></b><br><BR><B><I>There are no configuration options "
+        "for this screen saver</i></b><br>";
+    EXPECT_EQ(Describe(ParseSimpleHtml(text)),
+              "[b:This screen saver was created by ][bi:Nimbrel][b:, for more]|[b:information. Please visit ]"
+              "[bu@http://www.example.com:Tarnwick]||[bi:There are no configuration options for this screen "
+              "saver]|");
+}
+
+int TenPerChar(const std::string& text, const TextStyle& style) {
+    return static_cast<int>(text.size()) * (style.bold ? 12 : 10);
+}
+
+TEST(TextLayout, WrapsAtBlanksAndKeepsLinks) {
+    TextLayout layout = LayoutText(ParseSimpleHtml("aaa bbb ccc <a href=u>dd</a>"), 75, TenPerChar);
+    ASSERT_EQ(layout.lines, 2);
+    ASSERT_EQ(layout.pieces.size(), 3u);
+    EXPECT_EQ(layout.pieces[0].text, "aaa bbb");
+    EXPECT_EQ(layout.pieces[0].width, 70);
+    EXPECT_EQ(layout.pieces[1].text, "ccc ");
+    EXPECT_EQ(layout.pieces[1].line, 1);
+    EXPECT_EQ(layout.pieces[1].x, 0);
+    EXPECT_EQ(layout.pieces[2].text, "dd");
+    EXPECT_EQ(layout.pieces[2].x, 40);
+    EXPECT_EQ(layout.pieces[2].link, "u");
+
+    TextLayout longWord = LayoutText(ParseSimpleHtml("x averyveryverylongword y"), 50, TenPerChar);
+    ASSERT_EQ(longWord.lines, 3);
+    EXPECT_EQ(longWord.pieces[1].text, "averyveryverylongword");
+    EXPECT_EQ(LayoutText(ParseSimpleHtml("a<br><br>b"), 100, TenPerChar).lines, 3);
+    EXPECT_EQ(LayoutText({}, 100, TenPerChar).lines, 0);
+}
+
+TEST(PictureLayout, OptionsPlaceAndScale) {
+    LayoutOptions natural{false, false, false, false};
+    EXPECT_EQ(PlacePicture(100, 50, 800, 600, natural), (PlacedRect{0, 0, 100, 50}));
+    LayoutOptions center{true, false, false, false};
+    EXPECT_EQ(PlacePicture(100, 50, 800, 600, center), (PlacedRect{350, 275, 100, 50}));
+    // A picture larger than the screen stays as it is without AutoSize, centred over the edges.
+    EXPECT_EQ(PlacePicture(1000, 700, 800, 600, center), (PlacedRect{-100, -50, 1000, 700}));
+
+    LayoutOptions autoSize{true, true, false, false};
+    EXPECT_EQ(PlacePicture(100, 50, 800, 600, autoSize), (PlacedRect{350, 275, 100, 50}));
+    EXPECT_EQ(PlacePicture(1600, 300, 800, 600, autoSize), (PlacedRect{0, 150, 800, 300}));
+    LayoutOptions autoAspect{true, true, false, true};
+    EXPECT_EQ(PlacePicture(1600, 300, 800, 600, autoAspect), (PlacedRect{0, 225, 800, 150}));
+
+    LayoutOptions stretch{true, false, true, false};
+    EXPECT_EQ(PlacePicture(100, 50, 800, 600, stretch), (PlacedRect{0, 0, 800, 600}));
+    LayoutOptions fit{true, false, true, true};
+    EXPECT_EQ(PlacePicture(100, 50, 800, 600, fit), (PlacedRect{0, 100, 800, 400}));
+    EXPECT_EQ(PlacePicture(50, 100, 800, 600, fit), (PlacedRect{250, 0, 300, 600}));
+    LayoutOptions fitTopLeft{false, false, true, true};
+    EXPECT_EQ(PlacePicture(50, 100, 800, 600, fitTopLeft), (PlacedRect{0, 0, 300, 600}));
+    EXPECT_EQ(PlacePicture(10000, 1, 800, 600, fit).height, 1);
+
+    EXPECT_EQ(SlideMilliseconds(10), 10000);
+    EXPECT_EQ(SlideMilliseconds(0), 1000);
+    EXPECT_EQ(SlideMilliseconds(500), 240000);
+}
+
+std::string WithStub(const std::string& archive) {
+    return std::string(300000, 'M') + archive;
+}
+
+Package Open(const std::string& file) {
+    return Package(reinterpret_cast<const unsigned char*>(file.data()), file.size());
+}
+
+TEST(Package, ReadsSettingsAboutAndMediaBehindTheStub) {
+    std::string project =
+        MakeSlideShowProject({"C:\\p\\red.bmp", "C:\\q\\blue.bmp"}, {"Stretch=1", "ShowSpeed=3"});
+    std::string file = WithStub(MakeTestArchive({{"Options.ini", project},
+                                                 {"About.cfg", MakeAboutFile("Lake", "Hello <b>there</b>")},
+                                                 {"blue.bmp", std::string(5000, 'b')},
+                                                 {"red.bmp", std::string(3000, 'r')}}));
+    Package package = Open(file);
+    EXPECT_EQ(package.About().name, "Lake");
+    EXPECT_EQ(package.About().text, "Hello <b>there</b>");
+    EXPECT_TRUE(package.Project().slideShow.stretch);
+    EXPECT_EQ(package.Project().slideShow.showSpeed, 3);
+    EXPECT_EQ(package.SlideOrder(), (std::vector<std::size_t>{3, 2}));
+    EXPECT_EQ(package.Extract(3), std::string(3000, 'r'));
+    EXPECT_EQ(package.FindByExtension(".BMP"), 2);
+    EXPECT_EQ(package.FindByExtension(".swf"), -1);
+}
+
+TEST(Package, WithoutAboutFileTheProjectNamesTheShow) {
+    std::string project = MakeSlideShowProject({"a.bmp"}, {});
+    std::string file = WithStub(MakeTestArchive({{"Options.ini", project}, {"a.bmp", "x"}}, false));
+    Package package = Open(file);
+    EXPECT_EQ(package.About().name, "Test Show");
+    EXPECT_EQ(package.About().text, "Hello");
+}
+
+void ExpectDamaged(const std::string& file) {
+    try {
+        Open(file);
+        ADD_FAILURE() << "a damaged package was accepted";
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()).rfind(kDamagedMessage, 0), 0u) << e.what();
+    }
+}
+
+TEST(Package, MissingOrDamagedArchivesAreReported) {
+    std::string good = WithStub(
+        MakeTestArchive({{"Options.ini", MakeSlideShowProject({}, {})}, {"a.bmp", std::string(4000, 'a')}}));
+    ExpectDamaged(std::string(300000, 'M'));  // a bare stub
+    ExpectDamaged("");
+    ExpectDamaged(good.substr(0, good.size() - 1));  // cut short: trailer misread
+    for (std::size_t at : {std::size_t{300000}, std::size_t{300010}, good.size() - 40, good.size() - 30}) {
+        std::string bad = good;
+        bad[at] = static_cast<char>(bad[at] ^ 0x5A);
+        ExpectDamaged(bad);
+    }
+    ExpectDamaged(WithStub(MakeTestArchive({{"a.bmp", "x"}})));  // no Options.ini
+
+    // Checked later: the package opens, the check fails, and the damaged member never comes out.
+    std::string bad = good;
+    std::size_t registryOffset = static_cast<unsigned char>(bad[bad.size() - 20]) |
+                                 static_cast<std::size_t>(static_cast<unsigned char>(bad[bad.size() - 19]))
+                                     << 8;
+    std::size_t lastPictureByte = 300000 + registryOffset - 1;  // a.bmp is the last member
+    bad[lastPictureByte] = static_cast<char>(bad[lastPictureByte] ^ 0x01);
+    Package later(reinterpret_cast<const unsigned char*>(bad.data()), bad.size(), false);
+    EXPECT_EQ(later.MemberNames().size(), 2u);
+    EXPECT_THROW(later.VerifyArchive(), Error);
+    EXPECT_THROW(later.Extract(1), Error);
+    EXPECT_NO_THROW(Open(good).VerifyArchive());
+    // Offsets that point outside the archive must not be followed.
+    std::string lying = good;
+    lying[lying.size() - 20] = '\x7F';  // RegistryOffset's top byte
+    ExpectDamaged(lying);
+}
+
+}  // namespace
+}  // namespace nimbrel::player

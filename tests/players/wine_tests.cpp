@@ -1,0 +1,251 @@
+// The players under wine: screensavers assembled from the built stubs and test archives, run on a
+// private X server and checked through screenshots.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "package_writer.h"
+#include "wine_session.h"
+
+namespace nimbrel::testing {
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void Pause(double seconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 1000)));
+}
+
+// The players the tests run: the 32-bit ones the build ships, or their 64-bit builds where wine
+// runs 64-bit programs only.
+std::string PlayerPath(const std::string& name) {
+    return std::string(NIMBREL_BIN_DIR) + (WineSession::SixtyFourBitOnly() ? "/win64/" : "/") + name;
+}
+
+std::string PreviewHost() {
+    return WineSession::SixtyFourBitOnly() ? NIMBREL_PREVIEW_HOST64 : NIMBREL_PREVIEW_HOST32;
+}
+
+constexpr std::uint32_t kRed = 0xE01010, kGreen = 0x10C020, kBlue = 0x1020E0, kBackground = 0x0A141E;
+
+class PlayerUnderWine : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!WineSession::Unavailable().empty()) return;
+        session_ = new WineSession(NIMBREL_WINE_WORK_DIR);
+    }
+    static void TearDownTestSuite() {
+        delete session_;
+        session_ = nullptr;
+    }
+    void SetUp() override {
+        std::string reason = WineSession::Unavailable();
+        if (!reason.empty()) GTEST_SKIP() << reason;
+        if (ReadFile(PlayerPath("stub.bin")).empty()) GTEST_SKIP() << "stub.bin was not built";
+        ASSERT_TRUE(session_->Ready()) << session_->Problem();
+    }
+
+    // A screensaver: the stub's bytes followed by an archive of `members`.
+    static std::string MakeScreenSaver(const std::string& name, const std::string& stubPath,
+                                       const std::vector<TestMember>& members) {
+        std::string path = std::string(NIMBREL_WINE_WORK_DIR) + "/" + name;
+        WriteFile(path, ReadFile(stubPath) + MakeTestArchive(members));
+        return path;
+    }
+
+    static std::string SlideShow(const std::string& name, const std::vector<std::string>& options,
+                                 const std::vector<TestMember>& pictures) {
+        std::vector<std::string> files;
+        for (const TestMember& p : pictures) files.push_back("C:\\Pictures\\" + p.name);
+        std::vector<TestMember> members = {{"Options.ini", MakeSlideShowProject(files, options)},
+                                           {"About.cfg", MakeAboutFile("Lake", "Hello <b>there</b>")}};
+        members.insert(members.end(), pictures.begin(), pictures.end());
+        return MakeScreenSaver(name, PlayerPath("stub.bin"), members);
+    }
+
+    static WineSession* session_;
+};
+
+WineSession* PlayerUnderWine::session_ = nullptr;
+
+std::string Hex(std::uint32_t c) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%06X", c);
+    return text;
+}
+
+TEST_F(PlayerUnderWine, FullScreenShowsEachPictureInTurnPlacedOnTheBackground) {
+    std::string scr = SlideShow("order.scr",
+                                {"Center=1", "AutoSize=0", "Stretch=0", "KeepAspect=0", "Random=0",
+                                 "ShowSpeed=2", "Transition=129", "ColorR=10", "ColorG=20", "ColorB=30"},
+                                {{"red.bmp", MakeSolidBmp(200, 100, 0xE0, 0x10, 0x10)},
+                                 {"green.bmp", MakeSolidBmp(200, 100, 0x10, 0xC0, 0x20)},
+                                 {"blue.bmp", MakeSolidBmp(200, 100, 0x10, 0x20, 0xE0)}});
+    pid_t player = session_->Start(scr, {"/s"});
+    std::vector<std::uint32_t> seen;  // the centre's colours, in the order they appeared
+    for (int i = 0; i < 40 && seen.size() < 5; ++i) {
+        Pause(0.5);
+        auto shot = session_->Capture();
+        if (!shot) continue;
+        std::uint32_t centre = shot->At(320, 240);
+        for (std::uint32_t known : {kRed, kGreen, kBlue}) {
+            if (!Near(centre, known)) continue;
+            if (seen.empty() || seen.back() != known) seen.push_back(known);
+            // The 200 x 100 picture is centred: (220..420, 190..290), the rest is background.
+            EXPECT_TRUE(Near(shot->At(225, 195), known)) << Hex(shot->At(225, 195));
+            EXPECT_TRUE(Near(shot->At(415, 285), known)) << Hex(shot->At(415, 285));
+            EXPECT_TRUE(Near(shot->At(210, 240), kBackground)) << Hex(shot->At(210, 240));
+            EXPECT_TRUE(Near(shot->At(320, 180), kBackground)) << Hex(shot->At(320, 180));
+            EXPECT_TRUE(Near(shot->At(5, 5), kBackground)) << Hex(shot->At(5, 5));
+        }
+    }
+    session_->Stop(player);
+    ASSERT_GE(seen.size(), 4u) << "the show did not go through its pictures";
+    std::vector<std::uint32_t> order = {kRed, kGreen, kBlue};
+    for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(Hex(seen[i]), Hex(order[i % 3])) << i;
+}
+
+TEST_F(PlayerUnderWine, StretchWithKeptProportionsFillsTheWidthAndInputCloses) {
+    std::string scr = SlideShow("stretch.scr",
+                                {"Center=1", "Stretch=1", "KeepAspect=1", "ShowSpeed=30", "Transition=-1",
+                                 "ColorR=10", "ColorG=20", "ColorB=30"},
+                                {{"wide.bmp", MakeSolidBmp(100, 50, 0xE0, 0x10, 0x10)}});
+    pid_t player = session_->Start(scr, {"/s"});
+    std::optional<Screenshot> shot;
+    for (int i = 0; i < 30; ++i) {
+        Pause(0.5);
+        shot = session_->Capture();
+        if (shot && Near(shot->At(320, 240), kRed)) break;
+    }
+    ASSERT_TRUE(shot && Near(shot->At(320, 240), kRed)) << "the picture never showed";
+    // 640 x 320 at y 80..400.
+    EXPECT_TRUE(Near(shot->At(2, 85), kRed));
+    EXPECT_TRUE(Near(shot->At(637, 395), kRed));
+    EXPECT_TRUE(Near(shot->At(320, 70), kBackground)) << Hex(shot->At(320, 70));
+    EXPECT_TRUE(Near(shot->At(320, 410), kBackground)) << Hex(shot->At(320, 410));
+    // A key ends the screensaver.
+    std::system("xdotool key space >/dev/null 2>&1");
+    std::optional<int> code = session_->Wait(player, 10);
+    session_->Stop(player);
+    EXPECT_TRUE(code.has_value()) << "a key did not close the screensaver";
+}
+
+TEST_F(PlayerUnderWine, ConfigureShowsTheAboutBox) {
+    std::string scr = SlideShow("about.scr", {"ShowSpeed=5"}, {{"red.bmp", MakeSolidBmp(20, 20, 255, 0, 0)}});
+    pid_t player = session_->Start(scr, {"/c"});
+    bool found = false;
+    for (int i = 0; i < 30 && !found; ++i) {
+        Pause(0.5);
+        found = session_->WindowTree().find("\"About Lake\"") != std::string::npos;
+    }
+    EXPECT_TRUE(found) << session_->WindowTree();
+    // The box closes with Enter and the player ends without error.
+    std::system("xdotool search --name 'About Lake' windowfocus --sync key Return >/dev/null 2>&1");
+    std::optional<int> code = session_->Wait(player, 10);
+    session_->Stop(player);
+    ASSERT_TRUE(code.has_value()) << "the About box did not close";
+    EXPECT_EQ(*code, 0);
+}
+
+// Disabled: under wine 8 here the player starts with "/p <handle>" and creates its child window, but
+// nothing it draws reaches the screen; not yet understood (see the players' notes).
+TEST_F(PlayerUnderWine, DISABLED_PreviewDrawsInsideTheGivenWindowOnly) {
+    if (ReadFile(PreviewHost()).empty()) GTEST_SKIP() << "the preview host was not built";
+    std::string scr =
+        SlideShow("preview.scr", {"Stretch=1", "ShowSpeed=30", "ColorR=0", "ColorG=255", "ColorB=0"},
+                  {{"red.bmp", MakeSolidBmp(64, 48, 0xE0, 0x10, 0x10)}});
+    pid_t host = session_->Start(PreviewHost(), {scr, "12"});
+    std::optional<Screenshot> shot;
+    for (int i = 0; i < 30; ++i) {
+        Pause(0.5);
+        shot = session_->Capture();
+        if (shot && Near(shot->At(260, 220), kRed)) break;
+    }
+    session_->Stop(host);
+    ASSERT_TRUE(shot && Near(shot->At(260, 220), kRed)) << "the preview never showed the picture";
+    // The host's client area is (100..420, 100..340): the picture fills it, nothing outside.
+    EXPECT_TRUE(Near(shot->At(103, 103), kRed));
+    EXPECT_TRUE(Near(shot->At(416, 336), kRed));
+    for (auto [x, y] : {std::pair{50, 50}, std::pair{500, 220}, std::pair{260, 400}, std::pair{630, 470}})
+        EXPECT_FALSE(Near(shot->At(x, y), kRed) || Near(shot->At(x, y), 0x00FF00)) << x << "," << y;
+}
+
+TEST_F(PlayerUnderWine, DamagedArchiveIsReportedWithAFailingExitCode) {
+    std::string path = SlideShow("damaged.scr", {}, {{"red.bmp", MakeSolidBmp(40, 40, 255, 0, 0)}});
+    std::string bytes = ReadFile(path);
+    std::size_t stubSize = ReadFile(PlayerPath("stub.bin")).size();
+    bytes[stubSize + 5] = static_cast<char>(bytes[stubSize + 5] ^ 0x55);
+    WriteFile(path, bytes);
+    std::string errors = std::string(NIMBREL_WINE_WORK_DIR) + "/damaged.err";
+    pid_t player = session_->Start(path, {"/s"}, errors);
+    // The report closes itself after 15 seconds when nobody answers it.
+    std::optional<int> code = session_->Wait(player, 45);
+    session_->Stop(player);
+    ASSERT_TRUE(code.has_value()) << "the damaged screensaver did not end";
+    EXPECT_NE(*code, 0);
+    EXPECT_NE(ReadFile(errors).find("This screen saver is damaged"), std::string::npos) << ReadFile(errors);
+}
+
+TEST_F(PlayerUnderWine, FlashPlayerWithoutFlashShowsTitleAndSentence) {
+    if (ReadFile(PlayerPath("flash.bin")).empty()) GTEST_SKIP() << "flash.bin was not built";
+    std::string project =
+        "[Header]\r\nNumber=0\r\nType=1\r\n\r\n[About]\r\nShowName=Fireworks\r\nShowText=Bang\r\n\r\n"
+        "[Options]\r\nFlashFile=C:\\Movies\\fireworks.swf\r\n\r\n";
+    std::string scr =
+        MakeScreenSaver("flash.scr", PlayerPath("flash.bin"),
+                        {{"Options.ini", project},
+                         {"About.cfg", MakeAboutFile("Fireworks", "Bang")},
+                         {"fireworks.swf", std::string("FWS\x06", 4) + std::string(200, '\0')}});
+    pid_t player = session_->Start(scr, {"/s"});
+    Pause(6);
+    auto shot = session_->Capture();
+    bool running = !session_->Wait(player, 0).has_value();
+    session_->Stop(player);
+    ASSERT_TRUE(shot.has_value());
+    EXPECT_TRUE(running) << "the Flash player ended by itself";
+    // Black screen; white title around a third of the height, grey sentence below the middle.
+    int titlePixels = 0, sentencePixels = 0, other = 0;
+    for (int y = 0; y < shot->height; ++y)
+        for (int x = 0; x < shot->width; ++x) {
+            std::uint32_t c = shot->At(x, y);
+            if (c == 0) continue;
+            if (y >= 160 && y < 240 && Near(c, 0xFFFFFF, 60))
+                ++titlePixels;
+            else if (y >= 240 && Near(c, 0xC8C8C8, 60))
+                ++sentencePixels;
+            else if (!Near(c, 0, 60))
+                ++other;
+        }
+    EXPECT_GT(titlePixels, 200) << "no title";
+    EXPECT_GT(sentencePixels, 200) << "no sentence";
+    EXPECT_LT(other, 500) << "something else on the screen";
+    EXPECT_EQ(shot->At(5, 5), 0u);
+}
+
+}  // namespace
+}  // namespace nimbrel::testing
+
+// The whole set is skipped (exit code 77 for CTest) where wine cannot run; individual tests
+// skip only for pieces that were not built.
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    std::string reason = nimbrel::testing::WineSession::Unavailable();
+    if (!reason.empty()) {
+        std::printf("Skipping the wine tests: %s\n", reason.c_str());
+        return 77;
+    }
+    return RUN_ALL_TESTS();
+}

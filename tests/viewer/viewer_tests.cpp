@@ -1,0 +1,558 @@
+// The image viewer and its picture-format registry, driven headless with pictures the tests make.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QPrinter>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <ostream>
+
+#include "app/main_window.h"
+#include "platform/files.h"
+#include "platform/temp.h"
+#include "platform/wallpaper.h"
+#include "ui/message_box.h"
+#include "ui/narrow_text.h"
+#include "viewer/image_view.h"
+#include "viewer/picture_formats.h"
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
+namespace nimbrel::viewer {
+namespace {
+
+using platform::WallpaperValue;
+using ui::MessageBox;
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "viewer_tests";
+        static char* argv[] = {name, nullptr};
+        application_ = std::make_unique<QApplication>(argc, argv);
+        MessageBox::SetTestMode(true);
+    }
+    void TearDown() override { application_.reset(); }
+
+private:
+    std::unique_ptr<QApplication> application_;
+};
+
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// A width x height picture: left half red, right half blue.
+QImage TwoColours(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    QPainter painter(&image);
+    painter.fillRect(0, 0, width / 2, height, Qt::red);
+    return image;
+}
+
+QByteArray Encoded(const QImage& image, const char* format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(image.save(&buffer, format)) << format;
+    return bytes;
+}
+
+// A JPEG with an APP1 Exif block whose IFD0 holds only the Orientation tag.
+QByteArray JpegWithOrientation(const QImage& image, int orientation) {
+    QByteArray jpeg = Encoded(image, "JPEG");
+    QByteArray exif("Exif\0\0", 6);
+    const char tiff[] = {'I',
+                         'I',
+                         42,
+                         0,
+                         8,
+                         0,
+                         0,
+                         0,  // header, IFD0 at 8
+                         1,
+                         0,  // one entry
+                         0x12,
+                         0x01,
+                         3,
+                         0,
+                         1,
+                         0,
+                         0,
+                         0,  // Orientation, SHORT, 1
+                         static_cast<char>(orientation),
+                         0,
+                         0,
+                         0,  // value
+                         0,
+                         0,
+                         0,
+                         0};  // no next IFD
+    exif.append(tiff, sizeof tiff);
+    QByteArray segment("\xFF\xE1", 2);
+    int length = static_cast<int>(exif.size()) + 2;
+    segment.append(static_cast<char>(length >> 8)).append(static_cast<char>(length & 0xFF)).append(exif);
+    return jpeg.left(2) + segment + jpeg.mid(2);
+}
+
+// A 2 x 2 24-bit PCX (three planes, RLE): top row red, bottom row green (values below 0xC0).
+QByteArray Pcx2x2() {
+    QByteArray header(128, '\0');
+    header[0] = 0x0A;
+    header[1] = 5;
+    header[2] = 1;
+    header[3] = 8;
+    header[8] = 1;   // xMax
+    header[10] = 1;  // yMax
+    header[65] = 3;
+    header[66] = 2;  // bytes per line
+    header[68] = 1;
+    QByteArray data = header;
+    data.append(QByteArray("\x80\x80\x00\x00\x00\x00", 6));  // red row: R plane, G plane, B plane
+    data.append(QByteArray("\x00\x00\x80\x80\x00\x00", 6));  // green row
+    return data;
+}
+
+// A 3 x 2 WBMP: rows 1 0 1 and 0 1 0 (1 is white).
+QByteArray Wbmp3x2() {
+    return QByteArray("\x00\x00\x03\x02\xA0\x40", 6);
+}
+
+// A 1 x 1 GIF whose only pixel is red.
+QByteArray RedGif() {
+    return QByteArray(
+        "GIF89a\x01\x00\x01\x00\x80\x00\x00\xFF\x00\x00\x00\x00\x00"
+        "\x2C\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00\x3B",
+        35);
+}
+
+bool Near(QRgb a, QColor b) {
+    return std::abs(qRed(a) - b.red()) < 40 && std::abs(qGreen(a) - b.green()) < 40 &&
+           std::abs(qBlue(a) - b.blue()) < 40;
+}
+
+class ViewerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MessageBox::SetTestMode(true);
+        MessageBox::ClearShown();
+        std::filesystem::create_directories(dir_.Path() + "windows");
+        platform::SetWallpaperTestRecorder(
+            [this](const std::vector<WallpaperValue>& values) { recorded_.push_back(values); },
+            dir_.Path() + "windows");
+        TfrmImageView::SetPrintDialogForTesting([](QPrinter&) { return false; });
+    }
+    void TearDown() override {
+        platform::SetWallpaperTestRecorder(nullptr);
+        TfrmImageView::SetPrintDialogForTesting(nullptr);
+    }
+
+    QString Write(const std::string& name, const QByteArray& bytes) {
+        std::string path = dir_.File(name);
+        platform::WriteFileAtomically(path, std::string_view(bytes.constData(), bytes.size()));
+        return ui::FromNarrow(path);
+    }
+
+    std::unique_ptr<TfrmImageView> Open(const QString& path) {
+        auto viewer = std::make_unique<TfrmImageView>();
+        viewer->LoadPicture(path);
+        return viewer;
+    }
+
+    platform::TempDirectory dir_{"viewer"};
+    std::vector<std::vector<WallpaperValue>> recorded_;
+};
+
+TEST_F(ViewerTest, WindowAsDesignedBeforeALoad) {
+    TfrmImageView viewer;
+    EXPECT_EQ(viewer.windowTitle(), "Image Viewer");
+    EXPECT_EQ(viewer.size(), QSize(484, 383));
+    EXPECT_EQ(viewer.pos(), QPoint(363, 232));
+    EXPECT_TRUE(viewer.isWindow());
+    EXPECT_TRUE(viewer.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_FALSE(viewer.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(viewer.CurrentFile().isEmpty());
+
+    auto* menu = viewer.findChild<QMenu*>("PopupMenu1");
+    ASSERT_NE(menu, nullptr);
+    QStringList captions;
+    for (QAction* a : menu->actions()) captions << (a->isSeparator() ? "-" : a->text());
+    EXPECT_EQ(captions, (QStringList{"&Wallpaper", "-", "&Print"}));
+    auto* wallpaper = viewer.findChild<QMenu*>("Wallpaper1");
+    ASSERT_NE(wallpaper, nullptr);
+    QStringList items;
+    for (QAction* a : wallpaper->actions()) items << a->objectName() + "=" + a->text();
+    EXPECT_EQ(items, (QStringList{"mnuWTiled=&Tiled", "mnuWCentered=&Centered", "mnuWStretched=&Stretched"}));
+    EXPECT_EQ(viewer.findChild<QScrollArea*>("ScrollBox1")->contextMenuPolicy(), Qt::CustomContextMenu);
+    EXPECT_EQ(viewer.findChild<QLabel*>("imgPreview")->contextMenuPolicy(), Qt::CustomContextMenu);
+}
+
+TEST_F(ViewerTest, OpensEveryFormatQtWrites) {
+    const QImage picture = TwoColours(40, 20);
+    struct Case {
+        const char* name;
+        const char* format;
+    };
+    for (Case c :
+         {Case{"a.bmp", "BMP"}, Case{"a.rle", "BMP"}, Case{"a.dib", "BMP"}, Case{"A.PNG", "PNG"},
+          Case{"a.jpg", "JPEG"}, Case{"a.jpeg", "JPEG"}, Case{"a.jpe", "JPEG"}, Case{"a.jfif", "JPEG"},
+          Case{"a.ico", "ICO"}, Case{"a.ppm", "PPM"}, Case{"a.pgm", "PGM"}, Case{"a.pbm", "PBM"}}) {
+        SCOPED_TRACE(c.name);
+        QString path = Write(c.name, Encoded(picture, c.format));
+        auto viewer = Open(path);
+        EXPECT_EQ(viewer->ErrorText(), "");
+        ASSERT_EQ(viewer->Picture().size(), QSize(40, 20));
+        EXPECT_EQ(viewer->CurrentFile(), path);
+        EXPECT_EQ(viewer->windowTitle(), QString::fromLatin1(c.name));
+        if (QByteArray(c.format) != "PBM" && QByteArray(c.format) != "PGM") {
+            EXPECT_TRUE(Near(viewer->Picture().pixel(5, 10), Qt::red));
+            EXPECT_TRUE(Near(viewer->Picture().pixel(35, 10), Qt::blue));
+        }
+    }
+}
+
+TEST_F(ViewerTest, OpensOurOwnAndHandMadeFormats) {
+    auto pcx = Open(Write("p.pcx", Pcx2x2()));
+    ASSERT_EQ(pcx->ErrorText(), "");
+    ASSERT_EQ(pcx->Picture().size(), QSize(2, 2));
+    EXPECT_EQ(pcx->Picture().pixel(1, 0), qRgb(0x80, 0, 0));
+    EXPECT_EQ(pcx->Picture().pixel(0, 1), qRgb(0, 0x80, 0));
+    // The other PCX extensions come through the registry to the same reader.
+    for (const char* name : {"p.pcc", "p.scr"}) {
+        auto other = Open(Write(name, Pcx2x2()));
+        EXPECT_EQ(other->Picture().size(), QSize(2, 2)) << name;
+    }
+
+    auto wbmp = Open(Write("w.wbmp", Wbmp3x2()));
+    ASSERT_EQ(wbmp->ErrorText(), "");
+    ASSERT_EQ(wbmp->Picture().size(), QSize(3, 2));
+    EXPECT_EQ(wbmp->Picture().pixel(0, 0), qRgb(255, 255, 255));
+    EXPECT_EQ(wbmp->Picture().pixel(1, 0), qRgb(0, 0, 0));
+    EXPECT_EQ(wbmp->Picture().pixel(1, 1), qRgb(255, 255, 255));
+
+    auto gif = Open(Write("g.gif", RedGif()));
+    ASSERT_EQ(gif->ErrorText(), "");
+    ASSERT_EQ(gif->Picture().size(), QSize(1, 1));
+    EXPECT_EQ(gif->Picture().pixel(0, 0), qRgb(255, 0, 0));
+
+    // A bare DIB (no file header) as .dib files often are.
+    auto dib = Open(Write("bare.dib", Encoded(TwoColours(8, 4), "BMP").mid(14)));
+    ASSERT_EQ(dib->ErrorText(), "");
+    ASSERT_EQ(dib->Picture().size(), QSize(8, 4));
+    EXPECT_EQ(dib->Picture().pixel(0, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(dib->Picture().pixel(7, 3), qRgb(0, 0, 255));
+}
+
+TEST_F(ViewerTest, JpegTurnedUprightByItsExifOrientation) {
+    // Orientation 6: the camera was turned clockwise, so the picture is turned back 90 degrees
+    // clockwise: the red left half comes to the top.
+    auto viewer = Open(Write("photo.jpg", JpegWithOrientation(TwoColours(40, 20), 6)));
+    ASSERT_EQ(viewer->ErrorText(), "");
+    ASSERT_EQ(viewer->Picture().size(), QSize(20, 40));
+    EXPECT_TRUE(Near(viewer->Picture().pixel(10, 5), Qt::red));
+    EXPECT_TRUE(Near(viewer->Picture().pixel(10, 35), Qt::blue));
+
+    auto flipped = Open(Write("flipped.jpeg", JpegWithOrientation(TwoColours(40, 20), 3)));
+    ASSERT_EQ(flipped->Picture().size(), QSize(40, 20));
+    EXPECT_TRUE(Near(flipped->Picture().pixel(5, 10), Qt::blue));
+}
+
+TEST_F(ViewerTest, UnreadablePicturesShowTheirErrorAndKeepTheDesignedWindow) {
+    QByteArray png = Encoded(TwoColours(40, 20), "PNG");
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        const char* error;
+    };
+    for (const Case& c :
+         {Case{"broken.png", png.left(png.size() / 2), "broken.png is not a valid PNG image"},
+          Case{"broken.pcx", Pcx2x2().left(60), "The file is not a PCX picture"},
+          Case{"broken.wbmp", QByteArray("\x00\x00\x40\x40\xFF", 5), "The WBMP picture is damaged"},
+          Case{"shape.wmf", QByteArray(40, 'x'), "Windows metafiles cannot be shown on this system"},
+          Case{"shape.emf", QByteArray(40, 'x'), "Windows metafiles cannot be shown on this system"},
+          Case{"notes.txt", QByteArray("text"), "Unknown picture file extension (.txt)"}}) {
+        SCOPED_TRACE(c.name);
+        auto viewer = Open(Write(c.name, c.bytes));
+        EXPECT_TRUE(viewer->ErrorText().startsWith(QString::fromLatin1(c.error)))
+            << viewer->ErrorText().toStdString();
+        EXPECT_EQ(viewer->findChild<QLabel*>("imgPreview")->text(), viewer->ErrorText());
+        EXPECT_EQ(viewer->windowTitle(), "Image Viewer");
+        EXPECT_EQ(viewer->size(), QSize(484, 383));
+        EXPECT_TRUE(viewer->CurrentFile().isEmpty());
+        EXPECT_TRUE(viewer->Picture().isNull());
+        // With no current file the wallpaper items do nothing.
+        viewer->mnuWTiledClick();
+        EXPECT_TRUE(recorded_.empty());
+        EXPECT_TRUE(MessageBox::ShownBoxes().isEmpty());
+    }
+    auto missing = Open(ui::FromNarrow(dir_.File("gone.bmp")));
+    EXPECT_EQ(missing->ErrorText(), ui::FromNarrow("Cannot open file " + dir_.File("gone.bmp")));
+}
+
+TEST_F(ViewerTest, FormatsWithoutAReaderHereSaySo) {
+    // Qt reads Targa only with the image-format plugins; without them the text says why.
+    if (QImageReader::supportedImageFormats().contains("tga")) GTEST_SKIP() << "Qt reads Targa here";
+    auto viewer = Open(Write("t.tga", QByteArray(40, '\0')));
+    EXPECT_TRUE(viewer->ErrorText().startsWith("Targa image cannot be shown on this system"));
+}
+
+TEST_F(ViewerTest, WindowFitsThePicture) {
+    auto small = Open(Write("small.png", Encoded(TwoColours(100, 80), "PNG")));
+    EXPECT_EQ(small->size(), QSize(450, 450));
+    EXPECT_EQ(small->findChild<QLabel*>("imgPreview")->geometry(), QRect(0, 0, 100, 80));
+
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    auto wide = Open(Write("wide.png", Encoded(TwoColours(screen.width() + 400, 300), "PNG")));
+    EXPECT_EQ(wide->size(), QSize(484, 450));
+    wide->show();
+    QApplication::processEvents();
+    EXPECT_TRUE(wide->findChild<QScrollArea*>("ScrollBox1")->horizontalScrollBar()->isVisible());
+
+    auto exact = Open(Write("exact.png", Encoded(TwoColours(screen.width(), 500), "PNG")));
+    EXPECT_EQ(exact->size(), QSize(screen.width(), 500));
+}
+
+TEST_F(ViewerTest, MediaFilesShowNothingButTakeTheirName) {
+    // A name without an extension counts too: the empty extension lies inside any text.
+    for (const char* name : {"song.mid", "clip.mi", "x.r", "README"}) {
+        SCOPED_TRACE(name);
+        QString path = Write(name, QByteArray("MThd"));
+        auto viewer = Open(path);
+        EXPECT_EQ(viewer->ErrorText(), "");
+        EXPECT_TRUE(viewer->Picture().isNull());
+        EXPECT_EQ(viewer->windowTitle(), QString::fromLatin1(name));
+        EXPECT_EQ(viewer->size(), QSize(484, 450));
+        EXPECT_EQ(viewer->CurrentFile(), path);
+    }
+    // Its wallpaper cannot be made: the error is shown and the desktop left alone.
+    auto viewer = Open(Write("song.mid", QByteArray("MThd")));
+    viewer->mnuWStretchedClick();
+    EXPECT_TRUE(recorded_.empty());
+    ASSERT_EQ(MessageBox::ShownBoxes().size(), 1);
+    EXPECT_EQ(MessageBox::ShownBoxes()[0].caption, "Nimbrel");
+    EXPECT_EQ(MessageBox::ShownBoxes()[0].text, "Unknown picture file extension (.mid)");
+    EXPECT_EQ(MessageBox::ShownBoxes()[0].icon, QMessageBox::Critical);
+}
+
+TEST_F(ViewerTest, WallpaperCommandsWriteTheBitmapAndTheStyleValues) {
+    QString path = Write("pic.pcx", Pcx2x2());
+    auto viewer = Open(path);
+    const std::string bitmap = dir_.Path() + "windows/VorlapWallpaper.bmp";
+    ASSERT_EQ(platform::WallpaperPath(), bitmap);
+
+    viewer->findChild<QAction*>("mnuWTiled")->trigger();
+    viewer->findChild<QAction*>("mnuWCentered")->trigger();
+    viewer->findChild<QAction*>("mnuWStretched")->trigger();
+    ASSERT_EQ(recorded_.size(), 3u);
+    EXPECT_EQ(recorded_[0], (std::vector<WallpaperValue>{
+                                {"Wallpaper", bitmap}, {"TileWallpaper", "1"}, {"WallpaperStyle", "0"}}));
+    EXPECT_EQ(recorded_[1], (std::vector<WallpaperValue>{
+                                {"Wallpaper", bitmap}, {"TileWallpaper", "0"}, {"WallpaperStyle", "0"}}));
+    EXPECT_EQ(
+        recorded_[2],
+        (std::vector<WallpaperValue>{
+            {"Wallpaper", bitmap}, {"TileWallpaper", "0"}, {"TileWallpaper", "0"}, {"WallpaperStyle", "2"}}));
+    EXPECT_TRUE(MessageBox::ShownBoxes().isEmpty());
+
+    QImage written(ui::FromNarrow(bitmap), "BMP");
+    ASSERT_EQ(written.size(), QSize(2, 2));
+    EXPECT_EQ(written.pixel(0, 0), qRgb(0x80, 0, 0));
+    EXPECT_EQ(platform::ReadWholeFile(bitmap).substr(0, 2), "BM");
+
+    // A picture removed after loading: nothing happens.
+    platform::RemoveFile(ui::ToNarrow(path));
+    viewer->mnuWTiledClick();
+    EXPECT_EQ(recorded_.size(), 3u);
+}
+
+TEST_F(ViewerTest, TransparentPixelsBecomeWhiteInTheWallpaper) {
+    QImage clear(4, 4, QImage::Format_ARGB32);
+    clear.fill(Qt::transparent);
+    auto viewer = Open(Write("clear.png", Encoded(clear, "PNG")));
+    viewer->mnuWCenteredClick();
+    QImage written(ui::FromNarrow(platform::WallpaperPath()), "BMP");
+    ASSERT_EQ(written.size(), QSize(4, 4));
+    EXPECT_EQ(written.pixel(2, 2), qRgb(255, 255, 255));
+}
+
+TEST_F(ViewerTest, WithoutADesktopSettingTheBitmapIsKeptAndTheUserTold) {
+    platform::SetWallpaperTestRecorder(nullptr);
+    const char* old = std::getenv("XDG_DATA_HOME");
+    std::string saved = old ? old : "";
+    setenv("XDG_DATA_HOME", (dir_.Path() + "data").c_str(), 1);
+    auto viewer = Open(Write("pic.bmp", Encoded(TwoColours(6, 6), "BMP")));
+    viewer->mnuWTiledClick();
+    const std::string bitmap = dir_.Path() + "data/nimbrel/VorlapWallpaper.bmp";
+    EXPECT_TRUE(platform::FileExists(bitmap));
+    ASSERT_EQ(MessageBox::ShownBoxes().size(), 1);
+    EXPECT_EQ(MessageBox::ShownBoxes()[0].icon, QMessageBox::Information);
+    EXPECT_TRUE(MessageBox::ShownBoxes()[0].text.contains(ui::FromNarrow(bitmap)));
+    if (old)
+        setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
+}
+
+TEST_F(ViewerTest, PrintScalesByWholeFactors) {
+    EXPECT_EQ(TfrmImageView::PrintRect({10, 20}, 600, 600, 96, 96), QRect(0, 0, 60, 120));
+    EXPECT_EQ(TfrmImageView::PrintRect({10, 20}, 300, 600, 96, 96), QRect(0, 0, 30, 120));
+    // A device coarser than the screen still prints one dot per pixel, not an empty page.
+    EXPECT_EQ(TfrmImageView::PrintRect({10, 20}, 72, 72, 96, 96), QRect(0, 0, 10, 20));
+
+    auto viewer = Open(Write("p.png", Encoded(TwoColours(10, 10), "PNG")));
+    QImage page(200, 200, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    const int dpi = viewer->logicalDpiX() * 6 + 20;  // not a whole multiple
+    page.setDotsPerMeterX(qRound(dpi / 0.0254));
+    page.setDotsPerMeterY(qRound(dpi / 0.0254));
+    viewer->PrintTo(page);
+    EXPECT_EQ(page.pixel(0, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(page.pixel(59, 59), qRgb(0, 0, 255));
+    EXPECT_EQ(page.pixel(60, 30), qRgb(255, 255, 255));
+    EXPECT_EQ(page.pixel(30, 60), qRgb(255, 255, 255));
+}
+
+TEST_F(ViewerTest, PrintGoesThroughTheDialog) {
+    auto viewer = Open(Write("p.png", Encoded(TwoColours(10, 10), "PNG")));
+    int asked = 0;
+    TfrmImageView::SetPrintDialogForTesting([&](QPrinter&) {
+        ++asked;
+        return false;
+    });
+    viewer->findChild<QAction*>("Print1")->trigger();
+    EXPECT_EQ(asked, 1);
+
+    const QString pdf = ui::FromNarrow(dir_.File("out.pdf"));
+    TfrmImageView::SetPrintDialogForTesting([&](QPrinter& printer) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        return true;
+    });
+    viewer->Print1Click();
+    EXPECT_GT(platform::FileSize(ui::ToNarrow(pdf)), 100);
+    EXPECT_TRUE(MessageBox::ShownBoxes().isEmpty());
+}
+
+TEST_F(ViewerTest, RegistryLastRegistrationWins) {
+    PictureFormats::RegisterViewerFormats();
+    ASSERT_NE(PictureFormats::Find("DIB"), nullptr);
+    EXPECT_EQ(PictureFormats::Find(".dib")->description, "Device Independant Bitmap");
+    EXPECT_EQ(PictureFormats::Find("jpg")->description, "JPEG image");
+    EXPECT_EQ(PictureFormats::Find("txt"), nullptr);
+    PictureFormats::Register(
+        "xyz", [](const QByteArray&, const QString&) { return QImage(3, 3, QImage::Format_RGB32); }, "first");
+    PictureFormats::Register(
+        "XYZ", [](const QByteArray&, const QString&) { return QImage(5, 5, QImage::Format_RGB32); },
+        "second");
+    EXPECT_EQ(PictureFormats::Find("xyz")->description, "second");
+    EXPECT_EQ(LoadPictureFile(Write("a.xyz", "x")).size(), QSize(5, 5));
+    for (const char* ext : {"bmp", "rle",  "ico", "wmf", "emf", "jpg", "jpeg", "jfif", "jpe", "png", "gif",
+                            "dib", "wbmp", "tga", "win", "vst", "vda", "icb",  "tiff", "tif", "fax", "eps",
+                            "pcx", "pcc",  "scr", "rpf", "rla", "sgi", "rgb",  "rgba", "bw",  "psd", "pdd",
+                            "ppm", "pgm",  "pbm", "cel", "pic", "pcd", "cut",  "psp"})
+        EXPECT_NE(PictureFormats::Find(ext), nullptr) << ext;
+}
+
+TEST_F(ViewerTest, ImageConversionKeepsPixelsAndAlpha) {
+    imaging::Image image(2, 1);
+    image.Set(0, 0, imaging::MakePixel(1, 2, 3, 4));
+    image.Set(1, 0, imaging::MakePixel(250, 128, 7, 255));
+    QImage q = ToQImage(image);
+    ASSERT_EQ(q.format(), QImage::Format_ARGB32);
+    EXPECT_EQ(q.pixel(0, 0), qRgba(1, 2, 3, 4));
+    EXPECT_EQ(q.pixel(1, 0), qRgba(250, 128, 7, 255));
+    EXPECT_EQ(FromQImage(q), image);
+}
+
+TEST_F(ViewerTest, DoubleClickOnTheFileListOpensTheFirstSelectedEntry) {
+    app::TfrmMain main({});
+    QStringList opened;
+    main.SetImageViewer([&](app::TfrmMain&, const QString& path) { opened << path; });
+    QString a = Write("one.png", Encoded(TwoColours(4, 4), "PNG"));
+    QString b = Write("two.png", Encoded(TwoColours(4, 4), "PNG"));
+    QString c = Write("three.png", Encoded(TwoColours(4, 4), "PNG"));
+    for (const QString& p : {a, b, c}) main.AddFileEntry(p, app::TfrmMain::EntryMode::Tolerant);
+    auto* list = main.findChild<QTreeWidget*>("lvFiles");
+    ASSERT_NE(list, nullptr);
+
+    main.lvFilesDblClick();
+    EXPECT_TRUE(opened.isEmpty());
+
+    list->topLevelItem(2)->setSelected(true);
+    list->topLevelItem(1)->setSelected(true);
+    emit list->itemDoubleClicked(list->topLevelItem(2), 0);
+    EXPECT_EQ(opened, QStringList{b});
+}
+
+TEST_F(ViewerTest, ShowImageViewerRunsAModalWindowOfItsOwn) {
+    QString path = Write("shown.png", Encoded(TwoColours(120, 90), "PNG"));
+    QString caption;
+    QSize picture;
+    bool topLevel = false;
+    QTimer::singleShot(0, [&] {
+        auto* viewer = qobject_cast<TfrmImageView*>(QApplication::activeModalWidget());
+        if (!viewer) return;
+        caption = viewer->windowTitle();
+        picture = viewer->Picture().size();
+        topLevel = viewer->parentWidget() == nullptr && viewer->isModal();
+        viewer->close();
+    });
+    ShowImageViewer(path);
+    EXPECT_EQ(caption, "shown.png");
+    EXPECT_EQ(picture, QSize(120, 90));
+    EXPECT_TRUE(topLevel);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(ViewerTest, Screenshot) {
+    QImage picture(300, 200, QImage::Format_RGB32);
+    QLinearGradient gradient(0, 0, 300, 200);
+    gradient.setColorAt(0, QColor(30, 90, 200));
+    gradient.setColorAt(1, QColor(250, 200, 40));
+    {
+        QPainter painter(&picture);
+        painter.fillRect(picture.rect(), gradient);
+        painter.setPen(Qt::white);
+        painter.drawEllipse(QRect(100, 50, 100, 100));
+    }
+    auto viewer = Open(Write("sunset.png", Encoded(picture, "PNG")));
+    viewer->show();
+    QApplication::processEvents();
+    QImage shot = viewer->grab().toImage();
+    EXPECT_EQ(shot.size(), QSize(450, 450));
+    EXPECT_TRUE(shot.save(QStringLiteral(NIMBREL_SCREENSHOT_DIR "/viewer.png")));
+    EXPECT_TRUE(Near(shot.pixel(5, 5), QColor(30, 90, 200)));
+    // Beyond the picture the scroll box's window colour shows.
+    EXPECT_EQ(shot.pixel(400, 400), viewer->palette().color(QPalette::Base).rgb());
+
+    // A picture wider than the screen, reached through the scroll bar; and a damaged file.
+    const int wide = QGuiApplication::primaryScreen()->geometry().width() + 300;
+    QImage large = picture.scaled(wide, 300);
+    auto scrolled = Open(Write("panorama.png", Encoded(large, "PNG")));
+    scrolled->show();
+    QApplication::processEvents();
+    EXPECT_TRUE(scrolled->grab().save(QStringLiteral(NIMBREL_SCREENSHOT_DIR "/viewer_wide.png")));
+    auto damaged = Open(Write("damaged.png", Encoded(picture, "PNG").left(100)));
+    damaged->show();
+    QApplication::processEvents();
+    EXPECT_TRUE(damaged->grab().save(QStringLiteral(NIMBREL_SCREENSHOT_DIR "/viewer_error.png")));
+}
+
+}  // namespace
+}  // namespace nimbrel::viewer
