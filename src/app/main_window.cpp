@@ -146,10 +146,21 @@ TfrmMain::TfrmMain(const QStringList& arguments, QWidget* parent) : QMainWindow(
     setCentralWidget(central);
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 
+    RunCommand([this] { LoadListSettings(); });  // the list's layout, before the creation handler
     FormCreate(arguments);
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain() {
+    // Nobody is left to see an error box: a failure to store the state only loses it.
+    try {
+        if (!windowStateSaved_) SaveWindowState(true);
+    } catch (const std::exception&) {
+    }
+    try {
+        StoreListSettings();
+    } catch (const std::exception&) {
+    }
+}
 
 void TfrmMain::BuildMenus() {
     QMenu* file = menuBar()->addMenu(tr("&File"));
@@ -194,8 +205,12 @@ void TfrmMain::BuildMenus() {
     connect(AddFile1, &QAction::triggered, this, &TfrmMain::AddFile1Click);
     connect(RemoveFile1, &QAction::triggered, this, &TfrmMain::RemoveFile1Click);
     connect(CheckFiles1, &QAction::triggered, this, &TfrmMain::CheckFiles1Click);
-    // Test1, Install1, ScreenSaverControlPanel1, Contents1, GotoWebsite1 and About1 are connected
-    // by the shell commands and the About box when they arrive.
+    connect(Test1, &QAction::triggered, this, &TfrmMain::Test1Click);
+    connect(Install1, &QAction::triggered, this, &TfrmMain::Install1Click);
+    connect(ScreenSaverControlPanel1, &QAction::triggered, this, &TfrmMain::ScreenSaverControlPanel1Click);
+    connect(Contents1, &QAction::triggered, this, &TfrmMain::Contents1Click);
+    connect(GotoWebsite1, &QAction::triggered, this, &TfrmMain::btnWebsiteClick);
+    connect(About1, &QAction::triggered, this, &TfrmMain::About1Click);
 }
 
 QWidget* TfrmMain::BuildCommandBar() {
@@ -254,6 +269,10 @@ QWidget* TfrmMain::BuildCommandBar() {
     connect(btnAddFile, &QToolButton::clicked, this, &TfrmMain::AddFile1Click);
     connect(btnRemoveFile, &QToolButton::clicked, this, &TfrmMain::RemoveFile1Click);
     connect(btnCheck, &QToolButton::clicked, this, &TfrmMain::CheckFiles1Click);
+    connect(btnTest, &QToolButton::clicked, this, &TfrmMain::Test1Click);
+    connect(btnContents, &QToolButton::clicked, this, &TfrmMain::Contents1Click);
+    connect(btnAbout, &QToolButton::clicked, this, &TfrmMain::About1Click);
+    connect(btnWebsite, &QToolButton::clicked, this, &TfrmMain::btnWebsiteClick);
     return pcMain;
 }
 
@@ -437,7 +456,7 @@ void TfrmMain::UpdateCommandState() {
 }
 
 void TfrmMain::LoadProject(const QString& path) {
-    // The recent-projects list (AddRecentProject) takes the path here once it exists.
+    AddRecentProject(path);
     projectFileName_ = path;
     lvFiles->clear();
     project::LoadedProject loaded = project::LoadProject(ui::ToNarrow(path));
@@ -705,6 +724,7 @@ void TfrmMain::changeEvent(QEvent* event) {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
+    RunCommand([this] { SaveWindowState(); });  // placement and recent list, before the prompt
     if (!projectFileName_.isEmpty()) {
         auto answer = ui::MessageBox::Show(this, QStringLiteral("Nimbrel - Save File?"),
                                            QStringLiteral("Would you like to save the current editor file"),

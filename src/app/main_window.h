@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <functional>
 
+#include "app/interface_state.h"
 #include "project/project_file.h"
 
 class QAction;
@@ -86,6 +87,24 @@ public:
         flashStubPath_ = std::move(flashStubPath);
     }
 
+    // The recent-projects list (MRUManager1), most recent first, and its commands; every change
+    // shows in the Recent menu at once and is stored when the window closes.
+    const RecentProjects& MRUManager1() const { return recent_; }
+    void AddRecentProject(const QString& path);
+    void RemoveRecentProject(const QString& path);
+
+    // The interface state kept between runs (see interface_state.h for where it is kept).
+    void RestoreWindowState();
+    // `destroying`: the window goes away without a close having stored its state.
+    void SaveWindowState(bool destroying = false);
+    void LoadListSettings();
+    void StoreListSettings();
+
+    // The help file: the program's own path with its extension replaced by ".chm".
+    static QString HelpFileName();
+    // The maker's web site.
+    static QString WebsiteAddress();
+
 public slots:
     void Project2Click();  // New
     void Project4Click();  // Open
@@ -100,12 +119,23 @@ public slots:
     void CheckFiles1Click();
     // Files dropped on the window, in the order the desktop delivers them.
     void JvDragDrop1Drop(const QStringList& paths);
+    // Runs the output screensaver with "/s" (Ctrl+F9).
+    void Test1Click();
+    // Hands the output screensaver to the display control panel's installer (Alt+F9).
+    void Install1Click();
+    void ScreenSaverControlPanel1Click();  // F12
+    void Contents1Click();                 // the help file (F1)
+    void btnWebsiteClick();                // the web site (Shift+F1)
+    void About1Click();                    // the About box, modal (Ctrl+F1)
+    // A project chosen from the Recent menu: opened when it exists, else dropped from the list.
+    void MRUManager1Click(const QString& path);
     // A double click on lvFiles: the first selected entry in the image viewer.
     void lvFilesDblClick();
 
 protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -122,12 +152,18 @@ private:
     void CompileSlideShow();
     void CompileFlash();
     void RunBuild();
+    // The output box of the project kind, or null for an unknown kind.
+    QString OutputBoxText() const;
+    void RebuildRecentMenu();
 
     QString projectFileName_;
     std::string stubPath_;
     std::string flashStubPath_;
     bool building_ = false;
     std::function<void(TfrmMain&)> newProjectChooser_;
+    RecentProjects recent_;
+    bool windowStateRestored_ = false;
+    bool windowStateSaved_ = false;
     std::function<void(TfrmMain&, const QString&)> imageViewer_;
 
     // The command bar and its buttons.

@@ -51,14 +51,14 @@ bool CopyFileBytes(const std::string& from, const std::string& to) {
 
 std::string IoErrorMessage(int errorNumber) {
     switch (errorNumber) {
-    case ENOENT: return "File not found";
-    case ENOTDIR: return "Path not found";
-    case EACCES:
-    case EPERM:
-    case EROFS: return "File access denied";
-    case ENOSPC: return "Disk full";
-    case EMFILE: return "Too many open files";
-    default: return "I/O error " + std::to_string(errorNumber);
+        case ENOENT: return "File not found";
+        case ENOTDIR: return "Path not found";
+        case EACCES:
+        case EPERM:
+        case EROFS: return "File access denied";
+        case ENOSPC: return "Disk full";
+        case EMFILE: return "Too many open files";
+        default: return "I/O error " + std::to_string(errorNumber);
     }
 }
 

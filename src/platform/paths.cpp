@@ -24,9 +24,13 @@ std::size_t DirectoryEnd(std::string_view path) {
 }
 }  // namespace
 
-std::string DirectoryPart(std::string_view path) { return std::string(path.substr(0, DirectoryEnd(path))); }
+std::string DirectoryPart(std::string_view path) {
+    return std::string(path.substr(0, DirectoryEnd(path)));
+}
 
-std::string FileNamePart(std::string_view path) { return std::string(path.substr(DirectoryEnd(path))); }
+std::string FileNamePart(std::string_view path) {
+    return std::string(path.substr(DirectoryEnd(path)));
+}
 
 std::string ExtensionPart(std::string_view path) {
     std::string_view name = path.substr(DirectoryEnd(path));

@@ -1,0 +1,130 @@
+// The shell on Linux and other POSIX desktops: Windows programs through wine, documents and
+// addresses through xdg-open. The program is started by a short-lived child that forks it off,
+// so nothing waits for it and no zombie is left behind.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+
+#include "platform/shell.h"
+
+extern char** environ;
+
+namespace nimbrel::platform {
+
+namespace detail {
+bool RecordShellCall(const ShellCall& call);
+}
+
+namespace {
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The executable named `program` on PATH, "" when there is none.
+std::string FindProgram(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::string directories = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= directories.size()) {
+        std::size_t end = directories.find(':', start);
+        if (end == std::string::npos) end = directories.size();
+        std::string_view directory = std::string_view(directories).substr(start, end - start);
+        std::string candidate(directory.empty() ? std::string_view(".") : directory);
+        if (candidate.back() != '/') candidate.push_back('/');
+        candidate.append(program);
+        struct stat info {};
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+// The parameter text split at blanks, as a Windows program would see its arguments (no quotes).
+std::vector<std::string> SplitParameters(const std::string& text) {
+    std::vector<std::string> parts;
+    std::string part;
+    for (char c : text) {
+        if (c == ' ' || c == '\t') {
+            if (!part.empty()) parts.push_back(part);
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    if (!part.empty()) parts.push_back(part);
+    return parts;
+}
+
+void Spawn(const std::vector<std::string>& commandLine) {
+    if (commandLine.empty()) return;
+    // Everything the children need is prepared before forking: after fork only async-signal-safe
+    // calls are made.
+    std::vector<char*> argv;
+    for (const std::string& arg : commandLine) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    const char* program = argv[0];
+    pid_t child = ::fork();
+    if (child < 0) return;
+    if (child == 0) {
+        pid_t grandchild = ::fork();
+        if (grandchild == 0) {
+            ::setsid();
+            int null = ::open("/dev/null", O_RDWR);
+            if (null >= 0) {
+                ::dup2(null, STDIN_FILENO);
+                ::dup2(null, STDOUT_FILENO);
+                ::dup2(null, STDERR_FILENO);
+            }
+            ::execve(program, argv.data(), environ);
+            ::_exit(127);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> ShellCommandLine(const ShellCall& call, const std::string& wine) {
+    if (call.file.empty()) return {};
+    const std::string name = Lower(call.file);
+    const bool windowsProgram = EndsWith(name, ".exe") || EndsWith(name, ".scr") || EndsWith(name, ".com");
+    if (windowsProgram) {
+        // The display control panel's installer and pages are Windows' own.
+        if (name == "rundll32.exe" || EndsWith(name, "/rundll32.exe")) return {};
+        if (wine.empty()) return {};
+        std::vector<std::string> line{wine, call.file};
+        for (std::string& part : SplitParameters(call.parameters.value_or("")))
+            line.push_back(std::move(part));
+        return line;
+    }
+    std::string opener = FindProgram("xdg-open");
+    if (opener.empty()) return {};
+    return {opener, call.file};
+}
+
+void ExecuteShell(const ShellCall& call) {
+    if (detail::RecordShellCall(call)) return;
+    Spawn(ShellCommandLine(call, FindProgram("wine")));
+}
+
+}  // namespace nimbrel::platform

@@ -1,0 +1,38 @@
+#pragma once
+// Hands work to the desktop shell (run a screensaver, open a help file or a web site) without
+// waiting for it and without reporting whether it started.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace nimbrel::platform {
+
+// One shell execute request. An absent operation, parameter text or directory is a null
+// argument; an empty one is an empty string (for the operation both mean the default verb).
+struct ShellCall {
+    std::optional<std::string> operation;
+    std::string file;
+    std::optional<std::string> parameters;
+    std::optional<std::string> directory;
+
+    bool operator==(const ShellCall&) const = default;
+};
+
+// Starts the request and returns at once; failures are ignored. On Windows this is the shell's
+// execute operation with the normal show mode. Elsewhere a Windows program is run with wine when
+// wine is installed (rundll32's control panel commands have no equivalent and do nothing), and
+// any other file is opened with xdg-open.
+void ExecuteShell(const ShellCall& call);
+
+// The command line ExecuteShell runs for a request on this system (program first), or an empty
+// list when it runs nothing. `wine` is the wine program to use, "" when none is installed.
+// Windows hands the request to the shell as it stands, so there this is always empty.
+std::vector<std::string> ShellCommandLine(const ShellCall& call, const std::string& wine);
+
+// Test seam: while recording, ExecuteShell runs nothing and keeps each request instead.
+void SetShellRecording(bool on);
+const std::vector<ShellCall>& RecordedShellCalls();
+void ClearRecordedShellCalls();
+
+}  // namespace nimbrel::platform
