@@ -254,11 +254,11 @@ int Run(const CommandLine& command) {
     HWND parent = WindowFromArgument(command.window);
     if (command.mode == RunMode::Password) return 0;
     if (command.mode == RunMode::Preview && parent == nullptr) return 0;
-    std::unique_ptr<OwnFile> file;
+    std::shared_ptr<OwnFile> file;
     std::unique_ptr<Package> package;
     try {
-        file = std::make_unique<OwnFile>();
-        package = std::make_unique<Package>(file->Data(), file->Size());
+        file = std::make_shared<OwnFile>();
+        package = std::make_unique<Package>(file);
     } catch (const std::exception& e) {
         return ReportStartFailure(e.what(), command.mode, parent);
     }

@@ -336,11 +336,11 @@ int Run(const CommandLine& command) {
     if (command.mode == RunMode::Password) return 0;
     if (command.mode == RunMode::Preview && parent == nullptr) return 0;
     const bool showing = command.mode != RunMode::Configure;
-    std::unique_ptr<OwnFile> file;
+    std::shared_ptr<OwnFile> file;
     std::unique_ptr<Package> package;
     try {
-        file = std::make_unique<OwnFile>();
-        package = std::make_unique<Package>(file->Data(), file->Size(), !showing);
+        file = std::make_shared<OwnFile>();
+        package = std::make_unique<Package>(file, !showing);
     } catch (const std::exception& e) {
         return ReportStartFailure(e.what(), command.mode, parent);
     }

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Time from start to the first picture on screen, and the player's peak memory, for a slideshow
 # of large JPEG photos (about 300 MB) under wine and Xvfb. Prints figures; not a test.
-#   bench/players/first_picture_under_wine.sh BUILD_DIR [PHOTOS]
+#   bench/players/first_picture_under_wine.sh BUILD_DIR [MEGABYTES]
 set -euo pipefail
 build=$(realpath "${1:?build directory}")
-photos=${2:-30}
+megabytes=${2:-300}
 bin=$build/bin
 work=$build/bench-players
 mkdir -p "$work"
@@ -23,10 +23,12 @@ fi
 echo "player: $stub under $wine"
 for tool in Xvfb import convert; do command -v $tool >/dev/null || { echo "$tool missing"; exit 0; }; done
 
-# Photos of about 10 MB each: one noisy 5000 x 3500 JPEG, stored under as many names (each costs
-# the player the same work as a different photo would).
+# Photos of 10 to 20 MB each: one noisy 5000 x 3500 JPEG, stored under as many names as make up
+# the show's size (each costs the player the same work as a different photo would).
 photo=$work/photo.jpg
 [ -s "$photo" ] || convert -size 5000x3500 plasma:red-blue -attenuate 0.6 +noise Gaussian -quality 97 "$photo"
+photos=$(((megabytes * 1048576 + $(stat -c %s "$photo") - 1) / $(stat -c %s "$photo")))
+rm -f "$work"/photo[0-9]*.jpg
 files=()
 for i in $(seq 1 "$photos"); do
     f=$work/photo$i.jpg
@@ -53,7 +55,7 @@ export DISPLAY=:$(head -1 "$work/display")
 # Start wine's server first, so that its own start-up is not counted.
 wineserver -p 30
 start=$(date +%s.%N)
-$wine "$work/photos.scr" /s &
+$wine "$work/photos.scr" /s 2>"$work/player.err" &
 player=$!
 first=""
 for _ in $(seq 600); do
@@ -72,7 +74,9 @@ for pid in $(pgrep -f 'photos.scr' || true); do
     [ "${kb:-0}" -gt "$peak" ] && peak=$kb
 done
 kill $player 2>/dev/null || true
-if [ -n "$first" ]; then
+if [ -s "$work/player.err" ]; then
+    echo "the player reported: $(cat "$work/player.err")"
+elif [ -n "$first" ]; then
     echo "first picture after $(echo "$first - $start" | bc) s (target: 1 s)"
 else
     echo "no picture within 30 s"

@@ -23,9 +23,12 @@ long FindName(const std::vector<std::string>& names, const std::string& wanted) 
 
 }  // namespace
 
-Package::Package(const unsigned char* data, std::size_t size, bool verify) {
+Package::Package(const unsigned char* data, std::size_t size, bool verify)
+    : Package(archive::MemoryByteSource(data, size), verify) {}
+
+Package::Package(std::shared_ptr<archive::ByteSource> source, bool verify) {
     try {
-        reader_ = std::make_unique<archive::ArchiveReader>(data, size);
+        reader_ = std::make_unique<archive::ArchiveReader>(std::move(source));
     } catch (const Error& e) {
         Damaged(e.what());
     }

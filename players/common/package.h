@@ -25,6 +25,8 @@ public:
     // detail when the archive is missing, corrupt, or has no "Options.ini". The bytes must
     // outlive the package. Every member's own CRC is checked whenever it is taken out.
     Package(const unsigned char* data, std::size_t size, bool verify = true);
+    // The same over bytes read piece by piece (the player's file through mapped views).
+    explicit Package(std::shared_ptr<archive::ByteSource> source, bool verify = true);
 
     // Checks the CRC of the whole archive (a pass over every byte: the slideshow does it beside
     // decoding its first picture). Throws nimbrel::Error as the constructor does.

@@ -1,5 +1,7 @@
 #include "win32_util.h"
 
+#include <cstring>
+
 #include "platform/error.h"
 
 namespace nimbrel::player::win32 {
@@ -37,20 +39,39 @@ OwnFile::OwnFile() {
                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file_ == INVALID_HANDLE_VALUE) throw Error("The screen saver cannot open its own file");
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file_, &size) || size.QuadPart <= 0 ||
-        static_cast<unsigned long long>(size.QuadPart) > static_cast<unsigned long long>(SIZE_MAX))
+    if (!GetFileSizeEx(file_, &size) || size.QuadPart <= 0) {
+        CloseHandle(file_);
         throw Error("The screen saver cannot read its own file");
-    size_ = static_cast<std::size_t>(size.QuadPart);
+    }
+    size_ = static_cast<std::uint64_t>(size.QuadPart);
     mapping_ = CreateFileMappingW(file_, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (mapping_ == nullptr) throw Error("The screen saver cannot map its own file");
-    data_ = static_cast<const unsigned char*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0));
-    if (data_ == nullptr) throw Error("The screen saver cannot map its own file");
+    if (mapping_ == nullptr) {
+        CloseHandle(file_);
+        throw Error("The screen saver cannot map its own file");
+    }
+    SYSTEM_INFO system{};
+    GetSystemInfo(&system);
+    if (system.dwAllocationGranularity != 0) granularity_ = system.dwAllocationGranularity;
 }
 
 OwnFile::~OwnFile() {
-    if (data_ != nullptr) UnmapViewOfFile(data_);
     if (mapping_ != nullptr) CloseHandle(mapping_);
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+}
+
+void OwnFile::Read(std::uint64_t offset, void* buffer, std::size_t size) const {
+    if (offset > size_ || size > size_ - offset) throw Error("Read beyond end of file");
+    if (size == 0) return;
+    // Views start on the allocation granularity.
+    std::uint64_t start = offset - offset % granularity_;
+    std::uint64_t length = offset - start + size;
+    if (length > SIZE_MAX) throw Error("The screen saver cannot map its own file");
+    const auto* view = static_cast<const unsigned char*>(
+        MapViewOfFile(mapping_, FILE_MAP_READ, static_cast<DWORD>(start >> 32),
+                      static_cast<DWORD>(start & 0xFFFFFFFFu), static_cast<SIZE_T>(length)));
+    if (view == nullptr) throw Error("The screen saver cannot map its own file");
+    std::memcpy(buffer, view + (offset - start), size);
+    UnmapViewOfFile(view);
 }
 
 std::string CommandArguments() {

@@ -5,8 +5,10 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
+#include "archive/archive_reader.h"
 #include "command_line.h"
 
 namespace nimbrel::player::win32 {
@@ -15,21 +17,24 @@ namespace nimbrel::player::win32 {
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);
 
-// The player's own executable, mapped read-only for as long as the object lives.
-class OwnFile {
+// The player's own executable, read through views of a read-only file mapping, one view for each
+// read and unmapped at once. A show of any size then fits a 32-bit process's address space, and
+// the file's pages leave the working set as soon as they are read.
+class OwnFile : public archive::ByteSource {
 public:
     OwnFile();  // throws nimbrel::Error when the file cannot be opened or mapped
-    ~OwnFile();
+    ~OwnFile() override;
     OwnFile(const OwnFile&) = delete;
     OwnFile& operator=(const OwnFile&) = delete;
-    const unsigned char* Data() const { return data_; }
-    std::size_t Size() const { return size_; }
+    std::uint64_t Size() const override { return size_; }
+    // Safe from any thread; throws nimbrel::Error when the view cannot be mapped.
+    void Read(std::uint64_t offset, void* buffer, std::size_t size) const override;
 
 private:
     HANDLE file_ = INVALID_HANDLE_VALUE;
     HANDLE mapping_ = nullptr;
-    const unsigned char* data_ = nullptr;
-    std::size_t size_ = 0;
+    std::uint64_t size_ = 0;
+    std::uint64_t granularity_ = 65536;
 };
 
 // The process's arguments after the program name, as narrow text (switches and numbers).

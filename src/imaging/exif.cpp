@@ -130,4 +130,20 @@ Image ApplyOrientation(const Image& image, int orientation) {
     return out;
 }
 
+Rect StoredRect(const Rect& upright, int orientation, int storedWidth, int storedHeight) {
+    const int x0 = upright.x, x1 = upright.x + upright.width;
+    const int y0 = upright.y, y1 = upright.y + upright.height;
+    const int w = storedWidth, h = storedHeight;
+    switch (orientation) {
+        case 2: return Rect{w - x1, y0, upright.width, upright.height};
+        case 3: return Rect{w - x1, h - y1, upright.width, upright.height};
+        case 4: return Rect{x0, h - y1, upright.width, upright.height};
+        case 5: return Rect{y0, x0, upright.height, upright.width};
+        case 6: return Rect{y0, h - x1, upright.height, upright.width};
+        case 7: return Rect{w - y1, h - x1, upright.height, upright.width};
+        case 8: return Rect{w - y1, x0, upright.height, upright.width};
+        default: return upright;
+    }
+}
+
 }  // namespace nimbrel::imaging

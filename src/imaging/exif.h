@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "imaging/image.h"
+#include "imaging/layout.h"
 
 namespace nimbrel::imaging {
 
@@ -17,5 +18,10 @@ int ReadExifOrientation(const std::uint8_t* data, std::size_t size);
 // vertically, 5 transposes, 6 turns 90 degrees clockwise, 7 transverses, 8 turns 90 degrees
 // anticlockwise; 1 and any other value return the picture unchanged.
 Image ApplyOrientation(const Image& image, int orientation);
+
+// The part of a storedWidth x storedHeight picture that ApplyOrientation turns into `upright`
+// (a rectangle of the upright picture): cropping there and then turning gives the same pixels as
+// turning and then cropping.
+Rect StoredRect(const Rect& upright, int orientation, int storedWidth, int storedHeight);
 
 }  // namespace nimbrel::imaging

@@ -1,0 +1,58 @@
+#pragma once
+// Scales a picture that arrives row by row, from top to bottom, without ever holding it whole:
+// the slideshow player feeds it the rows of a large photo as the decoder gives them and keeps
+// only the screen-sized result. Shrinking averages the area each target pixel covers; enlarging
+// interpolates linearly between pixel centres. Transparent pixels are weighted by their alpha
+// and the result is laid over an opaque background colour.
+
+#include <cstdint>
+#include <vector>
+
+#include "imaging/image.h"
+#include "imaging/layout.h"
+
+namespace nimbrel::imaging {
+
+class RowResampler {
+public:
+    // Scales a sourceWidth x sourceHeight picture to targetWidth x targetHeight, of which only
+    // `crop` (in target coordinates, clipped to the target) is produced. Raises nimbrel::Error
+    // for sizes below 1 or beyond the image limits of the crop.
+    RowResampler(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight, Rect crop,
+                 Pixel background);
+
+    // The range of source rows [first, last) that the crop needs; others may be left out.
+    int FirstNeededRow() const { return firstNeeded_; }
+    int LastNeededRow() const { return lastNeeded_; }
+    // The next source row, `sourceWidth` pixels of 0xAARRGGBB (straight alpha). Rows come in
+    // order from the top; rows outside the needed range are skipped at no cost.
+    void PushRow(const Pixel* row);
+    // True when every row of the crop has been produced.
+    bool Done() const { return nextOutput_ >= crop_.y + crop_.height; }
+    // The crop's pixels, opaque. Rows not yet produced (the source ended early) are background.
+    Image Take() { return std::move(result_); }
+
+private:
+    struct Taps {
+        int first = 0;
+        std::vector<float> weights;
+        int Last() const { return first + static_cast<int>(weights.size()) - 1; }
+    };
+    static std::vector<Taps> ComputeTaps(int source, int target, int from, int to);
+    void EmitRow(int targetRow);
+
+    int sourceWidth_;
+    Rect crop_;
+    Pixel background_;
+    std::vector<Taps> columns_;  // one for each crop column
+    std::vector<Taps> rows_;     // one for each crop row
+    int firstNeeded_ = 0;
+    int lastNeeded_ = 0;
+    int span_ = 1;  // rows held: the most source rows one target row needs
+    std::vector<float> ring_;  // span_ horizontally scaled rows, premultiplied RGBA
+    int nextSource_ = 0;
+    int nextOutput_ = 0;
+    Image result_;
+};
+
+}  // namespace nimbrel::imaging
