@@ -11,7 +11,10 @@ using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
+#include <atomic>
 #include <condition_variable>
+#include <functional>
+#include <utility>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -35,14 +38,19 @@ constexpr UINT kFrameReady = WM_APP + 1;
 constexpr UINT kArchiveDamaged = WM_APP + 2;
 constexpr UINT_PTR kSlideTimer = 1;
 constexpr UINT_PTR kAnimationTimer = 2;
+constexpr UINT_PTR kFirstPictureTimer = 3;
+constexpr UINT kFirstPictureWaitMilliseconds = 3000;
 constexpr DWORD kTransitionMilliseconds = 1000;
 
 // Full screen or preview: the pictures one after another. A worker thread decodes the next
 // picture while the current one shows; at most two decoded pictures exist at any time.
 class SlideShowWindow : public SaverWindow {
 public:
-    explicit SlideShowWindow(const Package& package)
+    // `firstShown` runs on the window's thread once the first picture shows, or after a few
+    // seconds when none does.
+    SlideShowWindow(const Package& package, std::function<void()> firstShown)
         : package_(package),
+          firstShown_(std::move(firstShown)),
           options_(package.Project().slideShow),
           sequence_(package.SlideOrder(), options_.random, GetTickCount() ^ GetCurrentProcessId()),
           random_(GetTickCount() ^ (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32)) {}
@@ -52,22 +60,35 @@ public:
         ReleaseDisplay();
     }
 
-protected:
-    void OnCreated() override {
-        settings_.width = Width();
-        settings_.height = Height();
-        settings_.monitors = Monitors();
+    // Starts decoding the first picture for the area the window will cover, so that it runs
+    // beside the window's creation. Call once, before Create.
+    void Prepare(HWND previewParent) {
+        ScreenArea area = MeasureArea(previewParent);
+        settings_.width = area.width;
+        settings_.height = area.height;
+        settings_.monitors = std::move(area.monitors);
         settings_.layout =
             LayoutOptions{options_.center, options_.autoSize, options_.stretch, options_.keepAspect};
         settings_.background = BackgroundColor(options_.backgroundColor);
-        CreateDisplay();
-        auto blank = BlankFrame(settings_);
-        ShowFrame(*blank);
         pictureCount_ = sequence_.Count();
         if (!sequence_.Empty()) {
             worker_ = std::thread([this] { WorkerLoop(); });
             RequestNext();
         }
+    }
+
+protected:
+    void OnCreated() override {
+        CreateDisplay();
+        auto blank = BlankFrame(settings_);
+        ShowFrame(*blank);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            target_ = Handle();
+        }
+        // The first picture may be ready already.
+        PostMessageW(Handle(), kFrameReady, 0, 0);
+        SetTimer(Handle(), kFirstPictureTimer, kFirstPictureWaitMilliseconds, nullptr);
     }
 
     void OnPaint(HDC dc) override {
@@ -86,6 +107,8 @@ protected:
             if (!first) return;
             current_ = std::move(first);
             ShowFrame(*current_);
+            Trace("first picture on screen");
+            FirstShown();
             showing_ = true;
             if (!SinglePicture()) {
                 StartSlideTimer();
@@ -103,16 +126,24 @@ protected:
             BeginChange();
         } else if (id == kAnimationTimer) {
             Animate();
+        } else if (id == kFirstPictureTimer) {
+            FirstShown();
         }
     }
 
     void OnDestroying() override {
         KillTimer(Handle(), kSlideTimer);
         KillTimer(Handle(), kAnimationTimer);
+        KillTimer(Handle(), kFirstPictureTimer);
         StopWorker();
     }
 
 private:
+    void FirstShown() {
+        KillTimer(Handle(), kFirstPictureTimer);
+        if (firstShown_) std::exchange(firstShown_, nullptr)();
+    }
+
     void CreateDisplay() {
         BITMAPINFO info{};
         info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -238,7 +269,10 @@ private:
                 if (sequence_.Empty()) return;  // nothing showable: the background stays
                 std::size_t member = sequence_.Next();
                 try {
-                    frame = ComposeFrame(package_.MemberNames()[member], package_.Extract(member), settings_);
+                    std::string bytes = package_.Extract(member);
+                    Trace("picture taken out of the archive");
+                    frame = ComposeFrame(package_.MemberNames()[member], bytes, settings_);
+                    Trace("picture composed");
                 } catch (const std::exception&) {
                     frame.reset();
                 }
@@ -246,13 +280,15 @@ private:
                 std::lock_guard<std::mutex> lock(mutex_);
                 if (stop_) return;
             }
-            HWND window = Handle();
+            HWND window = nullptr;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 if (stop_) return;
                 ready_ = std::move(frame);
+                window = target_;
             }
-            PostMessageW(window, kFrameReady, 0, 0);
+            // Before the window exists, it finds the picture when it is created.
+            if (window != nullptr) PostMessageW(window, kFrameReady, 0, 0);
         }
     }
 
@@ -267,6 +303,7 @@ private:
     }
 
     const Package& package_;
+    std::function<void()> firstShown_;
     project::SlideShowValues options_;
     ShowSequence sequence_;  // used by the worker only, once it runs
     imaging::RandomSource random_;
@@ -292,32 +329,38 @@ private:
     std::condition_variable wake_;
     bool wanted_ = false;
     bool stop_ = false;
+    HWND target_ = nullptr;  // where the worker reports, once the window exists
     std::unique_ptr<Frame> ready_;
 };
 
-// Checks the whole archive beside the first picture's decoding, so that a large show starts at
-// once; a damaged archive closes the show, which then reports it.
+// Checks the whole archive once the first picture shows (or after a few seconds when none
+// does), so that a large show starts at once; a damaged archive closes the show, which then
+// reports it. A show that ends first stops the check without a verdict.
 class ArchiveCheck {
 public:
-    explicit ArchiveCheck(const Package& package)
-        : thread_([this, &package] {
-              try {
-                  package.VerifyArchive();
-              } catch (const std::exception& e) {
-                  std::lock_guard<std::mutex> lock(mutex_);
-                  damage_ = e.what();
-                  if (window_ != nullptr) PostMessageW(window_, kArchiveDamaged, 0, 0);
-              }
-          }) {}
+    explicit ArchiveCheck(const Package& package) : package_(package) {}
     ~ArchiveCheck() { Finish(); }
-    // Tells the check where to report; true when it has already failed.
-    bool Attach(HWND window) {
+    // Tells the check where to report.
+    void Attach(HWND window) {
         std::lock_guard<std::mutex> lock(mutex_);
         window_ = window;
-        return !damage_.empty();
     }
-    // Waits for the check; the damage found, or "".
+    // Starts the check; later calls do nothing.
+    void Start() {
+        if (thread_.joinable()) return;
+        thread_ = std::thread([this] {
+            try {
+                package_.VerifyArchive(stop_);
+            } catch (const std::exception& e) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                damage_ = e.what();
+                if (window_ != nullptr) PostMessageW(window_, kArchiveDamaged, 0, 0);
+            }
+        });
+    }
+    // Stops the check if it still runs; the damage found, or "".
     std::string Finish() {
+        stop_ = true;
         if (thread_.joinable()) thread_.join();
         std::lock_guard<std::mutex> lock(mutex_);
         window_ = nullptr;
@@ -325,6 +368,8 @@ public:
     }
 
 private:
+    const Package& package_;
+    std::atomic<bool> stop_{false};
     std::mutex mutex_;
     HWND window_ = nullptr;
     std::string damage_;
@@ -344,6 +389,7 @@ int Run(const CommandLine& command) {
     } catch (const std::exception& e) {
         return ReportStartFailure(e.what(), command.mode, parent);
     }
+    Trace("archive opened");
     if (!showing) {
         RunAboutBox(package->About(), parent);
         return 0;
@@ -355,11 +401,14 @@ int Run(const CommandLine& command) {
                                   parent);
     int code = 0;
     std::string damage;
+    Trace("graphics started");
     {
         ArchiveCheck check(*package);
-        SlideShowWindow window(*package);
+        SlideShowWindow window(*package, [&check] { check.Start(); });
+        window.Prepare(command.mode == RunMode::Preview ? parent : nullptr);
         if (window.Create(command.mode == RunMode::Preview ? parent : nullptr)) {
-            if (check.Attach(window.Handle())) window.Close();
+            Trace("window created");
+            check.Attach(window.Handle());
             code = window.Run();
         } else {
             code = kStartFailed;
@@ -378,6 +427,7 @@ int Run(const CommandLine& command) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     using namespace nimbrel::player;
+    win32::Trace("started");
     win32::MakeDpiAware();
     return win32::Run(ParseCommandLine(win32::CommandArguments()));
 }

@@ -53,7 +53,13 @@ Package::Package(std::shared_ptr<archive::ByteSource> source, bool verify) {
 }
 
 void Package::VerifyArchive() const {
-    if (!reader_->VerifyArchiveCrc()) Damaged("The archive file appears to be corrupted");
+    const std::atomic<bool> never{false};
+    VerifyArchive(never);
+}
+
+void Package::VerifyArchive(const std::atomic<bool>& stop) const {
+    if (reader_->VerifyArchiveCrc(stop) == std::optional<bool>(false))
+        Damaged("The archive file appears to be corrupted");
 }
 
 long Package::FindByExtension(const std::string& extension) const {

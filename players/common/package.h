@@ -2,6 +2,7 @@
 // A screensaver's own content: the archive at the end of the player's file, with its project
 // settings ("Options.ini"), its About text ("About.cfg") and its media members.
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,8 @@ public:
     // Checks the CRC of the whole archive (a pass over every byte: the slideshow does it beside
     // decoding its first picture). Throws nimbrel::Error as the constructor does.
     void VerifyArchive() const;
+    // The same, given up quietly as soon as `stop` is set (from any thread).
+    void VerifyArchive(const std::atomic<bool>& stop) const;
 
     const project::LoadedProject& Project() const { return project_; }
     // From "About.cfg"; when the member is missing, from the project's ShowName and ShowText.

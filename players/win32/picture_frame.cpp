@@ -2,8 +2,10 @@
 #include "platform/ascii.h"
 
 #include <objidl.h>
+#include <wincodec.h>
 
 #include <cstring>
+#include <functional>
 // GDI+'s headers use min and max unqualified.
 #include <algorithm>
 namespace Gdiplus {
@@ -13,6 +15,9 @@ using std::min;
 #include <gdiplus.h>
 
 #include "imaging/decoders.h"
+#include "imaging/exif.h"
+#include "imaging/row_resampler.h"
+#include "win32_util.h"
 
 namespace nimbrel::player::win32 {
 namespace {
@@ -26,7 +31,7 @@ std::string LowerExtension(const std::string& name) {
 }
 
 // Turns a photo upright by its EXIF orientation (1 upright .. 8).
-void ApplyOrientation(Gdiplus::Image& image) {
+void TurnUpright(Gdiplus::Image& image) {
     UINT size = image.GetPropertyItemSize(kOrientationTag);
     if (size == 0 || size > 4096) return;
     std::vector<unsigned char> buffer(size);
@@ -95,6 +100,161 @@ std::unique_ptr<Frame> DrawOnFrame(Gdiplus::Image& image, int width, int height,
     return frame;
 }
 
+// Holds one COM interface.
+template <class T>
+class Com {
+public:
+    Com() = default;
+    Com(const Com&) = delete;
+    Com& operator=(const Com&) = delete;
+    ~Com() {
+        if (p_ != nullptr) p_->Release();
+    }
+    T** Out() { return &p_; }
+    T* operator->() const { return p_; }
+    T* Get() const { return p_; }
+
+private:
+    T* p_ = nullptr;
+};
+
+// COM for the calling thread, for as long as the object lives.
+class ComScope {
+public:
+    ComScope() : result_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ~ComScope() {
+        if (SUCCEEDED(result_)) CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+private:
+    HRESULT result_;
+};
+
+imaging::Pixel BackgroundPixel(COLORREF color) {
+    return imaging::MakePixel(GetRValue(color), GetGValue(color), GetBValue(color));
+}
+
+// Fills `count` rows from row `first` of the stored picture, as 0xAARRGGBB; false on failure.
+using RowReader = std::function<bool(int first, int count, imaging::Pixel* into)>;
+
+// Draws a width x height picture, whose rows `read` gives from the top, upright by its EXIF
+// `orientation`, on every monitor of a new frame. Only the rows and columns that show are
+// scaled; the whole picture is never held, so a photo of any size costs a band of rows and
+// the screen-sized result.
+std::unique_ptr<Frame> ComposeRows(int width, int height, int orientation, const RowReader& read,
+                                   const FrameSettings& settings) {
+    const bool turned = orientation >= 5 && orientation <= 8;
+    const int uprightWidth = turned ? height : width, uprightHeight = turned ? width : height;
+    auto frame = BlankFrame(settings);
+    struct Part {
+        imaging::RowResampler resampler;
+        int left, top;
+    };
+    std::vector<Part> parts;
+    for (const RECT& monitor : settings.monitors) {
+        const int mw = monitor.right - monitor.left, mh = monitor.bottom - monitor.top;
+        PlacedRect place = PlacePicture(uprightWidth, uprightHeight, mw, mh, settings.layout);
+        int x0 = std::max(0, place.x), y0 = std::max(0, place.y);
+        int x1 = std::min(mw, place.x + place.width), y1 = std::min(mh, place.y + place.height);
+        if (x1 <= x0 || y1 <= y0) continue;
+        imaging::Rect shown{x0 - place.x, y0 - place.y, x1 - x0, y1 - y0};
+        int scaledWidth = turned ? place.height : place.width;
+        int scaledHeight = turned ? place.width : place.height;
+        imaging::Rect stored = imaging::StoredRect(shown, orientation, scaledWidth, scaledHeight);
+        parts.push_back(Part{imaging::RowResampler(width, height, scaledWidth, scaledHeight, stored,
+                                                   BackgroundPixel(settings.background)),
+                             monitor.left + x0, monitor.top + y0});
+    }
+    if (parts.empty()) return frame;
+    int first = height, last = 0;
+    for (const Part& part : parts) {
+        first = std::min(first, part.resampler.FirstNeededRow());
+        last = std::max(last, part.resampler.LastNeededRow());
+    }
+    // Bands of about 4 MB.
+    const int band = std::clamp(static_cast<int>((4u << 20) / (static_cast<unsigned>(width) * 4u)), 1, height);
+    std::vector<imaging::Pixel> rows(static_cast<std::size_t>(band) * static_cast<std::size_t>(width));
+    for (int y = first; y < last; y += band) {
+        int count = std::min(band, last - y);
+        if (!read(y, count, rows.data())) return nullptr;
+        for (int k = 0; k < count; ++k)
+            for (Part& part : parts)
+                part.resampler.PushRow(y + k, rows.data() + static_cast<std::size_t>(k) * width);
+    }
+    for (Part& part : parts) {
+        imaging::Image shown = imaging::ApplyOrientation(part.resampler.Take(), orientation);
+        for (int y = 0; y < shown.Height(); ++y) {
+            int fy = part.top + y;
+            if (fy < 0 || fy >= frame->height) continue;
+            const imaging::Pixel* in = shown.Row(y);
+            std::uint32_t* out = frame->pixels.data() + static_cast<std::size_t>(fy) * frame->width;
+            for (int x = 0; x < shown.Width(); ++x) {
+                int fx = part.left + x;
+                if (fx >= 0 && fx < frame->width) out[fx] = in[x] & 0x00FFFFFF;
+            }
+        }
+    }
+    return frame;
+}
+
+// Decodes through the Windows Imaging Component (BMP, DIB, JPEG, PNG, GIF, ICO, TIFF), row band
+// by row band. Null when WIC is missing or cannot read the bytes.
+std::unique_ptr<Frame> ComposeWithWic(const std::string& extension, const std::string& bytes,
+                                      const FrameSettings& settings) {
+    if (bytes.empty() || bytes.size() > 0xFFFFFFFFu) return nullptr;
+    ComScope com;
+    Com<IWICImagingFactory> factory;
+    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IWICImagingFactory, reinterpret_cast<void**>(factory.Out()))))
+        return nullptr;
+    Com<IWICStream> stream;
+    if (FAILED(factory->CreateStream(stream.Out())) ||
+        FAILED(stream->InitializeFromMemory(reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data())),
+                                            static_cast<DWORD>(bytes.size()))))
+        return nullptr;
+    Com<IWICBitmapDecoder> decoder;
+    if (FAILED(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand,
+                                                decoder.Out())))
+        return nullptr;
+    // An icon file holds several sizes: the largest shows best.
+    UINT index = 0;
+    if (extension == ".ico") {
+        UINT count = 0, best = 0;
+        decoder->GetFrameCount(&count);
+        for (UINT i = 0; i < count && i < 64; ++i) {
+            Com<IWICBitmapFrameDecode> candidate;
+            UINT w = 0, h = 0;
+            if (SUCCEEDED(decoder->GetFrame(i, candidate.Out())) && SUCCEEDED(candidate->GetSize(&w, &h)) &&
+                w * h > best) {
+                best = w * h;
+                index = i;
+            }
+        }
+    }
+    Com<IWICBitmapFrameDecode> source;
+    Com<IWICFormatConverter> converter;
+    if (FAILED(decoder->GetFrame(index, source.Out())) || FAILED(factory->CreateFormatConverter(converter.Out())) ||
+        FAILED(converter->Initialize(source.Get(), GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone,
+                                     nullptr, 0.0, WICBitmapPaletteTypeCustom)))
+        return nullptr;
+    Trace("picture decoder ready");
+    UINT width = 0, height = 0;
+    if (FAILED(converter->GetSize(&width, &height)) || width == 0 || height == 0 ||
+        width > static_cast<UINT>(imaging::kMaxImageSide) * 2 || height > static_cast<UINT>(imaging::kMaxImageSide) * 2)
+        return nullptr;
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    int orientation = extension == ".jpg" || extension == ".jpeg" ? imaging::ReadExifOrientation(data, bytes.size()) : 1;
+    RowReader read = [&](int first, int count, imaging::Pixel* into) {
+        WICRect rect{0, first, static_cast<INT>(width), count};
+        UINT stride = width * 4;
+        return SUCCEEDED(converter->CopyPixels(&rect, stride, stride * static_cast<UINT>(count),
+                                               reinterpret_cast<BYTE*>(into)));
+    };
+    return ComposeRows(static_cast<int>(width), static_cast<int>(height), orientation, read, settings);
+}
+
 }  // namespace
 
 std::unique_ptr<Frame> BlankFrame(const FrameSettings& settings) {
@@ -122,10 +282,16 @@ std::unique_ptr<Frame> ComposeFrame(const std::string& name, const std::string& 
             return nullptr;
         }
         if (picture.Empty()) return nullptr;
-        Gdiplus::Bitmap bitmap(picture.Width(), picture.Height(), picture.Stride(), PixelFormat32bppRGB,
-                               reinterpret_cast<BYTE*>(picture.Row(0)));
-        if (bitmap.GetLastStatus() != Gdiplus::Ok) return nullptr;
-        return DrawOnFrame(bitmap, picture.Width(), picture.Height(), settings);
+        RowReader read = [&picture](int first, int count, imaging::Pixel* into) {
+            std::copy(picture.Row(first), picture.Row(first) + static_cast<std::size_t>(count) * picture.Width(),
+                      into);
+            return true;
+        };
+        return ComposeRows(picture.Width(), picture.Height(), 1, read, settings);
+    }
+    // Bitmaps through WIC; metafiles, and whatever WIC cannot read, through GDI+.
+    if (ext != ".wmf" && ext != ".emf") {
+        if (auto frame = ComposeWithWic(ext, bytes, settings)) return frame;
     }
     IStream* stream = StreamOf(bytes);
     if (stream == nullptr) return nullptr;
@@ -133,7 +299,7 @@ std::unique_ptr<Frame> ComposeFrame(const std::string& name, const std::string& 
     {
         Gdiplus::Image image(stream, FALSE);
         if (image.GetLastStatus() == Gdiplus::Ok) {
-            ApplyOrientation(image);
+            TurnUpright(image);
             int width = static_cast<int>(image.GetWidth());
             int height = static_cast<int>(image.GetHeight());
             if (width > 0 && height > 0) frame = DrawOnFrame(image, width, height, settings);

@@ -23,6 +23,35 @@ SaverWindow::~SaverWindow() {
     }
 }
 
+ScreenArea SaverWindow::MeasureArea(HWND previewParent) {
+    ScreenArea area;
+    if (previewParent != nullptr) {
+        RECT client{};
+        GetClientRect(previewParent, &client);
+        area.width = client.right - client.left;
+        area.height = client.bottom - client.top;
+        area.monitors.push_back(RECT{0, 0, area.width, area.height});
+        return area;
+    }
+    area.x = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    area.y = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    area.width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    area.height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    if (area.width <= 0 || area.height <= 0) {
+        area.x = area.y = 0;
+        area.width = GetSystemMetrics(SM_CXSCREEN);
+        area.height = GetSystemMetrics(SM_CYSCREEN);
+    }
+    std::vector<RECT> screens;
+    EnumDisplayMonitors(nullptr, nullptr, &CollectMonitor, reinterpret_cast<LPARAM>(&screens));
+    for (RECT r : screens) {
+        OffsetRect(&r, -area.x, -area.y);
+        area.monitors.push_back(r);
+    }
+    if (area.monitors.empty()) area.monitors.push_back(RECT{0, 0, area.width, area.height});
+    return area;
+}
+
 bool SaverWindow::Create(HWND previewParent) {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW cls{};
@@ -35,35 +64,13 @@ bool SaverWindow::Create(HWND previewParent) {
     RegisterClassExW(&cls);  // fails harmlessly when already registered
 
     preview_ = previewParent != nullptr;
-    int x = 0, y = 0;
-    DWORD style = 0, exStyle = 0;
-    if (preview_) {
-        RECT client{};
-        GetClientRect(previewParent, &client);
-        width_ = client.right - client.left;
-        height_ = client.bottom - client.top;
-        style = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
-        monitors_.push_back(RECT{0, 0, width_, height_});
-    } else {
-        x = GetSystemMetrics(SM_XVIRTUALSCREEN);
-        y = GetSystemMetrics(SM_YVIRTUALSCREEN);
-        width_ = GetSystemMetrics(SM_CXVIRTUALSCREEN);
-        height_ = GetSystemMetrics(SM_CYVIRTUALSCREEN);
-        if (width_ <= 0 || height_ <= 0) {
-            x = y = 0;
-            width_ = GetSystemMetrics(SM_CXSCREEN);
-            height_ = GetSystemMetrics(SM_CYSCREEN);
-        }
-        style = WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN;
-        exStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
-        std::vector<RECT> screens;
-        EnumDisplayMonitors(nullptr, nullptr, &CollectMonitor, reinterpret_cast<LPARAM>(&screens));
-        for (RECT r : screens) {
-            OffsetRect(&r, -x, -y);
-            monitors_.push_back(r);
-        }
-        if (monitors_.empty()) monitors_.push_back(RECT{0, 0, width_, height_});
-    }
+    ScreenArea area = MeasureArea(previewParent);
+    const int x = area.x, y = area.y;
+    width_ = area.width;
+    height_ = area.height;
+    monitors_ = std::move(area.monitors);
+    DWORD style = preview_ ? WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN : WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN;
+    DWORD exStyle = preview_ ? 0 : WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
     if (width_ <= 0 || height_ <= 0) return false;
     window_ = CreateWindowExW(exStyle, kClassName, L"Screen Saver", style, x, y, width_, height_,
                               preview_ ? previewParent : nullptr, nullptr, instance, this);

@@ -9,9 +9,19 @@
 
 namespace nimbrel::player::win32 {
 
+// Where the window goes: the whole virtual screen with each monitor's rectangle in the
+// window's coordinates, or a preview parent's client area.
+struct ScreenArea {
+    int x = 0, y = 0, width = 0, height = 0;
+    std::vector<RECT> monitors;
+};
+
 class SaverWindow {
 public:
     virtual ~SaverWindow();
+
+    // The area a window made by Create(previewParent) covers; known before the window exists.
+    static ScreenArea MeasureArea(HWND previewParent);
 
     // Creates the window; `previewParent` null for full screen. False when it cannot be made.
     bool Create(HWND previewParent);

@@ -1,5 +1,7 @@
 #include "win32_util.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/error.h"
@@ -55,23 +57,44 @@ OwnFile::OwnFile() {
 }
 
 OwnFile::~OwnFile() {
+    for (const View& view : views_) UnmapViewOfFile(view.data);
     if (mapping_ != nullptr) CloseHandle(mapping_);
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
 }
 
 void OwnFile::Read(std::uint64_t offset, void* buffer, std::size_t size) const {
+    constexpr std::uint64_t kWindow = 4u << 20;
     if (offset > size_ || size > size_ - offset) throw Error("Read beyond end of file");
     if (size == 0) return;
-    // Views start on the allocation granularity.
-    std::uint64_t start = offset - offset % granularity_;
-    std::uint64_t length = offset - start + size;
-    if (length > SIZE_MAX) throw Error("The screen saver cannot map its own file");
-    const auto* view = static_cast<const unsigned char*>(
-        MapViewOfFile(mapping_, FILE_MAP_READ, static_cast<DWORD>(start >> 32),
-                      static_cast<DWORD>(start & 0xFFFFFFFFu), static_cast<SIZE_T>(length)));
-    if (view == nullptr) throw Error("The screen saver cannot map its own file");
-    std::memcpy(buffer, view + (offset - start), size);
-    UnmapViewOfFile(view);
+    const DWORD thread = GetCurrentThreadId();
+    const unsigned char* data = nullptr;
+    std::uint64_t start = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto view = std::find_if(views_.begin(), views_.end(), [thread](const View& v) { return v.thread == thread; });
+        if (view == views_.end() || offset < view->start || offset + size > view->start + view->length) {
+            if (view != views_.end()) {
+                UnmapViewOfFile(view->data);
+                views_.erase(view);
+            }
+            // Views start on the allocation granularity.
+            View fresh;
+            fresh.thread = thread;
+            fresh.start = offset - offset % granularity_;
+            fresh.length = std::min(size_ - fresh.start, std::max(kWindow, offset - fresh.start + size));
+            if (fresh.length > SIZE_MAX) throw Error("The screen saver cannot map its own file");
+            fresh.data = static_cast<const unsigned char*>(
+                MapViewOfFile(mapping_, FILE_MAP_READ, static_cast<DWORD>(fresh.start >> 32),
+                              static_cast<DWORD>(fresh.start & 0xFFFFFFFFu), static_cast<SIZE_T>(fresh.length)));
+            if (fresh.data == nullptr) throw Error("The screen saver cannot map its own file");
+            views_.push_back(fresh);
+            view = views_.end() - 1;
+        }
+        data = view->data;
+        start = view->start;
+    }
+    // Only this thread moves its own view.
+    std::memcpy(buffer, data + (offset - start), size);
 }
 
 std::string CommandArguments() {
@@ -153,6 +176,25 @@ int ReportStartFailure(const std::string& message, RunMode mode, HWND owner) {
     MessageBoxW(owner, text.c_str(), caption, style);
     if (timer != 0) KillTimer(nullptr, timer);
     return kStartFailed;
+}
+
+void Trace(const char* what) {
+    static const ULONGLONG start = GetTickCount64();
+    static const std::wstring path = [] {
+        wchar_t buffer[MAX_PATH];
+        DWORD length = GetEnvironmentVariableW(L"NIMBREL_PLAYER_TRACE", buffer, MAX_PATH);
+        return length > 0 && length < MAX_PATH ? std::wstring(buffer, length) : std::wstring();
+    }();
+    if (path.empty()) return;
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    char line[160];
+    int length = std::snprintf(line, sizeof line, "%llu %s\r\n", GetTickCount64() - start, what);
+    DWORD written = 0;
+    if (length > 0)
+        WriteFile(file, line, static_cast<DWORD>(std::min<int>(length, sizeof line - 1)), &written, nullptr);
+    CloseHandle(file);
 }
 
 }  // namespace nimbrel::player::win32

@@ -171,11 +171,17 @@ void ArchiveReader::Load() {
 }
 
 bool ArchiveReader::VerifyArchiveCrc() const {
+    const std::atomic<bool> never{false};
+    return *VerifyArchiveCrc(never);
+}
+
+std::optional<bool> ArchiveReader::VerifyArchiveCrc(const std::atomic<bool>& stop) const {
     std::vector<unsigned char> buffer(kPiece);
     std::uint64_t at = start_;
     std::uint64_t left = length_ - kTrailerSize;
     std::uint32_t crc = 0;
     while (left > 0) {
+        if (stop.load(std::memory_order_relaxed)) return std::nullopt;
         auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, kPiece));
         source_->Read(at, buffer.data(), piece);
         crc = Crc32(crc, buffer.data(), piece);

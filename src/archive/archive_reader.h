@@ -4,10 +4,12 @@
 // hostile archives raise nimbrel::Error; nothing is read outside the bytes given, and no
 // member inflates beyond its declared size.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,8 @@ public:
 
     // True when ArchiveCrc matches the archive's bytes (from its own start) before the trailer.
     bool VerifyArchiveCrc() const;
+    // The same, given up without a verdict (nullopt) as soon as `stop` is set, from any thread.
+    std::optional<bool> VerifyArchiveCrc(const std::atomic<bool>& stop) const;
     // Index of the first member with this bare name, ignoring ASCII letter case; -1 if none.
     int IndexOf(const std::string& name) const;
 

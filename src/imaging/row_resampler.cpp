@@ -59,61 +59,100 @@ RowResampler::RowResampler(int sourceWidth, int sourceHeight, int targetWidth, i
     if (crop_.width == 0 || crop_.height == 0) return;
     result_ = Image(crop_.width, crop_.height, background | 0xFF000000u);
     columns_ = ComputeTaps(sourceWidth, targetWidth, x0, x1);
+    for (const Taps& t : columns_) {
+        columnFirst_.push_back(t.first);
+        columnCount_.push_back(static_cast<int>(t.weights.size()));
+        columnWeights_.insert(columnWeights_.end(), t.weights.begin(), t.weights.end());
+    }
     rows_ = ComputeTaps(sourceHeight, targetHeight, y0, y1);
     firstNeeded_ = rows_.front().first;
     lastNeeded_ = rows_.back().Last() + 1;
-    for (const Taps& t : rows_) span_ = std::max(span_, static_cast<int>(t.weights.size()));
-    ring_.assign(static_cast<std::size_t>(span_) * crop_.width * 4, 0.0f);
-    // Rows whose every tap lies before the first needed row cannot exist (taps only grow).
+    // Target rows gather their source rows at once when they overlap: as many as a source row
+    // feeds, at most three when shrinking.
+    for (std::size_t j = 0, k = 0; j < rows_.size(); ++j) {
+        k = std::max(k, j);
+        while (k + 1 < rows_.size() && rows_[k + 1].first <= rows_[j].Last()) ++k;
+        inFlight_ = std::max(inFlight_, static_cast<int>(k - j + 1));
+    }
+    scaled_.assign(static_cast<std::size_t>(crop_.width) * 4, 0.0f);
+    sums_.assign(static_cast<std::size_t>(inFlight_) * crop_.width * 4, 0.0f);
 }
 
-void RowResampler::PushRow(const Pixel* row) {
-    const int index = nextSource_++;
+void RowResampler::PushRow(int index, const Pixel* row) {
     if (Done() || index < firstNeeded_ || index >= lastNeeded_) return;
-    float* out = ring_.data() + static_cast<std::size_t>(index % span_) * crop_.width * 4;
+    float* out = scaled_.data();
+    const float* weight = columnWeights_.data();
+    // Photos are opaque: their rows need no weighting by alpha.
+    bool opaque = true;
+    const int from = columnFirst_.front(), to = columnFirst_.back() + columnCount_.back();
+    for (int x = from; x < to; ++x) opaque &= AlphaOf(row[x]) == 255;
     for (int x = 0; x < crop_.width; ++x) {
-        const Taps& t = columns_[static_cast<std::size_t>(x)];
+        const Pixel* p = row + columnFirst_[static_cast<std::size_t>(x)];
+        const int count = columnCount_[static_cast<std::size_t>(x)];
         float r = 0, g = 0, b = 0, a = 0;
-        const Pixel* p = row + t.first;
-        for (float w : t.weights) {
-            Pixel px = *p++;
-            float alpha = static_cast<float>(AlphaOf(px)) * w;
-            r += RedOf(px) * alpha;
-            g += GreenOf(px) * alpha;
-            b += BlueOf(px) * alpha;
-            a += alpha;
+        if (opaque) {
+            for (int k = 0; k < count; ++k) {
+                Pixel px = p[k];
+                float w = weight[k];
+                r += static_cast<float>(RedOf(px)) * w;
+                g += static_cast<float>(GreenOf(px)) * w;
+                b += static_cast<float>(BlueOf(px)) * w;
+                a += w;
+            }
+            a *= 255.0f;
+            r *= 255.0f;
+            g *= 255.0f;
+            b *= 255.0f;
+        } else {
+            for (int k = 0; k < count; ++k) {
+                Pixel px = p[k];
+                float alpha = static_cast<float>(AlphaOf(px)) * weight[k];
+                r += static_cast<float>(RedOf(px)) * alpha;
+                g += static_cast<float>(GreenOf(px)) * alpha;
+                b += static_cast<float>(BlueOf(px)) * alpha;
+                a += alpha;
+            }
         }
+        weight += count;
         out[0] = r;
         out[1] = g;
         out[2] = b;
         out[3] = a;
         out += 4;
     }
+    // Into every target row that this source row feeds.
+    const std::size_t floats = scaled_.size();
+    for (int j = nextOutput_; j < crop_.y + crop_.height; ++j) {
+        const Taps& t = rows_[static_cast<std::size_t>(j - crop_.y)];
+        if (t.first > index) break;
+        if (index > t.Last()) continue;
+        const float w = t.weights[static_cast<std::size_t>(index - t.first)];
+        float* sum = Sum(j);
+        if (index == t.first) {
+            for (std::size_t i = 0; i < floats; ++i) sum[i] = scaled_[i] * w;
+        } else {
+            for (std::size_t i = 0; i < floats; ++i) sum[i] += scaled_[i] * w;
+        }
+    }
     while (!Done() && rows_[static_cast<std::size_t>(nextOutput_ - crop_.y)].Last() <= index)
         EmitRow(nextOutput_++);
 }
 
+float* RowResampler::Sum(int targetRow) {
+    return sums_.data() + static_cast<std::size_t>(targetRow % inFlight_) * crop_.width * 4;
+}
+
 void RowResampler::EmitRow(int targetRow) {
-    const Taps& t = rows_[static_cast<std::size_t>(targetRow - crop_.y)];
     const float bgR = RedOf(background_), bgG = GreenOf(background_), bgB = BlueOf(background_);
     Pixel* out = result_.Row(targetRow - crop_.y);
-    const std::size_t rowFloats = static_cast<std::size_t>(crop_.width) * 4;
-    for (int x = 0; x < crop_.width; ++x) {
-        float r = 0, g = 0, b = 0, a = 0;
-        for (std::size_t k = 0; k < t.weights.size(); ++k) {
-            const float* in = ring_.data() + static_cast<std::size_t>((t.first + static_cast<int>(k)) % span_) *
-                                                 rowFloats + static_cast<std::size_t>(x) * 4;
-            float w = t.weights[k];
-            r += in[0] * w;
-            g += in[1] * w;
-            b += in[2] * w;
-            a += in[3] * w;
-        }
+    const float* sum = Sum(targetRow);
+    for (int x = 0; x < crop_.width; ++x, sum += 4) {
+        const float r = sum[0], g = sum[1], b = sum[2], a = sum[3];
         // Channels are premultiplied by alpha (0..255); lay the pixel over the background.
         float cover = std::clamp(a / 255.0f, 0.0f, 1.0f);
         auto channel = [&](float premultiplied, float back) {
-            float v = premultiplied / 255.0f + back * (1.0f - cover);
-            return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L));
+            float v = std::clamp(premultiplied / 255.0f + back * (1.0f - cover), 0.0f, 255.0f);
+            return static_cast<std::uint8_t>(static_cast<int>(v + 0.5f));
         };
         out[x] = MakePixel(channel(r, bgR), channel(g, bgG), channel(b, bgB));
     }

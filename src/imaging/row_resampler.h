@@ -24,9 +24,9 @@ public:
     // The range of source rows [first, last) that the crop needs; others may be left out.
     int FirstNeededRow() const { return firstNeeded_; }
     int LastNeededRow() const { return lastNeeded_; }
-    // The next source row, `sourceWidth` pixels of 0xAARRGGBB (straight alpha). Rows come in
-    // order from the top; rows outside the needed range are skipped at no cost.
-    void PushRow(const Pixel* row);
+    // Source row `index`, `sourceWidth` pixels of 0xAARRGGBB (straight alpha). Rows come in
+    // order from the top; rows outside the needed range may be left out and cost nothing.
+    void PushRow(int index, const Pixel* row);
     // True when every row of the crop has been produced.
     bool Done() const { return nextOutput_ >= crop_.y + crop_.height; }
     // The crop's pixels, opaque. Rows not yet produced (the source ended early) are background.
@@ -40,17 +40,20 @@ private:
     };
     static std::vector<Taps> ComputeTaps(int source, int target, int from, int to);
     void EmitRow(int targetRow);
+    float* Sum(int targetRow);
 
     int sourceWidth_;
     Rect crop_;
     Pixel background_;
     std::vector<Taps> columns_;  // one for each crop column
+    std::vector<int> columnFirst_, columnCount_;  // the same, flat, for the inner loop
+    std::vector<float> columnWeights_;
     std::vector<Taps> rows_;     // one for each crop row
     int firstNeeded_ = 0;
     int lastNeeded_ = 0;
-    int span_ = 1;  // rows held: the most source rows one target row needs
-    std::vector<float> ring_;  // span_ horizontally scaled rows, premultiplied RGBA
-    int nextSource_ = 0;
+    int inFlight_ = 1;  // the most target rows that gather source rows at one time
+    std::vector<float> scaled_;  // the current source row scaled across, premultiplied RGBA
+    std::vector<float> sums_;    // inFlight_ target rows being gathered, by row modulo inFlight_
     int nextOutput_ = 0;
     Image result_;
 };

@@ -25,7 +25,7 @@ Image RandomImage(int w, int h, unsigned seed, bool opaque = true) {
 
 Image Resample(const Image& source, int w, int h, Rect crop, Pixel background = kOpaqueBlack) {
     RowResampler resampler(source.Width(), source.Height(), w, h, crop, background);
-    for (int y = 0; y < source.Height(); ++y) resampler.PushRow(source.Row(y));
+    for (int y = 0; y < source.Height(); ++y) resampler.PushRow(y, source.Row(y));
     EXPECT_TRUE(resampler.Done());
     return resampler.Take();
 }
@@ -130,10 +130,15 @@ TEST(RowResampler, RowsOutsideTheNeededRangeDoNotMatter) {
     Image garbage = RandomImage(40, 100, 99);
     for (int y = 0; y < 100; ++y) {
         bool needed = y >= first.FirstNeededRow() && y < first.LastNeededRow();
-        first.PushRow(needed ? source.Row(y) : garbage.Row(y));
+        first.PushRow(y, needed ? source.Row(y) : garbage.Row(y));
     }
     EXPECT_TRUE(first.Done());
     EXPECT_EQ(first.Take(), Crop(Resample(source, 20, 50), part));
+    // Only the needed rows, nothing else.
+    RowResampler second(40, 100, 20, 50, part, kOpaqueBlack);
+    for (int y = second.FirstNeededRow(); y < second.LastNeededRow(); ++y) second.PushRow(y, source.Row(y));
+    EXPECT_TRUE(second.Done());
+    EXPECT_EQ(second.Take(), Crop(Resample(source, 20, 50), part));
 }
 
 TEST(RowResampler, TransparencyShowsTheBackgroundAndASourceEndingEarlyLeavesIt) {
@@ -150,7 +155,7 @@ TEST(RowResampler, TransparencyShowsTheBackgroundAndASourceEndingEarlyLeavesIt) 
 
     Image tall = RandomImage(10, 10, 1);
     RowResampler partial(10, 10, 10, 10, Rect{0, 0, 10, 10}, blue);
-    for (int y = 0; y < 4; ++y) partial.PushRow(tall.Row(y));
+    for (int y = 0; y < 4; ++y) partial.PushRow(y, tall.Row(y));
     EXPECT_FALSE(partial.Done());
     Image result = partial.Take();
     EXPECT_EQ(result.At(3, 3), tall.At(3, 3));
