@@ -173,7 +173,7 @@ public:
 protected:
     void OnCreated() override {
         if (movie_ != nullptr) playing_ = StartControl();
-        InvalidateRect(Handle(), nullptr, FALSE);
+        Present();
     }
 
     void OnPaint(HDC dc) override {

@@ -66,7 +66,7 @@ public:
         ScreenArea area = MeasureArea(previewParent);
         settings_.width = area.width;
         settings_.height = area.height;
-        settings_.monitors = std::move(area.monitors);
+        for (const RECT& monitor : area.monitors) settings_.monitors.push_back(ToRect(monitor));
         settings_.layout =
             LayoutOptions{options_.center, options_.autoSize, options_.stretch, options_.keepAspect};
         settings_.background = BackgroundColor(options_.backgroundColor);
@@ -167,7 +167,7 @@ private:
             GdiFlush();
             std::copy(frame.pixels.begin(), frame.pixels.end(), bits_);
         }
-        InvalidateRect(Handle(), nullptr, FALSE);
+        Present();
     }
 
     void StartSlideTimer() {
@@ -213,7 +213,7 @@ private:
         }
         GdiFlush();
         std::copy(out_.Row(0), out_.Row(0) + static_cast<std::size_t>(out_.Width()) * out_.Height(), bits_);
-        InvalidateRect(Handle(), nullptr, FALSE);
+        Present();
     }
 
     static imaging::Image ToImage(const Frame& frame) {

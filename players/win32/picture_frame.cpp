@@ -82,12 +82,10 @@ std::unique_ptr<Frame> DrawOnFrame(Gdiplus::Image& image, int width, int height,
     graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
     Gdiplus::ImageAttributes attributes;
     attributes.SetWrapMode(Gdiplus::WrapModeTileFlipXY);  // no dark seams at scaled edges
-    for (const RECT& monitor : settings.monitors) {
-        PlacedRect place = PlacePicture(width, height, monitor.right - monitor.left,
-                                        monitor.bottom - monitor.top, settings.layout);
-        graphics.SetClip(Gdiplus::Rect(monitor.left, monitor.top, monitor.right - monitor.left,
-                                       monitor.bottom - monitor.top));
-        Gdiplus::Rect dest(monitor.left + place.x, monitor.top + place.y, place.width, place.height);
+    for (const imaging::Rect& monitor : settings.monitors) {
+        PlacedRect place = PlacePicture(width, height, monitor.width, monitor.height, settings.layout);
+        graphics.SetClip(Gdiplus::Rect(monitor.x, monitor.y, monitor.width, monitor.height));
+        Gdiplus::Rect dest(monitor.x + place.x, monitor.y + place.y, place.width, place.height);
         // Metafiles draw whole into the rectangle; bitmaps by their pixels, edges clamped.
         Gdiplus::Status drawn =
             image.GetType() == Gdiplus::ImageTypeMetafile
@@ -131,73 +129,6 @@ public:
 private:
     HRESULT result_;
 };
-
-imaging::Pixel BackgroundPixel(COLORREF color) {
-    return imaging::MakePixel(GetRValue(color), GetGValue(color), GetBValue(color));
-}
-
-// Fills `count` rows from row `first` of the stored picture, as 0xAARRGGBB; false on failure.
-using RowReader = std::function<bool(int first, int count, imaging::Pixel* into)>;
-
-// Draws a width x height picture, whose rows `read` gives from the top, upright by its EXIF
-// `orientation`, on every monitor of a new frame. Only the rows and columns that show are
-// scaled; the whole picture is never held, so a photo of any size costs a band of rows and
-// the screen-sized result.
-std::unique_ptr<Frame> ComposeRows(int width, int height, int orientation, const RowReader& read,
-                                   const FrameSettings& settings) {
-    const bool turned = orientation >= 5 && orientation <= 8;
-    const int uprightWidth = turned ? height : width, uprightHeight = turned ? width : height;
-    auto frame = BlankFrame(settings);
-    struct Part {
-        imaging::RowResampler resampler;
-        int left, top;
-    };
-    std::vector<Part> parts;
-    for (const RECT& monitor : settings.monitors) {
-        const int mw = monitor.right - monitor.left, mh = monitor.bottom - monitor.top;
-        PlacedRect place = PlacePicture(uprightWidth, uprightHeight, mw, mh, settings.layout);
-        int x0 = std::max(0, place.x), y0 = std::max(0, place.y);
-        int x1 = std::min(mw, place.x + place.width), y1 = std::min(mh, place.y + place.height);
-        if (x1 <= x0 || y1 <= y0) continue;
-        imaging::Rect shown{x0 - place.x, y0 - place.y, x1 - x0, y1 - y0};
-        int scaledWidth = turned ? place.height : place.width;
-        int scaledHeight = turned ? place.width : place.height;
-        imaging::Rect stored = imaging::StoredRect(shown, orientation, scaledWidth, scaledHeight);
-        parts.push_back(Part{imaging::RowResampler(width, height, scaledWidth, scaledHeight, stored,
-                                                   BackgroundPixel(settings.background)),
-                             monitor.left + x0, monitor.top + y0});
-    }
-    if (parts.empty()) return frame;
-    int first = height, last = 0;
-    for (const Part& part : parts) {
-        first = std::min(first, part.resampler.FirstNeededRow());
-        last = std::max(last, part.resampler.LastNeededRow());
-    }
-    // Bands of about 4 MB.
-    const int band = std::clamp(static_cast<int>((4u << 20) / (static_cast<unsigned>(width) * 4u)), 1, height);
-    std::vector<imaging::Pixel> rows(static_cast<std::size_t>(band) * static_cast<std::size_t>(width));
-    for (int y = first; y < last; y += band) {
-        int count = std::min(band, last - y);
-        if (!read(y, count, rows.data())) return nullptr;
-        for (int k = 0; k < count; ++k)
-            for (Part& part : parts)
-                part.resampler.PushRow(y + k, rows.data() + static_cast<std::size_t>(k) * width);
-    }
-    for (Part& part : parts) {
-        imaging::Image shown = imaging::ApplyOrientation(part.resampler.Take(), orientation);
-        for (int y = 0; y < shown.Height(); ++y) {
-            int fy = part.top + y;
-            if (fy < 0 || fy >= frame->height) continue;
-            const imaging::Pixel* in = shown.Row(y);
-            std::uint32_t* out = frame->pixels.data() + static_cast<std::size_t>(fy) * frame->width;
-            for (int x = 0; x < shown.Width(); ++x) {
-                int fx = part.left + x;
-                if (fx >= 0 && fx < frame->width) out[fx] = in[x] & 0x00FFFFFF;
-            }
-        }
-    }
-    return frame;
-}
 
 // Decodes through the Windows Imaging Component (BMP, DIB, JPEG, PNG, GIF, ICO, TIFF), row band
 // by row band. Null when WIC is missing or cannot read the bytes.
@@ -257,18 +188,6 @@ std::unique_ptr<Frame> ComposeWithWic(const std::string& extension, const std::s
 
 }  // namespace
 
-std::unique_ptr<Frame> BlankFrame(const FrameSettings& settings) {
-    auto frame = std::make_unique<Frame>();
-    frame->width = std::max(settings.width, 1);
-    frame->height = std::max(settings.height, 1);
-    std::uint32_t fill = static_cast<std::uint32_t>(GetRValue(settings.background)) << 16 |
-                         static_cast<std::uint32_t>(GetGValue(settings.background)) << 8 |
-                         GetBValue(settings.background);
-    frame->pixels.assign(static_cast<std::size_t>(frame->width) * static_cast<std::size_t>(frame->height),
-                         fill);
-    return frame;
-}
-
 std::unique_ptr<Frame> ComposeFrame(const std::string& name, const std::string& bytes,
                                     const FrameSettings& settings) {
     std::string ext = LowerExtension(name);
@@ -282,12 +201,7 @@ std::unique_ptr<Frame> ComposeFrame(const std::string& name, const std::string& 
             return nullptr;
         }
         if (picture.Empty()) return nullptr;
-        RowReader read = [&picture](int first, int count, imaging::Pixel* into) {
-            std::copy(picture.Row(first), picture.Row(first) + static_cast<std::size_t>(count) * picture.Width(),
-                      into);
-            return true;
-        };
-        return ComposeRows(picture.Width(), picture.Height(), 1, read, settings);
+        return ComposeImage(picture, settings);
     }
     // Bitmaps through WIC; metafiles, and whatever WIC cannot read, through GDI+.
     if (ext != ".wmf" && ext != ".emf") {
@@ -309,9 +223,13 @@ std::unique_ptr<Frame> ComposeFrame(const std::string& name, const std::string& 
     return frame;
 }
 
-COLORREF BackgroundColor(std::int32_t value) {
-    if (value < 0) return GetSysColor(value & 0xFF);
-    return static_cast<COLORREF>(value) & 0x00FFFFFF;
+imaging::Pixel BackgroundColor(std::int32_t value) {
+    COLORREF color = value < 0 ? GetSysColor(value & 0xFF) : static_cast<COLORREF>(value) & 0x00FFFFFF;
+    return imaging::MakePixel(GetRValue(color), GetGValue(color), GetBValue(color));
+}
+
+imaging::Rect ToRect(const RECT& rect) {
+    return imaging::Rect{rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
 }
 
 }  // namespace nimbrel::player::win32

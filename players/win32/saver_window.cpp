@@ -8,6 +8,14 @@ namespace {
 constexpr wchar_t kClassName[] = L"NimbrelScreenSaver";
 // Mouse movements up to this many pixels are the jitter of a resting mouse, not a user.
 constexpr int kMouseTolerance = 4;
+// How often a preview drawn through its parent is drawn again, over whatever the parent painted.
+constexpr UINT_PTR kRefreshTimer = 0x4E52;
+constexpr UINT kRefreshMilliseconds = 500;
+
+bool RunningUnderWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 BOOL CALLBACK CollectMonitor(HMONITOR, HDC, LPRECT rect, LPARAM data) {
     reinterpret_cast<std::vector<RECT>*>(data)->push_back(*rect);
@@ -64,6 +72,7 @@ bool SaverWindow::Create(HWND previewParent) {
     RegisterClassExW(&cls);  // fails harmlessly when already registered
 
     preview_ = previewParent != nullptr;
+    underWine_ = RunningUnderWine();
     ScreenArea area = MeasureArea(previewParent);
     const int x = area.x, y = area.y;
     width_ = area.width;
@@ -77,6 +86,7 @@ bool SaverWindow::Create(HWND previewParent) {
     if (window_ == nullptr) return false;
     if (preview_) {
         SetWindowPos(window_, HWND_TOP, 0, 0, width_, height_, SWP_SHOWWINDOW);
+        if (DrawsThroughParent()) SetTimer(window_, kRefreshTimer, kRefreshMilliseconds, nullptr);
     } else {
         SetForegroundWindow(window_);
         SetFocus(window_);
@@ -98,6 +108,26 @@ int SaverWindow::Run() {
         DispatchMessageW(&message);
     }
     return 0;
+}
+
+void SaverWindow::Present() {
+    if (window_ == nullptr) return;
+    InvalidateRect(window_, nullptr, FALSE);
+    if (DrawsThroughParent()) PaintThroughParent();
+}
+
+void SaverWindow::PaintThroughParent() {
+    HWND parent = GetParent(window_);
+    if (parent == nullptr) return;
+    HDC dc = GetDC(parent);
+    if (dc == nullptr) return;
+    // Our client area in the parent's client coordinates, and nothing outside it.
+    POINT origin{0, 0};
+    MapWindowPoints(window_, parent, &origin, 1);
+    IntersectClipRect(dc, origin.x, origin.y, origin.x + width_, origin.y + height_);
+    SetViewportOrgEx(dc, origin.x, origin.y, nullptr);
+    OnPaint(dc);
+    ReleaseDC(parent, dc);
 }
 
 void SaverWindow::Close() {
@@ -162,15 +192,23 @@ LRESULT SaverWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             HDC dc = BeginPaint(window_, &ps);
             OnPaint(dc);
             EndPaint(window_, &ps);
+            if (DrawsThroughParent()) PaintThroughParent();
             return 0;
         }
-        case WM_TIMER: OnTimer(wParam); return 0;
+        case WM_TIMER:
+            if (wParam == kRefreshTimer) {
+                PaintThroughParent();
+                return 0;
+            }
+            OnTimer(wParam);
+            return 0;
         case WM_SYSCOMMAND:
             // No screensaver on top of the screensaver, no closing by the system menu.
             if (!preview_ && ((wParam & 0xFFF0) == SC_SCREENSAVE || (wParam & 0xFFF0) == SC_CLOSE)) return 0;
             break;
         case WM_CLOSE: DestroyWindow(window_); return 0;
         case WM_DESTROY:
+            KillTimer(window_, kRefreshTimer);
             OnDestroying();
             if (!preview_) ShowCursor(TRUE);
             SetWindowLongPtrW(window_, GWLP_USERDATA, 0);

@@ -35,6 +35,9 @@ public:
     // The monitors' rectangles in the window's client coordinates (the client rect in a preview).
     const std::vector<RECT>& Monitors() const { return monitors_; }
     void Close();
+    // Shows the window's new content: asks for a repaint, and in a preview under wine also paints
+    // at once through the parent's device context (see DrawsThroughParent).
+    void Present();
 
 protected:
     // Called once the window exists and has its size.
@@ -52,8 +55,14 @@ private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
+    // Under wine, a child window of another process's window never reaches the screen, but
+    // drawing on that parent does. On Windows the child paints itself, as usual.
+    bool DrawsThroughParent() const { return preview_ && underWine_; }
+    void PaintThroughParent();
+
     HWND window_ = nullptr;
     bool preview_ = false;
+    bool underWine_ = false;
     int width_ = 0, height_ = 0;
     std::vector<RECT> monitors_;
     bool haveMousePoint_ = false;

@@ -3,7 +3,11 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
+// libjpeg's header needs FILE and size_t declared first.
+#include <jpeglib.h>
 
 namespace nimbrel::testing {
 namespace {
@@ -111,6 +115,84 @@ std::string MakeSolidBmp(int width, int height, unsigned char r, unsigned char g
         row[x * 3 + 2] = static_cast<char>(r);
     }
     for (int y = 0; y < height; ++y) out += row;
+    return out;
+}
+
+std::string MakeSolidJpeg(int width, int height, unsigned char r, unsigned char g, unsigned char b,
+                          int orientation) {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(width);
+    info.image_height = static_cast<JDIMENSION>(height);
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 95, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    if (orientation != 0) {
+        // "Exif\0\0", then a little-endian TIFF header and IFD0 with the single Orientation tag.
+        const unsigned char exif[] = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0,
+                                      0x12, 0x01, 3, 0, 1, 0, 0, 0, static_cast<unsigned char>(orientation), 0,
+                                      0, 0, 0, 0, 0, 0};
+        jpeg_write_marker(&info, JPEG_APP0 + 1, exif, sizeof exif);
+    }
+    std::vector<unsigned char> row(static_cast<std::size_t>(width) * 3);
+    for (int x = 0; x < width; ++x) {
+        row[static_cast<std::size_t>(x) * 3] = r;
+        row[static_cast<std::size_t>(x) * 3 + 1] = g;
+        row[static_cast<std::size_t>(x) * 3 + 2] = b;
+    }
+    for (int y = 0; y < height; ++y) {
+        JSAMPROW line = row.data();
+        jpeg_write_scanlines(&info, &line, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::string out(reinterpret_cast<const char*>(buffer), size);
+    std::free(buffer);
+    return out;
+}
+
+namespace {
+
+void AppendBigEndian32(std::string& out, std::uint32_t value) {
+    for (int i = 3; i >= 0; --i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+void AppendPngChunk(std::string& out, const char* type, const std::string& data) {
+    AppendBigEndian32(out, static_cast<std::uint32_t>(data.size()));
+    std::string body = std::string(type, 4) + data;
+    out += body;
+    AppendBigEndian32(out, static_cast<std::uint32_t>(
+                               crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()))));
+}
+
+}  // namespace
+
+std::string MakeFramedPng(int width, int height, InnerRect inner, unsigned char r, unsigned char g,
+                          unsigned char b, unsigned char alpha) {
+    std::string header;
+    AppendBigEndian32(header, static_cast<std::uint32_t>(width));
+    AppendBigEndian32(header, static_cast<std::uint32_t>(height));
+    header += std::string("\x08\x06\x00\x00\x00", 5);  // 8-bit RGBA, no interlacing
+    std::string pixels;
+    for (int y = 0; y < height; ++y) {
+        pixels += '\0';  // no filter
+        for (int x = 0; x < width; ++x) {
+            bool in = x >= inner.x && x < inner.x + inner.width && y >= inner.y && y < inner.y + inner.height;
+            const unsigned char px[4] = {r, g, b, static_cast<unsigned char>(in ? alpha : 0)};
+            pixels.append(reinterpret_cast<const char*>(px), 4);
+        }
+    }
+    std::string out("\x89PNG\r\n\x1a\n", 8);
+    AppendPngChunk(out, "IHDR", header);
+    AppendPngChunk(out, "IDAT", Deflate(pixels, 6));
+    AppendPngChunk(out, "IEND", "");
     return out;
 }
 

@@ -29,4 +29,17 @@ std::string MakeAboutFile(const std::string& name, const std::string& text);
 // A 24-bit BMP file of one colour.
 std::string MakeSolidBmp(int width, int height, unsigned char r, unsigned char g, unsigned char b);
 
+// A JPEG file of one colour, stored as width x height, whose EXIF block (when `orientation` is
+// not 0) tells viewers to turn it: 6, for one, means a quarter turn clockwise.
+std::string MakeSolidJpeg(int width, int height, unsigned char r, unsigned char g, unsigned char b,
+                          int orientation);
+
+// A PNG file (8-bit RGBA) of the colour r, g, b with alpha `alpha` inside `inner` (x, y, width,
+// height) and fully transparent around it.
+struct InnerRect {
+    int x, y, width, height;
+};
+std::string MakeFramedPng(int width, int height, InnerRect inner, unsigned char r, unsigned char g,
+                          unsigned char b, unsigned char alpha);
+
 }  // namespace nimbrel::testing

@@ -1,0 +1,83 @@
+#include "frame_composer.h"
+
+#include <algorithm>
+
+#include "imaging/exif.h"
+#include "imaging/row_resampler.h"
+
+namespace nimbrel::player {
+
+std::unique_ptr<Frame> BlankFrame(const FrameSettings& settings) {
+    auto frame = std::make_unique<Frame>();
+    frame->width = std::max(settings.width, 1);
+    frame->height = std::max(settings.height, 1);
+    frame->pixels.assign(static_cast<std::size_t>(frame->width) * static_cast<std::size_t>(frame->height),
+                         settings.background & 0x00FFFFFFu);
+    return frame;
+}
+
+std::unique_ptr<Frame> ComposeRows(int width, int height, int orientation, const RowReader& read,
+                                   const FrameSettings& settings) {
+    if (orientation < 1 || orientation > 8) orientation = 1;
+    const bool turned = orientation >= 5;
+    const int uprightWidth = turned ? height : width, uprightHeight = turned ? width : height;
+    auto frame = BlankFrame(settings);
+    struct Part {
+        imaging::RowResampler resampler;
+        int left, top;  // where the part that shows goes in the frame
+    };
+    std::vector<Part> parts;
+    for (const imaging::Rect& monitor : settings.monitors) {
+        PlacedRect place = PlacePicture(uprightWidth, uprightHeight, monitor.width, monitor.height, settings.layout);
+        // The part of the placed picture on this monitor, in the scaled picture's coordinates.
+        int x0 = std::max(0, place.x), y0 = std::max(0, place.y);
+        int x1 = std::min(monitor.width, place.x + place.width), y1 = std::min(monitor.height, place.y + place.height);
+        if (x1 <= x0 || y1 <= y0) continue;
+        imaging::Rect shown{x0 - place.x, y0 - place.y, x1 - x0, y1 - y0};
+        int scaledWidth = turned ? place.height : place.width;
+        int scaledHeight = turned ? place.width : place.height;
+        imaging::Rect stored = imaging::StoredRect(shown, orientation, scaledWidth, scaledHeight);
+        parts.push_back(Part{imaging::RowResampler(width, height, scaledWidth, scaledHeight, stored, settings.background),
+                             monitor.x + x0, monitor.y + y0});
+    }
+    if (parts.empty()) return frame;
+    int first = height, last = 0;
+    for (const Part& part : parts) {
+        first = std::min(first, part.resampler.FirstNeededRow());
+        last = std::max(last, part.resampler.LastNeededRow());
+    }
+    // Bands of about 4 MB.
+    const int band = std::clamp(static_cast<int>((4u << 20) / (static_cast<unsigned>(width) * 4u)), 1, height);
+    std::vector<imaging::Pixel> rows(static_cast<std::size_t>(band) * static_cast<std::size_t>(width));
+    for (int y = first; y < last; y += band) {
+        int count = std::min(band, last - y);
+        if (!read(y, count, rows.data())) return nullptr;
+        for (int k = 0; k < count; ++k)
+            for (Part& part : parts)
+                part.resampler.PushRow(y + k, rows.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(width));
+    }
+    for (Part& part : parts) {
+        imaging::Image shown = imaging::ApplyOrientation(part.resampler.Take(), orientation);
+        for (int y = 0; y < shown.Height(); ++y) {
+            int fy = part.top + y;
+            if (fy < 0 || fy >= frame->height) continue;
+            const imaging::Pixel* in = shown.Row(y);
+            std::uint32_t* out = frame->pixels.data() + static_cast<std::size_t>(fy) * static_cast<std::size_t>(frame->width);
+            for (int x = 0; x < shown.Width(); ++x) {
+                int fx = part.left + x;
+                if (fx >= 0 && fx < frame->width) out[fx] = in[x] & 0x00FFFFFFu;
+            }
+        }
+    }
+    return frame;
+}
+
+std::unique_ptr<Frame> ComposeImage(const imaging::Image& picture, const FrameSettings& settings) {
+    RowReader read = [&picture](int first, int count, imaging::Pixel* into) {
+        std::copy(picture.Row(first), picture.Row(first) + static_cast<std::size_t>(count) * picture.Width(), into);
+        return true;
+    };
+    return ComposeRows(picture.Width(), picture.Height(), 1, read, settings);
+}
+
+}  // namespace nimbrel::player

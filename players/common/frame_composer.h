@@ -1,0 +1,48 @@
+#pragma once
+// One screen's worth of a slideshow picture: the picture turned upright, placed and scaled on
+// every monitor over the background colour, as 32-bit pixels. The decoders hand their rows over
+// from the top, a band at a time, so a photo of any size is never held whole.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "imaging/image.h"
+#include "imaging/layout.h"
+#include "picture_layout.h"
+
+namespace nimbrel::player {
+
+struct Frame {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> pixels;  // top-down rows, 0x00RRGGBB
+};
+
+struct FrameSettings {
+    int width = 0;  // the whole area: every monitor, or the preview window
+    int height = 0;
+    std::vector<imaging::Rect> monitors;  // in frame coordinates
+    LayoutOptions layout;
+    imaging::Pixel background = imaging::kOpaqueBlack;
+};
+
+// A frame of the background alone.
+std::unique_ptr<Frame> BlankFrame(const FrameSettings& settings);
+
+// Fills `count` rows from row `first` of the stored picture, as 0xAARRGGBB (straight alpha);
+// false when the decoder fails.
+using RowReader = std::function<bool(int first, int count, imaging::Pixel* into)>;
+
+// Draws a width x height picture whose rows `read` gives, upright by its EXIF `orientation`
+// (1 to 8; other values leave it as stored), on every monitor of a new frame. Only the rows
+// and columns that show are read and scaled. Null when `read` fails; nimbrel::Error for a
+// picture without pixels.
+std::unique_ptr<Frame> ComposeRows(int width, int height, int orientation, const RowReader& read,
+                                   const FrameSettings& settings);
+
+// The same for a picture in memory (the PCX and WBMP decoders' output).
+std::unique_ptr<Frame> ComposeImage(const imaging::Image& picture, const FrameSettings& settings);
+
+}  // namespace nimbrel::player
