@@ -37,6 +37,8 @@ public:
     WineSession& operator=(const WineSession&) = delete;
 
     bool Ready() const { return ready_; }
+    // The wine prefix (its drive C: is Prefix() + "/drive_c").
+    const std::string& Prefix() const { return prefix_; }
     const std::string& Problem() const { return problem_; }
 
     // Starts `program` with `arguments` under wine; stderr goes to `errorFile` when given.

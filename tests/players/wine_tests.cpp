@@ -39,6 +39,10 @@ std::string PreviewHost() {
     return WineSession::SixtyFourBitOnly() ? NIMBREL_PREVIEW_HOST64 : NIMBREL_PREVIEW_HOST32;
 }
 
+std::string FakeFlashControl() {
+    return WineSession::SixtyFourBitOnly() ? NIMBREL_FAKE_FLASH64 : NIMBREL_FAKE_FLASH32;
+}
+
 constexpr std::uint32_t kRed = 0xE01010, kGreen = 0x10C020, kBlue = 0x1020E0, kBackground = 0x0A141E;
 
 class PlayerUnderWine : public ::testing::Test {
@@ -74,6 +78,34 @@ protected:
                                            {"About.cfg", MakeAboutFile("Lake", "Hello <b>there</b>")}};
         members.insert(members.end(), pictures.begin(), pictures.end());
         return MakeScreenSaver(name, PlayerPath("stub.bin"), members);
+    }
+
+    // Registers the stand-in Flash control for the player's width (or removes it again), for the
+    // whole machine, as its installer would.
+    static void RegisterFakeFlash(bool on) {
+        const std::string key = "HKLM\\Software\\Classes\\CLSID\\{D27CDB6E-AE6D-11CF-96B8-444553540000}";
+        const std::string view = WineSession::SixtyFourBitOnly() ? "/reg:64" : "/reg:32";
+        std::vector<std::vector<std::string>> commands;
+        if (on) {
+            commands = {{"add", key + "\\InprocServer32", "/ve", "/d", "Z:" + FakeFlashControl(), "/f", view},
+                        {"add", key + "\\InprocServer32", "/v", "ThreadingModel", "/d", "Apartment", "/f", view}};
+        } else {
+            commands = {{"delete", key, "/f", view}};
+        }
+        for (auto& arguments : commands) {
+            pid_t reg = session_->Start("reg", arguments);
+            session_->Wait(reg, 30);
+        }
+    }
+
+    static std::string FlashShow(const std::string& name, const std::string& movie) {
+        std::string project =
+            "[Header]\r\nNumber=0\r\nType=1\r\n\r\n[About]\r\nShowName=Fireworks\r\nShowText=Bang\r\n\r\n"
+            "[Options]\r\nFlashFile=C:\\Movies\\fireworks.swf\r\n\r\n";
+        return MakeScreenSaver(name, PlayerPath("flash.bin"),
+                               {{"Options.ini", project},
+                                {"About.cfg", MakeAboutFile("Fireworks", "Bang")},
+                                {"fireworks.swf", movie}});
     }
 
     static WineSession* session_;
@@ -271,14 +303,8 @@ TEST_F(PlayerUnderWine, DamagedArchiveIsReportedWithAFailingExitCode) {
 
 TEST_F(PlayerUnderWine, FlashPlayerWithoutFlashShowsTitleAndSentence) {
     if (ReadFile(PlayerPath("flash.bin")).empty()) GTEST_SKIP() << "flash.bin was not built";
-    std::string project =
-        "[Header]\r\nNumber=0\r\nType=1\r\n\r\n[About]\r\nShowName=Fireworks\r\nShowText=Bang\r\n\r\n"
-        "[Options]\r\nFlashFile=C:\\Movies\\fireworks.swf\r\n\r\n";
-    std::string scr =
-        MakeScreenSaver("flash.scr", PlayerPath("flash.bin"),
-                        {{"Options.ini", project},
-                         {"About.cfg", MakeAboutFile("Fireworks", "Bang")},
-                         {"fireworks.swf", std::string("FWS\x06", 4) + std::string(200, '\0')}});
+    RegisterFakeFlash(false);  // wine has no Flash control of its own
+    std::string scr = FlashShow("flash.scr", std::string("FWS\x06", 4) + std::string(200, '\0'));
     pid_t player = session_->Start(scr, {"/s"});
     Pause(6);
     auto shot = session_->Capture();
@@ -305,6 +331,60 @@ TEST_F(PlayerUnderWine, FlashPlayerWithoutFlashShowsTitleAndSentence) {
     EXPECT_GT(sentencePixels, 200) << "no sentence";
     EXPECT_LT(other, 500) << "something else on the screen";
     EXPECT_EQ(shot->At(5, 5), 0u);
+}
+
+TEST_F(PlayerUnderWine, FlashPlayerPlaysItsMovieInTheRegisteredControl) {
+    if (ReadFile(PlayerPath("flash.bin")).empty()) GTEST_SKIP() << "flash.bin was not built";
+    if (ReadFile(FakeFlashControl()).empty()) GTEST_SKIP() << "the stand-in Flash control was not built";
+    const std::string log = FakeFlashControl() + ".log";
+    std::remove(log.c_str());
+    RegisterFakeFlash(true);
+    // The stand-in paints the colour stored after the movie's 8-byte header.
+    std::string movie = std::string("FWS\x06\x20\x00\x00\x00", 8) + std::string("\x20\xA0\xF0", 3) +
+                        std::string(5000, 'm');
+    std::string scr = FlashShow("flash-playing.scr", movie);
+    pid_t player = session_->Start(scr, {"/s"});
+    std::optional<Screenshot> shot;
+    for (int i = 0; i < 30; ++i) {
+        Pause(0.5);
+        shot = session_->Capture();
+        if (shot && Near(shot->At(320, 240), 0x20A0F0)) break;
+    }
+    // While it plays, the movie lies in a temporary .swf file that the control was given.
+    const std::string during = ReadFile(log);
+    std::string unixPath;
+    std::size_t at = during.find("movie ");
+    if (at != std::string::npos) {
+        std::string line = during.substr(at + 6, during.find('\r', at) - at - 6);
+        std::string windowsPath = line.substr(0, line.rfind(' '));
+        EXPECT_EQ(line.substr(line.rfind(' ') + 1), std::to_string(movie.size())) << line;
+        EXPECT_EQ(windowsPath.substr(windowsPath.size() - 4), ".swf") << windowsPath;
+        if (windowsPath.rfind("C:\\", 0) == 0) {
+            unixPath = session_->Prefix() + "/drive_c/" + windowsPath.substr(3);
+            for (char& c : unixPath)
+                if (c == '\\') c = '/';
+        }
+    }
+    const std::string written = unixPath.empty() ? std::string() : ReadFile(unixPath);
+    std::system("xdotool key space >/dev/null 2>&1");
+    std::optional<int> code = session_->Wait(player, 10);
+    session_->Stop(player);
+    RegisterFakeFlash(false);
+    ASSERT_TRUE(shot.has_value());
+    // The control covers the whole screen with the movie.
+    for (auto [x, y] : {std::pair{320, 240}, std::pair{2, 2}, std::pair{637, 477}})
+        EXPECT_TRUE(Near(shot->At(x, y), 0x20A0F0)) << x << "," << y << " " << Hex(shot->At(x, y)) << "\n" << during;
+    EXPECT_NE(during.find("activate 0 0 640 480"), std::string::npos) << during;
+    EXPECT_NE(during.find("play"), std::string::npos) << during;
+    ASSERT_FALSE(unixPath.empty()) << "no movie file was handed over:\n" << during;
+    EXPECT_EQ(written, movie) << unixPath;
+    // A key ends the show; the control is closed and the temporary file removed.
+    ASSERT_TRUE(code.has_value()) << "a key did not close the Flash player";
+    EXPECT_EQ(*code, 0);
+    EXPECT_NE(ReadFile(log).find("close"), std::string::npos) << ReadFile(log);
+    std::FILE* left = std::fopen(unixPath.c_str(), "rb");
+    EXPECT_EQ(left, nullptr) << unixPath << " is still there";
+    if (left != nullptr) std::fclose(left);
 }
 
 }  // namespace
