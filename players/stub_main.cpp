@@ -132,6 +132,7 @@ protected:
     }
 
     void OnDestroying() override {
+        Trace("window destroyed");
         KillTimer(Handle(), kSlideTimer);
         KillTimer(Handle(), kAnimationTimer);
         KillTimer(Handle(), kFirstPictureTimer);
@@ -410,12 +411,15 @@ int Run(const CommandLine& command) {
             Trace("window created");
             check.Attach(window.Handle());
             code = window.Run();
+            Trace("window closed");
         } else {
             code = kStartFailed;
         }
         damage = check.Finish();
     }
+    Trace("show ended");
     Gdiplus::GdiplusShutdown(token);
+    Trace("graphics shut down");
     if (!damage.empty()) return ReportStartFailure(damage, command.mode, parent);
     if (code == kStartFailed)
         return ReportStartFailure("The screen saver cannot open its window.", command.mode, parent);

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "win32_util.h"
+
 namespace nimbrel::player::win32 {
 namespace {
 
@@ -132,6 +134,7 @@ void SaverWindow::PaintThroughParent() {
 
 void SaverWindow::Close() {
     if (closing_ || window_ == nullptr) return;
+    Trace("closing");
     closing_ = true;
     PostMessageW(window_, WM_CLOSE, 0, 0);
 }

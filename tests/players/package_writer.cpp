@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -194,6 +195,222 @@ std::string MakeFramedPng(int width, int height, InnerRect inner, unsigned char 
     AppendPngChunk(out, "IDAT", Deflate(pixels, 6));
     AppendPngChunk(out, "IEND", "");
     return out;
+}
+
+namespace {
+
+void Append16(std::string& out, unsigned value) {
+    out += static_cast<char>(value & 0xFF);
+    out += static_cast<char>((value >> 8) & 0xFF);
+}
+
+void Append32(std::string& out, std::uint32_t value) {
+    Append16(out, value & 0xFFFF);
+    Append16(out, value >> 16);
+}
+
+}  // namespace
+
+std::string MakeSolidGif(int width, int height, unsigned char r, unsigned char g, unsigned char b) {
+    std::string out = "GIF89a";
+    Append16(out, static_cast<unsigned>(width));
+    Append16(out, static_cast<unsigned>(height));
+    out += std::string("\xF1\x00\x00", 3);  // a global table of 4 colours
+    const unsigned char table[12] = {r, g, b, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    out.append(reinterpret_cast<const char*>(table), sizeof table);
+    out += ',';
+    Append16(out, 0);
+    Append16(out, 0);
+    Append16(out, static_cast<unsigned>(width));
+    Append16(out, static_cast<unsigned>(height));
+    out += '\0';
+    out += '\x02';  // minimum code size: codes are 3 bits wide
+    // Uncompressed LZW: a clear code before every two pixels keeps the table from growing.
+    std::string data;
+    std::uint32_t bits = 0;
+    int count = 0;
+    auto put = [&](unsigned code) {
+        bits |= code << count;
+        count += 3;
+        while (count >= 8) {
+            data += static_cast<char>(bits & 0xFF);
+            bits >>= 8;
+            count -= 8;
+        }
+    };
+    const long pixels = static_cast<long>(width) * height;
+    for (long i = 0; i < pixels; i += 2) {
+        put(4);
+        put(0);
+        if (i + 1 < pixels) put(0);
+    }
+    put(5);
+    if (count > 0) data += static_cast<char>(bits & 0xFF);
+    for (std::size_t at = 0; at < data.size(); at += 255) {
+        std::size_t n = std::min<std::size_t>(255, data.size() - at);
+        out += static_cast<char>(n);
+        out += data.substr(at, n);
+    }
+    out += '\0';
+    out += ';';
+    return out;
+}
+
+std::string MakeSolidIco(int size, unsigned char r, unsigned char g, unsigned char b) {
+    const std::uint32_t maskRow = static_cast<std::uint32_t>(((size + 31) / 32) * 4);
+    const std::uint32_t bytes = 40 + static_cast<std::uint32_t>(size * size * 4) + maskRow * size;
+    std::string out;
+    Append16(out, 0);
+    Append16(out, 1);
+    Append16(out, 1);
+    out += static_cast<char>(size >= 256 ? 0 : size);
+    out += static_cast<char>(size >= 256 ? 0 : size);
+    out += std::string("\0\0", 2);
+    Append16(out, 1);
+    Append16(out, 32);
+    Append32(out, bytes);
+    Append32(out, 22);
+    Append32(out, 40);
+    Append32(out, static_cast<std::uint32_t>(size));
+    Append32(out, static_cast<std::uint32_t>(size * 2));
+    Append16(out, 1);
+    Append16(out, 32);
+    for (int i = 0; i < 6; ++i) Append32(out, 0);
+    for (int i = 0; i < size * size; ++i) {
+        const unsigned char px[4] = {b, g, r, 255};
+        out.append(reinterpret_cast<const char*>(px), 4);
+    }
+    out.append(static_cast<std::size_t>(maskRow) * size, '\0');
+    return out;
+}
+
+std::string MakeSolidPcx(int width, int height, unsigned char r, unsigned char g, unsigned char b) {
+    const int lineBytes = (width + 1) & ~1;
+    std::string out;
+    out += std::string("\x0A\x05\x01\x08", 4);
+    Append16(out, 0);
+    Append16(out, 0);
+    Append16(out, static_cast<unsigned>(width - 1));
+    Append16(out, static_cast<unsigned>(height - 1));
+    Append16(out, 72);
+    Append16(out, 72);
+    out.append(48, '\0');
+    out += '\0';
+    out += '\x03';  // three planes: red, green, blue
+    Append16(out, static_cast<unsigned>(lineBytes));
+    Append16(out, 1);
+    out.append(128 - out.size(), '\0');
+    for (int y = 0; y < height; ++y)
+        for (unsigned char value : {r, g, b})
+            for (int left = lineBytes; left > 0;) {
+                int run = std::min(left, 63);
+                out += static_cast<char>(0xC0 | run);
+                out += static_cast<char>(value);
+                left -= run;
+            }
+    return out;
+}
+
+std::string MakeWhiteWbmp(int width, int height) {
+    std::string out("\0\0", 2);
+    for (int value : {width, height}) {
+        std::string digits;
+        do {
+            digits.insert(digits.begin(), static_cast<char>((value & 0x7F) | (digits.empty() ? 0 : 0x80)));
+            value >>= 7;
+        } while (value > 0);
+        out += digits;
+    }
+    out.append(static_cast<std::size_t>((width + 7) / 8) * height, '\xFF');
+    return out;
+}
+
+std::string MakeSolidEmf(int width, int height, unsigned char r, unsigned char g, unsigned char b) {
+    std::string records;
+    auto record = [&records](std::uint32_t type, const std::string& body) {
+        Append32(records, type);
+        Append32(records, static_cast<std::uint32_t>(8 + body.size()));
+        records += body;
+    };
+    const std::uint32_t color = r | (g << 8) | (b << 16);
+    std::string brush;
+    Append32(brush, 1);  // handle 1
+    Append32(brush, 0);  // BS_SOLID
+    Append32(brush, color);
+    Append32(brush, 0);
+    record(39, brush);  // EMR_CREATEBRUSHINDIRECT
+    std::string select;
+    Append32(select, 1);
+    record(37, select);  // EMR_SELECTOBJECT
+    std::string noPen;
+    Append32(noPen, 0x80000008u);  // the stock null pen
+    record(37, noPen);
+    std::string box;
+    for (int v : {0, 0, width, height}) Append32(box, static_cast<std::uint32_t>(v));
+    record(43, box);  // EMR_RECTANGLE
+    std::string eof;
+    Append32(eof, 0);
+    Append32(eof, 16);
+    Append32(eof, 20);
+    record(14, eof);  // EMR_EOF
+    std::string header;
+    for (int v : {0, 0, width - 1, height - 1}) Append32(header, static_cast<std::uint32_t>(v));  // bounds
+    // The frame in hundredths of a millimetre, at 96 pixels an inch.
+    for (int v : {0, 0, width * 2540 / 96, height * 2540 / 96}) Append32(header, static_cast<std::uint32_t>(v));
+    Append32(header, 0x464D4520u);  // " EMF"
+    Append32(header, 0x10000u);
+    Append32(header, static_cast<std::uint32_t>(88 + records.size()));
+    Append32(header, 6);  // records: the header and five more
+    Append16(header, 2);  // handles, the first one reserved
+    Append16(header, 0);
+    Append32(header, 0);
+    Append32(header, 0);
+    Append32(header, 0);
+    for (int v : {1024, 768, 271, 203}) Append32(header, static_cast<std::uint32_t>(v));  // device, in pixels and mm
+    std::string out;
+    Append32(out, 1);  // EMR_HEADER
+    Append32(out, 88);
+    return out + header + records;
+}
+
+std::string MakeSolidWmf(int width, int height, unsigned char r, unsigned char g, unsigned char b) {
+    std::string records;
+    auto record = [&records](unsigned function, const std::vector<unsigned>& words) {
+        Append32(records, static_cast<std::uint32_t>(3 + words.size()));
+        Append16(records, function);
+        for (unsigned w : words) Append16(records, w);
+    };
+    record(0x020B, {0, 0});                                     // SetWindowOrg(y, x)
+    record(0x020C, {static_cast<unsigned>(height), static_cast<unsigned>(width)});  // SetWindowExt
+    record(0x02FC, {0, static_cast<unsigned>(r | (g << 8)), b, 0});  // CreateBrushIndirect: solid
+    record(0x012D, {0});                                       // SelectObject(brush)
+    record(0x02FA, {5, 0, 0, 0, 0});                           // CreatePenIndirect: PS_NULL
+    record(0x012D, {1});                                       // SelectObject(pen)
+    record(0x041B, {static_cast<unsigned>(height), static_cast<unsigned>(width), 0, 0});  // Rectangle
+    record(0x0000, {});                                        // EOF
+    std::string meta;
+    Append16(meta, 1);
+    Append16(meta, 9);
+    Append16(meta, 0x300);
+    Append32(meta, static_cast<std::uint32_t>((18 + records.size()) / 2));
+    Append16(meta, 2);
+    Append32(meta, 8);
+    Append16(meta, 0);
+    // The placeable header: the picture's size in units of 1/96 inch, and its checksum.
+    std::string placeable;
+    Append32(placeable, 0x9AC6CDD7u);
+    Append16(placeable, 0);
+    Append16(placeable, 0);
+    Append16(placeable, 0);
+    Append16(placeable, static_cast<unsigned>(width));
+    Append16(placeable, static_cast<unsigned>(height));
+    Append16(placeable, 96);
+    Append32(placeable, 0);
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < placeable.size(); i += 2)
+        sum ^= static_cast<unsigned char>(placeable[i]) | static_cast<unsigned char>(placeable[i + 1]) << 8;
+    Append16(placeable, sum);
+    return placeable + meta + records;
 }
 
 }  // namespace nimbrel::testing

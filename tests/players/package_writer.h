@@ -42,4 +42,14 @@ struct InnerRect {
 std::string MakeFramedPng(int width, int height, InnerRect inner, unsigned char r, unsigned char g,
                           unsigned char b, unsigned char alpha);
 
+// Pictures of one colour in the other formats the slideshow shows: a GIF (uncompressed LZW), a
+// 32-bit icon of size x size, a 24-bit PCX (three RLE planes), an all-white WBMP, and
+// metafiles that fill width x height with one rectangle (an EMF, and a placeable WMF at 96 dpi).
+std::string MakeSolidGif(int width, int height, unsigned char r, unsigned char g, unsigned char b);
+std::string MakeSolidIco(int size, unsigned char r, unsigned char g, unsigned char b);
+std::string MakeSolidPcx(int width, int height, unsigned char r, unsigned char g, unsigned char b);
+std::string MakeWhiteWbmp(int width, int height);
+std::string MakeSolidEmf(int width, int height, unsigned char r, unsigned char g, unsigned char b);
+std::string MakeSolidWmf(int width, int height, unsigned char r, unsigned char g, unsigned char b);
+
 }  // namespace nimbrel::testing

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -222,6 +223,54 @@ TEST_F(PlayerUnderWine, CompiledShowWithItsOwnIconShowsEachFormatUpright) {
     for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(Hex(seen[i]), Hex(order[i % 3])) << i;
 }
 
+// Every format the editor offers, as the slideshow decodes it: each picture fills the screen
+// (stretched) in its own colour.
+TEST_F(PlayerUnderWine, EveryFormatTheEditorOffersShows) {
+    struct Sample {
+        std::string name;
+        std::uint32_t color;
+        std::string bytes;
+    };
+    auto channel = [](std::uint32_t c, int shift) { return static_cast<unsigned char>((c >> shift) & 0xFF); };
+    auto sample = [&](const std::string& name, std::uint32_t c, auto make) {
+        return Sample{name, c, make(channel(c, 16), channel(c, 8), channel(c, 0))};
+    };
+    std::vector<Sample> samples = {
+        sample("a.bmp", 0xE01010, [](auto r, auto g, auto b) { return MakeSolidBmp(64, 48, r, g, b); }),
+        sample("b.dib", 0x10C020, [](auto r, auto g, auto b) { return MakeSolidBmp(64, 48, r, g, b); }),
+        sample("c.jpg", 0x1020E0, [](auto r, auto g, auto b) { return MakeSolidJpeg(64, 48, r, g, b, 0); }),
+        sample("d.jpeg", 0xE0E010, [](auto r, auto g, auto b) { return MakeSolidJpeg(64, 48, r, g, b, 1); }),
+        sample("e.png", 0x10E0E0,
+               [](auto r, auto g, auto b) { return MakeFramedPng(64, 48, {0, 0, 64, 48}, r, g, b, 255); }),
+        sample("f.gif", 0xE010E0, [](auto r, auto g, auto b) { return MakeSolidGif(64, 48, r, g, b); }),
+        sample("g.ico", 0xF08010, [](auto r, auto g, auto b) { return MakeSolidIco(48, r, g, b); }),
+        sample("h.wmf", 0x8010F0, [](auto r, auto g, auto b) { return MakeSolidWmf(64, 48, r, g, b); }),
+        sample("i.emf", 0x808080, [](auto r, auto g, auto b) { return MakeSolidEmf(64, 48, r, g, b); }),
+        sample("j.pcx", 0xF080A0, [](auto r, auto g, auto b) { return MakeSolidPcx(64, 48, r, g, b); }),
+        Sample{"k.wbmp", 0xFFFFFF, MakeWhiteWbmp(64, 48)},
+    };
+    std::vector<TestMember> pictures;
+    for (const Sample& s : samples) pictures.push_back({s.name, s.bytes});
+    std::string scr = SlideShow("formats.scr",
+                                {"Center=1", "Stretch=1", "KeepAspect=0", "ShowSpeed=1", "Transition=129",
+                                 "ColorR=10", "ColorG=20", "ColorB=30"},
+                                pictures);
+    pid_t player = session_->Start(scr, {"/s"});
+    std::vector<bool> seen(samples.size(), false);
+    for (int i = 0; i < 120 && std::count(seen.begin(), seen.end(), false) > 0; ++i) {
+        Pause(0.25);
+        auto shot = session_->Capture();
+        if (!shot) continue;
+        for (std::size_t k = 0; k < samples.size(); ++k)
+            if (Near(shot->At(320, 240), samples[k].color) && Near(shot->At(5, 5), samples[k].color) &&
+                Near(shot->At(634, 474), samples[k].color))
+                seen[k] = true;
+    }
+    session_->Stop(player);
+    for (std::size_t k = 0; k < samples.size(); ++k)
+        EXPECT_TRUE(seen[k]) << samples[k].name << " never filled the screen in " << Hex(samples[k].color);
+}
+
 TEST_F(PlayerUnderWine, StretchWithKeptProportionsFillsTheWidthAndInputCloses) {
     std::string scr = SlideShow("stretch.scr",
                                 {"Center=1", "Stretch=1", "KeepAspect=1", "ShowSpeed=30", "Transition=-1",
@@ -245,6 +294,32 @@ TEST_F(PlayerUnderWine, StretchWithKeptProportionsFillsTheWidthAndInputCloses) {
     std::optional<int> code = session_->Wait(player, 10);
     session_->Stop(player);
     EXPECT_TRUE(code.has_value()) << "a key did not close the screensaver";
+}
+
+TEST_F(PlayerUnderWine, MouseJitterKeepsTheShowButAMoveOrAClickEndsIt) {
+    std::string scr = SlideShow("mouse.scr", {"Stretch=1", "ShowSpeed=30", "Transition=-1"},
+                                {{"red.bmp", MakeSolidBmp(64, 48, 0xE0, 0x10, 0x10)}});
+    for (const char* ending : {"mousemove_relative -- 40 0", "click 1"}) {
+        std::system("xdotool mousemove 300 200 >/dev/null 2>&1");
+        pid_t player = session_->Start(scr, {"/s"});
+        bool shown = false;
+        for (int i = 0; i < 30 && !shown; ++i) {
+            Pause(0.5);
+            auto shot = session_->Capture();
+            shown = shot && Near(shot->At(320, 240), kRed);
+        }
+        ASSERT_TRUE(shown) << "the picture never showed";
+        // A resting mouse trembles by a pixel or two: the show goes on.
+        std::system("xdotool mousemove_relative -- 2 1 >/dev/null 2>&1");
+        Pause(0.3);
+        std::system("xdotool mousemove_relative -- -1 1 >/dev/null 2>&1");
+        // (Without a window manager, wine takes two seconds to take a closing window down.)
+        EXPECT_FALSE(session_->Wait(player, 3.5).has_value()) << "a jitter of two pixels ended the show";
+        std::system((std::string("xdotool ") + ending + " >/dev/null 2>&1").c_str());
+        std::optional<int> code = session_->Wait(player, 10);
+        session_->Stop(player);
+        EXPECT_TRUE(code.has_value()) << "\"" << ending << "\" did not end the show";
+    }
 }
 
 TEST_F(PlayerUnderWine, ConfigureShowsTheAboutBox) {
