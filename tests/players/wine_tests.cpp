@@ -376,6 +376,58 @@ TEST_F(PlayerUnderWine, DamagedArchiveIsReportedWithAFailingExitCode) {
     EXPECT_NE(ReadFile(errors).find("This screen saver is damaged"), std::string::npos) << ReadFile(errors);
 }
 
+TEST_F(PlayerUnderWine, AFadeBlendsOnePictureIntoTheNext) {
+    std::string scr = SlideShow("fade.scr", {"Stretch=1", "ShowSpeed=1", "Transition=0"},
+                                {{"red.bmp", MakeSolidBmp(64, 48, 0xE0, 0x10, 0x10)},
+                                 {"green.bmp", MakeSolidBmp(64, 48, 0x10, 0xC0, 0x20)}});
+    pid_t player = session_->Start(scr, {"/s"});
+    std::optional<std::uint32_t> between;
+    for (int i = 0; i < 120 && !between; ++i) {
+        Pause(0.1);
+        auto shot = session_->Capture();
+        if (!shot) continue;
+        std::uint32_t c = shot->At(320, 240);
+        // Neither picture nor background, but some of each picture's colour: a frame of the fade,
+        // the same all over the screen.
+        if (!Near(c, kRed) && !Near(c, kGreen) && !Near(c, kBackground) && ((c >> 16) & 0xFF) > 0x30 &&
+            ((c >> 8) & 0xFF) > 0x30 && Near(shot->At(10, 10), c, 8) && Near(shot->At(630, 470), c, 8))
+            between = c;
+    }
+    session_->Stop(player);
+    EXPECT_TRUE(between.has_value()) << "no frame between the two pictures was seen";
+}
+
+TEST_F(PlayerUnderWine, DamageFoundAfterTheFirstPictureEndsTheShowWithAReport) {
+    // Stored members, so that a byte of the second picture can be found and spoilt.
+    const std::string first = MakeSolidBmp(64, 48, 0xE0, 0x10, 0x10);
+    const std::string second = MakeSolidBmp(64, 48, 0x10, 0x20, 0xE0);
+    std::vector<TestMember> members = {
+        {"Options.ini", MakeSlideShowProject({"C:\\P\\a.bmp", "C:\\P\\b.bmp"}, {"Stretch=1", "ShowSpeed=30"})},
+        {"About.cfg", MakeAboutFile("Lake", "Hello")},
+        {"a.bmp", first},
+        {"b.bmp", second}};
+    std::string bytes = ReadFile(PlayerPath("stub.bin")) + MakeTestArchive(members, true, false);
+    std::size_t at = bytes.rfind(second);
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 1000] = static_cast<char>(bytes[at + 1000] ^ 0x40);
+    std::string path = std::string(NIMBREL_WINE_WORK_DIR) + "/damaged-later.scr";
+    WriteFile(path, bytes);
+    std::string errors = std::string(NIMBREL_WINE_WORK_DIR) + "/damaged-later.err";
+    pid_t player = session_->Start(path, {"/s"}, errors);
+    bool shown = false;
+    for (int i = 0; i < 30 && !shown; ++i) {
+        Pause(0.3);
+        auto shot = session_->Capture();
+        shown = shot && Near(shot->At(320, 240), kRed);
+    }
+    std::optional<int> code = session_->Wait(player, 45);
+    session_->Stop(player);
+    EXPECT_TRUE(shown) << "the first, sound picture never showed";
+    ASSERT_TRUE(code.has_value()) << "the damaged show did not end";
+    EXPECT_NE(*code, 0);
+    EXPECT_NE(ReadFile(errors).find("This screen saver is damaged"), std::string::npos) << ReadFile(errors);
+}
+
 TEST_F(PlayerUnderWine, FlashPlayerWithoutFlashShowsTitleAndSentence) {
     if (ReadFile(PlayerPath("flash.bin")).empty()) GTEST_SKIP() << "flash.bin was not built";
     RegisterFakeFlash(false);  // wine has no Flash control of its own
