@@ -70,7 +70,10 @@ const Loader& FindLoader() {
             found.reason = "Xvfb or imagemagick's import is not installed";
             return found;
         }
-        if (Shell("WINEDEBUG=-all timeout 60 wine --version >/dev/null 2>&1") == 0) {
+        // NIMBREL_WINE_64=1 tries the 64-bit builds on a system that runs both widths.
+        const char* only64 = std::getenv("NIMBREL_WINE_64");
+        if ((only64 == nullptr || std::string(only64) != "1") &&
+            Shell("WINEDEBUG=-all timeout 60 wine --version >/dev/null 2>&1") == 0) {
             found.program = "wine";
             return found;
         }
