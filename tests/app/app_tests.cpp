@@ -31,6 +31,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/temp.h"
+#include "support/qt_test_env.h"
 #include "ui/color_button.h"
 #include "ui/file_dialog.h"
 #include "ui/file_name_edit.h"
@@ -44,24 +45,12 @@ namespace {
 
 using ui::MessageBox;
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "app_tests";
-        static char* argv[] = {name, nullptr};
-        application_ = std::make_unique<QApplication>(argc, argv);
+const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new test::QtTestEnvironment("app_tests", [] {
         QApplication::setApplicationDisplayName(kApplicationTitle);
         MessageBox::SetTestMode(true);
         ui::FileDialog::SetTestMode(true);
-    }
-    void TearDown() override { application_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> application_;
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+    }));
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);

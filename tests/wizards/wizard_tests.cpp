@@ -29,6 +29,7 @@
 #include "platform/temp.h"
 #include "project/big_ini_file.h"
 #include "project/project_file.h"
+#include "support/qt_test_env.h"
 #include "ui/color_button.h"
 #include "ui/file_dialog.h"
 #include "ui/file_name_edit.h"
@@ -46,22 +47,8 @@ namespace {
 using app::TfrmMain;
 using ui::MessageBox;
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "wizard_tests";
-        static char* argv[] = {name, nullptr};
-        application_ = std::make_unique<QApplication>(argc, argv);
-        QApplication::setApplicationDisplayName(app::kApplicationTitle);
-    }
-    void TearDown() override { application_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> application_;
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new test::QtTestEnvironment(
+    "wizard_tests", [] { QApplication::setApplicationDisplayName(app::kApplicationTitle); }));
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
