@@ -221,15 +221,15 @@ WizardProject TfrmWizard::Values() const {
     WizardProject values;
     for (int i = 0; i < lvFiles->topLevelItemCount(); ++i)
         values.files.push_back(ui::ToNarrow(lvFiles->topLevelItem(i)->text(0)));
-    values.output = ui::ToNarrow(feOutput->text());
-    values.center = chkCenter->isChecked();
-    values.autoSize = chkAutoSize->isChecked();
-    values.stretch = chkStretch->isChecked();
-    values.keepAspect = chkKeepAspect->isChecked();
-    values.random = chkRandom->isChecked();
-    values.showSpeed = tbShowSpeed->value();
-    values.transition = cboTransition->currentIndex();
-    values.backgroundColor = btnBGColor->color();
+    values.slideShow.output = ui::ToNarrow(feOutput->text());
+    values.slideShow.center = chkCenter->isChecked();
+    values.slideShow.autoSize = chkAutoSize->isChecked();
+    values.slideShow.stretch = chkStretch->isChecked();
+    values.slideShow.keepAspect = chkKeepAspect->isChecked();
+    values.slideShow.random = chkRandom->isChecked();
+    values.slideShow.showSpeed = tbShowSpeed->value();
+    values.slideShow.transition = cboTransition->currentIndex();
+    values.slideShow.backgroundColor = btnBGColor->color();
     return values;
 }
 
