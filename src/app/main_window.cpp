@@ -4,9 +4,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDir>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QEventLoop>
 #include <QFileIconProvider>
 #include <QFileInfo>
@@ -16,13 +13,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QMimeData>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTreeWidget>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <exception>
 
@@ -36,15 +31,20 @@
 #include "ui/color_button.h"
 #include "ui/file_dialog.h"
 #include "ui/file_name_edit.h"
+#include "ui/form_helpers.h"
 #include "ui/gradient_progress_bar.h"
 #include "ui/limited_memo.h"
 #include "ui/message_box.h"
 #include "ui/narrow_text.h"
 #include "ui/picture_button.h"
+#include "ui/picture_files.h"
 
 namespace nimbrel::app {
 
 namespace {
+
+using ui::Caption;
+using ui::Named;
 
 constexpr int kClientWidth = 658;
 constexpr int kClientHeight = 586;
@@ -56,8 +56,6 @@ const QString kOutputFilter = QStringLiteral("ScreenSaver Files|*.scr");
 const QString kIconFilter = QStringLiteral("Icon Files|*.ico");
 const QString kFlashFilter = QStringLiteral("Flash Files (*.swf)|*.swf");
 const QString kProjectFilter = QStringLiteral("Project Files (*.nssp)|*.nssp");
-const QString kImageFilter = QStringLiteral(
-    "Supported Image Files|*.BMP;*.JPG;*.JPEG;*.WMF;*.ICO;*.PNG;*.GIF;*.EMF;*.PCX;*.DIB;*.WBMP");
 
 enum FileColumn { kColumnName, kColumnSize, kColumnType, kColumnDate };
 
@@ -71,28 +69,11 @@ public:
     }
 };
 
-// The transition box's items; "Image Transition 68" stands twice, so every later item sits one
-// place after its number, as stored projects expect.
-QStringList TransitionNames() {
-    QStringList names;
-    for (int i = 1; i <= 68; ++i) names << QStringLiteral("Image Transition %1").arg(i);
-    names << QStringLiteral("Image Transition 68");
-    for (int i = 69; i <= 127; ++i) names << QStringLiteral("Image Transition %1").arg(i);
-    names << QStringLiteral("Random") << QStringLiteral("None");
-    return names;
-}
-
 // The memo's line breaks as the stored text has them.
 std::string MemoText(const ui::LimitedMemo* memo) {
     QString text = memo->toPlainText();
     text.replace(u'\n', QStringLiteral("\r\n"));
     return ui::ToNarrow(text);
-}
-
-template <typename T>
-T* Named(T* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
 }
 
 QAction* NamedAction(QMenu* menu, const char* name, const QString& caption, const QKeySequence& shortcut) {
@@ -113,12 +94,6 @@ ui::FileNameEdit* OpenBox(QWidget* parent, const char* name, const QString& filt
     auto* box = Named(new ui::FileNameEdit(ui::FileNameEdit::DialogKind::Open, parent), name);
     box->setFilter(filter);
     return box;
-}
-
-QLabel* Caption(const QString& text, QWidget* buddy, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setBuddy(buddy);
-    return label;
 }
 
 }  // namespace
@@ -329,36 +304,15 @@ QWidget* TfrmMain::BuildOptionsTab() {
     feOutput = OutputBox(tab, "feOutput");
     left->addWidget(Caption(tr("Output Filename"), feOutput, tab));
     left->addWidget(feOutput);
-    chkCenter = Named(new QCheckBox(tr("&Center Images Within Screen"), tab), "chkCenter");
-    chkAutoSize = Named(new QCheckBox(tr("&AutoSize Images To Fit Within Screen"), tab), "chkAutoSize");
-    chkStretch = Named(new QCheckBox(tr("Stretch Images To ScreenSize"), tab), "chkStretch");
-    chkKeepAspect = Named(new QCheckBox(tr("Keep Aspect Ratio"), tab), "chkKeepAspect");
-    chkRandom = Named(new QCheckBox(tr("&Random Show Order"), tab), "chkRandom");
-    for (QCheckBox* box : {chkCenter, chkAutoSize, chkStretch, chkKeepAspect, chkRandom})
-        left->addWidget(box);
-
-    tbShowSpeed = Named(new QSlider(Qt::Horizontal, tab), "tbShowSpeed");
-    tbShowSpeed->setRange(1, 240);
-    tbShowSpeed->setPageStep(10);
-    tbShowSpeed->setTickInterval(2);
-    tbShowSpeed->setTickPosition(QSlider::TicksAbove);
-    tbShowSpeed->setValue(10);
-    left->addWidget(Caption(tr("Show &Speed"), tbShowSpeed, tab));
-    left->addWidget(tbShowSpeed);
-
-    cboTransition = Named(new QComboBox(tab), "cboTransition");
-    cboTransition->setEditable(true);
-    cboTransition->setInsertPolicy(QComboBox::NoInsert);
-    cboTransition->addItems(TransitionNames());
-    cboTransition->setMaxVisibleItems(16);
-    cboTransition->setCurrentIndex(-1);
-    left->addWidget(Caption(tr("Image Transition"), cboTransition, tab));
-    left->addWidget(cboTransition);
-
-    btnBGColor = Named(new ui::ColorButton(tab), "btnBGColor");
+    options.Create(tab);
+    for (QCheckBox* box : options.CheckBoxes()) left->addWidget(box);
+    left->addWidget(Caption(tr("Show &Speed"), options.tbShowSpeed, tab));
+    left->addWidget(options.tbShowSpeed);
+    left->addWidget(Caption(tr("Image Transition"), options.cboTransition, tab));
+    left->addWidget(options.cboTransition);
     auto* colorRow = new QHBoxLayout;
-    colorRow->addWidget(Caption(tr("BG Color"), btnBGColor, tab));
-    colorRow->addWidget(btnBGColor);
+    colorRow->addWidget(Caption(tr("BG Color"), options.btnBGColor, tab));
+    colorRow->addWidget(options.btnBGColor);
     colorRow->addStretch();
     left->addLayout(colorRow);
     left->addStretch();
@@ -475,15 +429,15 @@ void TfrmMain::ApplyLoadedProject(const project::LoadedProject& loaded) {
         for (const std::string& file : loaded.files) AddFileEntry(ui::FromNarrow(file), EntryMode::Tolerant);
         const project::SlideShowValues& v = loaded.slideShow;
         feOutput->setText(ui::FromNarrow(v.output));
-        chkCenter->setChecked(v.center);
-        chkAutoSize->setChecked(v.autoSize);
-        chkStretch->setChecked(v.stretch);
-        chkKeepAspect->setChecked(v.keepAspect);
-        chkRandom->setChecked(v.random);
-        tbShowSpeed->setValue(v.showSpeed);  // the slider clamps into 1..240
+        options.chkCenter->setChecked(v.center);
+        options.chkAutoSize->setChecked(v.autoSize);
+        options.chkStretch->setChecked(v.stretch);
+        options.chkKeepAspect->setChecked(v.keepAspect);
+        options.chkRandom->setChecked(v.random);
+        options.tbShowSpeed->setValue(v.showSpeed);  // the slider clamps into 1..240
         bool known = v.transition >= 0 && v.transition < kTransitionCount;
-        cboTransition->setCurrentIndex(known ? v.transition : -1);
-        btnBGColor->setColor(v.backgroundColor);
+        options.cboTransition->setCurrentIndex(known ? v.transition : -1);
+        options.btnBGColor->setColor(v.backgroundColor);
         chkChangeIcon->setChecked(v.changeIcon);
         feIcon->setText(ui::FromNarrow(v.iconFile));
         txtShowName->setText(ui::FromNarrow(v.showName));
@@ -507,14 +461,7 @@ project::ProjectValues TfrmMain::GatherProjectValues() const {
         values.files.push_back(ui::ToNarrow(lvFiles->topLevelItem(i)->text(kColumnName)));
     project::SlideShowValues& s = values.slideShow;
     s.output = ui::ToNarrow(feOutput->text());
-    s.center = chkCenter->isChecked();
-    s.autoSize = chkAutoSize->isChecked();
-    s.stretch = chkStretch->isChecked();
-    s.keepAspect = chkKeepAspect->isChecked();
-    s.random = chkRandom->isChecked();
-    s.showSpeed = tbShowSpeed->value();
-    s.transition = cboTransition->currentIndex();
-    s.backgroundColor = btnBGColor->color();
+    options.Gather(s);
     s.changeIcon = chkChangeIcon->isChecked();
     s.iconFile = ui::ToNarrow(feIcon->text());
     s.showName = ui::ToNarrow(txtShowName->text());
@@ -571,11 +518,10 @@ void TfrmMain::Project2Click() {
     QApplication::setApplicationDisplayName(kApplicationTitle);
     UpdateCommandState();
     feOutput->setText({});
-    for (QCheckBox* box : {chkCenter, chkAutoSize, chkStretch, chkKeepAspect, chkRandom})
-        box->setChecked(false);
-    tbShowSpeed->setValue(10);
-    cboTransition->setCurrentIndex(-1);
-    btnBGColor->setColor(0);
+    for (QCheckBox* box : options.CheckBoxes()) box->setChecked(false);
+    options.tbShowSpeed->setValue(10);
+    options.cboTransition->setCurrentIndex(-1);
+    options.btnBGColor->setColor(0);
     chkChangeIcon->setChecked(false);
     feIcon->setText({});
     txtShowName->clear();
@@ -685,7 +631,7 @@ void TfrmMain::RunBuild() {
 }
 
 void TfrmMain::AddFile1Click() {
-    QStringList chosen = ui::FileDialog::GetOpenFileNames(this, tr("Add Files To Project"), kImageFilter);
+    QStringList chosen = ui::ChoosePictureFiles(this);
     RunCommand([&] {
         for (const QString& path : chosen) AddFileEntry(path, EntryMode::Strict);
     });
@@ -739,15 +685,11 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 }
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    ui::AcceptFileDrag(event);
 }
 
 void TfrmMain::dropEvent(QDropEvent* event) {
-    QStringList paths;
-    for (const QUrl& url : event->mimeData()->urls())
-        if (url.isLocalFile()) paths << QDir::toNativeSeparators(url.toLocalFile());
-    event->acceptProposedAction();
-    JvDragDrop1Drop(paths);
+    JvDragDrop1Drop(ui::TakeDroppedFiles(event));
 }
 
 void TfrmMain::lvFilesDblClick() {

@@ -9,19 +9,17 @@
 
 #include "app/interface_state.h"
 #include "project/project_file.h"
+#include "ui/slideshow_options.h"
 
 class QAction;
 class QCheckBox;
-class QComboBox;
 class QLineEdit;
 class QMenu;
-class QSlider;
 class QStackedWidget;
 class QTabWidget;
 class QTreeWidget;
 
 namespace nimbrel::ui {
-class ColorButton;
 class FileNameEdit;
 class GradientProgressBar;
 class LimitedMemo;
@@ -203,14 +201,7 @@ private:
     QTabWidget* tnMain = nullptr;
     QTreeWidget* lvFiles = nullptr;
     ui::FileNameEdit* feOutput = nullptr;
-    QCheckBox* chkCenter = nullptr;
-    QCheckBox* chkAutoSize = nullptr;
-    QCheckBox* chkStretch = nullptr;
-    QCheckBox* chkKeepAspect = nullptr;
-    QCheckBox* chkRandom = nullptr;
-    QSlider* tbShowSpeed = nullptr;
-    QComboBox* cboTransition = nullptr;
-    ui::ColorButton* btnBGColor = nullptr;
+    ui::SlideShowOptionControls options;  // the check boxes, show speed, transition, BG colour
     QCheckBox* chkChangeIcon = nullptr;
     ui::FileNameEdit* feIcon = nullptr;
     QLineEdit* txtShowName = nullptr;

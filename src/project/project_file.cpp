@@ -129,22 +129,8 @@ void SaveProject(const std::string& path, const ProjectValues& values) {
     ini.WriteInteger("Header", "Type", values.kind);
 
     if (values.kind == kSlideShow) {
-        for (std::size_t i = 0; i < values.files.size(); ++i)
-            ini.WriteString("Files", std::to_string(i), values.files[i]);
         const SlideShowValues& s = values.slideShow;
-        ini.WriteString("Options", "Output", s.output);
-        ini.WriteBool("Options", "Center", s.center);
-        ini.WriteBool("Options", "AutoSize", s.autoSize);
-        ini.WriteBool("Options", "Stretch", s.stretch);
-        ini.WriteBool("Options", "KeepAspect", s.keepAspect);
-        ini.WriteBool("Options", "Random", s.random);
-        ini.WriteInteger("Options", "ShowSpeed", s.showSpeed);
-        ini.WriteInteger("Options", "Transition", s.transition);
-        ini.WriteInteger("Options", "BGColor", s.backgroundColor);
-        ColorParts parts = SplitColor(s.backgroundColor);
-        ini.WriteInteger("Options", "ColorR", parts.r);
-        ini.WriteInteger("Options", "ColorG", parts.g);
-        ini.WriteInteger("Options", "ColorB", parts.b);
+        WriteSlideShowPictureKeys(ini, values.files, s);
         ini.WriteBool("Options", "ChangeIcon", s.changeIcon);
         ini.WriteString(kIconSection, "IconFile", s.iconFile);
         ini.WriteString("About", "ShowName", s.showName);
@@ -159,6 +145,24 @@ void SaveProject(const std::string& path, const ProjectValues& values) {
         ini.WriteString("Options", "Output", f.output);
     }
     ini.Flush();
+}
+
+void WriteSlideShowPictureKeys(TBigIniFile& ini, const std::vector<std::string>& files,
+                               const SlideShowValues& values) {
+    for (std::size_t i = 0; i < files.size(); ++i) ini.WriteString("Files", std::to_string(i), files[i]);
+    ini.WriteString("Options", "Output", values.output);
+    ini.WriteBool("Options", "Center", values.center);
+    ini.WriteBool("Options", "AutoSize", values.autoSize);
+    ini.WriteBool("Options", "Stretch", values.stretch);
+    ini.WriteBool("Options", "KeepAspect", values.keepAspect);
+    ini.WriteBool("Options", "Random", values.random);
+    ini.WriteInteger("Options", "ShowSpeed", values.showSpeed);
+    ini.WriteInteger("Options", "Transition", values.transition);
+    ini.WriteInteger("Options", "BGColor", values.backgroundColor);
+    const ColorParts parts = SplitColor(values.backgroundColor);
+    ini.WriteInteger("Options", "ColorR", parts.r);
+    ini.WriteInteger("Options", "ColorG", parts.g);
+    ini.WriteInteger("Options", "ColorB", parts.b);
 }
 
 }  // namespace nimbrel::project

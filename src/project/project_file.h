@@ -10,6 +10,8 @@
 
 namespace nimbrel::project {
 
+class TBigIniFile;
+
 inline constexpr int kSlideShow = 0;
 inline constexpr int kFlash = 1;
 
@@ -103,5 +105,12 @@ LoadedProject ReadProjectText(std::string_view bytes);
 // input/output text when the existing file cannot be read, the path-length text for a path of
 // more than 255 characters) and leave the file as it was.
 void SaveProject(const std::string& path, const ProjectValues& values);
+
+// Writes a slideshow's file list and picture options into `ini`, in their fixed order: Files/0..
+// (the paths in list order), then Options/Output, Center, AutoSize, Stretch, KeepAspect, Random,
+// ShowSpeed, Transition, BGColor, ColorR, ColorG, ColorB. SaveProject follows them with the icon
+// and About keys; the slideshow wizard writes them alone after Header/Number.
+void WriteSlideShowPictureKeys(TBigIniFile& ini, const std::vector<std::string>& files,
+                               const SlideShowValues& values);
 
 }  // namespace nimbrel::project

@@ -17,12 +17,15 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/wallpaper.h"
+#include "ui/form_helpers.h"
 #include "ui/message_box.h"
 #include "ui/narrow_text.h"
 #include "viewer/picture_formats.h"
 
 namespace nimbrel::viewer {
 namespace {
+
+using ui::Named;
 
 constexpr int kDesignedWidth = 484;
 constexpr int kDesignedHeight = 383;
@@ -31,12 +34,6 @@ constexpr int kMinimumSide = 450;
 std::function<bool(QPrinter&)>& PrintDialogSeam() {
     static std::function<bool(QPrinter&)> seam;
     return seam;
-}
-
-template <typename T>
-T* Named(T* object, const char* name) {
-    object->setObjectName(QString::fromLatin1(name));
-    return object;
 }
 
 // Media files of the file list that are no pictures: their extensions, as one text.

@@ -1,20 +1,16 @@
 #include "wizards/flash_wizard.h"
 
 #include <QCheckBox>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
-#include <exception>
 
 #include "app/main_window.h"
 #include "platform/error.h"
 #include "project/project_file.h"
 #include "ui/file_name_edit.h"
+#include "ui/form_helpers.h"
 #include "ui/limited_memo.h"
-#include "ui/message_box.h"
 #include "ui/narrow_text.h"
 #include "wizards/wizard_project.h"
 
@@ -27,11 +23,8 @@ constexpr int kOuterHeight = 330;
 constexpr QPoint kDesignedPosition(192, 107);
 constexpr int kAboutTextLimit = 246;
 
-template <typename T>
-T* Named(T* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
+using ui::Caption;
+using ui::Named;
 
 // One of the main window's project controls. They sit under its central widget, apart from the
 // chooser and this wizard, which carry some of the same names.
@@ -55,17 +48,7 @@ TfrmFlashWiz::TfrmFlashWiz(app::TfrmMain& main, QWidget* parent) : WizardFrame(m
     setWindowTitle(tr("Flash Screensaver Wizard"));
     setSizeGripEnabled(true);  // a resizable border
 
-    // 0 "Welcome"
-    QVBoxLayout* welcome = AddPage("Welcome", tr("Nimbrel New Project Wizard"), WelcomeText());
-    QWidget* page = nbMain->widget(0);
-    feProjectFilename =
-        Named(new ui::FileNameEdit(ui::FileNameEdit::DialogKind::Save, page), "feProjectFilename");
-    feProjectFilename->setDialogTitle(tr("Create Project"));
-    feProjectFilename->setFilter(kProjectFilter);
-    feProjectFilename->setDefaultSuffix(QStringLiteral("nssp"));
-    welcome->addStretch(1);
-    welcome->addWidget(Caption(tr("Project Filename:"), feProjectFilename, page));
-    welcome->addWidget(feProjectFilename);
+    AddWelcomePage();  // 0 "Welcome"
 
     // 1 "Files"
     QVBoxLayout* files = AddPage(
@@ -73,7 +56,7 @@ TfrmFlashWiz::TfrmFlashWiz(app::TfrmMain& main, QWidget* parent) : WizardFrame(m
         QStringLiteral("Please select the flash file you would like to display during the screensavers run, "
                        "please ensure it is standalone and does not require external files, or do require "
                        "mouse input."));
-    page = nbMain->widget(1);
+    QWidget* page = nbMain->widget(1);
     feFlashFile = Named(new ui::FileNameEdit(ui::FileNameEdit::DialogKind::Open, page), "feFlashFile");
     feFlashFile->setDialogTitle(tr("Select Flash File"));
     feFlashFile->setFilter(QStringLiteral("Flash File (*.swf)|*.swf"));
@@ -97,30 +80,14 @@ TfrmFlashWiz::TfrmFlashWiz(app::TfrmMain& main, QWidget* parent) : WizardFrame(m
     options->addWidget(memFlashShowText, 1);
 
     // 3 "Final"
-    QVBoxLayout* finalPage = AddPage("Final", tr("Finalisation"), FinalText());
+    QVBoxLayout* finalPage = AddFinalPage();
     page = nbMain->widget(3);
-    feOutput = Named(new ui::FileNameEdit(ui::FileNameEdit::DialogKind::Save, page), "feOutput");
-    feOutput->setDialogTitle(tr("Select Screensaver File"));
-    feOutput->setFilter(kScreensaverFilter);
-    feOutput->setDefaultSuffix(QStringLiteral("scr"));
     chkFlashChangeIcon = Named(new QCheckBox(tr("Change Icon"), page), "chkFlashChangeIcon");
     feFlashIcon = Named(new ui::FileNameEdit(ui::FileNameEdit::DialogKind::Open, page), "feFlashIcon");
     feFlashIcon->setFilter(QStringLiteral("Icon Files|*.ico"));
-    chkCompileNow = Named(new QCheckBox(tr("Compile Now"), page), "chkCompileNow");
-    Button4 = Named(new QPushButton(tr("&Finish"), page), "Button4");
-    Button4->setAutoDefault(false);
-    finalPage->addStretch(1);
-    finalPage->addWidget(Caption(tr("Output Filename:"), feOutput, page));
-    finalPage->addWidget(feOutput);
     finalPage->addWidget(chkFlashChangeIcon);
     finalPage->addWidget(feFlashIcon);
-    auto* finish = new QHBoxLayout;
-    finish->addWidget(chkCompileNow);
-    finish->addStretch(1);
-    finish->addWidget(Button4);
-    finalPage->addLayout(finish);
-
-    connect(Button4, &QPushButton::clicked, this, &TfrmFlashWiz::Button4Click);
+    AddFinishRow(finalPage);
 
     resize(kOuterWidth, kOuterHeight);
     move(kDesignedPosition);
@@ -138,7 +105,7 @@ void TfrmFlashWiz::showEvent(QShowEvent* event) {
     }
 }
 
-void TfrmFlashWiz::CopyIntoMainWindow(const QString& path) {
+void TfrmFlashWiz::MakeProject(const QString& path) {
     MainControl<QLineEdit>(main_, "txtFlash_Title")->setText(txtFlash_Title->text());
     MainControl<ui::LimitedMemo>(main_, "memFlashShowText")->setPlainText(memFlashShowText->toPlainText());
     CopyPath(feOutput, MainControl<ui::FileNameEdit>(main_, "feFlashOutput"));
@@ -146,26 +113,9 @@ void TfrmFlashWiz::CopyIntoMainWindow(const QString& path) {
     MainControl<QCheckBox>(main_, "chkFlashChangeIcon")->setChecked(chkFlashChangeIcon->isChecked());
     CopyPath(feFlashFile, MainControl<ui::FileNameEdit>(main_, "feFlash"));
     main_.SetProjectFileName(path);
+    // The main window now shows its Flash page: Compile builds a Flash screensaver.
     main_.SetProjectKind(project::kFlash);
     main_.SaveProject(path);
-}
-
-void TfrmFlashWiz::Button4Click() {
-    const QString path = feProjectFilename->text();
-    if (path.isEmpty()) {
-        ShowMessage(kNoProjectFileName);
-        return;  // the wizard stays open on its page
-    }
-    try {
-        CopyIntoMainWindow(path);
-    } catch (const std::exception& error) {
-        ui::ShowErrorBox(this, ui::FromNarrow(error.what()));
-        reject();
-        return;
-    }
-    // The main window now shows its Flash page: Compile builds a Flash screensaver.
-    if (chkCompileNow->isChecked()) main_.Compile1Click();
-    accept();
 }
 
 }  // namespace nimbrel::wizards

@@ -20,25 +20,17 @@ class TfrmFlashWiz : public WizardFrame {
 public:
     TfrmFlashWiz(app::TfrmMain& main, QWidget* parent = nullptr);
 
-public slots:
-    void Button4Click();  // Finish
-
 protected:
     void showEvent(QShowEvent* event) override;
+    // Copies the values into the main window and saves there.
+    void MakeProject(const QString& path) override;
 
 private:
-    // Copies the values into the main window and saves there; errors propagate.
-    void CopyIntoMainWindow(const QString& path);
-
-    ui::FileNameEdit* feProjectFilename = nullptr;
     ui::FileNameEdit* feFlashFile = nullptr;
     QLineEdit* txtFlash_Title = nullptr;
     ui::LimitedMemo* memFlashShowText = nullptr;
-    ui::FileNameEdit* feOutput = nullptr;
     QCheckBox* chkFlashChangeIcon = nullptr;
     ui::FileNameEdit* feFlashIcon = nullptr;
-    QCheckBox* chkCompileNow = nullptr;
-    QPushButton* Button4 = nullptr;
     bool placed_ = false;
 };
 

@@ -4,24 +4,14 @@
 
 #include <QStringList>
 
+#include "ui/slideshow_options.h"
 #include "wizards/wizard_frame.h"
 #include "wizards/wizard_project.h"
 
-class QCheckBox;
-class QComboBox;
-class QSlider;
 class QToolButton;
 class QTreeWidget;
 
-namespace nimbrel::ui {
-class ColorButton;
-class FileNameEdit;
-}  // namespace nimbrel::ui
-
 namespace nimbrel::wizards {
-
-// The transition box's 130 items, as the main window lists them.
-QStringList TransitionNames();
 
 class TfrmWizard : public WizardFrame {
     Q_OBJECT
@@ -37,7 +27,6 @@ public:
 public slots:
     void ToolButton1Click();  // Add
     void ToolButton2Click();  // Delete
-    void Button4Click();      // Finish
     // Files dropped on the wizard, any page, in the order of the drop.
     void JvDragDrop1Drop(const QStringList& paths);
 
@@ -45,25 +34,16 @@ protected:
     void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    // Writes the project file and loads it into the main window.
+    void MakeProject(const QString& path) override;
 
 private:
     void AppendFile(const QString& path);
 
-    ui::FileNameEdit* feProjectFilename = nullptr;
     QToolButton* ToolButton1 = nullptr;
     QToolButton* ToolButton2 = nullptr;
     QTreeWidget* lvFiles = nullptr;
-    QCheckBox* chkCenter = nullptr;
-    QCheckBox* chkAutoSize = nullptr;
-    QCheckBox* chkStretch = nullptr;
-    QCheckBox* chkKeepAspect = nullptr;
-    QCheckBox* chkRandom = nullptr;
-    QSlider* tbShowSpeed = nullptr;
-    QComboBox* cboTransition = nullptr;
-    ui::ColorButton* btnBGColor = nullptr;
-    ui::FileNameEdit* feOutput = nullptr;
-    QCheckBox* chkCompileNow = nullptr;
-    QPushButton* Button4 = nullptr;
+    ui::SlideShowOptionControls options;  // the check boxes, show speed, transition, BG colour
     bool placed_ = false;
 };
 

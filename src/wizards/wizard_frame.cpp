@@ -1,5 +1,6 @@
 #include "wizards/wizard_frame.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLinearGradient>
@@ -8,9 +9,13 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+#include <exception>
 
 #include "app/main_window.h"
+#include "ui/file_name_edit.h"
+#include "ui/form_helpers.h"
 #include "ui/message_box.h"
+#include "ui/narrow_text.h"
 
 namespace nimbrel::wizards {
 
@@ -63,12 +68,6 @@ QString FinalText() {
         "Please enter the output filename in the marked box\n\n"
         "If you wish to compile now, check the Compile Now checkbox\n\n"
         "Then press the Finish button");
-}
-
-QLabel* Caption(const QString& text, QWidget* buddy, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setBuddy(buddy);
-    return label;
 }
 
 WizardFrame::WizardFrame(app::TfrmMain& main, QWidget* parent) : QDialog(parent), main_(main) {
@@ -153,6 +152,62 @@ QVBoxLayout* WizardFrame::AddPage(const char* name, const QString& title, const 
     layout->addWidget(instructions);
     nbMain->addWidget(page);
     return layout;
+}
+
+void WizardFrame::AddWelcomePage() {
+    QVBoxLayout* welcome = AddPage("Welcome", tr("Nimbrel New Project Wizard"), WelcomeText());
+    QWidget* page = nbMain->widget(0);
+    feProjectFilename =
+        ui::Named(new ui::FileNameEdit(ui::FileNameEdit::DialogKind::Save, page), "feProjectFilename");
+    feProjectFilename->setDialogTitle(tr("Create Project"));
+    feProjectFilename->setFilter(kProjectFilter);
+    feProjectFilename->setDefaultSuffix(QStringLiteral("nssp"));
+    welcome->addStretch(1);
+    welcome->addWidget(ui::Caption(tr("Project Filename:"), feProjectFilename, page));
+    welcome->addWidget(feProjectFilename);
+}
+
+QVBoxLayout* WizardFrame::AddFinalPage() {
+    QVBoxLayout* finalPage = AddPage("Final", tr("Finalisation"), FinalText());
+    QWidget* page = nbMain->widget(3);
+    feOutput = ui::Named(new ui::FileNameEdit(ui::FileNameEdit::DialogKind::Save, page), "feOutput");
+    feOutput->setDialogTitle(tr("Select Screensaver File"));
+    feOutput->setFilter(kScreensaverFilter);
+    feOutput->setDefaultSuffix(QStringLiteral("scr"));
+    finalPage->addStretch(1);
+    finalPage->addWidget(ui::Caption(tr("Output Filename:"), feOutput, page));
+    finalPage->addWidget(feOutput);
+    return finalPage;
+}
+
+void WizardFrame::AddFinishRow(QVBoxLayout* finalPage) {
+    QWidget* page = finalPage->parentWidget();
+    chkCompileNow = ui::Named(new QCheckBox(tr("Compile Now"), page), "chkCompileNow");
+    Button4 = ui::Named(new QPushButton(tr("&Finish"), page), "Button4");
+    Button4->setAutoDefault(false);
+    auto* finish = new QHBoxLayout;
+    finish->addWidget(chkCompileNow);
+    finish->addStretch(1);
+    finish->addWidget(Button4);
+    finalPage->addLayout(finish);
+    connect(Button4, &QPushButton::clicked, this, &WizardFrame::Button4Click);
+}
+
+void WizardFrame::Button4Click() {
+    const QString path = feProjectFilename->text();
+    if (path.isEmpty()) {
+        ShowMessage(kNoProjectFileName);
+        return;  // the wizard stays open on its page
+    }
+    try {
+        MakeProject(path);
+    } catch (const std::exception& error) {
+        ui::ShowErrorBox(this, ui::FromNarrow(error.what()));
+        reject();
+        return;
+    }
+    if (chkCompileNow->isChecked()) main_.Compile1Click();
+    accept();
 }
 
 void WizardFrame::FormCreate() {

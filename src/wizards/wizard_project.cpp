@@ -9,21 +9,7 @@ namespace nimbrel::wizards {
 void WriteWizardProjectFile(const std::string& path, const WizardProject& project) {
     project::TBigIniFile ini(path);
     ini.WriteString("Header", "Number", std::to_string(project.files.size()));
-    for (std::size_t i = 0; i < project.files.size(); ++i)
-        ini.WriteString("Files", std::to_string(i), project.files[i]);
-    ini.WriteString("Options", "Output", project.output);
-    ini.WriteBool("Options", "Center", project.center);
-    ini.WriteBool("Options", "AutoSize", project.autoSize);
-    ini.WriteBool("Options", "Stretch", project.stretch);
-    ini.WriteBool("Options", "KeepAspect", project.keepAspect);
-    ini.WriteBool("Options", "Random", project.random);
-    ini.WriteInteger("Options", "ShowSpeed", project.showSpeed);
-    ini.WriteInteger("Options", "Transition", project.transition);
-    ini.WriteInteger("Options", "BGColor", project.backgroundColor);
-    const project::ColorParts parts = project::SplitColor(project.backgroundColor);
-    ini.WriteInteger("Options", "ColorR", parts.r);
-    ini.WriteInteger("Options", "ColorG", parts.g);
-    ini.WriteInteger("Options", "ColorB", parts.b);
+    project::WriteSlideShowPictureKeys(ini, project.files, project.slideShow);
     // The destructor would swallow a failed write; flushing here reports it.
     ini.Flush();
 }

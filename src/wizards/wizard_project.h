@@ -2,25 +2,20 @@
 // The rules of the new-project wizards that need no window: the project file the slideshow
 // wizard writes, and the file names the main window's file-name boxes refuse.
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "project/project_file.h"
+
 namespace nimbrel::wizards {
 
-// What the slideshow wizard collects. The defaults are its controls' initial states.
+// What the slideshow wizard collects. The defaults are its controls' initial states (no
+// transition chosen: -1). Of `slideShow` only the picture options, `output` to
+// `backgroundColor`, are the wizard's; it has no icon or About controls and writes no such keys.
 struct WizardProject {
     std::vector<std::string> files;  // full paths, in list order
-    std::string output;
-    bool center = false;
-    bool autoSize = false;
-    bool stretch = false;
-    bool keepAspect = false;
-    bool random = false;
-    int showSpeed = 10;
-    int transition = -1;  // -1 when no transition is chosen
-    std::int32_t backgroundColor = 0;
+    project::SlideShowValues slideShow;
 };
 
 // Writes the wizard's keys into the project file at `path`, in their fixed order: Header/Number,

@@ -9,15 +9,19 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDate>
+#include <QDir>
+#include <QDropEvent>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QUrl>
 #include <ctime>
 #include <fstream>
 #include <memory>
@@ -31,6 +35,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/temp.h"
+#include "support/qt_test_env.h"
 #include "ui/color_button.h"
 #include "ui/file_dialog.h"
 #include "ui/file_name_edit.h"
@@ -44,24 +49,12 @@ namespace {
 
 using ui::MessageBox;
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "app_tests";
-        static char* argv[] = {name, nullptr};
-        application_ = std::make_unique<QApplication>(argc, argv);
+const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new test::QtTestEnvironment("app_tests", [] {
         QApplication::setApplicationDisplayName(kApplicationTitle);
         MessageBox::SetTestMode(true);
         ui::FileDialog::SetTestMode(true);
-    }
-    void TearDown() override { application_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> application_;
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+    }));
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
@@ -593,6 +586,26 @@ TEST_F(MainWindowTest, DroppedFilesAreAddedStrictly) {
     EXPECT_EQ(Files(*window)->topLevelItem(1)->text(0), folder);
     ASSERT_EQ(MessageBox::ShownBoxes().size(), 1);
     EXPECT_EQ(MessageBox::ShownBoxes().first().text, "Cannot open file " + folder + ".");
+
+    // From the desktop: a drag with text only is refused; of a drop's URLs only the local files
+    // come in, with native separators, in the order of the drop.
+    QMimeData plain;
+    plain.setText(QStringLiteral("p.png"));
+    QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &plain, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &refused);
+    EXPECT_FALSE(refused.isAccepted());
+    QMimeData urls;
+    urls.setUrls({QUrl(QStringLiteral("http://example.invalid/a.png")), QUrl::fromLocalFile(picture),
+                  QUrl::fromLocalFile(text)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &urls, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &urls, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &dropped);
+    EXPECT_TRUE(dropped.isAccepted());
+    ASSERT_EQ(Files(*window)->topLevelItemCount(), 4);
+    EXPECT_EQ(Files(*window)->topLevelItem(2)->text(0), QDir::toNativeSeparators(picture));
+    EXPECT_EQ(Files(*window)->topLevelItem(3)->text(0), QDir::toNativeSeparators(text));
 }
 
 TEST_F(MainWindowTest, NewResetsTheControlsButKeepsTheFileList) {

@@ -23,6 +23,7 @@
 #include "platform/files.h"
 #include "platform/temp.h"
 #include "platform/wallpaper.h"
+#include "support/qt_test_env.h"
 #include "ui/message_box.h"
 #include "ui/narrow_text.h"
 #include "viewer/image_view.h"
@@ -40,22 +41,8 @@ namespace {
 using platform::WallpaperValue;
 using ui::MessageBox;
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "viewer_tests";
-        static char* argv[] = {name, nullptr};
-        application_ = std::make_unique<QApplication>(argc, argv);
-        MessageBox::SetTestMode(true);
-    }
-    void TearDown() override { application_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> application_;
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(
+    new test::QtTestEnvironment("viewer_tests", [] { MessageBox::SetTestMode(true); }));
 
 // A width x height picture: left half red, right half blue.
 QImage TwoColours(int width, int height) {

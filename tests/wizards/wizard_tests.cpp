@@ -29,6 +29,7 @@
 #include "platform/temp.h"
 #include "project/big_ini_file.h"
 #include "project/project_file.h"
+#include "support/qt_test_env.h"
 #include "ui/color_button.h"
 #include "ui/file_dialog.h"
 #include "ui/file_name_edit.h"
@@ -46,22 +47,8 @@ namespace {
 using app::TfrmMain;
 using ui::MessageBox;
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "wizard_tests";
-        static char* argv[] = {name, nullptr};
-        application_ = std::make_unique<QApplication>(argc, argv);
-        QApplication::setApplicationDisplayName(app::kApplicationTitle);
-    }
-    void TearDown() override { application_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> application_;
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new test::QtTestEnvironment(
+    "wizard_tests", [] { QApplication::setApplicationDisplayName(app::kApplicationTitle); }));
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
@@ -160,11 +147,11 @@ TEST(WizardProjectFile, AnExistingProjectKeepsWhatTheWizardDoesNotWrite) {
               "[Options]\r\nChangeIcon=1\r\nCenter=1\r\n[About]\r\nShowName=Old\r\n");
     WizardProject project;
     project.files = {"new.jpg"};
-    project.center = true;
-    project.random = true;
-    project.showSpeed = 240;
-    project.transition = 129;
-    project.backgroundColor = 0x00FF8040;
+    project.slideShow.center = true;
+    project.slideShow.random = true;
+    project.slideShow.showSpeed = 240;
+    project.slideShow.transition = 129;
+    project.slideShow.backgroundColor = 0x00FF8040;
     WriteWizardProjectFile(path, project);
     EXPECT_EQ(
         platform::ReadWholeFile(path),
@@ -174,7 +161,7 @@ TEST(WizardProjectFile, AnExistingProjectKeepsWhatTheWizardDoesNotWrite) {
         "ColorB=255\r\n\r\n[About]\r\nShowName=Old\r\n\r\n");
 
     // A system colour (negative) splits into ColorR alone.
-    project.backgroundColor = -2147483643;
+    project.slideShow.backgroundColor = -2147483643;
     WriteWizardProjectFile(path, project);
     project::LoadedProject loaded = project::LoadProject(path);
     EXPECT_EQ(project::TBigIniFile(path).ReadString("Options", "ColorR", ""), "-2147483643");
@@ -185,7 +172,7 @@ TEST(WizardProjectFile, LongValuesAreCutAndUnreadableFilesThrow) {
     platform::TempDirectory dir;
     WizardProject project;
     project.files = {std::string(300, 'f')};
-    project.output = std::string(300, 'o');
+    project.slideShow.output = std::string(300, 'o');
     WriteWizardProjectFile(dir.File("long.nssp"), project);
     project::TBigIniFile ini(dir.File("long.nssp"));
     EXPECT_EQ(ini.ReadString("Files", "0", ""), std::string(253, 'f'));

@@ -1,0 +1,61 @@
+#include "ui/slideshow_options.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QSlider>
+
+#include "ui/color_button.h"
+#include "ui/form_helpers.h"
+
+namespace nimbrel::ui {
+
+QStringList TransitionNames() {
+    QStringList names;
+    for (int i = 1; i <= 68; ++i) names << QStringLiteral("Image Transition %1").arg(i);
+    names << QStringLiteral("Image Transition 68");
+    for (int i = 69; i <= 127; ++i) names << QStringLiteral("Image Transition %1").arg(i);
+    names << QStringLiteral("Random") << QStringLiteral("None");
+    return names;
+}
+
+void SlideShowOptionControls::Create(QWidget* parent) {
+    chkCenter = Named(new QCheckBox(QObject::tr("&Center Images Within Screen"), parent), "chkCenter");
+    chkAutoSize =
+        Named(new QCheckBox(QObject::tr("&AutoSize Images To Fit Within Screen"), parent), "chkAutoSize");
+    chkStretch = Named(new QCheckBox(QObject::tr("Stretch Images To ScreenSize"), parent), "chkStretch");
+    chkKeepAspect = Named(new QCheckBox(QObject::tr("Keep Aspect Ratio"), parent), "chkKeepAspect");
+    chkRandom = Named(new QCheckBox(QObject::tr("&Random Show Order"), parent), "chkRandom");
+
+    tbShowSpeed = Named(new QSlider(Qt::Horizontal, parent), "tbShowSpeed");
+    tbShowSpeed->setRange(1, 240);
+    tbShowSpeed->setPageStep(10);
+    tbShowSpeed->setTickInterval(2);
+    tbShowSpeed->setTickPosition(QSlider::TicksAbove);
+    tbShowSpeed->setValue(10);
+
+    cboTransition = Named(new QComboBox(parent), "cboTransition");
+    cboTransition->setEditable(true);
+    cboTransition->setInsertPolicy(QComboBox::NoInsert);
+    cboTransition->addItems(TransitionNames());
+    cboTransition->setMaxVisibleItems(16);
+    cboTransition->setCurrentIndex(-1);
+
+    btnBGColor = Named(new ColorButton(parent), "btnBGColor");  // starts black (0)
+}
+
+std::array<QCheckBox*, 5> SlideShowOptionControls::CheckBoxes() const {
+    return {chkCenter, chkAutoSize, chkStretch, chkKeepAspect, chkRandom};
+}
+
+void SlideShowOptionControls::Gather(project::SlideShowValues& values) const {
+    values.center = chkCenter->isChecked();
+    values.autoSize = chkAutoSize->isChecked();
+    values.stretch = chkStretch->isChecked();
+    values.keepAspect = chkKeepAspect->isChecked();
+    values.random = chkRandom->isChecked();
+    values.showSpeed = tbShowSpeed->value();
+    values.transition = cboTransition->currentIndex();
+    values.backgroundColor = btnBGColor->color();
+}
+
+}  // namespace nimbrel::ui

@@ -1,0 +1,46 @@
+#pragma once
+// The slideshow's picture options as controls, built alike in the main window's Options tab and
+// on the slideshow wizard's Options page: five check boxes, the show speed, the transition and
+// the background colour. Each window lays them out and captions them itself; the output box is
+// each window's own too (their dialogs differ).
+
+#include <QStringList>
+#include <array>
+
+#include "project/project_file.h"
+
+class QCheckBox;
+class QComboBox;
+class QSlider;
+class QWidget;
+
+namespace nimbrel::ui {
+
+class ColorButton;
+
+// The transition box's 130 items. "Image Transition 68" stands twice, so every later item sits
+// one place after its number, as stored projects expect.
+QStringList TransitionNames();
+
+struct SlideShowOptionControls {
+    QCheckBox* chkCenter = nullptr;
+    QCheckBox* chkAutoSize = nullptr;
+    QCheckBox* chkStretch = nullptr;
+    QCheckBox* chkKeepAspect = nullptr;
+    QCheckBox* chkRandom = nullptr;
+    QSlider* tbShowSpeed = nullptr;
+    QComboBox* cboTransition = nullptr;
+    ColorButton* btnBGColor = nullptr;
+
+    // Makes the controls as children of `parent`, in the order above, with their names, captions
+    // and limits, in a new project's state: nothing ticked, speed 10 of 1..240, no transition
+    // (-1), black.
+    void Create(QWidget* parent);
+    // The check boxes in the order above.
+    std::array<QCheckBox*, 5> CheckBoxes() const;
+    // Puts the controls' values into `values` (center to backgroundColor); the output, icon and
+    // About values are left as they are.
+    void Gather(project::SlideShowValues& values) const;
+};
+
+}  // namespace nimbrel::ui
