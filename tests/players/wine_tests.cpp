@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -45,6 +46,12 @@ std::string FakeFlashControl() {
 }
 
 constexpr std::uint32_t kRed = 0xE01010, kGreen = 0x10C020, kBlue = 0x1020E0, kBackground = 0x0A141E;
+
+std::string Hex(std::uint32_t c) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%06X", c);
+    return text;
+}
 
 class PlayerUnderWine : public ::testing::Test {
 protected:
@@ -109,16 +116,36 @@ protected:
                                 {"fireworks.swf", movie}});
     }
 
+    // Watches a running show until `wanted` changes of picture were seen (or about 20 seconds
+    // passed): the centre's colours among `known`, in the order they appeared. `check` looks at
+    // each screenshot that shows one of them.
+    static std::vector<std::uint32_t> WatchPictures(
+        const std::vector<std::uint32_t>& known, std::size_t wanted,
+        const std::function<void(const Screenshot&, std::uint32_t)>& check) {
+        std::vector<std::uint32_t> seen;
+        for (int i = 0; i < 45 && seen.size() < wanted; ++i) {
+            Pause(0.45);
+            auto shot = session_->Capture();
+            if (!shot) continue;
+            for (std::uint32_t colour : known) {
+                if (!Near(shot->At(320, 240), colour)) continue;
+                if (seen.empty() || seen.back() != colour) seen.push_back(colour);
+                check(*shot, colour);
+            }
+        }
+        return seen;
+    }
+
+    // The pictures came in the show's order, round after round.
+    static void ExpectInTurn(const std::vector<std::uint32_t>& seen, const std::vector<std::uint32_t>& order) {
+        for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(Hex(seen[i]), Hex(order[i % order.size()])) << i;
+    }
+
     static WineSession* session_;
 };
 
 WineSession* PlayerUnderWine::session_ = nullptr;
 
-std::string Hex(std::uint32_t c) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%06X", c);
-    return text;
-}
 
 TEST_F(PlayerUnderWine, FullScreenShowsEachPictureInTurnPlacedOnTheBackground) {
     std::string scr = SlideShow("order.scr",
@@ -128,27 +155,18 @@ TEST_F(PlayerUnderWine, FullScreenShowsEachPictureInTurnPlacedOnTheBackground) {
                                  {"green.bmp", MakeSolidBmp(200, 100, 0x10, 0xC0, 0x20)},
                                  {"blue.bmp", MakeSolidBmp(200, 100, 0x10, 0x20, 0xE0)}});
     pid_t player = session_->Start(scr, {"/s"});
-    std::vector<std::uint32_t> seen;  // the centre's colours, in the order they appeared
-    for (int i = 0; i < 40 && seen.size() < 5; ++i) {
-        Pause(0.5);
-        auto shot = session_->Capture();
-        if (!shot) continue;
-        std::uint32_t centre = shot->At(320, 240);
-        for (std::uint32_t known : {kRed, kGreen, kBlue}) {
-            if (!Near(centre, known)) continue;
-            if (seen.empty() || seen.back() != known) seen.push_back(known);
+    std::vector<std::uint32_t> seen =
+        WatchPictures({kRed, kGreen, kBlue}, 5, [](const Screenshot& shot, std::uint32_t known) {
             // The 200 x 100 picture is centred: (220..420, 190..290), the rest is background.
-            EXPECT_TRUE(Near(shot->At(225, 195), known)) << Hex(shot->At(225, 195));
-            EXPECT_TRUE(Near(shot->At(415, 285), known)) << Hex(shot->At(415, 285));
-            EXPECT_TRUE(Near(shot->At(210, 240), kBackground)) << Hex(shot->At(210, 240));
-            EXPECT_TRUE(Near(shot->At(320, 180), kBackground)) << Hex(shot->At(320, 180));
-            EXPECT_TRUE(Near(shot->At(5, 5), kBackground)) << Hex(shot->At(5, 5));
-        }
-    }
+            EXPECT_TRUE(Near(shot.At(225, 195), known)) << Hex(shot.At(225, 195));
+            EXPECT_TRUE(Near(shot.At(415, 285), known)) << Hex(shot.At(415, 285));
+            EXPECT_TRUE(Near(shot.At(210, 240), kBackground)) << Hex(shot.At(210, 240));
+            EXPECT_TRUE(Near(shot.At(320, 180), kBackground)) << Hex(shot.At(320, 180));
+            EXPECT_TRUE(Near(shot.At(5, 5), kBackground)) << Hex(shot.At(5, 5));
+        });
     session_->Stop(player);
     ASSERT_GE(seen.size(), 4u) << "the show did not go through its pictures";
-    std::vector<std::uint32_t> order = {kRed, kGreen, kBlue};
-    for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(Hex(seen[i]), Hex(order[i % 3])) << i;
+    ExpectInTurn(seen, {kRed, kGreen, kBlue});
 }
 
 // The whole way a user's show goes: pictures of three formats compiled by nimbrel-cli with the
@@ -193,34 +211,25 @@ TEST_F(PlayerUnderWine, CompiledShowWithItsOwnIconShowsEachFormatUpright) {
     }
 
     pid_t player = session_->Start(dir + "/show.scr", {"/s"});
-    std::vector<std::uint32_t> seen;
-    for (int i = 0; i < 40 && seen.size() < 4; ++i) {
-        Pause(0.4);
-        auto shot = session_->Capture();
-        if (!shot) continue;
-        std::uint32_t centre = shot->At(320, 240);
-        for (std::uint32_t known : {kRed, kGreen, kBlue}) {
-            if (!Near(centre, known)) continue;
-            if (seen.empty() || seen.back() != known) seen.push_back(known);
+    std::vector<std::uint32_t> seen =
+        WatchPictures({kRed, kGreen, kBlue}, 4, [](const Screenshot& shot, std::uint32_t known) {
             if (known == kRed) {  // 200 x 100 at (220..420, 190..290)
-                EXPECT_TRUE(Near(shot->At(225, 195), kRed)) << Hex(shot->At(225, 195));
-                EXPECT_TRUE(Near(shot->At(320, 180), kBackground)) << Hex(shot->At(320, 180));
+                EXPECT_TRUE(Near(shot.At(225, 195), kRed)) << Hex(shot.At(225, 195));
+                EXPECT_TRUE(Near(shot.At(320, 180), kBackground)) << Hex(shot.At(320, 180));
             } else if (known == kGreen) {  // upright: 100 x 200 at (270..370, 140..340)
-                EXPECT_TRUE(Near(shot->At(320, 150), kGreen, 40)) << Hex(shot->At(320, 150));
-                EXPECT_TRUE(Near(shot->At(320, 330), kGreen, 40)) << Hex(shot->At(320, 330));
-                EXPECT_TRUE(Near(shot->At(250, 240), kBackground)) << Hex(shot->At(250, 240));
-                EXPECT_TRUE(Near(shot->At(390, 240), kBackground)) << Hex(shot->At(390, 240));
+                EXPECT_TRUE(Near(shot.At(320, 150), kGreen, 40)) << Hex(shot.At(320, 150));
+                EXPECT_TRUE(Near(shot.At(320, 330), kGreen, 40)) << Hex(shot.At(320, 330));
+                EXPECT_TRUE(Near(shot.At(250, 240), kBackground)) << Hex(shot.At(250, 240));
+                EXPECT_TRUE(Near(shot.At(390, 240), kBackground)) << Hex(shot.At(390, 240));
             } else {  // opaque 100 x 50 at (270..370, 215..265), transparent around it
-                EXPECT_TRUE(Near(shot->At(275, 220), kBlue)) << Hex(shot->At(275, 220));
-                EXPECT_TRUE(Near(shot->At(240, 240), kBackground)) << Hex(shot->At(240, 240));
-                EXPECT_TRUE(Near(shot->At(320, 200), kBackground)) << Hex(shot->At(320, 200));
+                EXPECT_TRUE(Near(shot.At(275, 220), kBlue)) << Hex(shot.At(275, 220));
+                EXPECT_TRUE(Near(shot.At(240, 240), kBackground)) << Hex(shot.At(240, 240));
+                EXPECT_TRUE(Near(shot.At(320, 200), kBackground)) << Hex(shot.At(320, 200));
             }
-        }
-    }
+        });
     session_->Stop(player);
     ASSERT_GE(seen.size(), 3u) << "the show did not go through its pictures";
-    std::vector<std::uint32_t> order = {kRed, kGreen, kBlue};
-    for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(Hex(seen[i]), Hex(order[i % 3])) << i;
+    ExpectInTurn(seen, {kRed, kGreen, kBlue});
 }
 
 // Every format the editor offers, as the slideshow decodes it: each picture fills the screen
