@@ -22,6 +22,7 @@ using std::min;
 #include "about_box.h"
 #include "command_line.h"
 #include "imaging/image.h"
+#include "imaging/layout.h"
 #include "imaging/random_source.h"
 #include "imaging/transitions.h"
 #include "package.h"
@@ -68,7 +69,7 @@ public:
         settings_.height = area.height;
         for (const RECT& monitor : area.monitors) settings_.monitors.push_back(ToRect(monitor));
         settings_.layout =
-            LayoutOptions{options_.center, options_.autoSize, options_.stretch, options_.keepAspect};
+            imaging::LayoutOptions{options_.center, options_.autoSize, options_.stretch, options_.keepAspect};
         settings_.background = BackgroundColor(options_.backgroundColor);
         pictureCount_ = sequence_.Count();
         if (!sequence_.Empty()) {
@@ -173,7 +174,7 @@ private:
 
     void StartSlideTimer() {
         slideOver_ = false;
-        SetTimer(Handle(), kSlideTimer, static_cast<UINT>(SlideMilliseconds(options_.showSpeed)), nullptr);
+        SetTimer(Handle(), kSlideTimer, static_cast<UINT>(imaging::ShowDurationMs(options_.showSpeed)), nullptr);
     }
 
     void BeginChange() {

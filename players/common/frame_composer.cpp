@@ -28,7 +28,8 @@ std::unique_ptr<Frame> ComposeRows(int width, int height, int orientation, const
     };
     std::vector<Part> parts;
     for (const imaging::Rect& monitor : settings.monitors) {
-        PlacedRect place = PlacePicture(uprightWidth, uprightHeight, monitor.width, monitor.height, settings.layout);
+        imaging::Rect place =
+            imaging::LayoutPicture(monitor.width, monitor.height, uprightWidth, uprightHeight, settings.layout);
         // The part of the placed picture on this monitor, in the scaled picture's coordinates.
         int x0 = std::max(0, place.x), y0 = std::max(0, place.y);
         int x1 = std::min(monitor.width, place.x + place.width), y1 = std::min(monitor.height, place.y + place.height);

@@ -10,7 +10,6 @@
 
 #include "imaging/image.h"
 #include "imaging/layout.h"
-#include "picture_layout.h"
 
 namespace nimbrel::player {
 
@@ -24,7 +23,7 @@ struct FrameSettings {
     int width = 0;  // the whole area: every monitor, or the preview window
     int height = 0;
     std::vector<imaging::Rect> monitors;  // in frame coordinates
-    LayoutOptions layout;
+    imaging::LayoutOptions layout;  // Center, AutoSize, Stretch, KeepAspect
     imaging::Pixel background = imaging::kOpaqueBlack;
 };
 

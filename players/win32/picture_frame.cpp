@@ -83,7 +83,7 @@ std::unique_ptr<Frame> DrawOnFrame(Gdiplus::Image& image, int width, int height,
     Gdiplus::ImageAttributes attributes;
     attributes.SetWrapMode(Gdiplus::WrapModeTileFlipXY);  // no dark seams at scaled edges
     for (const imaging::Rect& monitor : settings.monitors) {
-        PlacedRect place = PlacePicture(width, height, monitor.width, monitor.height, settings.layout);
+        imaging::Rect place = imaging::LayoutPicture(monitor.width, monitor.height, width, height, settings.layout);
         graphics.SetClip(Gdiplus::Rect(monitor.x, monitor.y, monitor.width, monitor.height));
         Gdiplus::Rect dest(monitor.x + place.x, monitor.y + place.y, place.width, place.height);
         // Metafiles draw whole into the rectangle; bitmaps by their pixels, edges clamped.

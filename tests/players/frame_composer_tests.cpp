@@ -30,7 +30,7 @@ imaging::Image Coordinates(int w, int h) {
     return image;
 }
 
-FrameSettings TwoMonitors(LayoutOptions layout) {
+FrameSettings TwoMonitors(imaging::LayoutOptions layout) {
     // A 640 x 480 monitor on the left, an 800 x 600 one on the right 100 pixels higher: the
     // virtual screen is 1440 x 600 with the left monitor at (0, 100).
     FrameSettings settings;

@@ -7,7 +7,6 @@
 #include "command_line.h"
 #include "package.h"
 #include "package_writer.h"
-#include "picture_layout.h"
 #include "platform/error.h"
 #include "show_order.h"
 
@@ -169,34 +168,6 @@ TEST(TextLayout, WrapsAtBlanksAndKeepsLinks) {
     EXPECT_EQ(longWord.pieces[1].text, "averyveryverylongword");
     EXPECT_EQ(LayoutText(ParseSimpleHtml("a<br><br>b"), 100, TenPerChar).lines, 3);
     EXPECT_EQ(LayoutText({}, 100, TenPerChar).lines, 0);
-}
-
-TEST(PictureLayout, OptionsPlaceAndScale) {
-    LayoutOptions natural{false, false, false, false};
-    EXPECT_EQ(PlacePicture(100, 50, 800, 600, natural), (PlacedRect{0, 0, 100, 50}));
-    LayoutOptions center{true, false, false, false};
-    EXPECT_EQ(PlacePicture(100, 50, 800, 600, center), (PlacedRect{350, 275, 100, 50}));
-    // A picture larger than the screen stays as it is without AutoSize, centred over the edges.
-    EXPECT_EQ(PlacePicture(1000, 700, 800, 600, center), (PlacedRect{-100, -50, 1000, 700}));
-
-    LayoutOptions autoSize{true, true, false, false};
-    EXPECT_EQ(PlacePicture(100, 50, 800, 600, autoSize), (PlacedRect{350, 275, 100, 50}));
-    EXPECT_EQ(PlacePicture(1600, 300, 800, 600, autoSize), (PlacedRect{0, 150, 800, 300}));
-    LayoutOptions autoAspect{true, true, false, true};
-    EXPECT_EQ(PlacePicture(1600, 300, 800, 600, autoAspect), (PlacedRect{0, 225, 800, 150}));
-
-    LayoutOptions stretch{true, false, true, false};
-    EXPECT_EQ(PlacePicture(100, 50, 800, 600, stretch), (PlacedRect{0, 0, 800, 600}));
-    LayoutOptions fit{true, false, true, true};
-    EXPECT_EQ(PlacePicture(100, 50, 800, 600, fit), (PlacedRect{0, 100, 800, 400}));
-    EXPECT_EQ(PlacePicture(50, 100, 800, 600, fit), (PlacedRect{250, 0, 300, 600}));
-    LayoutOptions fitTopLeft{false, false, true, true};
-    EXPECT_EQ(PlacePicture(50, 100, 800, 600, fitTopLeft), (PlacedRect{0, 0, 300, 600}));
-    EXPECT_EQ(PlacePicture(10000, 1, 800, 600, fit).height, 1);
-
-    EXPECT_EQ(SlideMilliseconds(10), 10000);
-    EXPECT_EQ(SlideMilliseconds(0), 1000);
-    EXPECT_EQ(SlideMilliseconds(500), 240000);
 }
 
 std::string WithStub(const std::string& archive) {
