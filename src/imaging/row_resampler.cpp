@@ -55,8 +55,9 @@ RowResampler::RowResampler(int sourceWidth, int sourceHeight, int targetWidth, i
     int x1 = std::clamp(crop.x + std::max(crop.width, 0), x0, targetWidth);
     int y1 = std::clamp(crop.y + std::max(crop.height, 0), y0, targetHeight);
     crop_ = Rect{x0, y0, x1 - x0, y1 - y0};
+    if (crop_.width == 0 || crop_.height == 0) crop_ = Rect{x0, y0, 0, 0};  // nothing to make: done
     nextOutput_ = crop_.y;
-    if (crop_.width == 0 || crop_.height == 0) return;
+    if (crop_.width == 0) return;
     result_ = Image(crop_.width, crop_.height, background | 0xFF000000u);
     columns_ = ComputeTaps(sourceWidth, targetWidth, x0, x1);
     for (const Taps& t : columns_) {

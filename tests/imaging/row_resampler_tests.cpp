@@ -161,6 +161,13 @@ TEST(RowResampler, TransparencyShowsTheBackgroundAndASourceEndingEarlyLeavesIt) 
     EXPECT_EQ(result.At(3, 3), tall.At(3, 3));
     EXPECT_EQ(result.At(3, 8), blue);
 
+    // A crop outside the target makes nothing and is done at once.
+    for (Rect outside : {Rect{-20, 0, 10, 10}, Rect{0, 3, 0, 5}, Rect{2, 2, 5, 0}}) {
+        RowResampler none(10, 10, 10, 10, outside, blue);
+        EXPECT_TRUE(none.Done());
+        EXPECT_TRUE(none.Take().Empty());
+    }
+
     EXPECT_THROW(RowResampler(0, 10, 10, 10, Rect{0, 0, 10, 10}, blue), nimbrel::Error);
     EXPECT_THROW(RowResampler(10, 10, 10, -1, Rect{0, 0, 10, 10}, blue), nimbrel::Error);
 }
