@@ -14,10 +14,10 @@ using std::min;
 #include <atomic>
 #include <condition_variable>
 #include <functional>
-#include <utility>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "about_box.h"
 #include "command_line.h"
@@ -174,7 +174,8 @@ private:
 
     void StartSlideTimer() {
         slideOver_ = false;
-        SetTimer(Handle(), kSlideTimer, static_cast<UINT>(imaging::ShowDurationMs(options_.showSpeed)), nullptr);
+        SetTimer(Handle(), kSlideTimer, static_cast<UINT>(imaging::ShowDurationMs(options_.showSpeed)),
+                 nullptr);
     }
 
     void BeginChange() {

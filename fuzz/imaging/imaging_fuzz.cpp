@@ -1,7 +1,7 @@
 // The first byte picks the parser (0 PCX, 1 WBMP, 2 EXIF, 3 the row-fed scaler); the rest is the
 // file, or for the scaler the sizes, the crop and the pixels.
-#include <cstddef>
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -17,8 +17,10 @@ namespace {
 void Resample(const std::uint8_t* data, std::size_t size) {
     using namespace nimbrel::imaging;
     if (size < 9) return;
-    const int sw = 1 + data[0] % 200, sh = 1 + data[1] % 200, tw = 1 + data[2] * 3 % 500, th = 1 + data[3] * 3 % 500;
-    const Rect crop{static_cast<int>(data[4]) * 2 - 100, static_cast<int>(data[5]) * 2 - 100, data[6] * 2, data[7] * 2};
+    const int sw = 1 + data[0] % 200, sh = 1 + data[1] % 200, tw = 1 + data[2] * 3 % 500,
+              th = 1 + data[3] * 3 % 500;
+    const Rect crop{static_cast<int>(data[4]) * 2 - 100, static_cast<int>(data[5]) * 2 - 100, data[6] * 2,
+                    data[7] * 2};
     const int orientation = data[8] % 10;
     RowResampler resampler(sw, sh, tw, th, crop, MakePixel(1, 2, 3));
     std::vector<Pixel> row(static_cast<std::size_t>(sw));
@@ -36,7 +38,8 @@ void Resample(const std::uint8_t* data, std::size_t size) {
     Image out = ApplyOrientation(resampler.Take(), orientation);
     const bool turned = orientation >= 5 && orientation <= 8;
     const int w = x1 - x0, h = y1 - y0;
-    if (w > 0 && h > 0 && (out.Width() != (turned ? h : w) || out.Height() != (turned ? w : h))) __builtin_trap();
+    if (w > 0 && h > 0 && (out.Width() != (turned ? h : w) || out.Height() != (turned ? w : h)))
+        __builtin_trap();
     for (int y = 0; y < out.Height(); ++y)
         for (int x = 0; x < out.Width(); ++x)
             if (AlphaOf(out.At(x, y)) != 255) __builtin_trap();

@@ -28,18 +28,20 @@ std::unique_ptr<Frame> ComposeRows(int width, int height, int orientation, const
     };
     std::vector<Part> parts;
     for (const imaging::Rect& monitor : settings.monitors) {
-        imaging::Rect place =
-            imaging::LayoutPicture(monitor.width, monitor.height, uprightWidth, uprightHeight, settings.layout);
+        imaging::Rect place = imaging::LayoutPicture(monitor.width, monitor.height, uprightWidth,
+                                                     uprightHeight, settings.layout);
         // The part of the placed picture on this monitor, in the scaled picture's coordinates.
         int x0 = std::max(0, place.x), y0 = std::max(0, place.y);
-        int x1 = std::min(monitor.width, place.x + place.width), y1 = std::min(monitor.height, place.y + place.height);
+        int x1 = std::min(monitor.width, place.x + place.width),
+            y1 = std::min(monitor.height, place.y + place.height);
         if (x1 <= x0 || y1 <= y0) continue;
         imaging::Rect shown{x0 - place.x, y0 - place.y, x1 - x0, y1 - y0};
         int scaledWidth = turned ? place.height : place.width;
         int scaledHeight = turned ? place.width : place.height;
         imaging::Rect stored = imaging::StoredRect(shown, orientation, scaledWidth, scaledHeight);
-        parts.push_back(Part{imaging::RowResampler(width, height, scaledWidth, scaledHeight, stored, settings.background),
-                             monitor.x + x0, monitor.y + y0});
+        parts.push_back(
+            Part{imaging::RowResampler(width, height, scaledWidth, scaledHeight, stored, settings.background),
+                 monitor.x + x0, monitor.y + y0});
     }
     if (parts.empty()) return frame;
     int first = height, last = 0;
@@ -48,14 +50,16 @@ std::unique_ptr<Frame> ComposeRows(int width, int height, int orientation, const
         last = std::max(last, part.resampler.LastNeededRow());
     }
     // Bands of about 4 MB.
-    const int band = std::clamp(static_cast<int>((4u << 20) / (static_cast<unsigned>(width) * 4u)), 1, height);
+    const int band =
+        std::clamp(static_cast<int>((4u << 20) / (static_cast<unsigned>(width) * 4u)), 1, height);
     std::vector<imaging::Pixel> rows(static_cast<std::size_t>(band) * static_cast<std::size_t>(width));
     for (int y = first; y < last; y += band) {
         int count = std::min(band, last - y);
         if (!read(y, count, rows.data())) return nullptr;
         for (int k = 0; k < count; ++k)
             for (Part& part : parts)
-                part.resampler.PushRow(y + k, rows.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(width));
+                part.resampler.PushRow(
+                    y + k, rows.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(width));
     }
     for (Part& part : parts) {
         imaging::Image shown = imaging::ApplyOrientation(part.resampler.Take(), orientation);
@@ -63,7 +67,8 @@ std::unique_ptr<Frame> ComposeRows(int width, int height, int orientation, const
             int fy = part.top + y;
             if (fy < 0 || fy >= frame->height) continue;
             const imaging::Pixel* in = shown.Row(y);
-            std::uint32_t* out = frame->pixels.data() + static_cast<std::size_t>(fy) * static_cast<std::size_t>(frame->width);
+            std::uint32_t* out =
+                frame->pixels.data() + static_cast<std::size_t>(fy) * static_cast<std::size_t>(frame->width);
             for (int x = 0; x < shown.Width(); ++x) {
                 int fx = part.left + x;
                 if (fx >= 0 && fx < frame->width) out[fx] = in[x] & 0x00FFFFFFu;
@@ -75,7 +80,8 @@ std::unique_ptr<Frame> ComposeRows(int width, int height, int orientation, const
 
 std::unique_ptr<Frame> ComposeImage(const imaging::Image& picture, const FrameSettings& settings) {
     RowReader read = [&picture](int first, int count, imaging::Pixel* into) {
-        std::copy(picture.Row(first), picture.Row(first) + static_cast<std::size_t>(count) * picture.Width(), into);
+        std::copy(picture.Row(first), picture.Row(first) + static_cast<std::size_t>(count) * picture.Width(),
+                  into);
         return true;
     };
     return ComposeRows(picture.Width(), picture.Height(), 1, read, settings);

@@ -23,7 +23,7 @@ struct FrameSettings {
     int width = 0;  // the whole area: every monitor, or the preview window
     int height = 0;
     std::vector<imaging::Rect> monitors;  // in frame coordinates
-    imaging::LayoutOptions layout;  // Center, AutoSize, Stretch, KeepAspect
+    imaging::LayoutOptions layout;        // Center, AutoSize, Stretch, KeepAspect
     imaging::Pixel background = imaging::kOpaqueBlack;
 };
 

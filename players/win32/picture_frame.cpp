@@ -5,7 +5,6 @@
 #include <wincodec.h>
 
 #include <cstring>
-#include <functional>
 // GDI+'s headers use min and max unqualified.
 #include <algorithm>
 namespace Gdiplus {
@@ -83,7 +82,8 @@ std::unique_ptr<Frame> DrawOnFrame(Gdiplus::Image& image, int width, int height,
     Gdiplus::ImageAttributes attributes;
     attributes.SetWrapMode(Gdiplus::WrapModeTileFlipXY);  // no dark seams at scaled edges
     for (const imaging::Rect& monitor : settings.monitors) {
-        imaging::Rect place = imaging::LayoutPicture(monitor.width, monitor.height, width, height, settings.layout);
+        imaging::Rect place =
+            imaging::LayoutPicture(monitor.width, monitor.height, width, height, settings.layout);
         graphics.SetClip(Gdiplus::Rect(monitor.x, monitor.y, monitor.width, monitor.height));
         Gdiplus::Rect dest(monitor.x + place.x, monitor.y + place.y, place.width, place.height);
         // Metafiles draw whole into the rectangle; bitmaps by their pixels, edges clamped.
@@ -166,17 +166,20 @@ std::unique_ptr<Frame> ComposeWithWic(const std::string& extension, const std::s
     }
     Com<IWICBitmapFrameDecode> source;
     Com<IWICFormatConverter> converter;
-    if (FAILED(decoder->GetFrame(index, source.Out())) || FAILED(factory->CreateFormatConverter(converter.Out())) ||
+    if (FAILED(decoder->GetFrame(index, source.Out())) ||
+        FAILED(factory->CreateFormatConverter(converter.Out())) ||
         FAILED(converter->Initialize(source.Get(), GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone,
                                      nullptr, 0.0, WICBitmapPaletteTypeCustom)))
         return nullptr;
     Trace("picture decoder ready");
     UINT width = 0, height = 0;
     if (FAILED(converter->GetSize(&width, &height)) || width == 0 || height == 0 ||
-        width > static_cast<UINT>(imaging::kMaxImageSide) * 2 || height > static_cast<UINT>(imaging::kMaxImageSide) * 2)
+        width > static_cast<UINT>(imaging::kMaxImageSide) * 2 ||
+        height > static_cast<UINT>(imaging::kMaxImageSide) * 2)
         return nullptr;
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    int orientation = extension == ".jpg" || extension == ".jpeg" ? imaging::ReadExifOrientation(data, bytes.size()) : 1;
+    int orientation =
+        extension == ".jpg" || extension == ".jpeg" ? imaging::ReadExifOrientation(data, bytes.size()) : 1;
     RowReader read = [&](int first, int count, imaging::Pixel* into) {
         WICRect rect{0, first, static_cast<INT>(width), count};
         UINT stride = width * 4;

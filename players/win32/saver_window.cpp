@@ -80,7 +80,8 @@ bool SaverWindow::Create(HWND previewParent) {
     width_ = area.width;
     height_ = area.height;
     monitors_ = std::move(area.monitors);
-    DWORD style = preview_ ? WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN : WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN;
+    DWORD style =
+        preview_ ? WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN : WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN;
     DWORD exStyle = preview_ ? 0 : WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
     if (width_ <= 0 || height_ <= 0) return false;
     window_ = CreateWindowExW(exStyle, kClassName, L"Screen Saver", style, x, y, width_, height_,

@@ -71,7 +71,8 @@ void OwnFile::Read(std::uint64_t offset, void* buffer, std::size_t size) const {
     std::uint64_t start = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        auto view = std::find_if(views_.begin(), views_.end(), [thread](const View& v) { return v.thread == thread; });
+        auto view = std::find_if(views_.begin(), views_.end(),
+                                 [thread](const View& v) { return v.thread == thread; });
         if (view == views_.end() || offset < view->start || offset + size > view->start + view->length) {
             if (view != views_.end()) {
                 UnmapViewOfFile(view->data);
@@ -83,9 +84,9 @@ void OwnFile::Read(std::uint64_t offset, void* buffer, std::size_t size) const {
             fresh.start = offset - offset % granularity_;
             fresh.length = std::min(size_ - fresh.start, std::max(kWindow, offset - fresh.start + size));
             if (fresh.length > SIZE_MAX) throw Error("The screen saver cannot map its own file");
-            fresh.data = static_cast<const unsigned char*>(
-                MapViewOfFile(mapping_, FILE_MAP_READ, static_cast<DWORD>(fresh.start >> 32),
-                              static_cast<DWORD>(fresh.start & 0xFFFFFFFFu), static_cast<SIZE_T>(fresh.length)));
+            fresh.data = static_cast<const unsigned char*>(MapViewOfFile(
+                mapping_, FILE_MAP_READ, static_cast<DWORD>(fresh.start >> 32),
+                static_cast<DWORD>(fresh.start & 0xFFFFFFFFu), static_cast<SIZE_T>(fresh.length)));
             if (fresh.data == nullptr) throw Error("The screen saver cannot map its own file");
             views_.push_back(fresh);
             view = views_.end() - 1;

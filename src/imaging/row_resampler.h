@@ -45,13 +45,13 @@ private:
     int sourceWidth_;
     Rect crop_;
     Pixel background_;
-    std::vector<Taps> columns_;  // one for each crop column
+    std::vector<Taps> columns_;                   // one for each crop column
     std::vector<int> columnFirst_, columnCount_;  // the same, flat, for the inner loop
     std::vector<float> columnWeights_;
-    std::vector<Taps> rows_;     // one for each crop row
+    std::vector<Taps> rows_;  // one for each crop row
     int firstNeeded_ = 0;
     int lastNeeded_ = 0;
-    int inFlight_ = 1;  // the most target rows that gather source rows at one time
+    int inFlight_ = 1;           // the most target rows that gather source rows at one time
     std::vector<float> scaled_;  // the current source row scaled across, premultiplied RGBA
     std::vector<float> sums_;    // inFlight_ target rows being gathered, by row modulo inFlight_
     int nextOutput_ = 0;

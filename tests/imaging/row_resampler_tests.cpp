@@ -42,8 +42,8 @@ Image Crop(const Image& image, const Rect& r) {
 }
 
 int MaxChannelDifference(Pixel a, Pixel b) {
-    return std::max({std::abs(RedOf(a) - RedOf(b)), std::abs(GreenOf(a) - GreenOf(b)),
-                     std::abs(BlueOf(a) - BlueOf(b))});
+    return std::max(
+        {std::abs(RedOf(a) - RedOf(b)), std::abs(GreenOf(a) - GreenOf(b)), std::abs(BlueOf(a) - BlueOf(b))});
 }
 
 TEST(RowResampler, ShrinkingAveragesTheAreaEachPixelCovers) {

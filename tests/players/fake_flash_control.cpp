@@ -120,7 +120,8 @@ public:
         SetWindowLongPtrW(window_, GWLP_USERDATA, static_cast<LONG_PTR>(RGB(64, 64, 64)));
         char text[96];
         std::snprintf(text, sizeof text, "activate %ld %ld %ld %ld", static_cast<long>(rect->left),
-                      static_cast<long>(rect->top), static_cast<long>(rect->right), static_cast<long>(rect->bottom));
+                      static_cast<long>(rect->top), static_cast<long>(rect->right),
+                      static_cast<long>(rect->bottom));
         Log(text);
         return S_OK;
     }
@@ -152,10 +153,14 @@ public:
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         if (count != 1) return E_INVALIDARG;
         std::wstring name = names[0];
-        if (name == L"Movie") *ids = kMovie;
-        else if (name == L"Loop") *ids = kLoop;
-        else if (name == L"Play") *ids = kPlay;
-        else return DISP_E_UNKNOWNNAME;
+        if (name == L"Movie")
+            *ids = kMovie;
+        else if (name == L"Loop")
+            *ids = kLoop;
+        else if (name == L"Play")
+            *ids = kPlay;
+        else
+            return DISP_E_UNKNOWNNAME;
         return S_OK;
     }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
@@ -173,7 +178,8 @@ public:
             Log("movie " + path + " " + std::to_string(bytes.size()));
             if (bytes.size() >= 11 && bytes.compare(0, 3, "FWS") == 0 && window_ != nullptr) {
                 auto byte = [&bytes](std::size_t i) { return static_cast<BYTE>(bytes[i]); };
-                SetWindowLongPtrW(window_, GWLP_USERDATA, static_cast<LONG_PTR>(RGB(byte(8), byte(9), byte(10))));
+                SetWindowLongPtrW(window_, GWLP_USERDATA,
+                                  static_cast<LONG_PTR>(RGB(byte(8), byte(9), byte(10))));
                 InvalidateRect(window_, nullptr, TRUE);
             }
             return S_OK;

@@ -137,9 +137,13 @@ std::string MakeSolidJpeg(int width, int height, unsigned char r, unsigned char 
     jpeg_start_compress(&info, TRUE);
     if (orientation != 0) {
         // "Exif\0\0", then a little-endian TIFF header and IFD0 with the single Orientation tag.
-        const unsigned char exif[] = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0,
-                                      0x12, 0x01, 3, 0, 1, 0, 0, 0, static_cast<unsigned char>(orientation), 0,
-                                      0, 0, 0, 0, 0, 0};
+        const unsigned char exif[] = {'E', 'x',  'i',  'f', 0,
+                                      0,   'I',  'I',  42,  0,
+                                      8,   0,    0,    0,   1,
+                                      0,   0x12, 0x01, 3,   0,
+                                      1,   0,    0,    0,   static_cast<unsigned char>(orientation),
+                                      0,   0,    0,    0,   0,
+                                      0,   0};
         jpeg_write_marker(&info, JPEG_APP0 + 1, exif, sizeof exif);
     }
     std::vector<unsigned char> row(static_cast<std::size_t>(width) * 3);
@@ -169,8 +173,8 @@ void AppendPngChunk(std::string& out, const char* type, const std::string& data)
     AppendBigEndian32(out, static_cast<std::uint32_t>(data.size()));
     std::string body = std::string(type, 4) + data;
     out += body;
-    AppendBigEndian32(out, static_cast<std::uint32_t>(
-                               crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()))));
+    AppendBigEndian32(out, static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()),
+                                                            static_cast<uInt>(body.size()))));
 }
 
 }  // namespace
@@ -356,7 +360,8 @@ std::string MakeSolidEmf(int width, int height, unsigned char r, unsigned char g
     std::string header;
     for (int v : {0, 0, width - 1, height - 1}) Append32(header, static_cast<std::uint32_t>(v));  // bounds
     // The frame in hundredths of a millimetre, at 96 pixels an inch.
-    for (int v : {0, 0, width * 2540 / 96, height * 2540 / 96}) Append32(header, static_cast<std::uint32_t>(v));
+    for (int v : {0, 0, width * 2540 / 96, height * 2540 / 96})
+        Append32(header, static_cast<std::uint32_t>(v));
     Append32(header, 0x464D4520u);  // " EMF"
     Append32(header, 0x10000u);
     Append32(header, static_cast<std::uint32_t>(88 + records.size()));
@@ -366,7 +371,8 @@ std::string MakeSolidEmf(int width, int height, unsigned char r, unsigned char g
     Append32(header, 0);
     Append32(header, 0);
     Append32(header, 0);
-    for (int v : {1024, 768, 271, 203}) Append32(header, static_cast<std::uint32_t>(v));  // device, in pixels and mm
+    for (int v : {1024, 768, 271, 203})
+        Append32(header, static_cast<std::uint32_t>(v));  // device, in pixels and mm
     std::string out;
     Append32(out, 1);  // EMR_HEADER
     Append32(out, 88);
@@ -380,14 +386,14 @@ std::string MakeSolidWmf(int width, int height, unsigned char r, unsigned char g
         Append16(records, function);
         for (unsigned w : words) Append16(records, w);
     };
-    record(0x020B, {0, 0});                                     // SetWindowOrg(y, x)
+    record(0x020B, {0, 0});                                                         // SetWindowOrg(y, x)
     record(0x020C, {static_cast<unsigned>(height), static_cast<unsigned>(width)});  // SetWindowExt
     record(0x02FC, {0, static_cast<unsigned>(r | (g << 8)), b, 0});  // CreateBrushIndirect: solid
-    record(0x012D, {0});                                       // SelectObject(brush)
-    record(0x02FA, {5, 0, 0, 0, 0});                           // CreatePenIndirect: PS_NULL
-    record(0x012D, {1});                                       // SelectObject(pen)
+    record(0x012D, {0});                                             // SelectObject(brush)
+    record(0x02FA, {5, 0, 0, 0, 0});                                 // CreatePenIndirect: PS_NULL
+    record(0x012D, {1});                                             // SelectObject(pen)
     record(0x041B, {static_cast<unsigned>(height), static_cast<unsigned>(width), 0, 0});  // Rectangle
-    record(0x0000, {});                                        // EOF
+    record(0x0000, {});                                                                   // EOF
     std::string meta;
     Append16(meta, 1);
     Append16(meta, 9);

@@ -95,8 +95,9 @@ protected:
         const std::string view = WineSession::SixtyFourBitOnly() ? "/reg:64" : "/reg:32";
         std::vector<std::vector<std::string>> commands;
         if (on) {
-            commands = {{"add", key + "\\InprocServer32", "/ve", "/d", "Z:" + FakeFlashControl(), "/f", view},
-                        {"add", key + "\\InprocServer32", "/v", "ThreadingModel", "/d", "Apartment", "/f", view}};
+            commands = {
+                {"add", key + "\\InprocServer32", "/ve", "/d", "Z:" + FakeFlashControl(), "/f", view},
+                {"add", key + "\\InprocServer32", "/v", "ThreadingModel", "/d", "Apartment", "/f", view}};
         } else {
             commands = {{"delete", key, "/f", view}};
         }
@@ -137,15 +138,16 @@ protected:
     }
 
     // The pictures came in the show's order, round after round.
-    static void ExpectInTurn(const std::vector<std::uint32_t>& seen, const std::vector<std::uint32_t>& order) {
-        for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(Hex(seen[i]), Hex(order[i % order.size()])) << i;
+    static void ExpectInTurn(const std::vector<std::uint32_t>& seen,
+                             const std::vector<std::uint32_t>& order) {
+        for (std::size_t i = 0; i < seen.size(); ++i)
+            EXPECT_EQ(Hex(seen[i]), Hex(order[i % order.size()])) << i;
     }
 
     static WineSession* session_;
 };
 
 WineSession* PlayerUnderWine::session_ = nullptr;
-
 
 TEST_F(PlayerUnderWine, FullScreenShowsEachPictureInTurnPlacedOnTheBackground) {
     std::string scr = SlideShow("order.scr",
@@ -184,11 +186,12 @@ TEST_F(PlayerUnderWine, CompiledShowWithItsOwnIconShowsEachFormatUpright) {
                   "/green.jpg\r\n2=" + dir +
                   "/blue.png\r\n\r\n[Options]\r\nOutput=show.scr\r\nCenter=1\r\nAutoSize=0\r\nStretch=0\r\n"
                   "KeepAspect=0\r\nRandom=0\r\nShowSpeed=2\r\nTransition=129\r\nColorR=10\r\nColorG=20\r\n"
-                  "ColorB=30\r\nChangeIcon=1\r\nIconFile=" NIMBREL_TEST_ICON "\r\n\r\n[About]\r\n"
+                  "ColorB=30\r\nChangeIcon=1\r\nIconFile=" NIMBREL_TEST_ICON
+                  "\r\n\r\n[About]\r\n"
                   "ShowName=Colours\r\nShowText=Three\r\n\r\n");
     const std::string stubDir = PlayerPath("stub.bin").substr(0, PlayerPath("stub.bin").rfind('/'));
-    int built = std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' compile '" + dir + "/show.nssp' --stub-dir '" +
-                             stubDir + "' >'" + dir + "/compile.log' 2>&1")
+    int built = std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' compile '" + dir +
+                             "/show.nssp' --stub-dir '" + stubDir + "' >'" + dir + "/compile.log' 2>&1")
                                 .c_str());
     ASSERT_EQ(built, 0) << ReadFile(dir + "/compile.log");
     const std::string scr = ReadFile(dir + "/show.scr");
@@ -250,7 +253,9 @@ TEST_F(PlayerUnderWine, EveryFormatTheEditorOffersShows) {
         sample("c.jpg", 0x1020E0, [](auto r, auto g, auto b) { return MakeSolidJpeg(64, 48, r, g, b, 0); }),
         sample("d.jpeg", 0xE0E010, [](auto r, auto g, auto b) { return MakeSolidJpeg(64, 48, r, g, b, 1); }),
         sample("e.png", 0x10E0E0,
-               [](auto r, auto g, auto b) { return MakeFramedPng(64, 48, {0, 0, 64, 48}, r, g, b, 255); }),
+               [](auto r, auto g, auto b) {
+                   return MakeFramedPng(64, 48, {0, 0, 64, 48}, r, g, b, 255);
+               }),
         sample("f.gif", 0xE010E0, [](auto r, auto g, auto b) { return MakeSolidGif(64, 48, r, g, b); }),
         sample("g.ico", 0xF08010, [](auto r, auto g, auto b) { return MakeSolidIco(48, r, g, b); }),
         sample("h.wmf", 0x8010F0, [](auto r, auto g, auto b) { return MakeSolidWmf(64, 48, r, g, b); }),
@@ -410,11 +415,11 @@ TEST_F(PlayerUnderWine, DamageFoundAfterTheFirstPictureEndsTheShowWithAReport) {
     // Stored members, so that a byte of the second picture can be found and spoilt.
     const std::string first = MakeSolidBmp(64, 48, 0xE0, 0x10, 0x10);
     const std::string second = MakeSolidBmp(64, 48, 0x10, 0x20, 0xE0);
-    std::vector<TestMember> members = {
-        {"Options.ini", MakeSlideShowProject({"C:\\P\\a.bmp", "C:\\P\\b.bmp"}, {"Stretch=1", "ShowSpeed=30"})},
-        {"About.cfg", MakeAboutFile("Lake", "Hello")},
-        {"a.bmp", first},
-        {"b.bmp", second}};
+    std::vector<TestMember> members = {{"Options.ini", MakeSlideShowProject({"C:\\P\\a.bmp", "C:\\P\\b.bmp"},
+                                                                            {"Stretch=1", "ShowSpeed=30"})},
+                                       {"About.cfg", MakeAboutFile("Lake", "Hello")},
+                                       {"a.bmp", first},
+                                       {"b.bmp", second}};
     std::string bytes = ReadFile(PlayerPath("stub.bin")) + MakeTestArchive(members, true, false);
     std::size_t at = bytes.rfind(second);
     ASSERT_NE(at, std::string::npos);
@@ -476,8 +481,8 @@ TEST_F(PlayerUnderWine, FlashPlayerPlaysItsMovieInTheRegisteredControl) {
     std::remove(log.c_str());
     RegisterFakeFlash(true);
     // The stand-in paints the colour stored after the movie's 8-byte header.
-    std::string movie = std::string("FWS\x06\x20\x00\x00\x00", 8) + std::string("\x20\xA0\xF0", 3) +
-                        std::string(5000, 'm');
+    std::string movie =
+        std::string("FWS\x06\x20\x00\x00\x00", 8) + std::string("\x20\xA0\xF0", 3) + std::string(5000, 'm');
     std::string scr = FlashShow("flash-playing.scr", movie);
     pid_t player = session_->Start(scr, {"/s"});
     std::optional<Screenshot> shot;
@@ -509,7 +514,8 @@ TEST_F(PlayerUnderWine, FlashPlayerPlaysItsMovieInTheRegisteredControl) {
     ASSERT_TRUE(shot.has_value());
     // The control covers the whole screen with the movie.
     for (auto [x, y] : {std::pair{320, 240}, std::pair{2, 2}, std::pair{637, 477}})
-        EXPECT_TRUE(Near(shot->At(x, y), 0x20A0F0)) << x << "," << y << " " << Hex(shot->At(x, y)) << "\n" << during;
+        EXPECT_TRUE(Near(shot->At(x, y), 0x20A0F0)) << x << "," << y << " " << Hex(shot->At(x, y)) << "\n"
+                                                    << during;
     EXPECT_NE(during.find("activate 0 0 640 480"), std::string::npos) << during;
     EXPECT_NE(during.find("play"), std::string::npos) << during;
     ASSERT_FALSE(unixPath.empty()) << "no movie file was handed over:\n" << during;
