@@ -111,27 +111,53 @@ std::string CommandArguments() {
     return Narrow(line.substr(at));
 }
 
+namespace {
+
+// How the process's windows scale, as the system now sees it.
+const char* DpiAwareness() {
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    using GetContext = HANDLE(WINAPI*)();
+    using GetAwareness = int(WINAPI*)(HANDLE);
+    auto context = reinterpret_cast<GetContext>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "GetThreadDpiAwarenessContext")));
+    auto awareness = reinterpret_cast<GetAwareness>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "GetAwarenessFromDpiAwarenessContext")));
+    if (context == nullptr || awareness == nullptr) return "unknown";
+    switch (awareness(context())) {
+        case 0: return "unaware";
+        case 1: return "system";
+        case 2: return "per-monitor";
+        default: return "unknown";
+    }
+}
+
+}  // namespace
+
 void MakeDpiAware() {
     HMODULE user32 = GetModuleHandleW(L"user32.dll");
     using SetContext = BOOL(WINAPI*)(HANDLE);
+    bool done = false;
     if (auto set = reinterpret_cast<SetContext>(
             reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDpiAwarenessContext")))) {
         // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2, then the first per-monitor version.
-        if (set(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4))) ||
-            set(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-3))))
-            return;
+        done = set(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4))) ||
+               set(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-3)));
     }
-    if (HMODULE shcore = LoadLibraryW(L"shcore.dll")) {
-        using SetAwareness = HRESULT(WINAPI*)(int);
-        if (auto set = reinterpret_cast<SetAwareness>(
-                reinterpret_cast<void*>(GetProcAddress(shcore, "SetProcessDpiAwareness")))) {
-            if (SUCCEEDED(set(2))) return;  // PROCESS_PER_MONITOR_DPI_AWARE
+    if (!done) {
+        if (HMODULE shcore = LoadLibraryW(L"shcore.dll")) {
+            using SetAwareness = HRESULT(WINAPI*)(int);
+            if (auto set = reinterpret_cast<SetAwareness>(
+                    reinterpret_cast<void*>(GetProcAddress(shcore, "SetProcessDpiAwareness"))))
+                done = SUCCEEDED(set(2));  // PROCESS_PER_MONITOR_DPI_AWARE
         }
     }
-    using SetAware = BOOL(WINAPI*)();
-    if (auto set =
-            reinterpret_cast<SetAware>(reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware"))))
-        set();
+    if (!done) {
+        using SetAware = BOOL(WINAPI*)();
+        if (auto set = reinterpret_cast<SetAware>(
+                reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware"))))
+            set();
+    }
+    Trace((std::string("dpi awareness ") + DpiAwareness()).c_str());
 }
 
 HWND WindowFromArgument(std::uintptr_t value) {

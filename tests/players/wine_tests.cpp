@@ -290,7 +290,15 @@ TEST_F(PlayerUnderWine, StretchWithKeptProportionsFillsTheWidthAndInputCloses) {
                                 {"Center=1", "Stretch=1", "KeepAspect=1", "ShowSpeed=30", "Transition=-1",
                                  "ColorR=10", "ColorG=20", "ColorB=30"},
                                 {{"wide.bmp", MakeSolidBmp(100, 50, 0xE0, 0x10, 0x10)}});
+    // The player notes its start-up steps in the file that NIMBREL_PLAYER_TRACE names.
+    const std::string trace = std::string(NIMBREL_WINE_WORK_DIR) + "/stretch.trace";
+    std::remove(trace.c_str());
+    std::string windowsTrace = "Z:" + trace;
+    for (char& c : windowsTrace)
+        if (c == '/') c = '\\';
+    setenv("NIMBREL_PLAYER_TRACE", windowsTrace.c_str(), 1);
     pid_t player = session_->Start(scr, {"/s"});
+    unsetenv("NIMBREL_PLAYER_TRACE");
     std::optional<Screenshot> shot;
     for (int i = 0; i < 30; ++i) {
         Pause(0.5);
@@ -308,6 +316,10 @@ TEST_F(PlayerUnderWine, StretchWithKeptProportionsFillsTheWidthAndInputCloses) {
     std::optional<int> code = session_->Wait(player, 10);
     session_->Stop(player);
     EXPECT_TRUE(code.has_value()) << "a key did not close the screensaver";
+    // It scales its windows for each monitor itself, and the system agreed.
+    const std::string steps = ReadFile(trace);
+    EXPECT_NE(steps.find("dpi awareness per-monitor"), std::string::npos) << steps;
+    EXPECT_NE(steps.find("first picture on screen"), std::string::npos) << steps;
 }
 
 TEST_F(PlayerUnderWine, MouseJitterKeepsTheShowButAMoveOrAClickEndsIt) {
