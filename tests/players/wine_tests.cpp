@@ -454,6 +454,32 @@ TEST_F(PlayerUnderWine, DamageFoundAfterTheFirstPictureEndsTheShowWithAReport) {
     EXPECT_NE(ReadFile(errors).find("This screen saver is damaged"), std::string::npos) << ReadFile(errors);
 }
 
+TEST_F(PlayerUnderWine, BrokenPicturesAreLeftOutAndTheShowGoesOn) {
+    const std::string jpeg = MakeSolidJpeg(64, 48, 0x10, 0x20, 0xE0, 0);
+    const std::string png = MakeFramedPng(64, 48, {0, 0, 64, 48}, 0x10, 0x20, 0xE0, 255);
+    std::string scrambled = MakeSolidGif(64, 48, 0x10, 0x20, 0xE0);
+    for (std::size_t i = 20; i < scrambled.size(); i += 7)
+        scrambled[i] = static_cast<char>(scrambled[i] ^ 0x5A);
+    std::string scr = SlideShow("broken.scr", {"Stretch=1", "ShowSpeed=1", "Transition=129"},
+                                {{"cut.jpg", jpeg.substr(0, jpeg.size() / 2)},
+                                 {"red.bmp", MakeSolidBmp(64, 48, 0xE0, 0x10, 0x10)},
+                                 {"noise.png", png.substr(0, 8) + std::string(400, '\x7F')},
+                                 {"scrambled.gif", scrambled},
+                                 {"empty.emf", std::string()},
+                                 {"bad.wmf", std::string("\xD7\xCD\xC6\x9A", 4) + std::string(60, '\xFF')},
+                                 {"bad.pcx", std::string("\x0A\x05\x01\x08", 4) + std::string(200, '\xFF')},
+                                 {"green.bmp", MakeSolidBmp(64, 48, 0x10, 0xC0, 0x20)},
+                                 {"short.bmp", MakeSolidBmp(64, 48, 0x10, 0x20, 0xE0).substr(0, 70)}});
+    pid_t player = session_->Start(scr, {"/s"});
+    std::vector<std::uint32_t> seen =
+        WatchPictures({kRed, kGreen}, 4, [](const Screenshot&, std::uint32_t) {});
+    const bool running = !session_->Wait(player, 0).has_value();
+    session_->Stop(player);
+    EXPECT_TRUE(running) << "the player ended by itself";
+    ASSERT_GE(seen.size(), 4u) << "the sound pictures did not take turns";
+    ExpectInTurn(seen, {seen[0], seen[0] == kRed ? kGreen : kRed});
+}
+
 TEST_F(PlayerUnderWine, FlashPlayerWithoutFlashShowsTitleAndSentence) {
     if (ReadFile(PlayerPath("flash.bin")).empty()) GTEST_SKIP() << "flash.bin was not built";
     RegisterFakeFlash(false);  // wine has no Flash control of its own
