@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -363,6 +364,56 @@ TEST_F(PlayerUnderWine, ConfigureShowsTheAboutBox) {
     session_->Stop(player);
     ASSERT_TRUE(code.has_value()) << "the About box did not close";
     EXPECT_EQ(*code, 0);
+}
+
+// The About box draws the About text, bold where it says so: counted by its dark pixels, the
+// box with an empty text has the fewest, the plain text more, the same text in bold more still.
+TEST_F(PlayerUnderWine, TheAboutBoxDrawsItsTextAndBoldIsBolder) {
+    auto darkPixels = [](const std::string& name, const std::string& text) -> long {
+        std::vector<TestMember> members = {
+            {"Options.ini", MakeSlideShowProject({"C:\\P\\red.bmp"}, {"ShowSpeed=5"})},
+            {"About.cfg", MakeAboutFile("Lake", text)},
+            {"red.bmp", MakeSolidBmp(20, 20, 255, 0, 0)}};
+        std::string scr = MakeScreenSaver(name, PlayerPath("stub.bin"), members);
+        pid_t player = session_->Start(scr, {"/c"});
+        int w = 0, h = 0, left = 0, top = 0;
+        for (int i = 0; i < 30 && w == 0; ++i) {
+            Pause(0.5);
+            std::string tree = session_->WindowTree();
+            std::size_t at = tree.find("\"About Lake\"");
+            if (at == std::string::npos) continue;
+            std::string line = tree.substr(at, tree.find('\n', at) - at);
+            static const std::regex geometry(R"((\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+))");
+            std::smatch where;
+            if (!std::regex_search(line, where, geometry)) continue;
+            w = std::stoi(where[1]);
+            h = std::stoi(where[2]);
+            left = std::stoi(where[3]);
+            top = std::stoi(where[4]);
+        }
+        long dark = -1;
+        if (w > 0) {
+            Pause(0.5);  // drawn
+            if (auto shot = session_->Capture()) {
+                dark = 0;
+                for (int y = std::max(top, 0); y < std::min(top + h, shot->height); ++y)
+                    for (int x = std::max(left, 0); x < std::min(left + w, shot->width); ++x)
+                        if (Near(shot->At(x, y), 0x000000, 0x70)) ++dark;
+            }
+        }
+        std::system("xdotool search --name 'About Lake' windowfocus --sync key Return >/dev/null 2>&1");
+        session_->Wait(player, 10);
+        session_->Stop(player);
+        return dark;
+    };
+    const long empty = darkPixels("about-empty.scr", "");
+    const long plain = darkPixels("about-plain.scr", "Sunny days by the lake, sunny days by the lake");
+    const long bold = darkPixels("about-bold.scr", "<b>Sunny days by the lake, sunny days by the lake</b>");
+    ASSERT_GE(empty, 0) << "the About box did not show";
+    ASSERT_GE(plain, 0);
+    ASSERT_GE(bold, 0);
+    EXPECT_GT(plain, empty + 200) << "empty " << empty << ", plain " << plain;
+    EXPECT_GT(bold, plain + plain / 20) << "plain " << plain << ", bold " << bold;
 }
 
 TEST_F(PlayerUnderWine, PreviewDrawsInsideTheGivenWindowOnly) {
