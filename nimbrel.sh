@@ -11,7 +11,7 @@ JOBS=${JOBS:-$(nproc)}
 # Debian packages the build and the tests need.
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev zlib1g-dev libjpeg-dev libgtest-dev
           libbenchmark-dev qt6-base-dev libgl-dev g++-mingw-w64-i686 libz-mingw-w64-dev
-          wine wine32:i386 wine64 libwine g++-mingw-w64-x86-64 xvfb xauth x11-apps x11-utils xdotool imagemagick shared-mime-info)
+          wine wine32:i386 wine64 libwine g++-mingw-w64-x86-64 xvfb xserver-xephyr xauth x11-apps x11-utils xdotool imagemagick shared-mime-info)
 
 missing_packages() {
     local missing=()

@@ -57,6 +57,52 @@ bool Near(std::uint32_t a, std::uint32_t b, int tolerance) {
 
 namespace {
 
+// Starts an X server (`arguments`, the program first) on a display it picks itself; its number, or
+// -1 when it did not start. The server's process goes to `server`.
+int StartXServer(std::vector<std::string> arguments, pid_t& server) {
+    int fds[2];
+    if (pipe(fds) != 0) return -1;
+    server = fork();
+    if (server == 0) {
+        close(fds[0]);
+        int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        arguments.insert(arguments.begin() + 1, {"-displayfd", std::to_string(fds[1])});
+        arguments.insert(arguments.end(), {"-nolisten", "tcp"});
+        std::vector<char*> argv;
+        for (std::string& a : arguments) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    char c;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    while (std::chrono::steady_clock::now() < deadline) {
+        ssize_t n = read(fds[0], &c, 1);
+        if (n == 1) {
+            if (c == '\n') break;
+            number += c;
+        } else if (n == 0) {
+            break;
+        } else {
+            Sleep(0.05);
+        }
+    }
+    close(fds[0]);
+    return number.empty() ? -1 : std::atoi(number.c_str());
+}
+
+void StopXServer(pid_t& server) {
+    if (server <= 0) return;
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
+    server = 0;
+}
+
 struct Loader {
     std::string program;  // "" when none works
     bool sixtyFourBitOnly = false;
@@ -107,45 +153,13 @@ bool WineSession::SixtyFourBitOnly() {
 WineSession::WineSession(const std::string& workDirectory) : work_(workDirectory) {
     mkdir(work_.c_str(), 0755);
     prefix_ = work_ + "/prefix";
-    // Xvfb picks a free display and writes its number to the pipe.
-    int fds[2];
-    if (pipe(fds) != 0) {
-        problem_ = "pipe failed";
-        return;
-    }
-    xvfb_ = fork();
-    if (xvfb_ == 0) {
-        close(fds[0]);
-        int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-        std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
-               static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    while (std::chrono::steady_clock::now() < deadline) {
-        ssize_t n = read(fds[0], &c, 1);
-        if (n == 1) {
-            if (c == '\n') break;
-            number += c;
-        } else if (n == 0) {
-            break;
-        } else {
-            Sleep(0.05);
-        }
-    }
-    close(fds[0]);
-    if (number.empty()) {
+    int display = StartXServer({"Xvfb", "-screen", "0", "640x480x24"}, xvfb_);
+    if (display < 0) {
         problem_ = "Xvfb did not start";
         return;
     }
-    display_ = std::atoi(number.c_str());
+    const std::string number = std::to_string(display);
+    display_ = display;
     setenv("DISPLAY", (":" + number).c_str(), 1);
     setenv("WINEPREFIX", prefix_.c_str(), 1);
     setenv("WINEDEBUG", "-all", 1);
@@ -164,10 +178,8 @@ WineSession::WineSession(const std::string& workDirectory) : work_(workDirectory
 
 WineSession::~WineSession() {
     Shell("WINEPREFIX='" + prefix_ + "' timeout 20 wineserver -k >/dev/null 2>&1");
-    if (xvfb_ > 0) {
-        kill(xvfb_, SIGTERM);
-        waitpid(xvfb_, nullptr, 0);
-    }
+    StopXServer(xephyr_);
+    StopXServer(xvfb_);
 }
 
 pid_t WineSession::Start(const std::string& program, const std::vector<std::string>& arguments,
@@ -236,6 +248,29 @@ std::optional<Screenshot> WineSession::Capture() {
 
 std::string WineSession::WindowTree() {
     return ShellOutput("timeout 20 xwininfo -root -tree 2>/dev/null");
+}
+
+bool WineSession::UseTwoMonitors(bool on) {
+    const char* key = "'HKCU\\Software\\Wine\\X11 Driver'";
+    const std::string wine = FindLoader().program;
+    if (on == (xephyr_ > 0)) return true;
+    Shell("timeout 20 wineserver -k >/dev/null 2>&1");
+    if (on) {
+        if (Shell("command -v Xephyr >/dev/null 2>&1") != 0) return false;
+        // Two screens side by side, seen by wine through Xinerama once its RandR support is off.
+        int display =
+            StartXServer({"Xephyr", "-screen", "640x480", "-screen", "640x480", "+xinerama"}, xephyr_);
+        if (display < 0) return false;
+        Shell("timeout 60 " + wine + " reg add " + key + " /v UseXRandR /d N /f >/dev/null 2>&1; " +
+              "timeout 20 wineserver -k >/dev/null 2>&1");
+        setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
+    } else {
+        setenv("DISPLAY", (":" + std::to_string(display_)).c_str(), 1);
+        Shell("timeout 60 " + wine + " reg delete " + key + " /v UseXRandR /f >/dev/null 2>&1; " +
+              "timeout 20 wineserver -k >/dev/null 2>&1");
+        StopXServer(xephyr_);
+    }
+    return true;
 }
 
 }  // namespace nimbrel::testing

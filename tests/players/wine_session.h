@@ -51,6 +51,10 @@ public:
     std::optional<Screenshot> Capture();
     // The names of the top-level windows on the display (xwininfo).
     std::string WindowTree();
+    // Switches to two 640 x 480 monitors side by side (a nested Xephyr server with Xinerama, which
+    // wine reads with its RandR support turned off), or back to the single screen. Ends what wine
+    // runs. False when Xephyr is not installed or does not start.
+    bool UseTwoMonitors(bool on);
 
 private:
     std::string work_;
@@ -58,6 +62,7 @@ private:
     int display_ = -1;
     bool ready_ = false;
     pid_t xvfb_ = 0;
+    pid_t xephyr_ = 0;
     std::string problem_;
 };
 

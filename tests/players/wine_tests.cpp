@@ -531,6 +531,46 @@ TEST_F(PlayerUnderWine, BrokenPicturesAreLeftOutAndTheShowGoesOn) {
     ExpectInTurn(seen, {seen[0], seen[0] == kRed ? kGreen : kRed});
 }
 
+TEST_F(PlayerUnderWine, EachOfTwoMonitorsShowsThePictureByItself) {
+    if (!session_->UseTwoMonitors(true)) GTEST_SKIP() << "Xephyr is not installed";
+    struct Back {
+        ~Back() { session_->UseTwoMonitors(false); }
+    } back;
+    for (bool stretch : {false, true}) {
+        std::string scr =
+            SlideShow(stretch ? "two-stretched.scr" : "two-centred.scr",
+                      {"Center=1", std::string("Stretch=") + (stretch ? "1" : "0"), "KeepAspect=1",
+                       "ShowSpeed=30", "Transition=-1", "ColorR=10", "ColorG=20", "ColorB=30"},
+                      {{"red.bmp", MakeSolidBmp(200, 100, 0xE0, 0x10, 0x10)}});
+        pid_t player = session_->Start(scr, {"/s"});
+        std::optional<Screenshot> shot;
+        for (int i = 0; i < 30; ++i) {
+            Pause(0.5);
+            shot = session_->Capture();
+            if (shot && Near(shot->At(320, 240), kRed) && Near(shot->At(960, 240), kRed)) break;
+        }
+        session_->Stop(player);
+        ASSERT_TRUE(shot.has_value());
+        ASSERT_EQ(shot->width, 1280) << "the two monitors do not make one screen";
+        ASSERT_TRUE(Near(shot->At(320, 240), kRed) && Near(shot->At(960, 240), kRed))
+            << "not on both monitors: " << Hex(shot->At(320, 240)) << " " << Hex(shot->At(960, 240));
+        for (int left : {0, 640}) {
+            if (stretch) {  // 640 x 320 at y 80..400 on each
+                EXPECT_TRUE(Near(shot->At(left + 2, 85), kRed)) << left;
+                EXPECT_TRUE(Near(shot->At(left + 637, 395), kRed)) << left;
+                EXPECT_TRUE(Near(shot->At(left + 320, 70), kBackground)) << left;
+                EXPECT_TRUE(Near(shot->At(left + 320, 410), kBackground)) << left;
+            } else {  // 200 x 100 at (220..420, 190..290) on each
+                EXPECT_TRUE(Near(shot->At(left + 225, 195), kRed)) << left;
+                EXPECT_TRUE(Near(shot->At(left + 415, 285), kRed)) << left;
+                EXPECT_TRUE(Near(shot->At(left + 210, 240), kBackground)) << left;
+                EXPECT_TRUE(Near(shot->At(left + 430, 240), kBackground)) << left;
+                EXPECT_TRUE(Near(shot->At(left + 5, 5), kBackground)) << left;
+            }
+        }
+    }
+}
+
 TEST_F(PlayerUnderWine, FlashPlayerWithoutFlashShowsTitleAndSentence) {
     if (ReadFile(PlayerPath("flash.bin")).empty()) GTEST_SKIP() << "flash.bin was not built";
     RegisterFakeFlash(false);  // wine has no Flash control of its own
