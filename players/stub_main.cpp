@@ -1,16 +1,9 @@
 // stub.bin: the slideshow player. Shows the pictures of its archive full screen, in a preview
 // window, or its About box, after the screensaver command line.
 
-#include <objidl.h>
 #include <windows.h>
 
 #include <algorithm>
-namespace Gdiplus {
-using std::max;
-using std::min;
-}  // namespace Gdiplus
-#include <gdiplus.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -21,6 +14,7 @@ using std::min;
 
 #include "about_box.h"
 #include "command_line.h"
+#include "gdiplus_headers.h"
 #include "imaging/image.h"
 #include "imaging/layout.h"
 #include "imaging/random_source.h"

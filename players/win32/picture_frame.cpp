@@ -1,18 +1,12 @@
 #include "picture_frame.h"
 #include "platform/ascii.h"
 
-#include <objidl.h>
 #include <wincodec.h>
 
-#include <cstring>
-// GDI+'s headers use min and max unqualified.
 #include <algorithm>
-namespace Gdiplus {
-using std::max;
-using std::min;
-}  // namespace Gdiplus
-#include <gdiplus.h>
+#include <cstring>
 
+#include "gdiplus_headers.h"
 #include "imaging/decoders.h"
 #include "imaging/exif.h"
 #include "imaging/row_resampler.h"
