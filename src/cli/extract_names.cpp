@@ -5,7 +5,9 @@
 
 namespace nimbrel::cli {
 
-std::string LowerAscii(std::string text) { return platform::LowerAscii(text); }
+std::string LowerAscii(std::string text) {
+    return platform::LowerAscii(text);
+}
 
 namespace {
 bool IsDeviceName(const std::string& name) {
