@@ -5,9 +5,7 @@
 
 namespace nimbrel::cli {
 
-std::string LowerAscii(std::string text) {
-    return platform::LowerAscii(text);
-}
+std::string LowerAscii(std::string text) { return platform::LowerAscii(text); }
 
 namespace {
 bool IsDeviceName(const std::string& name) {
