@@ -15,8 +15,9 @@ namespace nimbrel::cli {
 std::string FormatBytes(std::int64_t bytes);
 
 // The bar's text for a terminal `columns` wide: never longer than columns - 1 (a full line
-// would make some terminals wrap), dropping the rate, the byte counts and the file name, in
-// that order, when they do not fit. `bytesPerSecond` <= 0 leaves the rate out.
+// would make some terminals wrap). The percentage always shows; the bar, the byte counts, the
+// rate and the file name (cut to fit) follow as room allows. `bytesPerSecond` <= 0 leaves the
+// rate out.
 std::string BarLine(const build::BuildProgress& progress, double bytesPerSecond, int columns);
 
 class ProgressDisplay : public build::BuildReporter {
