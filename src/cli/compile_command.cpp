@@ -1,4 +1,7 @@
 // nimbrel-cli compile: the editor's Compile command without a window.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <ostream>
 
@@ -9,6 +12,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/temp.h"
 #include "project/project_file.h"
 
 namespace nimbrel::cli {
@@ -19,6 +23,38 @@ ProgressDisplay::Style ChooseStyle(const Arguments& args, const Console& console
     if (args.Has("--quiet")) return ProgressDisplay::Style::None;
     if (console.errIsTerminal) return ProgressDisplay::Style::Bar;
     return args.Has("--progress") ? ProgressDisplay::Style::Lines : ProgressDisplay::Style::None;
+}
+
+// Why the file a build error names cannot be used, as far as the system says; "" when nothing
+// more is known. The build's messages name files as the project does, relative to its folder.
+std::string WhyNot(const std::string& message, const std::string& projectFolder) {
+    namespace fs = std::filesystem;
+    static const std::string kOpen = "Cannot open file ", kCreate = "Cannot create file ";
+    const bool open = message.rfind(kOpen, 0) == 0;
+    if (!open && message.rfind(kCreate, 0) != 0) return {};
+    std::string path = message.substr(open ? kOpen.size() : kCreate.size());
+    if (!fs::path(path).is_absolute()) path = platform::JoinPath(projectFolder, path);
+    std::error_code ec;
+    if (open) {
+        fs::file_status status = fs::status(path, ec);
+        if (!fs::exists(status)) return "no such file";
+        if (fs::is_directory(status)) return "it is a folder";
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        if (!file) return std::strerror(errno);
+        std::fclose(file);
+        return {};
+    }
+    if (fs::is_directory(path, ec)) return "a folder of that name is in the way";
+    std::string folder = platform::DirectoryPart(path);
+    if (folder.empty()) folder = ".";
+    if (!fs::exists(folder, ec)) return "the folder " + folder + " does not exist";
+    if (!fs::is_directory(folder, ec)) return folder + " is no folder";
+    try {
+        platform::TempFile probe(platform::MakeUniqueTempFile(folder, "~nb"));
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
 }
 
 int RunCompile(const Arguments& args, Console& console) {
@@ -59,7 +95,8 @@ int RunCompile(const Arguments& args, Console& console) {
             display.Finish();
             const std::string& stub =
                 request.values.kind == project::kFlash ? request.flashStubPath : request.stubPath;
-            console.err << "nimbrel-cli compile: " << e.what() << "\n";
+            std::string why = WhyNot(e.what(), platform::DirectoryPart(projectPath));
+            console.err << "nimbrel-cli compile: " << e.what() << (why.empty() ? "" : ": " + why) << "\n";
             if (!ownStubDir && e.what() == Format("Cannot open file %s", stub))
                 console.err << "The players stub.bin and flash.bin are looked for beside nimbrel-cli; "
                                "--stub-dir DIR takes them from DIR.\n";

@@ -1,9 +1,11 @@
 // nimbrel-cli compile: in-process through plain streams (a pipe), and the real program on a
 // pseudo-terminal for its progress bar.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <filesystem>
@@ -149,12 +151,15 @@ TEST_F(CompileCli, LeftOutPicturesWarnAndStrictOrBrokenSetUpsFailFirst) {
         EXPECT_EQ(ReadFile(folder + "Show.scr"), built) << message;
     };
     expectFailure({"compile", "--strict", "--stub-dir", stubs, project},
-                  "nimbrel-cli compile: Cannot open file " + folder + "gone.jpg\n");
+                  "nimbrel-cli compile: Cannot open file " + folder + "gone.jpg: no such file\n");
     std::filesystem::create_directory(folder + "empty");
     expectFailure({"compile", "--stub-dir", folder + "empty", project},
-                  "Cannot open file " + folder + "empty/stub.bin");
-    expectFailure({"compile", "--stub-dir", stubs, "-o", folder + "none/x.scr", project},
-                  "Cannot create file " + folder + "none/x.scr");
+                  "Cannot open file " + folder + "empty/stub.bin: no such file\n");
+    expectFailure(
+        {"compile", "--stub-dir", stubs, "-o", folder + "none/x.scr", project},
+        "Cannot create file " + folder + "none/x.scr: the folder " + folder + "none/ does not exist\n");
+    expectFailure({"compile", "--stub-dir", stubs, "-o", folder + "empty", project},
+                  "Cannot create file " + folder + "empty: a folder of that name is in the way\n");
     expectFailure({"compile", "--stub-dir", stubs, folder + "none.nssp"}, "Project file not found");
 
     values.files.clear();
@@ -164,6 +169,7 @@ TEST_F(CompileCli, LeftOutPicturesWarnAndStrictOrBrokenSetUpsFailFirst) {
     EXPECT_NE(empty.err.find("the project has no pictures"), std::string::npos) << empty.err;
 }
 
+#ifndef _WIN32
 // The real program on a pseudo-terminal of a given width: everything it wrote, and its exit code.
 static CliResult OnTerminal(const std::vector<std::string>& args, unsigned short columns) {
     winsize size{};
@@ -238,3 +244,4 @@ TEST_F(CompileCli, ProgressBarOnATerminalOnlyMovesForwardAndFitsTheWidth) {
         EXPECT_NE(run.out.find("\r\nScreensaver: " + folder + "Show.scr ("), std::string::npos) << run.out;
     }
 }
+#endif
