@@ -45,8 +45,8 @@ std::string WhyNot(const std::string& message, const std::string& projectFolder)
         return {};
     }
     if (fs::is_directory(path, ec)) return "a folder of that name is in the way";
-    std::string folder = platform::DirectoryPart(path);
-    if (folder.empty()) folder = ".";
+    const std::string directory = platform::DirectoryPart(path);
+    const std::string folder = directory.empty() ? std::string(".") : directory;
     if (!fs::exists(folder, ec)) return "the folder " + folder + " does not exist";
     if (!fs::is_directory(folder, ec)) return folder + " is no folder";
     try {

@@ -63,7 +63,8 @@ std::string BarLine(const build::BuildProgress& progress, double bytesPerSecond,
     if (barWidth >= 5) {
         auto filled =
             static_cast<std::size_t>(std::clamp(progress.fraction, 0.0, 1.0) * static_cast<double>(barWidth));
-        line = "[" + std::string(filled, '#') + std::string(barWidth - filled, '.') + "] ";
+        line += '[';
+        line.append(filled, '#').append(barWidth - filled, '.').append("] ");
     }
     line += pct;
     auto add = [&](const std::string& piece) {
