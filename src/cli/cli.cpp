@@ -173,17 +173,18 @@ int RunCli(const std::vector<std::string>& args, Console& console) {
         }
         for (const Command& c : Commands()) {
             if (c.name != args[1]) continue;
+            if (c.runRaw) return RunCli({c.name, "--help"}, console);
             console.out << CommandHelp(c);
             return kExitOk;
         }
     }
     for (const Command& c : Commands()) {
         if (c.name != name) continue;
-        Arguments parsed;
-        if (int code = Parse(c, std::vector<std::string>(args.begin() + 1, args.end()), parsed, console);
-            code >= 0)
-            return code;
+        const std::vector<std::string> rest(args.begin() + 1, args.end());
         try {
+            if (c.runRaw) return c.runRaw(rest, console.out, console.err);
+            Arguments parsed;
+            if (int code = Parse(c, rest, parsed, console); code >= 0) return code;
             return c.run(parsed, console);
         } catch (const std::exception& e) {
             console.err << "nimbrel-cli " << c.name << ": " << e.what() << "\n";

@@ -55,6 +55,9 @@ struct Command {
     std::vector<Option> options;        // besides --help
     std::vector<std::string> examples;  // whole command lines
     int (*run)(const Arguments& args, Console& console) = nullptr;
+    // Instead of `run`, for a command that reads its own arguments (all of them, as typed,
+    // --help included): only its name and summary come from this entry.
+    int (*runRaw)(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) = nullptr;
 };
 
 // Every command, in the order --help lists them.
