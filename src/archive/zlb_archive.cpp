@@ -287,6 +287,8 @@ void TZLBArchive::AddFiles(std::vector<std::string>& files) {
             entries_.push_back(AppendMember(*job, output));
         } catch (const OutputFailure&) {
             throw;
+        } catch (const ArchiveLimitError&) {
+            throw;
         } catch (const std::exception&) {
             // Whatever of the member reached the archive goes again, so the next member's
             // data starts where this one's would have.
@@ -323,7 +325,9 @@ std::unique_ptr<TZLBArchive::MemberJob> TZLBArchive::PrepareMember(const std::st
     try {
         job->input = FileStream(path, FileStream::Mode::Read);
         job->size = job->input.Size();
-        if (job->size > kMaxArchiveSize) throw Error("member too large");
+        if (job->size > kMaxArchiveSize)
+            throw ArchiveLimitError(
+                Format("%s is larger than the 2147483647 bytes an archive member can hold", path));
         job->toFile = job->size > kMemoryStagingLimit;
         if (job->toFile) {
             job->stagingGuard = platform::TempFile(MakeTempFileName());
@@ -385,7 +389,9 @@ RegistryEntry TZLBArchive::AppendMember(MemberJob& job, FileStream& output) {
     std::int64_t offset = output.Position();
     bool compressed = job.stagedSize < job.size;
     std::int64_t storedSize = compressed ? job.stagedSize : job.size;
-    if (offset + storedSize > kMaxArchiveSize) throw Error("the archive would exceed 2 GiB");
+    if (offset + storedSize > kMaxArchiveSize)
+        throw ArchiveLimitError(
+            Format("%s does not fit: the archive would pass its limit of 2147483647 bytes", job.path));
     entry.DataOffset = static_cast<std::int32_t>(offset);
     entry.StoredSize = static_cast<std::int32_t>(storedSize);
 
@@ -467,7 +473,7 @@ void TZLBArchive::WriteRegistry(FileStream& output) {
         trailer.RegistryCompressed = 0;
     }
     if (output.Position() + static_cast<std::int64_t>(kTrailerSize) > kMaxArchiveSize)
-        throw Error("the archive would exceed 2 GiB");
+        throw ArchiveLimitError("The archive would pass its limit of 2147483647 bytes");
     trailer.EntryCount = static_cast<std::int32_t>(entries_.size());
     trailer.AlwaysOne = 1;
     trailer.RegistryOffset = static_cast<std::int32_t>(registryStart);

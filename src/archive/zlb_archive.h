@@ -11,10 +11,17 @@
 
 #include "archive/archive_format.h"
 #include "archive/file_stream.h"
+#include "platform/error.h"
 
 namespace nimbrel::archive {
 
 class CompressionStream;
+
+// A member, or the archive as a whole, would pass the format's 2 GiB limit. Unlike a file that
+// cannot be read, it ends AddFiles: the archive cannot hold what it was asked to hold.
+struct ArchiveLimitError : Error {
+    using Error::Error;
+};
 
 class TZLBArchive {
 public:

@@ -1,7 +1,9 @@
 #include "build/build_pipeline.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 #include "archive/zlb_archive.h"
 #include "platform/error.h"
@@ -9,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/temp.h"
+#include "project/project_paths.h"
 #include "resedit/resource_edit.h"
 
 namespace nimbrel::build {
@@ -24,17 +27,6 @@ FilePtr OpenFile(const std::string& path, const char* mode) {
 bool IsReadable(const std::string& path) {
     if (path.empty() || platform::DirectoryExists(path)) return false;
     return OpenFile(path, "rb") != nullptr;
-}
-
-// A relative media or output path means a file beside the project, wherever the program was
-// started from.
-std::string ResolveRelativePath(const std::string& path, const std::string& projectFolder) {
-    if (path.empty()) return path;
-    bool absolute = platform::IsSeparator(path.front());
-#ifdef _WIN32
-    absolute = absolute || (path.size() >= 2 && path[1] == ':');
-#endif
-    return absolute ? path : platform::JoinPath(projectFolder, path);
 }
 
 // Appends all of `from` to the open file `to`; false on any read or write failure.
@@ -96,25 +88,75 @@ std::string AboutFileBytes(const std::string& name, const std::string& aboutText
 }
 
 std::string CompletionText(const std::string& outputPath, std::int64_t size,
-                           const std::vector<std::string>& skippedFiles) {
+                           const std::vector<LeftOutFile>& leftOutFiles) {
     std::string text = "The project was saved during compile.";
     text += "\n\r";
     text += "File: " + platform::FileNamePart(outputPath) + " Output";
     text += "\n\r";
     text += std::to_string(size) + " bytes output";
-    if (!skippedFiles.empty()) {
+    if (!leftOutFiles.empty()) {
         text += "\n\r\n\r";
-        text += skippedFiles.size() == 1 ? "This file could not be read and was left out:"
-                                         : "These files could not be read and were left out:";
-        for (const auto& file : skippedFiles) text += "\n\r" + file;
+        text += leftOutFiles.size() == 1 ? "This file was left out of the screensaver:"
+                                         : "These files were left out of the screensaver:";
+        for (const auto& file : leftOutFiles)
+            text += "\n\r" + (file.path.empty() ? std::string("(an entry without a file name)") : file.path) +
+                    " " + file.reason;
     }
     return text;
+}
+
+namespace {
+
+// The build refuses to write its screensaver over a file the user needs for it.
+void CheckOutputPath(const std::string& output, const std::string& projectFileName,
+                     const std::vector<std::string>& media, const std::string& iconFile,
+                     const BuildRequest& request) {
+    if (platform::DirectoryExists(output))
+        throw Error("The output path " + output + " is a folder; choose a file name for the screensaver");
+    auto refuse = [&](const std::string& what, const std::string& path) {
+        throw Error("The output file " + output + " is " + what + " (" + path +
+                    "); choose another output file, nothing was changed");
+    };
+    if (platform::SameFile(output, projectFileName)) refuse("the project file itself", projectFileName);
+    for (const std::string& file : media)
+        if (platform::SameFile(output, file)) refuse("one of the project's media files", file);
+    if (platform::SameFile(output, iconFile)) refuse("the project's icon file", iconFile);
+    if (platform::SameFile(output, request.stubPath)) refuse("a player stub", request.stubPath);
+    if (platform::SameFile(output, request.flashStubPath)) refuse("a player stub", request.flashStubPath);
+}
+
+// Why a media file cannot go into the archive, or "" when it can be read. A file beyond the
+// format's limit for one member ends the build.
+std::string ReasonLeftOut(const std::string& listed, const std::string& resolved) {
+    switch (platform::KindOfFile(resolved)) {
+        case platform::FileKind::Missing: return "cannot be found";
+        case platform::FileKind::Directory: return "is a folder, not a file";
+        case platform::FileKind::Other: return "is not a regular file (a device or a pipe cannot be packed)";
+        case platform::FileKind::Regular: break;
+    }
+    std::int64_t size = platform::FileSize(resolved);
+    if (size > archive::kMaxArchiveSize)
+        throw Error(
+            listed + " is " + std::to_string(size) +
+            " bytes, more than the 2147483647 bytes a file in a screensaver can hold; nothing was built");
+    if (!IsReadable(resolved)) return "cannot be read";
+    return {};
+}
+
+}  // namespace
+
+std::string UnknownKindMessage(const std::string& projectFileName, int kind) {
+    return projectFileName +
+           " is a project of a kind this program does not know (Type=" + std::to_string(kind) +
+           "; it knows 0, a slideshow, and 1, a Flash show); nothing was built or saved";
 }
 
 BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter) {
     const project::ProjectValues& values = request.values;
     const bool flash = values.kind == project::kFlash;
     if (request.projectFileName.empty()) throw Error("No project is open");
+    if (values.kind != project::kSlideShow && values.kind != project::kFlash)
+        throw Error(UnknownKindMessage(request.projectFileName, values.kind));
 
     reporter.Progress(0);
     BuildResult result;
@@ -122,9 +164,23 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
     std::string& outputBox = flash ? saved.flash.output : saved.slideShow.output;
     // The box shows the path as chosen; a relative one names a file beside the project.
     outputBox = ChooseOutputPath(outputBox, request.projectFileName);
-    const std::string projectFolder = platform::DirectoryPart(request.projectFileName);
-    result.outputPath = ResolveRelativePath(outputBox, projectFolder);
+    auto resolve = [&](const std::string& path) {
+        return project::ResolveProjectPath(path, request.projectFileName);
+    };
+    result.outputPath = resolve(outputBox);
     result.outputBoxText = outputBox;
+
+    std::vector<std::string> listedMedia;
+    if (flash) {
+        if (!saved.flash.flashFile.empty()) listedMedia.push_back(saved.flash.flashFile);
+    } else {
+        listedMedia = saved.files;
+    }
+    std::vector<std::string> resolvedMedia;
+    for (const auto& path : listedMedia) resolvedMedia.push_back(resolve(path));
+    const bool changeIcon = flash ? saved.flash.changeIcon : saved.slideShow.changeIcon;
+    const std::string iconFile = resolve(flash ? saved.flash.iconFile : saved.slideShow.iconFile);
+    CheckOutputPath(result.outputPath, request.projectFileName, resolvedMedia, iconFile, request);
 
     // The side files and the archive live in a directory of this build alone: nothing in the
     // project folder is touched, and two builds at once never share a file.
@@ -147,49 +203,83 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
     if (!platform::CopyFileBytes(request.projectFileName, optionsPath))
         throw Error(Format("Cannot open file %s", request.projectFileName));
     reporter.Progress(25);
-    if (platform::FileExists(result.outputPath)) platform::RemoveFile(result.outputPath);
 
+    // Without pictures nothing is built, and the screensaver built before stays as it was.
     if (!flash && saved.files.empty()) return result;
 
     std::vector<std::string> members{optionsPath, aboutPath};
-    auto addMedia = [&](const std::string& path) {
-        std::string resolved = ResolveRelativePath(path, projectFolder);
-        if (IsReadable(resolved)) {
-            members.push_back(resolved);
-        } else if (!path.empty()) {
-            if (request.strict) throw Error(Format("Cannot open file %s", path));
-            result.skippedFiles.push_back(path);
+    std::vector<std::string> memberListed{request.projectFileName, aboutPath};
+    for (std::size_t i = 0; i < listedMedia.size(); ++i) {
+        const std::string& path = listedMedia[i];
+        std::string reason =
+            path.empty() ? std::string("names no file") : ReasonLeftOut(path, resolvedMedia[i]);
+        if (reason.empty()) {
+            members.push_back(resolvedMedia[i]);
+            memberListed.push_back(path);
+        } else {
+            if (request.strict) {
+                if (reason == "cannot be found" || reason == "cannot be read")
+                    throw Error(Format("Cannot open file %s",
+                                       path.empty() ? std::string("(an entry without a file name)") : path));
+                throw Error((path.empty() ? std::string("An entry without a file name") : path) + " " +
+                            reason);
+            }
+            result.leftOutFiles.push_back({path, reason});
         }
-    };
-    if (flash) {
-        addMedia(saved.flash.flashFile);
-    } else {
-        for (const auto& file : saved.files) {
-            addMedia(file);
-            reporter.ProcessEvents();
-        }
+        if (!flash) reporter.ProcessEvents();
     }
     reporter.Progress(40);
 
+    std::vector<archive::RegistryEntry> packed;
     {
         archive::TZLBArchive cab;
         cab.CompressionLevel = archive::fcMaximum;
         cab.OnProgress = [&](const std::string&, int percent) { reporter.Progress(percent); };
         cab.CreateArchive(archivePath);
+        std::vector<std::string> adding = members;
         try {
-            cab.AddFiles(members);
+            cab.AddFiles(adding);
+        } catch (const archive::ArchiveLimitError& e) {
+            cab.CloseArchive();
+            throw Error(std::string(e.what()) + "; nothing was built");
         } catch (...) {
             cab.CloseArchive();
             throw;
         }
+        packed = cab.Entries();
         cab.CloseArchive();
     }
     reporter.Progress(60);
     if (!platform::FileExists(archivePath)) throw Error(Format("Cannot open file %s", archivePath));
 
+    // A file that passed the checks above but failed while it was packed (it changed or could no
+    // longer be read) is missing from the archive: name it too. The members are added in order.
+    {
+        std::size_t next = 0;
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            std::string name = platform::FileNamePart(members[i]).substr(0, archive::kMaxNameLength);
+            if (next < packed.size() && packed[next].FileName == name) {
+                ++next;
+                continue;
+            }
+            if (i < 2) throw Error(Format("Cannot open file %s", memberListed[i]));
+            if (request.strict) throw Error(Format("Cannot open file %s", memberListed[i]));
+            result.leftOutFiles.push_back({memberListed[i], "could not be read while it was packed"});
+        }
+    }
+
     // The screensaver is put together under a temporary name beside its final place and takes
-    // that place only when complete, so that a failure leaves no half-written file behind.
-    std::string outputFolder = platform::DirectoryPart(result.outputPath);
+    // that place only when complete: until then the previous screensaver stays as it was, and a
+    // failure leaves no half-written file behind. A link at the output path is written through.
+    std::string finalOutput = result.outputPath;
+    {
+        std::error_code ec;
+        if (std::filesystem::is_symlink(std::filesystem::symlink_status(finalOutput, ec)) &&
+            platform::FileExists(finalOutput))
+            finalOutput = std::filesystem::canonical(finalOutput, ec).string();
+        if (ec) finalOutput = result.outputPath;
+    }
+    std::string outputFolder = platform::DirectoryPart(finalOutput);
     platform::TempFile part;
     try {
         part = platform::TempFile(
@@ -200,9 +290,6 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
     const std::string& stub = flash ? request.flashStubPath : request.stubPath;
     CopyStub(stub, part.Path());
 
-    const bool changeIcon = flash ? saved.flash.changeIcon : saved.slideShow.changeIcon;
-    const std::string iconFile =
-        ResolveRelativePath(flash ? saved.flash.iconFile : saved.slideShow.iconFile, projectFolder);
     if (changeIcon && platform::FileExists(iconFile)) ChangeIcon(stub, part.Path(), iconFile, reporter);
 
     reporter.Progress(80);
@@ -214,13 +301,23 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
         result.outputSize = platform::FileSize(part.Path());
         if (std::fclose(out.release()) != 0) throw Error(Format("Cannot create file %s", result.outputPath));
     }
-    if (!platform::RenameFile(part.Path(), result.outputPath))
+    {
+        // The new screensaver gets the permissions of the one it replaces, or those of a new file.
+        std::error_code ec;
+        auto old = std::filesystem::status(finalOutput, ec);
+        auto perms = !ec && std::filesystem::exists(old)
+                         ? old.permissions()
+                         : std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                               std::filesystem::perms::group_read | std::filesystem::perms::others_read;
+        std::filesystem::permissions(part.Path(), perms, ec);
+    }
+    if (!platform::RenameFile(part.Path(), finalOutput))
         throw Error(Format("Cannot create file %s", result.outputPath));
     part.Release();
     reporter.Progress(100);
 
     result.built = true;
-    result.completionText = CompletionText(result.outputPath, result.outputSize, result.skippedFiles);
+    result.completionText = CompletionText(result.outputPath, result.outputSize, result.leftOutFiles);
     return result;
 }
 

@@ -26,7 +26,8 @@ constexpr const char* kUsage =
     "usage: nimbrel-cli compile PROJECT.nssp [--stub-dir DIR] [--strict]\n"
     "  Builds the project's screensaver as the editor's Compile command does.\n"
     "  --stub-dir DIR  take stub.bin and flash.bin from DIR (default: beside nimbrel-cli)\n"
-    "  --strict        fail when a picture or movie cannot be read, instead of leaving it out\n";
+    "  --strict        fail when a picture or movie would be left out (missing, unreadable, not a\n"
+    "                  regular file), instead of leaving it out and naming it\n";
 
 // Progress as a bar that redraws itself on a terminal, or as one line per new value elsewhere.
 class ConsoleReporter : public build::BuildReporter {
@@ -117,8 +118,7 @@ int RunCompile(const std::vector<std::string>& args, std::ostream& out, std::ost
         if (!platform::FileExists(projectPath)) throw Error("Project file not found: " + projectPath);
         build::BuildRequest request;
         request.projectFileName = projectPath;
-        request.values = build::NewProjectValues();
-        build::ApplyLoadedProject(project::LoadProject(projectPath), request.values);
+        request.values = build::ProjectValuesFromFile(project::LoadProject(projectPath));
         request.stubPath = platform::JoinPath(stubDir, "stub.bin");
         request.flashStubPath = platform::JoinPath(stubDir, "flash.bin");
         request.strict = strict;
@@ -131,6 +131,11 @@ int RunCompile(const std::vector<std::string>& args, std::ostream& out, std::ost
             return 1;
         }
         out << ForTerminal(result.completionText) << "\n";
+        // Also where scripts look for trouble: every file left out, one line each.
+        for (const auto& file : result.leftOutFiles)
+            err << "nimbrel-cli compile: left out: "
+                << (file.path.empty() ? "(an entry without a file name)" : file.path) << " " << file.reason
+                << "\n";
         out << "Screensaver: " << result.outputPath << "\n";
         return 0;
     } catch (const std::exception& e) {
