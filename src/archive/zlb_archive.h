@@ -72,6 +72,9 @@ public:
     const std::vector<RegistryEntry>& Entries() const { return entries_; }
     int Count() const { return static_cast<int>(entries_.size()); }
 
+    // The largest member and archive AddFiles writes: the format's signed 32-bit limit (tests
+    // lower it to reach it without gigabytes).
+    std::int64_t SizeLimit = kMaxArchiveSize;
     TFileCompressionLevel CompressionLevel = fcDefault;
     bool SavePaths = false;
     bool RecursePaths = false;
