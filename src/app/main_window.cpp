@@ -28,6 +28,7 @@
 #include "platform/file_info.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "project/project_paths.h"
 #include "ui/color_button.h"
 #include "ui/file_dialog.h"
 #include "ui/file_name_edit.h"
@@ -417,6 +418,7 @@ void TfrmMain::LoadProject(const QString& path) {
     ApplyLoadedProject(loaded);
     setWindowTitle(ui::FromNarrow(platform::FileNamePart(ui::ToNarrow(projectFileName_))) +
                    QStringLiteral(" - ") + kApplicationTitle);
+    unknownKind_ = loaded.type == project::kSlideShow || loaded.type == project::kFlash ? 0 : loaded.type;
     UpdateCommandState();
     // The project is open; only rewriting it without its repeated sections failed.
     if (!loaded.rewriteError.empty()) throw Error(loaded.rewriteError);
@@ -482,10 +484,15 @@ void TfrmMain::SaveProject(const QString& path) {
     UpdateCommandState();
 }
 
+QString TfrmMain::ResolvedPath(const QString& stored) const {
+    return ui::FromNarrow(project::ResolveProjectPath(ui::ToNarrow(stored), ui::ToNarrow(projectFileName_)));
+}
+
 void TfrmMain::AddFileEntry(const QString& path, EntryMode mode) {
     auto* item = new FileEntryItem(lvFiles);
-    item->setText(kColumnName, path);
-    const std::string narrow = ui::ToNarrow(path);
+    item->setText(kColumnName, path);  // as stored; the cells describe the file it names
+    const QString file = ResolvedPath(path);
+    const std::string narrow = ui::ToNarrow(file);
     QString size;
     try {
         size = ui::FromNarrow(platform::GetFileSizeText(narrow));
@@ -499,7 +506,7 @@ void TfrmMain::AddFileEntry(const QString& path, EntryMode mode) {
     item->setTextAlignment(kColumnType, Qt::AlignCenter);
     item->setTextAlignment(kColumnDate, Qt::AlignRight | Qt::AlignVCenter);
     static QFileIconProvider icons;
-    item->setIcon(kColumnName, icons.icon(QFileInfo(path)));
+    item->setIcon(kColumnName, icons.icon(QFileInfo(file)));
 }
 
 void TfrmMain::SortByColumn(int column) {
@@ -514,6 +521,7 @@ void TfrmMain::SortByColumn(int column) {
 
 void TfrmMain::Project2Click() {
     projectFileName_.clear();
+    unknownKind_ = 0;
     setWindowTitle(kApplicationTitle);
     QApplication::setApplicationDisplayName(kApplicationTitle);
     UpdateCommandState();
@@ -610,6 +618,7 @@ void TfrmMain::RunBuild() {
         build::BuildRequest request;
         request.projectFileName = ui::ToNarrow(projectFileName_);
         request.values = GatherProjectValues();
+        if (unknownKind_ != 0) request.values.kind = unknownKind_;
         request.stubPath = stubPath_.empty() ? build::StubPath() : stubPath_;
         request.flashStubPath = flashStubPath_.empty() ? build::FlashStubPath() : flashStubPath_;
         WindowBuildReporter reporter(*this);
@@ -652,8 +661,9 @@ void TfrmMain::CheckFiles1Click() {
     pbar->setMaximum(lvFiles->topLevelItemCount() - 1);
     for (int i = 0; i < lvFiles->topLevelItemCount();) {
         QTreeWidgetItem* item = lvFiles->topLevelItem(i);
-        const std::string path = ui::ToNarrow(item->text(kColumnName));
-        if (path.empty() || !platform::FileExists(path) || platform::DirectoryExists(path))
+        const std::string stored = ui::ToNarrow(item->text(kColumnName));
+        const std::string path = project::ResolveProjectPath(stored, ui::ToNarrow(projectFileName_));
+        if (stored.empty() || !platform::FileExists(path) || platform::DirectoryExists(path))
             delete item;
         else
             ++i;
@@ -697,7 +707,7 @@ void TfrmMain::lvFilesDblClick() {
         QTreeWidgetItem* item = lvFiles->topLevelItem(i);
         if (!item->isSelected()) continue;
         if (imageViewer_)
-            RunCommand([this, path = item->text(kColumnName)] { imageViewer_(*this, path); });
+            RunCommand([this, path = ResolvedPath(item->text(kColumnName))] { imageViewer_(*this, path); });
         return;
     }
 }

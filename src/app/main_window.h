@@ -66,6 +66,8 @@ public:
 
     // Appends one entry to lvFiles with its size, type, date and icon.
     void AddFileEntry(const QString& path, EntryMode mode);
+    // The file a path stored in the project names: a relative one lies beside the project file.
+    QString ResolvedPath(const QString& stored) const;
 
     // Run by New after the controls are reset: the type chooser with its wizards. None is
     // installed until the wizards exist.
@@ -155,6 +157,9 @@ private:
     void RebuildRecentMenu();
 
     QString projectFileName_;
+    // Header/Type of the loaded project when it is no kind this program knows (0 otherwise):
+    // the build refuses such a project instead of saving it as the page shown.
+    int unknownKind_ = 0;
     std::string stubPath_;
     std::string flashStubPath_;
     bool building_ = false;

@@ -46,7 +46,7 @@ QString TfrmMain::OutputBoxText() const {
 }
 
 void TfrmMain::Test1Click() {
-    const std::string output = ui::ToNarrow(OutputBoxText());
+    const std::string output = ui::ToNarrow(ResolvedPath(OutputBoxText()));
     if (!output.empty() && platform::FileExists(output))
         platform::ExecuteShell({std::nullopt, output, std::string("/s"), std::nullopt});
     UpdateCommandState();
@@ -54,7 +54,7 @@ void TfrmMain::Test1Click() {
 
 void TfrmMain::Install1Click() {
     // The path follows the entry point unquoted, blanks included, as the installer expects.
-    const std::string output = ui::ToNarrow(OutputBoxText());
+    const std::string output = ui::ToNarrow(ResolvedPath(OutputBoxText()));
     if (!output.empty() && platform::FileExists(output))
         platform::ExecuteShell({std::nullopt, kRunDll, kInstallScreenSaver + output, std::nullopt});
     UpdateCommandState();

@@ -39,6 +39,8 @@ std::int64_t TellOf(std::FILE* file) {
 
 FileStream::FileStream(const std::string& path, Mode mode) : path_(path) {
     const char* how = mode == Mode::Read ? "rb" : mode == Mode::Create ? "w+b" : "r+b";
+    // Opening a pipe waits for a writer and a device never ends: only regular files are read.
+    if (mode != Mode::Create) platform::RequireRegularOrMissing(path);
     errno = 0;
     file_ = std::fopen(path.c_str(), how);
     if (!file_) Fail(errno);

@@ -70,8 +70,7 @@ int RunCompile(const Arguments& args, Console& console) {
     if (!platform::FileExists(projectPath)) throw Error("Project file not found: " + projectPath);
     build::BuildRequest request;
     request.projectFileName = projectPath;
-    request.values = build::NewProjectValues();
-    build::ApplyLoadedProject(project::LoadProject(projectPath), request.values);
+    request.values = build::ProjectValuesFromFile(project::LoadProject(projectPath));
     request.stubPath = platform::JoinPath(stubDir, "stub.bin");
     request.flashStubPath = platform::JoinPath(stubDir, "flash.bin");
     request.strict = args.Has("--strict");
@@ -108,12 +107,15 @@ int RunCompile(const Arguments& args, Console& console) {
                     << (request.saveProject ? "it was saved, and " : "") << "no screensaver was built\n";
         return kExitFailure;
     }
-    if (!result.skippedFiles.empty()) {
-        console.err << "nimbrel-cli compile: warning: " << result.skippedFiles.size()
-                    << (result.skippedFiles.size() == 1 ? " file could not be read and was"
-                                                        : " files could not be read and were")
-                    << " left out:\n";
-        for (const std::string& file : result.skippedFiles) console.err << "  " << file << "\n";
+    if (!result.leftOutFiles.empty()) {
+        console.err << "nimbrel-cli compile: warning: " << result.leftOutFiles.size()
+                    << (result.leftOutFiles.size() == 1 ? " file was" : " files were")
+                    << " left out of the screensaver:\n";
+        // One line a file, where scripts look for trouble.
+        for (const auto& file : result.leftOutFiles)
+            console.err << "nimbrel-cli compile: left out: "
+                        << (file.path.empty() ? "(an entry without a file name)" : file.path) << " "
+                        << file.reason << "\n";
     }
     if (!quiet) {
         if (request.saveProject) console.out << "Project saved: " << projectPath << "\n";
@@ -137,14 +139,16 @@ Command CompileCommandEntry() {
         "The player, the output folder and the pictures are checked before any work starts.\n"
         "On a terminal a progress bar shows on standard error; through a pipe only the result\n"
         "is printed, on standard output.\n"
-        "Pictures that cannot be read are left out and named on standard error; the build\n"
+        "Pictures that cannot be packed are left out and named on standard error; the build\n"
         "still succeeds unless --strict is given.\n";
     c.options = {
         {"--output", "-o", "FILE", "--output needs a file name",
          "write the screensaver to FILE; the project file is left as it is"},
         {"--stub-dir", "", "DIR", "--stub-dir needs a folder",
          "take stub.bin and flash.bin from DIR (default: beside nimbrel-cli)"},
-        {"--strict", "", "", "", "fail (exit code 1) when a picture or movie cannot be read"},
+        {"--strict", "", "", "",
+         "fail (exit code 1) when a picture or movie would be left out (missing, unreadable, not a "
+         "regular file)"},
         {"--progress", "", "", "", "print progress as plain lines when standard error is no terminal"},
         {"--quiet", "-q", "", "", "print nothing but warnings and errors"},
     };

@@ -33,8 +33,9 @@ struct SlideShowValues {
     bool changeIcon = false;
     std::string iconFile;
     std::string showName;  // About/ShowName (at most 246 characters are stored)
-    // About/ShowText (simple HTML). A line break (LF or CR LF) is stored as CR LF, so that each
-    // further line becomes a line of its own in [About]; a load returns the first line only.
+    // About/ShowText (simple HTML). A line break (LF or CR LF) put into a changed text is stored
+    // as CR LF, so that each further line becomes a line of its own in [About] (a load returns the
+    // first line only). A text that a load gave, line feeds included, is kept as it was.
     std::string showText;
 };
 
@@ -60,6 +61,8 @@ struct ProjectValues {
 
 // What LoadProject found. The window applies only what was read: the slideshow values when
 // `slideShowRead` (Number > 0 and Type 0), the Flash values when `flashRead` (Type 1).
+// `slideShow` holds the file's slideshow values whenever Type is 0, for a front end without
+// earlier values to keep (the command line), so that a project without pictures keeps its options.
 struct LoadedProject {
     int number = 0;  // Header/Number
     int type = 0;    // Header/Type: 0 slideshow, 1 Flash, other: leave the page

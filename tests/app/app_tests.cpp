@@ -30,8 +30,8 @@
 #include <sstream>
 
 #include "app/file_entries.h"
-#include "cli/cli.h"
 #include "app/main_window.h"
+#include "cli/cli.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/temp.h"
@@ -515,6 +515,45 @@ TEST_F(MainWindowTest, RemoveAndCheckFiles) {
     EXPECT_EQ(bar->maximum(), 100);
 }
 
+TEST_F(MainWindowTest, RelativeEntriesNameFilesBesideTheProjectWhereverTheProgramRuns) {
+    // The project lists its pictures by bare name; the program runs from another folder.
+    std::filesystem::create_directories(dir_.File("show/pics"));
+    WriteFile(dir_.File("show/beach.jpg"), std::string(1000, 'x'));
+    WriteFile(dir_.File("show/pics/lake.jpg"), std::string(20, 'x'));
+    const std::string project = dir_.File("show/holiday.nssp");
+    WriteFile(project,
+              "[Header]\r\nNumber=3\r\nType=0\r\n\r\n[Files]\r\n0=beach.jpg\r\n1=pics/"
+              "lake.jpg\r\n2=gone.jpg\r\n\r\n");
+    platform::TempDirectory elsewhere;
+    const auto started = std::filesystem::current_path();
+    std::filesystem::current_path(elsewhere.Path());
+    struct Back {
+        std::filesystem::path to;
+        ~Back() { std::filesystem::current_path(to); }
+    } back{started};
+
+    auto window = Start({ui::FromNarrow(project)});
+    QTreeWidget* files = Files(*window);
+    ASSERT_EQ(files->topLevelItemCount(), 3);
+    EXPECT_EQ(files->topLevelItem(0)->text(0), "beach.jpg");  // shown and kept as stored
+    EXPECT_EQ(files->topLevelItem(0)->text(1), "1000");
+    EXPECT_EQ(files->topLevelItem(1)->text(1), "20");
+    EXPECT_EQ(files->topLevelItem(2)->text(1), "");
+
+    QString viewed;
+    window->SetImageViewer([&](TfrmMain&, const QString& path) { viewed = path; });
+    files->topLevelItem(1)->setSelected(true);
+    window->lvFilesDblClick();
+    EXPECT_EQ(viewed, ui::FromNarrow(dir_.File("show/pics/lake.jpg")));
+
+    window->CheckFiles1Click();  // only the picture that is really gone goes
+    ASSERT_EQ(files->topLevelItemCount(), 2);
+    window->SaveProject(ui::FromNarrow(project));
+    std::string saved = platform::ReadWholeFile(project);
+    EXPECT_NE(saved.find("0=beach.jpg\r\n1=pics/lake.jpg\r\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Number=2"), std::string::npos);
+}
+
 TEST_F(MainWindowTest, ColumnsSortAsText) {
     auto window = Start();
     QTreeWidget* files = Files(*window);
@@ -751,7 +790,8 @@ TEST_F(MainWindowTest, CompileBuildsWhatTheCommandLineBuilds) {
     const auto& box = MessageBox::ShownBoxes().front();
     EXPECT_EQ(box.caption, QStringLiteral("Nimbrel - Compile Complete!"));
     EXPECT_EQ(box.icon, QMessageBox::Information);
-    EXPECT_TRUE(box.text.startsWith(QStringLiteral("The project was saved during compile.\nFile: holiday.scr Output\n")));
+    EXPECT_TRUE(box.text.startsWith(
+        QStringLiteral("The project was saved during compile.\nFile: holiday.scr Output\n")));
     EXPECT_EQ(Find<ui::GradientProgressBar>(*window, "pbar")->position(), 100);
     EXPECT_EQ(Find<ui::FileNameEdit>(*window, "feOutput")->text(), QStringLiteral("holiday.scr"));
 
@@ -766,7 +806,8 @@ TEST_F(MainWindowTest, CompileBuildsWhatTheCommandLineBuilds) {
 }
 
 TEST_F(MainWindowTest, CompileErrorsGoToTheErrorBoxOnly) {
-    WriteFile(dir_.File("p.nssp"), "[Header]\r\nNumber=1\r\nType=0\r\n[Files]\r\n0=" + dir_.File("p.nssp") + "\r\n");
+    WriteFile(dir_.File("p.nssp"),
+              "[Header]\r\nNumber=1\r\nType=0\r\n[Files]\r\n0=" + dir_.File("p.nssp") + "\r\n");
     auto window = Start({Path("p.nssp")});
     window->SetPlayerPaths(dir_.File("missing-stub.bin"), dir_.File("missing-flash.bin"));
     window->Compile1Click();
@@ -775,6 +816,19 @@ TEST_F(MainWindowTest, CompileErrorsGoToTheErrorBoxOnly) {
     EXPECT_EQ(MessageBox::ShownBoxes().front().text,
               QStringLiteral("Cannot open file ") + Path("missing-stub.bin") + QStringLiteral("."));
     EXPECT_FALSE(platform::FileExists(dir_.File("p.scr")));
+}
+
+TEST_F(MainWindowTest, AProjectOfAnUnknownKindIsNeitherBuiltNorOverwritten) {
+    const std::string bytes = "[Header]\r\nNumber=2\r\nType=2\r\n\r\n[Files]\r\n0=a.jpg\r\n1=b.jpg\r\n\r\n";
+    WriteFile(dir_.File("odd.nssp"), bytes);
+    auto window = Start({Path("odd.nssp")});
+    window->SetPlayerPaths(dir_.File("stub.bin"), dir_.File("flash.bin"));
+    window->Compile1Click();
+    ASSERT_EQ(MessageBox::ShownBoxes().size(), 1);
+    EXPECT_TRUE(MessageBox::ShownBoxes().front().text.contains("a kind this program does not know (Type=2"))
+        << MessageBox::ShownBoxes().front().text.toStdString();
+    EXPECT_EQ(platform::ReadWholeFile(dir_.File("odd.nssp")), bytes);
+    EXPECT_FALSE(platform::FileExists(dir_.File("odd.scr")));
 }
 
 }  // namespace

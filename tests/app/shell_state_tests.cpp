@@ -113,6 +113,17 @@ TEST_F(ShellStateTest, TestRunsTheOutputOfTheProjectKindWithSlashS) {
     EXPECT_EQ(Calls()[1].file, flash);
 }
 
+TEST_F(ShellStateTest, ARelativeOutputNamesTheScreensaverBesideTheProject) {
+    auto window = StartWithProject();
+    const std::string beside = File("Lake.scr");
+    SetOutput(*window, "feOutput", "Lake.scr");
+    Find<QAction>(*window, "Test1")->trigger();
+    Find<QAction>(*window, "Install1")->trigger();
+    ASSERT_EQ(Calls().size(), 2u);
+    EXPECT_EQ(Calls()[0].file, beside);
+    EXPECT_EQ(Calls()[1].parameters, "desk.cpl,InstallScreenSaver " + beside);
+}
+
 TEST_F(ShellStateTest, InstallHandsThePathUnquotedToTheInstaller) {
     auto window = StartWithProject();
     const std::string lake = File("Lake Side.scr");

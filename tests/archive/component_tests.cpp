@@ -441,3 +441,32 @@ TEST_F(Component, FailureToPlaceTheArchiveIsReported) {
     EXPECT_FALSE(FileExists(a.names[0]));
     EXPECT_FALSE(FileExists(target));
 }
+
+TEST_F(Component, AddingBeyondTheSizeLimitEndsAddFilesNamingTheFile) {
+    std::string noise(3000, '\0');
+    unsigned state = 12345;
+    for (char& c : noise) c = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
+    const std::string a = Make("a.bin", noise), b = Make("b.bin", noise + "x"),
+                      big = Make("big.bin", noise + noise);
+
+    // Together they pass the limit: the second one is named, with the limit, and nothing is written.
+    for (const auto& [files, named] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{{{a, b}, b}, {{big}, big}}) {
+        TZLBArchive archive;
+        Wire(archive);
+        archive.SizeLimit = 5000;
+        std::string path = dir.File("limit.cab");
+        archive.CreateArchive(path);
+        std::vector<std::string> list = files;
+        try {
+            archive.AddFiles(list);
+            ADD_FAILURE() << "the archive passed its limit";
+        } catch (const ArchiveLimitError& e) {
+            EXPECT_NE(std::string(e.what()).find(named), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("5000 bytes"), std::string::npos) << e.what();
+        }
+        archive.CloseArchive();
+        EXPECT_FALSE(FileExists(path));
+        EXPECT_TRUE(logged.empty());
+    }
+}

@@ -134,7 +134,8 @@ TEST_F(CompileCli, LeftOutPicturesWarnAndStrictOrBrokenSetUpsFailFirst) {
     CliResult lenient = Cli({"compile", "--stub-dir", stubs, project});
     EXPECT_EQ(lenient.code, 0) << lenient.err;
     EXPECT_NE(
-        lenient.err.find("warning: 1 file could not be read and was left out:\n  " + folder + "gone.jpg\n"),
+        lenient.err.find("warning: 1 file was left out of the screensaver:\nnimbrel-cli compile: left out: " +
+                         folder + "gone.jpg cannot be found\n"),
         std::string::npos)
         << lenient.err;
     EXPECT_NE(lenient.out.find("Screensaver: "), std::string::npos);
@@ -159,7 +160,7 @@ TEST_F(CompileCli, LeftOutPicturesWarnAndStrictOrBrokenSetUpsFailFirst) {
         {"compile", "--stub-dir", stubs, "-o", folder + "none/x.scr", project},
         "Cannot create file " + folder + "none/x.scr: the folder " + folder + "none/ does not exist\n");
     expectFailure({"compile", "--stub-dir", stubs, "-o", folder + "empty", project},
-                  "Cannot create file " + folder + "empty: a folder of that name is in the way\n");
+                  "The output path " + folder + "empty is a folder; choose a file name for the screensaver\n");
     expectFailure({"compile", "--stub-dir", stubs, folder + "none.nssp"}, "Project file not found");
 
     values.files.clear();

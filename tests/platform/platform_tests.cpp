@@ -1,4 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,9 +49,7 @@ TEST(TempFiles, UniqueNamesAndCleanup) {
         EXPECT_NE(a, b);
         EXPECT_EQ(FileSize(a), 0);
         EXPECT_EQ(FileNamePart(a).substr(0, 3), "ZLB");
-        {
-            TempFile owned(a);
-        }
+        { TempFile owned(a); }
         EXPECT_FALSE(FileExists(a));
         EXPECT_TRUE(FileExists(b));
     }
@@ -81,4 +82,127 @@ TEST(AtomicWrite, ReplacesContentAndKeepsOldOnFailure) {
     }
     EXPECT_THROW(ReadWholeFile(dir.File("missing")), nimbrel::Error);
     EXPECT_THROW(WriteFileAtomically(dir.File("no/such/dir/x"), "x"), nimbrel::Error);
+}
+
+namespace {
+
+mode_t ModeOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+// Makes a folder refuse new files: read-only for an ordinary user, immutable for root (whom
+// permission bits do not stop). False when neither can be done here.
+bool LockFolder(const std::string& folder, bool lock) {
+    if (geteuid() != 0) return chmod(folder.c_str(), lock ? 0500 : 0700) == 0;
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = lock ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    close(fd);
+    return ok;
+}
+
+}  // namespace
+
+TEST(AtomicWrite, KeepsModeAndWritesThroughLinksToTheRealFile) {
+    TempDirectory dir("nbtest");
+    std::string path = dir.File("p.nssp");
+    WriteFileAtomically(path, "new");
+    mode_t mask = umask(022);
+    umask(mask);
+    EXPECT_EQ(ModeOf(path), 0666 & ~mask);
+    for (mode_t mode : {0600, 0640, 0604}) {
+        chmod(path.c_str(), mode);
+        WriteFileAtomically(path, "again");
+        EXPECT_EQ(ModeOf(path), mode);
+    }
+
+    // A symbolic link (relative, from another folder) stays a link; the file it names changes.
+    std::filesystem::create_directory(dir.File("elsewhere"));
+    std::filesystem::create_symlink("../p.nssp", dir.File("elsewhere/link.nssp"));
+    WriteFileAtomically(dir.File("elsewhere/link.nssp"), "through the link");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("elsewhere/link.nssp")));
+    EXPECT_EQ(ReadWholeFile(path), "through the link");
+    EXPECT_EQ(ModeOf(path), 0604u);
+    // A link to a file not made yet makes that file.
+    std::filesystem::create_symlink("later.nssp", dir.File("dangling.nssp"));
+    WriteFileAtomically(dir.File("dangling.nssp"), "made");
+    EXPECT_EQ(ReadWholeFile(dir.File("later.nssp")), "made");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("dangling.nssp")));
+
+    // A hard link keeps sharing the file, whether the content grows or shrinks.
+    std::filesystem::create_hard_link(path, dir.File("hard.nssp"));
+    for (std::string content : {std::string(100000, 'g'), std::string("short")}) {
+        WriteFileAtomically(dir.File("hard.nssp"), content);
+        EXPECT_EQ(ReadWholeFile(path), content);
+        EXPECT_EQ(std::filesystem::hard_link_count(path), 2u);
+    }
+
+    // A pipe is refused at once instead of waiting for a reader.
+    ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
+    try {
+        WriteFileAtomically(dir.File("pipe"), "x");
+        ADD_FAILURE() << "wrote into a pipe";
+    } catch (const nimbrel::Error& e) {
+        EXPECT_EQ(std::string(e.what()), dir.File("pipe") + " is not a regular file");
+    }
+    EXPECT_THROW(ReadWholeFile(dir.File("pipe")), nimbrel::Error);
+}
+
+TEST(AtomicWrite, AFolderThatTakesNoNewFileIsWrittenInPlace) {
+    TempDirectory dir("nbtest");
+    std::string folder = dir.File("locked");
+    std::filesystem::create_directory(folder);
+    std::string path = folder + "/p.nssp";
+    WriteFileAtomically(path, "before");
+    chmod(path.c_str(), 0620);
+    if (!LockFolder(folder, true)) GTEST_SKIP() << "no way to lock a folder here";
+    bool locked = true;
+    try {
+        WriteFileAtomically(path, "after, and longer than before");
+        EXPECT_EQ(ReadWholeFile(path), "after, and longer than before");
+        WriteFileAtomically(path, "short");
+        EXPECT_EQ(ReadWholeFile(path), "short");
+        EXPECT_EQ(ModeOf(path), 0620u);
+        // A new file still cannot be made there, and says so.
+        try {
+            WriteFileAtomically(folder + "/new.nssp", "x");
+            ADD_FAILURE() << "made a file in a locked folder";
+        } catch (const nimbrel::Error& e) {
+            EXPECT_STREQ(e.what(), "File access denied");
+        }
+    } catch (...) {
+        locked = !LockFolder(folder, false);
+        throw;
+    }
+    if (locked) LockFolder(folder, false);
+    int count = 0;
+    for (auto& entry : std::filesystem::directory_iterator(folder)) {
+        (void)entry;
+        ++count;
+    }
+    EXPECT_EQ(count, 1);
+}
+
+TEST(Files, KindsAndSameFile) {
+    TempDirectory dir("nbtest");
+    WriteFileAtomically(dir.File("a"), "a");
+    EXPECT_EQ(KindOfFile(dir.File("a")), FileKind::Regular);
+    EXPECT_EQ(KindOfFile(dir.File("missing")), FileKind::Missing);
+    EXPECT_EQ(KindOfFile(dir.Path()), FileKind::Directory);
+    EXPECT_EQ(KindOfFile("/dev/null"), FileKind::Other);
+    std::filesystem::create_symlink(dir.File("a"), dir.File("link"));
+    std::filesystem::create_hard_link(dir.File("a"), dir.File("hard"));
+    EXPECT_TRUE(SameFile(dir.File("a"), dir.File("link")));
+    EXPECT_TRUE(SameFile(dir.File("a"), dir.File("hard")));
+    EXPECT_TRUE(SameFile(dir.File("a"), dir.Path() + "./x/../a"));
+    EXPECT_TRUE(SameFile(dir.File("new.scr"), dir.Path() + "x/../new.scr"));  // neither exists
+    EXPECT_FALSE(SameFile(dir.File("a"), dir.File("b")));
+    EXPECT_FALSE(SameFile(dir.File("a"), ""));
 }

@@ -247,18 +247,30 @@ TEST(ProjectReading, ValuesAndDefaults) {
 TEST(ProjectReading, WhatReadsNothing) {
     for (const std::string& text : {
              Crlf({"[Header]", "Number = 3", "[Files]", "0=a.jpg"}),  // blanks around "="
-             Crlf({"[Header]", "Number=0", "Type=0"}), Crlf({"[Header]", "Number=-5"}),
+             Crlf({"[Header]", "Number=0", "Type=0"}),
+             Crlf({"[Header]", "Number=-5"}),
              Crlf({"[Header]", "Number=3", "Type=2"}),
-             std::string("[Header]\nNumber=3\nType=0\n[Files]\n0=a.jpg\n"),  // LF only: one line
          }) {
         LoadedProject p = ReadProjectText(text);
         EXPECT_FALSE(p.slideShowRead) << text;
         EXPECT_FALSE(p.flashRead) << text;
         EXPECT_TRUE(p.files.empty()) << text;
-        EXPECT_EQ(p.slideShow.showText, "") << text;  // untouched, not the default
     }
-    EXPECT_EQ(ReadProjectText(Crlf({"[Header]", "Number=3", "Type=2"})).type, 2);
-    EXPECT_EQ(ReadProjectText("[Header]\nNumber=3\nType=1\n").type, 0);
+    LoadedProject unknown =
+        ReadProjectText(Crlf({"[Header]", "Number=3", "Type=2", "[About]", "ShowText=x"}));
+    EXPECT_EQ(unknown.type, 2);
+    EXPECT_EQ(unknown.slideShow.showText, "");  // untouched, not the default
+
+    // A slideshow without pictures still carries its options for a front end that has no
+    // earlier values to keep.
+    LoadedProject none = ReadProjectText(Crlf({"[Header]", "Number=0", "[Options]", "ShowSpeed=50"}));
+    EXPECT_FALSE(none.slideShowRead);
+    EXPECT_EQ(none.slideShow.showSpeed, 50);
+
+    // Lines ending in LF alone (no CR anywhere) are lines.
+    LoadedProject lf = ReadProjectText("[Header]\nNumber=2\nType=1\n[Options]\nFlashFile=m.swf\n");
+    EXPECT_EQ(lf.type, 1);
+    EXPECT_EQ(lf.flash.flashFile, "m.swf");
 
     // A damaged count is bounded.
     LoadedProject huge = ReadProjectText(Crlf({"[Header]", "Number=2147483647", "[Files]", "0=a.jpg"}));
