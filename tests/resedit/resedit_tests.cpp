@@ -1,6 +1,5 @@
 // Tests of the executable resource editor on PE32 files built by the mingw-w64 toolchain.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +16,7 @@
 #include "platform/temp.h"
 #include "resedit/resource_edit.h"
 #include "resedit/resource_tree.h"
+#include "support/test_system.h"
 
 using namespace nimbrel;
 using namespace nimbrel::resedit;
@@ -101,14 +101,15 @@ protected:
         // A private temporary directory, so the editor's temporary files can be counted.
         tempDir_ = work_.Path() + "tmp";
         fs::create_directory(tempDir_);
-        oldTmp_ = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
-        setenv("TMPDIR", tempDir_.c_str(), 1);
+        const char* old = std::getenv(nimbrel::testing::kTempDirectoryVariable);
+        oldTmp_ = old ? old : "";
+        nimbrel::testing::SetEnvironment(nimbrel::testing::kTempDirectoryVariable, tempDir_);
     }
     void TearDown() override {
         if (oldTmp_.empty())
-            unsetenv("TMPDIR");
+            nimbrel::testing::UnsetEnvironment(nimbrel::testing::kTempDirectoryVariable);
         else
-            setenv("TMPDIR", oldTmp_.c_str(), 1);
+            nimbrel::testing::SetEnvironment(nimbrel::testing::kTempDirectoryVariable, oldTmp_);
         SetCommitFailureForTesting(0);
     }
 
@@ -289,9 +290,9 @@ TEST_F(ResEdit, TempFileNamesCarryProcessAndOwner) {
     int owner = 0;
     std::u16string name = ResourceTempFileName(&owner);
     char expected[80];
-    std::snprintf(expected, sizeof expected, "$zel$res$%08x$%llx$", static_cast<unsigned>(getpid()),
+    std::snprintf(expected, sizeof expected, "$zel$res$%08x$%llx$", static_cast<unsigned>(platform::CurrentProcessId()),
                   static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(&owner)));
-    EXPECT_EQ(platform::NarrowFromUtf16(name), tempDir_ + "/" + expected);
+    EXPECT_EQ(platform::NarrowFromUtf16(name), tempDir_ + platform::kSeparator + expected);
     EXPECT_EQ(ResourceTempFileName(&owner), name);
 }
 
@@ -726,16 +727,39 @@ TEST_F(ResEdit, AFailedCommitRestoresTheFile) {
 TEST_F(ResEdit, EditedExecutablesStillRunUnderWine) {
     FIXTURE(basic, "basic.exe");
     std::string plain = Copy("plain.exe");
+#ifdef _WIN32
+    // On Windows the edited programs are started directly.
+    auto run = [](const std::string& exe) -> int {
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        std::string commandLine = "\"" + exe + "\"";
+        if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &process))
+            return GetLastError() == ERROR_BAD_EXE_FORMAT ? -2 : -1;
+        WaitForSingleObject(process.hProcess, 60000);
+        DWORD code = 1;
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return static_cast<int>(code);
+    };
+    if (run(basic) == -2) GTEST_SKIP() << "this system runs no 32-bit programs (64-bit wine only)";
+#else
     std::string prefix = std::string(NIMBREL_TEST_WORK_DIR) + "/wineprefix";
     std::string env = "WINEDEBUG=-all WINEPREFIX='" + prefix + "' ";
     if (std::system((env + "timeout 60 wine cmd /c exit 0 >/dev/null 2>&1").c_str()) != 0)
         GTEST_SKIP() << "wine is not installed or cannot run 32-bit programs here";
+    auto run = [&env](const std::string& exe) {
+        return std::system((env + "timeout 60 wine '" + exe + "' >/dev/null 2>&1").c_str());
+    };
+#endif
     for (const std::string& exe : {basic, plain}) {
         ResourceEditHandle* h = BeginResourceEdit(U16(exe), false);
         ASSERT_NE(h, nullptr);
         ASSERT_TRUE(ImportIconGroup(h, u"0", kUk, U16(Ico({5000, 40000}))));
         ASSERT_TRUE(EndResourceEdit(h, false));
-        EXPECT_EQ(std::system((env + "timeout 60 wine '" + exe + "' >/dev/null 2>&1").c_str()), 0) << exe;
+        EXPECT_EQ(run(exe), 0) << exe;
     }
 }
 

@@ -1,7 +1,4 @@
-// The settings store, redirected into a private directory.
-#include <sys/stat.h>
-#include <unistd.h>
-
+// The settings store, redirected into a private directory (a private registry key on Windows).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,16 +8,19 @@
 #include "platform/files.h"
 #include "platform/settings_store.h"
 #include "platform/temp.h"
+#include "settings/settings_test_location.h"
+#include "support/test_system.h"
 
 namespace nimbrel::platform {
 namespace {
 
 class SettingsStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override { SetSettingsLocation(dir_.Path()); }
+    void SetUp() override { SetSettingsLocation(location_.Location()); }
     void TearDown() override { SetSettingsLocation(""); }
 
     TempDirectory dir_;
+    TestSettingsLocation location_{dir_};
 };
 
 TEST_F(SettingsStoreTest, ValuesSurviveAsStringsIntegersAndBooleans) {
@@ -151,7 +151,7 @@ TEST_F(SettingsStoreTest, MissingDirectoriesAreMadeAndJunkReadsAsNothing) {
 TEST_F(SettingsStoreTest, AFailedWriteIsReportedAndLosesNothing) {
     SettingsStore store("Software\\Tarnwick");
     store.WriteString("Nimbrel", "Flags", "0");
-    if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    if (!nimbrel::testing::ReadOnlyMarksBind()) GTEST_SKIP() << "root writes into read-only folders";
     ASSERT_EQ(chmod(dir_.Path().c_str(), 0500), 0);
     EXPECT_THROW(store.WriteString("Nimbrel", "ShowCmd", "1"), Error);
     chmod(dir_.Path().c_str(), 0700);
