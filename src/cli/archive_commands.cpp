@@ -104,7 +104,7 @@ int ExtractCommand(const std::vector<std::string>& args, std::ostream& out, std:
     ArchiveReader reader = ArchiveReader::FromFile(args[0]);
     const std::string& dir = args[1];
     std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(dir), ec);
+    std::filesystem::create_directories(platform::NativePath(dir), ec);
     if (!platform::DirectoryExists(dir)) {
         err << "cannot create the folder " << dir << "\n";
         return kExitFailure;

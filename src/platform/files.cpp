@@ -16,36 +16,36 @@ namespace nimbrel::platform {
 
 bool FileExists(const std::string& path) {
     std::error_code ec;
-    auto status = fs::status(fs::path(path), ec);
+    auto status = fs::status(NativePath(path), ec);
     return !ec && fs::exists(status) && !fs::is_directory(status);
 }
 
 bool DirectoryExists(const std::string& path) {
     std::error_code ec;
-    return fs::is_directory(fs::path(path), ec);
+    return fs::is_directory(NativePath(path), ec);
 }
 
 std::int64_t FileSize(const std::string& path) {
     std::error_code ec;
-    auto size = fs::file_size(fs::path(path), ec);
+    auto size = fs::file_size(NativePath(path), ec);
     return ec ? -1 : static_cast<std::int64_t>(size);
 }
 
 bool RemoveFile(const std::string& path) {
     std::error_code ec;
     if (path.empty() || DirectoryExists(path)) return false;
-    return fs::remove(fs::path(path), ec) && !ec;
+    return fs::remove(NativePath(path), ec) && !ec;
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
     std::error_code ec;
-    fs::rename(fs::path(from), fs::path(to), ec);
+    fs::rename(NativePath(from), NativePath(to), ec);
     return !ec;
 }
 
 bool CopyFileBytes(const std::string& from, const std::string& to) {
     std::error_code ec;
-    fs::copy_file(fs::path(from), fs::path(to), fs::copy_options::overwrite_existing, ec);
+    fs::copy_file(NativePath(from), NativePath(to), fs::copy_options::overwrite_existing, ec);
     return !ec;
 }
 
@@ -101,7 +101,7 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
     ok = (std::fclose(file) == 0) && ok;
     if (!ok) throw Error(IoErrorMessage(err ? err : EIO));
     std::error_code ec;
-    fs::rename(fs::path(tempPath), fs::path(path), ec);
+    fs::rename(NativePath(tempPath), NativePath(path), ec);
     if (ec) throw Error(IoErrorMessage(ec.value()));
     guard.Release();
 }
