@@ -184,11 +184,15 @@ std::uint32_t CurrentProcessId() {
 std::string NarrowFromUtf16(std::u16string_view text) {
     if (text.empty()) return std::string();
     const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+    // No best fit: a letter the code page lacks becomes "?", which no file name can hold, rather
+    // than a look-alike ("Łódź" as "Lódz") that may name a different file. The UTF-8
+    // code page takes no such flag and has every letter.
+    DWORD flags = ::GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
     int length =
-        ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+        ::WideCharToMultiByte(CP_ACP, flags, wide, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
     if (length > 0)
-        ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), out.data(), length, nullptr,
+        ::WideCharToMultiByte(CP_ACP, flags, wide, static_cast<int>(text.size()), out.data(), length, nullptr,
                               nullptr);
     return out;
 }
