@@ -146,8 +146,15 @@ bool ReadWholeFileShared(const std::u16string& path, std::string& bytes) {
     HANDLE file = ::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD size = ::GetFileSize(file, nullptr);
-    bool ok = size != INVALID_FILE_SIZE;
+    // The whole size: GetFileSize alone would give the low 32 bits, and a file of 4 GiB and more
+    // would be read as its first few bytes and reported complete.
+    LARGE_INTEGER whole{};
+    bool ok = ::GetFileSizeEx(file, &whole) != 0;
+    if (ok && whole.QuadPart >= static_cast<LONGLONG>(MAXDWORD)) {  // more than one ReadFile can take
+        ::SetLastError(ERROR_FILE_TOO_LARGE);
+        ok = false;
+    }
+    DWORD size = ok ? static_cast<DWORD>(whole.QuadPart) : 0;
     if (ok) {
         bytes.assign(size, '\0');
         DWORD got = 0;
