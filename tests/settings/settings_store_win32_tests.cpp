@@ -151,8 +151,9 @@ TEST_F(RegistrySettings, TextBeyondAsciiGoesThroughTheAnsiCodePage) {
     RegCloseKey(key);
     EXPECT_EQ(std::wstring(wide), L"C:\\Fotos\\Fotos M\u00FCller.nssp");
 
-    // A value written by a Unicode program in characters the code page has not ("Φωτό" in
-    // Greek) reads back as question marks: the caller gets no file of that name.
+    // A value written by a Unicode program in letters the code page lacks ("Φωτό" in Greek,
+    // "Łódź") reads back with question marks, never as look-alike letters: the caller gets no
+    // path that could name another file.
     const wchar_t greekName[] = L"C:\\\u03A6\u03C9\u03C4\u03CC.nssp";
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, full.c_str(), 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExW(key, L"Item_1", 0, REG_SZ, reinterpret_cast<const BYTE*>(greekName), sizeof greekName),
@@ -161,6 +162,12 @@ TEST_F(RegistrySettings, TextBeyondAsciiGoesThroughTheAnsiCodePage) {
     std::optional<std::string> greek = store.Read("Nimbrel\\TfrmMain.MRUManager1", "Item_1");
     ASSERT_TRUE(greek);
     EXPECT_EQ(*greek, "C:\\????.nssp");
+    const wchar_t polishName[] = L"C:\\\u0141\u00F3d\u017A.nssp";
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, full.c_str(), 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key, L"Item_2", 0, REG_SZ, reinterpret_cast<const BYTE*>(polishName), sizeof polishName),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(store.Read("Nimbrel\\TfrmMain.MRUManager1", "Item_2"), "C:\\?\xF3" "d?.nssp");
 }
 
 }  // namespace
