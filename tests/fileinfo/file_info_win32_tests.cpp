@@ -71,8 +71,8 @@ TEST(WindowsFileTypes, NamesComeFromTheClassOfTheExtension) {
     EXPECT_EQ(GetFileTypeName(".nbt17c"), "Bare");
     if (GetACP() == 1252) {
         ASSERT_TRUE(classes.Put(".nbt17d", "Nimbrel.TestAccent"));
-        ASSERT_TRUE(classes.Put("Nimbrel.TestAccent", "Fotograf\xEDa JPEG"));
-        EXPECT_EQ(GetFileTypeName(".nbt17d"), "Fotograf\xEDa JPEG");
+        ASSERT_TRUE(classes.Put("Nimbrel.TestAccent", "Fotograf\xED" "a JPEG"));
+        EXPECT_EQ(GetFileTypeName(".nbt17d"), "Fotograf\xED" "a JPEG");
     }
 }
 

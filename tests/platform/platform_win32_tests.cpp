@@ -409,7 +409,9 @@ TEST(Wallpaper, WritesTheDesktopValuesAndTellsTheShell) {
         EXPECT_EQ(DesktopValues::Read(L"WallpaperStyle", &isString), c.style);
         EXPECT_TRUE(isString);
     }
-    if (latin) EXPECT_NE(bitmap.find('\xFC'), std::string::npos);
+    if (latin) {
+        EXPECT_NE(bitmap.find('\xFC'), std::string::npos);
+    }
 }
 
 }  // namespace
