@@ -55,7 +55,8 @@ TEST(WindowsFileTypes, NamesComeFromTheClassOfTheExtension) {
     if (!className) GTEST_SKIP() << "this system registers no .chm type";
     std::optional<std::wstring> description = ClassesDefault(className->c_str());
     ASSERT_TRUE(description);
-    EXPECT_EQ(RegisteredTypeName(".chm"), NarrowFromUtf16(std::u16string(description->begin(), description->end())));
+    EXPECT_EQ(RegisteredTypeName(".chm"),
+              NarrowFromUtf16(std::u16string(description->begin(), description->end())));
     EXPECT_EQ(GetFileTypeName(".CHM"), GetFileTypeName(".chm"));  // the registry ignores case
 
     TestClasses classes;
@@ -71,8 +72,12 @@ TEST(WindowsFileTypes, NamesComeFromTheClassOfTheExtension) {
     EXPECT_EQ(GetFileTypeName(".nbt17c"), "Bare");
     if (GetACP() == 1252) {
         ASSERT_TRUE(classes.Put(".nbt17d", "Nimbrel.TestAccent"));
-        ASSERT_TRUE(classes.Put("Nimbrel.TestAccent", "Fotograf\xED" "a JPEG"));
-        EXPECT_EQ(GetFileTypeName(".nbt17d"), "Fotograf\xED" "a JPEG");
+        ASSERT_TRUE(classes.Put("Nimbrel.TestAccent",
+                                "Fotograf\xED"
+                                "a JPEG"));
+        EXPECT_EQ(GetFileTypeName(".nbt17d"),
+                  "Fotograf\xED"
+                  "a JPEG");
     }
 }
 
@@ -107,7 +112,8 @@ FILETIME FileTimeOf(SYSTEMTIME local) {
 TEST(WindowsFileTimes, LastAccessNotLastWriteAtTwoSeconds) {
     TempDirectory dir;
     std::string path = dir.File("beach.jpg");
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     // Opened on 8 June 2025 at 14:37:59 local time, changed a year before.
     SYSTEMTIME opened{2025, 6, 0, 8, 14, 37, 59, 0};
@@ -135,8 +141,9 @@ TEST(WindowsFileTimes, LastAccessNotLastWriteAtTwoSeconds) {
 TEST(WindowsFileSizes, ReadWithEveryKindOfSharing) {
     TempDirectory dir;
     std::string path = dir.File("held.jpg");
-    HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE writer =
+        CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
     DWORD written = 0;
     WriteFile(writer, "12345", 5, &written, nullptr);

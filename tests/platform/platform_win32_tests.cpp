@@ -8,8 +8,8 @@
 
 #include <cstdint>
 #include <optional>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/file_info.h"
@@ -32,7 +32,8 @@ const wchar_t* Wide(const std::u16string& text) {
 
 // Makes a file through the wide interface, as Explorer or a camera's import tool would.
 bool MakeWideFile(const std::u16string& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
@@ -49,7 +50,8 @@ class AnsiNames : public ::testing::Test {
 protected:
     void SetUp() override {
         if (GetACP() != 1252)
-            GTEST_SKIP() << "these names are chosen for the ANSI code page 1252; this system uses " << GetACP();
+            GTEST_SKIP() << "these names are chosen for the ANSI code page 1252; this system uses "
+                         << GetACP();
         wideDir_ = Utf16FromNarrow(dir_.Path());
     }
 
@@ -61,9 +63,14 @@ TEST_F(AnsiNames, LettersOfTheCodePageRoundTripAndOthersNeverBecomeLookAlikes) {
     EXPECT_EQ(NarrowFromUtf16(u"Fotos M\u00FCller.jpg"), "Fotos M\xFCller.jpg");
     EXPECT_EQ(NarrowFromUtf16(u"Preis 5\u20AC.jpg"), "Preis 5\x80.jpg");
     EXPECT_EQ(Utf16FromNarrow("Preis 5\x80.jpg"), u"Preis 5\u20AC.jpg");
-    EXPECT_EQ(Utf16FromNarrow("Cr\xE8me\x96" "br\xFBl\xE9" "e.jpg"), u"Cr\u00E8me\u2013br\u00FBl\u00E9e.jpg");
+    EXPECT_EQ(Utf16FromNarrow("Cr\xE8me\x96"
+                              "br\xFBl\xE9"
+                              "e.jpg"),
+              u"Cr\u00E8me\u2013br\u00FBl\u00E9e.jpg");
     // Letters the code page lacks become "?", never a similar letter that could name another file.
-    EXPECT_EQ(NarrowFromUtf16(u"\u0141\u00F3d\u017A.jpg"), "?\xF3" "d?.jpg");
+    EXPECT_EQ(NarrowFromUtf16(u"\u0141\u00F3d\u017A.jpg"),
+              "?\xF3"
+              "d?.jpg");
     EXPECT_EQ(NarrowFromUtf16(u"\u03A6\u03C9\u03C4\u03CC.jpg"), "????.jpg");
     EXPECT_EQ(NarrowFromUtf16(u"\u5199\u771F.jpg"), "??.jpg");
 }
@@ -128,7 +135,8 @@ TEST_F(AnsiNames, NamesTheCodePageCannotHoldReachNoOtherFile) {
     ASSERT_TRUE(MakeWideFile(wideDir_ + u"ab.jpg", "wrong file"));
     ASSERT_TRUE(MakeWideFile(wideDir_ + u"\u0141\u00F3d\u017A.jpg", "photo"));
     ASSERT_TRUE(MakeWideFile(wideDir_ + u"L\u00F3dz.jpg", "wrong file"));
-    for (const std::u16string& name : {std::u16string(u"\u5199\u771F.jpg"), std::u16string(u"\u0141\u00F3d\u017A.jpg")}) {
+    for (const std::u16string& name :
+         {std::u16string(u"\u5199\u771F.jpg"), std::u16string(u"\u0141\u00F3d\u017A.jpg")}) {
         std::string path = dir_.File(NarrowFromUtf16(name));
         SCOPED_TRACE(path);
         EXPECT_FALSE(FileExists(path));
@@ -147,7 +155,9 @@ TEST_F(AnsiNames, NamesTheCodePageCannotHoldReachNoOtherFile) {
     EXPECT_TRUE(WideFileExists(wideDir_ + u"\u5199\u771F.jpg"));
     EXPECT_TRUE(WideFileExists(wideDir_ + u"\u0141\u00F3d\u017A.jpg"));
     EXPECT_EQ(ReadWholeFile(dir_.File("ab.jpg")), "wrong file");
-    EXPECT_EQ(ReadWholeFile(dir_.File("L\xF3" "dz.jpg")), "wrong file");
+    EXPECT_EQ(ReadWholeFile(dir_.File("L\xF3"
+                                      "dz.jpg")),
+              "wrong file");
 }
 
 TEST(MappedFiles, AFileHeldOpenElsewhere) {
@@ -218,10 +228,12 @@ TEST(MappedFiles, AFileOfFourGigabytesIsNotReadAsItsFirstBytes) {
     // The size's low 32 bits are 3: a file of 4 GiB + 3 bytes must not pass as a 3-byte file.
     TempDirectory dir;
     std::u16string path = Utf16FromNarrow(dir.File("huge.ico"));
-    HANDLE file = CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     DWORD ignored = 0;
-    DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);  // no disk space taken
+    DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored,
+                    nullptr);  // no disk space taken
     LARGE_INTEGER size{};
     size.QuadPart = (std::int64_t{1} << 32) + 3;
     bool grown = SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file);
@@ -298,9 +310,10 @@ TEST(LongPaths, AProgramInstalledBeyond260CharactersFindsItsOwnFolder) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     std::u16string workDir = Utf16FromNarrow(dir.Path());
-    if (!CreateProcessW(Wide(copy), reinterpret_cast<wchar_t*>(commandLine.data()), nullptr, nullptr, FALSE, 0,
-                        nullptr, Wide(workDir), &startup, &process))
-        GTEST_SKIP() << "this system starts no program from a path that long (error " << GetLastError() << ")";
+    if (!CreateProcessW(Wide(copy), reinterpret_cast<wchar_t*>(commandLine.data()), nullptr, nullptr, FALSE,
+                        0, nullptr, Wide(workDir), &startup, &process))
+        GTEST_SKIP() << "this system starts no program from a path that long (error " << GetLastError()
+                     << ")";
     WaitForSingleObject(process.hProcess, 120000);
     DWORD code = 99;
     GetExitCodeProcess(process.hProcess, &code);
@@ -343,7 +356,8 @@ public:
     }
     ~DesktopValues() {
         HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, KEY_SET_VALUE, &key) !=
+            ERROR_SUCCESS)
             return;
         for (std::size_t i = 0; i < 3; ++i) {
             if (saved_[i])
@@ -363,8 +377,8 @@ public:
         wchar_t buffer[1024] = {};
         DWORD size = sizeof buffer;
         DWORD type = 0;
-        if (RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", name, RRF_RT_ANY, &type, buffer, &size) !=
-            ERROR_SUCCESS)
+        if (RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", name, RRF_RT_ANY, &type, buffer,
+                         &size) != ERROR_SUCCESS)
             return std::nullopt;
         if (isString) *isString = type == REG_SZ;
         return std::wstring(buffer);
@@ -398,11 +412,13 @@ TEST(Wallpaper, WritesTheDesktopValuesAndTellsTheShell) {
         const wchar_t* tileValue;
         const wchar_t* style;
     };
-    for (const Case& c : {Case{true, false, L"1", L"0"}, Case{false, false, L"0", L"0"}, Case{false, true, L"0", L"2"}}) {
+    for (const Case& c :
+         {Case{true, false, L"1", L"0"}, Case{false, false, L"0", L"0"}, Case{false, true, L"0", L"2"}}) {
         SCOPED_TRACE(c.tile ? "tiled" : c.stretch ? "stretched" : "centred");
         EXPECT_EQ(SetDesktopWallpaper(bitmap, c.tile, c.stretch), WallpaperResult::Applied);
         bool isString = false;
-        EXPECT_EQ(DesktopValues::Read(L"Wallpaper", &isString), std::wstring(wideBitmap.begin(), wideBitmap.end()));
+        EXPECT_EQ(DesktopValues::Read(L"Wallpaper", &isString),
+                  std::wstring(wideBitmap.begin(), wideBitmap.end()));
         EXPECT_TRUE(isString);
         EXPECT_EQ(DesktopValues::Read(L"TileWallpaper", &isString), c.tileValue);
         EXPECT_TRUE(isString);

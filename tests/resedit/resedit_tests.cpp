@@ -290,7 +290,8 @@ TEST_F(ResEdit, TempFileNamesCarryProcessAndOwner) {
     int owner = 0;
     std::u16string name = ResourceTempFileName(&owner);
     char expected[80];
-    std::snprintf(expected, sizeof expected, "$zel$res$%08x$%llx$", static_cast<unsigned>(platform::CurrentProcessId()),
+    std::snprintf(expected, sizeof expected, "$zel$res$%08x$%llx$",
+                  static_cast<unsigned>(platform::CurrentProcessId()),
                   static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(&owner)));
     EXPECT_EQ(platform::NarrowFromUtf16(name), tempDir_ + platform::kSeparator + expected);
     EXPECT_EQ(ResourceTempFileName(&owner), name);
@@ -734,8 +735,8 @@ TEST_F(ResEdit, EditedExecutablesStillRunUnderWine) {
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};
         std::string commandLine = "\"" + exe + "\"";
-        if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &process))
+        if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process))
             return GetLastError() == ERROR_BAD_EXE_FORMAT ? -2 : -1;
         WaitForSingleObject(process.hProcess, 60000);
         DWORD code = 1;

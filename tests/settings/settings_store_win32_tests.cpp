@@ -31,7 +31,8 @@ protected:
             return false;
         char buffer[1024];
         DWORD size = sizeof buffer;
-        LONG result = RegQueryValueExA(handle, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+        LONG result =
+            RegQueryValueExA(handle, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
         RegCloseKey(handle);
         if (result != ERROR_SUCCESS) return false;
         bytes.assign(buffer, size);
@@ -40,10 +41,11 @@ protected:
 
     void PutRaw(const std::string& key, const std::string& name, DWORD type, const void* data, DWORD size) {
         HKEY handle = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle,
-                                  nullptr),
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                  &handle, nullptr),
                   ERROR_SUCCESS);
-        ASSERT_EQ(RegSetValueExA(handle, name.c_str(), 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExA(handle, name.c_str(), 0, type, static_cast<const BYTE*>(data), size),
+                  ERROR_SUCCESS);
         RegCloseKey(handle);
     }
 
@@ -82,7 +84,10 @@ TEST_F(RegistrySettings, ValuesOfOtherTypesReadAsMissing) {
     DWORD five = 5;
     PutRaw(key, "FormVersion", REG_DWORD, &five, sizeof five);
     PutRaw(key, "Flags", REG_BINARY, "\x01\x02", 2);
-    PutRaw(key, "MinMaxPos", REG_MULTI_SZ, "1,2\0" "3,4\0", 9);
+    PutRaw(key, "MinMaxPos", REG_MULTI_SZ,
+           "1,2\0"
+           "3,4\0",
+           9);
     // Text without its terminating zero, and text of the expandable kind, are still text.
     PutRaw(key, "NormPos", REG_SZ, "10,20,30,40", 11);
     PutRaw(key, "ActiveControl", REG_EXPAND_SZ, "lvFiles", 8);
@@ -126,7 +131,8 @@ TEST_F(RegistrySettings, AKeyOpenedReadOnlyElsewhereStillTakesWrites) {
     SettingsStore store("Software\\Tarnwick");
     store.WriteString("Nimbrel", "Flags", "0");
     HKEY held = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, RealKey(store, "Nimbrel").c_str(), 0, KEY_READ, &held), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, RealKey(store, "Nimbrel").c_str(), 0, KEY_READ, &held),
+              ERROR_SUCCESS);
     store.WriteString("Nimbrel", "Flags", "8");
     store.EraseSection("Nimbrel\\Missing");
     RegCloseKey(held);
@@ -147,7 +153,8 @@ TEST_F(RegistrySettings, TextBeyondAsciiGoesThroughTheAnsiCodePage) {
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, full.c_str(), 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
     wchar_t wide[64] = {};
     DWORD size = sizeof wide;
-    ASSERT_EQ(RegQueryValueExW(key, L"Item_0", nullptr, nullptr, reinterpret_cast<BYTE*>(wide), &size), ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueExW(key, L"Item_0", nullptr, nullptr, reinterpret_cast<BYTE*>(wide), &size),
+              ERROR_SUCCESS);
     RegCloseKey(key);
     EXPECT_EQ(std::wstring(wide), L"C:\\Fotos\\Fotos M\u00FCller.nssp");
 
@@ -156,18 +163,22 @@ TEST_F(RegistrySettings, TextBeyondAsciiGoesThroughTheAnsiCodePage) {
     // path that could name another file.
     const wchar_t greekName[] = L"C:\\\u03A6\u03C9\u03C4\u03CC.nssp";
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, full.c_str(), 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(key, L"Item_1", 0, REG_SZ, reinterpret_cast<const BYTE*>(greekName), sizeof greekName),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetValueExW(key, L"Item_1", 0, REG_SZ, reinterpret_cast<const BYTE*>(greekName), sizeof greekName),
+        ERROR_SUCCESS);
     RegCloseKey(key);
     std::optional<std::string> greek = store.Read("Nimbrel\\TfrmMain.MRUManager1", "Item_1");
     ASSERT_TRUE(greek);
     EXPECT_EQ(*greek, "C:\\????.nssp");
     const wchar_t polishName[] = L"C:\\\u0141\u00F3d\u017A.nssp";
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, full.c_str(), 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(key, L"Item_2", 0, REG_SZ, reinterpret_cast<const BYTE*>(polishName), sizeof polishName),
+    ASSERT_EQ(RegSetValueExW(key, L"Item_2", 0, REG_SZ, reinterpret_cast<const BYTE*>(polishName),
+                             sizeof polishName),
               ERROR_SUCCESS);
     RegCloseKey(key);
-    EXPECT_EQ(store.Read("Nimbrel\\TfrmMain.MRUManager1", "Item_2"), "C:\\?\xF3" "d?.nssp");
+    EXPECT_EQ(store.Read("Nimbrel\\TfrmMain.MRUManager1", "Item_2"),
+              "C:\\?\xF3"
+              "d?.nssp");
 }
 
 }  // namespace

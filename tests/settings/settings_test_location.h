@@ -32,7 +32,9 @@ public:
     TestSettingsLocation(const TestSettingsLocation&) = delete;
     TestSettingsLocation& operator=(const TestSettingsLocation&) = delete;
 
-    const std::string& Location() const { return location_; }
+    const std::string& Location() const {
+        return location_;
+    }
 
 private:
     static int& Counter() {

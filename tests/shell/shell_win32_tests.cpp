@@ -18,20 +18,23 @@ namespace {
 
 // Waits for the file the started program writes when it is done.
 bool WaitForFile(const std::string& path) {
-    for (int i = 0; i < 600 && !FileExists(path); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (int i = 0; i < 600 && !FileExists(path); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     return FileExists(path);
 }
 
 std::string WithoutLineEnds(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
     return text;
 }
 
 TEST(WindowsShell, HandsTheRequestToTheShellAsItStands) {
     // No command line of our own: the shell chooses the program.
-    EXPECT_TRUE(ShellCommandLine({std::nullopt, "C:\\Saves\\Lake.scr", std::string("/s"), std::nullopt}, "").empty());
-    EXPECT_TRUE(ShellCommandLine({std::nullopt, "rundll32.exe", std::string("desk.cpl,InstallScreenSaver C:\\a b.scr"),
-                                  std::nullopt},
+    EXPECT_TRUE(
+        ShellCommandLine({std::nullopt, "C:\\Saves\\Lake.scr", std::string("/s"), std::nullopt}, "").empty());
+    EXPECT_TRUE(ShellCommandLine({std::nullopt, "rundll32.exe",
+                                  std::string("desk.cpl,InstallScreenSaver C:\\a b.scr"), std::nullopt},
                                  "wine")
                     .empty());
 }

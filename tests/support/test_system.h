@@ -56,7 +56,8 @@ inline bool SetReadOnly(const std::string& path, bool readOnly) {
 #ifdef _WIN32
     DWORD attributes = ::GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    attributes = readOnly ? (attributes | FILE_ATTRIBUTE_READONLY) : (attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+    attributes =
+        readOnly ? (attributes | FILE_ATTRIBUTE_READONLY) : (attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
     return ::SetFileAttributesA(path.c_str(), attributes) != 0;
 #else
     return ::chmod(path.c_str(), readOnly ? 0444 : 0644) == 0;

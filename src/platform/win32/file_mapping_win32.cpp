@@ -195,8 +195,8 @@ std::string NarrowFromUtf16(std::u16string_view text) {
     // than a look-alike ("Łódź" as "Lódz") that may name a different file. The UTF-8
     // code page takes no such flag and has every letter.
     DWORD flags = ::GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
-    int length =
-        ::WideCharToMultiByte(CP_ACP, flags, wide, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    int length = ::WideCharToMultiByte(CP_ACP, flags, wide, static_cast<int>(text.size()), nullptr, 0,
+                                       nullptr, nullptr);
     std::string out(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
     if (length > 0)
         ::WideCharToMultiByte(CP_ACP, flags, wide, static_cast<int>(text.size()), out.data(), length, nullptr,

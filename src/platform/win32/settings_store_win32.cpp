@@ -87,8 +87,8 @@ std::optional<std::string> SettingsStore::Read(std::string_view section, std::st
         (type != REG_SZ && type != REG_EXPAND_SZ))
         return std::nullopt;
     std::u16string value(size / sizeof(char16_t) + 1, u'\0');
-    if (size > 0 && RegQueryValueExW(key.get(), wideName, nullptr, &type, reinterpret_cast<BYTE*>(value.data()),
-                                     &size) != ERROR_SUCCESS)
+    if (size > 0 && RegQueryValueExW(key.get(), wideName, nullptr, &type,
+                                     reinterpret_cast<BYTE*>(value.data()), &size) != ERROR_SUCCESS)
         return std::nullopt;
     value.resize(size / sizeof(char16_t));
     while (!value.empty() && value.back() == u'\0') value.pop_back();
