@@ -90,6 +90,7 @@ TEST(AtomicWrite, ReplacesContentAndKeepsOldOnFailure) {
     }
     EXPECT_EQ(count, 1);
 
+    // Root writes through permission bits (also under wine, where the read-only attribute becomes one).
     if (nimbrel::testing::ReadOnlyMarksBind()) {
         ASSERT_TRUE(nimbrel::testing::SetReadOnly(path, true));
         try {

@@ -368,7 +368,7 @@ TEST_F(ProjectFile, FailedWritesKeepTheOldFile) {
 }
 
 TEST_F(ProjectFile, ReadOnlyAndUnreadableFiles) {
-    if (!nimbrel::testing::ReadOnlyMarksBind()) GTEST_SKIP() << "file modes do not stop root";
+    if (!nimbrel::testing::ReadOnlyMarksBind()) GTEST_SKIP() << "read-only marks do not stop root (nor wine run by root)";
     WriteBytes(path_, kSlideShowFile);
     ProjectValues big = HolidayProject();
     big.files.assign(3, "C:\\Pictures\\new.jpg");

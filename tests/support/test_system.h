@@ -41,10 +41,21 @@ inline void UnsetEnvironment(const std::string& name) {
 }
 
 // Whether a read-only mark keeps this process from writing: on POSIX root writes through the
-// file modes; on Windows the read-only attribute binds everyone.
+// file modes; on Windows the read-only attribute binds everyone, except under wine run by root,
+// where the attribute becomes the Unix mode that root writes through. Windows finds out by trying.
 inline bool ReadOnlyMarksBind() {
 #ifdef _WIN32
-    return true;
+    char folder[MAX_PATH + 1] = {};
+    char probe[MAX_PATH + 1] = {};
+    if (!::GetTempPathA(sizeof folder, folder) || !::GetTempFileNameA(folder, "ro", 0, probe)) return true;
+    ::SetFileAttributesA(probe, FILE_ATTRIBUTE_READONLY);
+    HANDLE file =
+        ::CreateFileA(probe, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool binds = file == INVALID_HANDLE_VALUE;
+    if (!binds) ::CloseHandle(file);
+    ::SetFileAttributesA(probe, FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileA(probe);
+    return binds;
 #else
     return ::geteuid() != 0;
 #endif
