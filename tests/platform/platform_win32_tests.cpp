@@ -363,8 +363,12 @@ TEST(LongPaths, AFileBeyond260CharactersIsReadRightOrNotAtAll) {
     } else {
         EXPECT_TRUE(sizeText == "" || sizeText == "4") << sizeText;
         EXPECT_TRUE(bytes == "" || bytes == "long") << bytes;
-        if (opened) EXPECT_EQ(mapped.Size(), 4);
-        if (FileExists(path)) EXPECT_EQ(FileSize(path), 4);
+        if (opened) {
+            EXPECT_EQ(mapped.Size(), 4);
+        }
+        if (FileExists(path)) {
+            EXPECT_EQ(FileSize(path), 4);
+        }
     }
     mapped.Close();
     DeleteFileW(Wide(u"\\\\?\\" + Utf16FromNarrow(path)));

@@ -13,10 +13,17 @@
 #include "platform/file_mapping.h"
 #include "platform/files.h"
 #include "platform/last_error.h"
+#include "platform/paths.h"
 #include "platform/temp.h"
 #include "resedit/resource_edit.h"
 #include "resedit/resource_tree.h"
 #include "support/test_system.h"
+
+// windows.h names the resource types as macros; the editor's own constants are meant here.
+#ifdef _WIN32
+#undef RT_ICON
+#undef RT_GROUP_ICON
+#endif
 
 using namespace nimbrel;
 using namespace nimbrel::resedit;

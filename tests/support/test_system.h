@@ -3,6 +3,7 @@
 // environment variables, the variable that names the temporary directory, read-only files and
 // folders, and files another program holds open.
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -43,17 +44,18 @@ inline void UnsetEnvironment(const std::string& name) {
 // Whether a read-only mark keeps this process from writing: on POSIX root writes through the
 // file modes; on Windows the read-only attribute binds everyone, except under wine run by root,
 // where the attribute becomes the Unix mode that root writes through. Windows finds out by trying.
+inline bool SetReadOnly(const std::string& path, bool readOnly);
+
 inline bool ReadOnlyMarksBind() {
 #ifdef _WIN32
     char folder[MAX_PATH + 1] = {};
     char probe[MAX_PATH + 1] = {};
     if (!::GetTempPathA(sizeof folder, folder) || !::GetTempFileNameA(folder, "ro", 0, probe)) return true;
-    ::SetFileAttributesA(probe, FILE_ATTRIBUTE_READONLY);
-    HANDLE file =
-        ::CreateFileA(probe, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    bool binds = file == INVALID_HANDLE_VALUE;
-    if (!binds) ::CloseHandle(file);
-    ::SetFileAttributesA(probe, FILE_ATTRIBUTE_NORMAL);
+    SetReadOnly(probe, true);
+    std::FILE* file = std::fopen(probe, "r+b");
+    bool binds = file == nullptr;
+    if (file) std::fclose(file);
+    SetReadOnly(probe, false);
     ::DeleteFileA(probe);
     return binds;
 #else
