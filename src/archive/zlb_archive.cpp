@@ -514,9 +514,10 @@ void TZLBArchive::ExpandFolder(const std::string& folder, std::vector<std::strin
     if (!base.empty() && platform::IsSeparator(base.back())) base.pop_back();
     std::vector<std::string> local;
     std::error_code ec;
-    fs::path where = base.empty() ? fs::path(std::string(1, platform::kSeparator)) : fs::path(base);
+    fs::path where =
+        base.empty() ? fs::path(std::string(1, platform::kSeparator)) : platform::NativePath(base);
     for (fs::directory_iterator it(where, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string name = it->path().filename().string();
+        std::string name = platform::NarrowPath(it->path().filename());
         std::error_code statusError;
         std::string child = base + platform::kSeparator + name;
         if (!it->is_directory(statusError)) {

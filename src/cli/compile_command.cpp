@@ -33,10 +33,10 @@ std::string WhyNot(const std::string& message, const std::string& projectFolder)
     const bool open = message.rfind(kOpen, 0) == 0;
     if (!open && message.rfind(kCreate, 0) != 0) return {};
     std::string path = message.substr(open ? kOpen.size() : kCreate.size());
-    if (!fs::path(path).is_absolute()) path = platform::JoinPath(projectFolder, path);
+    if (!platform::NativePath(path).is_absolute()) path = platform::JoinPath(projectFolder, path);
     std::error_code ec;
     if (open) {
-        fs::file_status status = fs::status(path, ec);
+        fs::file_status status = fs::status(platform::NativePath(path), ec);
         if (!fs::exists(status)) return "no such file";
         if (fs::is_directory(status)) return "it is a folder";
         std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -44,11 +44,11 @@ std::string WhyNot(const std::string& message, const std::string& projectFolder)
         std::fclose(file);
         return {};
     }
-    if (fs::is_directory(path, ec)) return "a folder of that name is in the way";
+    if (fs::is_directory(platform::NativePath(path), ec)) return "a folder of that name is in the way";
     const std::string directory = platform::DirectoryPart(path);
     const std::string folder = directory.empty() ? std::string(".") : directory;
-    if (!fs::exists(folder, ec)) return "the folder " + folder + " does not exist";
-    if (!fs::is_directory(folder, ec)) return folder + " is no folder";
+    if (!fs::exists(platform::NativePath(folder), ec)) return "the folder " + folder + " does not exist";
+    if (!fs::is_directory(platform::NativePath(folder), ec)) return folder + " is no folder";
     try {
         platform::TempFile probe(platform::MakeUniqueTempFile(folder, "~nb"));
     } catch (const std::exception& e) {
@@ -78,10 +78,11 @@ int RunCompile(const Arguments& args, Console& console) {
         // A relative name means the current folder here, as on any command line, while the
         // project's own Output is relative to the project.
         std::error_code ec;
-        std::filesystem::path output = std::filesystem::absolute(args.Value("--output"), ec);
+        std::filesystem::path output =
+            std::filesystem::absolute(platform::NativePath(args.Value("--output")), ec);
         std::string& box = request.values.kind == project::kFlash ? request.values.flash.output
                                                                   : request.values.slideShow.output;
-        box = ec ? args.Value("--output") : output.string();
+        box = ec ? args.Value("--output") : platform::NarrowPath(output);
         request.saveProject = false;
     }
 

@@ -11,13 +11,13 @@ namespace nimbrel::platform {
 
 TempDirectory::TempDirectory(const std::string& prefix) {
     std::string base = GetTempDirectory();
-    if (base.empty()) base = WithTrailingSeparator(std::filesystem::current_path().string());
+    if (base.empty()) base = WithTrailingSeparator(NarrowPath(std::filesystem::current_path()));
     // Reserve a unique name as a file, then put the directory in its place under a suffix,
     // so that two processes can never pick the same directory.
     TempFile marker(MakeUniqueTempFile(base, prefix));
     std::string dir = marker.Path() + ".d";
     std::error_code ec;
-    if (!std::filesystem::create_directory(std::filesystem::path(dir), ec) || ec)
+    if (!std::filesystem::create_directory(NativePath(dir), ec) || ec)
         throw Error("Cannot create temporary directory " + dir);
     path_ = WithTrailingSeparator(dir);
     markerPath_ = marker.Release();
@@ -25,7 +25,7 @@ TempDirectory::TempDirectory(const std::string& prefix) {
 
 TempDirectory::~TempDirectory() {
     std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(std::filesystem::path(path_), ec);
+    if (!path_.empty()) std::filesystem::remove_all(NativePath(path_), ec);
     if (!markerPath_.empty()) RemoveFile(markerPath_);
 }
 

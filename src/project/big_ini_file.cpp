@@ -8,6 +8,7 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 
 namespace nimbrel::project {
 
@@ -38,7 +39,7 @@ int HexDigit(char c) {
 bool ProjectFileExists(const std::string& fileName) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    fs::file_status status = fs::status(fs::path(fileName), ec);
+    fs::file_status status = fs::status(platform::NativePath(fileName), ec);
     if (status.type() == fs::file_type::not_found) return false;
     if (ec) throw Error(platform::IoErrorMessage(ec.default_error_condition().value()));
     // A folder cannot be opened as a file; Windows reports that as denied access.

@@ -162,8 +162,13 @@ TEST_F(Component, DuplicateKeysAreLoggedAndBothKept) {
     TZLBArchive withPaths;
     withPaths.SavePaths = true;
     Pack(withPaths, {one, two}, "paths.cab");
-    EXPECT_EQ(withPaths.GetEntry(0).FilePath, nimbrel::platform::DirectoryPart(one));
-    EXPECT_EQ(withPaths.IndexOfEntry(two), 1);
+    // A stored path loses everything up to its first ":", the drive of a Windows path.
+    auto withoutDrive = [](const std::string& path) { return path.substr(path.find(':') + 1); };
+#ifdef _WIN32
+    ASSERT_EQ(one[1], ':');
+#endif
+    EXPECT_EQ(withPaths.GetEntry(0).FilePath, nimbrel::platform::DirectoryPart(withoutDrive(one)));
+    EXPECT_EQ(withPaths.IndexOfEntry(withoutDrive(two)), 1);
 }
 
 TEST_F(Component, ProgressSequenceOfSmallMemberAndRegistry) {

@@ -17,6 +17,7 @@
 #include "build/project_state.h"
 #include "cli/cli.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/temp.h"
 #include "project/project_file.h"
 
@@ -155,7 +156,7 @@ TEST_F(CompileCli, LeftOutPicturesWarnAndStrictOrBrokenSetUpsFailFirst) {
                   "nimbrel-cli compile: Cannot open file " + folder + "gone.jpg: no such file\n");
     std::filesystem::create_directory(folder + "empty");
     expectFailure({"compile", "--stub-dir", folder + "empty", project},
-                  "Cannot open file " + folder + "empty/stub.bin: no such file\n");
+                  "Cannot open file " + folder + "empty" + platform::kSeparator + "stub.bin: no such file\n");
     expectFailure(
         {"compile", "--stub-dir", stubs, "-o", folder + "none/x.scr", project},
         "Cannot create file " + folder + "none/x.scr: the folder " + folder + "none/ does not exist\n");
