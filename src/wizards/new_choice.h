@@ -4,7 +4,7 @@
 
 #include <QDialog>
 #include <QList>
-#include <QPixmap>
+#include <QIcon>
 
 class QPushButton;
 class QToolButton;
@@ -31,7 +31,7 @@ protected:
 private:
     app::TfrmMain& main_;
     // Picture 0 shows on btnSlide, picture 1 on btnFlash.
-    QList<QPixmap> ilType;
+    QList<QIcon> ilType;
     QToolButton* btnFlash = nullptr;
     QToolButton* btnSlide = nullptr;
     QPushButton* btnCancel = nullptr;

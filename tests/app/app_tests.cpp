@@ -51,7 +51,6 @@ using ui::MessageBox;
 
 const auto* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new test::QtTestEnvironment("app_tests", [] {
-        QApplication::setApplicationDisplayName(kApplicationTitle);
         MessageBox::SetTestMode(true);
         ui::FileDialog::SetTestMode(true);
     }));
