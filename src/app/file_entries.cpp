@@ -22,8 +22,12 @@ QString FileTypeDescription(const QString& extension) {
 }
 
 QString NumericShortDateFormat(const QLocale& locale) {
-    const QString format = locale.dateFormat(QLocale::ShortFormat);
-    if (!format.contains(QStringLiteral("MMM")) && !format.contains(QStringLiteral("ddd"))) return format;
+    QString format = locale.dateFormat(QLocale::ShortFormat);
+    if (!format.contains(QStringLiteral("MMM")) && !format.contains(QStringLiteral("ddd"))) {
+        // A two-digit year keeps the text within the 75-pixel column.
+        format.replace(QStringLiteral("yyyy"), QStringLiteral("yy"));
+        return format;
+    }
     // A short format with month or day names ("d MMM yyyy") does not fit the Date column: the
     // same parts as numbers, in the locale's order.
     struct Part {
@@ -36,7 +40,8 @@ QString NumericShortDateFormat(const QLocale& locale) {
     for (Part& part : parts)
         if (part.at < 0) part.at = format.size();
     std::stable_sort(parts.begin(), parts.end(), [](const Part& a, const Part& b) { return a.at < b.at; });
-    const QString separator = parts.first().text == QStringLiteral("yy") ? QStringLiteral("-") : QStringLiteral("/");
+    const QString separator =
+        parts.first().text == QStringLiteral("yy") ? QStringLiteral("-") : QStringLiteral("/");
     return parts[0].text + separator + parts[1].text + separator + parts[2].text;
 }
 

@@ -13,7 +13,8 @@ namespace nimbrel::app {
 // "" for a name without extension.
 QString FileTypeDescription(const QString& extension);
 
-// The user's short date format with numbers only: a format that names the month or the day
+// The user's short date format with numbers only and a two-digit year, so that it fits the
+// Date column: "dd/MM/yyyy" becomes "dd/MM/yy"; a format that names the month or the day
 // ("d MMM yyyy") becomes "dd/MM/yy" in the same order ("yy-MM-dd" when the year leads).
 QString NumericShortDateFormat(const QLocale& locale);
 

@@ -712,8 +712,7 @@ void TfrmMain::lvFilesDblClick() {
     for (int i = 0; i < lvFiles->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = lvFiles->topLevelItem(i);
         if (!item->isSelected()) continue;
-        if (imageViewer_)
-            RunCommand([this, path = item->text(kColumnName)] { imageViewer_(*this, path); });
+        if (imageViewer_) RunCommand([this, path = item->text(kColumnName)] { imageViewer_(*this, path); });
         return;
     }
 }

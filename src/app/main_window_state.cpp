@@ -219,7 +219,8 @@ void TfrmMain::SaveWindowState(bool destroying) {
         const QSize frameExtra = frameSize() - size();
         normal = QRect(normalGeometry().topLeft() - frameOffset, normalGeometry().size() + frameExtra);
     }
-    normal = QRect(ToDevicePixels(normal.topLeft(), ScreenOf(*this)), ToDevicePixels(normal.size(), ScreenOf(*this)));
+    normal = QRect(ToDevicePixels(normal.topLeft(), ScreenOf(*this)),
+                   ToDevicePixels(normal.size(), ScreenOf(*this)));
     const std::string normPos = JoinPlacementText(
         {normal.left(), normal.top(), normal.left() + normal.width(), normal.top() + normal.height()});
     store.WriteString(section, "NormPos" + suffix, normPos);

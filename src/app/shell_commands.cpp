@@ -47,8 +47,8 @@ void TfrmMain::RunShellCall(const platform::ShellCall& call) {
 #ifndef Q_OS_WIN
     // A Windows program runs under wine, watched, so that one that wine cannot run is reported.
     const std::vector<std::string> line = platform::ShellCommandLine(call, platform::WineProgram());
-    if (!platform::ShellRecording() && line.size() >= 2 && QFileInfo(ui::FromNarrow(line.front())).fileName() ==
-                                                              QStringLiteral("wine")) {
+    if (!platform::ShellRecording() && line.size() >= 2 &&
+        QFileInfo(ui::FromNarrow(line.front())).fileName() == QStringLiteral("wine")) {
         auto* process = new QProcess(this);
         process->setObjectName(QStringLiteral("wineProcess"));
         process->setProgram(ui::FromNarrow(line.front()));
@@ -57,25 +57,29 @@ void TfrmMain::RunShellCall(const platform::ShellCall& call) {
         process->setArguments(arguments);
         process->setProcessChannelMode(QProcess::MergedChannels);
         const QString program = ui::FromNarrow(call.file);
-        connect(process, &QProcess::finished, this, [this, process, program](int exitCode, QProcess::ExitStatus status) {
-            process->deleteLater();
-            if (status == QProcess::NormalExit && exitCode == 0) return;
-            QString text = tr("%1 ended with an error under wine (exit code %2).").arg(program).arg(exitCode);
-            const QString output = Tail(process->readAll(), 4);
-            if (!output.isEmpty()) text += QStringLiteral("\n\n") + output;
-            text += QStringLiteral("\n\n") +
-                    tr("Wine may be unable to run this kind of program here: a 32-bit screensaver needs "
-                       "a wine that runs 32-bit programs (on Debian: dpkg --add-architecture i386, "
-                       "then apt install wine32).");
-            ui::MessageBox::Show(this, kApplicationTitle, text, QMessageBox::Warning, QMessageBox::Ok);
-        });
-        connect(process, &QProcess::errorOccurred, this, [this, process, program](QProcess::ProcessError error) {
-            if (error != QProcess::FailedToStart) return;
-            process->deleteLater();
-            ui::MessageBox::Show(this, kApplicationTitle,
-                                 tr("%1 could not be started: %2").arg(program, process->errorString()),
-                                 QMessageBox::Warning, QMessageBox::Ok);
-        });
+        connect(
+            process, &QProcess::finished, this,
+            [this, process, program](int exitCode, QProcess::ExitStatus status) {
+                process->deleteLater();
+                if (status == QProcess::NormalExit && exitCode == 0) return;
+                QString text =
+                    tr("%1 ended with an error under wine (exit code %2).").arg(program).arg(exitCode);
+                const QString output = Tail(process->readAll(), 4);
+                if (!output.isEmpty()) text += QStringLiteral("\n\n") + output;
+                text += QStringLiteral("\n\n") +
+                        tr("Wine may be unable to run this kind of program here: a 32-bit screensaver needs "
+                           "a wine that runs 32-bit programs (on Debian: dpkg --add-architecture i386, "
+                           "then apt install wine32).");
+                ui::MessageBox::Show(this, kApplicationTitle, text, QMessageBox::Warning, QMessageBox::Ok);
+            });
+        connect(
+            process, &QProcess::errorOccurred, this, [this, process, program](QProcess::ProcessError error) {
+                if (error != QProcess::FailedToStart) return;
+                process->deleteLater();
+                ui::MessageBox::Show(this, kApplicationTitle,
+                                     tr("%1 could not be started: %2").arg(program, process->errorString()),
+                                     QMessageBox::Warning, QMessageBox::Ok);
+            });
         process->start();
         return;
     }

@@ -22,7 +22,8 @@ int Fail(const QString& text) {
 
 bool Write(const QString& path, const QByteArray& bytes) {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() && file.flush();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() &&
+           file.flush();
 }
 
 QImage Render(const QString& svg, int side) {
@@ -38,8 +39,10 @@ QImage Render(const QString& svg, int side) {
 
 const char kStyle[] =
     "body{font-family:sans-serif;max-width:46em;margin:2em auto;padding:0 1em;line-height:1.45;color:#1d2733}"
-    "h1,h2,h3{color:#23395d}h1{border-bottom:2px solid #4f86c6}h2{margin-top:1.6em;border-bottom:1px solid #cfd8e3}"
-    "code,pre{background:#eef2f7;border-radius:3px}pre{padding:.6em;overflow:auto}table{border-collapse:collapse}"
+    "h1,h2,h3{color:#23395d}h1{border-bottom:2px solid #4f86c6}h2{margin-top:1.6em;border-bottom:1px solid "
+    "#cfd8e3}"
+    "code,pre{background:#eef2f7;border-radius:3px}pre{padding:.6em;overflow:auto}table{border-collapse:"
+    "collapse}"
     "td,th{border:1px solid #cfd8e3;padding:.25em .6em;text-align:left}";
 
 int Help(const QStringList& args) {
@@ -59,8 +62,9 @@ int Help(const QStringList& args) {
         html.remove(QRegularExpression(QStringLiteral(" style=\"[^\"]*\"")));
         body += QStringLiteral("<section>\n") + html + QStringLiteral("\n</section>\n");
     }
-    const QString page = QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-                                        "<title>%1</title><style>%2</style></head><body>\n%3</body></html>\n")
+    const QString page = QStringLiteral(
+                             "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+                             "<title>%1</title><style>%2</style></head><body>\n%3</body></html>\n")
                              .arg(args[1].toHtmlEscaped(), QString::fromLatin1(kStyle), body);
     return Write(args[0], page.toUtf8()) ? 0 : Fail(QStringLiteral("cannot write ") + args[0]);
 }

@@ -29,7 +29,8 @@ public:
             option->palette.setColor(QPalette::Text, option->palette.color(QPalette::Link));
     }
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
         QStyledItemDelegate::paint(painter, option, index);
         painter->save();
         painter->setPen(kGridColour);
@@ -167,14 +168,16 @@ void FileListView::dropEvent(QDropEvent* event) {
 void FileListView::MoveEntries(QList<int> rows, int before) {
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    rows.erase(std::remove_if(rows.begin(), rows.end(), [this](int r) { return r < 0 || r >= topLevelItemCount(); }),
-               rows.end());
+    rows.erase(
+        std::remove_if(rows.begin(), rows.end(), [this](int r) { return r < 0 || r >= topLevelItemCount(); }),
+        rows.end());
     if (rows.isEmpty()) return;
     before = std::clamp(before, 0, topLevelItemCount());
     const QList<int> original = rows;
     QList<QTreeWidgetItem*> moving;
     for (auto it = rows.crbegin(); it != rows.crend(); ++it) moving.prepend(takeTopLevelItem(*it));
-    const int insertAt = before - static_cast<int>(std::count_if(rows.begin(), rows.end(), [&](int r) { return r < before; }));
+    const int insertAt =
+        before - static_cast<int>(std::count_if(rows.begin(), rows.end(), [&](int r) { return r < before; }));
     insertTopLevelItems(insertAt, moving);
     clearSelection();
     for (QTreeWidgetItem* item : moving) item->setSelected(true);

@@ -31,12 +31,12 @@ QList<qreal> Scales() {
 }  // namespace
 
 QStringList PictureNames() {
-    return {QStringLiteral("new"),       QStringLiteral("open"),     QStringLiteral("save"),
-            QStringLiteral("exit"),      QStringLiteral("compile"),  QStringLiteral("test"),
-            QStringLiteral("addfile"),   QStringLiteral("delfile"),  QStringLiteral("check"),
-            QStringLiteral("help"),      QStringLiteral("about"),    QStringLiteral("website"),
-            QStringLiteral("preview"),   QStringLiteral("nimbrel"),  QStringLiteral("slideshow"),
-            QStringLiteral("flash"),     QStringLiteral("wizard_strip")};
+    return {QStringLiteral("new"),     QStringLiteral("open"),        QStringLiteral("save"),
+            QStringLiteral("exit"),    QStringLiteral("compile"),     QStringLiteral("test"),
+            QStringLiteral("addfile"), QStringLiteral("delfile"),     QStringLiteral("check"),
+            QStringLiteral("help"),    QStringLiteral("about"),       QStringLiteral("website"),
+            QStringLiteral("preview"), QStringLiteral("nimbrel"),     QStringLiteral("slideshow"),
+            QStringLiteral("flash"),   QStringLiteral("wizard_strip")};
 }
 
 QPixmap RenderPicture(const QString& name, QSize size, qreal devicePixelRatio) {
@@ -86,7 +86,8 @@ QIcon CommandPicture(const QString& name) {
 
 QIcon ProgramIcon() {
     QIcon icon;
-    for (int side : {16, 24, 32, 48, 64, 128, 256}) icon.addPixmap(RenderPicture(QStringLiteral("nimbrel"), QSize(side, side), 1.0));
+    for (int side : {16, 24, 32, 48, 64, 128, 256})
+        icon.addPixmap(RenderPicture(QStringLiteral("nimbrel"), QSize(side, side), 1.0));
     return icon;
 }
 

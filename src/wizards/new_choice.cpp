@@ -43,7 +43,8 @@ TfrmNewChoice::TfrmNewChoice(app::TfrmMain& main) : QDialog(&main), main_(main) 
 
     // Drawn for the screen's scale, so they stay sharp.
     auto picture = [this](const char* name) {
-        return QIcon(ui::RenderPicture(QString::fromLatin1(name), QSize(kPictureSize, kPictureSize), devicePixelRatioF()));
+        return QIcon(ui::RenderPicture(QString::fromLatin1(name), QSize(kPictureSize, kPictureSize),
+                                       devicePixelRatioF()));
     };
     ilType = {picture("slideshow"), picture("flash")};
     btnFlash = TypeButton("btnFlash", tr("Flash"), ilType[1], this);

@@ -3,8 +3,8 @@
 // wizard; the chooser closes as soon as that wizard has closed.
 
 #include <QDialog>
-#include <QList>
 #include <QIcon>
+#include <QList>
 
 class QPushButton;
 class QToolButton;

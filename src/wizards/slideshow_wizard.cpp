@@ -16,8 +16,8 @@
 
 #include "app/main_window.h"
 #include "ui/color_button.h"
-#include "ui/file_name_edit.h"
 #include "ui/file_list_view.h"
+#include "ui/file_name_edit.h"
 #include "ui/form_helpers.h"
 #include "ui/narrow_text.h"
 #include "ui/picture_files.h"

@@ -3,7 +3,13 @@
 // and entries dragged to a new place.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <QApplication>
+#include <QDate>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QRegularExpression>
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QLabel>
@@ -16,7 +22,7 @@
 #include <QUrl>
 #include <cstdlib>
 #include <fstream>
-#include <sys/stat.h>
+#include <map>
 
 #include "app/about_box.h"
 #include "app/file_entries.h"
@@ -154,7 +160,8 @@ int Contrast(const QImage& image, const QRect& area) {
     for (const auto& [colour, count] : counts)
         if (count > most) most = count, background = colour;
     int contrast = 0;
-    for (const auto& [colour, count] : counts) contrast = std::max(contrast, std::abs(qGray(colour) - qGray(background)));
+    for (const auto& [colour, count] : counts)
+        contrast = std::max(contrast, std::abs(qGray(colour) - qGray(background)));
     return contrast;
 }
 
@@ -187,7 +194,8 @@ int LongestLinkRun(const QImage& image, const QRect& area, const QColor& link) {
         int run = 0;
         for (int x = area.left(); x <= area.right(); ++x) {
             const QColor c = image.pixelColor(x, y);
-            const bool near = std::abs(c.red() - link.red()) < 60 && std::abs(c.green() - link.green()) < 60 &&
+            const bool near = std::abs(c.red() - link.red()) < 60 &&
+                              std::abs(c.green() - link.green()) < 60 &&
                               std::abs(c.blue() - link.blue()) < 60;
             run = near ? run + 1 : 0;
             longest = std::max(longest, run);
@@ -197,7 +205,8 @@ int LongestLinkRun(const QImage& image, const QRect& area, const QColor& link) {
 }
 
 TEST_F(EditorTest, TheEntryUnderThePointerIsUnderlined) {
-    auto window = WindowWith({File("one-picture-with-a-long-name.jpg"), File("two-picture-with-a-long-name.jpg")});
+    auto window =
+        WindowWith({File("one-picture-with-a-long-name.jpg"), File("two-picture-with-a-long-name.jpg")});
     window->show();
     ui::FileListView* list = List(*window);
     const QColor link = list->palette().color(QPalette::Link);
@@ -230,7 +239,8 @@ TEST_F(EditorTest, EntriesOfMissingFilesLineUpWithTheOthers) {
     auto window = WindowWith({File("present.jpg", "12345")});
     std::remove(ui::ToNarrow(File("gone.jpg")).c_str());
     window->AddFileEntry(ui::FromNarrow(dir_.File("gone.jpg")), TfrmMain::EntryMode::Tolerant);
-    EXPECT_THROW(window->AddFileEntry(ui::FromNarrow(dir_.File("gone.jpg")), TfrmMain::EntryMode::Strict), std::exception);
+    EXPECT_THROW(window->AddFileEntry(ui::FromNarrow(dir_.File("gone.jpg")), TfrmMain::EntryMode::Strict),
+                 std::exception);
     window->show();
     ui::FileListView* list = List(*window);
     ASSERT_EQ(list->topLevelItemCount(), 3);
@@ -239,8 +249,9 @@ TEST_F(EditorTest, EntriesOfMissingFilesLineUpWithTheOthers) {
     auto firstInk = [&](int row) {
         const QRect cell = list->visualRect(list->model()->index(row, 0));
         const qreal scale = shot.devicePixelRatio();
-        const QColor background = shot.pixelColor(int((cell.right() - 3) * scale), int(cell.center().y() * scale));
-        for (int x = int((cell.left() + 20) * scale); x < int(cell.right() * scale); ++x)
+        const QColor background =
+            shot.pixelColor(int((cell.right() - 3) * scale), int(cell.center().y() * scale));
+        for (int x = int((cell.left() + 22) * scale); x < int(cell.right() * scale); ++x)
             for (int y = int(cell.top() * scale) + 1; y < int(cell.bottom() * scale); ++y)
                 if (std::abs(qGray(shot.pixel(x, y)) - qGray(background.rgb())) > 80) return x;
         return -1;
@@ -260,7 +271,8 @@ TEST(ShortDates, NumericAndNarrowEnoughForTheDateColumn) {
         const QLocale locale(QString::fromLatin1(name));
         const QString format = NumericShortDateFormat(locale);
         const QString text = locale.toString(QDate(2026, 12, 29), format);
-        EXPECT_FALSE(text.contains(QRegularExpression(QStringLiteral("[A-Za-z]")))) << name << " " << text.toStdString();
+        EXPECT_FALSE(text.contains(QRegularExpression(QStringLiteral("[A-Za-z]"))))
+            << name << " " << text.toStdString();
         EXPECT_LE(metrics.horizontalAdvance(text) + 10, 75) << name << " " << text.toStdString();
         EXPECT_TRUE(text.contains(QStringLiteral("29"))) << name;
     }
@@ -320,7 +332,9 @@ TEST_F(EditorTest, WhatIsMissingForTheShellCommandsIsSaid) {
     auto window = WindowWith({});
     const QString saver = File("lake.scr");
     window->findChild<QWidget*>(QStringLiteral("feOutput"))->findChild<QLineEdit*>()->setText(saver);
-    auto lastText = [] { return MessageBox::ShownBoxes().isEmpty() ? QString() : MessageBox::ShownBoxes().last().text; };
+    auto lastText = [] {
+        return MessageBox::ShownBoxes().isEmpty() ? QString() : MessageBox::ShownBoxes().last().text;
+    };
 
     window->Test1Click();
     EXPECT_TRUE(lastText().contains(QStringLiteral("needs wine"))) << lastText().toStdString();
@@ -337,7 +351,8 @@ TEST_F(EditorTest, WhatIsMissingForTheShellCommandsIsSaid) {
         EXPECT_TRUE(lastText().contains(QStringLiteral("xdg-open")));
     window->btnWebsiteClick();
     EXPECT_TRUE(lastText().contains(QStringLiteral("xdg-utils"))) << lastText().toStdString();
-    for (const auto& box : MessageBox::ShownBoxes()) EXPECT_TRUE(box.caption.startsWith(QStringLiteral("Nimbrel")));
+    for (const auto& box : MessageBox::ShownBoxes())
+        EXPECT_TRUE(box.caption.startsWith(QStringLiteral("Nimbrel")));
     EXPECT_TRUE(platform::RecordedShellCalls().empty());
 
     // With the programs there, the requests go to the shell as before.

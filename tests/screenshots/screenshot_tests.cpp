@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -35,15 +36,17 @@
 namespace nimbrel {
 namespace {
 
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new test::QtTestEnvironment("nimbrel", [] {
-    app::ConfigureApplication();
-    ui::MessageBox::SetTestMode(true);
-    ui::FileDialog::SetTestMode(true);
-}));
+const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new test::QtTestEnvironment("nimbrel", [] {
+        app::ConfigureApplication();
+        ui::MessageBox::SetTestMode(true);
+        ui::FileDialog::SetTestMode(true);
+    }));
 
 QString ShotFolder() {
     const char* scale = std::getenv("NIMBREL_SCREENSHOT_SCALE");
-    const QString folder = QStringLiteral(NIMBREL_SCREENSHOT_ROOT "/scale-") + QString::fromLatin1(scale ? scale : "1");
+    const QString folder =
+        QStringLiteral(NIMBREL_SCREENSHOT_ROOT "/scale-") + QString::fromLatin1(scale ? scale : "1");
     QDir().mkpath(folder);
     return folder;
 }
@@ -84,11 +87,14 @@ private:
                       << widget.objectName().toStdString() << " \"" << what.toStdString() << "\"";
     }
 
-    static bool Shown(const QWidget& widget) { return widget.isVisible() && widget.width() > 0 && widget.height() > 0; }
+    static bool Shown(const QWidget& widget) {
+        return widget.isVisible() && widget.width() > 0 && widget.height() > 0;
+    }
 
     void CheckLabel(QLabel& label) {
         if (!Shown(label) || label.text().isEmpty()) return;
-        const QRect room = label.contentsRect().adjusted(label.margin(), label.margin(), -label.margin(), -label.margin());
+        const QRect room =
+            label.contentsRect().adjusted(label.margin(), label.margin(), -label.margin(), -label.margin());
         QSize needed;
         if (label.wordWrap()) {
             needed = QSize(0, label.heightForWidth(label.width()) - 2 * label.margin() -
@@ -104,7 +110,11 @@ private:
         }
         if (needed.width() > room.width() + 1 || needed.height() > room.height() + 1)
             Fail(label, QStringLiteral("label cut: needs %1x%2, has %3x%4: %5")
-                            .arg(needed.width()).arg(needed.height()).arg(room.width()).arg(room.height()).arg(label.text()));
+                            .arg(needed.width())
+                            .arg(needed.height())
+                            .arg(room.width())
+                            .arg(room.height())
+                            .arg(label.text()));
         CheckNotClipped(label);
     }
 
@@ -115,7 +125,10 @@ private:
         if (qobject_cast<QCheckBox*>(&button) || qobject_cast<QPushButton*>(&button) || tool) {
             const QSize hint = button.sizeHint();
             if (hint.width() > button.width() + 1)
-                Fail(button, QStringLiteral("caption cut: needs %1 wide, has %2: %3").arg(hint.width()).arg(button.width()).arg(button.text()));
+                Fail(button, QStringLiteral("caption cut: needs %1 wide, has %2: %3")
+                                 .arg(hint.width())
+                                 .arg(button.width())
+                                 .arg(button.text()));
         }
         CheckNotClipped(button);
     }
@@ -127,7 +140,10 @@ private:
             // Only cuts across the text matter: a scrolled-away widget is not shown at all.
             if (visible.width() < widget.width() - 1 || visible.height() < widget.height() - 1)
                 Fail(widget, QStringLiteral("clipped by its parent to %1x%2 of %3x%4")
-                                 .arg(visible.width()).arg(visible.height()).arg(widget.width()).arg(widget.height()));
+                                 .arg(visible.width())
+                                 .arg(visible.height())
+                                 .arg(widget.width())
+                                 .arg(widget.height()));
         }
     }
 
@@ -135,23 +151,29 @@ private:
     void CheckCaptionRows(QWidget& top) {
         std::map<std::pair<QWidget*, int>, std::vector<QToolButton*>> rows;
         for (QToolButton* button : top.findChildren<QToolButton*>())
-            if (Shown(*button) && button->toolButtonStyle() == Qt::ToolButtonTextUnderIcon && !button->text().isEmpty())
+            if (Shown(*button) && button->toolButtonStyle() == Qt::ToolButtonTextUnderIcon &&
+                !button->text().isEmpty())
                 rows[{button->parentWidget(), button->y()}].push_back(button);
         for (auto& [key, buttons] : rows) {
             int firstTop = -1;
             for (QToolButton* button : buttons) {
                 const QRect box = CaptionBox(*button);
                 const qreal scale = button->devicePixelRatioF();
-                const QRect inside(QPoint(1, 1), QPoint(int(button->width() * scale) - 2, int(button->height() * scale) - 2));
+                const QRect inside(QPoint(1, 1), QPoint(int(button->width() * scale) - 2,
+                                                        int(button->height() * scale) - 2));
                 if (box.isNull()) {
                     Fail(*button, QStringLiteral("caption not drawn: ") + button->text());
                     continue;
                 }
-                if (!inside.contains(box)) Fail(*button, QStringLiteral("caption reaches the edge: ") + button->text());
+                if (!inside.contains(box))
+                    Fail(*button, QStringLiteral("caption reaches the edge: ") + button->text());
                 if (firstTop < 0)
                     firstTop = box.top();
                 else if (std::abs(box.top() - firstTop) > 1)
-                    Fail(*button, QStringLiteral("caption at %1, its neighbours' at %2: %3").arg(box.top()).arg(firstTop).arg(button->text()));
+                    Fail(*button, QStringLiteral("caption at %1, its neighbours' at %2: %3")
+                                      .arg(box.top())
+                                      .arg(firstTop)
+                                      .arg(button->text()));
             }
         }
     }
