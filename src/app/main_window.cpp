@@ -290,6 +290,7 @@ QWidget* TfrmMain::BuildSlideShowPage() {
     // Entries dragged to a new place: the list no longer follows a column.
     connect(lvFiles, &ui::FileListView::EntriesMoved, this, [this] {
         sortShown_ = false;
+        listSorted_ = false;
         lvFiles->header()->setSortIndicatorShown(false);
     });
     connect(lvFiles, &QTreeWidget::itemDoubleClicked, this, &TfrmMain::lvFilesDblClick);
@@ -492,6 +493,7 @@ void TfrmMain::SaveProject(const QString& path) {
 }
 
 void TfrmMain::AddFileEntry(const QString& path, EntryMode mode) {
+    listSorted_ = false;  // a new entry goes to the end, whatever the order
     auto* item = new FileEntryItem(lvFiles);
     item->setText(kColumnName, path);
     item->setToolTip(kColumnName, path);  // the column may show it cut in the middle
@@ -519,9 +521,10 @@ void TfrmMain::SortByColumn(int column) {
     // The header has already turned its own indicator by the time the click arrives, so the
     // order comes from the window's sort state: a new column sorts ascending, the same column
     // again reverses.
-    sortAscending_ = (sortShown_ && column == sortColumn_) ? !sortAscending_ : true;
+    sortAscending_ = (listSorted_ && column == sortColumn_) ? !sortAscending_ : true;
     sortColumn_ = column;
     sortShown_ = true;
+    listSorted_ = true;
     const Qt::SortOrder order = sortAscending_ ? Qt::AscendingOrder : Qt::DescendingOrder;
     QHeaderView* header = lvFiles->header();
     header->setSortIndicatorShown(true);

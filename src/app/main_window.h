@@ -176,6 +176,7 @@ private:
     int sortColumn_ = 0;
     bool sortAscending_ = true;
     bool sortShown_ = true;
+    bool listSorted_ = false;  // the entries stand in the order of the sort state
     std::function<void(TfrmMain&, const QString&)> imageViewer_;
 
     // The command bar and its buttons.

@@ -263,6 +263,7 @@ void TfrmMain::LoadListSettings() {
     sortColumn_ = sortColumn;
     sortAscending_ = ascending;
     sortShown_ = true;
+    listSorted_ = true;
     header->setSortIndicatorShown(true);
     lvFiles->sortItems(sortColumn, sortOrder);
     header->setSortIndicator(sortColumn, sortOrder);

@@ -7,7 +7,6 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
-#include <QRegularExpression>
 #include <QSvgRenderer>
 #include <QTextDocument>
 #include <QtEndian>
@@ -53,13 +52,12 @@ int Help(const QStringList& args) {
         if (!in.open(QIODevice::ReadOnly)) return Fail(QStringLiteral("cannot read ") + args[i]);
         QTextDocument document;
         document.setMarkdown(QString::fromUtf8(in.readAll()));
-        // The page's own layout: only the body of each chapter, without Qt's inline styles.
+        // Only the body of each chapter; its inline styles carry the emphasis and code spans.
         QString html = document.toHtml();
         const qsizetype start = html.indexOf(QStringLiteral("<body"));
         const qsizetype open = html.indexOf(u'>', start) + 1;
         const qsizetype end = html.lastIndexOf(QStringLiteral("</body>"));
         html = html.mid(open, end - open);
-        html.remove(QRegularExpression(QStringLiteral(" style=\"[^\"]*\"")));
         body += QStringLiteral("<section>\n") + html + QStringLiteral("\n</section>\n");
     }
     const QString page = QStringLiteral(

@@ -7,15 +7,15 @@
 #include <QApplication>
 #include <QDate>
 #include <QDir>
-#include <QFileInfo>
-#include <QLineEdit>
-#include <QRegularExpression>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStyleOptionHeader>
 #include <QTest>
 #include <QTreeWidget>
@@ -442,12 +442,15 @@ TEST_F(EditorTest, DraggedEntriesMoveTogetherAndTheNextSaveStoresTheOrder) {
     auto reopened = std::make_unique<TfrmMain>(QStringList{window->ProjectFileName()});
     EXPECT_EQ(Names(*reopened), (QStringList{"e.jpg", "b.jpg", "d.jpg", "a.jpg", "c.jpg"}));
 
-    // Files dragged in from the desktop are not the list's own: they go to the window.
+    // Files dragged in from the desktop are not the list's own: the window around it takes them.
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile(File("f.jpg"))});
     QDragEnterEvent outside(lowerHalf, Qt::CopyAction, &files, Qt::LeftButton, {});
     QApplication::sendEvent(list->viewport(), &outside);
-    EXPECT_FALSE(outside.isAccepted());
+    EXPECT_TRUE(outside.isAccepted());
+    QDropEvent fileDrop(lowerHalf, Qt::CopyAction, &files, Qt::LeftButton, {});
+    QApplication::sendEvent(window.get(), &fileDrop);
+    EXPECT_EQ(Names(*window), (QStringList{"e.jpg", "b.jpg", "d.jpg", "a.jpg", "c.jpg", "f.jpg"}));
     // A drag from another list is not taken either.
     ui::FileListView other;
     other.SetReorderable(true);

@@ -304,6 +304,7 @@ TEST_F(ViewerTest, TiffAndTargaOpenAndAPictureThatCannotBeDecodedSaysSo) {
     tga[14] = 1;
     tga[16] = 24;
     tga.append(QByteArray("\xFF\x00\x00\x00\x00\xFF", 6));
+    tga.append(QByteArray(8, '\0') + QByteArray("TRUEVISION-XFILE.", 18));  // the version 2 footer
     auto targa = Open(Write("logo.tga", tga));
     EXPECT_EQ(targa->ErrorText(), "");
     ASSERT_EQ(targa->Picture().size(), QSize(2, 1));
