@@ -84,8 +84,9 @@ public:
 
 private:
     void Fail(const QWidget& widget, const QString& what) {
-        ADD_FAILURE() << window_.toStdString() << ": " << widget.metaObject()->className() << " "
-                      << widget.objectName().toStdString() << " \"" << what.toStdString() << "\"";
+        problems_ << QStringLiteral("%1: %2 %3 \"%4\"")
+                         .arg(window_, QString::fromLatin1(widget.metaObject()->className()),
+                              widget.objectName(), what);
     }
 
     static bool Shown(const QWidget& widget) {
@@ -186,6 +187,9 @@ private:
     }
 
     QString window_;
+
+public:
+    QStringList problems_;
 };
 
 // Saves the window's picture and inspects it.
@@ -193,7 +197,38 @@ void Shoot(QWidget& window, const QString& name) {
     QApplication::processEvents();
     const QString file = ShotFolder() + u'/' + name + QStringLiteral(".png");
     EXPECT_TRUE(window.grab().save(file)) << file.toStdString();
-    Inspector(name).Check(window);
+    Inspector inspector(name);
+    inspector.Check(window);
+    for (const QString& problem : inspector.problems_) ADD_FAILURE() << problem.toStdString();
+}
+
+// The checks themselves see what they are meant to: captions at different heights (pictures of
+// different sizes above them) and a label too narrow for its text.
+TEST(ScreenshotChecks, SeeMisplacedCaptionsAndCutLabels) {
+    QWidget window;
+    auto* bar = new QWidget(&window);
+    bar->setGeometry(0, 0, 300, 80);
+    int x = 0;
+    for (int side : {48, 48, 24}) {
+        auto* button = new QToolButton(bar);
+        QPixmap picture(side, side);
+        picture.fill(Qt::darkGreen);
+        button->setIcon(QIcon(picture));
+        button->setIconSize(QSize(48, 48));
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        button->setText(QStringLiteral("Go"));
+        button->setGeometry(x, 0, 60, 70);
+        x += 64;
+    }
+    auto* label = new QLabel(QStringLiteral("A caption far too long for its place"), &window);
+    label->setGeometry(0, 90, 60, 20);
+    window.resize(320, 120);
+    window.show();
+    Inspector inspector(QStringLiteral("probe"));
+    inspector.Check(window);
+    ASSERT_EQ(inspector.problems_.size(), 2) << inspector.problems_.join(u'\n').toStdString();
+    EXPECT_TRUE(inspector.problems_[0].contains(QStringLiteral("label cut")));
+    EXPECT_TRUE(inspector.problems_[1].contains(QStringLiteral("its neighbours'")));
 }
 
 class ScreenshotTest : public ::testing::Test {
