@@ -48,7 +48,7 @@ using app::TfrmMain;
 using ui::MessageBox;
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new test::QtTestEnvironment(
-    "wizard_tests", [] { QApplication::setApplicationDisplayName(app::kApplicationTitle); }));
+    "wizard_tests", [] { QApplication::setApplicationName(app::kApplicationTitle); }));
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
