@@ -28,3 +28,16 @@ Bytes MakeBmp24(const imaging::Image& image);
 int ChannelDistance(imaging::Pixel a, imaging::Pixel b);
 
 }  // namespace nimbrel::codecs::testing
+
+namespace nimbrel::codecs::testing {
+
+// An HEIC (`avif` false) or AVIF of the picture through libheif's encoders, optionally with an
+// ICC profile and a container orientation (1..8, written as rotation and mirroring boxes and as
+// EXIF, as phones do).
+Bytes MakeHeif(const imaging::Image& image, bool avif, const Bytes& iccProfile = {}, int orientation = 1);
+// A lossless WebP of the picture (alpha kept).
+Bytes MakeWebpLossless(const imaging::Image& image);
+// A 16-bit RGB TIFF of the picture with an Orientation tag.
+Bytes MakeTiff16(const imaging::Image& image, int orientation = 1);
+
+}  // namespace nimbrel::codecs::testing
