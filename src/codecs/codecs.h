@@ -27,6 +27,12 @@ std::unique_ptr<imaging::PictureDecoder> MakeLibraryDecoder();
 // ties for formats without a signature (WBMP, a DIB without its file header).
 std::string DetectFormat(std::string_view name, std::span<const std::uint8_t> bytes);
 
+// The size a storedWidth x storedHeight picture with an EXIF orientation (1..8) takes when
+// shrunk (never enlarged) to fit the upright box of `hint`, keeping its aspect, in stored
+// orientation; the stored size when the hint is 0 x 0 or the picture fits already.
+void FittedStoredSize(int storedWidth, int storedHeight, int orientation, imaging::DecodeHint hint,
+                      int& width, int& height);
+
 // True for the formats the players decode themselves, which the build packs unchanged.
 bool PlayersDecode(std::string_view format);
 

@@ -121,6 +121,9 @@ private:
 }  // namespace
 
 SourcePtr OpenHeif(Bytes bytes, const std::string& format) {
+    // Once, before the first picture, whichever thread opens it.
+    static const bool initialised = heif_init(nullptr).code == heif_error_Ok;
+    if (!initialised) return nullptr;
     auto source = std::make_unique<HeifSource>();
     if (!source->Start(bytes, format)) return nullptr;
     return source;

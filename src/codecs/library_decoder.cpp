@@ -15,24 +15,6 @@ bool StoredSizeAllowed(std::int64_t width, std::int64_t height) {
            width * height <= kMaxStoredPixels;
 }
 
-void FittedStoredSize(int storedWidth, int storedHeight, int orientation, imaging::DecodeHint hint,
-                      int& width, int& height) {
-    width = storedWidth;
-    height = storedHeight;
-    if (hint.maxWidth <= 0 || hint.maxHeight <= 0) return;
-    const bool turned = orientation >= 5 && orientation <= 8;
-    const double boxWidth = turned ? hint.maxHeight : hint.maxWidth;
-    const double boxHeight = turned ? hint.maxWidth : hint.maxHeight;
-    const double scale = std::min(boxWidth / storedWidth, boxHeight / storedHeight);
-    if (scale >= 1.0) return;
-    width = std::max(1, static_cast<int>(storedWidth * scale + 0.5));
-    height = std::max(1, static_cast<int>(storedHeight * scale + 0.5));
-    width = std::min(width, static_cast<int>(boxWidth));
-    height = std::min(height, static_cast<int>(boxHeight));
-    width = std::max(width, 1);
-    height = std::max(height, 1);
-}
-
 bool ImageSource::ReadRows(int first, int count, imaging::Pixel* into) {
     if (first < 0 || count < 0 || first + count > image_.Height()) return false;
     if (count > 0) std::memcpy(into, image_.Row(first), static_cast<std::size_t>(count) * image_.Width() * 4);
@@ -85,6 +67,24 @@ SourcePtr OpenWbmp(Bytes bytes) {
 }
 
 }  // namespace detail
+
+void FittedStoredSize(int storedWidth, int storedHeight, int orientation, imaging::DecodeHint hint,
+                      int& width, int& height) {
+    width = storedWidth;
+    height = storedHeight;
+    if (hint.maxWidth <= 0 || hint.maxHeight <= 0) return;
+    const bool turned = orientation >= 5 && orientation <= 8;
+    const double boxWidth = turned ? hint.maxHeight : hint.maxWidth;
+    const double boxHeight = turned ? hint.maxWidth : hint.maxHeight;
+    const double scale = std::min(boxWidth / storedWidth, boxHeight / storedHeight);
+    if (scale >= 1.0) return;
+    width = std::max(1, static_cast<int>(storedWidth * scale + 0.5));
+    height = std::max(1, static_cast<int>(storedHeight * scale + 0.5));
+    width = std::min(width, static_cast<int>(boxWidth));
+    height = std::min(height, static_cast<int>(boxHeight));
+    width = std::max(width, 1);
+    height = std::max(height, 1);
+}
 
 namespace {
 

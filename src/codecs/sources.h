@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "codecs/codecs.h"
 #include "imaging/image.h"
 #include "imaging/picture_decoder.h"
 
@@ -33,11 +34,7 @@ SourcePtr OpenHeif(Bytes bytes, const std::string& format);
 SourcePtr OpenWebp(Bytes bytes, imaging::DecodeHint hint);
 SourcePtr OpenTiff(Bytes bytes);
 
-// The size a storedWidth x storedHeight picture with an EXIF orientation takes when fitted
-// (shrunk, never enlarged) into the upright box of `hint`, in stored orientation; the stored
-// size when the hint is 0 x 0 or the picture fits.
-void FittedStoredSize(int storedWidth, int storedHeight, int orientation, imaging::DecodeHint hint,
-                      int& width, int& height);
+using codecs::FittedStoredSize;
 
 // A picture decoded whole, handed out row by row.
 class ImageSource : public imaging::PictureSource {
