@@ -23,7 +23,7 @@ namespace nimbrel::build {
 namespace {
 
 constexpr const char* kCannotDecode =
-    "cannot be decoded (it is damaged, or in a format, codec or size this program does not read)";
+    "cannot be decoded: it is damaged, or its format, codec or size is not supported";
 constexpr int kBandRows = 32;
 
 bool AnyTransparent(const imaging::Image& image) {
@@ -211,8 +211,8 @@ void PrepareShowPictures(std::vector<std::string>& members, std::size_t first, c
         if (moving) {
             const int percent = 25 + 15 * done / total;
             if (percent != lastPercent) reporter.Progress(lastPercent = percent);
+            reporter.ProcessEvents();
         }
-        reporter.ProcessEvents();
     };
     const std::vector<PreparedPicture> prepared = PreparePictures(media, options, workFolder, 0, progress);
     members.resize(first);

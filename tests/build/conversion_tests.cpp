@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
+#include "archive/archive_reader.h"
+#include "build/build_pipeline.h"
 #include "build/picture_conversion.h"
 #include "codecs/codecs.h"
 #include "imaging/picture_decoder.h"
 #include "platform/error.h"
+#include "platform/files.h"
 #include "platform/temp.h"
+#include "project/project_file.h"
 #include "test_pictures.h"
 
 using namespace nimbrel;
@@ -154,6 +159,128 @@ TEST(PreparePictures, ConvertsInParallelReportingEveryPictureOnce) {
     EXPECT_FALSE(prepared[4].leftOutReason.empty());
     std::ifstream original(paths[0], std::ios::binary);
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(original), {}), webp) << "the user's file is untouched";
+}
+
+}  // namespace
+
+namespace {
+
+struct Recorder : build::BuildReporter {
+    std::vector<int> progress;
+    std::vector<std::string> pictures;
+    void Progress(int percent) override { progress.push_back(percent); }
+    void Notice(const std::string&) override {}
+    void PictureProgress(const std::string& path, int, int) override { pictures.push_back(path); }
+};
+
+class CompileWithPictures : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = dir.Path();
+        Write("stub.bin", Bytes{'M', 'Z', 's', 't', 'u', 'b'});
+        request.projectFileName = folder + "Show.nssp";
+        request.values.slideShow.showName = "Photos";
+        request.stubPath = folder + "stub.bin";
+        request.flashStubPath = folder + "stub.bin";
+    }
+    std::string Write(const std::string& name, const Bytes& bytes) {
+        std::ofstream(folder + name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return folder + name;
+    }
+    std::string ReadText(const std::string& path) { return platform::ReadWholeFile(path); }
+
+    platform::TempDirectory dir{"nbcompilepics"};
+    std::string folder;
+    build::BuildRequest request;
+    Recorder reporter;
+};
+
+TEST_F(CompileWithPictures, NewFormatsAreConvertedUnderTheirOwnNamesAndBrokenOnesNamed) {
+    const Bytes jpeg = codecs::EncodeJpeg(Marked(60, 40));
+    Bytes cut = MakeHeif(Marked(128, 96), false);
+    cut.resize(cut.size() / 2);
+    request.values.files = {Write("IMG_1.HEIC", MakeHeif(Marked(128, 96), false, {}, 6)),
+                            Write("keep.jpg", jpeg), Write("broken.heic", cut),
+                            Write("web.webp", MakeWebpLossless(Marked(20, 10)))};
+    const build::BuildResult result = build::CompileProject(request, reporter);
+    ASSERT_TRUE(result.built);
+    ASSERT_EQ(result.skippedFiles.size(), 1u);
+    EXPECT_EQ(result.skippedFiles[0].rfind(folder + "broken.heic (cannot be decoded", 0), 0u)
+        << result.skippedFiles[0];
+    EXPECT_NE(result.completionText.find("broken.heic"), std::string::npos);
+    EXPECT_EQ(reporter.pictures.size(), 4u);
+
+    const std::string scr = ReadText(result.outputPath);
+    archive::ArchiveReader reader(reinterpret_cast<const unsigned char*>(scr.data()), scr.size());
+    ASSERT_EQ(reader.Members().size(), 5u);
+    EXPECT_EQ(reader.Members()[2].name, "IMG_1.HEIC");
+    EXPECT_EQ(reader.Members()[3].name, "keep.jpg");
+    EXPECT_EQ(reader.Members()[4].name, "web.webp");
+    const std::string heicMember = reader.Extract(2);
+    const Bytes heicBytes(heicMember.begin(), heicMember.end());
+    EXPECT_EQ(codecs::DetectFormat("IMG_1.HEIC", heicBytes), "jpeg");
+    const imaging::Image upright = Decode(heicBytes);
+    EXPECT_EQ(upright.Width(), 96);
+    EXPECT_EQ(upright.Height(), 128);
+    EXPECT_EQ(reader.Extract(3), std::string(jpeg.begin(), jpeg.end())) << "packed byte for byte";
+    // The project still names the user's files; nothing of theirs changed.
+    EXPECT_NE(reader.Extract(0).find("IMG_1.HEIC"), std::string::npos);
+
+    request.strict = true;
+    try {
+        build::CompileProject(request, reporter);
+        FAIL() << "strict compile went on";
+    } catch (const Error& error) {
+        EXPECT_EQ(std::string(error.what()).rfind(folder + "broken.heic cannot be decoded", 0), 0u);
+    }
+}
+
+TEST_F(CompileWithPictures, FitShrinksOnlyWhatIsLargerThanTheBox) {
+    const Bytes small = codecs::EncodeJpeg(Marked(300, 200));
+    request.values.files = {Write("big.jpg", codecs::EncodeJpeg(Marked(1000, 800))),
+                            Write("small.jpg", small)};
+    request.values.slideShow.fitPictures = true;
+    request.values.slideShow.fitWidth = 500;
+    request.values.slideShow.fitHeight = 500;
+    const build::BuildResult result = build::CompileProject(request, reporter);
+    ASSERT_TRUE(result.built);
+    const std::string scr = ReadText(result.outputPath);
+    archive::ArchiveReader reader(reinterpret_cast<const unsigned char*>(scr.data()), scr.size());
+    const std::string big = reader.Extract(2);
+    const imaging::Image image = Decode(Bytes(big.begin(), big.end()));
+    EXPECT_EQ(image.Width(), 500);
+    EXPECT_EQ(image.Height(), 400);
+    EXPECT_EQ(reader.Extract(3), std::string(small.begin(), small.end()));
+    // The progress bar moves through the pictures between 25 and 40.
+    EXPECT_NE(std::find(reporter.progress.begin(), reporter.progress.end(), 32), reporter.progress.end());
+    EXPECT_NE(reader.Extract(0).find("[Pictures]\r\nFit=1\r\nFitWidth=500\r\nFitHeight=500\r\n"),
+              std::string::npos);
+}
+
+TEST(PicturesSection, WrittenOnlyOnceUsedAndKeptWhenTurnedOff) {
+    platform::TempDirectory dir("nbpictures");
+    const std::string path = dir.File("Show.nssp");
+    project::ProjectValues values;
+    values.files = {"a.jpg"};
+    project::SaveProject(path, values);
+    EXPECT_EQ(platform::ReadWholeFile(path).find("Pictures"), std::string::npos);
+    EXPECT_FALSE(project::LoadProject(path).slideShow.fitPictures);
+
+    values.slideShow.fitPictures = true;
+    values.slideShow.fitWidth = 1920;
+    values.slideShow.fitHeight = 1080;
+    project::SaveProject(path, values);
+    project::LoadedProject loaded = project::LoadProject(path);
+    EXPECT_TRUE(loaded.slideShow.fitPictures);
+    EXPECT_EQ(loaded.slideShow.fitWidth, 1920);
+    EXPECT_EQ(loaded.slideShow.fitHeight, 1080);
+
+    values.slideShow.fitPictures = false;
+    project::SaveProject(path, values);
+    loaded = project::LoadProject(path);
+    EXPECT_FALSE(loaded.slideShow.fitPictures) << "turning it off is saved too";
+    EXPECT_NE(platform::ReadWholeFile(path).find("Fit=0"), std::string::npos);
 }
 
 }  // namespace
