@@ -8,7 +8,7 @@ namespace nimbrel::cli {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
-        {"compile", "PROJECT.nssp", "build the project's screensaver [--stub-dir DIR] [--strict]",
+        {"compile", "PROJECT.nssp", "build the project's screensaver [--stub-dir DIR] [--strict] [--fit WxH]",
          CompileCommand},
         {"list", "FILE", "list the members of an archive or screensaver", ListCommand},
         {"verify", "FILE", "check the archive CRC and every member's CRC", VerifyCommand},

@@ -12,6 +12,7 @@
 #endif
 
 #include "build/build_pipeline.h"
+#include "build/picture_conversion.h"
 #include "build/project_state.h"
 #include "platform/error.h"
 #include "platform/files.h"
@@ -23,10 +24,25 @@ namespace nimbrel::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: nimbrel-cli compile PROJECT.nssp [--stub-dir DIR] [--strict]\n"
+    "usage: nimbrel-cli compile PROJECT.nssp [--stub-dir DIR] [--strict] [--fit WxH]\n"
     "  Builds the project's screensaver as the editor's Compile command does.\n"
     "  --stub-dir DIR  take stub.bin and flash.bin from DIR (default: beside nimbrel-cli)\n"
-    "  --strict        fail when a picture or movie cannot be read, instead of leaving it out\n";
+    "  --strict        fail when a picture or movie cannot be read, instead of leaving it out\n"
+    "  --fit WxH       fit pictures to a W x H screen (e.g. 3840x2160): larger ones are shrunk;\n"
+    "                  turns the project's \"Fit pictures to the screen\" on and saves it\n";
+
+// "3840x2160" into its two sides, each 16 to 16384.
+bool ParseFit(const std::string& text, int& width, int& height) {
+    const std::size_t x = text.find_first_of("xX");
+    if (x == std::string::npos || x == 0 || x + 1 >= text.size()) return false;
+    auto side = [](const std::string& digits, int& value) {
+        if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        value = std::stoi(digits);
+        return value >= build::kMinFitSide && value <= build::kMaxFitSide;
+    };
+    return side(text.substr(0, x), width) && side(text.substr(x + 1), height);
+}
 
 // Progress as a bar that redraws itself on a terminal, or as one line per new value elsewhere.
 class ConsoleReporter : public build::BuildReporter {
@@ -86,6 +102,8 @@ int RunCompile(const std::vector<std::string>& args, std::ostream& out, std::ost
                bool progressOnTerminal) {
     std::string projectPath, stubDir;
     bool strict = false;
+    bool fit = false;
+    int fitWidth = 0, fitHeight = 0;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
@@ -95,6 +113,14 @@ int RunCompile(const std::vector<std::string>& args, std::ostream& out, std::ost
             strict = true;
         } else if (arg == "--stub-dir" && i + 1 < args.size()) {
             stubDir = args[++i];
+        } else if (arg == "--fit" || arg.rfind("--fit=", 0) == 0) {
+            std::string value = arg == "--fit" ? (i + 1 < args.size() ? args[++i] : "") : arg.substr(6);
+            if (!ParseFit(value, fitWidth, fitHeight)) {
+                err << "nimbrel-cli compile: --fit wants WIDTHxHEIGHT, each 16 to 16384 (e.g. 3840x2160)\n"
+                    << kUsage;
+                return 2;
+            }
+            fit = true;
         } else if (arg.rfind("--stub-dir=", 0) == 0) {
             stubDir = arg.substr(11);
         } else if (!arg.empty() && arg[0] == '-') {
@@ -122,6 +148,11 @@ int RunCompile(const std::vector<std::string>& args, std::ostream& out, std::ost
         request.stubPath = platform::JoinPath(stubDir, "stub.bin");
         request.flashStubPath = platform::JoinPath(stubDir, "flash.bin");
         request.strict = strict;
+        if (fit) {
+            request.values.slideShow.fitPictures = true;
+            request.values.slideShow.fitWidth = fitWidth;
+            request.values.slideShow.fitHeight = fitHeight;
+        }
 
         ConsoleReporter reporter(out, progressOnTerminal);
         build::BuildResult result = build::CompileProject(request, reporter);
