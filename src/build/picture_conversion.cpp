@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -67,7 +66,13 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::size_t mos
     if (!in) throw Error("cannot be read");
     std::vector<std::uint8_t> bytes;
     if (most == SIZE_MAX) {
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        in.seekg(0, std::ios::end);
+        const std::streamoff size = in.tellg();
+        in.seekg(0, std::ios::beg);
+        if (size < 0) throw Error("cannot be read");
+        bytes.resize(static_cast<std::size_t>(size));
+        in.read(reinterpret_cast<char*>(bytes.data()), size);
+        if (in.gcount() != size) throw Error("cannot be read");
     } else {
         bytes.resize(most);
         in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(most));

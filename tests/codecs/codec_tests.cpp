@@ -77,10 +77,10 @@ TEST(LibraryDecoder, JpegScalesDownToTheHintTakingOrientationIntoAccount) {
     EXPECT_EQ(quarter->RowHeight(), 150);
     EXPECT_EQ(quarter->Info().width, 800) << "the info keeps the stored size";
 
-    // 201 wide needs more than a quarter: the next eighth that covers it.
+    // 201 wide needs more than a quarter: the half covers it.
     auto larger = Open(jpeg, {201, 600});
     ASSERT_NE(larger, nullptr);
-    EXPECT_EQ(larger->RowWidth(), 300);
+    EXPECT_EQ(larger->RowWidth(), 400);
 
     // Turned by EXIF orientation 6 the picture stands 600 x 800; a 300 x 400 box is half of it.
     auto turned = Open(WithExifOrientation(jpeg, 6), {300, 400});
