@@ -143,7 +143,9 @@ PreparedPicture PrepareOne(const std::string& path, int index, const FitOptions&
         const ConvertedPicture converted = ConvertPicture(path, bytes, options);
         if (!converted.converted) return picture;
         // A folder for each picture keeps two pictures of the same name apart.
-        const std::string folder = platform::JoinPath(workFolder, "p" + std::to_string(index));
+        std::string folderName = "p";  // (appended, not "p" + ...: GCC 12 warns wrongly about the latter)
+        folderName += std::to_string(index);
+        const std::string folder = platform::JoinPath(workFolder, folderName);
         std::error_code ec;
         std::filesystem::create_directories(std::filesystem::path(folder), ec);
         if (ec) throw Error(Format("Cannot create file %s", folder));
@@ -223,8 +225,9 @@ void PrepareShowPictures(std::vector<std::string>& members, std::size_t first, c
     members.resize(first);
     for (const PreparedPicture& picture : prepared) {
         if (!picture.leftOutReason.empty()) {
-            if (strict) throw Error(picture.source + " " + picture.leftOutReason + ".");
-            leftOut.push_back(picture.source + " (" + picture.leftOutReason + ")");
+            std::string text = picture.source;
+            if (strict) throw Error(text.append(" ").append(picture.leftOutReason).append("."));
+            leftOut.push_back(text.append(" (").append(picture.leftOutReason).append(")"));
             continue;
         }
         members.push_back(picture.path);
