@@ -82,7 +82,8 @@ private:
     std::vector<int> columnStart_;      // first source column of each target column's taps
     std::vector<int> columnCount_;      // number of taps
     std::vector<float> columnWeights_;  // the taps' weights, flat
-    std::vector<float> across_;         // the current source row scaled across, premultiplied RGBA
+    std::vector<float> linear_;         // the current source row in linear light, premultiplied RGBA
+    std::vector<float> across_;         // the same scaled across
     std::vector<float> sums_[2];        // two target rows being gathered
     int sumRow_[2] = {-1, -1};
     imaging::Image result_;

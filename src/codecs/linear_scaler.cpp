@@ -61,6 +61,7 @@ LinearAreaScaler::LinearAreaScaler(int sourceWidth, int sourceHeight, int target
         }
     }
     across_.resize(static_cast<std::size_t>(targetWidth) * 4);
+    linear_.resize(static_cast<std::size_t>(sourceWidth) * 4);
     sums_[0].resize(across_.size());
     sums_[1].resize(across_.size());
     result_ = imaging::Image(targetWidth, targetHeight, 0);
@@ -69,21 +70,28 @@ LinearAreaScaler::LinearAreaScaler(int sourceWidth, int sourceHeight, int target
 void LinearAreaScaler::PushRow(const imaging::Pixel* row) {
     if (Done()) return;
     const int r = nextSource_++;
+    // Each source pixel into linear light, weighted by its alpha, once; then the taps.
     const auto& linear = GetTables().toLinear;
+    float* lin = linear_.data();
+    for (int x = 0; x < sourceWidth_; ++x, lin += 4) {
+        const imaging::Pixel p = row[x];
+        const unsigned a8 = imaging::AlphaOf(p);
+        const float a = a8 == 255 ? 1.0f : a8 / 255.0f;
+        lin[0] = a * linear[imaging::RedOf(p)];
+        lin[1] = a * linear[imaging::GreenOf(p)];
+        lin[2] = a * linear[imaging::BlueOf(p)];
+        lin[3] = a;
+    }
     const float* weight = columnWeights_.data();
     for (int tx = 0; tx < targetWidth_; ++tx) {
         float red = 0, green = 0, blue = 0, alpha = 0;
-        const imaging::Pixel* in = row + columnStart_[tx];
-        for (int i = 0; i < columnCount_[tx]; ++i) {
-            const imaging::Pixel p = in[i];
-            const unsigned a8 = imaging::AlphaOf(p);
+        const float* in = linear_.data() + static_cast<std::size_t>(columnStart_[tx]) * 4;
+        for (int i = 0; i < columnCount_[tx]; ++i, in += 4) {
             const float w = *weight++;
-            if (a8 == 0) continue;
-            const float wa = a8 == 255 ? w : w * (a8 / 255.0f);
-            red += wa * linear[imaging::RedOf(p)];
-            green += wa * linear[imaging::GreenOf(p)];
-            blue += wa * linear[imaging::BlueOf(p)];
-            alpha += wa;
+            red += w * in[0];
+            green += w * in[1];
+            blue += w * in[2];
+            alpha += w * in[3];
         }
         float* out = &across_[static_cast<std::size_t>(tx) * 4];
         out[0] = red, out[1] = green, out[2] = blue, out[3] = alpha;
