@@ -205,11 +205,13 @@ std::vector<PreparedPicture> PreparePictures(const std::vector<std::string>& pat
     return prepared;
 }
 
-void PrepareShowPictures(std::vector<std::string>& members, std::size_t first, const FitOptions& options,
-                         const std::string& workFolder, bool strict, BuildReporter& reporter,
-                         std::vector<std::string>& leftOut) {
+void PrepareShowPictures(std::vector<std::string>& members, std::vector<std::string>& names, std::size_t first,
+                         const FitOptions& options, const std::string& workFolder, bool strict,
+                         BuildReporter& reporter, std::vector<std::string>& leftOut) {
     if (first >= members.size()) return;
+    names.resize(members.size());
     const std::vector<std::string> media(members.begin() + static_cast<std::ptrdiff_t>(first), members.end());
+    const std::vector<std::string> shown(names.begin() + static_cast<std::ptrdiff_t>(first), names.end());
     bool moving = options.fit;
     int lastPercent = -1;
     auto progress = [&](int done, int total, const PreparedPicture& picture) {
@@ -223,14 +225,17 @@ void PrepareShowPictures(std::vector<std::string>& members, std::size_t first, c
     };
     const std::vector<PreparedPicture> prepared = PreparePictures(media, options, workFolder, 0, progress);
     members.resize(first);
-    for (const PreparedPicture& picture : prepared) {
-        if (!picture.leftOutReason.empty()) {
-            std::string text = picture.source;
-            if (strict) throw Error(text.append(" ").append(picture.leftOutReason).append("."));
-            leftOut.push_back(text.append(" (").append(picture.leftOutReason).append(")"));
+    names.resize(first);
+    for (std::size_t i = 0; i < prepared.size(); ++i) {
+        const std::string& name = shown[i].empty() ? media[i] : shown[i];
+        if (!prepared[i].leftOutReason.empty()) {
+            std::string text = name;
+            if (strict) throw Error(text.append(" ").append(prepared[i].leftOutReason).append("."));
+            leftOut.push_back(text.append(" (").append(prepared[i].leftOutReason).append(")"));
             continue;
         }
-        members.push_back(picture.path);
+        members.push_back(prepared[i].path);
+        names.push_back(shown[i]);
     }
 }
 

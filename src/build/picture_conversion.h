@@ -63,12 +63,13 @@ std::vector<PreparedPicture> PreparePictures(const std::vector<std::string>& pat
 class BuildReporter;
 
 // The build's step: prepares the show's media, members[first..], in place. A converted picture's
-// member becomes its copy; a picture that cannot be converted is removed and added to `leftOut`
-// with its reason (or, when `strict`, ends the build with an error naming it). Reports each
-// picture through the reporter; moves the progress bar only when the show uses "Fit" or some
-// picture was converted, so that other shows report as before.
-void PrepareShowPictures(std::vector<std::string>& members, std::size_t first, const FitOptions& options,
-                         const std::string& workFolder, bool strict, BuildReporter& reporter,
-                         std::vector<std::string>& leftOut);
+// member becomes its copy; a picture that cannot be converted is removed (with its entry of
+// `names`, the member list's names as the project shows them, kept parallel) and added to
+// `leftOut` under that name with its reason, or, when `strict`, ends the build with an error
+// naming it. Reports each picture through the reporter; moves the progress bar only when the
+// show uses "Fit" or some picture was converted, so that other shows report as before.
+void PrepareShowPictures(std::vector<std::string>& members, std::vector<std::string>& names, std::size_t first,
+                         const FitOptions& options, const std::string& workFolder, bool strict,
+                         BuildReporter& reporter, std::vector<std::string>& leftOut);
 
 }  // namespace nimbrel::build
