@@ -205,9 +205,9 @@ std::vector<PreparedPicture> PreparePictures(const std::vector<std::string>& pat
     return prepared;
 }
 
-void PrepareShowPictures(std::vector<std::string>& members, std::vector<std::string>& names, std::size_t first,
-                         const FitOptions& options, const std::string& workFolder, bool strict,
-                         BuildReporter& reporter, std::vector<std::string>& leftOut) {
+void PrepareShowPictures(std::vector<std::string>& members, std::vector<std::string>& names,
+                         std::size_t first, const FitOptions& options, const std::string& workFolder,
+                         bool strict, BuildReporter& reporter, std::vector<std::string>& leftOut) {
     if (first >= members.size()) return;
     names.resize(members.size());
     const std::vector<std::string> media(members.begin() + static_cast<std::ptrdiff_t>(first), members.end());

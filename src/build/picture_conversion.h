@@ -68,8 +68,8 @@ class BuildReporter;
 // `leftOut` under that name with its reason, or, when `strict`, ends the build with an error
 // naming it. Reports each picture through the reporter; moves the progress bar only when the
 // show uses "Fit" or some picture was converted, so that other shows report as before.
-void PrepareShowPictures(std::vector<std::string>& members, std::vector<std::string>& names, std::size_t first,
-                         const FitOptions& options, const std::string& workFolder, bool strict,
-                         BuildReporter& reporter, std::vector<std::string>& leftOut);
+void PrepareShowPictures(std::vector<std::string>& members, std::vector<std::string>& names,
+                         std::size_t first, const FitOptions& options, const std::string& workFolder,
+                         bool strict, BuildReporter& reporter, std::vector<std::string>& leftOut);
 
 }  // namespace nimbrel::build

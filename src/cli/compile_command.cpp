@@ -63,7 +63,8 @@ bool ParseFit(const std::string& text, int& width, int& height) {
     const std::size_t x = text.find_first_of("xX");
     if (x == std::string::npos) return false;
     auto side = [](const std::string& digits, int& value) {
-        if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+        if (digits.empty() || digits.size() > 5 ||
+            digits.find_first_not_of("0123456789") != std::string::npos)
             return false;
         value = std::stoi(digits);
         return value >= build::kMinFitSide && value <= build::kMaxFitSide;
