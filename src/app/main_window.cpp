@@ -324,6 +324,7 @@ QWidget* TfrmMain::BuildOptionsTab() {
     colorRow->addWidget(options.btnBGColor);
     colorRow->addStretch();
     left->addLayout(colorRow);
+    left->addWidget(options.CreateFitRow(tab));
     left->addStretch();
 
     auto* right = new QVBoxLayout;
@@ -449,6 +450,7 @@ void TfrmMain::ApplyLoadedProject(const project::LoadedProject& loaded) {
         bool known = v.transition >= 0 && v.transition < kTransitionCount;
         options.cboTransition->setCurrentIndex(known ? v.transition : -1);
         options.btnBGColor->setColor(v.backgroundColor);
+        options.SetFit(v.fitPictures, v.fitWidth, v.fitHeight);
         chkChangeIcon->setChecked(v.changeIcon);
         feIcon->setText(ui::FromNarrow(v.iconFile));
         txtShowName->setText(ui::FromNarrow(v.showName));
@@ -549,6 +551,7 @@ void TfrmMain::Project2Click() {
     options.tbShowSpeed->setValue(10);
     options.cboTransition->setCurrentIndex(-1);
     options.btnBGColor->setColor(0);
+    options.SetFit(false, 3840, 2160);
     chkChangeIcon->setChecked(false);
     feIcon->setText({});
     txtShowName->clear();

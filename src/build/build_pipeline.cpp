@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "archive/zlb_archive.h"
+#include "build/picture_conversion.h"
 #include "platform/error.h"
 #include "platform/file_mapping.h"
 #include "platform/files.h"
@@ -355,6 +356,15 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
             result.leftOutFiles.push_back({path, reason});
         }
         if (!flash) reporter.ProcessEvents();
+    }
+    if (!flash) {
+        // Pictures the players cannot decode, and with "Fit" those larger than the screen,
+        // become upright sRGB copies; one that cannot be converted is left out and named.
+        FitOptions fit{saved.slideShow.fitPictures, saved.slideShow.fitWidth, saved.slideShow.fitHeight};
+        if (fit.width < kMinFitSide || fit.width > kMaxFitSide) fit.width = kDefaultFitWidth;
+        if (fit.height < kMinFitSide || fit.height > kMaxFitSide) fit.height = kDefaultFitHeight;
+        PrepareShowPictures(members, memberListed, 2, fit, work.File("pictures"), request.strict, reporter,
+                            result.leftOutFiles);
     }
     // The names the progress shows: the media as listed, nothing for the side files.
     std::vector<std::string> shownNames(memberListed);

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "build/build_pipeline.h"
+#include "build/picture_conversion.h"
 #include "build/project_state.h"
 #include "cli/cli.h"
 #include "cli/progress_display.h"
@@ -57,11 +58,31 @@ std::string WhyNot(const std::string& message, const std::string& projectFolder)
     return {};
 }
 
+// "3840x2160" into its two sides, each within the bounds the build accepts.
+bool ParseFit(const std::string& text, int& width, int& height) {
+    const std::size_t x = text.find_first_of("xX");
+    if (x == std::string::npos) return false;
+    auto side = [](const std::string& digits, int& value) {
+        if (digits.empty() || digits.size() > 5 ||
+            digits.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        value = std::stoi(digits);
+        return value >= build::kMinFitSide && value <= build::kMaxFitSide;
+    };
+    return side(text.substr(0, x), width) && side(text.substr(x + 1), height);
+}
+
 int RunCompile(const Arguments& args, Console& console) {
     const std::string& projectPath = args.operands[0];
     const bool quiet = args.Has("--quiet");
     if (quiet && args.Has("--progress")) {
         console.err << "nimbrel-cli compile: --quiet and --progress cannot be used together\n";
+        return kExitUsage;
+    }
+    int fitWidth = 0, fitHeight = 0;
+    if (args.Has("--fit") && !ParseFit(args.Value("--fit"), fitWidth, fitHeight)) {
+        console.err << "nimbrel-cli compile: --fit wants WIDTHxHEIGHT, each " << build::kMinFitSide << " to "
+                    << build::kMaxFitSide << " (e.g. 3840x2160)\n";
         return kExitUsage;
     }
     const bool ownStubDir = args.Has("--stub-dir");
@@ -74,6 +95,12 @@ int RunCompile(const Arguments& args, Console& console) {
     request.stubPath = platform::JoinPath(stubDir, "stub.bin");
     request.flashStubPath = platform::JoinPath(stubDir, "flash.bin");
     request.strict = args.Has("--strict");
+    if (args.Has("--fit")) {
+        // As if the box had been ticked in the editor: the saved project keeps the choice.
+        request.values.slideShow.fitPictures = true;
+        request.values.slideShow.fitWidth = fitWidth;
+        request.values.slideShow.fitHeight = fitHeight;
+    }
     if (args.Has("--output")) {
         // A relative name means the current folder here, as on any command line, while the
         // project's own Output is relative to the project.
@@ -149,13 +176,16 @@ Command CompileCommandEntry() {
          "take stub.bin and flash.bin from DIR (default: beside nimbrel-cli)"},
         {"--strict", "", "", "",
          "fail (exit code 1) when a picture or movie would be left out (missing, unreadable, not a "
-         "regular file)"},
+         "regular file, or a picture that cannot be converted)"},
+        {"--fit", "", "WxH", "--fit needs a screen size such as 3840x2160",
+         "fit pictures to a W x H screen: larger ones are shrunk (turns on \"Fit pictures to the screen\")"},
         {"--progress", "", "", "", "print progress as plain lines when standard error is no terminal"},
         {"--quiet", "-q", "", "", "print nothing but warnings and errors"},
     };
     c.examples = {
         "nimbrel-cli compile holiday.nssp",
         "nimbrel-cli compile --strict -o /tmp/holiday.scr holiday.nssp",
+        "nimbrel-cli compile --fit 3840x2160 holiday.nssp",
         "nimbrel-cli compile --progress --stub-dir build/bin holiday.nssp 2>progress.log",
     };
     c.run = RunCompile;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "platform/ascii.h"
 #include "platform/error.h"
 #include "project/big_ini_file.h"
 
@@ -61,6 +62,9 @@ LoadedProject ReadProject(const TBigIniFile& ini) {
         s.iconFile = ini.ReadString(kIconSection, "IconFile", "");
         s.showName = ini.ReadString("About", "ShowName", "");
         s.showText = ini.ReadString("About", "ShowText", DefaultAboutText());
+        s.fitPictures = ini.ReadBool("Pictures", "Fit", false);
+        s.fitWidth = ini.ReadInteger("Pictures", "FitWidth", s.fitWidth);
+        s.fitHeight = ini.ReadInteger("Pictures", "FitHeight", s.fitHeight);
     }
 
     if (loaded.type == kFlash) {
@@ -207,6 +211,7 @@ void SaveProject(const std::string& path, const ProjectValues& values) {
         WriteText(ini, kIconSection, "IconFile", s.iconFile);
         WriteText(ini, "About", "ShowName", s.showName);
         WriteText(ini, "About", "ShowText", s.showText, WithCrLf(s.showText));
+        WritePicturesSection(ini, s);
     } else if (values.kind == kFlash) {
         const FlashValues& f = values.flash;
         WriteText(ini, "About", "ShowName", f.title);
@@ -242,6 +247,18 @@ void WriteSlideShowPictureKeys(TBigIniFile& ini, const std::vector<std::string>&
                         return (transition < 0 || transition > 129) && values.transition == -1;
                     });
     WriteColor(ini, values.backgroundColor);
+}
+
+void WritePicturesSection(TBigIniFile& ini, const SlideShowValues& values) {
+    const auto sections = ini.SectionNames();
+    const bool present = std::any_of(sections.begin(), sections.end(), [](const std::string& name) {
+        return platform::EqualIgnoringAsciiCase(name, "Pictures");
+    });
+    if (!values.fitPictures && !present) return;
+    const SlideShowValues defaults;
+    project::WriteBool(ini, "Pictures", "Fit", values.fitPictures, false);
+    project::WriteInteger(ini, "Pictures", "FitWidth", values.fitWidth, defaults.fitWidth);
+    project::WriteInteger(ini, "Pictures", "FitHeight", values.fitHeight, defaults.fitHeight);
 }
 
 }  // namespace nimbrel::project
