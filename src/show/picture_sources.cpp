@@ -20,6 +20,12 @@ ImageSource::ImageSource(imaging::Image image, std::string format, int orientati
             }
 }
 
+ImageSource::ImageSource(imaging::Image rows, std::string format, int pictureWidth, int pictureHeight)
+    : ImageSource(std::move(rows), std::move(format)) {
+    info_.width = pictureWidth;
+    info_.height = pictureHeight;
+}
+
 bool ImageSource::ReadRows(int first, int count, imaging::Pixel* into) {
     if (first < 0 || count < 0 || first + count > image_.Height()) return false;
     if (count > 0)

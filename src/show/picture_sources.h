@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "imaging/image.h"
@@ -15,7 +16,11 @@ namespace nimbrel::show {
 class ImageSource : public imaging::PictureSource {
 public:
     ImageSource(imaging::Image image, std::string format, int orientation = 1);
+    // Rows drawn at another size than the picture's own (a metafile drawn at the screen's size).
+    ImageSource(imaging::Image rows, std::string format, int pictureWidth, int pictureHeight);
     const imaging::PictureInfo& Info() const override { return info_; }
+    int RowWidth() const override { return image_.Width(); }
+    int RowHeight() const override { return image_.Height(); }
     bool ReadRows(int first, int count, imaging::Pixel* into) override;
 
 private:

@@ -38,7 +38,7 @@ Moment ShowClock::At(std::int64_t ms) const {
 
 std::int64_t LiveClock::Now(std::int64_t wallMs, std::int64_t lastReady) {
     std::int64_t now = wallMs - offset_;
-    const std::int64_t limit = clock_.ChangeStart(lastReady);
+    const std::int64_t limit = HoldPoint(lastReady);
     if (now > limit) {
         // Waiting for a picture: the show stands still, and goes on from here.
         offset_ = wallMs - limit;

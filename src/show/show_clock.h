@@ -59,6 +59,9 @@ public:
     // The show time at `wallMs` (never earlier than the last one given), when slides up to
     // `lastReady` are decoded.
     std::int64_t Now(std::int64_t wallMs, std::int64_t lastReady);
+    // Where the show holds while slide lastReady + 1 is not decoded: the last millisecond before
+    // the change to it.
+    std::int64_t HoldPoint(std::int64_t lastReady) const { return clock_.ChangeStart(lastReady) - 1; }
 
 private:
     const ShowClock& clock_;

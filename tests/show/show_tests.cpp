@@ -68,13 +68,15 @@ TEST(LiveClock, WaitsAtAChangeForALatePictureAndGoesOnFromThere) {
     live.Start(10000);
     EXPECT_EQ(live.Now(11500, 1), 1500);
     // Slide 1 is not ready: the show holds before its change.
-    EXPECT_EQ(live.Now(12500, 0), 2000);
-    EXPECT_EQ(live.Now(14000, 0), 2000);
+    EXPECT_EQ(live.Now(12500, 0), 1999);
+    EXPECT_EQ(live.Now(14000, 0), 1999);
+    EXPECT_EQ(clock.At(1999).phase, Phase::Still);
     // Ready: the change runs from its start.
-    EXPECT_EQ(live.Now(14000, 1), 2000);
-    EXPECT_EQ(live.Now(14400, 1), 2400);
-    EXPECT_EQ(live.Now(20000, 1), 5000);
-    EXPECT_EQ(live.Now(19000, 1), 5000) << "the show never runs backwards";
+    EXPECT_EQ(live.Now(14000, 1), 1999);
+    EXPECT_EQ(live.Now(14401, 1), 2400);
+    EXPECT_EQ(live.Now(16001, 1), 4000);
+    EXPECT_EQ(live.Now(15000, 1), 4000) << "the show never runs backwards";
+    EXPECT_EQ(live.Now(30000, 1), 4999) << "slide 2 is not ready either";
 }
 
 // A decoder for the tests: "w h r g b" in the bytes is a solid picture; anything else is damaged.
