@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "archive/zlb_archive.h"
+#include "build/picture_conversion.h"
 #include "platform/error.h"
 #include "platform/file_mapping.h"
 #include "platform/files.h"
@@ -168,6 +169,10 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
             addMedia(file);
             reporter.ProcessEvents();
         }
+        FitOptions fit{saved.slideShow.fitPictures, saved.slideShow.fitWidth, saved.slideShow.fitHeight};
+        if (fit.width < kMinFitSide || fit.width > kMaxFitSide) fit.width = kDefaultFitWidth;
+        if (fit.height < kMinFitSide || fit.height > kMaxFitSide) fit.height = kDefaultFitHeight;
+        PrepareShowPictures(members, 2, fit, work.File("pictures"), request.strict, reporter, result.skippedFiles);
     }
     reporter.Progress(40);
 

@@ -23,6 +23,11 @@ public:
     virtual void Notice(const std::string& text) = 0;
     // Called after each slideshow entry is listed, so that a window can keep painting.
     virtual void ProcessEvents() {}
+    // Called after each slideshow picture is prepared (checked, or converted for the players),
+    // with the number done so far and the total.
+    virtual void PictureProgress(const std::string& path, int done, int total) {
+        (void)path, (void)done, (void)total;
+    }
 };
 
 struct BuildRequest {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/ascii.h"
 #include "platform/error.h"
 #include "project/big_ini_file.h"
 
@@ -60,6 +61,9 @@ LoadedProject ReadProject(const TBigIniFile& ini) {
         s.iconFile = ini.ReadString(kIconSection, "IconFile", "");
         s.showName = ini.ReadString("About", "ShowName", "");
         s.showText = ini.ReadString("About", "ShowText", DefaultAboutText());
+        s.fitPictures = ini.ReadBool("Pictures", "Fit", false);
+        s.fitWidth = ini.ReadInteger("Pictures", "FitWidth", s.fitWidth);
+        s.fitHeight = ini.ReadInteger("Pictures", "FitHeight", s.fitHeight);
     }
 
     if (loaded.type == kFlash) {
@@ -135,6 +139,7 @@ void SaveProject(const std::string& path, const ProjectValues& values) {
         ini.WriteString(kIconSection, "IconFile", s.iconFile);
         ini.WriteString("About", "ShowName", s.showName);
         ini.WriteString("About", "ShowText", WithCrLf(s.showText));
+        WritePicturesSection(ini, s);
     } else if (values.kind == kFlash) {
         const FlashValues& f = values.flash;
         ini.WriteString("About", "ShowName", f.title);
@@ -163,6 +168,17 @@ void WriteSlideShowPictureKeys(TBigIniFile& ini, const std::vector<std::string>&
     ini.WriteInteger("Options", "ColorR", parts.r);
     ini.WriteInteger("Options", "ColorG", parts.g);
     ini.WriteInteger("Options", "ColorB", parts.b);
+}
+
+void WritePicturesSection(TBigIniFile& ini, const SlideShowValues& values) {
+    const auto sections = ini.SectionNames();
+    const bool present = std::any_of(sections.begin(), sections.end(), [](const std::string& name) {
+        return platform::EqualIgnoringAsciiCase(name, "Pictures");
+    });
+    if (!values.fitPictures && !present) return;
+    ini.WriteBool("Pictures", "Fit", values.fitPictures);
+    ini.WriteInteger("Pictures", "FitWidth", values.fitWidth);
+    ini.WriteInteger("Pictures", "FitHeight", values.fitHeight);
 }
 
 }  // namespace nimbrel::project

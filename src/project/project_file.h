@@ -36,6 +36,11 @@ struct SlideShowValues {
     // About/ShowText (simple HTML). A line break (LF or CR LF) is stored as CR LF, so that each
     // further line becomes a line of its own in [About]; a load returns the first line only.
     std::string showText;
+    // [Pictures]: "Fit pictures to the screen" shrinks larger pictures at compile to at most
+    // fitWidth x fitHeight. The section is written only once the option has been turned on.
+    bool fitPictures = false;
+    int fitWidth = 3840;
+    int fitHeight = 2160;
 };
 
 // The Flash page's values.
@@ -112,5 +117,9 @@ void SaveProject(const std::string& path, const ProjectValues& values);
 // and About keys; the slideshow wizard writes them alone after Header/Number.
 void WriteSlideShowPictureKeys(TBigIniFile& ini, const std::vector<std::string>& files,
                                const SlideShowValues& values);
+
+// Writes [Pictures] (Fit, FitWidth, FitHeight) when the option is on or the file has the section
+// already (so that turning it off is kept); a project that never used it gets no such section.
+void WritePicturesSection(TBigIniFile& ini, const SlideShowValues& values);
 
 }  // namespace nimbrel::project

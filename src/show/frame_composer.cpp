@@ -7,15 +7,6 @@
 
 namespace nimbrel::show {
 
-imaging::DecodeHint LargestMonitor(const FrameSettings& settings) {
-    imaging::DecodeHint hint;
-    for (const imaging::Rect& monitor : settings.monitors) {
-        hint.maxWidth = std::max(hint.maxWidth, monitor.width);
-        hint.maxHeight = std::max(hint.maxHeight, monitor.height);
-    }
-    return hint;
-}
-
 std::unique_ptr<Frame> BlankFrame(const FrameSettings& settings) {
     return std::make_unique<Frame>(std::max(settings.width, 1), std::max(settings.height, 1),
                                    settings.background & 0x00FFFFFFu);

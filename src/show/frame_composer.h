@@ -26,9 +26,6 @@ struct FrameSettings {
     imaging::Pixel background = imaging::kOpaqueBlack;
 };
 
-// The largest monitor's size: the most a picture is ever shown at (a decoder's size hint).
-imaging::DecodeHint LargestMonitor(const FrameSettings& settings);
-
 // A frame of the background alone.
 std::unique_ptr<Frame> BlankFrame(const FrameSettings& settings);
 

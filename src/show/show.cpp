@@ -1,6 +1,7 @@
 #include "show/show.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <span>
 
@@ -32,7 +33,33 @@ FrameSettings MakeSettings(const project::SlideShowValues& values, imaging::Pixe
     return settings;
 }
 
+// Formats whose decoders draw or decode at the size a hint asks for.
+bool RescalingDecoder(const std::string& format) {
+    return format == "jpeg" || format == "webp" || format == "metafile";
+}
+
 }  // namespace
+
+imaging::DecodeHint ShownSize(const imaging::PictureInfo& info, const FrameSettings& settings) {
+    const bool turned = info.orientation >= 5 && info.orientation <= 8;
+    const int uprightWidth = turned ? info.height : info.width;
+    const int uprightHeight = turned ? info.width : info.height;
+    if (uprightWidth < 1 || uprightHeight < 1) return {};
+    // The largest scale any monitor shows the picture at, across or down: a decoder that keeps
+    // the proportions must give at least that many pixels both ways.
+    double scale = 0;
+    for (const imaging::Rect& monitor : settings.monitors) {
+        const imaging::Rect place =
+            imaging::LayoutPicture(monitor.width, monitor.height, uprightWidth, uprightHeight, settings.layout);
+        scale = std::max({scale, static_cast<double>(place.width) / uprightWidth,
+                          static_cast<double>(place.height) / uprightHeight});
+    }
+    if (scale <= 0) return {};
+    imaging::DecodeHint hint;
+    hint.maxWidth = std::max(1, static_cast<int>(std::ceil(uprightWidth * scale)));
+    hint.maxHeight = std::max(1, static_cast<int>(std::ceil(uprightHeight * scale)));
+    return hint;
+}
 
 Show::Show(const project::SlideShowValues& values, imaging::Pixel background, const Screen& screen,
            std::shared_ptr<const PictureList> pictures, std::vector<std::size_t> order,
@@ -54,7 +81,13 @@ std::shared_ptr<const Frame> Show::Decode(std::size_t member, std::string* why) 
         const std::string name = pictures_->Name(member);
         auto data = std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                                   bytes.size());
-        std::unique_ptr<imaging::PictureSource> source = decoder_.Open(name, data, LargestMonitor(settings_));
+        std::unique_ptr<imaging::PictureSource> source = decoder_.Open(name, data);
+        if (source && RescalingDecoder(source->Info().format)) {
+            // Decoded again at the size it shows at: a large photo shrinks as it is decoded.
+            const imaging::DecodeHint hint = ShownSize(source->Info(), settings_);
+            if (hint.maxWidth > 0 && (hint.maxWidth * 2 <= source->Info().width || source->Info().format == "metafile"))
+                if (auto scaled = decoder_.Open(name, data, hint)) source = std::move(scaled);
+        }
         if (!source) {
             *why = "not a picture this program can read";
             return nullptr;

@@ -69,6 +69,10 @@ struct Screen {
     std::vector<imaging::Rect> monitors;  // empty: one monitor over the whole screen
 };
 
+// The upright size a picture shows at on the screen (the largest over its monitors, keeping
+// its proportions): the size hint for decoders that can decode smaller or draw larger.
+imaging::DecodeHint ShownSize(const imaging::PictureInfo& info, const FrameSettings& settings);
+
 class Show {
 public:
     // The show of `pictures` in `order` (indexes into `pictures`), with the slideshow values of
