@@ -1,5 +1,8 @@
 #include "cli/cli.h"
 #include "cli/compile_command.h"
+#ifdef NIMBREL_HAVE_RENDER
+#include "cli/render_command.h"
+#endif
 
 #include <exception>
 #include <ostream>
@@ -13,6 +16,10 @@ const std::vector<Command>& Commands() {
         {"list", "FILE", "list the members of an archive or screensaver", ListCommand},
         {"verify", "FILE", "check the archive CRC and every member's CRC", VerifyCommand},
         {"extract", "FILE DIR", "write every member into DIR under its bare name", ExtractCommand},
+#ifdef NIMBREL_HAVE_RENDER
+        {"render", "PROJECT.nssp --size WxH --at T1,T2,... --out DIR [--seed N]",
+         "write the show's frames at those times as PNG files", RenderCommand},
+#endif
     };
     return commands;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <span>
 
 #include "imaging/transitions.h"
@@ -229,6 +230,29 @@ void Show::Render(std::int64_t ms, Frame& out) {
     if (!Prepare(moment.slide) || (moment.phase == Phase::Change && !Prepare(moment.slide + 1)) ||
         !Draw(moment, out))
         DrawBackground(out);
+}
+
+}  // namespace nimbrel::show
+
+namespace nimbrel::show {
+
+std::vector<std::string> PicturePaths(const std::vector<std::string>& files, const std::string& projectPath) {
+    const std::filesystem::path folder = std::filesystem::path(projectPath).parent_path();
+    std::vector<std::string> paths;
+    for (const std::string& file : files) {
+        std::filesystem::path path(file);
+        paths.push_back(path.is_relative() && !file.empty() ? (folder / path).string() : file);
+    }
+    return paths;
+}
+
+std::unique_ptr<Show> MakeProjectShow(const project::SlideShowValues& values, const std::vector<std::string>& paths,
+                                      const Screen& screen, imaging::PictureDecoder& decoder, std::uint64_t seed) {
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        if (!paths[i].empty()) order.push_back(i);
+    return std::make_unique<Show>(values, imaging::BackgroundPixel(values.backgroundColor), screen,
+                                  std::make_shared<FilePictureList>(paths), std::move(order), decoder, seed);
 }
 
 }  // namespace nimbrel::show

@@ -137,3 +137,16 @@ private:
 };
 
 }  // namespace nimbrel::show
+
+namespace nimbrel::show {
+
+// The paths of a project's file list as files on this machine: a relative path is taken from
+// the project's own folder.
+std::vector<std::string> PicturePaths(const std::vector<std::string>& files, const std::string& projectPath);
+
+// The show of a project's pictures on disk, in the file list's order (what the editor's preview
+// and nimbrel-cli render play).
+std::unique_ptr<Show> MakeProjectShow(const project::SlideShowValues& values, const std::vector<std::string>& paths,
+                                      const Screen& screen, imaging::PictureDecoder& decoder, std::uint64_t seed);
+
+}  // namespace nimbrel::show
