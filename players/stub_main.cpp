@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cwchar>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -88,8 +88,8 @@ public:
         show::Screen screen{area.width, area.height, {}};
         for (const RECT& monitor : area.monitors) screen.monitors.push_back(ToRect(monitor));
         show_ = std::make_unique<show::Show>(options_, BackgroundColor(options_.backgroundColor), screen,
-                                             std::make_shared<PackagePictures>(package_), package_.SlideOrder(),
-                                             decoder_, ShowSeed());
+                                             std::make_shared<PackagePictures>(package_),
+                                             package_.SlideOrder(), decoder_, ShowSeed());
         live_ = std::make_unique<show::LiveClock>(show_->Clock());
         if (show_->PictureCount() > 0) {
             worker_ = std::thread([this] { WorkerLoop(); });
@@ -181,19 +181,16 @@ private:
         SetTimer(Handle(), kShowTimer, wait, nullptr);
     }
 
+    // Draws the moment; with a trace, notes the show time of each frame put on screen, so that
+    // tests can render the same frames elsewhere.
     void DrawMoment(const show::Moment& moment, std::int64_t now = 0) {
         if (!show_->Draw(moment, frame_)) return;
         drawnSlide_ = moment.phase == show::Phase::Still ? moment.slide : -1;
         ShowFrame(frame_);
-        if (moment.phase == show::Phase::Change) {
-            char line[64];
-            std::snprintf(line, sizeof line, "frame %lld", static_cast<long long>(now));
-            Trace(line);
-        } else {
-            char line[64];
-            std::snprintf(line, sizeof line, "slide %lld", static_cast<long long>(moment.slide));
-            Trace(line);
-        }
+        char line[80];
+        std::snprintf(line, sizeof line, "show %lld slide %lld", static_cast<long long>(now),
+                      static_cast<long long>(moment.slide));
+        Trace(line);
     }
 
     void CreateDisplay() {
@@ -217,7 +214,8 @@ private:
     void ShowFrame(const show::Frame& frame) {
         if (bits_ != nullptr && frame.Width() == Width() && frame.Height() == Height()) {
             GdiFlush();
-            std::copy(frame.Data(), frame.Data() + static_cast<std::size_t>(frame.Width()) * frame.Height(), bits_);
+            std::copy(frame.Data(), frame.Data() + static_cast<std::size_t>(frame.Width()) * frame.Height(),
+                      bits_);
         }
         Present();
     }

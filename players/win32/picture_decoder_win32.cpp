@@ -99,11 +99,12 @@ public:
     // False when WIC is missing or cannot read the bytes.
     bool Open(bool icon, bool jpeg, std::span<const std::uint8_t> bytes) {
         if (bytes.empty() || bytes.size() > 0xFFFFFFFFu) return false;
-        if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                    reinterpret_cast<void**>(factory_.Out()))))
+        if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_IWICImagingFactory, reinterpret_cast<void**>(factory_.Out()))))
             return false;
         if (FAILED(factory_->CreateStream(stream_.Out())) ||
-            FAILED(stream_->InitializeFromMemory(const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()))))
+            FAILED(stream_->InitializeFromMemory(const_cast<BYTE*>(bytes.data()),
+                                                 static_cast<DWORD>(bytes.size()))))
             return false;
         if (FAILED(factory_->CreateDecoderFromStream(stream_.Get(), nullptr, WICDecodeMetadataCacheOnDemand,
                                                      decoder_.Out())))
@@ -116,8 +117,8 @@ public:
             for (UINT i = 0; i < count && i < 64; ++i) {
                 Com<IWICBitmapFrameDecode> candidate;
                 UINT w = 0, h = 0;
-                if (SUCCEEDED(decoder_->GetFrame(i, candidate.Out())) && SUCCEEDED(candidate->GetSize(&w, &h)) &&
-                    w * h > best) {
+                if (SUCCEEDED(decoder_->GetFrame(i, candidate.Out())) &&
+                    SUCCEEDED(candidate->GetSize(&w, &h)) && w * h > best) {
                     best = w * h;
                     index = i;
                 }
@@ -144,8 +145,8 @@ public:
     bool ReadRows(int first, int count, imaging::Pixel* into) override {
         WICRect rect{0, first, info_.width, count};
         UINT stride = static_cast<UINT>(info_.width) * 4;
-        return SUCCEEDED(
-            converter_->CopyPixels(&rect, stride, stride * static_cast<UINT>(count), reinterpret_cast<BYTE*>(into)));
+        return SUCCEEDED(converter_->CopyPixels(&rect, stride, stride * static_cast<UINT>(count),
+                                                reinterpret_cast<BYTE*>(into)));
     }
 
 private:
@@ -175,8 +176,9 @@ std::unique_ptr<imaging::PictureSource> OpenWithGdiPlus(std::span<const std::uin
                 int drawWidth = width, drawHeight = height;
                 const bool metafile = image.GetType() == Gdiplus::ImageTypeMetafile;
                 if (metafile && hint.maxWidth > 0 && hint.maxHeight > 0) {
-                    imaging::Rect fit = imaging::LayoutPicture(hint.maxWidth, hint.maxHeight, width, height,
-                                                               imaging::LayoutOptions{false, false, true, true});
+                    imaging::Rect fit =
+                        imaging::LayoutPicture(hint.maxWidth, hint.maxHeight, width, height,
+                                               imaging::LayoutOptions{false, false, true, true});
                     drawWidth = fit.width;
                     drawHeight = fit.height;
                 }
@@ -189,13 +191,13 @@ std::unique_ptr<imaging::PictureSource> OpenWithGdiPlus(std::span<const std::uin
                 Gdiplus::ImageAttributes attributes;
                 attributes.SetWrapMode(Gdiplus::WrapModeTileFlipXY);  // no dark seams at scaled edges
                 Gdiplus::Rect dest(0, 0, drawWidth, drawHeight);
-                Gdiplus::Status drawn =
-                    metafile ? graphics.DrawImage(&image, dest)
-                             : graphics.DrawImage(&image, dest, 0, 0, width, height, Gdiplus::UnitPixel, &attributes);
+                Gdiplus::Status drawn = metafile ? graphics.DrawImage(&image, dest)
+                                                 : graphics.DrawImage(&image, dest, 0, 0, width, height,
+                                                                      Gdiplus::UnitPixel, &attributes);
                 graphics.Flush(Gdiplus::FlushIntentionSync);
                 if (drawn == Gdiplus::Ok)
-                    source = std::make_unique<show::ImageSource>(std::move(rows), metafile ? "metafile" : "gdiplus",
-                                                                 width, height);
+                    source = std::make_unique<show::ImageSource>(
+                        std::move(rows), metafile ? "metafile" : "gdiplus", width, height);
             }
         }
     }

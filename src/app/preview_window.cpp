@@ -30,11 +30,12 @@ TfrmPreview::TfrmPreview(const project::SlideShowValues& values, const std::vect
     setAttribute(Qt::WA_OpaquePaintEvent);
     setWindowTitle(note.isEmpty() ? tr("Preview") : tr("Preview (%1)").arg(note));
     QScreen* screen = parent != nullptr && parent->screen() != nullptr ? parent->screen()
-                                                                          : QGuiApplication::primaryScreen();
+                                                                       : QGuiApplication::primaryScreen();
     showSize_ = screen != nullptr ? screen->geometry().size() : QSize(1024, 768);
     if (showSize_.isEmpty()) showSize_ = QSize(1024, 768);
-    show_ = show::MakeProjectShow(values, paths, show::Screen{showSize_.width(), showSize_.height(), {}}, *decoder_,
-                                  seed != 0 ? seed : static_cast<std::uint64_t>(QDateTime::currentMSecsSinceEpoch()));
+    show_ = show::MakeProjectShow(
+        values, paths, show::Screen{showSize_.width(), showSize_.height(), {}}, *decoder_,
+        seed != 0 ? seed : static_cast<std::uint64_t>(QDateTime::currentMSecsSinceEpoch()));
     live_ = std::make_unique<show::LiveClock>(show_->Clock());
     show_->DrawBackground(frame_);
     image_ = QImage(reinterpret_cast<const uchar*>(frame_.Data()), frame_.Width(), frame_.Height(),
@@ -45,7 +46,8 @@ TfrmPreview::TfrmPreview(const project::SlideShowValues& values, const std::vect
     layout->addStretch(1);
     chkFullScreen_ = new QCheckBox(tr("&Full screen"), this);
     chkFullScreen_->setObjectName(QStringLiteral("chkFullScreen"));
-    chkFullScreen_->setStyleSheet(QStringLiteral("QCheckBox { color: white; background: rgba(0,0,0,96); padding: 3px; }"));
+    chkFullScreen_->setStyleSheet(
+        QStringLiteral("QCheckBox { color: white; background: rgba(0,0,0,96); padding: 3px; }"));
     chkFullScreen_->setFocusPolicy(Qt::NoFocus);
     layout->addWidget(chkFullScreen_, 0, Qt::AlignLeft | Qt::AlignBottom);
     connect(chkFullScreen_, &QCheckBox::toggled, this, [this](bool on) {
@@ -183,7 +185,8 @@ bool WineCanRun(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         unsigned char header[64] = {};
         if (in.read(reinterpret_cast<char*>(header), 64)) {
-            const std::uint32_t pe = header[60] | header[61] << 8 | header[62] << 16 | static_cast<std::uint32_t>(header[63]) << 24;
+            const std::uint32_t pe = header[60] | header[61] << 8 | header[62] << 16 |
+                                     static_cast<std::uint32_t>(header[63]) << 24;
             unsigned char signature[6] = {};
             if (pe < (1u << 20) && in.seekg(pe) && in.read(reinterpret_cast<char*>(signature), 6) &&
                 signature[0] == 'P' && signature[1] == 'E')
@@ -198,14 +201,16 @@ bool WineCanRun(const std::string& path) {
         std::size_t end = directories.find(':', start);
         if (end == std::string::npos) end = directories.size();
         std::error_code ec;
-        haveWine = std::filesystem::exists(std::filesystem::path(directories.substr(start, end - start)) / "wine", ec);
+        haveWine = std::filesystem::exists(
+            std::filesystem::path(directories.substr(start, end - start)) / "wine", ec);
         start = end + 1;
     }
     if (!haveWine) return false;
     if (machine != 0x14C) return true;
     // A 32-bit program needs wine's 32-bit side (Debian's wine32, or a wine of its own build).
-    for (const char* loader : {"/usr/lib/wine/wine", "/usr/lib/i386-linux-gnu/wine", "/usr/lib/wine/i386-windows",
-                               "/usr/lib/i386-linux-gnu/wine/i386-windows", "/opt/wine-stable/lib/wine/i386-windows"}) {
+    for (const char* loader :
+         {"/usr/lib/wine/wine", "/usr/lib/i386-linux-gnu/wine", "/usr/lib/wine/i386-windows",
+          "/usr/lib/i386-linux-gnu/wine/i386-windows", "/opt/wine-stable/lib/wine/i386-windows"}) {
         std::error_code ec;
         if (std::filesystem::exists(loader, ec)) return true;
     }

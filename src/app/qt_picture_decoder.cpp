@@ -14,7 +14,8 @@ namespace {
 class QtSource : public imaging::PictureSource {
 public:
     QtSource(std::span<const std::uint8_t> bytes, imaging::DecodeHint hint)
-        : data_(QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()))),
+        : data_(QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
+                                        static_cast<qsizetype>(bytes.size()))),
           buffer_(&data_) {
         buffer_.open(QIODevice::ReadOnly);
         reader_.setDevice(&buffer_);
@@ -52,7 +53,8 @@ public:
             if (!reader_.read(&image_)) return false;
             image_ = image_.convertToFormat(QImage::Format_ARGB32);
             if (image_.width() != rowWidth_ || image_.height() != rowHeight_)
-                image_ = image_.scaled(rowWidth_, rowHeight_, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                image_ =
+                    image_.scaled(rowWidth_, rowHeight_, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         }
         if (first < 0 || first + count > image_.height()) return false;
         for (int y = 0; y < count; ++y)
@@ -73,11 +75,13 @@ private:
 
 }  // namespace
 
-std::unique_ptr<imaging::PictureSource> QtPictureDecoder::Open(std::string_view, std::span<const std::uint8_t> bytes,
+std::unique_ptr<imaging::PictureSource> QtPictureDecoder::Open(std::string_view,
+                                                               std::span<const std::uint8_t> bytes,
                                                                imaging::DecodeHint hint) {
     if (bytes.empty()) return nullptr;
     auto source = std::make_unique<QtSource>(bytes, hint);
-    if (!source->Valid() || !imaging::ImageSizeAllowed(source->Info().width, source->Info().height)) return nullptr;
+    if (!source->Valid() || !imaging::ImageSizeAllowed(source->Info().width, source->Info().height))
+        return nullptr;
     return source;
 }
 

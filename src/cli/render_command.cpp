@@ -35,8 +35,8 @@ bool ParseSize(const std::string& text, int& width, int& height) {
         auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
         return ec == std::errc() && end == digits.data() + digits.size() && value >= 1 && value <= kMaxSide;
     };
-    return number(std::string_view(text).substr(0, x), width) && number(std::string_view(text).substr(x + 1), height) &&
-           imaging::ImageSizeAllowed(width, height);
+    return number(std::string_view(text).substr(0, x), width) &&
+           number(std::string_view(text).substr(x + 1), height) && imaging::ImageSizeAllowed(width, height);
 }
 
 // A time in milliseconds: "2.5" (seconds) or "2500ms".
@@ -104,7 +104,8 @@ int RenderCommand(const std::vector<std::string>& args, std::ostream& out, std::
         const std::string one = timesText.substr(start, comma - start);
         std::int64_t ms = 0;
         if (!ParseTime(one, ms))
-            return Usage(err, "the time \"" + one + "\" is not a number of seconds of 0 or more (or \"2500ms\")");
+            return Usage(err,
+                         "the time \"" + one + "\" is not a number of seconds of 0 or more (or \"2500ms\")");
         times.push_back(ms);
         start = comma + 1;
     }
@@ -116,13 +117,14 @@ int RenderCommand(const std::vector<std::string>& args, std::ostream& out, std::
     }
     const project::LoadedProject project = project::LoadProject(projectPath);
     if (project.type != project::kSlideShow) {
-        err << "nimbrel-cli render: \"" << projectPath << "\" is not a slideshow project; only slideshows have frames\n";
+        err << "nimbrel-cli render: \"" << projectPath
+            << "\" is not a slideshow project; only slideshows have frames\n";
         return kExitFailure;
     }
     std::filesystem::create_directories(outDir, ec);
     if (ec || !std::filesystem::is_directory(outDir)) {
-        err << "nimbrel-cli render: cannot make the folder \"" << outDir << "\": "
-            << (ec ? ec.message() : std::string("a file of that name is in the way")) << "\n";
+        err << "nimbrel-cli render: cannot make the folder \"" << outDir
+            << "\": " << (ec ? ec.message() : std::string("a file of that name is in the way")) << "\n";
         return kExitFailure;
     }
 
@@ -132,13 +134,15 @@ int RenderCommand(const std::vector<std::string>& args, std::ostream& out, std::
     // In the order of time, so that the show walks forward once; written under the order given.
     std::vector<std::size_t> byTime(times.size());
     for (std::size_t i = 0; i < byTime.size(); ++i) byTime[i] = i;
-    std::stable_sort(byTime.begin(), byTime.end(), [&](std::size_t a, std::size_t b) { return times[a] < times[b]; });
+    std::stable_sort(byTime.begin(), byTime.end(),
+                     [&](std::size_t a, std::size_t b) { return times[a] < times[b]; });
     const int digits = std::max<int>(2, static_cast<int>(std::to_string(times.size()).size()));
     show::Frame frame;
     for (std::size_t index : byTime) {
         show->Render(times[index], frame);
         std::string number = std::to_string(index + 1);
-        number.insert(0, static_cast<std::size_t>(digits) - std::min<std::size_t>(digits, number.size()), '0');
+        number.insert(0, static_cast<std::size_t>(digits) - std::min<std::size_t>(digits, number.size()),
+                      '0');
         const std::string path = (std::filesystem::path(outDir) / ("frame-" + number + ".png")).string();
         for (int y = 0; y < frame.Height(); ++y) {
             imaging::Pixel* row = frame.Row(y);

@@ -17,9 +17,8 @@ std::unique_ptr<Frame> ComposeRows(int width, int height, int orientation, const
     return ComposeScaledRows(width, height, width, height, orientation, read, settings);
 }
 
-std::unique_ptr<Frame> ComposeScaledRows(int width, int height, int rowWidth, int rowHeight,
-                                         int orientation, const RowReader& read,
-                                         const FrameSettings& settings) {
+std::unique_ptr<Frame> ComposeScaledRows(int width, int height, int rowWidth, int rowHeight, int orientation,
+                                         const RowReader& read, const FrameSettings& settings) {
     if (orientation < 1 || orientation > 8) orientation = 1;
     const bool turned = orientation >= 5;
     const int uprightWidth = turned ? height : width, uprightHeight = turned ? width : height;

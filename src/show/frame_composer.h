@@ -42,9 +42,8 @@ std::unique_ptr<Frame> ComposeRows(int width, int height, int orientation, const
 
 // The same where the rows come smaller than the picture (a decoder that scaled down on its own):
 // the picture is placed by its own width x height and scaled from rowWidth x rowHeight rows.
-std::unique_ptr<Frame> ComposeScaledRows(int width, int height, int rowWidth, int rowHeight,
-                                         int orientation, const RowReader& read,
-                                         const FrameSettings& settings);
+std::unique_ptr<Frame> ComposeScaledRows(int width, int height, int rowWidth, int rowHeight, int orientation,
+                                         const RowReader& read, const FrameSettings& settings);
 
 // The same for a picture in memory (the PCX and WBMP decoders' output).
 std::unique_ptr<Frame> ComposeImage(const imaging::Image& picture, const FrameSettings& settings);

@@ -7,7 +7,8 @@
 
 namespace nimbrel::show {
 
-ImageSource::ImageSource(imaging::Image image, std::string format, int orientation) : image_(std::move(image)) {
+ImageSource::ImageSource(imaging::Image image, std::string format, int orientation)
+    : image_(std::move(image)) {
     info_.width = image_.Width();
     info_.height = image_.Height();
     info_.orientation = orientation;
@@ -29,7 +30,8 @@ ImageSource::ImageSource(imaging::Image rows, std::string format, int pictureWid
 bool ImageSource::ReadRows(int first, int count, imaging::Pixel* into) {
     if (first < 0 || count < 0 || first + count > image_.Height()) return false;
     if (count > 0)
-        std::copy(image_.Row(first), image_.Row(first) + static_cast<std::size_t>(count) * image_.Width(), into);
+        std::copy(image_.Row(first), image_.Row(first) + static_cast<std::size_t>(count) * image_.Width(),
+                  into);
     return true;
 }
 
@@ -37,12 +39,13 @@ bool HasExtension(std::string_view name, std::string_view extension) {
     return platform::EndsWithIgnoringAsciiCase(name, extension);
 }
 
-std::unique_ptr<imaging::PictureSource> OpenOwnFormat(std::string_view name, std::span<const std::uint8_t> bytes) {
+std::unique_ptr<imaging::PictureSource> OpenOwnFormat(std::string_view name,
+                                                      std::span<const std::uint8_t> bytes) {
     const bool pcx = HasExtension(name, ".pcx"), wbmp = HasExtension(name, ".wbmp");
     if (!pcx && !wbmp) return nullptr;
     try {
-        imaging::Image image =
-            pcx ? imaging::DecodePcx(bytes.data(), bytes.size()) : imaging::DecodeWbmp(bytes.data(), bytes.size());
+        imaging::Image image = pcx ? imaging::DecodePcx(bytes.data(), bytes.size())
+                                   : imaging::DecodeWbmp(bytes.data(), bytes.size());
         if (image.Empty()) return nullptr;
         return std::make_unique<ImageSource>(std::move(image), pcx ? "pcx" : "wbmp");
     } catch (const std::exception&) {

@@ -30,7 +30,8 @@ private:
 
 // PCX and WBMP through the core's own decoders (chosen by the extension of `name`, which for
 // WBMP is all there is to go by); null for other names and for damaged files.
-std::unique_ptr<imaging::PictureSource> OpenOwnFormat(std::string_view name, std::span<const std::uint8_t> bytes);
+std::unique_ptr<imaging::PictureSource> OpenOwnFormat(std::string_view name,
+                                                      std::span<const std::uint8_t> bytes);
 
 // True when `name` ends in `extension` (".pcx"), ignoring case.
 bool HasExtension(std::string_view name, std::string_view extension);

@@ -29,7 +29,8 @@ FrameSettings MakeSettings(const project::SlideShowValues& values, imaging::Pixe
     settings.height = std::max(screen.height, 1);
     settings.monitors = screen.monitors;
     if (settings.monitors.empty()) settings.monitors.push_back({0, 0, settings.width, settings.height});
-    settings.layout = imaging::LayoutOptions{values.center, values.autoSize, values.stretch, values.keepAspect};
+    settings.layout =
+        imaging::LayoutOptions{values.center, values.autoSize, values.stretch, values.keepAspect};
     settings.background = background | 0xFF000000u;
     return settings;
 }
@@ -50,8 +51,8 @@ imaging::DecodeHint ShownSize(const imaging::PictureInfo& info, const FrameSetti
     // the proportions must give at least that many pixels both ways.
     double scale = 0;
     for (const imaging::Rect& monitor : settings.monitors) {
-        const imaging::Rect place =
-            imaging::LayoutPicture(monitor.width, monitor.height, uprightWidth, uprightHeight, settings.layout);
+        const imaging::Rect place = imaging::LayoutPicture(monitor.width, monitor.height, uprightWidth,
+                                                           uprightHeight, settings.layout);
         scale = std::max({scale, static_cast<double>(place.width) / uprightWidth,
                           static_cast<double>(place.height) / uprightHeight});
     }
@@ -80,13 +81,14 @@ std::shared_ptr<const Frame> Show::Decode(std::size_t member, std::string* why) 
     try {
         const std::string bytes = pictures_->Bytes(member);
         const std::string name = pictures_->Name(member);
-        auto data = std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                                  bytes.size());
+        auto data =
+            std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         std::unique_ptr<imaging::PictureSource> source = decoder_.Open(name, data);
         if (source && RescalingDecoder(source->Info().format)) {
             // Decoded again at the size it shows at: a large photo shrinks as it is decoded.
             const imaging::DecodeHint hint = ShownSize(source->Info(), settings_);
-            if (hint.maxWidth > 0 && (hint.maxWidth * 2 <= source->Info().width || source->Info().format == "metafile"))
+            if (hint.maxWidth > 0 &&
+                (hint.maxWidth * 2 <= source->Info().width || source->Info().format == "metafile"))
                 if (auto scaled = decoder_.Open(name, data, hint)) source = std::move(scaled);
         }
         if (!source) {
@@ -246,8 +248,9 @@ std::vector<std::string> PicturePaths(const std::vector<std::string>& files, con
     return paths;
 }
 
-std::unique_ptr<Show> MakeProjectShow(const project::SlideShowValues& values, const std::vector<std::string>& paths,
-                                      const Screen& screen, imaging::PictureDecoder& decoder, std::uint64_t seed) {
+std::unique_ptr<Show> MakeProjectShow(const project::SlideShowValues& values,
+                                      const std::vector<std::string>& paths, const Screen& screen,
+                                      imaging::PictureDecoder& decoder, std::uint64_t seed) {
     std::vector<std::size_t> order;
     for (std::size_t i = 0; i < paths.size(); ++i)
         if (!paths[i].empty()) order.push_back(i);

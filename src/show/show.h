@@ -146,7 +146,8 @@ std::vector<std::string> PicturePaths(const std::vector<std::string>& files, con
 
 // The show of a project's pictures on disk, in the file list's order (what the editor's preview
 // and nimbrel-cli render play).
-std::unique_ptr<Show> MakeProjectShow(const project::SlideShowValues& values, const std::vector<std::string>& paths,
-                                      const Screen& screen, imaging::PictureDecoder& decoder, std::uint64_t seed);
+std::unique_ptr<Show> MakeProjectShow(const project::SlideShowValues& values,
+                                      const std::vector<std::string>& paths, const Screen& screen,
+                                      imaging::PictureDecoder& decoder, std::uint64_t seed);
 
 }  // namespace nimbrel::show

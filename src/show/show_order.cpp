@@ -6,7 +6,9 @@
 namespace nimbrel::show {
 namespace {
 
-bool EqualNoCase(std::string_view a, std::string_view b) { return platform::EqualIgnoringAsciiCase(a, b); }
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    return platform::EqualIgnoringAsciiCase(a, b);
+}
 
 }  // namespace
 

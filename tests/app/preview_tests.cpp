@@ -3,10 +3,10 @@
 
 #include <QAction>
 #include <QBuffer>
-#include <QMenu>
 #include <QCheckBox>
 #include <QImage>
 #include <QKeySequence>
+#include <QMenu>
 #include <QPointer>
 #include <QTest>
 
@@ -91,7 +91,8 @@ TEST(QtPictureDecoder, AJpegShrinksAsItIsDecodedToTheHintedSize) {
     buffer.open(QIODevice::WriteOnly);
     big.save(&buffer, "JPEG");
     QtPictureDecoder decoder;
-    auto span = std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size()));
+    auto span = std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                          static_cast<std::size_t>(bytes.size()));
     auto full = decoder.Open("a.jpg", span);
     ASSERT_TRUE(full);
     EXPECT_EQ(full->Info().format, "jpeg");
@@ -143,7 +144,8 @@ TEST(PreviewCommand, WineWithoutItsThirtyTwoBitSideCannotRunAThirtyTwoBitScreens
     qputenv("PATH", path);
     if (!std::filesystem::exists("/usr/bin/wine")) GTEST_SKIP() << "wine is not installed";
     EXPECT_TRUE(WineCanRun(pe64));
-    const bool has32 = std::filesystem::exists("/usr/lib/wine/wine") || std::filesystem::exists("/usr/lib/i386-linux-gnu/wine");
+    const bool has32 = std::filesystem::exists("/usr/lib/wine/wine") ||
+                       std::filesystem::exists("/usr/lib/i386-linux-gnu/wine");
     EXPECT_EQ(WineCanRun(pe32), has32);
 }
 

@@ -42,8 +42,8 @@ std::string Read(const std::string& path) {
 nimbrel::imaging::Image ReadPng(const std::string& path) {
     const std::string bytes = Read(path);
     auto decoder = nimbrel::codecs::MakeLibraryDecoder();
-    auto source = decoder->Open(
-        "f.png", std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    auto source =
+        decoder->Open("f.png", std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
     if (!source) return {};
     return nimbrel::imaging::ReadWholePicture(*source);
 }
@@ -55,7 +55,8 @@ std::uint32_t Rgb(const nimbrel::imaging::Image& image, int x, int y) {
 struct Render : ::testing::Test {
     nimbrel::platform::TempDirectory dir{"rendertest"};
     // A project of a red and a green picture, stretched, one second each with a fade between.
-    std::string Project(const std::vector<std::string>& options = {"Stretch=1", "ShowSpeed=1", "Transition=0"}) {
+    std::string Project(const std::vector<std::string>& options = {"Stretch=1", "ShowSpeed=1",
+                                                                   "Transition=0"}) {
         Write(dir.File("red.bmp"), MakeSolidBmp(32, 24, 0xE0, 0x10, 0x10));
         Write(dir.File("green.bmp"), MakeSolidBmp(32, 24, 0x10, 0xC0, 0x20));
         const std::string project = dir.File("show.nssp");

@@ -2,8 +2,8 @@
 // scaled or cut off, over the background.
 #include <gtest/gtest.h>
 
-#include "show/frame_composer.h"
 #include "imaging/exif.h"
+#include "show/frame_composer.h"
 
 namespace nimbrel::show {
 namespace {

@@ -89,8 +89,9 @@ public:
         int w = 0, h = 0, r = 0, g = 0, b = 0;
         if (!(in >> w >> h >> r >> g >> b) || w < 1 || h < 1) return nullptr;
         return std::make_unique<ImageSource>(
-            imaging::Image(w, h, MakePixel(static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(g),
-                                           static_cast<std::uint8_t>(b))),
+            imaging::Image(w, h,
+                           MakePixel(static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(g),
+                                     static_cast<std::uint8_t>(b))),
             "solid");
     }
     std::atomic<int> opened{0};
@@ -161,7 +162,8 @@ TEST(Show, EachPictureInTurnAndTheFadeBetweenThem) {
 TEST(Show, PlacesPicturesOnEveryMonitorOverTheBackground) {
     project::SlideShowValues values = Values(5, 129);
     values.stretch = false;
-    Fixture f({{"a.bmp", Solid(kRed, 10, 10)}}, values, 1, Screen{100, 40, {{0, 0, 50, 40}, {50, 0, 50, 40}}});
+    Fixture f({{"a.bmp", Solid(kRed, 10, 10)}}, values, 1,
+              Screen{100, 40, {{0, 0, 50, 40}, {50, 0, 50, 40}}});
     f.show->Render(0, f.frame);
     EXPECT_EQ(f.frame.At(25, 20) & 0xFFFFFF, kRed);
     EXPECT_EQ(f.frame.At(75, 20) & 0xFFFFFF, kRed);
@@ -265,7 +267,8 @@ TEST(FrameComposer, RowsAScaledDecoderGaveArePlacedByThePicturesOwnSize) {
     ASSERT_TRUE(frame);
     EXPECT_EQ(frame->At(10, 100) & 0xFFFFFF, 0xC80000u);
     EXPECT_EQ(frame->At(190, 100) & 0xFFFFFF, 0x0000C8u);
-    EXPECT_EQ(frame->At(100, 5) & 0xFFFFFF, kBack & 0xFFFFFF) << "100 high, centred: rows 0..49 are background";
+    EXPECT_EQ(frame->At(100, 5) & 0xFFFFFF, kBack & 0xFFFFFF)
+        << "100 high, centred: rows 0..49 are background";
 }
 
 }  // namespace
