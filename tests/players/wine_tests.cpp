@@ -755,12 +755,10 @@ TEST_F(PlayerUnderWine, ThePlayerAndRenderShowTheSameFrames) {
         std::vector<std::int64_t> candidates;
     };
     std::vector<Sample> samples;
-    for (int i = 0; i < 60 && samples.size() < 24; ++i) {
+    for (int i = 0; i < 150 && TracedShowTimes(ReadFile(trace)).empty(); ++i) Pause(0.2);
+    for (int i = 0; i < 40 && samples.size() < 24; ++i) {
         const std::vector<std::int64_t> before = TracedShowTimes(ReadFile(trace));
-        if (before.empty()) {
-            Pause(0.2);
-            continue;
-        }
+        if (before.empty()) break;
         auto shot = session_->Capture();
         const std::vector<std::int64_t> after = TracedShowTimes(ReadFile(trace));
         if (!shot) continue;
