@@ -4,8 +4,13 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
+#include <future>
 #include <ostream>
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdio>
 
 #include "cli/cli.h"
 #include "codecs/codecs.h"
@@ -55,6 +60,48 @@ bool ParseTime(std::string text, std::int64_t& ms) {
         return false;
     ms = static_cast<std::int64_t>(std::llround(value * scale));
     return true;
+}
+
+// The PNG of a frame through libpng; `row` holds one row of RGB. Plain pointers only, since
+// libpng reports errors by longjmp.
+bool WritePngRows(std::FILE* file, const show::Frame& frame, png_byte* row) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (png == nullptr) return false;
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr || setjmp(png_jmpbuf(png)) != 0) {
+        png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
+        return false;
+    }
+    png_init_io(png, file);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(frame.Width()), static_cast<png_uint_32>(frame.Height()),
+                 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, 1);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    png_write_info(png, info);
+    for (int y = 0; y < frame.Height(); ++y) {
+        const imaging::Pixel* in = frame.Row(y);
+        for (int x = 0; x < frame.Width(); ++x) {
+            row[3 * x] = imaging::RedOf(in[x]);
+            row[3 * x + 1] = imaging::GreenOf(in[x]);
+            row[3 * x + 2] = imaging::BlueOf(in[x]);
+        }
+        png_write_row(png, row);
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+// Writes a frame as an 8-bit RGB PNG. Frames are written for looking at, not for keeping: the
+// fastest compression, so that rendering is not held up by it. False when the file cannot be
+// written.
+bool WritePng(const std::string& path, const show::Frame& frame) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    std::vector<png_byte> row(static_cast<std::size_t>(frame.Width()) * 3);
+    const bool written = WritePngRows(file, frame, row.data());
+    return std::fclose(file) == 0 && written;
 }
 
 int Usage(std::ostream& err, const std::string& problem) {
@@ -138,21 +185,23 @@ int RenderCommand(const std::vector<std::string>& args, std::ostream& out, std::
                      [&](std::size_t a, std::size_t b) { return times[a] < times[b]; });
     const int digits = std::max<int>(2, static_cast<int>(std::to_string(times.size()).size()));
     show::Frame frame;
-    for (std::size_t index : byTime) {
+    // The slides a time needs, decoded beside the writing of the frame before it.
+    auto prepare = [&show](std::int64_t ms) {
+        const show::Moment moment = show->Clock().At(ms);
+        if (show->Prepare(moment.slide) && moment.phase == show::Phase::Change)
+            show->Prepare(moment.slide + 1);
+    };
+    std::future<void> ahead;
+    for (std::size_t n = 0; n < byTime.size(); ++n) {
+        const std::size_t index = byTime[n];
+        if (ahead.valid()) ahead.get();
         show->Render(times[index], frame);
+        if (n + 1 < byTime.size()) ahead = std::async(std::launch::async, prepare, times[byTime[n + 1]]);
         std::string number = std::to_string(index + 1);
         number.insert(0, static_cast<std::size_t>(digits) - std::min<std::size_t>(digits, number.size()),
                       '0');
         const std::string path = (std::filesystem::path(outDir) / ("frame-" + number + ".png")).string();
-        for (int y = 0; y < frame.Height(); ++y) {
-            imaging::Pixel* row = frame.Row(y);
-            for (int x = 0; x < frame.Width(); ++x) row[x] |= 0xFF000000u;
-        }
-        const std::vector<std::uint8_t> png = codecs::EncodePng(frame);
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
-        file.close();
-        if (!file) {
+        if (!WritePng(path, frame)) {
             err << "nimbrel-cli render: cannot write \"" << path << "\" (is the folder \"" << outDir
                 << "\" writable?)\n";
             return kExitFailure;

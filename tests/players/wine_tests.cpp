@@ -665,7 +665,6 @@ TEST_F(PlayerUnderWine, FlashPlayerPlaysItsMovieInTheRegisteredControl) {
     if (left != nullptr) std::fclose(left);
 }
 
-
 #ifdef NIMBREL_HAVE_RENDER
 // A 24-bit BMP of soft colour gradients (plain pictures with something in them to compare).
 std::string GradientBmp(int width, int height, int tint) {
@@ -729,13 +728,13 @@ TEST_F(PlayerUnderWine, ThePlayerAndRenderShowTheSameFrames) {
     WriteFile(dir + "/photo.jpg", MakeSolidJpeg(300, 200, 0x30, 0x90, 0xD0, 0));
     WriteFile(dir + "/tall.bmp", GradientBmp(200, 500, 170));
     WriteFile(dir + "/show.nssp",
-              MakeSlideShowProject({dir + "/wide.bmp", dir + "/small.bmp", dir + "/photo.jpg", dir + "/tall.bmp"},
-                                   {"Output=" + dir + "/show.scr", "Center=1", "AutoSize=0", "Stretch=1",
-                                    "KeepAspect=1", "Random=1", "ShowSpeed=1", "Transition=128", "ColorR=10",
-                                    "ColorG=20", "ColorB=30"}));
+              MakeSlideShowProject(
+                  {dir + "/wide.bmp", dir + "/small.bmp", dir + "/photo.jpg", dir + "/tall.bmp"},
+                  {"Output=" + dir + "/show.scr", "Center=1", "AutoSize=0", "Stretch=1", "KeepAspect=1",
+                   "Random=1", "ShowSpeed=1", "Transition=128", "ColorR=10", "ColorG=20", "ColorB=30"}));
     const std::string stubDir = PlayerPath("stub.bin").substr(0, PlayerPath("stub.bin").rfind('/'));
-    ASSERT_EQ(std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' compile '" + dir + "/show.nssp' --stub-dir '" + stubDir +
-                           "' >'" + dir + "/compile.log' 2>&1")
+    ASSERT_EQ(std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' compile '" + dir + "/show.nssp' --stub-dir '" +
+                           stubDir + "' >'" + dir + "/compile.log' 2>&1")
                               .c_str()),
               0)
         << ReadFile(dir + "/compile.log");
@@ -777,19 +776,22 @@ TEST_F(PlayerUnderWine, ThePlayerAndRenderShowTheSameFrames) {
     times.erase(std::unique(times.begin(), times.end()), times.end());
     std::string at;
     for (std::int64_t t : times) at += (at.empty() ? "" : ",") + std::to_string(t) + "ms";
-    ASSERT_EQ(std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' render '" + dir + "/show.nssp' --size 640x480 --at " + at +
-                           " --out '" + dir + "/frames' --seed 20261209 >'" + dir + "/render.log' 2>&1")
-                              .c_str()),
-              0)
+    ASSERT_EQ(
+        std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' render '" + dir + "/show.nssp' --size 640x480 --at " +
+                     at + " --out '" + dir + "/frames' --seed 20261209 >'" + dir + "/render.log' 2>&1")
+                        .c_str()),
+        0)
         << ReadFile(dir + "/render.log");
     auto decoder = codecs::MakeLibraryDecoder();
     std::map<std::int64_t, imaging::Image> frames;
     const int digits = std::max<int>(2, static_cast<int>(std::to_string(times.size()).size()));
     for (std::size_t i = 0; i < times.size(); ++i) {
         std::string number = std::to_string(i + 1);
-        number.insert(0, static_cast<std::size_t>(digits) - std::min<std::size_t>(digits, number.size()), '0');
+        number.insert(0, static_cast<std::size_t>(digits) - std::min<std::size_t>(digits, number.size()),
+                      '0');
         const std::string png = ReadFile(dir + "/frames/frame-" + number + ".png");
-        auto source = decoder->Open("f.png", std::span(reinterpret_cast<const std::uint8_t*>(png.data()), png.size()));
+        auto source =
+            decoder->Open("f.png", std::span(reinterpret_cast<const std::uint8_t*>(png.data()), png.size()));
         ASSERT_TRUE(source) << number;
         frames[times[i]] = imaging::ReadWholePicture(*source);
     }
@@ -811,11 +813,12 @@ TEST_F(PlayerUnderWine, ThePlayerAndRenderShowTheSameFrames) {
         (still ? stills : changes) += 1;
         double& worst = still ? worstStill : worstChange;
         worst = std::max(worst, best);
-        report += (still ? "still  " : "change ") + std::to_string(bestTime) + " ms: " + std::to_string(best) + " %\n";
+        report += (still ? "still  " : "change ") + std::to_string(bestTime) +
+                  " ms: " + std::to_string(best) + " %\n";
     }
     std::printf("%s", report.c_str());
-    std::printf("worst mean difference: %.3f %% on plain pictures (%d), %.3f %% within changes (%d)\n", worstStill,
-                stills, worstChange, changes);
+    std::printf("worst mean difference: %.3f %% on plain pictures (%d), %.3f %% within changes (%d)\n",
+                worstStill, stills, worstChange, changes);
     EXPECT_GT(stills, 0) << report;
     EXPECT_GT(changes, 0) << report;
     EXPECT_LT(worstStill, 2.0) << report;
