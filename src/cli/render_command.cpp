@@ -111,7 +111,21 @@ int Usage(std::ostream& err, const std::string& problem) {
 
 }  // namespace
 
+Command RenderCommandEntry() {
+    Command c;
+    c.name = "render";
+    c.operands = "PROJECT.nssp --size WxH --at T1,T2,... --out DIR [--seed N]";
+    c.summary = "write the show's frames at those times as PNG files";
+    c.runRaw = RenderCommand;
+    return c;
+}
+
 int RenderCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    for (const std::string& a : args)
+        if (a == "--help" || a == "-h") {
+            out << kUsage;
+            return kExitOk;
+        }
     std::string projectPath, sizeText, timesText, outDir;
     std::uint64_t seed = 1;
     for (std::size_t i = 0; i < args.size(); ++i) {
