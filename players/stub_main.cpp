@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
+#include <cwchar>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -15,40 +17,64 @@
 #include "about_box.h"
 #include "command_line.h"
 #include "gdiplus_headers.h"
-#include "imaging/image.h"
-#include "imaging/layout.h"
-#include "imaging/random_source.h"
-#include "imaging/transitions.h"
 #include "package.h"
-#include "picture_frame.h"
+#include "picture_decoder_win32.h"
 #include "platform/error.h"
 #include "saver_window.h"
-#include "show_order.h"
+#include "show/show.h"
 #include "win32_util.h"
 
 namespace nimbrel::player::win32 {
 namespace {
 
-constexpr UINT kFrameReady = WM_APP + 1;
+constexpr UINT kSlideReady = WM_APP + 1;  // wParam: the slide, or -1 when nothing can be shown
 constexpr UINT kArchiveDamaged = WM_APP + 2;
-constexpr UINT_PTR kSlideTimer = 1;
-constexpr UINT_PTR kAnimationTimer = 2;
+constexpr UINT_PTR kShowTimer = 1;
 constexpr UINT_PTR kFirstPictureTimer = 3;
 constexpr UINT kFirstPictureWaitMilliseconds = 3000;
-constexpr DWORD kTransitionMilliseconds = 1000;
+constexpr UINT kFrameMilliseconds = 15;
 
-// Full screen or preview: the pictures one after another. A worker thread decodes the next
-// picture while the current one shows; at most two decoded pictures exist at any time.
+// The screensaver's own pictures, for the show engine.
+class PackagePictures : public show::PictureList {
+public:
+    explicit PackagePictures(const Package& package) : package_(package) {}
+    std::size_t Count() const override { return package_.MemberNames().size(); }
+    std::string Name(std::size_t index) const override { return package_.MemberNames().at(index); }
+    std::string Bytes(std::size_t index) const override {
+        std::string bytes = package_.Extract(index);
+        Trace("picture taken out of the archive");
+        return bytes;
+    }
+
+private:
+    const Package& package_;
+};
+
+// The seed of the show's random choices: from the clock, or fixed by NIMBREL_SHOW_SEED (which
+// only tests set, to compare the player's frames with the engine's elsewhere).
+std::uint64_t ShowSeed() {
+    wchar_t text[32];
+    DWORD length = GetEnvironmentVariableW(L"NIMBREL_SHOW_SEED", text, 32);
+    if (length > 0 && length < 32) {
+        wchar_t* end = nullptr;
+        unsigned long long seed = wcstoull(text, &end, 10);
+        if (end != text && *end == L'\0') return seed;
+    }
+    return (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^ GetTickCount();
+}
+
+std::int64_t WallMilliseconds() {
+    return static_cast<std::int64_t>(GetTickCount64());
+}
+
+// Full screen or preview: the show engine's frames, one after another. A worker thread decodes
+// the next picture while the current one shows; the engine keeps at most two decoded pictures.
 class SlideShowWindow : public SaverWindow {
 public:
     // `firstShown` runs on the window's thread once the first picture shows, or after a few
     // seconds when none does.
     SlideShowWindow(const Package& package, std::function<void()> firstShown)
-        : package_(package),
-          firstShown_(std::move(firstShown)),
-          options_(package.Project().slideShow),
-          sequence_(package.SlideOrder(), options_.random, GetTickCount() ^ GetCurrentProcessId()),
-          random_(GetTickCount() ^ (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32)) {}
+        : package_(package), firstShown_(std::move(firstShown)), options_(package.Project().slideShow) {}
 
     ~SlideShowWindow() override {
         StopWorker();
@@ -59,30 +85,30 @@ public:
     // beside the window's creation. Call once, before Create.
     void Prepare(HWND previewParent) {
         ScreenArea area = MeasureArea(previewParent);
-        settings_.width = area.width;
-        settings_.height = area.height;
-        for (const RECT& monitor : area.monitors) settings_.monitors.push_back(ToRect(monitor));
-        settings_.layout =
-            imaging::LayoutOptions{options_.center, options_.autoSize, options_.stretch, options_.keepAspect};
-        settings_.background = BackgroundColor(options_.backgroundColor);
-        pictureCount_ = sequence_.Count();
-        if (!sequence_.Empty()) {
+        show::Screen screen{area.width, area.height, {}};
+        for (const RECT& monitor : area.monitors) screen.monitors.push_back(ToRect(monitor));
+        show_ = std::make_unique<show::Show>(options_, BackgroundColor(options_.backgroundColor), screen,
+                                             std::make_shared<PackagePictures>(package_),
+                                             package_.SlideOrder(), decoder_, ShowSeed());
+        live_ = std::make_unique<show::LiveClock>(show_->Clock());
+        if (show_->PictureCount() > 0) {
             worker_ = std::thread([this] { WorkerLoop(); });
-            RequestNext();
+            RequestSlide(0);
         }
     }
 
 protected:
     void OnCreated() override {
         CreateDisplay();
-        auto blank = BlankFrame(settings_);
-        ShowFrame(*blank);
+        show::Frame blank;
+        show_->DrawBackground(blank);
+        ShowFrame(blank);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             target_ = Handle();
+            // The first picture may be ready already.
+            if (lastReady_ >= 0) PostMessageW(Handle(), kSlideReady, 0, 0);
         }
-        // The first picture may be ready already.
-        PostMessageW(Handle(), kFrameReady, 0, 0);
         SetTimer(Handle(), kFirstPictureTimer, kFirstPictureWaitMilliseconds, nullptr);
     }
 
@@ -95,32 +121,26 @@ protected:
 
     void OnAppMessage(UINT message, WPARAM, LPARAM) override {
         if (message == kArchiveDamaged) Close();
-        if (message != kFrameReady) return;
+        if (message != kSlideReady) return;
         if (!showing_) {
+            if (ReadySlide() < 0) return;
             // The first picture shows at once.
-            std::unique_ptr<Frame> first = TakeReady();
-            if (!first) return;
-            current_ = std::move(first);
-            ShowFrame(*current_);
+            showing_ = true;
+            live_->Start(WallMilliseconds());
+            current_ = 0;
+            DrawMoment(show_->Clock().At(0));
             Trace("first picture on screen");
             FirstShown();
-            showing_ = true;
-            if (!SinglePicture()) {
-                StartSlideTimer();
-                RequestNext();
-            }
-        } else if (slideOver_ && !animating_) {
-            BeginChange();
+            if (SinglePicture()) return;
+            RequestSlide(1);
         }
+        Tick();
     }
 
     void OnTimer(UINT_PTR id) override {
-        if (id == kSlideTimer) {
-            KillTimer(Handle(), kSlideTimer);
-            slideOver_ = true;
-            BeginChange();
-        } else if (id == kAnimationTimer) {
-            Animate();
+        if (id == kShowTimer) {
+            KillTimer(Handle(), kShowTimer);
+            Tick();
         } else if (id == kFirstPictureTimer) {
             FirstShown();
         }
@@ -128,8 +148,7 @@ protected:
 
     void OnDestroying() override {
         Trace("window destroyed");
-        KillTimer(Handle(), kSlideTimer);
-        KillTimer(Handle(), kAnimationTimer);
+        KillTimer(Handle(), kShowTimer);
         KillTimer(Handle(), kFirstPictureTimer);
         StopWorker();
     }
@@ -138,6 +157,40 @@ private:
     void FirstShown() {
         KillTimer(Handle(), kFirstPictureTimer);
         if (firstShown_) std::exchange(firstShown_, nullptr)();
+    }
+
+    // Draws what the show's clock says now, and sets the timer for the next frame: every few
+    // milliseconds during a change, else at the next change (unless its picture is not ready).
+    void Tick() {
+        if (!showing_ || SinglePicture()) return;
+        const std::int64_t lastReady = ReadySlide();
+        const std::int64_t now = live_->Now(WallMilliseconds(), lastReady);
+        const show::Moment moment = show_->Clock().At(now);
+        if (moment.slide > current_) {
+            current_ = moment.slide;
+            RequestSlide(current_ + 1);
+        }
+        if (moment.phase == show::Phase::Change || moment.slide != drawnSlide_) DrawMoment(moment, now);
+        UINT wait = kFrameMilliseconds;
+        if (moment.phase == show::Phase::Still) {
+            const std::int64_t change = show_->Clock().ChangeStart(moment.slide);
+            // Waiting for the next picture: its message starts the change.
+            if (lastReady <= moment.slide && now >= live_->HoldPoint(lastReady)) return;
+            wait = static_cast<UINT>(std::clamp<std::int64_t>(change - now, 1, 0x7FFFFFFF));
+        }
+        SetTimer(Handle(), kShowTimer, wait, nullptr);
+    }
+
+    // Draws the moment; with a trace, notes the show time of each frame put on screen, so that
+    // tests can render the same frames elsewhere.
+    void DrawMoment(const show::Moment& moment, std::int64_t now = 0) {
+        if (!show_->Draw(moment, frame_)) return;
+        drawnSlide_ = moment.phase == show::Phase::Still ? moment.slide : -1;
+        ShowFrame(frame_);
+        char line[80];
+        std::snprintf(line, sizeof line, "show %lld slide %lld", static_cast<long long>(now),
+                      static_cast<long long>(moment.slide));
+        Trace(line);
     }
 
     void CreateDisplay() {
@@ -158,90 +211,28 @@ private:
         oldBitmap_ = SelectObject(memory_, bitmap_);
     }
 
-    void ShowFrame(const Frame& frame) {
-        if (bits_ != nullptr && frame.width == Width() && frame.height == Height()) {
+    void ShowFrame(const show::Frame& frame) {
+        if (bits_ != nullptr && frame.Width() == Width() && frame.Height() == Height()) {
             GdiFlush();
-            std::copy(frame.pixels.begin(), frame.pixels.end(), bits_);
+            std::copy(frame.Data(), frame.Data() + static_cast<std::size_t>(frame.Width()) * frame.Height(),
+                      bits_);
         }
         Present();
-    }
-
-    void StartSlideTimer() {
-        slideOver_ = false;
-        SetTimer(Handle(), kSlideTimer, static_cast<UINT>(imaging::ShowDurationMs(options_.showSpeed)),
-                 nullptr);
-    }
-
-    void BeginChange() {
-        if (animating_) return;
-        std::unique_ptr<Frame> next = TakeReady();
-        if (!next) return;  // still decoding: the picture shows as soon as it is ready
-        next_ = std::move(next);
-        effect_ = imaging::ResolveTransition(options_.transition, random_);
-        if (effect_ < 0 || bits_ == nullptr) {
-            FinishChange();
-            return;
-        }
-        try {
-            from_ = ToImage(*current_);
-            to_ = ToImage(*next_);
-        } catch (const std::exception&) {
-            FinishChange();
-            return;
-        }
-        animating_ = true;
-        changeStart_ = GetTickCount();
-        SetTimer(Handle(), kAnimationTimer, 15, nullptr);
-    }
-
-    void Animate() {
-        DWORD elapsed = GetTickCount() - changeStart_;
-        if (elapsed >= kTransitionMilliseconds) {
-            KillTimer(Handle(), kAnimationTimer);
-            animating_ = false;
-            FinishChange();
-            return;
-        }
-        try {
-            imaging::RenderTransition(effect_, from_, to_,
-                                      static_cast<double>(elapsed) / kTransitionMilliseconds, out_);
-        } catch (const std::exception&) {
-            return;
-        }
-        GdiFlush();
-        std::copy(out_.Row(0), out_.Row(0) + static_cast<std::size_t>(out_.Width()) * out_.Height(), bits_);
-        Present();
-    }
-
-    static imaging::Image ToImage(const Frame& frame) {
-        imaging::Image image(frame.width, frame.height);
-        std::copy(frame.pixels.begin(), frame.pixels.end(), image.Row(0));
-        return image;
-    }
-
-    void FinishChange() {
-        from_ = imaging::Image();
-        to_ = imaging::Image();
-        out_ = imaging::Image();
-        current_ = std::move(next_);
-        ShowFrame(*current_);
-        StartSlideTimer();
-        RequestNext();
     }
 
     // A show with a single picture keeps showing it without decoding it again.
-    bool SinglePicture() const { return pictureCount_ == 1; }
+    bool SinglePicture() const { return show_->PictureCount() == 1; }
 
     // Worker side.
-    void RequestNext() {
+    std::int64_t ReadySlide() {
         std::lock_guard<std::mutex> lock(mutex_);
-        wanted_ = true;
-        wake_.notify_one();
+        return lastReady_;
     }
 
-    std::unique_ptr<Frame> TakeReady() {
+    void RequestSlide(std::int64_t slide) {
         std::lock_guard<std::mutex> lock(mutex_);
-        return std::move(ready_);
+        wanted_ = std::max(wanted_, slide);
+        wake_.notify_one();
     }
 
     void StopWorker() {
@@ -254,38 +245,28 @@ private:
     }
 
     void WorkerLoop() {
+        std::int64_t done = -1;
         for (;;) {
+            std::int64_t slide = 0;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
-                wake_.wait(lock, [this] { return stop_ || wanted_; });
+                wake_.wait(lock, [&] { return stop_ || wanted_ > done; });
                 if (stop_) return;
-                wanted_ = false;
+                slide = done + 1;
             }
-            std::unique_ptr<Frame> frame;
-            while (!frame) {
-                if (sequence_.Empty()) return;  // nothing showable: the background stays
-                std::size_t member = sequence_.Next();
-                try {
-                    std::string bytes = package_.Extract(member);
-                    Trace("picture taken out of the archive");
-                    frame = ComposeFrame(package_.MemberNames()[member], bytes, settings_);
-                    Trace("picture composed");
-                } catch (const std::exception&) {
-                    frame.reset();
-                }
-                if (!frame) sequence_.Drop(member);
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (stop_) return;
-            }
+            // Nothing showable: the background stays.
+            if (!show_->Prepare(slide)) return;
+            Trace("picture composed");
+            done = slide;
             HWND window = nullptr;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 if (stop_) return;
-                ready_ = std::move(frame);
+                lastReady_ = slide;
                 window = target_;
             }
             // Before the window exists, it finds the picture when it is created.
-            if (window != nullptr) PostMessageW(window, kFrameReady, 0, 0);
+            if (window != nullptr) PostMessageW(window, kSlideReady, 0, 0);
         }
     }
 
@@ -302,32 +283,27 @@ private:
     const Package& package_;
     std::function<void()> firstShown_;
     project::SlideShowValues options_;
-    ShowSequence sequence_;  // used by the worker only, once it runs
-    imaging::RandomSource random_;
-    imaging::Image from_, to_, out_;  // the two pictures of a change and its frame in between
-    FrameSettings settings_;
+    WindowsPictureDecoder decoder_;
+    std::unique_ptr<show::Show> show_;
+    std::unique_ptr<show::LiveClock> live_;
+    show::Frame frame_;
 
     HBITMAP bitmap_ = nullptr;
     HDC memory_ = nullptr;
     HGDIOBJ oldBitmap_ = nullptr;
     std::uint32_t* bits_ = nullptr;
 
-    std::unique_ptr<Frame> current_;
-    std::unique_ptr<Frame> next_;
-    std::size_t pictureCount_ = 0;
     bool showing_ = false;
-    bool slideOver_ = false;
-    bool animating_ = false;
-    int effect_ = -1;
-    DWORD changeStart_ = 0;
+    std::int64_t current_ = 0;      // the slide the clock is at
+    std::int64_t drawnSlide_ = -1;  // the slide on screen when still, else -1
 
     std::thread worker_;
     std::mutex mutex_;
     std::condition_variable wake_;
-    bool wanted_ = false;
+    std::int64_t wanted_ = -1;     // the last slide asked for
+    std::int64_t lastReady_ = -1;  // the last slide decoded
     bool stop_ = false;
     HWND target_ = nullptr;  // where the worker reports, once the window exists
-    std::unique_ptr<Frame> ready_;
 };
 
 // Checks the whole archive once the first picture shows (or after a few seconds when none

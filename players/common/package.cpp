@@ -2,7 +2,7 @@
 #include "platform/ascii.h"
 
 #include "platform/error.h"
-#include "show_order.h"
+#include "show/show_order.h"
 
 namespace nimbrel::player {
 namespace {
@@ -49,7 +49,7 @@ Package::Package(std::shared_ptr<archive::ByteSource> source, bool verify) {
     } catch (const Error& e) {
         Damaged(e.what());
     }
-    order_ = ShowOrder(project_.files, names_);
+    order_ = show::ShowOrder(project_.files, names_);
 }
 
 void Package::VerifyArchive() const {
@@ -64,7 +64,7 @@ void Package::VerifyArchive(const std::atomic<bool>& stop) const {
 
 long Package::FindByExtension(const std::string& extension) const {
     for (std::size_t i = 0; i < names_.size(); ++i)
-        if (!IsPackageFile(names_[i]) && EndsWithNoCase(names_[i], extension)) return static_cast<long>(i);
+        if (!show::IsPackageFile(names_[i]) && EndsWithNoCase(names_[i], extension)) return static_cast<long>(i);
     return -1;
 }
 

@@ -164,6 +164,7 @@ void TfrmMain::BuildMenus() {
 
     QMenu* project = menuBar()->addMenu(tr("&Project"));
     Compile1 = NamedAction(project, "Compile1", tr("&Compile"), QKeySequence(Qt::Key_F9));
+    Preview1 = NamedAction(project, "Preview1", tr("Pre&view"), QKeySequence(Qt::Key_F5));
     Test1 = NamedAction(project, "Test1", tr("&Test"), QKeySequence(Qt::CTRL | Qt::Key_F9));
     Install1 = NamedAction(project, "Install1", tr("&Install"), QKeySequence(Qt::ALT | Qt::Key_F9));
     project->addSeparator();
@@ -189,6 +190,7 @@ void TfrmMain::BuildMenus() {
     connect(Project3, &QAction::triggered, this, &TfrmMain::Project3Click);
     connect(Exit1, &QAction::triggered, this, &TfrmMain::Exit1Click);
     connect(Compile1, &QAction::triggered, this, &TfrmMain::Compile1Click);
+    connect(Preview1, &QAction::triggered, this, &TfrmMain::Preview1Click);
     connect(AddFile1, &QAction::triggered, this, &TfrmMain::AddFile1Click);
     connect(RemoveFile1, &QAction::triggered, this, &TfrmMain::RemoveFile1Click);
     connect(CheckFiles1, &QAction::triggered, this, &TfrmMain::CheckFiles1Click);

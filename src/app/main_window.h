@@ -116,6 +116,8 @@ public slots:
     void Exit1Click();
     // Compile (F9): builds the project's screensaver, slideshow or Flash by ProjectKind.
     void Compile1Click();
+    // Preview (F5): plays the project's show from the controls' values in a window of its own.
+    void Preview1Click();
     // The build's progress reports (the archive's among them): Percentage into pbar.
     void cabProgress(const QString& msg, int percentage);
     void AddFile1Click();
@@ -123,7 +125,7 @@ public slots:
     void CheckFiles1Click();
     // Files dropped on the window, in the order the desktop delivers them.
     void JvDragDrop1Drop(const QStringList& paths);
-    // Runs the output screensaver with "/s" (Ctrl+F9).
+    // Runs the output screensaver with "/s" (Ctrl+F9); where wine cannot run it, the preview.
     void Test1Click();
     // Hands the output screensaver to the display control panel's installer (Alt+F9).
     void Install1Click();
@@ -144,6 +146,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // The preview window of the controls' show; `note` goes into its title.
+    void OpenPreview(const QString& note);
     void BuildMenus();
     QWidget* BuildCommandBar();
     QWidget* BuildSlideShowPage();
@@ -206,6 +210,7 @@ private:
     QMenu* Recent1 = nullptr;
     QAction* Exit1 = nullptr;
     QAction* Compile1 = nullptr;
+    QAction* Preview1 = nullptr;
     QAction* Test1 = nullptr;
     QAction* Install1 = nullptr;
     QAction* ScreenSaverControlPanel1 = nullptr;

@@ -5,10 +5,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QProcess>
 
 #include "app/about_box.h"
 #include "app/main_window.h"
+#include "app/preview_window.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
@@ -127,9 +129,32 @@ QString TfrmMain::OutputBoxText() const {
 
 void TfrmMain::Test1Click() {
     const std::string output = ui::ToNarrow(ResolvedPath(OutputBoxText()));
-    if (!output.empty() && platform::FileExists(output))
-        RunShellCall({std::nullopt, output, std::string("/s"), std::nullopt});
+    if (!output.empty() && platform::FileExists(output)) {
+        // Where wine cannot run the screensaver, the show plays in the editor's preview.
+        if (ProjectKind() == project::kSlideShow && !WineCanRun(output)) {
+            OpenPreview(tr("wine cannot run the screensaver here"));
+        } else {
+            RunShellCall({std::nullopt, output, std::string("/s"), std::nullopt});
+        }
+    }
     UpdateCommandState();
+}
+
+void TfrmMain::Preview1Click() {
+    OpenPreview({});
+}
+
+void TfrmMain::OpenPreview(const QString& note) {
+    if (ProjectKind() != project::kSlideShow) {
+        ui::MessageBox::Show(this, QStringLiteral("Nimbrel"),
+                             tr("The preview plays slideshows; Compile and Test play a Flash show."),
+                             QMessageBox::Information, QMessageBox::Ok);
+        return;
+    }
+    const project::ProjectValues values = GatherProjectValues();
+    auto* preview = new TfrmPreview(
+        values.slideShow, show::PicturePaths(values.files, ui::ToNarrow(ProjectFileName())), note, 0, this);
+    preview->show();
 }
 
 void TfrmMain::Install1Click() {

@@ -1,4 +1,7 @@
 #include "cli/cli.h"
+#ifdef NIMBREL_HAVE_RENDER
+#include "cli/render_command.h"
+#endif
 
 #include <exception>
 #include <ostream>
@@ -14,6 +17,9 @@ const std::vector<Command>& Commands() {
         ListCommandEntry(),
         VerifyCommandEntry(),
         ExtractCommandEntry(),
+#ifdef NIMBREL_HAVE_RENDER
+        RenderCommandEntry(),
+#endif
     };
     return commands;
 }

@@ -163,3 +163,38 @@ TEST(Transitions, CutsRandomAndBadInput) {
     RenderTransition(40, same, to, 0.6, same);
     EXPECT_EQ(same, expected);
 }
+
+namespace nimbrel::imaging {
+namespace {
+
+TEST(Transitions, DissolvesTurnWholeBlocksAndAboutTheirShareOfThePicture) {
+    const Image from(203, 101, MakePixel(255, 0, 0)), to(203, 101, MakePixel(0, 0, 255));
+    Image out;
+    const int blocks[] = {1, 2, 4, 8, 16, 32};
+    for (int i = 0; i < 6; ++i) {
+        const int block = blocks[i];
+        for (double t : {0.25, 0.5, 0.75}) {
+            RenderTransition(3 + i, from, to, t, out);
+            int turned = 0;
+            for (int y = 0; y < out.Height(); ++y) {
+                for (int x = 0; x < out.Width(); ++x) {
+                    const bool isTo = out.At(x, y) == to.At(x, y);
+                    turned += isTo;
+                    // Every pixel of a block goes with the block's first pixel.
+                    ASSERT_EQ(isTo, out.At(x - x % block, y - y % block) == to.At(0, 0))
+                        << TransitionName(3 + i) << " at " << x << "," << y;
+                }
+            }
+            if (block <= 4) {
+                EXPECT_NEAR(turned / (203.0 * 101.0), t, 0.05) << TransitionName(3 + i);
+            }
+            // The same frame again, now from the kept order of the cells.
+            Image again;
+            RenderTransition(3 + i, from, to, t, again);
+            EXPECT_EQ(again, out);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace nimbrel::imaging

@@ -13,6 +13,13 @@
 
 #include "package_writer.h"
 #include "wine_session.h"
+#ifdef NIMBREL_HAVE_RENDER
+#include <map>
+#include <span>
+
+#include "codecs/codecs.h"
+#include "imaging/picture_decoder.h"
+#endif
 
 namespace nimbrel::testing {
 namespace {
@@ -658,6 +665,166 @@ TEST_F(PlayerUnderWine, FlashPlayerPlaysItsMovieInTheRegisteredControl) {
     if (left != nullptr) std::fclose(left);
 }
 
+#ifdef NIMBREL_HAVE_RENDER
+// A 24-bit BMP of soft colour gradients (plain pictures with something in them to compare).
+std::string GradientBmp(int width, int height, int tint) {
+    const int rowBytes = (width * 3 + 3) & ~3;
+    std::string out = "BM";
+    auto put32 = [&out](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) out += static_cast<char>(v >> (8 * i) & 0xFF);
+    };
+    put32(54 + static_cast<std::uint32_t>(rowBytes * height));
+    put32(0);
+    put32(54);
+    put32(40);
+    put32(static_cast<std::uint32_t>(width));
+    put32(static_cast<std::uint32_t>(height));
+    out += std::string("\x01\x00\x18\x00", 4);
+    for (int i = 0; i < 6; ++i) put32(0);
+    for (int y = height - 1; y >= 0; --y) {
+        std::string row(static_cast<std::size_t>(rowBytes), '\0');
+        for (int x = 0; x < width; ++x) {
+            row[static_cast<std::size_t>(x) * 3] = static_cast<char>((x * 255 / width + tint) & 0xFF);
+            row[static_cast<std::size_t>(x) * 3 + 1] = static_cast<char>(y * 255 / height);
+            row[static_cast<std::size_t>(x) * 3 + 2] = static_cast<char>((tint * 3 + (x + y) / 3) & 0xFF);
+        }
+        out += row;
+    }
+    return out;
+}
+
+// Mean difference of the colour channels, in percent of the full range.
+double MeanDifference(const Screenshot& shot, const imaging::Image& frame) {
+    if (frame.Width() != shot.width || frame.Height() != shot.height) return 100;
+    double sum = 0;
+    for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width; ++x) {
+            const std::uint32_t a = shot.At(x, y), b = frame.At(x, y);
+            for (int c = 0; c < 3; ++c)
+                sum += std::abs(static_cast<int>(a >> (8 * c) & 255) - static_cast<int>(b >> (8 * c) & 255));
+        }
+    return sum / (3.0 * 255.0 * shot.width * shot.height) * 100;
+}
+
+// The frames the player traced as on screen: "<ms> show <show time> slide <k>".
+std::vector<std::int64_t> TracedShowTimes(const std::string& trace) {
+    std::vector<std::int64_t> times;
+    std::istringstream in(trace);
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::size_t at = line.find(" show ");
+        if (at != std::string::npos) times.push_back(std::atoll(line.c_str() + at + 6));
+    }
+    return times;
+}
+
+// The player under wine and nimbrel-cli render show the same frames for the same seed: screenshots
+// of the running show against the frames render makes of the times the player's trace names.
+TEST_F(PlayerUnderWine, ThePlayerAndRenderShowTheSameFrames) {
+    const std::string dir = std::string(NIMBREL_WINE_WORK_DIR) + "/same";
+    std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "/frames'").c_str());
+    WriteFile(dir + "/wide.bmp", GradientBmp(800, 400, 0));
+    WriteFile(dir + "/small.bmp", GradientBmp(160, 120, 90));
+    WriteFile(dir + "/photo.jpg", MakeSolidJpeg(300, 200, 0x30, 0x90, 0xD0, 0));
+    WriteFile(dir + "/tall.bmp", GradientBmp(200, 500, 170));
+    WriteFile(dir + "/show.nssp",
+              MakeSlideShowProject(
+                  {dir + "/wide.bmp", dir + "/small.bmp", dir + "/photo.jpg", dir + "/tall.bmp"},
+                  {"Output=" + dir + "/show.scr", "Center=1", "AutoSize=0", "Stretch=1", "KeepAspect=1",
+                   "Random=1", "ShowSpeed=1", "Transition=128", "ColorR=10", "ColorG=20", "ColorB=30"}));
+    const std::string stubDir = PlayerPath("stub.bin").substr(0, PlayerPath("stub.bin").rfind('/'));
+    ASSERT_EQ(std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' compile '" + dir + "/show.nssp' --stub-dir '" +
+                           stubDir + "' >'" + dir + "/compile.log' 2>&1")
+                              .c_str()),
+              0)
+        << ReadFile(dir + "/compile.log");
+    const std::string trace = dir + "/show.trace";
+    std::string windowsTrace = "Z:" + trace;
+    for (char& c : windowsTrace)
+        if (c == '/') c = '\\';
+    setenv("NIMBREL_PLAYER_TRACE", windowsTrace.c_str(), 1);
+    setenv("NIMBREL_SHOW_SEED", "20261209", 1);
+    pid_t player = session_->Start(dir + "/show.scr", {"/s"});
+    unsetenv("NIMBREL_PLAYER_TRACE");
+    unsetenv("NIMBREL_SHOW_SEED");
+    // Each screenshot with the frames that may have been on screen while it was taken: the two
+    // traced last before it and those traced during it.
+    struct Sample {
+        Screenshot shot;
+        std::vector<std::int64_t> candidates;
+    };
+    std::vector<Sample> samples;
+    for (int i = 0; i < 150 && TracedShowTimes(ReadFile(trace)).empty(); ++i) Pause(0.2);
+    for (int i = 0; i < 40 && samples.size() < 24; ++i) {
+        const std::vector<std::int64_t> before = TracedShowTimes(ReadFile(trace));
+        if (before.empty()) break;
+        auto shot = session_->Capture();
+        const std::vector<std::int64_t> after = TracedShowTimes(ReadFile(trace));
+        if (!shot) continue;
+        Sample sample{*shot, {}};
+        for (std::size_t k = before.size() >= 2 ? before.size() - 2 : 0; k < after.size(); ++k)
+            sample.candidates.push_back(after[k]);
+        samples.push_back(sample);
+    }
+    session_->Stop(player);
+    ASSERT_GE(samples.size(), 8u) << "too few screenshots of the show";
+
+    // Every candidate time rendered once.
+    std::vector<std::int64_t> times;
+    for (const Sample& s : samples) times.insert(times.end(), s.candidates.begin(), s.candidates.end());
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    std::string at;
+    for (std::int64_t t : times) at += (at.empty() ? "" : ",") + std::to_string(t) + "ms";
+    ASSERT_EQ(
+        std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' render '" + dir + "/show.nssp' --size 640x480 --at " +
+                     at + " --out '" + dir + "/frames' --seed 20261209 >'" + dir + "/render.log' 2>&1")
+                        .c_str()),
+        0)
+        << ReadFile(dir + "/render.log");
+    auto decoder = codecs::MakeLibraryDecoder();
+    std::map<std::int64_t, imaging::Image> frames;
+    const int digits = std::max<int>(2, static_cast<int>(std::to_string(times.size()).size()));
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        std::string number = std::to_string(i + 1);
+        number.insert(0, static_cast<std::size_t>(digits) - std::min<std::size_t>(digits, number.size()),
+                      '0');
+        const std::string png = ReadFile(dir + "/frames/frame-" + number + ".png");
+        auto source =
+            decoder->Open("f.png", std::span(reinterpret_cast<const std::uint8_t*>(png.data()), png.size()));
+        ASSERT_TRUE(source) << number;
+        frames[times[i]] = imaging::ReadWholePicture(*source);
+    }
+    // A still frame is one whose show time lies in a picture's second on its own.
+    int stills = 0, changes = 0;
+    double worstStill = 0, worstChange = 0;
+    std::string report;
+    for (const Sample& s : samples) {
+        double best = 100;
+        std::int64_t bestTime = -1;
+        for (std::int64_t t : s.candidates) {
+            const double d = MeanDifference(s.shot, frames[t]);
+            if (d < best) {
+                best = d;
+                bestTime = t;
+            }
+        }
+        const bool still = bestTime % 2000 < 1000;
+        (still ? stills : changes) += 1;
+        double& worst = still ? worstStill : worstChange;
+        worst = std::max(worst, best);
+        report += (still ? "still  " : "change ") + std::to_string(bestTime) +
+                  " ms: " + std::to_string(best) + " %\n";
+    }
+    std::printf("%s", report.c_str());
+    std::printf("worst mean difference: %.3f %% on plain pictures (%d), %.3f %% within changes (%d)\n",
+                worstStill, stills, worstChange, changes);
+    EXPECT_GT(stills, 0) << report;
+    EXPECT_GT(changes, 0) << report;
+    EXPECT_LT(worstStill, 2.0) << report;
+    EXPECT_LT(worstChange, 2.0) << report;
+}
+#endif
 }  // namespace
 }  // namespace nimbrel::testing
 

@@ -1,12 +1,14 @@
-#include "show_order.h"
+#include "show/show_order.h"
 #include "platform/ascii.h"
 
 #include <algorithm>
 
-namespace nimbrel::player {
+namespace nimbrel::show {
 namespace {
 
-bool EqualNoCase(std::string_view a, std::string_view b) { return platform::EqualIgnoringAsciiCase(a, b); }
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    return platform::EqualIgnoringAsciiCase(a, b);
+}
 
 }  // namespace
 
@@ -40,7 +42,7 @@ std::vector<std::size_t> ShowOrder(const std::vector<std::string>& files,
     return order;
 }
 
-ShowSequence::ShowSequence(std::vector<std::size_t> order, bool random, std::uint32_t seed)
+ShowSequence::ShowSequence(std::vector<std::size_t> order, bool random, std::uint64_t seed)
     : base_(std::move(order)), random_(random), rng_(seed) {}
 
 void ShowSequence::StartRound() {
@@ -48,9 +50,10 @@ void ShowSequence::StartRound() {
     bool hadRound = started_ && !round_.empty();
     round_ = base_;
     if (random_) {
-        std::shuffle(round_.begin(), round_.end(), rng_);
+        for (std::size_t i = round_.size(); i > 1; --i)
+            std::swap(round_[i - 1], round_[rng_.Below(static_cast<std::uint32_t>(i))]);
         if (hadRound && round_.size() > 1 && round_.front() == last)
-            std::swap(round_.front(), round_[1 + rng_() % (round_.size() - 1)]);
+            std::swap(round_.front(), round_[1 + rng_.Below(static_cast<std::uint32_t>(round_.size() - 1))]);
     }
     position_ = 0;
     started_ = true;
@@ -71,4 +74,4 @@ bool ShowSequence::Drop(std::size_t member) {
     return !base_.empty();
 }
 
-}  // namespace nimbrel::player
+}  // namespace nimbrel::show

@@ -1,23 +1,24 @@
-#include "frame_composer.h"
+#include "show/frame_composer.h"
 
 #include <algorithm>
 
 #include "imaging/exif.h"
 #include "imaging/row_resampler.h"
 
-namespace nimbrel::player {
+namespace nimbrel::show {
 
 std::unique_ptr<Frame> BlankFrame(const FrameSettings& settings) {
-    auto frame = std::make_unique<Frame>();
-    frame->width = std::max(settings.width, 1);
-    frame->height = std::max(settings.height, 1);
-    frame->pixels.assign(static_cast<std::size_t>(frame->width) * static_cast<std::size_t>(frame->height),
-                         settings.background & 0x00FFFFFFu);
-    return frame;
+    return std::make_unique<Frame>(std::max(settings.width, 1), std::max(settings.height, 1),
+                                   settings.background & 0x00FFFFFFu);
 }
 
 std::unique_ptr<Frame> ComposeRows(int width, int height, int orientation, const RowReader& read,
                                    const FrameSettings& settings) {
+    return ComposeScaledRows(width, height, width, height, orientation, read, settings);
+}
+
+std::unique_ptr<Frame> ComposeScaledRows(int width, int height, int rowWidth, int rowHeight, int orientation,
+                                         const RowReader& read, const FrameSettings& settings) {
     if (orientation < 1 || orientation > 8) orientation = 1;
     const bool turned = orientation >= 5;
     const int uprightWidth = turned ? height : width, uprightHeight = turned ? width : height;
@@ -39,39 +40,38 @@ std::unique_ptr<Frame> ComposeRows(int width, int height, int orientation, const
         int scaledWidth = turned ? place.height : place.width;
         int scaledHeight = turned ? place.width : place.height;
         imaging::Rect stored = imaging::StoredRect(shown, orientation, scaledWidth, scaledHeight);
-        parts.push_back(
-            Part{imaging::RowResampler(width, height, scaledWidth, scaledHeight, stored, settings.background),
-                 monitor.x + x0, monitor.y + y0});
+        parts.push_back(Part{imaging::RowResampler(rowWidth, rowHeight, scaledWidth, scaledHeight, stored,
+                                                   settings.background),
+                             monitor.x + x0, monitor.y + y0});
     }
     if (parts.empty()) return frame;
-    int first = height, last = 0;
+    int first = rowHeight, last = 0;
     for (const Part& part : parts) {
         first = std::min(first, part.resampler.FirstNeededRow());
         last = std::max(last, part.resampler.LastNeededRow());
     }
     // Bands of about 4 MB.
     const int band =
-        std::clamp(static_cast<int>((4u << 20) / (static_cast<unsigned>(width) * 4u)), 1, height);
-    std::vector<imaging::Pixel> rows(static_cast<std::size_t>(band) * static_cast<std::size_t>(width));
+        std::clamp(static_cast<int>((4u << 20) / (static_cast<unsigned>(rowWidth) * 4u)), 1, rowHeight);
+    std::vector<imaging::Pixel> rows(static_cast<std::size_t>(band) * static_cast<std::size_t>(rowWidth));
     for (int y = first; y < last; y += band) {
         int count = std::min(band, last - y);
         if (!read(y, count, rows.data())) return nullptr;
         for (int k = 0; k < count; ++k)
             for (Part& part : parts)
                 part.resampler.PushRow(
-                    y + k, rows.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(width));
+                    y + k, rows.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(rowWidth));
     }
     for (Part& part : parts) {
         imaging::Image shown = imaging::ApplyOrientation(part.resampler.Take(), orientation);
         for (int y = 0; y < shown.Height(); ++y) {
             int fy = part.top + y;
-            if (fy < 0 || fy >= frame->height) continue;
+            if (fy < 0 || fy >= frame->Height()) continue;
             const imaging::Pixel* in = shown.Row(y);
-            std::uint32_t* out =
-                frame->pixels.data() + static_cast<std::size_t>(fy) * static_cast<std::size_t>(frame->width);
+            imaging::Pixel* out = frame->Row(fy);
             for (int x = 0; x < shown.Width(); ++x) {
                 int fx = part.left + x;
-                if (fx >= 0 && fx < frame->width) out[fx] = in[x] & 0x00FFFFFFu;
+                if (fx >= 0 && fx < frame->Width()) out[fx] = in[x] & 0x00FFFFFFu;
             }
         }
     }
@@ -87,4 +87,13 @@ std::unique_ptr<Frame> ComposeImage(const imaging::Image& picture, const FrameSe
     return ComposeRows(picture.Width(), picture.Height(), 1, read, settings);
 }
 
-}  // namespace nimbrel::player
+std::unique_ptr<Frame> ComposePicture(imaging::PictureSource& source, const FrameSettings& settings) {
+    const imaging::PictureInfo& info = source.Info();
+    RowReader read = [&source](int first, int count, imaging::Pixel* into) {
+        return source.ReadRows(first, count, into);
+    };
+    return ComposeScaledRows(info.width, info.height, source.RowWidth(), source.RowHeight(), info.orientation,
+                             read, settings);
+}
+
+}  // namespace nimbrel::show

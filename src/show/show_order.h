@@ -3,12 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace nimbrel::player {
+#include "imaging/random_source.h"
+
+namespace nimbrel::show {
 
 // The last component of a path written on either system ('\\', '/' or a drive's ':').
 std::string BareName(std::string_view path);
@@ -25,10 +26,11 @@ std::vector<std::size_t> ShowOrder(const std::vector<std::string>& files,
                                    const std::vector<std::string>& memberNames);
 
 // Walks a show order endlessly: in order, or shuffled anew for every round when `random`. A new
-// round never starts with the picture the last one ended with (unless there is only one).
+// round never starts with the picture the last one ended with (unless there is only one). The
+// shuffle is our own over a seeded SplitMix64, so a seed gives the same order on every system.
 class ShowSequence {
 public:
-    ShowSequence(std::vector<std::size_t> order, bool random, std::uint32_t seed);
+    ShowSequence(std::vector<std::size_t> order, bool random, std::uint64_t seed);
     bool Empty() const { return base_.empty(); }
     std::size_t Count() const { return base_.size(); }
     // The next member index. Must not be called on an empty sequence.
@@ -44,7 +46,7 @@ private:
     std::size_t position_ = 0;
     bool random_ = false;
     bool started_ = false;
-    std::mt19937 rng_;
+    imaging::RandomSource rng_;
 };
 
-}  // namespace nimbrel::player
+}  // namespace nimbrel::show

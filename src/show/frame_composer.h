@@ -1,7 +1,7 @@
 #pragma once
 // One screen's worth of a slideshow picture: the picture turned upright, placed and scaled on
-// every monitor over the background colour, as 32-bit pixels. The decoders hand their rows over
-// from the top, a band at a time, so a photo of any size is never held whole.
+// every monitor over the background colour. The decoders hand their rows over from the top, a
+// band at a time, so a photo of any size is never held whole.
 
 #include <cstdint>
 #include <functional>
@@ -10,14 +10,13 @@
 
 #include "imaging/image.h"
 #include "imaging/layout.h"
+#include "imaging/picture_decoder.h"
 
-namespace nimbrel::player {
+namespace nimbrel::show {
 
-struct Frame {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint32_t> pixels;  // top-down rows, 0x00RRGGBB
-};
+// A composed screen: top-down rows of 0x00RRGGBB (the alpha byte is cleared, so the pixels go
+// straight into a 32-bit DIB).
+using Frame = imaging::Image;
 
 struct FrameSettings {
     int width = 0;  // the whole area: every monitor, or the preview window
@@ -41,7 +40,15 @@ using RowReader = std::function<bool(int first, int count, imaging::Pixel* into)
 std::unique_ptr<Frame> ComposeRows(int width, int height, int orientation, const RowReader& read,
                                    const FrameSettings& settings);
 
+// The same where the rows come smaller than the picture (a decoder that scaled down on its own):
+// the picture is placed by its own width x height and scaled from rowWidth x rowHeight rows.
+std::unique_ptr<Frame> ComposeScaledRows(int width, int height, int rowWidth, int rowHeight, int orientation,
+                                         const RowReader& read, const FrameSettings& settings);
+
 // The same for a picture in memory (the PCX and WBMP decoders' output).
 std::unique_ptr<Frame> ComposeImage(const imaging::Image& picture, const FrameSettings& settings);
 
-}  // namespace nimbrel::player
+// The same for an opened picture of any decoder.
+std::unique_ptr<Frame> ComposePicture(imaging::PictureSource& source, const FrameSettings& settings);
+
+}  // namespace nimbrel::show

@@ -2,10 +2,10 @@
 // scaled or cut off, over the background.
 #include <gtest/gtest.h>
 
-#include "frame_composer.h"
 #include "imaging/exif.h"
+#include "show/frame_composer.h"
 
-namespace nimbrel::player {
+namespace nimbrel::show {
 namespace {
 
 using imaging::MakePixel;
@@ -14,7 +14,7 @@ using imaging::Pixel;
 constexpr Pixel kBack = MakePixel(10, 20, 30);
 
 std::uint32_t At(const Frame& frame, int x, int y) {
-    return frame.pixels[static_cast<std::size_t>(y) * frame.width + x];
+    return frame.At(x, y);
 }
 
 std::uint32_t Rgb(Pixel p) {
@@ -45,7 +45,7 @@ FrameSettings TwoMonitors(imaging::LayoutOptions layout) {
 TEST(FrameComposer, EachMonitorShowsThePictureCentredOnItself) {
     auto frame = ComposeImage(Coordinates(100, 50), TwoMonitors({true, false, false, false}));
     ASSERT_TRUE(frame);
-    ASSERT_EQ(frame->width, 1440);
+    ASSERT_EQ(frame->Width(), 1440);
     // Left monitor: (270..370, 100 + 215..265). Right monitor: (640 + 350..450, 275..325).
     EXPECT_EQ(At(*frame, 270, 315), Rgb(MakePixel(0, 0, 200)));
     EXPECT_EQ(At(*frame, 369, 364), Rgb(MakePixel(99, 49, 200)));
@@ -133,12 +133,14 @@ TEST(FrameComposer, APictureOffEveryMonitorLeavesTheBackground) {
     settings.background = kBack;
     auto frame = ComposeImage(imaging::Image(1, 1, MakePixel(1, 2, 3, 0)), settings);  // invisible
     ASSERT_TRUE(frame);
-    for (std::uint32_t p : frame->pixels) ASSERT_EQ(p, Rgb(kBack));
+    for (int y = 0; y < frame->Height(); ++y)
+        for (int x = 0; x < frame->Width(); ++x) ASSERT_EQ(At(*frame, x, y), Rgb(kBack));
     settings.monitors.clear();  // no monitor at all
     frame = ComposeImage(imaging::Image(5, 5, MakePixel(255, 0, 0)), settings);
     ASSERT_TRUE(frame);
-    for (std::uint32_t p : frame->pixels) ASSERT_EQ(p, Rgb(kBack));
+    for (int y = 0; y < frame->Height(); ++y)
+        for (int x = 0; x < frame->Width(); ++x) ASSERT_EQ(At(*frame, x, y), Rgb(kBack));
 }
 
 }  // namespace
-}  // namespace nimbrel::player
+}  // namespace nimbrel::show

@@ -1,0 +1,206 @@
+// The show engine's speed. Prints, per transition family, the processor time one core takes to
+// compose a 1920 x 1080 frame of a change (mean and slowest effect); then, for a show of large
+// noisy JPEG photos (made in a temporary folder), the time to the first picture and the time to
+// render 10 frames at 1920 x 1080 as nimbrel-cli render does.
+// Usage: show_bench [photos (default 14)] [photo width (5000)] [photo height (3500)] [folder]
+// With a folder, the photos and a project of them (show.nssp) stay there, for timing
+// `nimbrel-cli render` on them.
+// Times are the thread's processor time, so that other work on a busy machine does not count;
+// the first-picture and render figures are given as wall-clock time as well.
+#include <time.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+
+#include "codecs/codecs.h"
+#include "imaging/transitions.h"
+#include "platform/temp.h"
+#include "show/show.h"
+
+using namespace nimbrel;
+
+namespace {
+
+double CpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
+}
+
+double WallMs() {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+class ImagePictures : public show::PictureList {
+public:
+    std::size_t Count() const override { return 2; }
+    std::string Name(std::size_t i) const override { return i ? "b.bmp" : "a.bmp"; }
+    std::string Bytes(std::size_t i) const override { return std::to_string(i); }
+};
+
+// Two full-screen patterns as "pictures", so that the figures are the composition's alone.
+class PatternDecoder : public imaging::PictureDecoder {
+public:
+    std::unique_ptr<imaging::PictureSource> Open(std::string_view, std::span<const std::uint8_t> bytes,
+                                                 imaging::DecodeHint) override {
+        const bool second = !bytes.empty() && bytes[0] == '1';
+        imaging::Image image(1920, 1080);
+        for (int y = 0; y < 1080; ++y)
+            for (int x = 0; x < 1920; ++x)
+                image.Set(x, y,
+                          second ? imaging::MakePixel(200, (x + y) & 255, y & 255)
+                                 : imaging::MakePixel(x & 255, y & 255, 40));
+        return std::make_unique<Source>(std::move(image));
+    }
+
+private:
+    class Source : public imaging::PictureSource {
+    public:
+        explicit Source(imaging::Image image) : image_(std::move(image)) {
+            info_.width = image_.Width();
+            info_.height = image_.Height();
+            info_.format = "pattern";
+        }
+        const imaging::PictureInfo& Info() const override { return info_; }
+        bool ReadRows(int first, int count, imaging::Pixel* into) override {
+            std::copy(image_.Row(first), image_.Row(first) + static_cast<std::size_t>(count) * image_.Width(),
+                      into);
+            return true;
+        }
+
+    private:
+        imaging::Image image_;
+        imaging::PictureInfo info_;
+    };
+};
+
+void TransitionFrames() {
+    PatternDecoder decoder;
+    struct Figures {
+        double total = 0, worst = 0;
+        int count = 0;
+        std::string worstName;
+    };
+    std::map<std::string, Figures> families;
+    constexpr int kFrames = 12;
+    double slowestFrame = 0;
+    std::string slowestName;
+    for (int effect = 0; effect < imaging::TransitionCount(); ++effect) {
+        project::SlideShowValues values;
+        values.showSpeed = 1;
+        values.transition = effect;
+        show::Show engine(values, imaging::kOpaqueBlack, show::Screen{1920, 1080, {}},
+                          std::make_shared<ImagePictures>(), {0, 1}, decoder, 1);
+        engine.Prepare(0);
+        engine.Prepare(1);
+        show::Frame out;
+        engine.Draw(engine.Clock().At(1500), out);  // the first frame of a size sets up its buffers
+        double sum = 0;
+        for (int f = 0; f < kFrames; ++f) {
+            const show::Moment m = engine.Clock().At(1000 + (f * 1000 + 500) / kFrames);
+            const double start = CpuMs();
+            engine.Draw(m, out);
+            const double ms = CpuMs() - start;
+            sum += ms;
+            if (ms > slowestFrame) {
+                slowestFrame = ms;
+                slowestName = imaging::TransitionName(effect);
+            }
+        }
+        Figures& fig = families[imaging::TransitionFamilyName(imaging::TransitionFamilyOf(effect))];
+        fig.total += sum / kFrames;
+        ++fig.count;
+        if (sum / kFrames > fig.worst) {
+            fig.worst = sum / kFrames;
+            fig.worstName = imaging::TransitionName(effect);
+        }
+    }
+    std::printf(
+        "1920x1080 change frames through the engine, processor ms per frame (mean of %d over the change)\n",
+        kFrames);
+    std::printf("%-18s %8s %8s  %s\n", "family", "mean", "slowest", "slowest effect");
+    for (const auto& [name, fig] : families)
+        std::printf("%-18s %8.2f %8.2f  %s\n", name.c_str(), fig.total / fig.count, fig.worst,
+                    fig.worstName.c_str());
+    std::printf("slowest single frame: %.2f ms (%s)\n\n", slowestFrame, slowestName.c_str());
+}
+
+void LargePhotos(int count, int width, int height, const std::string& keep) {
+    platform::TempDirectory temporary("showbench");
+    auto file = [&](const std::string& name) {
+        return keep.empty() ? temporary.File(name) : (std::filesystem::path(keep) / name).string();
+    };
+    if (!keep.empty()) std::filesystem::create_directories(keep);
+    std::vector<std::string> paths;
+    std::mt19937 random(5);
+    std::uintmax_t bytes = 0;
+    std::printf("making %d noisy %dx%d JPEG photos (quality 97)...\n", count, width, height);
+    for (int i = 0; i < count; ++i) {
+        imaging::Image photo(width, height);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const unsigned n = random();
+                photo.Set(x, y,
+                          imaging::MakePixel(static_cast<std::uint8_t>((x / 20 + i * 40 + (n & 31)) & 255),
+                                             static_cast<std::uint8_t>((y / 15 + (n >> 5 & 31)) & 255),
+                                             static_cast<std::uint8_t>((x + y) / 30 + (n >> 10 & 63))));
+            }
+        const std::vector<std::uint8_t> jpeg = codecs::EncodeJpeg(photo, 97);
+        paths.push_back(file("photo" + std::to_string(i) + ".jpg"));
+        std::ofstream(paths.back(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(jpeg.data()), static_cast<std::streamsize>(jpeg.size()));
+        bytes += jpeg.size();
+    }
+    std::printf("show of %.0f MB\n", bytes / 1e6);
+    project::SlideShowValues values;
+    values.center = true;
+    values.autoSize = true;
+    values.keepAspect = true;
+    values.showSpeed = 1;
+    values.transition = imaging::kTransitionRandom;
+    if (!keep.empty()) {
+        std::ofstream project(file("show.nssp"), std::ios::binary);
+        project << "[Header]\r\nNumber=" << paths.size() << "\r\nType=0\r\n\r\n[Files]\r\n";
+        for (std::size_t i = 0; i < paths.size(); ++i) project << i << "=" << paths[i] << "\r\n";
+        project << "\r\n[Options]\r\nCenter=1\r\nAutoSize=1\r\nKeepAspect=1\r\nShowSpeed=1\r\nTransition="
+                   "128\r\n\r\n";
+    }
+    auto decoder = codecs::MakeLibraryDecoder();
+    {
+        const double wall = WallMs(), cpu = CpuMs();
+        auto engine = show::MakeProjectShow(values, paths, show::Screen{1920, 1080, {}}, *decoder, 1);
+        engine->Prepare(0);
+        show::Frame frame;
+        engine->Draw(engine->Clock().At(0), frame);
+        std::printf("first picture at 1920x1080: %.0f ms wall, %.0f ms processor\n", WallMs() - wall,
+                    CpuMs() - cpu);
+    }
+    {
+        const double wall = WallMs(), cpu = CpuMs();
+        auto engine = show::MakeProjectShow(values, paths, show::Screen{1920, 1080, {}}, *decoder, 1);
+        show::Frame frame;
+        for (int i = 0; i < 10; ++i) {
+            engine->Render(i * 1300, frame);  // stills and changes, over 7 pictures
+        }
+        std::printf("10 frames rendered at 1920x1080 (no file written): %.0f ms wall, %.0f ms processor\n",
+                    WallMs() - wall, CpuMs() - cpu);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int count = argc > 1 ? std::atoi(argv[1]) : 14;
+    const int width = argc > 2 ? std::atoi(argv[2]) : 5000;
+    const int height = argc > 3 ? std::atoi(argv[3]) : 3500;
+    TransitionFrames();
+    if (count > 0) LargePhotos(count, width, height, argc > 4 ? argv[4] : "");
+    return 0;
+}

@@ -1,0 +1,221 @@
+#include "app/preview_window.h"
+
+#include <QCheckBox>
+#include <QDateTime>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "app/qt_picture_decoder.h"
+
+namespace nimbrel::app {
+namespace {
+
+constexpr int kFrameMilliseconds = 10;
+
+}  // namespace
+
+TfrmPreview::TfrmPreview(const project::SlideShowValues& values, const std::vector<std::string>& paths,
+                         const QString& note, std::uint64_t seed, QWidget* parent)
+    : QWidget(parent, Qt::Window), decoder_(std::make_unique<QtPictureDecoder>()) {
+    setObjectName(QStringLiteral("frmPreview"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setWindowTitle(note.isEmpty() ? tr("Preview") : tr("Preview (%1)").arg(note));
+    QScreen* screen = parent != nullptr && parent->screen() != nullptr ? parent->screen()
+                                                                       : QGuiApplication::primaryScreen();
+    showSize_ = screen != nullptr ? screen->geometry().size() : QSize(1024, 768);
+    if (showSize_.isEmpty()) showSize_ = QSize(1024, 768);
+    show_ = show::MakeProjectShow(
+        values, paths, show::Screen{showSize_.width(), showSize_.height(), {}}, *decoder_,
+        seed != 0 ? seed : static_cast<std::uint64_t>(QDateTime::currentMSecsSinceEpoch()));
+    live_ = std::make_unique<show::LiveClock>(show_->Clock());
+    show_->DrawBackground(frame_);
+    image_ = QImage(reinterpret_cast<const uchar*>(frame_.Data()), frame_.Width(), frame_.Height(),
+                    QImage::Format_RGB32);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addStretch(1);
+    chkFullScreen_ = new QCheckBox(tr("&Full screen"), this);
+    chkFullScreen_->setObjectName(QStringLiteral("chkFullScreen"));
+    chkFullScreen_->setStyleSheet(
+        QStringLiteral("QCheckBox { color: white; background: rgba(0,0,0,96); padding: 3px; }"));
+    chkFullScreen_->setFocusPolicy(Qt::NoFocus);
+    layout->addWidget(chkFullScreen_, 0, Qt::AlignLeft | Qt::AlignBottom);
+    connect(chkFullScreen_, &QCheckBox::toggled, this, [this](bool on) {
+        if (on) {
+            showFullScreen();
+        } else {
+            showNormal();
+        }
+    });
+    resize(showSize_.scaled(showSize_ * 2 / 3, Qt::KeepAspectRatio));
+
+    if (show_->PictureCount() > 0) {
+        worker_ = std::thread([this] { WorkerLoop(); });
+        RequestSlide(0);
+    } else {
+        problem_ = QString::fromStdString(show_->Problem());
+    }
+    connect(&timer_, &QTimer::timeout, this, &TfrmPreview::Tick);
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.start(kFrameMilliseconds);
+    wall_.start();
+}
+
+TfrmPreview::~TfrmPreview() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+        wake_.notify_one();
+    }
+    if (worker_.joinable()) worker_.join();
+}
+
+std::int64_t TfrmPreview::ReadySlide() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (failed_ && problem_.isEmpty()) problem_ = QString::fromStdString(show_->Problem());
+    return lastReady_;
+}
+
+void TfrmPreview::RequestSlide(std::int64_t slide) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wanted_ = std::max(wanted_, slide);
+    wake_.notify_one();
+}
+
+void TfrmPreview::WorkerLoop() {
+    std::int64_t done = -1;
+    for (;;) {
+        std::int64_t slide = 0;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [&] { return stop_ || wanted_ > done; });
+            if (stop_) return;
+            slide = done + 1;
+        }
+        const bool ok = show_->Prepare(slide);
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!ok) {
+            failed_ = true;
+            return;
+        }
+        done = slide;
+        lastReady_ = slide;
+    }
+}
+
+void TfrmPreview::Tick() {
+    const std::int64_t lastReady = ReadySlide();
+    if (!showing_) {
+        if (lastReady < 0) {
+            if (!problem_.isEmpty()) update();
+            return;
+        }
+        showing_ = true;
+        live_->Start(wall_.elapsed());
+        current_ = 0;
+        DrawMoment(show_->Clock().At(0));
+        shownAt_ = 0;
+        if (show_->PictureCount() > 1) RequestSlide(1);
+        return;
+    }
+    if (show_->PictureCount() <= 1) return;
+    const std::int64_t now = live_->Now(wall_.elapsed(), lastReady);
+    const show::Moment moment = show_->Clock().At(now);
+    if (moment.slide > current_) {
+        current_ = moment.slide;
+        RequestSlide(current_ + 1);
+    }
+    if (moment.phase == show::Phase::Change || moment.slide != drawnSlide_) {
+        DrawMoment(moment);
+        shownAt_ = now;
+    }
+}
+
+void TfrmPreview::DrawMoment(const show::Moment& moment) {
+    if (!show_->Draw(moment, frame_)) return;
+    drawnSlide_ = moment.phase == show::Phase::Still ? moment.slide : -1;
+    image_ = QImage(reinterpret_cast<const uchar*>(frame_.Data()), frame_.Width(), frame_.Height(),
+                    QImage::Format_RGB32);
+    update();
+}
+
+void TfrmPreview::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    // The screen's picture scaled into the window, its proportions kept.
+    const QSize fitted = showSize_.scaled(size(), Qt::KeepAspectRatio);
+    const QRect target(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
+    painter.drawImage(target, image_);
+    if (!problem_.isEmpty()) {
+        painter.setPen(Qt::white);
+        painter.drawText(target.adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap, problem_);
+    }
+}
+
+void TfrmPreview::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TfrmPreview::mousePressEvent(QMouseEvent*) {
+    close();
+}
+
+bool WineCanRun(const std::string& path) {
+#ifdef _WIN32
+    (void)path;
+    return true;
+#else
+    // The machine the PE header names: 0x14C for a 32-bit program.
+    unsigned machine = 0;
+    {
+        std::ifstream in(path, std::ios::binary);
+        unsigned char header[64] = {};
+        if (in.read(reinterpret_cast<char*>(header), 64)) {
+            const std::uint32_t pe = header[60] | header[61] << 8 | header[62] << 16 |
+                                     static_cast<std::uint32_t>(header[63]) << 24;
+            unsigned char signature[6] = {};
+            if (pe < (1u << 20) && in.seekg(pe) && in.read(reinterpret_cast<char*>(signature), 6) &&
+                signature[0] == 'P' && signature[1] == 'E')
+                machine = signature[4] | signature[5] << 8;
+        }
+    }
+    const char* pathVariable = std::getenv("PATH");
+    std::string directories = pathVariable != nullptr ? pathVariable : "/usr/bin:/bin";
+    bool haveWine = false;
+    std::size_t start = 0;
+    while (start <= directories.size() && !haveWine) {
+        std::size_t end = directories.find(':', start);
+        if (end == std::string::npos) end = directories.size();
+        std::error_code ec;
+        haveWine = std::filesystem::exists(
+            std::filesystem::path(directories.substr(start, end - start)) / "wine", ec);
+        start = end + 1;
+    }
+    if (!haveWine) return false;
+    if (machine != 0x14C) return true;
+    // A 32-bit program needs wine's 32-bit side (Debian's wine32, or a wine of its own build).
+    for (const char* loader :
+         {"/usr/lib/wine/wine", "/usr/lib/i386-linux-gnu/wine", "/usr/lib/wine/i386-windows",
+          "/usr/lib/i386-linux-gnu/wine/i386-windows", "/opt/wine-stable/lib/wine/i386-windows"}) {
+        std::error_code ec;
+        if (std::filesystem::exists(loader, ec)) return true;
+    }
+    return false;
+#endif
+}
+
+}  // namespace nimbrel::app

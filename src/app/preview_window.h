@@ -1,0 +1,87 @@
+#pragma once
+// The editor's preview: the current project's show, played by the show engine in a window of
+// its own at the size of the screen it opens on, scaled to the window. Esc or a click closes it;
+// "Full screen" shows it over the whole screen.
+
+#include <QElapsedTimer>
+#include <QImage>
+#include <QTimer>
+#include <QWidget>
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "project/project_file.h"
+#include "show/show.h"
+
+class QCheckBox;
+
+namespace nimbrel::app {
+
+class QtPictureDecoder;
+
+class TfrmPreview : public QWidget {
+    Q_OBJECT
+public:
+    // Plays `paths` (the file list's pictures, in order) with the slideshow `values`. `note`,
+    // when given, is added to the title. `seed` fixes the show's random choices.
+    TfrmPreview(const project::SlideShowValues& values, const std::vector<std::string>& paths,
+                const QString& note = {}, std::uint64_t seed = 0, QWidget* parent = nullptr);
+    ~TfrmPreview() override;
+
+    // The show's size (the screen's) and the show itself, for tests.
+    QSize ShowSize() const { return showSize_; }
+    const show::Show& Engine() const { return *show_; }
+    // The frame drawn last, at the show's size.
+    const QImage& CurrentFrame() const { return image_; }
+    // The line of text shown over the background when nothing can be shown ("" otherwise).
+    const QString& Problem() const { return problem_; }
+    // The show time of the frame drawn last, in milliseconds (-1 before the first picture).
+    std::int64_t ShowTime() const { return shownAt_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    void Tick();
+    void DrawMoment(const show::Moment& moment);
+    void RequestSlide(std::int64_t slide);
+    void WorkerLoop();
+    std::int64_t ReadySlide();
+
+    QSize showSize_;
+    std::unique_ptr<QtPictureDecoder> decoder_;
+    std::unique_ptr<show::Show> show_;
+    std::unique_ptr<show::LiveClock> live_;
+    show::Frame frame_;
+    QImage image_;
+    QCheckBox* chkFullScreen_ = nullptr;
+    QTimer timer_;
+    QElapsedTimer wall_;
+    bool showing_ = false;
+    std::int64_t current_ = 0;
+    std::int64_t drawnSlide_ = -1;
+    std::int64_t shownAt_ = -1;
+    QString problem_;
+
+    std::thread worker_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::int64_t wanted_ = -1;
+    std::int64_t lastReady_ = -1;
+    bool failed_ = false;  // nothing can be shown
+    bool stop_ = false;
+};
+
+// True when wine on this machine can run the screensaver at `path` (always true on Windows):
+// a wine program is installed and, for a 32-bit screensaver, a 32-bit wine beside it.
+bool WineCanRun(const std::string& path);
+
+}  // namespace nimbrel::app

@@ -1,0 +1,232 @@
+#include "cli/render_command.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <future>
+#include <ostream>
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdio>
+
+#include "cli/cli.h"
+#include "codecs/codecs.h"
+#include "platform/files.h"
+#include "project/project_file.h"
+#include "show/show.h"
+
+namespace nimbrel::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: nimbrel-cli render PROJECT.nssp --size WxH --at T1,T2,... --out DIR [--seed N]\n"
+    "  Writes the frames of the project's show at the given times as PNG files into DIR\n"
+    "  (frame-01.png, frame-02.png, ... in the order of the times), as the screensaver shows\n"
+    "  them on a screen of that size.\n"
+    "  --size WxH  the screen, in pixels (1 to 16384 each way)\n"
+    "  --at T,...  times in seconds from the first picture (\"2.5\"), or in milliseconds (\"2500ms\")\n"
+    "  --out DIR   where the frames go (made when missing)\n"
+    "  --seed N    the seed of the show's random choices (default 1)\n";
+
+constexpr int kMaxSide = 16384;
+
+bool ParseSize(const std::string& text, int& width, int& height) {
+    const std::size_t x = text.find_first_of("xX");
+    if (x == std::string::npos) return false;
+    auto number = [](std::string_view digits, int& value) {
+        auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        return ec == std::errc() && end == digits.data() + digits.size() && value >= 1 && value <= kMaxSide;
+    };
+    return number(std::string_view(text).substr(0, x), width) &&
+           number(std::string_view(text).substr(x + 1), height) && imaging::ImageSizeAllowed(width, height);
+}
+
+// A time in milliseconds: "2.5" (seconds) or "2500ms".
+bool ParseTime(std::string text, std::int64_t& ms) {
+    double scale = 1000;
+    if (text.size() > 2 && text.compare(text.size() - 2, 2, "ms") == 0) {
+        text.resize(text.size() - 2);
+        scale = 1;
+    } else if (text.size() > 1 && text.back() == 's') {
+        text.pop_back();
+    }
+    double value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value) ||
+        value < 0 || value * scale > 1e12)
+        return false;
+    ms = static_cast<std::int64_t>(std::llround(value * scale));
+    return true;
+}
+
+// The PNG of a frame through libpng; `row` holds one row of RGB. Plain pointers only, since
+// libpng reports errors by longjmp.
+bool WritePngRows(std::FILE* file, const show::Frame& frame, png_byte* row) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (png == nullptr) return false;
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr || setjmp(png_jmpbuf(png)) != 0) {
+        png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
+        return false;
+    }
+    png_init_io(png, file);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(frame.Width()), static_cast<png_uint_32>(frame.Height()),
+                 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, 1);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    png_write_info(png, info);
+    for (int y = 0; y < frame.Height(); ++y) {
+        const imaging::Pixel* in = frame.Row(y);
+        for (int x = 0; x < frame.Width(); ++x) {
+            row[3 * x] = imaging::RedOf(in[x]);
+            row[3 * x + 1] = imaging::GreenOf(in[x]);
+            row[3 * x + 2] = imaging::BlueOf(in[x]);
+        }
+        png_write_row(png, row);
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+// Writes a frame as an 8-bit RGB PNG. Frames are written for looking at, not for keeping: the
+// fastest compression, so that rendering is not held up by it. False when the file cannot be
+// written.
+bool WritePng(const std::string& path, const show::Frame& frame) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    std::vector<png_byte> row(static_cast<std::size_t>(frame.Width()) * 3);
+    const bool written = WritePngRows(file, frame, row.data());
+    return std::fclose(file) == 0 && written;
+}
+
+int Usage(std::ostream& err, const std::string& problem) {
+    err << "nimbrel-cli render: " << problem << "\n" << kUsage;
+    return kExitUsage;
+}
+
+}  // namespace
+
+Command RenderCommandEntry() {
+    Command c;
+    c.name = "render";
+    c.operands = "PROJECT.nssp --size WxH --at T1,T2,... --out DIR [--seed N]";
+    c.summary = "write the show's frames at those times as PNG files";
+    c.runRaw = RenderCommand;
+    return c;
+}
+
+int RenderCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    for (const std::string& a : args)
+        if (a == "--help" || a == "-h") {
+            out << kUsage;
+            return kExitOk;
+        }
+    std::string projectPath, sizeText, timesText, outDir;
+    std::uint64_t seed = 1;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--size" || a == "--at" || a == "--out" || a == "--seed") {
+            if (!hasValue) return Usage(err, a + " needs a value");
+            const std::string& value = args[++i];
+            if (a == "--size") sizeText = value;
+            if (a == "--at") timesText = value;
+            if (a == "--out") outDir = value;
+            if (a == "--seed") {
+                auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seed);
+                if (value.empty() || ec != std::errc() || end != value.data() + value.size())
+                    return Usage(err, "the seed \"" + value + "\" is not a whole number of 0 or more");
+            }
+        } else if (!a.empty() && a[0] == '-' && a != "-") {
+            return Usage(err, "unknown option " + a);
+        } else if (projectPath.empty()) {
+            projectPath = a;
+        } else {
+            return Usage(err, "one project only (\"" + a + "\" is one too many)");
+        }
+    }
+    if (projectPath.empty()) return Usage(err, "no project given");
+    if (sizeText.empty()) return Usage(err, "no --size given");
+    if (timesText.empty()) return Usage(err, "no --at times given");
+    if (outDir.empty()) return Usage(err, "no --out folder given");
+    int width = 0, height = 0;
+    if (!ParseSize(sizeText, width, height))
+        return Usage(err, "the size \"" + sizeText + "\" is not WIDTHxHEIGHT of 1 to 16384 pixels each way");
+    std::vector<std::int64_t> times;
+    std::size_t start = 0;
+    while (start <= timesText.size()) {
+        std::size_t comma = timesText.find(',', start);
+        if (comma == std::string::npos) comma = timesText.size();
+        const std::string one = timesText.substr(start, comma - start);
+        std::int64_t ms = 0;
+        if (!ParseTime(one, ms))
+            return Usage(err,
+                         "the time \"" + one + "\" is not a number of seconds of 0 or more (or \"2500ms\")");
+        times.push_back(ms);
+        start = comma + 1;
+    }
+
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(projectPath, ec)) {
+        err << "nimbrel-cli render: cannot read the project \"" << projectPath << "\": no such file\n";
+        return kExitFailure;
+    }
+    const project::LoadedProject project = project::LoadProject(projectPath);
+    if (project.type != project::kSlideShow) {
+        err << "nimbrel-cli render: \"" << projectPath
+            << "\" is not a slideshow project; only slideshows have frames\n";
+        return kExitFailure;
+    }
+    std::filesystem::create_directories(outDir, ec);
+    if (ec || !std::filesystem::is_directory(outDir)) {
+        err << "nimbrel-cli render: cannot make the folder \"" << outDir
+            << "\": " << (ec ? ec.message() : std::string("a file of that name is in the way")) << "\n";
+        return kExitFailure;
+    }
+
+    auto decoder = codecs::MakeLibraryDecoder();
+    auto show = show::MakeProjectShow(project.slideShow, show::PicturePaths(project.files, projectPath),
+                                      show::Screen{width, height, {}}, *decoder, seed);
+    // In the order of time, so that the show walks forward once; written under the order given.
+    std::vector<std::size_t> byTime(times.size());
+    for (std::size_t i = 0; i < byTime.size(); ++i) byTime[i] = i;
+    std::stable_sort(byTime.begin(), byTime.end(),
+                     [&](std::size_t a, std::size_t b) { return times[a] < times[b]; });
+    const int digits = std::max<int>(2, static_cast<int>(std::to_string(times.size()).size()));
+    show::Frame frame;
+    // The slides a time needs, decoded beside the writing of the frame before it.
+    auto prepare = [&show](std::int64_t ms) {
+        const show::Moment moment = show->Clock().At(ms);
+        if (show->Prepare(moment.slide) && moment.phase == show::Phase::Change)
+            show->Prepare(moment.slide + 1);
+    };
+    std::future<void> ahead;
+    for (std::size_t n = 0; n < byTime.size(); ++n) {
+        const std::size_t index = byTime[n];
+        if (ahead.valid()) ahead.get();
+        show->Render(times[index], frame);
+        if (n + 1 < byTime.size()) ahead = std::async(std::launch::async, prepare, times[byTime[n + 1]]);
+        std::string number = std::to_string(index + 1);
+        number.insert(0, static_cast<std::size_t>(digits) - std::min<std::size_t>(digits, number.size()),
+                      '0');
+        const std::string path = (std::filesystem::path(outDir) / ("frame-" + number + ".png")).string();
+        if (!WritePng(path, frame)) {
+            err << "nimbrel-cli render: cannot write \"" << path << "\" (is the folder \"" << outDir
+                << "\" writable?)\n";
+            return kExitFailure;
+        }
+        out << path << "  at " << times[index] / 1000.0 << " s\n";
+    }
+    for (const std::string& left : show->LeftOut()) err << "nimbrel-cli render: left out " << left << "\n";
+    if (show->Empty()) {
+        err << "nimbrel-cli render: " << show->Problem() << " The frames show the background only.\n";
+    }
+    return kExitOk;
+}
+
+}  // namespace nimbrel::cli

@@ -1,0 +1,258 @@
+#include "show/show.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <span>
+
+#include "imaging/transitions.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "project/project_paths.h"
+
+namespace nimbrel::show {
+
+std::string FilePictureList::Name(std::size_t index) const {
+    return BareName(paths_.at(index));
+}
+
+std::string FilePictureList::Bytes(std::size_t index) const {
+    return platform::ReadWholeFile(paths_.at(index));
+}
+
+namespace {
+
+FrameSettings MakeSettings(const project::SlideShowValues& values, imaging::Pixel background,
+                           const Screen& screen) {
+    FrameSettings settings;
+    settings.width = std::max(screen.width, 1);
+    settings.height = std::max(screen.height, 1);
+    settings.monitors = screen.monitors;
+    if (settings.monitors.empty()) settings.monitors.push_back({0, 0, settings.width, settings.height});
+    settings.layout =
+        imaging::LayoutOptions{values.center, values.autoSize, values.stretch, values.keepAspect};
+    settings.background = background | 0xFF000000u;
+    return settings;
+}
+
+// Formats whose decoders draw or decode at the size a hint asks for.
+bool RescalingDecoder(const std::string& format) {
+    return format == "jpeg" || format == "webp" || format == "metafile";
+}
+
+}  // namespace
+
+imaging::DecodeHint ShownSize(const imaging::PictureInfo& info, const FrameSettings& settings) {
+    const bool turned = info.orientation >= 5 && info.orientation <= 8;
+    const int uprightWidth = turned ? info.height : info.width;
+    const int uprightHeight = turned ? info.width : info.height;
+    if (uprightWidth < 1 || uprightHeight < 1) return {};
+    // The largest scale any monitor shows the picture at, across or down: a decoder that keeps
+    // the proportions must give at least that many pixels both ways.
+    double scale = 0;
+    for (const imaging::Rect& monitor : settings.monitors) {
+        const imaging::Rect place = imaging::LayoutPicture(monitor.width, monitor.height, uprightWidth,
+                                                           uprightHeight, settings.layout);
+        scale = std::max({scale, static_cast<double>(place.width) / uprightWidth,
+                          static_cast<double>(place.height) / uprightHeight});
+    }
+    if (scale <= 0) return {};
+    imaging::DecodeHint hint;
+    hint.maxWidth = std::max(1, static_cast<int>(std::ceil(uprightWidth * scale)));
+    hint.maxHeight = std::max(1, static_cast<int>(std::ceil(uprightHeight * scale)));
+    return hint;
+}
+
+Show::Show(const project::SlideShowValues& values, imaging::Pixel background, const Screen& screen,
+           std::shared_ptr<const PictureList> pictures, std::vector<std::size_t> order,
+           imaging::PictureDecoder& decoder, std::uint64_t seed)
+    : settings_(MakeSettings(values, background, screen)),
+      clock_(values.showSpeed, values.transition, seed),
+      pictures_(std::move(pictures)),
+      order_(std::move(order)),
+      decoder_(decoder),
+      sequence_(order_, values.random, seed),
+      status_(pictures_->Count(), Status::Unknown) {
+    std::lock_guard<std::mutex> lock(keptMutex_);
+    empty_ = sequence_.Empty();
+}
+
+std::shared_ptr<const Frame> Show::Decode(std::size_t member, std::string* why) {
+    try {
+        const std::string bytes = pictures_->Bytes(member);
+        const std::string name = pictures_->Name(member);
+        auto data =
+            std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        std::unique_ptr<imaging::PictureSource> source = decoder_.Open(name, data);
+        if (source && RescalingDecoder(source->Info().format)) {
+            // Decoded again at the size it shows at: a large photo shrinks as it is decoded.
+            const imaging::DecodeHint hint = ShownSize(source->Info(), settings_);
+            if (hint.maxWidth > 0 &&
+                (hint.maxWidth * 2 <= source->Info().width || source->Info().format == "metafile"))
+                if (auto scaled = decoder_.Open(name, data, hint)) source = std::move(scaled);
+        }
+        if (!source) {
+            *why = "not a picture this program can read";
+            return nullptr;
+        }
+        std::unique_ptr<Frame> frame = ComposePicture(*source, settings_);
+        if (!frame) {
+            *why = "the picture is damaged";
+            return nullptr;
+        }
+        return frame;
+    } catch (const std::exception& e) {
+        *why = e.what();
+        return nullptr;
+    }
+}
+
+long Show::Resolve(std::int64_t slide) {
+    while (static_cast<std::int64_t>(slides_.size()) <= slide) {
+        if (sequence_.Empty()) return -1;
+        const std::size_t member = sequence_.Next();
+        if (status_[member] == Status::Unknown) {
+            std::string why;
+            std::shared_ptr<const Frame> frame = Decode(member, &why);
+            status_[member] = frame ? Status::Good : Status::Bad;
+            if (!frame) {
+                sequence_.Drop(member);
+                std::lock_guard<std::mutex> lock(keptMutex_);
+                const std::string name = pictures_->Name(member);
+                leftOut_.push_back(name + ": " + why);
+                if (firstFailure_.empty()) firstFailure_ = "\"" + name + "\": " + why;
+                if (sequence_.Empty()) empty_ = true;
+                continue;
+            }
+            const auto index = static_cast<std::int64_t>(slides_.size());
+            slides_.push_back(member);
+            // A picture decoded to find out whether it shows is kept when it is one asked for.
+            if (index >= slide - 1) {
+                std::lock_guard<std::mutex> lock(keptMutex_);
+                kept_[index] = KeptSlide{member, frame};
+            }
+            continue;
+        }
+        slides_.push_back(member);
+    }
+    return static_cast<long>(slides_[static_cast<std::size_t>(slide)]);
+}
+
+bool Show::Prepare(std::int64_t slide) {
+    if (slide < 0) slide = 0;
+    std::lock_guard<std::mutex> prepare(prepareMutex_);
+    const long member = Resolve(slide);
+    if (member < 0) return false;
+    std::shared_ptr<const Frame> frame;
+    {
+        std::lock_guard<std::mutex> lock(keptMutex_);
+        // Keep the slide and the one before it; a slide of the same picture shares its frame.
+        for (auto it = kept_.begin(); it != kept_.end();)
+            it = it->first == slide || it->first == slide - 1 ? std::next(it) : kept_.erase(it);
+        auto have = kept_.find(slide);
+        if (have != kept_.end()) return true;
+        for (const auto& [index, kept] : kept_)
+            if (kept.member == static_cast<std::size_t>(member)) frame = kept.frame;
+    }
+    if (!frame) {
+        std::string why;
+        frame = Decode(static_cast<std::size_t>(member), &why);
+        // It decoded before; should it fail now, its slide shows the background.
+        if (!frame) frame = BlankFrame(settings_);
+    }
+    std::lock_guard<std::mutex> lock(keptMutex_);
+    kept_[slide] = KeptSlide{static_cast<std::size_t>(member), std::move(frame)};
+    return true;
+}
+
+bool Show::Ready(std::int64_t slide) const {
+    std::lock_guard<std::mutex> lock(keptMutex_);
+    return kept_.count(slide) != 0;
+}
+
+bool Show::Empty() const {
+    std::lock_guard<std::mutex> lock(keptMutex_);
+    return empty_;
+}
+
+std::string Show::Problem() const {
+    std::lock_guard<std::mutex> lock(keptMutex_);
+    if (!empty_) return "";
+    if (order_.empty()) return "The show has no pictures.";
+    if (order_.size() == 1) return "The show's only picture cannot be shown: " + firstFailure_ + ".";
+    return "None of the show's " + std::to_string(order_.size()) + " pictures can be shown (" +
+           firstFailure_ + ").";
+}
+
+std::vector<std::string> Show::LeftOut() const {
+    std::lock_guard<std::mutex> lock(keptMutex_);
+    return leftOut_;
+}
+
+void Show::DrawBackground(Frame& out) const {
+    out.Resize(settings_.width, settings_.height);
+    out.Fill(settings_.background & 0x00FFFFFFu);
+}
+
+bool Show::Draw(const Moment& moment, Frame& out) const {
+    KeptSlide from{}, to{};
+    bool haveFrom = false, haveTo = false;
+    {
+        std::lock_guard<std::mutex> lock(keptMutex_);
+        if (empty_) {
+            DrawBackground(out);
+            return true;
+        }
+        auto a = kept_.find(moment.slide);
+        if (a != kept_.end()) {
+            from = a->second;
+            haveFrom = true;
+        }
+        if (moment.phase == Phase::Change) {
+            auto b = kept_.find(moment.slide + 1);
+            if (b != kept_.end()) {
+                to = b->second;
+                haveTo = true;
+            }
+        }
+    }
+    if (!haveFrom) return false;
+    // A change to the same picture (a show left with one picture) shows nothing moving.
+    if (moment.phase == Phase::Change && haveTo && to.member != from.member && moment.effect >= 0) {
+        imaging::RenderTransition(moment.effect, *from.frame, *to.frame, moment.progress, out);
+        return true;
+    }
+    if (moment.phase == Phase::Change && !haveTo) return false;
+    out = *from.frame;
+    return true;
+}
+
+void Show::Render(std::int64_t ms, Frame& out) {
+    const Moment moment = clock_.At(ms);
+    if (!Prepare(moment.slide) || (moment.phase == Phase::Change && !Prepare(moment.slide + 1)) ||
+        !Draw(moment, out))
+        DrawBackground(out);
+}
+
+}  // namespace nimbrel::show
+
+namespace nimbrel::show {
+
+std::vector<std::string> PicturePaths(const std::vector<std::string>& files, const std::string& projectPath) {
+    std::vector<std::string> paths;
+    for (const std::string& file : files) paths.push_back(project::ResolveProjectPath(file, projectPath));
+    return paths;
+}
+
+std::unique_ptr<Show> MakeProjectShow(const project::SlideShowValues& values,
+                                      const std::vector<std::string>& paths, const Screen& screen,
+                                      imaging::PictureDecoder& decoder, std::uint64_t seed) {
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        if (!paths[i].empty()) order.push_back(i);
+    return std::make_unique<Show>(values, imaging::BackgroundPixel(values.backgroundColor), screen,
+                                  std::make_shared<FilePictureList>(paths), std::move(order), decoder, seed);
+}
+
+}  // namespace nimbrel::show

@@ -1,0 +1,153 @@
+#pragma once
+// The show engine: from the project's values, the pictures and a seed, what is on the screen at
+// any time of the show. The players, the editor's preview and nimbrel-cli render are front ends
+// over it: each brings its own picture decoder and its own way to put pixels on a screen, and
+// all of them show the same frame at the same time for the same values, pictures, seed and size.
+//
+// - Order: the pictures' order (ShowOrder for a screensaver's members, the file list for a
+//   project) walked by ShowSequence, reshuffled every round when Random.
+// - Time: ShowClock; a live front end runs it through a LiveClock.
+// - Pictures: slide k is the k-th picture of the walk that decodes. A picture that cannot be read
+//   or decoded is left out for good, taking no time, as if it were not in the show; with none
+//   left the background stays and Problem() says why.
+// - Decoding ahead: at most two decoded pictures are kept, the slide that shows and the next.
+//   A live front end calls Prepare(k + 1) on a worker thread while slide k shows, and draws with
+//   Draw(), which never decodes; Render() prepares what a time needs and draws it, for front ends
+//   that render single frames.
+//
+// Room to grow: the screen is a FrameSettings, a list of monitors in one frame. A different
+// picture on each monitor becomes one ShowSequence and one slide cache per monitor (a "lane"),
+// each composed onto its monitor's rectangle by the same Draw; one picture spanning every
+// monitor is a FrameSettings whose only monitor is the whole area; captions are a pass after the
+// transition in Draw, with the text drawn by a small interface the front end brings (as it
+// brings its decoder), so the engine keeps no fonts.
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "imaging/picture_decoder.h"
+#include "project/project_file.h"
+#include "show/frame_composer.h"
+#include "show/show_clock.h"
+#include "show/show_order.h"
+
+namespace nimbrel::show {
+
+// The pictures of a show, by index.
+class PictureList {
+public:
+    virtual ~PictureList() = default;
+    virtual std::size_t Count() const = 0;
+    // The picture's file name (its extension breaks a decoder's ties).
+    virtual std::string Name(std::size_t index) const = 0;
+    // The picture's bytes; raises nimbrel::Error when they cannot be read. Called from the
+    // thread that prepares slides.
+    virtual std::string Bytes(std::size_t index) const = 0;
+};
+
+// Pictures in files on disk (a project's file list), in list order.
+class FilePictureList : public PictureList {
+public:
+    explicit FilePictureList(std::vector<std::string> paths) : paths_(std::move(paths)) {}
+    std::size_t Count() const override { return paths_.size(); }
+    std::string Name(std::size_t index) const override;
+    std::string Bytes(std::size_t index) const override;
+
+private:
+    std::vector<std::string> paths_;
+};
+
+// The screen a show is drawn on: its size and its monitors, in frame coordinates.
+struct Screen {
+    int width = 0;
+    int height = 0;
+    std::vector<imaging::Rect> monitors;  // empty: one monitor over the whole screen
+};
+
+// The upright size a picture shows at on the screen (the largest over its monitors, keeping
+// its proportions): the size hint for decoders that can decode smaller or draw larger.
+imaging::DecodeHint ShownSize(const imaging::PictureInfo& info, const FrameSettings& settings);
+
+class Show {
+public:
+    // The show of `pictures` in `order` (indexes into `pictures`), with the slideshow values of
+    // a project (Center, AutoSize, Stretch, KeepAspect, Random, ShowSpeed, Transition, colour).
+    // `background` is the colour already turned into a pixel (the players know system colours).
+    Show(const project::SlideShowValues& values, imaging::Pixel background, const Screen& screen,
+         std::shared_ptr<const PictureList> pictures, std::vector<std::size_t> order,
+         imaging::PictureDecoder& decoder, std::uint64_t seed);
+
+    const ShowClock& Clock() const { return clock_; }
+    const FrameSettings& Settings() const { return settings_; }
+    std::size_t PictureCount() const { return order_.size(); }
+
+    // Decodes slide `slide` (and finds out which pictures before it decode, where that is not
+    // known yet), keeping it and the slide before. False when the show has no picture that can
+    // be shown. One thread at a time prepares; Draw may run meanwhile.
+    bool Prepare(std::int64_t slide);
+    // True when slide `slide` is decoded and kept.
+    bool Ready(std::int64_t slide) const;
+    // True once it is known that no picture of the show can be shown.
+    bool Empty() const;
+    // Why nothing shows ("" while something does).
+    std::string Problem() const;
+    // The names of the pictures left out so far, each with its reason.
+    std::vector<std::string> LeftOut() const;
+
+    // Draws the screen at `moment` from the kept slides into `out` (resized to the screen):
+    // the background before any slide is ready or when the show is empty. False when a slide the
+    // moment needs is not ready (`out` is then left as it was).
+    bool Draw(const Moment& moment, Frame& out) const;
+    // Prepares what show time `ms` needs and draws it.
+    void Render(std::int64_t ms, Frame& out);
+    // The background alone.
+    void DrawBackground(Frame& out) const;
+
+private:
+    enum class Status { Unknown, Good, Bad };
+    // The member shown as slide `slide`, finding out as needed; -1 when none is left.
+    long Resolve(std::int64_t slide);
+    std::shared_ptr<const Frame> Decode(std::size_t member, std::string* why);
+
+    FrameSettings settings_;
+    ShowClock clock_;
+    std::shared_ptr<const PictureList> pictures_;
+    std::vector<std::size_t> order_;
+    imaging::PictureDecoder& decoder_;
+
+    std::mutex prepareMutex_;  // held while preparing: the walk and the decoder
+    ShowSequence sequence_;
+    std::vector<Status> status_;       // by member index
+    std::vector<std::size_t> slides_;  // the member of each slide found so far
+
+    struct KeptSlide {
+        std::size_t member;
+        std::shared_ptr<const Frame> frame;
+    };
+    mutable std::mutex keptMutex_;  // the kept slides and what Draw reads
+    std::map<std::int64_t, KeptSlide> kept_;
+    bool empty_ = false;
+    std::vector<std::string> leftOut_;
+    std::string firstFailure_;
+};
+
+}  // namespace nimbrel::show
+
+namespace nimbrel::show {
+
+// The paths of a project's file list as files on this machine: a relative path is taken from
+// the project's own folder.
+std::vector<std::string> PicturePaths(const std::vector<std::string>& files, const std::string& projectPath);
+
+// The show of a project's pictures on disk, in the file list's order (what the editor's preview
+// and nimbrel-cli render play).
+std::unique_ptr<Show> MakeProjectShow(const project::SlideShowValues& values,
+                                      const std::vector<std::string>& paths, const Screen& screen,
+                                      imaging::PictureDecoder& decoder, std::uint64_t seed);
+
+}  // namespace nimbrel::show
