@@ -350,6 +350,9 @@ TEST(ExtractNames, UniqueNamesAndPlainNames) {
 }
 
 TEST_F(CliTest, PipesAndDevicesAreRefusedAtOnceAndLeftOutFilesAreNamed) {
+#ifdef _WIN32
+    GTEST_SKIP() << "pipes, devices, file modes and links are POSIX's: the Windows cases are in the win32 tests";
+#else
     const std::string pipe = dir.File("pipe");
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     for (const std::vector<std::string>& args :
@@ -375,4 +378,5 @@ TEST_F(CliTest, PipesAndDevicesAreRefusedAtOnceAndLeftOutFilesAreNamed) {
     EXPECT_EQ(strict.code, 1);
     EXPECT_NE(strict.err.find("gone.jpg"), std::string::npos) << strict.err;
     EXPECT_EQ(nimbrel::platform::ReadWholeFile(dir.File("p.scr")), before);
+#endif
 }

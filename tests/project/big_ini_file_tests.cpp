@@ -256,6 +256,9 @@ TEST(BigIniFiles, UnreadableFilesAndLongNames) {
 }
 
 TEST(BigIniFiles, PipesAndDevicesAreRefusedAtOnce) {
+#ifdef _WIN32
+    GTEST_SKIP() << "pipes, devices, file modes and links are POSIX's: the Windows cases are in the win32 tests";
+#else
     platform::TempDirectory dir;
     std::string pipe = dir.File("pipe.nssp");
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
@@ -267,6 +270,7 @@ TEST(BigIniFiles, PipesAndDevicesAreRefusedAtOnce) {
             EXPECT_EQ(std::string(error.what()), path + " is not a regular file");
         }
     }
+#endif
 }
 
 TEST(BigIniFiles, UnreadableByItsMode) {

@@ -150,6 +150,9 @@ TEST_F(SettingsStoreTest, MissingDirectoriesAreMadeAndJunkReadsAsNothing) {
 }
 
 TEST_F(SettingsStoreTest, TheFileKeepsItsModeAndItsLink) {
+#ifdef _WIN32
+    GTEST_SKIP() << "pipes, devices, file modes and links are POSIX's: the Windows cases are in the win32 tests";
+#else
     SettingsStore store("Software\\Tarnwick");
     store.WriteString("Nimbrel", "Flags", "0");
     std::string file;
@@ -172,6 +175,7 @@ TEST_F(SettingsStoreTest, TheFileKeepsItsModeAndItsLink) {
 
     EXPECT_EQ(store.Read("Nimbrel", "Linked"), "yes");
     EXPECT_EQ(store.Read("Nimbrel", "Flags"), "0");
+#endif
 }
 
 TEST_F(SettingsStoreTest, AWriteWhereNoFolderCanBeMadeIsReported) {
