@@ -12,6 +12,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/safe_create.h"
 
 namespace nimbrel::cli {
 
@@ -48,11 +49,22 @@ std::string Describe(const ArchiveReader& reader, const std::string& file) {
     return text;
 }
 
+// The archive at the end of `path`. Every failure names the file: the reader's own messages
+// ("No archive found ...", "The archive is damaged: ...") get the path in front.
+ArchiveReader OpenArchive(const std::string& path) {
+    std::shared_ptr<archive::ByteSource> source = archive::FileByteSource(path);  // names the file
+    try {
+        return ArchiveReader(source);
+    } catch (const Error& e) {
+        throw Error(path + ": " + e.what());
+    }
+}
+
 }  // namespace
 
 int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (WrongArguments(args, 1, "list FILE", err)) return kExitUsage;
-    ArchiveReader reader = ArchiveReader::FromFile(args[0]);
+    ArchiveReader reader = OpenArchive(args[0]);
     out << Describe(reader, args[0]) << "\n";
     out << Column("#", 5, true) << "  " << Column("Stored", 11, true) << "  " << Column("Original", 11, true)
         << "  " << Column("Method", 10) << "  Level  CRC       " << Column("Offset", 11, true) << "  Name\n";
@@ -70,7 +82,7 @@ int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::os
 
 int VerifyCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (WrongArguments(args, 1, "verify FILE", err)) return kExitUsage;
-    ArchiveReader reader = ArchiveReader::FromFile(args[0]);
+    ArchiveReader reader = OpenArchive(args[0]);
     out << Describe(reader, args[0]) << "\n";
     bool ok = true;
     if (reader.VerifyArchiveCrc()) {
@@ -101,14 +113,24 @@ int VerifyCommand(const std::vector<std::string>& args, std::ostream& out, std::
 
 int ExtractCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (WrongArguments(args, 2, "extract FILE DIR", err)) return kExitUsage;
-    ArchiveReader reader = ArchiveReader::FromFile(args[0]);
+    ArchiveReader reader = OpenArchive(args[0]);
     const std::string& dir = args[1];
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(dir), ec);
     if (!platform::DirectoryExists(dir)) {
-        err << "cannot create the folder " << dir << "\n";
+        err << "cannot create the folder " << dir << (ec ? ": " + ec.message() : std::string()) << "\n";
         return kExitFailure;
     }
+#ifdef _WIN32
+    // A junction or mount point would carry every member somewhere else.
+    std::string folder = dir;
+    while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+    if (platform::IsLinkOrReparsePoint(folder)) {
+        err << "the folder " << dir
+            << " is a link to another place (a reparse point): choose a plain folder\n";
+        return kExitFailure;
+    }
+#endif
     bool ok = true;
     if (!reader.VerifyArchiveCrc()) {
         err << "warning: archive CRC mismatch; members are extracted with their own CRCs checked\n";
@@ -121,25 +143,42 @@ int ExtractCommand(const std::vector<std::string>& args, std::ostream& out, std:
         std::string label = "member " + std::to_string(i + 1) + " \"" + m.name + "\"";
         std::string safe = SafeMemberName(m.name, "member_" + std::to_string(i + 1));
         if (safe != m.name) out << label << " is not a plain file name: written as \"" << safe << "\"\n";
-        std::string target = UniqueName(safe, taken);
-        while (platform::FileExists(platform::JoinPath(dir, target)) ||
-               platform::DirectoryExists(platform::JoinPath(dir, target))) {
-            taken.insert(LowerAscii(target));
+        // Each file is created new, never over an existing entry and never through a link (even
+        // a dangling one): a taken name moves on to the next " (N)".
+        std::string target;
+        std::string path;
+        archive::FileStream file;
+        std::string failure;
+        for (;;) {
             target = UniqueName(safe, taken);
+            taken.insert(LowerAscii(target));
+            path = platform::JoinPath(dir, target);
+            try {
+                file = archive::FileStream(path, archive::FileStream::Mode::CreateNew);
+                break;
+            } catch (const archive::FileStream::Exists&) {
+                continue;
+            } catch (const Error& e) {
+                failure = e.what();
+                break;
+            }
         }
-        taken.insert(LowerAscii(target));
         if (target != safe)
             out << label << ": \"" << safe << "\" is taken, written as \"" << target << "\"\n";
-        std::string path = platform::JoinPath(dir, target);
+        if (!failure.empty()) {
+            err << label << ": cannot create " << path << ": " << failure << "\n";
+            ok = false;
+            continue;
+        }
         try {
-            archive::FileStream file(path, archive::FileStream::Mode::Create);
             reader.Extract(i, [&file](const char* data, std::size_t size) { file.Write(data, size); });
             file.Close();
             out << "extracted " << target << " (" << m.originalSize << " bytes)\n";
             ++written;
         } catch (const Error& e) {
+            file = archive::FileStream();
             platform::RemoveFile(path);
-            err << label << ": " << e.what() << "\n";
+            err << label << " (" << path << "): " << e.what() << "\n";
             ok = false;
         }
     }

@@ -7,7 +7,7 @@
 
 namespace nimbrel::platform {
 
-bool FileExists(const std::string& path);       // a regular file (or anything not a directory)
+bool FileExists(const std::string& path);  // a regular file (or anything not a directory)
 bool DirectoryExists(const std::string& path);
 // Size in bytes, or -1 when the file cannot be examined.
 std::int64_t FileSize(const std::string& path);
@@ -25,7 +25,8 @@ std::string ReadWholeFile(const std::string& path);
 void WriteFileAtomically(const std::string& path, std::string_view bytes);
 
 // The text of an input/output failure for an errno value, in the words users know from the
-// system's own dialogs ("File not found", "File access denied", "Disk full", "I/O error 5").
+// system's own dialogs ("File not found", "File access denied", "Disk full"), and any other in the
+// system's description of it ("File name too long").
 std::string IoErrorMessage(int errorNumber);
 
 }  // namespace nimbrel::platform

@@ -2,11 +2,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/safe_create.h"
 #include "platform/temp.h"
 
 using namespace nimbrel::platform;
@@ -46,13 +49,53 @@ TEST(TempFiles, UniqueNamesAndCleanup) {
         EXPECT_NE(a, b);
         EXPECT_EQ(FileSize(a), 0);
         EXPECT_EQ(FileNamePart(a).substr(0, 3), "ZLB");
-        {
-            TempFile owned(a);
-        }
+        { TempFile owned(a); }
         EXPECT_FALSE(FileExists(a));
         EXPECT_TRUE(FileExists(b));
     }
     EXPECT_FALSE(DirectoryExists(dirPath));
+}
+
+TEST(TempFiles, PrivateFoldersAreTheOwnersAloneAndNewFilesFollowNoLink) {
+    auto mode = [](const std::string& path) {
+        struct stat info {};
+        EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+        return info.st_mode & 07777;
+    };
+    std::string mine = PrivateTempDirectory();
+    EXPECT_EQ(mine, PrivateTempDirectory());
+    EXPECT_EQ(DirectoryPart(mine.substr(0, mine.size() - 1)), GetTempDirectory());
+    EXPECT_EQ(mode(mine), 0700u);
+    TempDirectory dir("nbtest");
+    EXPECT_EQ(mode(dir.Path()), 0700u);
+
+    // A name taken by a link, dangling or not, is never opened through it.
+    std::string victim = dir.File("victim");
+    WriteFileAtomically(victim, "mine");
+    std::filesystem::create_symlink(victim, dir.File("to-victim"));
+    std::filesystem::create_symlink(dir.File("nowhere"), dir.File("dangling"));
+    for (const char* name : {"to-victim", "dangling", "victim"}) {
+        int error = 0;
+        EXPECT_EQ(CreateNewFile(dir.File(name), error), nullptr) << name;
+        EXPECT_EQ(error, EEXIST) << name;
+        EXPECT_TRUE(EntryExists(dir.File(name)));
+    }
+    EXPECT_EQ(ReadWholeFile(victim), "mine");
+    EXPECT_FALSE(EntryExists(dir.File("nowhere")));
+    EXPECT_TRUE(IsLinkOrReparsePoint(dir.File("dangling")));
+    EXPECT_FALSE(IsLinkOrReparsePoint(victim));
+    int error = 0;
+    std::FILE* fresh = CreateNewFile(dir.File("fresh"), error);
+    ASSERT_NE(fresh, nullptr);
+    std::fputs("new", fresh);
+    std::fclose(fresh);
+    EXPECT_EQ(ReadWholeFile(dir.File("fresh")), "new");
+}
+
+TEST(IoErrors, EveryFailureIsToldInWords) {
+    EXPECT_EQ(IoErrorMessage(ENOENT), "File not found");
+    EXPECT_EQ(IoErrorMessage(ENAMETOOLONG), "File name too long");
+    EXPECT_EQ(IoErrorMessage(EISDIR), "Is a directory");
 }
 
 TEST(AtomicWrite, ReplacesContentAndKeepsOldOnFailure) {
