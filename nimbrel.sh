@@ -3,41 +3,95 @@
 #   ./nimbrel.sh run    build, compile the bundled example into a screensaver, open the editor
 #                       when a display is present
 #   ./nimbrel.sh test   build and run every test (also under AddressSanitizer + UBSan)
+#   ./nimbrel.sh deps run|test   only install the Debian packages that command needs
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
 JOBS=${JOBS:-$(nproc)}
 
-# Debian packages the build and the tests need.
-PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev zlib1g-dev libjpeg-dev libgtest-dev
-          libbenchmark-dev qt6-base-dev libgl-dev g++-mingw-w64-i686 libz-mingw-w64-dev
-          wine wine32:i386 wine64 libwine g++-mingw-w64-x86-64 xvfb xserver-xephyr xauth x11-apps x11-utils xdotool imagemagick shared-mime-info)
+# Debian packages. `run` needs what builds the editor, the command line and the players; `test`
+# adds what the tests need. Optional packages serve only some tests (those skip without them, with
+# the reason): each is tried on its own, and one the archive cannot give is reported, not fatal.
+RUN_PACKAGES=(cmake ninja-build g++ zlib1g-dev libjpeg-dev libpng-dev libgif-dev libheif-dev libwebp-dev
+              libtiff-dev liblcms2-dev qt6-base-dev qt6-svg-dev qt6-image-formats-plugins libgl-dev
+              shared-mime-info g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev)
+TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev)
+TEST_OPTIONAL_PACKAGES=(wine wine64 libwine wine32:i386 xvfb xserver-xephyr xauth x11-apps x11-utils xdotool
+                        imagemagick)
 
-missing_packages() {
-    local missing=()
-    for p in "${PACKAGES[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-    done
-    echo "${missing[@]:-}"
+installed() {  # package
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
 }
 
-ensure_packages() {
-    local missing
-    missing=$(missing_packages)
-    [ -z "$missing" ] && return 0
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "Missing packages. Run as root:" >&2
-        echo "  dpkg --add-architecture i386 && apt-get update && apt-get install -y $missing" >&2
-        exit 1
+not_installed() {  # packages...
+    local p
+    for p in "$@"; do installed "$p" || echo "$p"; done
+}
+
+# apt-get update that may partly fail (an index out of step with its mirror): one more try, then
+# on with the indexes there are.
+apt_update() {
+    local log
+    log=$(mktemp)
+    if apt-get update -q >"$log" 2>&1 || { sleep 2; apt-get update -q >"$log" 2>&1; }; then
+        rm -f "$log"
+        return 0
     fi
-    echo "== Installing: $missing"
-    if [[ " $missing " == *":i386"* ]] && ! dpkg --print-foreign-architectures | grep -q i386; then
-        dpkg --add-architecture i386
+    echo "== apt-get update failed twice; going on with the package lists there are:" >&2
+    grep -E '^(E|W):' "$log" | head -n 3 | sed 's/^/   /' >&2
+    rm -f "$log"
+}
+
+# ensure_packages run|test: installs what the command needs (as root), or says what to run.
+ensure_packages() {
+    local required=("${RUN_PACKAGES[@]}") optional=()
+    if [ "${1:-run}" = test ]; then
+        required+=("${TEST_PACKAGES[@]}")
+        optional=("${TEST_OPTIONAL_PACKAGES[@]}")
+    fi
+    local missing missing_optional
+    mapfile -t missing < <(not_installed "${required[@]}")
+    mapfile -t missing_optional < <(not_installed "${optional[@]}")
+    [ ${#missing[@]} -eq 0 ] && [ ${#missing_optional[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        if [ ${#missing[@]} -gt 0 ]; then
+            echo "Missing packages. Run as root:" >&2
+            echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
+            exit 1
+        fi
+        echo "== Not installed (some tests will be skipped): ${missing_optional[*]}" >&2
+        return 0
     fi
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q >/dev/null
-    # shellcheck disable=SC2086
-    apt-get install -y -q --no-install-recommends $missing >/dev/null
+    if [[ " ${missing_optional[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+    fi
+    apt_update
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "== Installing: ${missing[*]}"
+        local log
+        log=$(mktemp)
+        if ! apt-get install -y -q --no-install-recommends "${missing[@]}" >"$log" 2>&1; then
+            cat "$log" >&2
+            rm -f "$log"
+            echo "== The packages the build needs could not be installed (apt-get's message above)." >&2
+            exit 1
+        fi
+        rm -f "$log"
+    fi
+    if [ ${#missing_optional[@]} -gt 0 ]; then
+        echo "== Installing for the tests: ${missing_optional[*]}"
+        if ! apt-get install -y -q --no-install-recommends "${missing_optional[@]}" >/dev/null 2>&1; then
+            local p reason
+            for p in "${missing_optional[@]}"; do
+                installed "$p" && continue
+                if ! reason=$(apt-get install -y -q --no-install-recommends "$p" 2>&1); then
+                    reason=$(printf '%s\n' "$reason" | grep -E '^E:' | tail -n 1)
+                    echo "== Not installed: $p (${reason:-apt-get failed}); the tests that need it will say so." >&2
+                fi
+            done
+        fi
+    fi
 }
 
 configure_and_build() {  # dir, extra cmake args...
@@ -47,13 +101,13 @@ configure_and_build() {  # dir, extra cmake args...
     cmake --build "$dir" -j "$JOBS"
 }
 
-main_build() {
-    configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNIMBREL_WERROR=ON
+main_build() {  # extra cmake args...
+    configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNIMBREL_WERROR=ON "$@"
 }
 
 run() {
-    ensure_packages
-    main_build
+    ensure_packages run
+    main_build -DNIMBREL_TESTS=OFF -DNIMBREL_BENCH=OFF
     # The example is compiled from a copy, so that the checkout stays as it was.
     local cli=build/bin/nimbrel-cli work=build/example
     rm -rf "$work" && mkdir -p "$work" && cp examples/holiday/* "$work"/
@@ -70,8 +124,8 @@ run() {
 }
 
 test() {
-    ensure_packages
-    main_build
+    ensure_packages test
+    main_build -DNIMBREL_TESTS=ON -DNIMBREL_BENCH=ON
     # The same core and command-line tests once more under the sanitizers, with clang, and the
     # fuzz targets briefly on their seed corpora.
     CC=clang CXX=clang++ configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DNIMBREL_SANITIZE=ON \
@@ -88,5 +142,10 @@ test() {
 case "${1:-}" in
     run) run ;;
     test) test ;;
-    *) echo "usage: $0 run|test" >&2; exit 2 ;;
+    deps)
+        case "${2:-}" in
+            run | test) ensure_packages "$2" ;;
+            *) echo "usage: $0 deps run|test" >&2; exit 2 ;;
+        esac ;;
+    *) echo "usage: $0 run|test|deps run|test" >&2; exit 2 ;;
 esac

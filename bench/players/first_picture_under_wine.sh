@@ -9,17 +9,26 @@ megabytes=${2:-300}
 bin=$build/bin
 work=$build/bench-players
 mkdir -p "$work"
-# The shipped 32-bit player where wine runs it; its 64-bit build where the system runs no 32-bit
-# programs (wine's 64-bit loader only).
-wine=wine
-stub=$bin/stub.bin
-if ! WINEDEBUG=-all timeout 60 wine --version >/dev/null 2>&1; then
-    wine=""
-    for candidate in wine64 /usr/lib/wine/wine64; do
-        if WINEDEBUG=-all timeout 60 $candidate --version >/dev/null 2>&1; then wine=$candidate; break; fi
+# The shipped 32-bit player where wine really runs 32-bit programs (the probe returns its own exit
+# code); its 64-bit build where it does not (a wine without the system's 32-bit support returns 0
+# without running anything), or where NIMBREL_WINE_64=1 asks for it.
+probe_dir=$build/tests/players
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+runs_probe() {  # loader, probe
+    [ -f "$2" ] || return 1
+    timeout 240 "$1" "$2" >/dev/null 2>&1 </dev/null
+    [ $? -eq 42 ]
+}
+wine="" stub=""
+if [ "${NIMBREL_WINE_64:-}" != 1 ] && runs_probe wine "$probe_dir/wine_probe32.exe"; then
+    wine=wine stub=$bin/stub.bin
+else
+    for candidate in wine wine64 /usr/lib/wine/wine64; do
+        if runs_probe $candidate "$probe_dir/wine_probe64.exe"; then wine=$candidate; break; fi
     done
     stub=$bin/win64/stub.bin
-    [ -n "$wine" ] || { echo "wine cannot run programs on this machine: nothing measured"; exit 0; }
+    [ -n "$wine" ] || { echo "wine runs no Windows program on this machine (or the probes in $probe_dir were not built): nothing measured"; exit 0; }
+    [ "${NIMBREL_WINE_64:-}" = 1 ] || echo "wine does not run 32-bit programs here: timing the 64-bit player"
 fi
 echo "player: $stub under $wine"
 for tool in Xvfb import convert; do command -v $tool >/dev/null || { echo "$tool missing"; exit 0; }; done
@@ -46,7 +55,6 @@ printf 'Photos\r\nLarge photos\r\n' >"$work/About.cfg"
 "$bin/player_make_screensaver" "$work/photos.scr" "$stub" "$work/Options.ini" "$work/About.cfg" "${files[@]}"
 echo "screensaver: $(($(stat -c %s "$work/photos.scr") / 1048576)) MB, $photos photos"
 
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 Xvfb -displayfd 1 -screen 0 1920x1080x24 -nolisten tcp >"$work/display" 2>/dev/null &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null; wineserver -k 2>/dev/null || true' EXIT

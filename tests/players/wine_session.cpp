@@ -109,6 +109,16 @@ struct Loader {
     std::string reason;
 };
 
+// True when `loader` runs `probe` (a program that exits with 42) in the tests' wine prefix.
+bool RunsProbe(const std::string& loader, const std::string& probe) {
+    struct stat st {};
+    if (stat(probe.c_str(), &st) != 0) return false;
+    const std::string prefix = std::string(NIMBREL_WINE_WORK_DIR) + "/prefix";
+    mkdir(NIMBREL_WINE_WORK_DIR, 0755);
+    return Shell("WINEPREFIX='" + prefix + "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' timeout 240 " +
+                 loader + " '" + probe + "' >/dev/null 2>&1 </dev/null") == 42;
+}
+
 const Loader& FindLoader() {
     static const Loader loader = [] {
         Loader found;
@@ -116,25 +126,32 @@ const Loader& FindLoader() {
             found.reason = "Xvfb or imagemagick's import is not installed";
             return found;
         }
-        // NIMBREL_WINE_64=1 tries the 64-bit builds on a system that runs both widths.
+        if (Shell("command -v wine >/dev/null 2>&1") != 0) {
+            found.reason = "wine is not installed";
+            return found;
+        }
+        // The players we ship are 32-bit: they are the ones tested wherever wine runs 32-bit
+        // programs. NIMBREL_WINE_64=1 tries the 64-bit builds on a system that runs both widths.
         const char* only64 = std::getenv("NIMBREL_WINE_64");
-        if ((only64 == nullptr || std::string(only64) != "1") &&
-            Shell("WINEDEBUG=-all timeout 60 wine --version >/dev/null 2>&1") == 0) {
+        const bool want64 = only64 != nullptr && std::string(only64) == "1";
+        if (!want64 && RunsProbe("wine", NIMBREL_WINE_PROBE32)) {
             found.program = "wine";
             return found;
         }
-        // Without 32-bit program support in the system, wine's 64-bit loader still runs 64-bit programs.
-        for (const char* candidate : {"wine64", "/usr/lib/wine/wine64", "/usr/lib64/wine/wine64"}) {
-            if (Shell(std::string("WINEDEBUG=-all timeout 60 ") + candidate + " --version >/dev/null 2>&1") ==
-                0) {
+        for (const char* candidate : {"wine", "wine64", "/usr/lib/wine/wine64", "/usr/lib64/wine/wine64"}) {
+            if (RunsProbe(candidate, NIMBREL_WINE_PROBE64)) {
                 found.program = candidate;
                 found.sixtyFourBitOnly = true;
+                if (!want64) {
+                    std::printf("[ note     ] wine does not run 32-bit programs here: the 64-bit players in "
+                                "%s/win64 are tested instead\n",
+                                NIMBREL_BIN_DIR);
+                    std::fflush(stdout);
+                }
                 return found;
             }
         }
-        found.reason = Shell("command -v wine >/dev/null 2>&1") == 0
-                           ? "wine is installed but cannot run programs on this machine"
-                           : "wine is not installed";
+        found.reason = "wine is installed but runs no Windows program on this machine";
         return found;
     }();
     return loader;
