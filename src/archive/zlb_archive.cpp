@@ -255,6 +255,7 @@ void TZLBArchive::AddFiles(std::vector<std::string>& files) {
                 job->finished = std::async(std::launch::async, [job] { CompressMember(*job); });
         }
         const std::string path = files[done];
+        if (OnMember) OnMember(path, false);
         std::string key = MemberPath(path) + platform::FileNamePart(path);
         if (OnErrorLogged && IndexOfEntry(key) >= 0)
             OnErrorLogged(Format("%s already exists in the archive", path));
@@ -299,6 +300,7 @@ void TZLBArchive::AddFiles(std::vector<std::string>& files) {
             }
             if (OnErrorLogged) OnErrorLogged(Format("Unable to open file (%s)", path));
         }
+        if (OnMember) OnMember(path, true);
     }
 
     WriteRegistry(output);

@@ -79,6 +79,11 @@ public:
     static int DefaultWorkerThreads();
 
     TProgressEvent OnProgress;
+    // Called on the calling thread, in list order, when a file's turn comes (done false) and
+    // when it is in the archive or was left out with an error (done true). OnProgress reports
+    // come between the two only when the file is large enough to fill an output buffer.
+    using TMemberEvent = std::function<void(const std::string& path, bool done)>;
+    TMemberEvent OnMember;
     TErrorLogEvent OnErrorLogged;
     TNotifyEvent OnArchiveOpened;
 

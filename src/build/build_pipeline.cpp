@@ -1,5 +1,6 @@
 #include "build/build_pipeline.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -84,6 +85,80 @@ void ChangeIcon(const std::string& stub, const std::string& path, const std::str
     }
 }
 
+// Turns the build's steps and the archive's reports on each file into one progress over the
+// whole build that only moves forward. Packing the files is the long part: it spans kPackStart
+// to kPackEnd in proportion to their bytes.
+class OverallProgress {
+public:
+    static constexpr double kSaved = 0.02;
+    static constexpr double kPackStart = 0.05;
+    static constexpr double kPackEnd = 0.95;
+    static constexpr double kStubCopied = 0.97;
+
+    explicit OverallProgress(BuildReporter& reporter) : reporter_(reporter) {}
+
+    void Step(double fraction) { Report(fraction); }
+
+    // The files to pack in archive order, and the name to show for each (empty for side files).
+    void Plan(const std::vector<std::string>& paths, const std::vector<std::string>& shown) {
+        paths_ = paths;
+        shown_ = shown;
+        before_.clear();
+        for (const auto& path : paths) {
+            before_.push_back(total_);
+            std::int64_t size = platform::FileSize(path);
+            sizes_.push_back(size > 0 ? size : 0);
+            total_ += sizes_.back();
+        }
+    }
+
+    // The archive has come to the file at `path` (done false) or finished it (done true).
+    // Files come in the planned order; the same file may be listed more than once.
+    void Member(const std::string& path, bool done) {
+        if (!done) {
+            std::size_t next = current_ < paths_.size() ? current_ + 1 : 0;
+            while (next < paths_.size() && paths_[next] != path) ++next;
+            if (next == paths_.size()) return;
+            current_ = next;
+            file_ = shown_[current_];
+            Packed(before_[current_]);
+        } else if (current_ < paths_.size() && paths_[current_] == path) {
+            Packed(before_[current_] + sizes_[current_]);
+        }
+    }
+
+    // A report of the archive within the current file: "Updating <path>" and its percentage.
+    void ArchiveReport(const std::string& message, int percent) {
+        if (current_ >= paths_.size() || message != "Updating " + paths_[current_]) return;
+        Packed(before_[current_] + sizes_[current_] * std::clamp(percent, 0, 100) / 100);
+    }
+
+private:
+    void Packed(std::int64_t bytes) {
+        done_ = std::max(done_, bytes);
+        double packed = total_ > 0 ? static_cast<double>(done_) / static_cast<double>(total_) : 1.0;
+        Report(kPackStart + (kPackEnd - kPackStart) * packed);
+    }
+
+    void Report(double fraction) {
+        fraction_ = std::max(fraction_, std::clamp(fraction, 0.0, 1.0));
+        if (fraction_ >= kPackEnd) {
+            file_.clear();
+            done_ = total_;
+        }
+        reporter_.Overall(BuildProgress{fraction_, file_, done_, total_});
+    }
+
+    BuildReporter& reporter_;
+    std::vector<std::string> paths_, shown_;
+    std::vector<std::int64_t> sizes_, before_;
+    std::int64_t total_ = 0;
+    std::int64_t done_ = 0;
+    std::size_t current_ = static_cast<std::size_t>(-1);
+    std::string file_;
+    double fraction_ = 0;
+};
+
 }  // namespace
 
 std::string ChooseOutputPath(const std::string& outputBoxText, const std::string& projectFileName) {
@@ -111,12 +186,51 @@ std::string CompletionText(const std::string& outputPath, std::int64_t size,
     return text;
 }
 
-BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter) {
+void CheckBuildInputs(const BuildRequest& request) {
     const project::ProjectValues& values = request.values;
     const bool flash = values.kind == project::kFlash;
     if (request.projectFileName.empty()) throw Error("No project is open");
+    if (!flash && values.files.empty()) return;
 
-    reporter.Progress(0);
+    const std::string& stub = flash ? request.flashStubPath : request.stubPath;
+    if (!IsReadable(stub)) throw Error(Format("Cannot open file %s", stub));
+
+    const std::string projectFolder = platform::DirectoryPart(request.projectFileName);
+    const std::string output = ResolveRelativePath(
+        ChooseOutputPath(flash ? values.flash.output : values.slideShow.output, request.projectFileName),
+        projectFolder);
+    const std::string outputFolder = platform::DirectoryPart(output);
+    try {
+        if (platform::DirectoryExists(output)) throw Error(output);
+        platform::TempFile probe(
+            platform::MakeUniqueTempFile(outputFolder.empty() ? "." : outputFolder, "~nb"));
+    } catch (const Error&) {
+        throw Error(Format("Cannot create file %s", output));
+    }
+
+    if (!request.strict) return;
+    auto check = [&](const std::string& path) {
+        if (!path.empty() && !IsReadable(ResolveRelativePath(path, projectFolder)))
+            throw Error(Format("Cannot open file %s", path));
+    };
+    if (flash) {
+        check(values.flash.flashFile);
+    } else {
+        for (const auto& file : values.files) check(file);
+    }
+}
+
+BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter) {
+    const project::ProjectValues& values = request.values;
+    const bool flash = values.kind == project::kFlash;
+    CheckBuildInputs(request);
+
+    OverallProgress overall(reporter);
+    auto step = [&](int percent, double fraction) {
+        reporter.Progress(percent);
+        overall.Step(fraction);
+    };
+    step(0, 0.0);
     BuildResult result;
     project::ProjectValues saved = values;
     std::string& outputBox = flash ? saved.flash.output : saved.slideShow.output;
@@ -143,19 +257,31 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
             throw Error(Format("Cannot create file %s", aboutPath));
     }
 
-    project::SaveProject(request.projectFileName, saved);
-    if (!platform::CopyFileBytes(request.projectFileName, optionsPath))
-        throw Error(Format("Cannot open file %s", request.projectFileName));
-    reporter.Progress(25);
+    if (request.saveProject) {
+        project::SaveProject(request.projectFileName, saved);
+        if (!platform::CopyFileBytes(request.projectFileName, optionsPath))
+            throw Error(Format("Cannot open file %s", request.projectFileName));
+    } else {
+        // The same bytes as saving and copying, with the project file left as it is.
+        if (!platform::CopyFileBytes(request.projectFileName, optionsPath))
+            throw Error(Format("Cannot open file %s", request.projectFileName));
+        project::SaveProject(optionsPath, saved);
+    }
+    step(25, OverallProgress::kSaved);
     if (platform::FileExists(result.outputPath)) platform::RemoveFile(result.outputPath);
 
-    if (!flash && saved.files.empty()) return result;
+    if (!flash && saved.files.empty()) {
+        overall.Step(1.0);
+        return result;
+    }
 
     std::vector<std::string> members{optionsPath, aboutPath};
+    std::vector<std::string> shownNames(2);
     auto addMedia = [&](const std::string& path) {
         std::string resolved = ResolveRelativePath(path, projectFolder);
         if (IsReadable(resolved)) {
             members.push_back(resolved);
+            shownNames.push_back(path);
         } else if (!path.empty()) {
             if (request.strict) throw Error(Format("Cannot open file %s", path));
             result.skippedFiles.push_back(path);
@@ -169,12 +295,17 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
             reporter.ProcessEvents();
         }
     }
-    reporter.Progress(40);
+    overall.Plan(members, shownNames);
+    step(40, OverallProgress::kPackStart);
 
     {
         archive::TZLBArchive cab;
         cab.CompressionLevel = archive::fcMaximum;
-        cab.OnProgress = [&](const std::string&, int percent) { reporter.Progress(percent); };
+        cab.OnProgress = [&](const std::string& message, int percent) {
+            reporter.Progress(percent);
+            overall.ArchiveReport(message, percent);
+        };
+        cab.OnMember = [&](const std::string& path, bool done) { overall.Member(path, done); };
         cab.CreateArchive(archivePath);
         try {
             cab.AddFiles(members);
@@ -184,7 +315,7 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
         }
         cab.CloseArchive();
     }
-    reporter.Progress(60);
+    step(60, OverallProgress::kPackEnd);
     if (!platform::FileExists(archivePath)) throw Error(Format("Cannot open file %s", archivePath));
 
     // The screensaver is put together under a temporary name beside its final place and takes
@@ -205,7 +336,7 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
         ResolveRelativePath(flash ? saved.flash.iconFile : saved.slideShow.iconFile, projectFolder);
     if (changeIcon && platform::FileExists(iconFile)) ChangeIcon(stub, part.Path(), iconFile, reporter);
 
-    reporter.Progress(80);
+    step(80, OverallProgress::kStubCopied);
     {
         FilePtr out = OpenFile(part.Path(), "ab");
         if (!out) throw Error(Format("Cannot create file %s", result.outputPath));
@@ -217,7 +348,7 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
     if (!platform::RenameFile(part.Path(), result.outputPath))
         throw Error(Format("Cannot create file %s", result.outputPath));
     part.Release();
-    reporter.Progress(100);
+    step(100, 1.0);
 
     result.built = true;
     result.completionText = CompletionText(result.outputPath, result.outputSize, result.skippedFiles);

@@ -12,13 +12,24 @@
 
 namespace nimbrel::build {
 
+// Where the whole build stands, for a front end that shows one bar over all of it.
+struct BuildProgress {
+    double fraction = 0;          // of the whole build, 0 to 1; never goes back
+    std::string currentFile;      // the picture or movie being packed, as the project names it
+    std::int64_t bytesDone = 0;   // bytes of the packed files (side files and media) done so far
+    std::int64_t bytesTotal = 0;  // bytes of all of them; 0 until the media have been looked at
+};
+
 // What the build tells its caller while it runs. The window implements it over its progress bar
 // and message boxes; the command line over the terminal.
 class BuildReporter {
 public:
     virtual ~BuildReporter() = default;
-    // The progress bar's new position, 0 to 100.
+    // The window's progress bar's new position, 0 to 100. It goes back to 0 for each archive
+    // step; Overall is the one that only moves forward.
     virtual void Progress(int percent) = 0;
+    // The whole build's progress, called beside Progress and while each file is packed.
+    virtual void Overall(const BuildProgress& progress) { (void)progress; }
     // A notice that does not end the build (caption "Nimbrel"), e.g. "Unable to Change Icon".
     virtual void Notice(const std::string& text) = 0;
     // Called after each slideshow entry is listed, so that a window can keep painting.
@@ -31,6 +42,9 @@ struct BuildRequest {
     std::string stubPath;           // stub.bin
     std::string flashStubPath;      // flash.bin
     bool strict = false;            // fail instead of leaving out media that cannot be read
+    // False packs the project as it would be saved but leaves the project file untouched (the
+    // command line's --output).
+    bool saveProject = true;
 };
 
 struct BuildResult {
@@ -59,6 +73,12 @@ std::string AboutFileBytes(const std::string& name, const std::string& aboutText
 // The completion box's text for an output file and its size, with the left-out media named.
 std::string CompletionText(const std::string& outputPath, std::int64_t size,
                            const std::vector<std::string>& skippedFiles);
+
+// The checks run before any work: the player stub can be read, the output folder takes a new
+// file, and (when strict) every picture or movie can be read. Raises nimbrel::Error with the
+// message the failing step would give later. Nothing to build (a slideshow without pictures)
+// needs no stub and no output folder.
+void CheckBuildInputs(const BuildRequest& request);
 
 // Runs the whole build. Errors that end it raise nimbrel::Error with the message to show; no
 // half-written screensaver is left at the output path then.

@@ -9,6 +9,7 @@
 #include "archive/file_stream.h"
 #include "cli/cli.h"
 #include "cli/extract_names.h"
+#include "cli/json.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -32,13 +33,6 @@ std::string Column(std::string text, std::size_t width, bool right = false) {
     return text;
 }
 
-bool WrongArguments(const std::vector<std::string>& args, std::size_t count, const char* usage,
-                    std::ostream& err) {
-    if (args.size() == count) return false;
-    err << "Usage: nimbrel-cli " << usage << " (see nimbrel-cli --help)\n";
-    return true;
-}
-
 std::string Describe(const ArchiveReader& reader, const std::string& file) {
     const auto& t = reader.Trailer();
     std::string text = file + ": archive of " + std::to_string(reader.ArchiveLength()) + " bytes at offset " +
@@ -60,12 +54,48 @@ ArchiveReader OpenArchive(const std::string& path) {
     }
 }
 
-}  // namespace
+// The member as --json shows it; `result` is verify's verdict, empty for list.
+JsonObject MemberJson(const ArchiveReader& reader, std::size_t index) {
+    const ArchiveMember& m = reader.Members()[index];
+    JsonObject o;
+    o.Add("index", static_cast<std::int64_t>(index + 1))
+        .Add("name", m.name)
+        .Add("path", m.path)
+        .Add("originalSize", m.originalSize)
+        .Add("storedSize", m.storedSize)
+        .Add("method", m.stored ? "stored" : "compressed")
+        .Add("level", m.level)
+        .Add("crc", Hex(m.crc))
+        .Add("offset", m.dataOffset)
+        .Add("fileOffset", static_cast<std::int64_t>(reader.ArchiveStart()) + m.dataOffset);
+    return o;
+}
 
-int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    if (WrongArguments(args, 1, "list FILE", err)) return kExitUsage;
-    ArchiveReader reader = OpenArchive(args[0]);
-    out << Describe(reader, args[0]) << "\n";
+JsonObject ArchiveJson(const ArchiveReader& reader, const std::string& file) {
+    const auto& t = reader.Trailer();
+    JsonObject o;
+    o.Add("file", file)
+        .Add("archiveStart", static_cast<std::int64_t>(reader.ArchiveStart()))
+        .Add("archiveLength", static_cast<std::int64_t>(reader.ArchiveLength()))
+        .Add("memberCount", static_cast<std::int64_t>(reader.Members().size()))
+        .Add("registryCompressed", t.RegistryCompressed != 0)
+        .Add("registrySize", static_cast<std::int64_t>(t.RegistrySize))
+        .Add("archiveCrc", Hex(t.ArchiveCrc));
+    return o;
+}
+
+int RunList(const Arguments& args, Console& console) {
+    std::ostream& out = console.out;
+    const std::string& file = args.operands[0];
+    ArchiveReader reader = OpenArchive(file);
+    if (args.Has("--json")) {
+        std::vector<std::string> members;
+        for (std::size_t i = 0; i < reader.Members().size(); ++i)
+            members.push_back(MemberJson(reader, i).Text());
+        out << ArchiveJson(reader, file).AddRaw("members", JsonArray(members, 0)).Text() << "\n";
+        return kExitOk;
+    }
+    out << Describe(reader, file) << "\n";
     out << Column("#", 5, true) << "  " << Column("Stored", 11, true) << "  " << Column("Original", 11, true)
         << "  " << Column("Method", 10) << "  Level  CRC       " << Column("Offset", 11, true) << "  Name\n";
     std::size_t index = 0;
@@ -80,41 +110,66 @@ int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     return kExitOk;
 }
 
-int VerifyCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    if (WrongArguments(args, 1, "verify FILE", err)) return kExitUsage;
-    ArchiveReader reader = OpenArchive(args[0]);
-    out << Describe(reader, args[0]) << "\n";
-    bool ok = true;
-    if (reader.VerifyArchiveCrc()) {
-        out << "archive CRC " << Hex(reader.Trailer().ArchiveCrc) << " OK\n";
-    } else {
-        err << "archive CRC mismatch: the trailer says " << Hex(reader.Trailer().ArchiveCrc)
-            << " but the archive's bytes differ\n";
-        ok = false;
-    }
+int RunVerify(const Arguments& args, Console& console) {
+    std::ostream& out = console.out;
+    std::ostream& err = console.err;
+    const std::string& file = args.operands[0];
+    const bool json = args.Has("--json");
+    ArchiveReader reader = OpenArchive(file);
+    const bool archiveCrcOk = reader.VerifyArchiveCrc();
+    std::vector<std::string> errors(reader.Members().size());
     std::size_t bad = 0;
     for (std::size_t i = 0; i < reader.Members().size(); ++i) {
         try {
             reader.Extract(i, [](const char*, std::size_t) {});
         } catch (const Error& e) {
-            err << "member " << i + 1 << " (" << reader.Members()[i].name << "): " << e.what() << "\n";
+            errors[i] = e.what();
             ++bad;
-            ok = false;
         }
     }
+    const bool ok = archiveCrcOk && bad == 0;
+
+    if (json) {
+        std::vector<std::string> members;
+        for (std::size_t i = 0; i < reader.Members().size(); ++i) {
+            JsonObject member = MemberJson(reader, i);
+            member.Add("ok", errors[i].empty());
+            if (!errors[i].empty()) member.Add("error", errors[i]);
+            members.push_back(member.Text());
+        }
+        out << ArchiveJson(reader, file)
+                   .Add("archiveCrcOk", archiveCrcOk)
+                   .Add("ok", ok)
+                   .AddRaw("members", JsonArray(members, 0))
+                   .Text()
+            << "\n";
+        return ok ? kExitOk : kExitFailure;
+    }
+
+    out << Describe(reader, file) << "\n";
+    if (archiveCrcOk) {
+        out << "archive CRC " << Hex(reader.Trailer().ArchiveCrc) << " OK\n";
+    } else {
+        err << "archive CRC mismatch: the trailer says " << Hex(reader.Trailer().ArchiveCrc)
+            << " but the archive's bytes differ\n";
+    }
+    for (std::size_t i = 0; i < errors.size(); ++i)
+        if (!errors[i].empty())
+            err << "member " << i + 1 << " (" << reader.Members()[i].name << "): " << errors[i] << "\n";
     if (ok) {
         out << "OK: " << reader.Members().size() << " member(s) checked\n";
         return kExitOk;
     }
     err << "FAILED: " << bad << " of " << reader.Members().size() << " member(s) damaged"
-        << (reader.VerifyArchiveCrc() ? "" : ", archive CRC wrong") << "\n";
+        << (archiveCrcOk ? "" : ", archive CRC wrong") << "\n";
     return kExitFailure;
 }
 
-int ExtractCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    if (WrongArguments(args, 2, "extract FILE DIR", err)) return kExitUsage;
-    ArchiveReader reader = OpenArchive(args[0]);
-    const std::string& dir = args[1];
+int RunExtract(const Arguments& args, Console& console) {
+    std::ostream& out = console.out;
+    std::ostream& err = console.err;
+    ArchiveReader reader = OpenArchive(args.operands[0]);
+    const std::string& dir = args.operands[1];
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(dir), ec);
     if (!platform::DirectoryExists(dir)) {
@@ -184,6 +239,54 @@ int ExtractCommand(const std::vector<std::string>& args, std::ostream& out, std:
     }
     out << written << " of " << reader.Members().size() << " member(s) written to " << dir << "\n";
     return ok ? kExitOk : kExitFailure;
+}
+
+}  // namespace
+
+Command ListCommandEntry() {
+    Command c;
+    c.name = "list";
+    c.operands = "FILE";
+    c.minOperands = c.maxOperands = 1;
+    c.summary = "list the members of an archive or screensaver";
+    c.description =
+        "Lists the members of the archive in FILE, which may be an archive of its own or a\n"
+        "screensaver (.scr) that ends with one: sizes, stored or compressed, level, CRC and\n"
+        "offset (from the archive's start; the file offset adds the archive's start).\n";
+    c.options = {{"--json", "", "", "", "print one JSON object with one object per member"}};
+    c.examples = {"nimbrel-cli list holiday.scr", "nimbrel-cli list --json holiday.scr"};
+    c.run = RunList;
+    return c;
+}
+
+Command VerifyCommandEntry() {
+    Command c;
+    c.name = "verify";
+    c.operands = "FILE";
+    c.minOperands = c.maxOperands = 1;
+    c.summary = "check the archive CRC and every member's CRC";
+    c.description =
+        "Checks the archive in FILE: the CRC over the archive and every member's data and CRC.\n"
+        "Exits with 1 when anything is damaged.\n";
+    c.options = {{"--json", "", "", "", "print one JSON object with the result for every member"}};
+    c.examples = {"nimbrel-cli verify holiday.scr", "nimbrel-cli verify --json holiday.scr"};
+    c.run = RunVerify;
+    return c;
+}
+
+Command ExtractCommandEntry() {
+    Command c;
+    c.name = "extract";
+    c.operands = "FILE DIR";
+    c.minOperands = c.maxOperands = 2;
+    c.summary = "write every member into DIR under its bare name";
+    c.description =
+        "Writes every member of the archive in FILE into the folder DIR (made when missing).\n"
+        "Names that are no plain file names are made safe; names already taken get \" (2)\",\n"
+        "\" (3)\" ... so nothing is overwritten. Damaged members are reported and not kept.\n";
+    c.examples = {"nimbrel-cli extract holiday.scr holiday-files"};
+    c.run = RunExtract;
+    return c;
 }
 
 }  // namespace nimbrel::cli

@@ -1,147 +1,160 @@
-#include "cli/compile_command.h"
-
-#include <algorithm>
+// nimbrel-cli compile: the editor's Compile command without a window.
+#include <cerrno>
 #include <cstdio>
-#include <iostream>
-#ifdef _WIN32
-#include <io.h>
-#define NIMBREL_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define NIMBREL_ISATTY(fd) isatty(fd)
-#endif
+#include <cstring>
+#include <filesystem>
+#include <ostream>
 
 #include "build/build_pipeline.h"
 #include "build/project_state.h"
+#include "cli/cli.h"
+#include "cli/progress_display.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/temp.h"
 #include "project/project_file.h"
 
 namespace nimbrel::cli {
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: nimbrel-cli compile PROJECT.nssp [--stub-dir DIR] [--strict]\n"
-    "  Builds the project's screensaver as the editor's Compile command does.\n"
-    "  --stub-dir DIR  take stub.bin and flash.bin from DIR (default: beside nimbrel-cli)\n"
-    "  --strict        fail when a picture or movie cannot be read, instead of leaving it out\n";
+ProgressDisplay::Style ChooseStyle(const Arguments& args, const Console& console) {
+    if (args.Has("--quiet")) return ProgressDisplay::Style::None;
+    if (console.errIsTerminal) return ProgressDisplay::Style::Bar;
+    return args.Has("--progress") ? ProgressDisplay::Style::Lines : ProgressDisplay::Style::None;
+}
 
-// Progress as a bar that redraws itself on a terminal, or as one line per new value elsewhere.
-class ConsoleReporter : public build::BuildReporter {
-public:
-    ConsoleReporter(std::ostream& out, bool terminal) : out_(out), terminal_(terminal) {}
-    ~ConsoleReporter() override { Finish(); }
+// Why the file a build error names cannot be used, as far as the system says; "" when nothing
+// more is known. The build's messages name files as the project does, relative to its folder.
+std::string WhyNot(const std::string& message, const std::string& projectFolder) {
+    namespace fs = std::filesystem;
+    static const std::string kOpen = "Cannot open file ", kCreate = "Cannot create file ";
+    const bool open = message.rfind(kOpen, 0) == 0;
+    if (!open && message.rfind(kCreate, 0) != 0) return {};
+    std::string path = message.substr(open ? kOpen.size() : kCreate.size());
+    if (!fs::path(path).is_absolute()) path = platform::JoinPath(projectFolder, path);
+    std::error_code ec;
+    if (open) {
+        fs::file_status status = fs::status(path, ec);
+        if (!fs::exists(status)) return "no such file";
+        if (fs::is_directory(status)) return "it is a folder";
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        if (!file) return std::strerror(errno);
+        std::fclose(file);
+        return {};
+    }
+    if (fs::is_directory(path, ec)) return "a folder of that name is in the way";
+    const std::string directory = platform::DirectoryPart(path);
+    const std::string folder = directory.empty() ? std::string(".") : directory;
+    if (!fs::exists(folder, ec)) return "the folder " + folder + " does not exist";
+    if (!fs::is_directory(folder, ec)) return folder + " is no folder";
+    try {
+        platform::TempFile probe(platform::MakeUniqueTempFile(folder, "~nb"));
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
+}
 
-    void Progress(int percent) override {
-        percent = std::clamp(percent, 0, 100);
-        if (percent == last_) return;
-        last_ = percent;
-        if (terminal_) {
-            constexpr int kWidth = 40;
-            int filled = percent * kWidth / 100;
-            out_ << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] " << percent
-                 << "%" << std::flush;
-            open_ = true;
-        } else {
-            out_ << "progress " << percent << "%\n";
+int RunCompile(const Arguments& args, Console& console) {
+    const std::string& projectPath = args.operands[0];
+    const bool quiet = args.Has("--quiet");
+    if (quiet && args.Has("--progress")) {
+        console.err << "nimbrel-cli compile: --quiet and --progress cannot be used together\n";
+        return kExitUsage;
+    }
+    const bool ownStubDir = args.Has("--stub-dir");
+    const std::string stubDir = ownStubDir ? args.Value("--stub-dir") : platform::ExecutableDirectory();
+
+    if (!platform::FileExists(projectPath)) throw Error("Project file not found: " + projectPath);
+    build::BuildRequest request;
+    request.projectFileName = projectPath;
+    request.values = build::NewProjectValues();
+    build::ApplyLoadedProject(project::LoadProject(projectPath), request.values);
+    request.stubPath = platform::JoinPath(stubDir, "stub.bin");
+    request.flashStubPath = platform::JoinPath(stubDir, "flash.bin");
+    request.strict = args.Has("--strict");
+    if (args.Has("--output")) {
+        // A relative name means the current folder here, as on any command line, while the
+        // project's own Output is relative to the project.
+        std::error_code ec;
+        std::filesystem::path output = std::filesystem::absolute(args.Value("--output"), ec);
+        std::string& box = request.values.kind == project::kFlash ? request.values.flash.output
+                                                                  : request.values.slideShow.output;
+        box = ec ? args.Value("--output") : output.string();
+        request.saveProject = false;
+    }
+
+    build::BuildResult result;
+    {
+        ProgressDisplay display(console.err, ChooseStyle(args, console), console.columns);
+        try {
+            result = build::CompileProject(request, display);
+        } catch (const Error& e) {
+            display.Finish();
+            const std::string& stub =
+                request.values.kind == project::kFlash ? request.flashStubPath : request.stubPath;
+            std::string why = WhyNot(e.what(), platform::DirectoryPart(projectPath));
+            console.err << "nimbrel-cli compile: " << e.what() << (why.empty() ? "" : ": " + why) << "\n";
+            if (!ownStubDir && e.what() == Format("Cannot open file %s", stub))
+                console.err << "The players stub.bin and flash.bin are looked for beside nimbrel-cli; "
+                               "--stub-dir DIR takes them from DIR.\n";
+            return kExitFailure;
         }
     }
-
-    void Notice(const std::string& text) override {
-        Finish();
-        out_ << text << "\n";
+    if (!result.built) {
+        console.err << "nimbrel-cli compile: the project has no pictures: "
+                    << (request.saveProject ? "it was saved, and " : "") << "no screensaver was built\n";
+        return kExitFailure;
     }
-
-    void Finish() {
-        if (open_) out_ << "\n" << std::flush;
-        open_ = false;
+    if (!result.skippedFiles.empty()) {
+        console.err << "nimbrel-cli compile: warning: " << result.skippedFiles.size()
+                    << (result.skippedFiles.size() == 1 ? " file could not be read and was"
+                                                        : " files could not be read and were")
+                    << " left out:\n";
+        for (const std::string& file : result.skippedFiles) console.err << "  " << file << "\n";
     }
-
-private:
-    std::ostream& out_;
-    bool terminal_;
-    bool open_ = false;
-    int last_ = -1;
-};
-
-// The completion box's text, with its LF CR line breaks made the terminal's.
-std::string ForTerminal(std::string text) {
-    std::string result;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n' && i + 1 < text.size() && text[i + 1] == '\r') {
-            result += '\n';
-            ++i;
-        } else {
-            result += text[i];
-        }
+    if (!quiet) {
+        if (request.saveProject) console.out << "Project saved: " << projectPath << "\n";
+        console.out << "Screensaver: " << result.outputPath << " (" << result.outputSize << " bytes)\n";
     }
-    return result;
+    return kExitOk;
 }
 
 }  // namespace
 
-int RunCompile(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-               bool progressOnTerminal) {
-    std::string projectPath, stubDir;
-    bool strict = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            out << kUsage;
-            return 0;
-        } else if (arg == "--strict") {
-            strict = true;
-        } else if (arg == "--stub-dir" && i + 1 < args.size()) {
-            stubDir = args[++i];
-        } else if (arg.rfind("--stub-dir=", 0) == 0) {
-            stubDir = arg.substr(11);
-        } else if (!arg.empty() && arg[0] == '-') {
-            err << "nimbrel-cli compile: unknown option " << arg << "\n" << kUsage;
-            return 2;
-        } else if (projectPath.empty()) {
-            projectPath = arg;
-        } else {
-            err << "nimbrel-cli compile: one project at a time\n" << kUsage;
-            return 2;
-        }
-    }
-    if (projectPath.empty()) {
-        err << kUsage;
-        return 2;
-    }
-    if (stubDir.empty()) stubDir = platform::ExecutableDirectory();
-
-    try {
-        if (!platform::FileExists(projectPath)) throw Error("Project file not found: " + projectPath);
-        build::BuildRequest request;
-        request.projectFileName = projectPath;
-        request.values = build::NewProjectValues();
-        build::ApplyLoadedProject(project::LoadProject(projectPath), request.values);
-        request.stubPath = platform::JoinPath(stubDir, "stub.bin");
-        request.flashStubPath = platform::JoinPath(stubDir, "flash.bin");
-        request.strict = strict;
-
-        ConsoleReporter reporter(out, progressOnTerminal);
-        build::BuildResult result = build::CompileProject(request, reporter);
-        reporter.Finish();
-        if (!result.built) {
-            out << "The project has no pictures: it was saved, and no screensaver was built.\n";
-            return 1;
-        }
-        out << ForTerminal(result.completionText) << "\n";
-        out << "Screensaver: " << result.outputPath << "\n";
-        return 0;
-    } catch (const std::exception& e) {
-        err << "nimbrel-cli compile: " << e.what() << "\n";
-        return 1;
-    }
-}
-
-int CompileCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    bool terminal = &out == &std::cout && NIMBREL_ISATTY(1) != 0;
-    return RunCompile(args, out, err, terminal);
+Command CompileCommandEntry() {
+    Command c;
+    c.name = "compile";
+    c.operands = "PROJECT.nssp";
+    c.minOperands = c.maxOperands = 1;
+    c.summary = "build the project's screensaver, as the editor's Compile command does";
+    c.description =
+        "Builds the screensaver of a project (.nssp), byte for byte as the editor's Compile\n"
+        "command does: the project is saved (its Output filled in when it was empty) and the\n"
+        "screensaver written to its Output, or beside the project with the extension .scr.\n"
+        "The player, the output folder and the pictures are checked before any work starts.\n"
+        "On a terminal a progress bar shows on standard error; through a pipe only the result\n"
+        "is printed, on standard output.\n"
+        "Pictures that cannot be read are left out and named on standard error; the build\n"
+        "still succeeds unless --strict is given.\n";
+    c.options = {
+        {"--output", "-o", "FILE", "--output needs a file name",
+         "write the screensaver to FILE; the project file is left as it is"},
+        {"--stub-dir", "", "DIR", "--stub-dir needs a folder",
+         "take stub.bin and flash.bin from DIR (default: beside nimbrel-cli)"},
+        {"--strict", "", "", "", "fail (exit code 1) when a picture or movie cannot be read"},
+        {"--progress", "", "", "", "print progress as plain lines when standard error is no terminal"},
+        {"--quiet", "-q", "", "", "print nothing but warnings and errors"},
+    };
+    c.examples = {
+        "nimbrel-cli compile holiday.nssp",
+        "nimbrel-cli compile --strict -o /tmp/holiday.scr holiday.nssp",
+        "nimbrel-cli compile --progress --stub-dir build/bin holiday.nssp 2>progress.log",
+    };
+    c.run = RunCompile;
+    return c;
 }
 
 }  // namespace nimbrel::cli

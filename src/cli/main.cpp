@@ -3,8 +3,14 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "platform/terminal.h"
 
 int main(int argc, char** argv) {
+    using nimbrel::platform::StandardStream;
     std::vector<std::string> args(argv + 1, argv + argc);
-    return nimbrel::cli::RunCli(args, std::cout, std::cerr);
+    nimbrel::cli::Console console{std::cout, std::cerr};
+    console.errIsTerminal = nimbrel::platform::IsTerminal(StandardStream::Error);
+    if (int columns = nimbrel::platform::TerminalColumns(StandardStream::Error); columns > 0)
+        console.columns = columns;
+    return nimbrel::cli::RunCli(args, console);
 }

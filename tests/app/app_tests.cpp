@@ -30,7 +30,7 @@
 #include <sstream>
 
 #include "app/file_entries.h"
-#include "cli/compile_command.h"
+#include "cli/cli.h"
 #include "app/main_window.h"
 #include "platform/error.h"
 #include "platform/files.h"
@@ -756,7 +756,7 @@ TEST_F(MainWindowTest, CompileBuildsWhatTheCommandLineBuilds) {
     EXPECT_EQ(Find<ui::FileNameEdit>(*window, "feOutput")->text(), QStringLiteral("holiday.scr"));
 
     std::ostringstream out, err;
-    ASSERT_EQ(cli::RunCompile({dir_.File("cli/holiday.nssp"), "--stub-dir", stubs}, out, err, false), 0) << err.str();
+    ASSERT_EQ(cli::RunCli({"compile", dir_.File("cli/holiday.nssp"), "--stub-dir", stubs}, out, err), 0) << err.str();
     std::string byWindow = platform::ReadWholeFile(dir_.File("window/holiday.scr"));
     std::string byCli = platform::ReadWholeFile(dir_.File("cli/holiday.scr"));
     EXPECT_GT(byWindow.size(), stub.size());

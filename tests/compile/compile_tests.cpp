@@ -38,8 +38,10 @@ std::string Pattern(std::size_t size, unsigned seed) {
 struct Recorder : build::BuildReporter {
     std::vector<int> progress;
     std::vector<std::string> notices;
+    std::vector<build::BuildProgress> overall;
     int events = 0;
     void Progress(int percent) override { progress.push_back(percent); }
+    void Overall(const build::BuildProgress& p) override { overall.push_back(p); }
     void Notice(const std::string& text) override { notices.push_back(text); }
     void ProcessEvents() override { ++events; }
 };
@@ -171,6 +173,63 @@ TEST_F(Compile, SlideshowLayoutMembersAndProgress) {
               (std::vector<std::string>{"Show.nssp", "Show.scr", "flash.bin", "pics", "stub.bin"}));
 }
 
+TEST_F(Compile, OverallProgressOnlyMovesForwardAndCountsEveryByte) {
+    // Pictures that do not compress give the archive many reports each; the same picture
+    // twice in a row and one that cannot be read must not confuse the count.
+    WriteBytes(folder + "pics/c.jpg", Pattern(900000, 5) + "x");
+    request.values.files = {folder + "pics/a.jpg", folder + "pics/c.jpg", folder + "pics/c.jpg",
+                            folder + "pics/gone.jpg", "pics/b.png"};
+    BuildResult result = build::CompileProject(request, reporter);
+    ASSERT_TRUE(result.built);
+    ASSERT_FALSE(reporter.overall.empty());
+
+    std::int64_t options = static_cast<std::int64_t>(platform::ReadWholeFile(request.projectFileName).size());
+    std::int64_t media = 200000 + 2 * 900001 + 70000;
+    std::int64_t total = options + static_cast<std::int64_t>(std::string("Lake\r\nHello\r\n").size()) + media;
+    std::vector<std::string> shown;
+    for (std::size_t i = 1; i < reporter.overall.size(); ++i) {
+        const auto& before = reporter.overall[i - 1];
+        const auto& now = reporter.overall[i];
+        EXPECT_GE(now.fraction, before.fraction) << "report " << i;
+        EXPECT_GE(now.bytesDone, before.bytesDone) << "report " << i;
+        EXPECT_LE(now.bytesDone, now.bytesTotal);
+        if (!now.currentFile.empty() && (shown.empty() || shown.back() != now.currentFile))
+            shown.push_back(now.currentFile);
+    }
+    EXPECT_EQ(reporter.overall.front().fraction, 0.0);
+    EXPECT_EQ(reporter.overall.back().fraction, 1.0);
+    EXPECT_EQ(reporter.overall.back().bytesTotal, total);
+    EXPECT_EQ(reporter.overall.back().bytesDone, total);
+    EXPECT_TRUE(reporter.overall.back().currentFile.empty());
+    // The pictures show as the project names them, in order; never the side files.
+    EXPECT_EQ(shown, (std::vector<std::string>{folder + "pics/a.jpg", folder + "pics/c.jpg", "pics/b.png"}));
+    // Half-way through the bytes, the bar is past the start and short of the end.
+    auto middle = std::find_if(reporter.overall.begin(), reporter.overall.end(),
+                               [&](const build::BuildProgress& p) { return p.bytesDone * 2 >= total; });
+    ASSERT_NE(middle, reporter.overall.end());
+    EXPECT_GT(middle->fraction, 0.3);
+    EXPECT_LT(middle->fraction, 0.96);
+}
+
+TEST_F(Compile, BuildWithoutSavingLeavesTheProjectFileAndPacksTheSameBytes) {
+    build::CompileProject(request, reporter);  // a project file as the editor saved it
+    request.values.slideShow.output = folder + "elsewhere.scr";
+    request.values.slideShow.showName = "Changed";
+    std::string projectBefore = platform::ReadWholeFile(request.projectFileName);
+    request.saveProject = false;
+    BuildResult unsaved = build::CompileProject(request, reporter);
+    ASSERT_TRUE(unsaved.built);
+    EXPECT_EQ(unsaved.outputPath, folder + "elsewhere.scr");
+    EXPECT_EQ(platform::ReadWholeFile(request.projectFileName), projectBefore);
+    std::string scr = platform::ReadWholeFile(unsaved.outputPath);
+
+    // The same values saved first give the same screensaver, byte for byte.
+    request.saveProject = true;
+    build::CompileProject(request, reporter);
+    EXPECT_NE(platform::ReadWholeFile(request.projectFileName), projectBefore);
+    EXPECT_EQ(platform::ReadWholeFile(folder + "elsewhere.scr"), scr);
+}
+
 TEST_F(Compile, SideFilesNeverTouchTheUsersFiles) {
     // A user's own Options.ini and About.cfg beside the project, and a project named About.cfg.
     WriteBytes(folder + "Options.ini", "mine");
@@ -236,27 +295,53 @@ TEST_F(Compile, UnreadablePicturesAreNamedOrFailInStrictMode) {
     EXPECT_FALSE(platform::FileExists(folder + "Show.scr"));
 }
 
-TEST_F(Compile, FailuresLeaveNoScreensaverBehind) {
-    // A missing stub: only the error, and nothing at the output path or beside it.
-    request.stubPath = folder + "missing/stub.bin";
-    try {
-        build::CompileProject(request, reporter);
-        ADD_FAILURE() << "built without a stub";
-    } catch (const Error& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot open file " + request.stubPath);
-    }
-    EXPECT_EQ(FolderListing(folder),
-              (std::vector<std::string>{"Show.nssp", "flash.bin", "pics", "stub.bin"}));
+TEST_F(Compile, ChecksFailBeforeAnyWorkAndTouchNothing) {
+    // Each failure is found before the project is saved, the old screensaver removed or any
+    // progress made, and leaves the folder exactly as it was.
+    WriteBytes(folder + "Show.scr", "old screensaver");
+    auto expectFailure = [&](const std::string& message) {
+        Recorder fresh;
+        try {
+            build::CompileProject(request, fresh);
+            ADD_FAILURE() << "built in spite of: " << message;
+        } catch (const Error& e) {
+            EXPECT_EQ(std::string(e.what()), message);
+        }
+        EXPECT_TRUE(fresh.progress.empty()) << message;
+        EXPECT_EQ(FolderListing(folder),
+                  (std::vector<std::string>{"Show.scr", "flash.bin", "pics", "stub.bin"}))
+            << message;
+        EXPECT_EQ(platform::ReadWholeFile(folder + "Show.scr"), "old screensaver");
+    };
 
-    // An output folder that does not exist.
+    request.stubPath = folder + "missing/stub.bin";
+    expectFailure("Cannot open file " + request.stubPath);
+    request.stubPath = folder + "pics";  // a folder is no player
+    expectFailure("Cannot open file " + request.stubPath);
     request.stubPath = dir.File("stub.bin");
+
     request.values.slideShow.output = folder + "no/such/folder/x.scr";
-    try {
-        build::CompileProject(request, reporter);
-        ADD_FAILURE() << "built into a missing folder";
-    } catch (const Error& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file " + folder + "no/such/folder/x.scr");
-    }
+    expectFailure("Cannot create file " + folder + "no/such/folder/x.scr");
+    request.values.slideShow.output = folder + "pics";
+    expectFailure("Cannot create file " + folder + "pics");
+    request.values.slideShow.output.clear();
+
+    // Strict: the unreadable picture is found before the readable ones are packed. A Flash
+    // project checks its own player and movie.
+    request.values.files.push_back(folder + "pics/gone.jpg");
+    request.strict = true;
+    expectFailure("Cannot open file " + folder + "pics/gone.jpg");
+    request.values.kind = project::kFlash;
+    request.values.flash.flashFile = "gone.swf";
+    expectFailure("Cannot open file gone.swf");
+    request.flashStubPath = folder + "missing/flash.bin";
+    expectFailure("Cannot open file " + request.flashStubPath);
+
+    // A slideshow without pictures needs neither a player nor an output folder.
+    request.values.kind = project::kSlideShow;
+    request.values.files.clear();
+    request.stubPath = folder + "missing/stub.bin";
+    EXPECT_FALSE(build::CompileProject(request, reporter).built);
 }
 
 TEST_F(Compile, RelativePathsNameFilesBesideTheProject) {
