@@ -12,7 +12,7 @@ JOBS=${JOBS:-$(nproc)}
 # Debian packages. `run` needs what builds the editor, the command line and the players; `test`
 # adds what the tests need. Optional packages serve only some tests (those skip without them, with
 # the reason): each is tried on its own, and one the archive cannot give is reported, not fatal.
-RUN_PACKAGES=(cmake ninja-build g++ zlib1g-dev libjpeg-dev libpng-dev libgif-dev libheif-dev libwebp-dev
+RUN_PACKAGES=(cmake ninja-build g++ pkg-config zlib1g-dev libjpeg-dev libpng-dev libgif-dev libheif-dev libwebp-dev
               libtiff-dev liblcms2-dev qt6-base-dev qt6-svg-dev qt6-image-formats-plugins libgl-dev
               shared-mime-info g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev)
 TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev)

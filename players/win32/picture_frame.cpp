@@ -9,6 +9,7 @@
 #include "gdiplus_headers.h"
 #include "imaging/decoders.h"
 #include "imaging/exif.h"
+#include "imaging/picture_format.h"
 #include "imaging/row_resampler.h"
 #include "win32_util.h"
 
@@ -126,8 +127,8 @@ private:
 
 // Decodes through the Windows Imaging Component (BMP, DIB, JPEG, PNG, GIF, ICO, TIFF), row band
 // by row band. Null when WIC is missing or cannot read the bytes.
-std::unique_ptr<Frame> ComposeWithWic(const std::string& extension, const std::string& bytes,
-                                      const FrameSettings& settings) {
+std::unique_ptr<Frame> ComposeWithWic(const std::string& extension, const std::string& format,
+                                      const std::string& bytes, const FrameSettings& settings) {
     if (bytes.empty() || bytes.size() > 0xFFFFFFFFu) return nullptr;
     ComScope com;
     Com<IWICImagingFactory> factory;
@@ -172,8 +173,7 @@ std::unique_ptr<Frame> ComposeWithWic(const std::string& extension, const std::s
         height > static_cast<UINT>(imaging::kMaxImageSide) * 2)
         return nullptr;
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    int orientation =
-        extension == ".jpg" || extension == ".jpeg" ? imaging::ReadExifOrientation(data, bytes.size()) : 1;
+    int orientation = format == "jpeg" ? imaging::ReadExifOrientation(data, bytes.size()) : 1;
     RowReader read = [&](int first, int count, imaging::Pixel* into) {
         WICRect rect{0, first, static_cast<INT>(width), count};
         UINT stride = width * 4;
@@ -187,13 +187,16 @@ std::unique_ptr<Frame> ComposeWithWic(const std::string& extension, const std::s
 
 std::unique_ptr<Frame> ComposeFrame(const std::string& name, const std::string& bytes,
                                     const FrameSettings& settings) {
+    // The decoder is chosen by the member's content: a picture converted at compile keeps its
+    // name (a .heic member holds a JPEG), and a mislabelled file still shows.
     std::string ext = LowerExtension(name);
-    if (ext == ".pcx" || ext == ".wbmp") {
-        const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const std::string format = imaging::DetectPictureFormat(name, {data, bytes.size()});
+    if (format == "pcx" || format == "wbmp") {
         imaging::Image picture;
         try {
-            picture = ext == ".pcx" ? imaging::DecodePcx(data, bytes.size())
-                                    : imaging::DecodeWbmp(data, bytes.size());
+            picture = format == "pcx" ? imaging::DecodePcx(data, bytes.size())
+                                      : imaging::DecodeWbmp(data, bytes.size());
         } catch (const std::exception&) {
             return nullptr;
         }
@@ -201,8 +204,8 @@ std::unique_ptr<Frame> ComposeFrame(const std::string& name, const std::string& 
         return ComposeImage(picture, settings);
     }
     // Bitmaps through WIC; metafiles, and whatever WIC cannot read, through GDI+.
-    if (ext != ".wmf" && ext != ".emf") {
-        if (auto frame = ComposeWithWic(ext, bytes, settings)) return frame;
+    if (!format.empty() || (ext != ".wmf" && ext != ".emf")) {
+        if (auto frame = ComposeWithWic(ext, format, bytes, settings)) return frame;
     }
     IStream* stream = StreamOf(bytes);
     if (stream == nullptr) return nullptr;

@@ -11,6 +11,7 @@
 #include "nimbrel_version.h"
 #include "platform/shell.h"
 #include "ui/narrow_text.h"
+#include "ui/pictures.h"
 
 namespace nimbrel::app {
 
@@ -18,12 +19,11 @@ namespace {
 
 // The text under the version: the author, the rights, the help file and the credits.
 const char kAboutHtml[] =
-    "<b>Nimbrel</b> turns your pictures or a Flash movie into a screensaver.<br>"
-    "Written by <i>Tarnwick</i>. Copyright &copy; 2010 Tarnwick, all rights reserved.<br>"
-    "Press <b>F1</b> for the help file. "
-    "Visit <a href=\"https://www.tarnwick.example/\">www.tarnwick.example</a> or write to "
-    "<a href=\"mailto:support@tarnwick.example\">support@tarnwick.example</a>.<br>"
-    "<i>Credits: zlib, the IJG JPEG library and Qt.</i>";
+    "Turns your pictures or a Flash movie into a screensaver.<br>"
+    "&copy; 2010 <i>Tarnwick</i>. All rights reserved.<br>"
+    "Press <b>F1</b> for help, or visit "
+    "<a href=\"https://www.tarnwick.example/\">tarnwick.example</a>.<br>"
+    "<i>Credits: zlib, libjpeg and Qt.</i>";
 
 }  // namespace
 
@@ -56,7 +56,6 @@ bool OpensWithShell(const QString& target) {
 TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About Nimbrel"));
-    resize(352, 217);
     setAutoFillBackground(true);
     QPalette face = palette();
     face.setColor(QPalette::Window, QColor(0xF0, 0xF0, 0xF0));
@@ -66,9 +65,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     imgAbout->setObjectName(QStringLiteral("imgAbout"));
     imgAbout->setFixedSize(69, 65);
     imgAbout->setAlignment(Qt::AlignCenter);
-    QIcon icon = QApplication::windowIcon();
-    if (icon.isNull()) icon = QApplication::style()->standardIcon(QStyle::SP_DesktopIcon);
-    imgAbout->setPixmap(icon.pixmap(48, 48));
+    imgAbout->setPixmap(ui::RenderPicture(QStringLiteral("nimbrel"), QSize(48, 48), devicePixelRatioF()));
 
     Label1 = new QLabel(QStringLiteral("Nimbrel 2010"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
@@ -88,6 +85,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     JvHTLabel1->setObjectName(QStringLiteral("JvHTLabel1"));
     JvHTLabel1->setTextFormat(Qt::RichText);
     JvHTLabel1->setWordWrap(true);
+    JvHTLabel1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     JvHTLabel1->setMinimumSize(254, 92);
     JvHTLabel1->setText(QString::fromUtf8(kAboutHtml));
     JvHTLabel1->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
@@ -97,15 +95,23 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     btnOK = new QPushButton(QStringLiteral("&OK"), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));
     btnOK->setDefault(true);
+    btnOK->setFixedWidth(69 - 8);
     connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
 
+    // The picture heads the left column and OK closes it at the bottom; the name, the version and
+    // the text fill the right one, so that all five show whole in the designed 352 x 217.
     auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(6, 6, 10, 8);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(2);
     grid->addWidget(imgAbout, 0, 0, 2, 1, Qt::AlignTop);
     grid->addWidget(Label1, 0, 1);
     grid->addWidget(lblVersion, 1, 1);
-    grid->addWidget(JvHTLabel1, 2, 1);
-    grid->addWidget(btnOK, 3, 1, Qt::AlignRight);
+    grid->addWidget(JvHTLabel1, 2, 1, 2, 1);
+    grid->addWidget(btnOK, 3, 0, Qt::AlignHCenter | Qt::AlignBottom);
     grid->setRowStretch(2, 1);
+    grid->setColumnStretch(1, 1);
+    resize(352, 217);
 
     FormCreate();
 }

@@ -2,15 +2,21 @@
 #include <QApplication>
 #include <QScreen>
 #include <QStyle>
+#include <cstdio>
 
 #include "app/main_window.h"
+#include "app/program.h"
 #include "viewer/image_view.h"
 #include "wizards/new_choice.h"
 
 int main(int argc, char* argv[]) {
+    // Answered before any window system is needed.
+    if (nimbrel::app::AsksForVersion(argc, argv)) {
+        std::fputs(nimbrel::app::VersionText().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Nimbrel"));
-    QApplication::setApplicationDisplayName(nimbrel::app::kApplicationTitle);
+    nimbrel::app::ConfigureApplication();
 
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();

@@ -28,8 +28,10 @@
 #include "platform/file_info.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "project/project_paths.h"
 #include "ui/color_button.h"
 #include "ui/file_dialog.h"
+#include "ui/file_list_view.h"
 #include "ui/file_name_edit.h"
 #include "ui/form_helpers.h"
 #include "ui/gradient_progress_bar.h"
@@ -68,6 +70,16 @@ public:
         return QString::localeAwareCompare(text(column), other.text(column)) < 0;
     }
 };
+
+// A transparent 16 x 16 picture.
+QIcon BlankIcon() {
+    static const QIcon blank = [] {
+        QPixmap pixmap(16, 16);
+        pixmap.fill(Qt::transparent);
+        return QIcon(pixmap);
+    }();
+    return blank;
+}
 
 // The memo's line breaks as the stored text has them.
 std::string MemoText(const ui::LimitedMemo* memo) {
@@ -191,7 +203,6 @@ void TfrmMain::BuildMenus() {
 QWidget* TfrmMain::BuildCommandBar() {
     pcMain = Named(new QTabWidget(this), "pcMain");
     pcMain->setFixedHeight(113);
-    QStyle* style = QApplication::style();
     auto page = [this](const char* name) {
         auto* widget = new QWidget(pcMain);
         widget->setObjectName(QString::fromLatin1(name));
@@ -205,34 +216,33 @@ QWidget* TfrmMain::BuildCommandBar() {
         row->setSpacing(4);
         return std::pair{widget, row};
     };
-    auto button = [this, style](QHBoxLayout* row, const char* name, const QString& caption,
-                                QStyle::StandardPixmap picture) {
-        auto* b = Named(new ui::PictureButton(caption, style->standardIcon(picture), pcMain), name);
+    auto button = [this](QHBoxLayout* row, const char* name, const QString& caption, const char* picture) {
+        auto* b = Named(new ui::PictureButton(caption, QString::fromLatin1(picture), pcMain), name);
         row->addWidget(b);
         return b;
     };
 
     auto [filePage, fileRow] = page("tabFile");
-    btnNew = button(fileRow, "btnNew", tr("&New"), QStyle::SP_FileIcon);
-    btnOpen = button(fileRow, "btnOpen", tr("&Open"), QStyle::SP_DialogOpenButton);
-    btnSave = button(fileRow, "btnSave", tr("&Save"), QStyle::SP_DialogSaveButton);
-    btnExit = button(fileRow, "btnExit", tr("E&xit"), QStyle::SP_DialogCloseButton);
+    btnNew = button(fileRow, "btnNew", tr("&New"), "new");
+    btnOpen = button(fileRow, "btnOpen", tr("&Open"), "open");
+    btnSave = button(fileRow, "btnSave", tr("&Save"), "save");
+    btnExit = button(fileRow, "btnExit", tr("E&xit"), "exit");
     fileRow->addStretch();
     pcMain->addTab(filePage, tr("File"));
 
     auto [projectPage, projectRow] = page("tabProject");
-    btnCompile = button(projectRow, "btnCompile", tr("&Compile"), QStyle::SP_BrowserReload);
-    btnTest = button(projectRow, "btnTest", tr("&Test"), QStyle::SP_MediaPlay);
-    btnAddFile = button(projectRow, "btnAddFile", tr("&Add File"), QStyle::SP_FileDialogNewFolder);
-    btnRemoveFile = button(projectRow, "btnRemoveFile", tr("&Del File"), QStyle::SP_TrashIcon);
-    btnCheck = button(projectRow, "btnCheck", tr("&Check"), QStyle::SP_DialogApplyButton);
+    btnCompile = button(projectRow, "btnCompile", tr("&Compile"), "compile");
+    btnTest = button(projectRow, "btnTest", tr("&Test"), "test");
+    btnAddFile = button(projectRow, "btnAddFile", tr("&Add File"), "addfile");
+    btnRemoveFile = button(projectRow, "btnRemoveFile", tr("&Del File"), "delfile");
+    btnCheck = button(projectRow, "btnCheck", tr("&Check"), "check");
     projectRow->addStretch();
     pcMain->addTab(projectPage, tr("Project"));
 
     auto [helpPage, helpRow] = page("tabHelp");
-    btnContents = button(helpRow, "btnContents", tr("&Help"), QStyle::SP_DialogHelpButton);
-    btnAbout = button(helpRow, "btnAbout", tr("&About"), QStyle::SP_MessageBoxInformation);
-    btnWebsite = button(helpRow, "btnWebsite", tr("&Website"), QStyle::SP_DriveNetIcon);
+    btnContents = button(helpRow, "btnContents", tr("&Help"), "help");
+    btnAbout = button(helpRow, "btnAbout", tr("&About"), "about");
+    btnWebsite = button(helpRow, "btnWebsite", tr("&Website"), "website");
     helpRow->addStretch();
     pcMain->addTab(helpPage, tr("Help"));
 
@@ -260,18 +270,11 @@ QWidget* TfrmMain::BuildSlideShowPage() {
     tnMain = Named(new QTabWidget(page), "tnMain");
     layout->addWidget(tnMain);
 
-    lvFiles = Named(new QTreeWidget(tnMain), "lvFiles");
+    lvFiles = Named(new ui::FileListView(tnMain), "lvFiles");
     lvFiles->setColumnCount(4);
     lvFiles->setHeaderLabels({tr("Filename"), tr("Size"), tr("Type"), tr("Date")});
-    lvFiles->setRootIsDecorated(false);
-    lvFiles->setUniformRowHeights(true);
-    lvFiles->setAllColumnsShowFocus(true);
     lvFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    lvFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
-    lvFiles->setIconSize(QSize(16, 16));
-    lvFiles->setStyleSheet(
-        QStringLiteral("QTreeView::item { border-right: 1px solid #d0d0d0; "
-                       "border-bottom: 1px solid #d0d0d0; }"));
+    lvFiles->SetReorderable(true);  // the list order is the show order
     QHeaderView* header = lvFiles->header();
     header->setStretchLastSection(false);
     header->setSectionResizeMode(QHeaderView::Interactive);
@@ -285,6 +288,12 @@ QWidget* TfrmMain::BuildSlideShowPage() {
     headerItem->setTextAlignment(kColumnType, Qt::AlignCenter);
     headerItem->setTextAlignment(kColumnDate, Qt::AlignRight | Qt::AlignVCenter);
     connect(header, &QHeaderView::sectionClicked, this, &TfrmMain::SortByColumn);
+    // Entries dragged to a new place: the list no longer follows a column.
+    connect(lvFiles, &ui::FileListView::EntriesMoved, this, [this] {
+        sortShown_ = false;
+        listSorted_ = false;
+        lvFiles->header()->setSortIndicatorShown(false);
+    });
     connect(lvFiles, &QTreeWidget::itemDoubleClicked, this, &TfrmMain::lvFilesDblClick);
     tnMain->addTab(lvFiles, tr("Project"));
     tnMain->addTab(BuildOptionsTab(), tr("Options"));
@@ -315,6 +324,7 @@ QWidget* TfrmMain::BuildOptionsTab() {
     colorRow->addWidget(options.btnBGColor);
     colorRow->addStretch();
     left->addLayout(colorRow);
+    left->addWidget(options.CreateFitRow(tab));
     left->addStretch();
 
     auto* right = new QVBoxLayout;
@@ -417,6 +427,8 @@ void TfrmMain::LoadProject(const QString& path) {
     ApplyLoadedProject(loaded);
     setWindowTitle(ui::FromNarrow(platform::FileNamePart(ui::ToNarrow(projectFileName_))) +
                    QStringLiteral(" - ") + kApplicationTitle);
+    unknownKind_ = loaded.type == project::kSlideShow || loaded.type == project::kFlash ? 0 : loaded.type;
+    ui::FileDialog::SetProjectFolder(QFileInfo(projectFileName_).absolutePath());
     UpdateCommandState();
     // The project is open; only rewriting it without its repeated sections failed.
     if (!loaded.rewriteError.empty()) throw Error(loaded.rewriteError);
@@ -438,6 +450,7 @@ void TfrmMain::ApplyLoadedProject(const project::LoadedProject& loaded) {
         bool known = v.transition >= 0 && v.transition < kTransitionCount;
         options.cboTransition->setCurrentIndex(known ? v.transition : -1);
         options.btnBGColor->setColor(v.backgroundColor);
+        options.SetFit(v.fitPictures, v.fitWidth, v.fitHeight);
         chkChangeIcon->setChecked(v.changeIcon);
         feIcon->setText(ui::FromNarrow(v.iconFile));
         txtShowName->setText(ui::FromNarrow(v.showName));
@@ -479,13 +492,26 @@ project::ProjectValues TfrmMain::GatherProjectValues() const {
 void TfrmMain::SaveProject(const QString& path) {
     if (projectFileName_.isEmpty()) projectFileName_ = path;
     project::SaveProject(ui::ToNarrow(projectFileName_), GatherProjectValues());
+    ui::FileDialog::SetProjectFolder(QFileInfo(projectFileName_).absolutePath());
     UpdateCommandState();
 }
 
+QString TfrmMain::ResolvedPath(const QString& stored) const {
+    return ui::FromNarrow(project::ResolveProjectPath(ui::ToNarrow(stored), ui::ToNarrow(projectFileName_)));
+}
+
 void TfrmMain::AddFileEntry(const QString& path, EntryMode mode) {
+    listSorted_ = false;  // a new entry goes to the end, whatever the order
     auto* item = new FileEntryItem(lvFiles);
-    item->setText(kColumnName, path);
-    const std::string narrow = ui::ToNarrow(path);
+    item->setText(kColumnName, path);  // as stored; the cells describe the file it names
+    item->setToolTip(kColumnName, path);  // the column may show it cut in the middle
+    item->setTextAlignment(kColumnSize, Qt::AlignCenter);
+    item->setTextAlignment(kColumnType, Qt::AlignCenter);
+    item->setTextAlignment(kColumnDate, Qt::AlignRight | Qt::AlignVCenter);
+    // An entry left with its name only keeps the others' indent and row height.
+    item->setIcon(kColumnName, BlankIcon());
+    const QString file = ResolvedPath(path);
+    const std::string narrow = ui::ToNarrow(file);
     QString size;
     try {
         size = ui::FromNarrow(platform::GetFileSizeText(narrow));
@@ -495,33 +521,37 @@ void TfrmMain::AddFileEntry(const QString& path, EntryMode mode) {
     item->setText(kColumnSize, size);
     item->setText(kColumnType, FileTypeDescription(ui::FromNarrow(platform::ExtensionPart(narrow))));
     item->setText(kColumnDate, ShortDateText(platform::GetFileDate(narrow)));
-    item->setTextAlignment(kColumnSize, Qt::AlignCenter);
-    item->setTextAlignment(kColumnType, Qt::AlignCenter);
-    item->setTextAlignment(kColumnDate, Qt::AlignRight | Qt::AlignVCenter);
     static QFileIconProvider icons;
-    item->setIcon(kColumnName, icons.icon(QFileInfo(path)));
+    const QIcon icon = icons.icon(QFileInfo(file));
+    if (!icon.isNull()) item->setIcon(kColumnName, icon);
 }
 
 void TfrmMain::SortByColumn(int column) {
+    // The header has already turned its own indicator by the time the click arrives, so the
+    // order comes from the window's sort state: a new column sorts ascending, the same column
+    // again reverses.
+    sortAscending_ = (listSorted_ && column == sortColumn_) ? !sortAscending_ : true;
+    sortColumn_ = column;
+    sortShown_ = true;
+    listSorted_ = true;
+    const Qt::SortOrder order = sortAscending_ ? Qt::AscendingOrder : Qt::DescendingOrder;
     QHeaderView* header = lvFiles->header();
-    Qt::SortOrder order = Qt::AscendingOrder;
-    if (header->isSortIndicatorShown() && header->sortIndicatorSection() == column &&
-        header->sortIndicatorOrder() == Qt::AscendingOrder)
-        order = Qt::DescendingOrder;
     header->setSortIndicatorShown(true);
     lvFiles->sortItems(column, order);
+    header->setSortIndicator(column, order);
 }
 
 void TfrmMain::Project2Click() {
     projectFileName_.clear();
+    unknownKind_ = 0;
     setWindowTitle(kApplicationTitle);
-    QApplication::setApplicationDisplayName(kApplicationTitle);
     UpdateCommandState();
     feOutput->setText({});
     for (QCheckBox* box : options.CheckBoxes()) box->setChecked(false);
     options.tbShowSpeed->setValue(10);
     options.cboTransition->setCurrentIndex(-1);
     options.btnBGColor->setColor(0);
+    options.SetFit(false, 3840, 2160);
     chkChangeIcon->setChecked(false);
     feIcon->setText({});
     txtShowName->clear();
@@ -610,6 +640,7 @@ void TfrmMain::RunBuild() {
         build::BuildRequest request;
         request.projectFileName = ui::ToNarrow(projectFileName_);
         request.values = GatherProjectValues();
+        if (unknownKind_ != 0) request.values.kind = unknownKind_;
         request.stubPath = stubPath_.empty() ? build::StubPath() : stubPath_;
         request.flashStubPath = flashStubPath_.empty() ? build::FlashStubPath() : flashStubPath_;
         WindowBuildReporter reporter(*this);
@@ -652,8 +683,9 @@ void TfrmMain::CheckFiles1Click() {
     pbar->setMaximum(lvFiles->topLevelItemCount() - 1);
     for (int i = 0; i < lvFiles->topLevelItemCount();) {
         QTreeWidgetItem* item = lvFiles->topLevelItem(i);
-        const std::string path = ui::ToNarrow(item->text(kColumnName));
-        if (path.empty() || !platform::FileExists(path) || platform::DirectoryExists(path))
+        const std::string stored = ui::ToNarrow(item->text(kColumnName));
+        const std::string path = project::ResolveProjectPath(stored, ui::ToNarrow(projectFileName_));
+        if (stored.empty() || !platform::FileExists(path) || platform::DirectoryExists(path))
             delete item;
         else
             ++i;
@@ -697,7 +729,7 @@ void TfrmMain::lvFilesDblClick() {
         QTreeWidgetItem* item = lvFiles->topLevelItem(i);
         if (!item->isSelected()) continue;
         if (imageViewer_)
-            RunCommand([this, path = item->text(kColumnName)] { imageViewer_(*this, path); });
+            RunCommand([this, path = ResolvedPath(item->text(kColumnName))] { imageViewer_(*this, path); });
         return;
     }
 }

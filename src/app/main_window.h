@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "app/interface_state.h"
+#include "platform/shell.h"
 #include "project/project_file.h"
 #include "ui/slideshow_options.h"
 
@@ -20,6 +21,7 @@ class QTabWidget;
 class QTreeWidget;
 
 namespace nimbrel::ui {
+class FileListView;
 class FileNameEdit;
 class GradientProgressBar;
 class LimitedMemo;
@@ -66,6 +68,8 @@ public:
 
     // Appends one entry to lvFiles with its size, type, date and icon.
     void AddFileEntry(const QString& path, EntryMode mode);
+    // The file a path stored in the project names: a relative one lies beside the project file.
+    QString ResolvedPath(const QString& stored) const;
 
     // Run by New after the controls are reset: the type chooser with its wizards. None is
     // installed until the wizards exist.
@@ -98,7 +102,9 @@ public:
     void LoadListSettings();
     void StoreListSettings();
 
-    // The help file: the program's own path with its extension replaced by ".chm".
+    // The help file. On Windows the program's own path with its extension replaced by ".chm",
+    // or the HTML guide when no such file is there; elsewhere the HTML guide beside the
+    // program (help/index.html) or in the installed data folder.
     static QString HelpFileName();
     // The maker's web site.
     static QString WebsiteAddress();
@@ -153,8 +159,16 @@ private:
     // The output box of the project kind, or null for an unknown kind.
     QString OutputBoxText() const;
     void RebuildRecentMenu();
+    // Hands a request to the shell (Test, Install, control panel, Help, Website); where this
+    // system cannot carry it out, says why instead (never on Windows).
+    void RunShellCall(const platform::ShellCall& call);
+    void OpenWithShell(const QString& target);
+    bool ExplainShellProblem(const platform::ShellCall& call);
 
     QString projectFileName_;
+    // Header/Type of the loaded project when it is no kind this program knows (0 otherwise):
+    // the build refuses such a project instead of saving it as the page shown.
+    int unknownKind_ = 0;
     std::string stubPath_;
     std::string flashStubPath_;
     bool building_ = false;
@@ -162,6 +176,12 @@ private:
     RecentProjects recent_;
     bool windowStateRestored_ = false;
     bool windowStateSaved_ = false;
+    // The list's sort state: the column, its direction, and whether the list follows it (a
+    // header click sorts; dragging entries to a new place ends that).
+    int sortColumn_ = 0;
+    bool sortAscending_ = true;
+    bool sortShown_ = true;
+    bool listSorted_ = false;  // the entries stand in the order of the sort state
     std::function<void(TfrmMain&, const QString&)> imageViewer_;
 
     // The command bar and its buttons.
@@ -199,7 +219,7 @@ private:
     // The pages and the project controls.
     QStackedWidget* nbMain = nullptr;
     QTabWidget* tnMain = nullptr;
-    QTreeWidget* lvFiles = nullptr;
+    ui::FileListView* lvFiles = nullptr;
     ui::FileNameEdit* feOutput = nullptr;
     ui::SlideShowOptionControls options;  // the check boxes, show speed, transition, BG colour
     QCheckBox* chkChangeIcon = nullptr;

@@ -11,6 +11,7 @@
 
 #include "app/main_window.h"
 #include "platform/files.h"
+#include "ui/file_list_view.h"
 #include "ui/narrow_text.h"
 
 namespace nimbrel::app {
@@ -20,15 +21,59 @@ namespace {
 // The placement record's minimised and maximised positions: the window never sets them.
 constexpr char kUnsetMinMaxPos[] = "-1,-1,-1,-1";
 
-int PixelsPerInch(const QWidget& window) {
-    const QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
-    return screen ? static_cast<int>(std::lround(screen->logicalDotsPerInch())) : 96;
+const QScreen* ScreenOf(const QWidget& window) {
+    return window.screen() ? window.screen() : QGuiApplication::primaryScreen();
 }
 
-// "(1280x1024)": the screen size that the size-specific value names carry.
+// The stored placement is in the system's device pixels, as a Windows placement record is;
+// the window works in Qt's device-independent pixels. With a scale factor other than 1 the two
+// differ: a screen keeps its top left corner and scales what lies to its right and below.
+double ScaleOf(const QScreen* screen) {
+    return screen ? screen->devicePixelRatio() : 1.0;
+}
+
+QRect DeviceGeometry(const QScreen& screen) {
+    const QRect logical = screen.geometry();
+    const double scale = ScaleOf(&screen);
+    return QRect(logical.topLeft(), QSize(static_cast<int>(std::lround(logical.width() * scale)),
+                                          static_cast<int>(std::lround(logical.height() * scale))));
+}
+
+QPoint ToDevicePixels(const QPoint& point, const QScreen* screen) {
+    if (!screen) return point;
+    const QPoint origin = screen->geometry().topLeft();
+    const double scale = ScaleOf(screen);
+    return origin + QPoint(static_cast<int>(std::lround((point.x() - origin.x()) * scale)),
+                           static_cast<int>(std::lround((point.y() - origin.y()) * scale)));
+}
+
+QPoint FromDevicePixels(const QPoint& point) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    for (const QScreen* candidate : QGuiApplication::screens())
+        if (DeviceGeometry(*candidate).contains(point)) screen = candidate;
+    if (!screen) return point;
+    const QPoint origin = screen->geometry().topLeft();
+    const double scale = ScaleOf(screen);
+    return origin + QPoint(static_cast<int>(std::lround((point.x() - origin.x()) / scale)),
+                           static_cast<int>(std::lround((point.y() - origin.y()) / scale)));
+}
+
+QSize ToDevicePixels(const QSize& size, const QScreen* screen) {
+    const double scale = ScaleOf(screen);
+    return QSize(static_cast<int>(std::lround(size.width() * scale)),
+                 static_cast<int>(std::lround(size.height() * scale)));
+}
+
+// The system's pixels per inch: 96 times the scale factor.
+int PixelsPerInch(const QWidget& window) {
+    const QScreen* screen = ScreenOf(window);
+    return screen ? static_cast<int>(std::lround(screen->logicalDotsPerInch() * ScaleOf(screen))) : 96;
+}
+
+// "(1280x1024)": the screen size in device pixels that the size-specific value names carry.
 std::string ScreenSizeSuffix(const QWidget& window) {
-    const QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
-    QSize size = screen ? screen->geometry().size() : QSize();
+    const QScreen* screen = ScreenOf(window);
+    QSize size = screen ? DeviceGeometry(*screen).size() : QSize();
     return "(" + std::to_string(size.width()) + "x" + std::to_string(size.height()) + ")";
 }
 
@@ -117,7 +162,7 @@ void TfrmMain::RestoreWindowState() {
     };
     const std::optional<std::string> minMaxPos = placementText("MinMaxPos");
     const std::optional<std::string> normPos = placementText("NormPos");
-    const QRect frame(pos(), frameSize());
+    const QRect frame(ToDevicePixels(pos(), ScreenOf(*this)), ToDevicePixels(frameSize(), ScreenOf(*this)));
     const std::array<int, 4> normal = SplitPlacementText(
         normPos.value_or(""),
         {frame.left(), frame.top(), frame.left() + frame.width(), frame.top() + frame.height()});
@@ -126,7 +171,7 @@ void TfrmMain::RestoreWindowState() {
         // The border is fixed: only the position is taken, the size stays. A position no screen
         // shows any more (a monitor taken away) keeps the window where it is, as the system
         // keeps a restored window on the screen.
-        const QRect restored(normal[0], normal[1], frame.width(), frame.height());
+        const QRect restored(FromDevicePixels(QPoint(normal[0], normal[1])), frameSize());
         if (restored.left() < restored.left() + restored.width() && OnSomeScreen(restored))
             move(restored.topLeft());
     }
@@ -174,6 +219,8 @@ void TfrmMain::SaveWindowState(bool destroying) {
         const QSize frameExtra = frameSize() - size();
         normal = QRect(normalGeometry().topLeft() - frameOffset, normalGeometry().size() + frameExtra);
     }
+    normal = QRect(ToDevicePixels(normal.topLeft(), ScreenOf(*this)),
+                   ToDevicePixels(normal.size(), ScreenOf(*this)));
     const std::string normPos = JoinPlacementText(
         {normal.left(), normal.top(), normal.left() + normal.width(), normal.top() + normal.height()});
     store.WriteString(section, "NormPos" + suffix, normPos);
@@ -213,9 +260,13 @@ void TfrmMain::LoadListSettings() {
     const bool ascending = store.ReadBool("Sort", "Ascending", true);
     const int sortColumn = std::clamp(store.ReadInteger("Sort", "SortCol", 0), 0, count - 1);
     const Qt::SortOrder sortOrder = ascending ? Qt::AscendingOrder : Qt::DescendingOrder;
+    sortColumn_ = sortColumn;
+    sortAscending_ = ascending;
+    sortShown_ = true;
+    listSorted_ = true;
     header->setSortIndicatorShown(true);
-    header->setSortIndicator(sortColumn, sortOrder);
     lvFiles->sortItems(sortColumn, sortOrder);
+    header->setSortIndicator(sortColumn, sortOrder);
     // "ViewStyle" is not read: the list only knows the report view, which it stores as 3.
 }
 

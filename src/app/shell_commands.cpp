@@ -1,7 +1,11 @@
 // The main window's commands that hand work to the shell, and the About command. None of them
-// waits for what it starts or reports a failure.
+// waits for what it starts. On Windows none reports a failure; elsewhere a request this system
+// cannot carry out (no wine, no xdg-open, no help file, no display control panel) is explained
+// in a message box, and a screensaver that wine cannot run is reported when it ends.
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QProcess>
 
 #include "app/about_box.h"
 #include "app/main_window.h"
@@ -9,6 +13,7 @@
 #include "platform/paths.h"
 #include "platform/shell.h"
 #include "ui/file_name_edit.h"
+#include "ui/message_box.h"
 #include "ui/narrow_text.h"
 
 namespace nimbrel::app {
@@ -20,17 +25,92 @@ constexpr char kRunDll[] = "rundll32.exe";
 constexpr char kInstallScreenSaver[] = "desk.cpl,InstallScreenSaver ";
 constexpr char kScreenSaverPage[] = "shell32.dll,Control_RunDLL desk.cpl,,1";
 
-// A document or address opened with the default verb: empty operation, parameters and directory.
-void OpenWithShell(const QString& target) {
-    platform::ExecuteShell({std::string(), ui::ToNarrow(target), std::string(), std::string()});
+// The last lines of what a program wrote, for a message.
+QString Tail(const QByteArray& output, int lines) {
+    QStringList all = QString::fromLocal8Bit(output).split(u'\n', Qt::SkipEmptyParts);
+    if (all.size() > lines) all = all.mid(all.size() - lines);
+    return all.join(u'\n').trimmed();
 }
 
 }  // namespace
 
+bool TfrmMain::ExplainShellProblem(const platform::ShellCall& call) {
+    const std::string problem = platform::ShellProblem(call);
+    if (problem.empty()) return false;
+    ui::MessageBox::Show(this, kApplicationTitle, ui::FromNarrow(problem), QMessageBox::Information,
+                         QMessageBox::Ok);
+    return true;
+}
+
+void TfrmMain::RunShellCall(const platform::ShellCall& call) {
+    if (ExplainShellProblem(call)) return;
+#ifndef Q_OS_WIN
+    // A Windows program runs under wine, watched, so that one that wine cannot run is reported.
+    const std::vector<std::string> line = platform::ShellCommandLine(call, platform::WineProgram());
+    if (!platform::ShellRecording() && line.size() >= 2 &&
+        QFileInfo(ui::FromNarrow(line.front())).fileName() == QStringLiteral("wine")) {
+        auto* process = new QProcess(this);
+        process->setObjectName(QStringLiteral("wineProcess"));
+        process->setProgram(ui::FromNarrow(line.front()));
+        QStringList arguments;
+        for (std::size_t i = 1; i < line.size(); ++i) arguments << ui::FromNarrow(line[i]);
+        process->setArguments(arguments);
+        process->setProcessChannelMode(QProcess::MergedChannels);
+        const QString program = ui::FromNarrow(call.file);
+        connect(
+            process, &QProcess::finished, this,
+            [this, process, program](int exitCode, QProcess::ExitStatus status) {
+                process->deleteLater();
+                if (status == QProcess::NormalExit && exitCode == 0) return;
+                QString text =
+                    tr("%1 ended with an error under wine (exit code %2).").arg(program).arg(exitCode);
+                const QString output = Tail(process->readAll(), 4);
+                if (!output.isEmpty()) text += QStringLiteral("\n\n") + output;
+                text += QStringLiteral("\n\n") +
+                        tr("Wine may be unable to run this kind of program here: a 32-bit screensaver needs "
+                           "a wine that runs 32-bit programs (on Debian: dpkg --add-architecture i386, "
+                           "then apt install wine32).");
+                ui::MessageBox::Show(this, kApplicationTitle, text, QMessageBox::Warning, QMessageBox::Ok);
+            });
+        connect(
+            process, &QProcess::errorOccurred, this, [this, process, program](QProcess::ProcessError error) {
+                if (error != QProcess::FailedToStart) return;
+                process->deleteLater();
+                ui::MessageBox::Show(this, kApplicationTitle,
+                                     tr("%1 could not be started: %2").arg(program, process->errorString()),
+                                     QMessageBox::Warning, QMessageBox::Ok);
+            });
+        process->start();
+        return;
+    }
+#endif
+    platform::ExecuteShell(call);
+}
+
+// A document or address opened with the default verb: empty operation, parameters and directory.
+void TfrmMain::OpenWithShell(const QString& target) {
+    RunShellCall({std::string(), ui::ToNarrow(target), std::string(), std::string()});
+}
+
 QString TfrmMain::HelpFileName() {
-    const std::string program =
-        ui::ToNarrow(QDir::toNativeSeparators(QCoreApplication::applicationFilePath()));
-    return ui::FromNarrow(platform::ChangeExtension(program, ".chm"));
+    const QString program = QCoreApplication::applicationFilePath();
+    const QString directory = QFileInfo(program).absolutePath();
+    // The guide built as HTML: beside the program in the build tree, in the shared data folder
+    // once installed.
+    const QStringList html{directory + QStringLiteral("/help/index.html"),
+                           directory + QStringLiteral("/../share/nimbrel/help/index.html")};
+    QString found;
+    for (const QString& candidate : html)
+        if (found.isEmpty() && QFileInfo(candidate).isFile()) found = QDir::cleanPath(candidate);
+#ifdef Q_OS_WIN
+    // A compiled help file of the program's own name comes first.
+    const QString chm =
+        ui::FromNarrow(platform::ChangeExtension(ui::ToNarrow(QDir::toNativeSeparators(program)), ".chm"));
+    if (QFileInfo(chm).isFile() || found.isEmpty()) return chm;
+    return QDir::toNativeSeparators(found);
+#else
+    return found.isEmpty() ? QDir::cleanPath(html.first()) : found;
+#endif
 }
 
 QString TfrmMain::WebsiteAddress() {
@@ -46,22 +126,22 @@ QString TfrmMain::OutputBoxText() const {
 }
 
 void TfrmMain::Test1Click() {
-    const std::string output = ui::ToNarrow(OutputBoxText());
+    const std::string output = ui::ToNarrow(ResolvedPath(OutputBoxText()));
     if (!output.empty() && platform::FileExists(output))
-        platform::ExecuteShell({std::nullopt, output, std::string("/s"), std::nullopt});
+        RunShellCall({std::nullopt, output, std::string("/s"), std::nullopt});
     UpdateCommandState();
 }
 
 void TfrmMain::Install1Click() {
     // The path follows the entry point unquoted, blanks included, as the installer expects.
-    const std::string output = ui::ToNarrow(OutputBoxText());
+    const std::string output = ui::ToNarrow(ResolvedPath(OutputBoxText()));
     if (!output.empty() && platform::FileExists(output))
-        platform::ExecuteShell({std::nullopt, kRunDll, kInstallScreenSaver + output, std::nullopt});
+        RunShellCall({std::nullopt, kRunDll, kInstallScreenSaver + output, std::nullopt});
     UpdateCommandState();
 }
 
 void TfrmMain::ScreenSaverControlPanel1Click() {
-    platform::ExecuteShell({std::nullopt, kRunDll, std::string(kScreenSaverPage), std::nullopt});
+    RunShellCall({std::nullopt, kRunDll, std::string(kScreenSaverPage), std::nullopt});
     UpdateCommandState();
 }
 

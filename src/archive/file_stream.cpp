@@ -46,6 +46,8 @@ FileStream::FileStream(const std::string& path, Mode mode) : path_(path) {
         if (!file_) Fail(err);
     } else {
         const char* how = mode == Mode::Read ? "rb" : mode == Mode::Create ? "w+b" : "r+b";
+        // Opening a pipe waits for a writer and a device never ends: only regular files are read.
+        if (mode != Mode::Create) platform::RequireRegularOrMissing(path);
         errno = 0;
         file_ = std::fopen(path.c_str(), how);
         if (!file_) Fail(errno);

@@ -288,6 +288,8 @@ void TZLBArchive::AddFiles(std::vector<std::string>& files) {
             entries_.push_back(AppendMember(*job, output));
         } catch (const OutputFailure&) {
             throw;
+        } catch (const ArchiveLimitError&) {
+            throw;
         } catch (const std::exception&) {
             // Whatever of the member reached the archive goes again, so the next member's
             // data starts where this one's would have.
@@ -325,7 +327,10 @@ std::unique_ptr<TZLBArchive::MemberJob> TZLBArchive::PrepareMember(const std::st
     try {
         job->input = FileStream(path, FileStream::Mode::Read);
         job->size = job->input.Size();
-        if (job->size > kMaxArchiveSize) throw Error("member too large");
+        if (job->size > SizeLimit)
+            throw ArchiveLimitError(Format(
+                "%s is larger than the " + std::to_string(SizeLimit) + " bytes an archive member can hold",
+                path));
         job->toFile = job->size > kMemoryStagingLimit;
         if (job->toFile) {
             job->stagingGuard = platform::TempFile(MakeTempFileName());
@@ -387,7 +392,10 @@ RegistryEntry TZLBArchive::AppendMember(MemberJob& job, FileStream& output) {
     std::int64_t offset = output.Position();
     bool compressed = job.stagedSize < job.size;
     std::int64_t storedSize = compressed ? job.stagedSize : job.size;
-    if (offset + storedSize > kMaxArchiveSize) throw Error("the archive would exceed 2 GiB");
+    if (offset + storedSize > SizeLimit)
+        throw ArchiveLimitError(Format(
+            "%s does not fit: the archive would pass its limit of " + std::to_string(SizeLimit) + " bytes",
+            job.path));
     entry.DataOffset = static_cast<std::int32_t>(offset);
     entry.StoredSize = static_cast<std::int32_t>(storedSize);
 
@@ -468,8 +476,9 @@ void TZLBArchive::WriteRegistry(FileStream& output) {
         trailer.RegistrySize = 0;
         trailer.RegistryCompressed = 0;
     }
-    if (output.Position() + static_cast<std::int64_t>(kTrailerSize) > kMaxArchiveSize)
-        throw Error("the archive would exceed 2 GiB");
+    if (output.Position() + static_cast<std::int64_t>(kTrailerSize) > SizeLimit)
+        throw ArchiveLimitError("The archive would pass its limit of " + std::to_string(SizeLimit) +
+                                " bytes");
     trailer.EntryCount = static_cast<std::int32_t>(entries_.size());
     trailer.AlwaysOne = 1;
     trailer.RegistryOffset = static_cast<std::int32_t>(registryStart);
@@ -505,9 +514,10 @@ void TZLBArchive::ExpandFolder(const std::string& folder, std::vector<std::strin
     if (!base.empty() && platform::IsSeparator(base.back())) base.pop_back();
     std::vector<std::string> local;
     std::error_code ec;
-    fs::path where = base.empty() ? fs::path(std::string(1, platform::kSeparator)) : fs::path(base);
+    fs::path where =
+        base.empty() ? fs::path(std::string(1, platform::kSeparator)) : platform::NativePath(base);
     for (fs::directory_iterator it(where, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string name = it->path().filename().string();
+        std::string name = platform::NarrowPath(it->path().filename());
         std::error_code statusError;
         std::string child = base + platform::kSeparator + name;
         if (!it->is_directory(statusError)) {

@@ -11,10 +11,17 @@
 
 #include "archive/archive_format.h"
 #include "archive/file_stream.h"
+#include "platform/error.h"
 
 namespace nimbrel::archive {
 
 class CompressionStream;
+
+// A member, or the archive as a whole, would pass the format's 2 GiB limit. Unlike a file that
+// cannot be read, it ends AddFiles: the archive cannot hold what it was asked to hold.
+struct ArchiveLimitError : Error {
+    using Error::Error;
+};
 
 class TZLBArchive {
 public:
@@ -66,6 +73,9 @@ public:
     const std::vector<RegistryEntry>& Entries() const { return entries_; }
     int Count() const { return static_cast<int>(entries_.size()); }
 
+    // The largest member and archive AddFiles writes: the format's signed 32-bit limit (tests
+    // lower it to reach it without gigabytes).
+    std::int64_t SizeLimit = kMaxArchiveSize;
     TFileCompressionLevel CompressionLevel = fcDefault;
     bool SavePaths = false;
     bool RecursePaths = false;

@@ -2,14 +2,18 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 #include "archive/zlb_archive.h"
+#include "build/picture_conversion.h"
 #include "platform/error.h"
 #include "platform/file_mapping.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/temp.h"
+#include "project/project_paths.h"
 #include "resedit/resource_edit.h"
 
 namespace nimbrel::build {
@@ -25,17 +29,6 @@ FilePtr OpenFile(const std::string& path, const char* mode) {
 bool IsReadable(const std::string& path) {
     if (path.empty() || platform::DirectoryExists(path)) return false;
     return OpenFile(path, "rb") != nullptr;
-}
-
-// A relative media or output path means a file beside the project, wherever the program was
-// started from.
-std::string ResolveRelativePath(const std::string& path, const std::string& projectFolder) {
-    if (path.empty()) return path;
-    bool absolute = platform::IsSeparator(path.front());
-#ifdef _WIN32
-    absolute = absolute || (path.size() >= 2 && path[1] == ':');
-#endif
-    return absolute ? path : platform::JoinPath(projectFolder, path);
 }
 
 // Appends all of `from` to the open file `to`; false on any read or write failure.
@@ -83,6 +76,81 @@ void ChangeIcon(const std::string& stub, const std::string& path, const std::str
         reporter.Notice("Unable to Change Icon");
         CopyStub(stub, path);
     }
+}
+
+}  // namespace
+
+std::string ChooseOutputPath(const std::string& outputBoxText, const std::string& projectFileName) {
+    if (!outputBoxText.empty()) return outputBoxText;
+    return platform::ChangeExtension(projectFileName, ".scr");
+}
+
+std::string AboutFileBytes(const std::string& name, const std::string& aboutText) {
+    return name + "\r\n" + aboutText + "\r\n";
+}
+
+std::string CompletionText(const std::string& outputPath, std::int64_t size,
+                           const std::vector<LeftOutFile>& leftOutFiles) {
+    std::string text = "The project was saved during compile.";
+    text += "\n\r";
+    text += "File: " + platform::FileNamePart(outputPath) + " Output";
+    text += "\n\r";
+    text += std::to_string(size) + " bytes output";
+    if (!leftOutFiles.empty()) {
+        text += "\n\r\n\r";
+        text += leftOutFiles.size() == 1 ? "This file was left out of the screensaver:"
+                                         : "These files were left out of the screensaver:";
+        for (const auto& file : leftOutFiles)
+            text += "\n\r" + (file.path.empty() ? std::string("(an entry without a file name)") : file.path) +
+                    " " + file.reason;
+    }
+    return text;
+}
+
+namespace {
+
+// The build refuses to write its screensaver over a file the user needs for it.
+void CheckOutputPath(const std::string& output, const std::string& projectFileName,
+                     const std::vector<std::string>& media, const std::string& iconFile,
+                     const BuildRequest& request) {
+    if (platform::DirectoryExists(output))
+        throw Error("The output path " + output + " is a folder; choose a file name for the screensaver");
+    auto refuse = [&](const std::string& what, const std::string& path) {
+        throw Error("The output file " + output + " is " + what + " (" + path +
+                    "); choose another output file, nothing was changed");
+    };
+    if (platform::SameFile(output, projectFileName)) refuse("the project file itself", projectFileName);
+    for (const std::string& file : media)
+        if (platform::SameFile(output, file)) refuse("one of the project's media files", file);
+    if (platform::SameFile(output, iconFile)) refuse("the project's icon file", iconFile);
+    if (platform::SameFile(output, request.stubPath)) refuse("a player stub", request.stubPath);
+    if (platform::SameFile(output, request.flashStubPath)) refuse("a player stub", request.flashStubPath);
+}
+
+// Why a media file cannot go into the archive, or "" when it can be read. A file beyond the
+// format's limit for one member ends the build.
+std::string ReasonLeftOut(const std::string& listed, const std::string& resolved) {
+    switch (platform::KindOfFile(resolved)) {
+        case platform::FileKind::Missing: return "cannot be found";
+        case platform::FileKind::Directory: return "is a folder, not a file";
+        case platform::FileKind::Other: return "is not a regular file (a device or a pipe cannot be packed)";
+        case platform::FileKind::Regular: break;
+    }
+    std::int64_t size = platform::FileSize(resolved);
+    if (size > archive::kMaxArchiveSize)
+        throw Error(
+            listed + " is " + std::to_string(size) +
+            " bytes, more than the 2147483647 bytes a file in a screensaver can hold; nothing was built");
+    if (!IsReadable(resolved)) return "cannot be read";
+    return {};
+}
+
+// A strict build's error for a media file left out for `reason` (none when the reason is empty).
+void ThrowIfLeftOut(const std::string& path, const std::string& reason) {
+    if (reason.empty()) return;
+    if (reason == "cannot be found" || reason == "cannot be read")
+        throw Error(Format("Cannot open file %s", path.empty() ? std::string("(an entry without a file name)") : path));
+    throw Error((path.empty() ? std::string("An entry without a file name") : path) + " " + reason);
 }
 
 // Turns the build's steps and the archive's reports on each file into one progress over the
@@ -161,29 +229,10 @@ private:
 
 }  // namespace
 
-std::string ChooseOutputPath(const std::string& outputBoxText, const std::string& projectFileName) {
-    if (!outputBoxText.empty()) return outputBoxText;
-    return platform::ChangeExtension(projectFileName, ".scr");
-}
-
-std::string AboutFileBytes(const std::string& name, const std::string& aboutText) {
-    return name + "\r\n" + aboutText + "\r\n";
-}
-
-std::string CompletionText(const std::string& outputPath, std::int64_t size,
-                           const std::vector<std::string>& skippedFiles) {
-    std::string text = "The project was saved during compile.";
-    text += "\n\r";
-    text += "File: " + platform::FileNamePart(outputPath) + " Output";
-    text += "\n\r";
-    text += std::to_string(size) + " bytes output";
-    if (!skippedFiles.empty()) {
-        text += "\n\r\n\r";
-        text += skippedFiles.size() == 1 ? "This file could not be read and was left out:"
-                                         : "These files could not be read and were left out:";
-        for (const auto& file : skippedFiles) text += "\n\r" + file;
-    }
-    return text;
+std::string UnknownKindMessage(const std::string& projectFileName, int kind) {
+    return projectFileName +
+           " is a project of a kind this program does not know (Type=" + std::to_string(kind) +
+           "; it knows 0, a slideshow, and 1, a Flash show); nothing was built or saved";
 }
 
 void CheckBuildInputs(const BuildRequest& request) {
@@ -195,10 +244,11 @@ void CheckBuildInputs(const BuildRequest& request) {
     const std::string& stub = flash ? request.flashStubPath : request.stubPath;
     if (!IsReadable(stub)) throw Error(Format("Cannot open file %s", stub));
 
-    const std::string projectFolder = platform::DirectoryPart(request.projectFileName);
-    const std::string output = ResolveRelativePath(
-        ChooseOutputPath(flash ? values.flash.output : values.slideShow.output, request.projectFileName),
-        projectFolder);
+    auto resolve = [&](const std::string& path) {
+        return project::ResolveProjectPath(path, request.projectFileName);
+    };
+    const std::string output = resolve(
+        ChooseOutputPath(flash ? values.flash.output : values.slideShow.output, request.projectFileName));
     const std::string outputFolder = platform::DirectoryPart(output);
     try {
         if (platform::DirectoryExists(output)) throw Error(output);
@@ -210,8 +260,7 @@ void CheckBuildInputs(const BuildRequest& request) {
 
     if (!request.strict) return;
     auto check = [&](const std::string& path) {
-        if (!path.empty() && !IsReadable(ResolveRelativePath(path, projectFolder)))
-            throw Error(Format("Cannot open file %s", path));
+        if (!path.empty()) ThrowIfLeftOut(path, ReasonLeftOut(path, resolve(path)));
     };
     if (flash) {
         check(values.flash.flashFile);
@@ -223,6 +272,32 @@ void CheckBuildInputs(const BuildRequest& request) {
 BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter) {
     const project::ProjectValues& values = request.values;
     const bool flash = values.kind == project::kFlash;
+    if (request.projectFileName.empty()) throw Error("No project is open");
+    if (values.kind != project::kSlideShow && values.kind != project::kFlash)
+        throw Error(UnknownKindMessage(request.projectFileName, values.kind));
+
+    BuildResult result;
+    project::ProjectValues saved = values;
+    std::string& outputBox = flash ? saved.flash.output : saved.slideShow.output;
+    // The box shows the path as chosen; a relative one names a file beside the project.
+    outputBox = ChooseOutputPath(outputBox, request.projectFileName);
+    auto resolve = [&](const std::string& path) {
+        return project::ResolveProjectPath(path, request.projectFileName);
+    };
+    result.outputPath = resolve(outputBox);
+    result.outputBoxText = outputBox;
+
+    std::vector<std::string> listedMedia;
+    if (flash) {
+        if (!saved.flash.flashFile.empty()) listedMedia.push_back(saved.flash.flashFile);
+    } else {
+        listedMedia = saved.files;
+    }
+    std::vector<std::string> resolvedMedia;
+    for (const auto& path : listedMedia) resolvedMedia.push_back(resolve(path));
+    const bool changeIcon = flash ? saved.flash.changeIcon : saved.slideShow.changeIcon;
+    const std::string iconFile = resolve(flash ? saved.flash.iconFile : saved.slideShow.iconFile);
+    CheckOutputPath(result.outputPath, request.projectFileName, resolvedMedia, iconFile, request);
     CheckBuildInputs(request);
 
     OverallProgress overall(reporter);
@@ -231,14 +306,6 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
         overall.Step(fraction);
     };
     step(0, 0.0);
-    BuildResult result;
-    project::ProjectValues saved = values;
-    std::string& outputBox = flash ? saved.flash.output : saved.slideShow.output;
-    // The box shows the path as chosen; a relative one names a file beside the project.
-    outputBox = ChooseOutputPath(outputBox, request.projectFileName);
-    const std::string projectFolder = platform::DirectoryPart(request.projectFileName);
-    result.outputPath = ResolveRelativePath(outputBox, projectFolder);
-    result.outputBoxText = outputBox;
 
     // The side files and the archive live in a directory of this build alone: nothing in the
     // project folder is touched, and two builds at once never share a file.
@@ -268,36 +335,45 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
         project::SaveProject(optionsPath, saved);
     }
     step(25, OverallProgress::kSaved);
-    if (platform::FileExists(result.outputPath)) platform::RemoveFile(result.outputPath);
 
+    // Without pictures nothing is built, and the screensaver built before stays as it was.
     if (!flash && saved.files.empty()) {
         overall.Step(1.0);
         return result;
     }
 
     std::vector<std::string> members{optionsPath, aboutPath};
-    std::vector<std::string> shownNames(2);
-    auto addMedia = [&](const std::string& path) {
-        std::string resolved = ResolveRelativePath(path, projectFolder);
-        if (IsReadable(resolved)) {
-            members.push_back(resolved);
-            shownNames.push_back(path);
-        } else if (!path.empty()) {
-            if (request.strict) throw Error(Format("Cannot open file %s", path));
-            result.skippedFiles.push_back(path);
+    std::vector<std::string> memberListed{request.projectFileName, aboutPath};
+    for (std::size_t i = 0; i < listedMedia.size(); ++i) {
+        const std::string& path = listedMedia[i];
+        std::string reason =
+            path.empty() ? std::string("names no file") : ReasonLeftOut(path, resolvedMedia[i]);
+        if (reason.empty()) {
+            members.push_back(resolvedMedia[i]);
+            memberListed.push_back(path);
+        } else {
+            if (request.strict) ThrowIfLeftOut(path, reason);
+            result.leftOutFiles.push_back({path, reason});
         }
-    };
-    if (flash) {
-        addMedia(saved.flash.flashFile);
-    } else {
-        for (const auto& file : saved.files) {
-            addMedia(file);
-            reporter.ProcessEvents();
-        }
+        if (!flash) reporter.ProcessEvents();
     }
+    if (!flash) {
+        // Pictures the players cannot decode, and with "Fit" those larger than the screen,
+        // become upright sRGB copies; one that cannot be converted is left out and named.
+        FitOptions fit{saved.slideShow.fitPictures, saved.slideShow.fitWidth, saved.slideShow.fitHeight};
+        if (fit.width < kMinFitSide || fit.width > kMaxFitSide) fit.width = kDefaultFitWidth;
+        if (fit.height < kMinFitSide || fit.height > kMaxFitSide) fit.height = kDefaultFitHeight;
+        PrepareShowPictures(members, memberListed, 2, fit, work.File("pictures"), request.strict, reporter,
+                            result.leftOutFiles);
+    }
+    // The names the progress shows: the media as listed, nothing for the side files.
+    std::vector<std::string> shownNames(memberListed);
+    shownNames[0].clear();
+    shownNames[1].clear();
     overall.Plan(members, shownNames);
     step(40, OverallProgress::kPackStart);
 
+    std::vector<archive::RegistryEntry> packed;
     {
         archive::TZLBArchive cab;
         cab.CompressionLevel = archive::fcMaximum;
@@ -307,20 +383,50 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
         };
         cab.OnMember = [&](const std::string& path, bool done) { overall.Member(path, done); };
         cab.CreateArchive(archivePath);
+        std::vector<std::string> adding = members;
         try {
-            cab.AddFiles(members);
+            cab.AddFiles(adding);
+        } catch (const archive::ArchiveLimitError& e) {
+            cab.CloseArchive();
+            throw Error(std::string(e.what()) + "; nothing was built");
         } catch (...) {
             cab.CloseArchive();
             throw;
         }
+        packed = cab.Entries();
         cab.CloseArchive();
     }
     step(60, OverallProgress::kPackEnd);
     if (!platform::FileExists(archivePath)) throw Error(Format("Cannot open file %s", archivePath));
 
+    // A file that passed the checks above but failed while it was packed (it changed or could no
+    // longer be read) is missing from the archive: name it too. The members are added in order.
+    {
+        std::size_t next = 0;
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            std::string name = platform::FileNamePart(members[i]).substr(0, archive::kMaxNameLength);
+            if (next < packed.size() && packed[next].FileName == name) {
+                ++next;
+                continue;
+            }
+            if (i < 2) throw Error(Format("Cannot open file %s", memberListed[i]));
+            if (request.strict) throw Error(Format("Cannot open file %s", memberListed[i]));
+            result.leftOutFiles.push_back({memberListed[i], "could not be read while it was packed"});
+        }
+    }
+
     // The screensaver is put together under a temporary name beside its final place and takes
-    // that place only when complete, so that a failure leaves no half-written file behind.
-    std::string outputFolder = platform::DirectoryPart(result.outputPath);
+    // that place only when complete: until then the previous screensaver stays as it was, and a
+    // failure leaves no half-written file behind. A link at the output path is written through.
+    std::string finalOutput = result.outputPath;
+    {
+        std::error_code ec;
+        if (std::filesystem::is_symlink(std::filesystem::symlink_status(finalOutput, ec)) &&
+            platform::FileExists(finalOutput))
+            finalOutput = std::filesystem::canonical(finalOutput, ec).string();
+        if (ec) finalOutput = result.outputPath;
+    }
+    std::string outputFolder = platform::DirectoryPart(finalOutput);
     platform::TempFile part;
     try {
         part = platform::TempFile(
@@ -331,9 +437,6 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
     const std::string& stub = flash ? request.flashStubPath : request.stubPath;
     CopyStub(stub, part.Path());
 
-    const bool changeIcon = flash ? saved.flash.changeIcon : saved.slideShow.changeIcon;
-    const std::string iconFile =
-        ResolveRelativePath(flash ? saved.flash.iconFile : saved.slideShow.iconFile, projectFolder);
     if (changeIcon && platform::FileExists(iconFile)) ChangeIcon(stub, part.Path(), iconFile, reporter);
 
     step(80, OverallProgress::kStubCopied);
@@ -345,13 +448,23 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
         result.outputSize = platform::FileSize(part.Path());
         if (std::fclose(out.release()) != 0) throw Error(Format("Cannot create file %s", result.outputPath));
     }
-    if (!platform::RenameFile(part.Path(), result.outputPath))
+    {
+        // The new screensaver gets the permissions of the one it replaces, or those of a new file.
+        std::error_code ec;
+        auto old = std::filesystem::status(finalOutput, ec);
+        auto perms = !ec && std::filesystem::exists(old)
+                         ? old.permissions()
+                         : std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                               std::filesystem::perms::group_read | std::filesystem::perms::others_read;
+        std::filesystem::permissions(part.Path(), perms, ec);
+    }
+    if (!platform::RenameFile(part.Path(), finalOutput))
         throw Error(Format("Cannot create file %s", result.outputPath));
     part.Release();
     step(100, 1.0);
 
     result.built = true;
-    result.completionText = CompletionText(result.outputPath, result.outputSize, result.skippedFiles);
+    result.completionText = CompletionText(result.outputPath, result.outputSize, result.leftOutFiles);
     return result;
 }
 

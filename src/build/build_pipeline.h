@@ -34,6 +34,11 @@ public:
     virtual void Notice(const std::string& text) = 0;
     // Called after each slideshow entry is listed, so that a window can keep painting.
     virtual void ProcessEvents() {}
+    // Called after each slideshow picture is prepared (checked, or converted for the players),
+    // with the number done so far and the total.
+    virtual void PictureProgress(const std::string& path, int done, int total) {
+        (void)path, (void)done, (void)total;
+    }
 };
 
 struct BuildRequest {
@@ -47,6 +52,13 @@ struct BuildRequest {
     bool saveProject = true;
 };
 
+// A media file the build left out of the screensaver, and why ("cannot be found", "is a
+// folder", ...). Every front end names each one; a strict build fails on the first instead.
+struct LeftOutFile {
+    std::string path;    // as the project lists it
+    std::string reason;  // completes a sentence that starts with the path
+};
+
 struct BuildResult {
     // The screensaver written, as it is also put back into the output box.
     std::string outputPath;
@@ -55,8 +67,8 @@ struct BuildResult {
     // False when a slideshow had no pictures: the project was saved and nothing was built.
     bool built = false;
     std::int64_t outputSize = 0;
-    // Media that could not be read and were left out of the screensaver.
-    std::vector<std::string> skippedFiles;
+    // Media left out of the screensaver, in list order, each with its reason.
+    std::vector<LeftOutFile> leftOutFiles;
     // The completion box's text ("The project was saved during compile." ...), empty when !built.
     std::string completionText;
 };
@@ -72,7 +84,7 @@ std::string AboutFileBytes(const std::string& name, const std::string& aboutText
 
 // The completion box's text for an output file and its size, with the left-out media named.
 std::string CompletionText(const std::string& outputPath, std::int64_t size,
-                           const std::vector<std::string>& skippedFiles);
+                           const std::vector<LeftOutFile>& leftOutFiles);
 
 // The checks run before any work: the player stub can be read, the output folder takes a new
 // file, and (when strict) every picture or movie can be read. Raises nimbrel::Error with the
@@ -80,8 +92,15 @@ std::string CompletionText(const std::string& outputPath, std::int64_t size,
 // needs no stub and no output folder.
 void CheckBuildInputs(const BuildRequest& request);
 
-// Runs the whole build. Errors that end it raise nimbrel::Error with the message to show; no
-// half-written screensaver is left at the output path then.
+// The error for a project whose Header/Type names a kind this program does not know.
+std::string UnknownKindMessage(const std::string& projectFileName, int kind);
+
+// Runs the whole build. Errors that end it raise nimbrel::Error with the message to show; the
+// screensaver that was at the output path before stays there, untouched, until the new one is
+// complete. Refused before anything is written: a project of a kind this program does not know,
+// an output path that is the project file, a media file, the icon or a player stub (compared as
+// files on disk, not as spellings), a member or archive beyond the archive format's limits.
+// Relative media, icon and output paths name files beside the project.
 BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter);
 
 }  // namespace nimbrel::build

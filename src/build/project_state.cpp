@@ -24,4 +24,15 @@ void ApplyLoadedProject(const project::LoadedProject& loaded, project::ProjectVa
     if (loaded.flashRead) values.flash = loaded.flash;
 }
 
+project::ProjectValues ProjectValuesFromFile(const project::LoadedProject& loaded) {
+    project::ProjectValues values = NewProjectValues();
+    project::LoadedProject withOptions = loaded;
+    if (loaded.type == project::kSlideShow) withOptions.slideShowRead = true;
+    ApplyLoadedProject(withOptions, values);
+    // No page to keep here: a kind this program does not know stays unknown, and the build
+    // refuses it instead of saving it as a slideshow.
+    values.kind = loaded.type;
+    return values;
+}
+
 }  // namespace nimbrel::build

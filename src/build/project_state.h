@@ -16,4 +16,10 @@ project::ProjectValues NewProjectValues();
 // change. The slider keeps the speed within 1 to 240; a transition outside 0 to 129 is none (-1).
 void ApplyLoadedProject(const project::LoadedProject& loaded, project::ProjectValues& values);
 
+// The values a front end without earlier state (the command line) compiles for a project file:
+// New's values with the file applied, and for a slideshow the file's options and About text even
+// when it lists no pictures, so that saving during the build keeps them. The kind is the file's,
+// also one this program does not know (which the build then refuses).
+project::ProjectValues ProjectValuesFromFile(const project::LoadedProject& loaded);
+
 }  // namespace nimbrel::build

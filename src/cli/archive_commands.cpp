@@ -171,7 +171,7 @@ int RunExtract(const Arguments& args, Console& console) {
     ArchiveReader reader = OpenArchive(args.operands[0]);
     const std::string& dir = args.operands[1];
     std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(dir), ec);
+    std::filesystem::create_directories(platform::NativePath(dir), ec);
     if (!platform::DirectoryExists(dir)) {
         err << "cannot create the folder " << dir << (ec ? ": " + ec.message() : std::string()) << "\n";
         return kExitFailure;

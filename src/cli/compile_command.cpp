@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "build/build_pipeline.h"
+#include "build/picture_conversion.h"
 #include "build/project_state.h"
 #include "cli/cli.h"
 #include "cli/progress_display.h"
@@ -33,10 +34,10 @@ std::string WhyNot(const std::string& message, const std::string& projectFolder)
     const bool open = message.rfind(kOpen, 0) == 0;
     if (!open && message.rfind(kCreate, 0) != 0) return {};
     std::string path = message.substr(open ? kOpen.size() : kCreate.size());
-    if (!fs::path(path).is_absolute()) path = platform::JoinPath(projectFolder, path);
+    if (!platform::NativePath(path).is_absolute()) path = platform::JoinPath(projectFolder, path);
     std::error_code ec;
     if (open) {
-        fs::file_status status = fs::status(path, ec);
+        fs::file_status status = fs::status(platform::NativePath(path), ec);
         if (!fs::exists(status)) return "no such file";
         if (fs::is_directory(status)) return "it is a folder";
         std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -44,17 +45,31 @@ std::string WhyNot(const std::string& message, const std::string& projectFolder)
         std::fclose(file);
         return {};
     }
-    if (fs::is_directory(path, ec)) return "a folder of that name is in the way";
+    if (fs::is_directory(platform::NativePath(path), ec)) return "a folder of that name is in the way";
     const std::string directory = platform::DirectoryPart(path);
     const std::string folder = directory.empty() ? std::string(".") : directory;
-    if (!fs::exists(folder, ec)) return "the folder " + folder + " does not exist";
-    if (!fs::is_directory(folder, ec)) return folder + " is no folder";
+    if (!fs::exists(platform::NativePath(folder), ec)) return "the folder " + folder + " does not exist";
+    if (!fs::is_directory(platform::NativePath(folder), ec)) return folder + " is no folder";
     try {
         platform::TempFile probe(platform::MakeUniqueTempFile(folder, "~nb"));
     } catch (const std::exception& e) {
         return e.what();
     }
     return {};
+}
+
+// "3840x2160" into its two sides, each within the bounds the build accepts.
+bool ParseFit(const std::string& text, int& width, int& height) {
+    const std::size_t x = text.find_first_of("xX");
+    if (x == std::string::npos) return false;
+    auto side = [](const std::string& digits, int& value) {
+        if (digits.empty() || digits.size() > 5 ||
+            digits.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        value = std::stoi(digits);
+        return value >= build::kMinFitSide && value <= build::kMaxFitSide;
+    };
+    return side(text.substr(0, x), width) && side(text.substr(x + 1), height);
 }
 
 int RunCompile(const Arguments& args, Console& console) {
@@ -64,25 +79,37 @@ int RunCompile(const Arguments& args, Console& console) {
         console.err << "nimbrel-cli compile: --quiet and --progress cannot be used together\n";
         return kExitUsage;
     }
+    int fitWidth = 0, fitHeight = 0;
+    if (args.Has("--fit") && !ParseFit(args.Value("--fit"), fitWidth, fitHeight)) {
+        console.err << "nimbrel-cli compile: --fit wants WIDTHxHEIGHT, each " << build::kMinFitSide << " to "
+                    << build::kMaxFitSide << " (e.g. 3840x2160)\n";
+        return kExitUsage;
+    }
     const bool ownStubDir = args.Has("--stub-dir");
     const std::string stubDir = ownStubDir ? args.Value("--stub-dir") : platform::ExecutableDirectory();
 
     if (!platform::FileExists(projectPath)) throw Error("Project file not found: " + projectPath);
     build::BuildRequest request;
     request.projectFileName = projectPath;
-    request.values = build::NewProjectValues();
-    build::ApplyLoadedProject(project::LoadProject(projectPath), request.values);
+    request.values = build::ProjectValuesFromFile(project::LoadProject(projectPath));
     request.stubPath = platform::JoinPath(stubDir, "stub.bin");
     request.flashStubPath = platform::JoinPath(stubDir, "flash.bin");
     request.strict = args.Has("--strict");
+    if (args.Has("--fit")) {
+        // As if the box had been ticked in the editor: the saved project keeps the choice.
+        request.values.slideShow.fitPictures = true;
+        request.values.slideShow.fitWidth = fitWidth;
+        request.values.slideShow.fitHeight = fitHeight;
+    }
     if (args.Has("--output")) {
         // A relative name means the current folder here, as on any command line, while the
         // project's own Output is relative to the project.
         std::error_code ec;
-        std::filesystem::path output = std::filesystem::absolute(args.Value("--output"), ec);
+        std::filesystem::path output =
+            std::filesystem::absolute(platform::NativePath(args.Value("--output")), ec);
         std::string& box = request.values.kind == project::kFlash ? request.values.flash.output
                                                                   : request.values.slideShow.output;
-        box = ec ? args.Value("--output") : output.string();
+        box = ec ? args.Value("--output") : platform::NarrowPath(output);
         request.saveProject = false;
     }
 
@@ -108,12 +135,15 @@ int RunCompile(const Arguments& args, Console& console) {
                     << (request.saveProject ? "it was saved, and " : "") << "no screensaver was built\n";
         return kExitFailure;
     }
-    if (!result.skippedFiles.empty()) {
-        console.err << "nimbrel-cli compile: warning: " << result.skippedFiles.size()
-                    << (result.skippedFiles.size() == 1 ? " file could not be read and was"
-                                                        : " files could not be read and were")
-                    << " left out:\n";
-        for (const std::string& file : result.skippedFiles) console.err << "  " << file << "\n";
+    if (!result.leftOutFiles.empty()) {
+        console.err << "nimbrel-cli compile: warning: " << result.leftOutFiles.size()
+                    << (result.leftOutFiles.size() == 1 ? " file was" : " files were")
+                    << " left out of the screensaver:\n";
+        // One line a file, where scripts look for trouble.
+        for (const auto& file : result.leftOutFiles)
+            console.err << "nimbrel-cli compile: left out: "
+                        << (file.path.empty() ? "(an entry without a file name)" : file.path) << " "
+                        << file.reason << "\n";
     }
     if (!quiet) {
         if (request.saveProject) console.out << "Project saved: " << projectPath << "\n";
@@ -137,20 +167,25 @@ Command CompileCommandEntry() {
         "The player, the output folder and the pictures are checked before any work starts.\n"
         "On a terminal a progress bar shows on standard error; through a pipe only the result\n"
         "is printed, on standard output.\n"
-        "Pictures that cannot be read are left out and named on standard error; the build\n"
+        "Pictures that cannot be packed are left out and named on standard error; the build\n"
         "still succeeds unless --strict is given.\n";
     c.options = {
         {"--output", "-o", "FILE", "--output needs a file name",
          "write the screensaver to FILE; the project file is left as it is"},
         {"--stub-dir", "", "DIR", "--stub-dir needs a folder",
          "take stub.bin and flash.bin from DIR (default: beside nimbrel-cli)"},
-        {"--strict", "", "", "", "fail (exit code 1) when a picture or movie cannot be read"},
+        {"--strict", "", "", "",
+         "fail (exit code 1) when a picture or movie would be left out (missing, unreadable, not a "
+         "regular file, or a picture that cannot be converted)"},
+        {"--fit", "", "WxH", "--fit needs a screen size such as 3840x2160",
+         "fit pictures to a W x H screen: larger ones are shrunk (turns on \"Fit pictures to the screen\")"},
         {"--progress", "", "", "", "print progress as plain lines when standard error is no terminal"},
         {"--quiet", "-q", "", "", "print nothing but warnings and errors"},
     };
     c.examples = {
         "nimbrel-cli compile holiday.nssp",
         "nimbrel-cli compile --strict -o /tmp/holiday.scr holiday.nssp",
+        "nimbrel-cli compile --fit 3840x2160 holiday.nssp",
         "nimbrel-cli compile --progress --stub-dir build/bin holiday.nssp 2>progress.log",
     };
     c.run = RunCompile;

@@ -64,7 +64,50 @@ std::string IoErrorMessage(int errorNumber) {
     }
 }
 
+FileKind KindOfFile(const std::string& path) {
+    std::error_code ec;
+    auto status = fs::status(fs::path(path), ec);
+    switch (status.type()) {
+        case fs::file_type::not_found:
+        case fs::file_type::none: return FileKind::Missing;
+        case fs::file_type::regular: return FileKind::Regular;
+        case fs::file_type::directory: return FileKind::Directory;
+        default: return ec ? FileKind::Missing : FileKind::Other;
+    }
+}
+
+std::string NotRegularFileMessage(const std::string& path) {
+    return path + " is not a regular file";
+}
+
+void RequireRegularOrMissing(const std::string& path) {
+    FileKind kind = KindOfFile(path);
+    if (kind == FileKind::Directory || kind == FileKind::Other) throw Error(NotRegularFileMessage(path));
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    std::error_code ec;
+    if (fs::equivalent(fs::path(a), fs::path(b), ec) && !ec) return true;
+    std::error_code ea, eb;
+    fs::path left = fs::weakly_canonical(fs::absolute(fs::path(a), ea), ea);
+    fs::path right = fs::weakly_canonical(fs::absolute(fs::path(b), eb), eb);
+    if (ea || eb) return false;
+#ifdef _WIN32
+    // File names on Windows match without regard to case.
+    auto lower = [](std::string text) {
+        for (char& c : text)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return text;
+    };
+    return lower(left.string()) == lower(right.string());
+#else
+    return left == right;
+#endif
+}
+
 std::string ReadWholeFile(const std::string& path) {
+    RequireRegularOrMissing(path);
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) throw Error(IoErrorMessage(errno));
     std::string bytes;
@@ -76,36 +119,6 @@ std::string ReadWholeFile(const std::string& path) {
     std::fclose(file);
     if (failed) throw Error(IoErrorMessage(err ? err : EIO));
     return bytes;
-}
-
-void WriteFileAtomically(const std::string& path, std::string_view bytes) {
-    // A read-only target must fail as the system would fail to open it for writing, not be
-    // silently replaced through the folder's rights.
-    if (FileExists(path)) {
-        std::FILE* probe = std::fopen(path.c_str(), "r+b");
-        if (!probe) throw Error(IoErrorMessage(errno));
-        std::fclose(probe);
-    }
-    std::string directory = DirectoryPart(path);
-    std::string tempPath;
-    try {
-        tempPath = MakeUniqueTempFile(directory.empty() ? std::string(".") : directory, "~nb");
-    } catch (const Error&) {
-        throw Error(IoErrorMessage(EACCES));
-    }
-    TempFile guard(tempPath);
-    std::FILE* file = std::fopen(tempPath.c_str(), "wb");
-    if (!file) throw Error(IoErrorMessage(errno));
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    int err = errno;
-    ok = (std::fflush(file) == 0) && ok;
-    if (!ok && err == 0) err = errno;
-    ok = (std::fclose(file) == 0) && ok;
-    if (!ok) throw Error(IoErrorMessage(err ? err : EIO));
-    std::error_code ec;
-    fs::rename(fs::path(tempPath), fs::path(path), ec);
-    if (ec) throw Error(IoErrorMessage(ec.value()));
-    guard.Release();
 }
 
 }  // namespace nimbrel::platform

@@ -18,10 +18,28 @@ bool RenameFile(const std::string& from, const std::string& to);
 // Copies the bytes of `from` to `to`, replacing it. False on any failure.
 bool CopyFileBytes(const std::string& from, const std::string& to);
 
-// Reads a whole file. Throws Error (the platform's input/output text) when it cannot be read.
+// What a path names, following symbolic links.
+enum class FileKind { Missing, Regular, Directory, Other };
+FileKind KindOfFile(const std::string& path);
+// Throws Error naming `path` unless it is a regular file: a folder, a device or a pipe is never
+// opened (reading a pipe or a device could wait for ever or never end). A missing file passes.
+void RequireRegularOrMissing(const std::string& path);
+// The text of that refusal: "<path> is not a regular file".
+std::string NotRegularFileMessage(const std::string& path);
+// True when both paths name the same file: the same file on disk when both exist (through
+// links, other spellings and hard links), otherwise the same path once made absolute and normal.
+bool SameFile(const std::string& a, const std::string& b);
+
+// Reads a whole regular file. Throws Error (the platform's input/output text) when it cannot be
+// read, and the NotRegularFileMessage for anything but a regular file.
 std::string ReadWholeFile(const std::string& path);
-// Writes `bytes` to a new file in the same folder and then replaces `path` with it, so that a
-// failure (disk full, read-only folder) leaves the old content. Throws Error.
+// Replaces the content of `path` with `bytes`, complete or not at all where the system allows:
+// the new content goes to a file beside the real file (reached through symbolic links) that then
+// takes its place, with the old file's permissions (attributes on Windows). A file with further
+// hard links, or one in a folder where no file can be created, is rewritten in place instead,
+// after reserving its new size, and flushed to the disk. A file that cannot be opened for writing
+// fails as it would fail to open ("File access denied"). Throws Error; on failure before the
+// last step the old content stays.
 void WriteFileAtomically(const std::string& path, std::string_view bytes);
 
 // The text of an input/output failure for an errno value, in the words users know from the

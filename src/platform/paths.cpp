@@ -1,5 +1,9 @@
 #include "platform/paths.h"
 
+#ifdef _WIN32
+#include "platform/file_mapping.h"
+#endif
+
 namespace nimbrel::platform {
 
 bool IsSeparator(char c) {
@@ -60,6 +64,24 @@ std::string JoinPath(std::string_view directory, std::string_view name) {
     while (!name.empty() && IsSeparator(name.front())) name.remove_prefix(1);
     result += name;
     return result;
+}
+
+std::filesystem::path NativePath(std::string_view path) {
+#ifdef _WIN32
+    std::u16string wide = Utf16FromNarrow(path);
+    return std::filesystem::path(std::wstring(wide.begin(), wide.end()));
+#else
+    return std::filesystem::path(std::string(path));
+#endif
+}
+
+std::string NarrowPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+    const std::wstring& wide = path.native();
+    return NarrowFromUtf16(std::u16string(wide.begin(), wide.end()));
+#else
+    return path.string();
+#endif
 }
 
 }  // namespace nimbrel::platform

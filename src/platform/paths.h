@@ -2,6 +2,7 @@
 // Narrow-string path helpers. Paths are 8-bit strings in the system's narrow code page; the
 // separator is the platform's ('\\' on Windows, '/' elsewhere). On Windows '/' is accepted too.
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,13 @@ std::string ChangeExtension(std::string_view path, std::string_view extension);
 std::string JoinPath(std::string_view directory, std::string_view name);
 // The path with exactly one trailing separator.
 std::string WithTrailingSeparator(std::string_view path);
+
+// A narrow path as std::filesystem must be given it. On Windows the narrow text is in the ANSI
+// code page, which std::filesystem's own narrow conversion does not use (it would read "€" or any
+// letter of another script as the wrong character); elsewhere the bytes pass as they are.
+std::filesystem::path NativePath(std::string_view path);
+// A std::filesystem path as narrow text in the system's code page (see NativePath).
+std::string NarrowPath(const std::filesystem::path& path);
 
 // The directory of the running executable, with its trailing separator.
 std::string ExecutableDirectory();

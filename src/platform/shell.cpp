@@ -24,6 +24,10 @@ void SetShellRecording(bool on) {
     recording = on;
 }
 
+bool ShellRecording() {
+    return recording;
+}
+
 const std::vector<ShellCall>& RecordedShellCalls() {
     return Recorded();
 }

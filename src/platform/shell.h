@@ -30,8 +30,19 @@ void ExecuteShell(const ShellCall& call);
 // Windows hands the request to the shell as it stands, so there this is always empty.
 std::vector<std::string> ShellCommandLine(const ShellCall& call, const std::string& wine);
 
+// Why a request cannot run on this system, in words for the user, or "" when it can: on POSIX
+// systems a Windows program needs wine, a document or address needs xdg-open, a document must
+// exist, and the display control panel has no equivalent. Windows hands every request to its
+// shell and reports nothing, so there this is always "".
+std::string ShellProblem(const ShellCall& call);
+
+// The wine program that runs Windows programs here, "" when none is installed (always "" on
+// Windows).
+std::string WineProgram();
+
 // Test seam: while recording, ExecuteShell runs nothing and keeps each request instead.
 void SetShellRecording(bool on);
+bool ShellRecording();
 const std::vector<ShellCall>& RecordedShellCalls();
 void ClearRecordedShellCalls();
 

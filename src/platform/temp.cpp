@@ -15,7 +15,7 @@ namespace nimbrel::platform {
 
 TempDirectory::TempDirectory(const std::string& prefix) {
     std::string base = GetTempDirectory();
-    if (base.empty()) base = WithTrailingSeparator(std::filesystem::current_path().string());
+    if (base.empty()) base = WithTrailingSeparator(NarrowPath(std::filesystem::current_path()));
     // Reserve a unique name as a file, then put the directory in its place under a suffix,
     // so that two processes can never pick the same directory.
     TempFile marker(MakeUniqueTempFile(base, prefix));
@@ -56,7 +56,7 @@ std::string PrivateTempDirectory() {
 
 TempDirectory::~TempDirectory() {
     std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(std::filesystem::path(path_), ec);
+    if (!path_.empty()) std::filesystem::remove_all(NativePath(path_), ec);
     if (!markerPath_.empty()) RemoveFile(markerPath_);
 }
 

@@ -8,6 +8,7 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 
 namespace nimbrel::project {
 
@@ -38,11 +39,13 @@ int HexDigit(char c) {
 bool ProjectFileExists(const std::string& fileName) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    fs::file_status status = fs::status(fs::path(fileName), ec);
+    fs::file_status status = fs::status(platform::NativePath(fileName), ec);
     if (status.type() == fs::file_type::not_found) return false;
     if (ec) throw Error(platform::IoErrorMessage(ec.default_error_condition().value()));
     // A folder cannot be opened as a file; Windows reports that as denied access.
     if (status.type() == fs::file_type::directory) throw Error(platform::IoErrorMessage(EACCES));
+    // A pipe or a device could keep the reader waiting for ever, or never end.
+    if (status.type() != fs::file_type::regular) throw Error(platform::NotRegularFileMessage(fileName));
     return true;
 }
 
@@ -76,17 +79,20 @@ void TBigIniFile::Parse(std::string_view bytes) {
     std::size_t eof = bytes.find('\x1A');
     if (eof != std::string_view::npos) bytes = bytes.substr(0, eof);
 
+    // Lines end at CR (an LF right after it belongs to the line end). A file without any CR
+    // comes from an editor that ends lines with LF alone: its lines end at LF instead.
+    const char lineBreak = bytes.find('\r') == std::string_view::npos ? '\n' : '\r';
     bool inSection = false;  // false before the first header and inside a discarded duplicate
     std::size_t current = 0;
     std::size_t pos = 0;
     while (pos < bytes.size()) {
-        std::size_t cr = bytes.find('\r', pos);
-        std::size_t lineEnd = cr == std::string_view::npos ? bytes.size() : cr;
+        std::size_t end = bytes.find(lineBreak, pos);
+        std::size_t lineEnd = end == std::string_view::npos ? bytes.size() : end;
         std::string_view line = bytes.substr(pos, std::min(lineEnd - pos, kMaxLine));
         pos = lineEnd;
         if (pos < bytes.size()) {
-            ++pos;  // the CR
-            if (pos < bytes.size() && bytes[pos] == '\n') ++pos;
+            ++pos;  // the line break
+            if (lineBreak == '\r' && pos < bytes.size() && bytes[pos] == '\n') ++pos;
         }
 
         if (line.empty()) continue;
@@ -156,6 +162,14 @@ std::string TBigIniFile::ReadString(std::string_view section, std::string_view k
     return line->substr(line->find('=') + 1);
 }
 
+std::optional<std::string> TBigIniFile::FindValue(std::string_view section, std::string_view key) const {
+    const Section* found = Find(section);
+    if (!found) return std::nullopt;
+    const std::string* line = FindLine(*found, key);
+    if (!line) return std::nullopt;
+    return line->substr(line->find('=') + 1);
+}
+
 void TBigIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
     std::string line;
     line.reserve(key.size() + 1 + value.size());
@@ -192,28 +206,25 @@ bool TBigIniFile::ParseInteger(std::string_view text, std::int32_t& value) {
         negative = text[i] == '-';
         ++i;
     }
+    std::uint64_t magnitude = 0;
     if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
-        // Hexadecimal text gives the value's 32 bits: $FFFFFFFF is -1.
+        // Hexadecimal is a magnitude like decimal: $80000000 and beyond are out of range,
+        // -$80000000 is the smallest value.
         ++i;
         if (i == text.size()) return false;
-        std::uint64_t magnitude = 0;
         for (; i < text.size(); ++i) {
             int digit = HexDigit(text[i]);
             if (digit < 0) return false;
             magnitude = magnitude * 16 + static_cast<unsigned>(digit);
-            if (magnitude > 0xFFFFFFFFu) return false;
+            if (magnitude > 2147483648u) return false;
         }
-        auto bits = static_cast<std::uint32_t>(magnitude);
-        if (negative) bits = 0u - bits;
-        value = static_cast<std::int32_t>(bits);
-        return true;
-    }
-    if (i == text.size()) return false;
-    std::uint64_t magnitude = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        magnitude = magnitude * 10 + static_cast<unsigned>(text[i] - '0');
-        if (magnitude > 2147483648u) return false;
+    } else {
+        if (i == text.size()) return false;
+        for (; i < text.size(); ++i) {
+            if (text[i] < '0' || text[i] > '9') return false;
+            magnitude = magnitude * 10 + static_cast<unsigned>(text[i] - '0');
+            if (magnitude > 2147483648u) return false;
+        }
     }
     if (!negative && magnitude > 2147483647u) return false;
     value = negative ? static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(magnitude))

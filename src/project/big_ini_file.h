@@ -3,6 +3,7 @@
 // archive). Its exact reading and writing rules are what makes the project file's bytes stable:
 //
 // - A line ends at CR; an LF directly after the CR is skipped, an LF alone stays inside the line.
+//   A file that holds no CR at all has its lines end at LF (and is written back with CR LF).
 //   Ctrl-Z (0x1A) ends the file. A line is read up to 255 characters; the rest of it is skipped.
 // - "[name]" (first character "[", last "]") opens a section; the name is not trimmed. Lines
 //   before the first section and empty lines are dropped. In a section, the key of a line is the
@@ -17,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -49,13 +51,16 @@ public:
     // (a key present with an empty value gives "").
     std::string ReadString(std::string_view section, std::string_view key,
                            std::string_view defaultValue) const;
+    // The value of the first matching line; nothing when the section or the key is missing.
+    std::optional<std::string> FindValue(std::string_view section, std::string_view key) const;
     // Replaces the first matching line in place (when it differs, with regard to case) or
     // appends "key=value" to the section, which is appended when missing. The line is cut to
     // 255 characters.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
 
     // Decimal, or hexadecimal after "$", "x" or a leading "0x"; leading blanks and a sign are
-    // allowed. Empty text, trailing characters or a value outside 32 bits give the default.
+    // allowed. Empty text, trailing characters or a value outside the signed 32-bit
+    // range (hexadecimal included: $FFFFFFFF is out of range, not -1) give the default.
     std::int32_t ReadInteger(std::string_view section, std::string_view key, std::int32_t defaultValue) const;
     void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
     // Any integer other than 0 is true; text that is not an integer gives the default.

@@ -1,7 +1,9 @@
 #include "project/project_file.h"
 
 #include <algorithm>
+#include <optional>
 
+#include "platform/ascii.h"
 #include "platform/error.h"
 #include "project/big_ini_file.h"
 
@@ -36,9 +38,9 @@ LoadedProject ReadProject(const TBigIniFile& ini) {
     loaded.number = ini.ReadInteger("Header", "Number", 0);
     loaded.type = ini.ReadInteger("Header", "Type", 0);
 
-    if (loaded.number > 0 && loaded.type == kSlideShow) {
-        loaded.slideShowRead = true;
-        int count = std::min(loaded.number, kMaxLoadedFiles);
+    if (loaded.type == kSlideShow) {
+        loaded.slideShowRead = loaded.number > 0;
+        int count = std::clamp(loaded.number, 0, kMaxLoadedFiles);
         loaded.files.reserve(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i)
             loaded.files.push_back(ini.ReadString("Files", std::to_string(i), ""));
@@ -60,6 +62,9 @@ LoadedProject ReadProject(const TBigIniFile& ini) {
         s.iconFile = ini.ReadString(kIconSection, "IconFile", "");
         s.showName = ini.ReadString("About", "ShowName", "");
         s.showText = ini.ReadString("About", "ShowText", DefaultAboutText());
+        s.fitPictures = ini.ReadBool("Pictures", "Fit", false);
+        s.fitWidth = ini.ReadInteger("Pictures", "FitWidth", s.fitWidth);
+        s.fitHeight = ini.ReadInteger("Pictures", "FitHeight", s.fitHeight);
     }
 
     if (loaded.type == kFlash) {
@@ -73,6 +78,72 @@ LoadedProject ReadProject(const TBigIniFile& ini) {
         f.output = ini.ReadString("Options", "Output", "");
     }
     return loaded;
+}
+
+// A save writes a key only where the file does not already hold its value: a line whose text
+// loads as the value being written (a number spelt another way, a key in other letter case, a
+// text that keeps a line feed) stays as the user wrote it, so that saving a project that nobody
+// changed leaves its bytes as they were. A missing key is appended as the text layer does.
+template <class Same>
+void WriteUnlessSame(TBigIniFile& ini, std::string_view section, std::string_view key, std::string_view text,
+                     Same same) {
+    std::optional<std::string> stored = ini.FindValue(section, key);
+    if (stored && same(*stored)) return;
+    ini.WriteString(section, key, text);
+}
+
+std::int32_t IntegerOr(const std::string& text, std::int32_t defaultValue) {
+    std::int32_t value = 0;
+    return TBigIniFile::ParseInteger(text, value) ? value : defaultValue;
+}
+
+// The part of a value that fits on one stored line after "key=".
+std::string_view Storable(std::string_view key, std::string_view value) {
+    std::size_t room = key.size() + 1 >= TBigIniFile::kMaxLine ? 0 : TBigIniFile::kMaxLine - key.size() - 1;
+    return value.substr(0, std::min(room, value.size()));
+}
+
+void WriteText(TBigIniFile& ini, std::string_view section, std::string_view key, std::string_view value,
+               std::string_view written) {
+    WriteUnlessSame(ini, section, key, written,
+                    [&](const std::string& stored) { return stored == Storable(key, value); });
+}
+
+void WriteText(TBigIniFile& ini, std::string_view section, std::string_view key, std::string_view value) {
+    WriteText(ini, section, key, value, value);
+}
+
+void WriteInteger(TBigIniFile& ini, std::string_view section, std::string_view key, std::int32_t value,
+                  std::int32_t readDefault) {
+    WriteUnlessSame(ini, section, key, std::to_string(value),
+                    [&](const std::string& stored) { return IntegerOr(stored, readDefault) == value; });
+}
+
+void WriteBool(TBigIniFile& ini, std::string_view section, std::string_view key, bool value,
+               bool readDefault) {
+    WriteUnlessSame(ini, section, key, value ? "1" : "0", [&](const std::string& stored) {
+        return (IntegerOr(stored, readDefault ? 1 : 0) != 0) == value;
+    });
+}
+
+// The four colour keys as one value: the parts stay as stored while they join to the colour
+// (BGColor is never read, so it stays too); otherwise all four are written anew.
+void WriteColor(TBigIniFile& ini, std::int32_t color) {
+    auto part = [&](std::string_view key) {
+        std::optional<std::string> stored = ini.FindValue("Options", key);
+        return stored ? IntegerOr(*stored, 0) : 0;
+    };
+    const bool same = JoinColor(part("ColorR"), part("ColorG"), part("ColorB")) == color;
+    const ColorParts parts = SplitColor(color);
+    auto write = [&](std::string_view key, std::int32_t canonical) {
+        if (same && ini.FindValue("Options", key)) return;
+        // A missing part of a colour that stays is added as the 0 it was read as.
+        ini.WriteInteger("Options", key, canonical);
+    };
+    write("BGColor", color);
+    write("ColorR", same ? 0 : parts.r);
+    write("ColorG", same ? 0 : parts.g);
+    write("ColorB", same ? 0 : parts.b);
 }
 
 }  // namespace
@@ -125,44 +196,69 @@ LoadedProject ReadProjectText(std::string_view bytes) {
 void SaveProject(const std::string& path, const ProjectValues& values) {
     CheckPathLength(path);
     TBigIniFile ini(path);
-    ini.WriteString("Header", "Number", std::to_string(values.files.size()));
-    ini.WriteInteger("Header", "Type", values.kind);
+    const std::size_t count = values.files.size();
+    WriteUnlessSame(ini, "Header", "Number", std::to_string(count), [&](const std::string& stored) {
+        std::int32_t number = IntegerOr(stored, 0);
+        if (count == 0) return number <= 0 || values.kind != kSlideShow;
+        return number > 0 && static_cast<std::size_t>(number) == count;
+    });
+    project::WriteInteger(ini, "Header", "Type", values.kind, 0);
 
     if (values.kind == kSlideShow) {
         const SlideShowValues& s = values.slideShow;
         WriteSlideShowPictureKeys(ini, values.files, s);
-        ini.WriteBool("Options", "ChangeIcon", s.changeIcon);
-        ini.WriteString(kIconSection, "IconFile", s.iconFile);
-        ini.WriteString("About", "ShowName", s.showName);
-        ini.WriteString("About", "ShowText", WithCrLf(s.showText));
+        project::WriteBool(ini, "Options", "ChangeIcon", s.changeIcon, false);
+        WriteText(ini, kIconSection, "IconFile", s.iconFile);
+        WriteText(ini, "About", "ShowName", s.showName);
+        WriteText(ini, "About", "ShowText", s.showText, WithCrLf(s.showText));
+        WritePicturesSection(ini, s);
     } else if (values.kind == kFlash) {
         const FlashValues& f = values.flash;
-        ini.WriteString("About", "ShowName", f.title);
-        ini.WriteString("About", "ShowText", WithCrLf(f.showText));
-        ini.WriteString("Options", "FlashFile", f.flashFile);
-        ini.WriteBool("Options", "ChangeIcon", f.changeIcon);
-        ini.WriteString(kIconSection, "IconFile", f.iconFile);
-        ini.WriteString("Options", "Output", f.output);
+        WriteText(ini, "About", "ShowName", f.title);
+        WriteText(ini, "About", "ShowText", f.showText, WithCrLf(f.showText));
+        WriteText(ini, "Options", "FlashFile", f.flashFile);
+        project::WriteBool(ini, "Options", "ChangeIcon", f.changeIcon, false);
+        WriteText(ini, kIconSection, "IconFile", f.iconFile);
+        WriteText(ini, "Options", "Output", f.output);
     }
     ini.Flush();
 }
 
 void WriteSlideShowPictureKeys(TBigIniFile& ini, const std::vector<std::string>& files,
                                const SlideShowValues& values) {
-    for (std::size_t i = 0; i < files.size(); ++i) ini.WriteString("Files", std::to_string(i), files[i]);
-    ini.WriteString("Options", "Output", values.output);
-    ini.WriteBool("Options", "Center", values.center);
-    ini.WriteBool("Options", "AutoSize", values.autoSize);
-    ini.WriteBool("Options", "Stretch", values.stretch);
-    ini.WriteBool("Options", "KeepAspect", values.keepAspect);
-    ini.WriteBool("Options", "Random", values.random);
-    ini.WriteInteger("Options", "ShowSpeed", values.showSpeed);
-    ini.WriteInteger("Options", "Transition", values.transition);
-    ini.WriteInteger("Options", "BGColor", values.backgroundColor);
-    const ColorParts parts = SplitColor(values.backgroundColor);
-    ini.WriteInteger("Options", "ColorR", parts.r);
-    ini.WriteInteger("Options", "ColorG", parts.g);
-    ini.WriteInteger("Options", "ColorB", parts.b);
+    for (std::size_t i = 0; i < files.size(); ++i) WriteText(ini, "Files", std::to_string(i), files[i]);
+    WriteText(ini, "Options", "Output", values.output);
+    project::WriteBool(ini, "Options", "Center", values.center, true);
+    project::WriteBool(ini, "Options", "AutoSize", values.autoSize, false);
+    project::WriteBool(ini, "Options", "Stretch", values.stretch, false);
+    project::WriteBool(ini, "Options", "KeepAspect", values.keepAspect, false);
+    project::WriteBool(ini, "Options", "Random", values.random, false);
+    // The editor shows a stored speed within 1 to 240 and a transition outside 0 to 129 as none:
+    // a stored value that the editor shows as the current one is the current one.
+    WriteUnlessSame(ini, "Options", "ShowSpeed", std::to_string(values.showSpeed),
+                    [&](const std::string& stored) {
+                        std::int32_t speed = IntegerOr(stored, 10);
+                        return speed == values.showSpeed || std::clamp(speed, 1, 240) == values.showSpeed;
+                    });
+    WriteUnlessSame(ini, "Options", "Transition", std::to_string(values.transition),
+                    [&](const std::string& stored) {
+                        std::int32_t transition = IntegerOr(stored, 0);
+                        if (transition == values.transition) return true;
+                        return (transition < 0 || transition > 129) && values.transition == -1;
+                    });
+    WriteColor(ini, values.backgroundColor);
+}
+
+void WritePicturesSection(TBigIniFile& ini, const SlideShowValues& values) {
+    const auto sections = ini.SectionNames();
+    const bool present = std::any_of(sections.begin(), sections.end(), [](const std::string& name) {
+        return platform::EqualIgnoringAsciiCase(name, "Pictures");
+    });
+    if (!values.fitPictures && !present) return;
+    const SlideShowValues defaults;
+    project::WriteBool(ini, "Pictures", "Fit", values.fitPictures, false);
+    project::WriteInteger(ini, "Pictures", "FitWidth", values.fitWidth, defaults.fitWidth);
+    project::WriteInteger(ini, "Pictures", "FitHeight", values.fitHeight, defaults.fitHeight);
 }
 
 }  // namespace nimbrel::project

@@ -33,9 +33,15 @@ struct SlideShowValues {
     bool changeIcon = false;
     std::string iconFile;
     std::string showName;  // About/ShowName (at most 246 characters are stored)
-    // About/ShowText (simple HTML). A line break (LF or CR LF) is stored as CR LF, so that each
-    // further line becomes a line of its own in [About]; a load returns the first line only.
+    // About/ShowText (simple HTML). A line break (LF or CR LF) put into a changed text is stored
+    // as CR LF, so that each further line becomes a line of its own in [About] (a load returns the
+    // first line only). A text that a load gave, line feeds included, is kept as it was.
     std::string showText;
+    // [Pictures]: "Fit pictures to the screen" shrinks larger pictures at compile to at most
+    // fitWidth x fitHeight. The section is written only once the option has been turned on.
+    bool fitPictures = false;
+    int fitWidth = 3840;
+    int fitHeight = 2160;
 };
 
 // The Flash page's values.
@@ -60,6 +66,8 @@ struct ProjectValues {
 
 // What LoadProject found. The window applies only what was read: the slideshow values when
 // `slideShowRead` (Number > 0 and Type 0), the Flash values when `flashRead` (Type 1).
+// `slideShow` holds the file's slideshow values whenever Type is 0, for a front end without
+// earlier values to keep (the command line), so that a project without pictures keeps its options.
 struct LoadedProject {
     int number = 0;  // Header/Number
     int type = 0;    // Header/Type: 0 slideshow, 1 Flash, other: leave the page
@@ -112,5 +120,9 @@ void SaveProject(const std::string& path, const ProjectValues& values);
 // and About keys; the slideshow wizard writes them alone after Header/Number.
 void WriteSlideShowPictureKeys(TBigIniFile& ini, const std::vector<std::string>& files,
                                const SlideShowValues& values);
+
+// Writes [Pictures] (Fit, FitWidth, FitHeight) when the option is on or the file has the section
+// already (so that turning it off is kept); a project that never used it gets no such section.
+void WritePicturesSection(TBigIniFile& ini, const SlideShowValues& values);
 
 }  // namespace nimbrel::project

@@ -1,6 +1,9 @@
 #include "ui/file_dialog.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QHash>
 #include <QList>
 
 namespace nimbrel::ui {
@@ -12,18 +15,42 @@ struct TestState {
     QList<QStringList> answers;
     QString lastTitle;
     QString lastFilter;
+    QString lastFolder;
 };
+
+struct Folders {
+    QString project;
+    QHash<QString, QString> byFilter;  // the folder last chosen from, by the dialog's filter
+};
+
+Folders& RememberedFolders() {
+    static Folders folders;
+    return folders;
+}
+
+bool IsFolder(const QString& path) {
+    return !path.isEmpty() && QFileInfo(path).isDir();
+}
+
+// Remembers the folder of the first chosen file for dialogs of the same filter.
+void Remember(const QString& filter, const QStringList& chosen) {
+    if (chosen.isEmpty() || chosen.first().isEmpty()) return;
+    RememberedFolders().byFilter[filter] = QFileInfo(chosen.first()).absolutePath();
+}
 
 TestState& State() {
     static TestState state;
     return state;
 }
 
-QStringList TestAnswer(const QString& title, const QString& filter) {
+QStringList TestAnswer(const QString& title, const QString& filter, const QString& directory) {
     TestState& state = State();
     state.lastTitle = title;
     state.lastFilter = filter;
-    return state.answers.isEmpty() ? QStringList() : state.answers.takeFirst();
+    state.lastFolder = FileDialog::StartFolder(filter, directory);
+    QStringList answer = state.answers.isEmpty() ? QStringList() : state.answers.takeFirst();
+    Remember(filter, answer);
+    return answer;
 }
 
 }  // namespace
@@ -45,38 +72,54 @@ QString DialogFilter(const QString& filter) {
 
 QStringList FileDialog::GetOpenFileNames(QWidget* parent, const QString& title, const QString& filter,
                                          const QString& directory) {
-    if (State().on) return TestAnswer(title, filter);
-    QFileDialog dialog(parent, title, directory, DialogFilter(filter));
+    if (State().on) return TestAnswer(title, filter, directory);
+    QFileDialog dialog(parent, title, StartFolder(filter, directory), DialogFilter(filter));
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setOption(QFileDialog::ReadOnly, false);
     if (dialog.exec() != QDialog::Accepted) return {};
+    Remember(filter, dialog.selectedFiles());
     return dialog.selectedFiles();
 }
 
 QString FileDialog::GetOpenFileName(QWidget* parent, const QString& title, const QString& filter,
                                     const QString& directory) {
     if (State().on) {
-        QStringList names = TestAnswer(title, filter);
+        QStringList names = TestAnswer(title, filter, directory);
         return names.isEmpty() ? QString() : names.first();
     }
-    QFileDialog dialog(parent, title, directory, DialogFilter(filter));
+    QFileDialog dialog(parent, title, StartFolder(filter, directory), DialogFilter(filter));
     dialog.setFileMode(QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    Remember(filter, dialog.selectedFiles());
     return dialog.selectedFiles().first();
 }
 
 QString FileDialog::GetSaveFileName(QWidget* parent, const QString& title, const QString& filter,
                                     const QString& defaultSuffix, const QString& directory) {
     if (State().on) {
-        QStringList names = TestAnswer(title, filter);
+        QStringList names = TestAnswer(title, filter, directory);
         return names.isEmpty() ? QString() : names.first();
     }
-    QFileDialog dialog(parent, title, directory, DialogFilter(filter));
+    QFileDialog dialog(parent, title, StartFolder(filter, directory), DialogFilter(filter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(defaultSuffix);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    Remember(filter, dialog.selectedFiles());
     return dialog.selectedFiles().first();
+}
+
+void FileDialog::SetProjectFolder(const QString& folder) {
+    RememberedFolders().project = folder;
+}
+
+QString FileDialog::StartFolder(const QString& filter, const QString& directory) {
+    if (IsFolder(directory)) return directory;
+    const Folders& folders = RememberedFolders();
+    const QString last = folders.byFilter.value(filter);
+    if (IsFolder(last)) return last;
+    if (IsFolder(folders.project)) return folders.project;
+    return QDir::homePath();
 }
 
 void FileDialog::SetTestMode(bool on) {
@@ -94,6 +137,14 @@ QString FileDialog::LastTitle() {
 
 QString FileDialog::LastFilter() {
     return State().lastFilter;
+}
+
+QString FileDialog::LastFolder() {
+    return State().lastFolder;
+}
+
+void FileDialog::ForgetFolders() {
+    RememberedFolders() = Folders();
 }
 
 }  // namespace nimbrel::ui

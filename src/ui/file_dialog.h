@@ -22,12 +22,21 @@ public:
     static QString GetSaveFileName(QWidget* parent, const QString& title, const QString& filter,
                                    const QString& defaultSuffix, const QString& directory = {});
 
+    // Where dialogs start when the caller names no folder (or one that does not exist): the
+    // folder last used for the same kind of file (the same filter) in this run, else the open
+    // project's folder, else the user's home folder; never the current directory.
+    static void SetProjectFolder(const QString& folder);
+    static QString StartFolder(const QString& filter, const QString& directory = {});
+
     // Test seam: while on, no dialog appears; each call takes the next queued answer (an empty
-    // list cancels) and records its title and filter.
+    // list cancels) and records its title, filter and starting folder.
     static void SetTestMode(bool on);
     static void SetNextFileNames(const QStringList& names);
     static QString LastTitle();
     static QString LastFilter();
+    static QString LastFolder();
+    // Forgets the folders remembered for each kind of file and the project's folder.
+    static void ForgetFolders();
 };
 
 // The program's "description|patterns|..." filter in the dialog's own form

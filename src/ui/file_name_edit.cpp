@@ -32,6 +32,7 @@ void FileNameEdit::setText(const QString& text) {
 }
 
 void FileNameEdit::browse() {
+    // The folder of the name in the box, when there is one; otherwise the dialog picks.
     QString directory = text().isEmpty() ? QString() : QFileInfo(text()).absolutePath();
     QString chosen = kind_ == DialogKind::Save
                          ? FileDialog::GetSaveFileName(this, title_, filter_, defaultSuffix_, directory)

@@ -9,7 +9,8 @@ namespace nimbrel::ui {
 class PictureButton : public QToolButton {
     Q_OBJECT
 public:
-    PictureButton(const QString& caption, const QIcon& picture, QWidget* parent = nullptr);
+    // `picture` names one of the program's pictures (ui/pictures.h).
+    PictureButton(const QString& caption, const QString& picture, QWidget* parent = nullptr);
 };
 
 }  // namespace nimbrel::ui

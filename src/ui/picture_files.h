@@ -13,7 +13,8 @@ namespace nimbrel::ui {
 
 // The pictures the Add dialog offers.
 inline const QString kPictureFilter = QStringLiteral(
-    "Supported Image Files|*.BMP;*.JPG;*.JPEG;*.WMF;*.ICO;*.PNG;*.GIF;*.EMF;*.PCX;*.DIB;*.WBMP");
+    "Supported Image Files|*.BMP;*.JPG;*.JPEG;*.WMF;*.ICO;*.PNG;*.GIF;*.EMF;*.PCX;*.DIB;*.WBMP;*.HEIC;*.HEIF;"
+    "*.AVIF;*.WEBP;*.TIF;*.TIFF");
 
 // The Add dialog, "Add Files To Project": the chosen files as the dialog gives them, none when
 // cancelled.

@@ -2,7 +2,10 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QSlider>
+#include <QSpinBox>
 
 #include "ui/color_button.h"
 #include "ui/form_helpers.h"
@@ -43,6 +46,41 @@ void SlideShowOptionControls::Create(QWidget* parent) {
     btnBGColor = Named(new ColorButton(parent), "btnBGColor");  // starts black (0)
 }
 
+QWidget* SlideShowOptionControls::CreateFitRow(QWidget* parent) {
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    chkFitPictures = Named(new QCheckBox(QObject::tr("&Fit pictures to the screen"), row), "chkFitPictures");
+    chkFitPictures->setToolTip(QObject::tr(
+        "Pictures larger than this size are shrunk when the show is compiled, so the screensaver is smaller "
+        "and starts faster"));
+    auto makeSide = [row](const char* name, int value) {
+        auto* box = Named(new QSpinBox(row), name);
+        box->setRange(16, 16384);
+        box->setValue(value);
+        box->setEnabled(false);
+        return box;
+    };
+    spnFitWidth = makeSide("spnFitWidth", 3840);
+    spnFitHeight = makeSide("spnFitHeight", 2160);
+    QObject::connect(chkFitPictures, &QCheckBox::toggled, spnFitWidth, &QWidget::setEnabled);
+    QObject::connect(chkFitPictures, &QCheckBox::toggled, spnFitHeight, &QWidget::setEnabled);
+    layout->addWidget(chkFitPictures);
+    layout->addWidget(spnFitWidth);
+    layout->addWidget(new QLabel(QStringLiteral("x"), row));
+    layout->addWidget(spnFitHeight);
+    layout->addStretch();
+    return row;
+}
+
+void SlideShowOptionControls::SetFit(bool fit, int width, int height) {
+    chkFitPictures->setChecked(fit);
+    spnFitWidth->setEnabled(fit);
+    spnFitHeight->setEnabled(fit);
+    spnFitWidth->setValue(width);  // the boxes clamp into 16..16384
+    spnFitHeight->setValue(height);
+}
+
 std::array<QCheckBox*, 5> SlideShowOptionControls::CheckBoxes() const {
     return {chkCenter, chkAutoSize, chkStretch, chkKeepAspect, chkRandom};
 }
@@ -56,6 +94,11 @@ void SlideShowOptionControls::Gather(project::SlideShowValues& values) const {
     values.showSpeed = tbShowSpeed->value();
     values.transition = cboTransition->currentIndex();
     values.backgroundColor = btnBGColor->color();
+    if (chkFitPictures) {
+        values.fitPictures = chkFitPictures->isChecked();
+        values.fitWidth = spnFitWidth->value();
+        values.fitHeight = spnFitHeight->value();
+    }
 }
 
 }  // namespace nimbrel::ui

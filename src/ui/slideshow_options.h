@@ -12,6 +12,7 @@
 class QCheckBox;
 class QComboBox;
 class QSlider;
+class QSpinBox;
 class QWidget;
 
 namespace nimbrel::ui {
@@ -31,15 +32,23 @@ struct SlideShowOptionControls {
     QSlider* tbShowSpeed = nullptr;
     QComboBox* cboTransition = nullptr;
     ColorButton* btnBGColor = nullptr;
+    // "Fit pictures to the screen" and the screen size, W x H (the sizes only while it is ticked).
+    QCheckBox* chkFitPictures = nullptr;
+    QSpinBox* spnFitWidth = nullptr;
+    QSpinBox* spnFitHeight = nullptr;
 
     // Makes the controls as children of `parent`, in the order above, with their names, captions
     // and limits, in a new project's state: nothing ticked, speed 10 of 1..240, no transition
     // (-1), black.
     void Create(QWidget* parent);
-    // The check boxes in the order above.
+    // A row with the Fit check box and the two sizes, for the window's layout.
+    QWidget* CreateFitRow(QWidget* parent);
+    // The Fit controls to a project's values; off and 3840 x 2160 for a new project.
+    void SetFit(bool fit, int width, int height);
+    // The five check boxes of the show, in the order above.
     std::array<QCheckBox*, 5> CheckBoxes() const;
-    // Puts the controls' values into `values` (center to backgroundColor); the output, icon and
-    // About values are left as they are.
+    // Puts the controls' values into `values` (center to backgroundColor, and the Fit values);
+    // the output, icon and About values are left as they are.
     void Gather(project::SlideShowValues& values) const;
 };
 

@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <cstring>
 
+#if NIMBREL_HAVE_CODECS
+#include "codecs/codecs.h"
+#endif
 #include "imaging/decoders.h"
 #include "imaging/exif.h"
 #include "platform/error.h"
@@ -51,6 +54,26 @@ QImage ReadWithQt(const QByteArray& bytes, const QString& path, const char* form
         Fail(QStringLiteral("%1 is not a valid %2 (%3)").arg(FileName(path), kind, reader.errorString()));
     return image;
 }
+
+#if NIMBREL_HAVE_CODECS
+// HEIC, AVIF, WebP and TIFF through the core's library decoders: upright and in sRGB, as the
+// compiled show will have them.
+QImage ReadWithLibraries(const QByteArray& bytes, const QString& path, const QString& kind) {
+    const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                             static_cast<std::size_t>(bytes.size()));
+    auto source = nimbrel::codecs::MakeLibraryDecoder()->Open(ui::ToNarrow(path), data, {});
+    if (!source) Fail(QStringLiteral("%1 is not a valid %2").arg(FileName(path), kind));
+    imaging::Image image;
+    try {
+        image = imaging::ReadWholePicture(*source);
+    } catch (const Error&) {
+        Fail(QStringLiteral("%1 is not a valid %2").arg(FileName(path), kind));
+    }
+    const nimbrel::codecs::SrgbConverter toSrgb(source->ColorProfile());
+    toSrgb.Apply(image.Data(), static_cast<std::size_t>(image.Width()) * image.Height());
+    return ToQImage(imaging::ApplyOrientation(image, source->Info().orientation));
+}
+#endif
 
 QImage FromCoreDecoder(imaging::Image (*decode)(const std::uint8_t*, std::size_t), const QByteArray& bytes) {
     return ToQImage(decode(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
@@ -252,6 +275,22 @@ void PictureFormats::RegisterStartFormats() {
     };
     for (const Entry& e : entries)
         Register(QString::fromLatin1(e.extension), e.decoder, QString::fromLatin1(e.description));
+#if NIMBREL_HAVE_CODECS
+    // Phone, web and scanner photos, read by the same libraries as the build.
+    auto library = [](QString kind) -> PictureDecoder {
+        return [kind](const QByteArray& bytes, const QString& path) {
+            return ReadWithLibraries(bytes, path, kind);
+        };
+    };
+    const PictureDecoder heif = library(QStringLiteral("HEIF image"));
+    Register(QStringLiteral("heic"), heif, QStringLiteral("HEIC images"));
+    Register(QStringLiteral("heif"), heif, QStringLiteral("HEIF images"));
+    Register(QStringLiteral("avif"), library(QStringLiteral("AVIF image")), QStringLiteral("AVIF images"));
+    Register(QStringLiteral("webp"), library(QStringLiteral("WebP image")), QStringLiteral("WebP images"));
+    const PictureDecoder tiffLibrary = library(QStringLiteral("TIFF image"));
+    Register(QStringLiteral("tiff"), tiffLibrary, QStringLiteral("Macintosh TIFF images"));
+    Register(QStringLiteral("tif"), tiffLibrary, QStringLiteral("PC TIF images"));
+#endif
 }
 
 void PictureFormats::RegisterViewerFormats() {

@@ -1,12 +1,11 @@
 #include "wizards/new_choice.h"
 
 #include <QGridLayout>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QToolButton>
 
 #include "app/main_window.h"
+#include "ui/pictures.h"
 #include "wizards/flash_wizard.h"
 #include "wizards/slideshow_wizard.h"
 
@@ -16,55 +15,11 @@ namespace {
 
 constexpr int kPictureSize = 48;
 
-// Picture 0: a stack of three framed photographs.
-QPixmap SlidePicture() {
-    QPixmap picture(kPictureSize, kPictureSize);
-    picture.fill(Qt::transparent);
-    QPainter painter(&picture);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QColor skies[] = {QColor(120, 170, 230), QColor(90, 150, 220), QColor(60, 130, 210)};
-    for (int i = 0; i < 3; ++i) {
-        QRectF frame(4 + i * 6, 4 + i * 6, 30, 26);
-        painter.setPen(QPen(QColor(0, 0, 96), 1.5));
-        painter.setBrush(Qt::white);
-        painter.drawRect(frame);
-        QRectF photo = frame.adjusted(3, 3, -3, -3);
-        painter.fillRect(photo, skies[i]);
-        QPainterPath hill;
-        hill.moveTo(photo.bottomLeft());
-        hill.quadTo(photo.center().x(), photo.top() + photo.height() * 0.3, photo.right(), photo.bottom());
-        painter.fillPath(hill, QColor(40, 140, 60));
-    }
-    return picture;
-}
-
-// Picture 1: a film frame with a lightning flash.
-QPixmap FlashPicture() {
-    QPixmap picture(kPictureSize, kPictureSize);
-    picture.fill(Qt::transparent);
-    QPainter painter(&picture);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(0, 0, 96), 1.5));
-    painter.setBrush(QColor(200, 30, 30));
-    painter.drawRoundedRect(QRectF(4, 4, 40, 40), 6, 6);
-    QPainterPath bolt;
-    bolt.moveTo(27, 8);
-    bolt.lineTo(14, 27);
-    bolt.lineTo(23, 27);
-    bolt.lineTo(19, 41);
-    bolt.lineTo(34, 20);
-    bolt.lineTo(25, 20);
-    bolt.closeSubpath();
-    painter.setBrush(QColor(255, 220, 40));
-    painter.drawPath(bolt);
-    return picture;
-}
-
-QToolButton* TypeButton(const char* name, const QString& caption, const QPixmap& picture, QWidget* parent) {
+QToolButton* TypeButton(const char* name, const QString& caption, const QIcon& picture, QWidget* parent) {
     auto* button = new QToolButton(parent);
     button->setObjectName(QString::fromLatin1(name));
     button->setText(caption);
-    button->setIcon(QIcon(picture));
+    button->setIcon(picture);
     button->setIconSize(QSize(kPictureSize, kPictureSize));
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     button->setFixedSize(89, 70);
@@ -86,7 +41,12 @@ TfrmNewChoice::TfrmNewChoice(app::TfrmMain& main) : QDialog(&main), main_(main) 
     setPalette(colours);
     setAutoFillBackground(true);
 
-    ilType = {SlidePicture(), FlashPicture()};
+    // Drawn for the screen's scale, so they stay sharp.
+    auto picture = [this](const char* name) {
+        return QIcon(ui::RenderPicture(QString::fromLatin1(name), QSize(kPictureSize, kPictureSize),
+                                       devicePixelRatioF()));
+    };
+    ilType = {picture("slideshow"), picture("flash")};
     btnFlash = TypeButton("btnFlash", tr("Flash"), ilType[1], this);
     btnSlide = TypeButton("btnSlide", tr("Slideshow"), ilType[0], this);
     btnCancel = new QPushButton(tr("&Cancel"), this);

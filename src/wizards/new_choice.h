@@ -3,8 +3,8 @@
 // wizard; the chooser closes as soon as that wizard has closed.
 
 #include <QDialog>
+#include <QIcon>
 #include <QList>
-#include <QPixmap>
 
 class QPushButton;
 class QToolButton;
@@ -31,7 +31,7 @@ protected:
 private:
     app::TfrmMain& main_;
     // Picture 0 shows on btnSlide, picture 1 on btnFlash.
-    QList<QPixmap> ilType;
+    QList<QIcon> ilType;
     QToolButton* btnFlash = nullptr;
     QToolButton* btnSlide = nullptr;
     QPushButton* btnCancel = nullptr;

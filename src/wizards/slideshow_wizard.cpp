@@ -16,6 +16,7 @@
 
 #include "app/main_window.h"
 #include "ui/color_button.h"
+#include "ui/file_list_view.h"
 #include "ui/file_name_edit.h"
 #include "ui/form_helpers.h"
 #include "ui/narrow_text.h"
@@ -59,19 +60,13 @@ TfrmWizard::TfrmWizard(app::TfrmMain& main, QWidget* parent) : WizardFrame(main,
     toolBar->addWidget(ToolButton1);
     toolBar->addWidget(ToolButton2);
     files->addWidget(toolBar);
-    lvFiles = Named(new QTreeWidget(page), "lvFiles");
+    lvFiles = Named(new ui::FileListView(page), "lvFiles");
     lvFiles->setColumnCount(1);
     lvFiles->setHeaderLabels({tr("Filename")});
     lvFiles->header()->setStretchLastSection(false);
     lvFiles->header()->resizeSection(0, 250);
-    lvFiles->setRootIsDecorated(false);
-    lvFiles->setUniformRowHeights(true);
-    lvFiles->setAllColumnsShowFocus(true);
     lvFiles->setSelectionMode(QAbstractItemView::SingleSelection);
-    lvFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
-    lvFiles->setIconSize(QSize(16, 16));
-    lvFiles->setStyleSheet(QStringLiteral(
-        "QTreeView::item { border-right: 1px solid #d0d0d0; border-bottom: 1px solid #d0d0d0; }"));
+    lvFiles->SetReorderable(true);  // the list order is the show order
     files->addWidget(lvFiles, 1);
 
     // 2 "Options"
@@ -91,6 +86,7 @@ TfrmWizard::TfrmWizard(app::TfrmMain& main, QWidget* parent) : WizardFrame(main,
     grid->addWidget(options.cboTransition, row++, 1);
     grid->addWidget(Caption(tr("BG Color"), options.btnBGColor, page), row, 0);
     grid->addWidget(options.btnBGColor, row++, 1, Qt::AlignLeft);
+    grid->addWidget(options.CreateFitRow(page), row++, 0, 1, 2);
     grid->setColumnStretch(1, 1);
     optionsPage->addLayout(grid);
     optionsPage->addStretch(1);
@@ -118,6 +114,7 @@ void TfrmWizard::AppendFile(const QString& path) {
     static QFileIconProvider icons;
     auto* item = new QTreeWidgetItem(lvFiles);
     item->setText(0, path);
+    item->setToolTip(0, path);
     item->setIcon(0, icons.icon(QFileInfo(path)));
 }
 

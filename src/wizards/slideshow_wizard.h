@@ -10,6 +10,9 @@
 
 class QToolButton;
 class QTreeWidget;
+namespace nimbrel::ui {
+class FileListView;
+}
 
 namespace nimbrel::wizards {
 
@@ -42,7 +45,7 @@ private:
 
     QToolButton* ToolButton1 = nullptr;
     QToolButton* ToolButton2 = nullptr;
-    QTreeWidget* lvFiles = nullptr;
+    ui::FileListView* lvFiles = nullptr;
     ui::SlideShowOptionControls options;  // the check boxes, show speed, transition, BG colour
     bool placed_ = false;
 };

@@ -16,6 +16,7 @@
 #include "ui/form_helpers.h"
 #include "ui/message_box.h"
 #include "ui/narrow_text.h"
+#include "ui/pictures.h"
 
 namespace nimbrel::wizards {
 
@@ -24,29 +25,17 @@ namespace {
 constexpr int kStripWidth = 120;
 constexpr int kButtonBarHeight = 25;
 
-// The strip's picture: a navy-to-sky gradient crossed by a few soft waves, drawn once.
-QPixmap StripPicture() {
-    QPixmap picture(kStripWidth, 300);
+// The strip's picture, drawn for the screen's scale, with the product's name at its top.
+QPixmap StripPicture(qreal scale) {
+    QPixmap picture = ui::RenderPicture(QStringLiteral("wizard_strip"), QSize(kStripWidth, 300), scale);
     QPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient sky(0, 0, 0, picture.height());
-    sky.setColorAt(0, QColor(0, 0, 96));
-    sky.setColorAt(1, QColor(90, 150, 230));
-    painter.fillRect(picture.rect(), sky);
-    for (int i = 0; i < 5; ++i) {
-        QPainterPath wave;
-        const double y = 60.0 + i * 48.0;
-        wave.moveTo(0, y);
-        wave.cubicTo(40, y - 30, 80, y + 30, kStripWidth, y - 6);
-        painter.setPen(QPen(QColor(255, 255, 255, 40 + i * 20), 2));
-        painter.drawPath(wave);
-    }
-    painter.setPen(QColor(255, 255, 255, 200));
+    painter.setPen(QColor(255, 255, 255, 220));
     QFont font = painter.font();
     font.setBold(true);
-    font.setPointSize(14);
+    font.setPixelSize(18);
     painter.setFont(font);
-    painter.drawText(QRect(0, 12, kStripWidth, 30), Qt::AlignCenter, QStringLiteral("Nimbrel"));
+    painter.drawText(QRect(0, 14, kStripWidth, 30), Qt::AlignCenter, QStringLiteral("Nimbrel"));
     return picture;
 }
 
@@ -84,7 +73,7 @@ WizardFrame::WizardFrame(app::TfrmMain& main, QWidget* parent) : QDialog(parent)
     body->setSpacing(0);
     auto* strip = new QLabel(this);
     strip->setObjectName(QStringLiteral("imgStrip"));
-    strip->setPixmap(StripPicture());
+    strip->setPixmap(StripPicture(devicePixelRatioF()));
     strip->setScaledContents(true);  // stretched to the strip
     strip->setFixedWidth(kStripWidth);
     strip->setMinimumHeight(1);

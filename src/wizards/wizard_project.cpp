@@ -10,6 +10,7 @@ void WriteWizardProjectFile(const std::string& path, const WizardProject& projec
     project::TBigIniFile ini(path);
     ini.WriteString("Header", "Number", std::to_string(project.files.size()));
     project::WriteSlideShowPictureKeys(ini, project.files, project.slideShow);
+    project::WritePicturesSection(ini, project.slideShow);
     // The destructor would swallow a failed write; flushing here reports it.
     ini.Flush();
 }

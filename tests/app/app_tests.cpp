@@ -30,8 +30,8 @@
 #include <sstream>
 
 #include "app/file_entries.h"
-#include "cli/cli.h"
 #include "app/main_window.h"
+#include "cli/cli.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/temp.h"
@@ -51,7 +51,6 @@ using ui::MessageBox;
 
 const auto* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new test::QtTestEnvironment("app_tests", [] {
-        QApplication::setApplicationDisplayName(kApplicationTitle);
         MessageBox::SetTestMode(true);
         ui::FileDialog::SetTestMode(true);
     }));
@@ -448,7 +447,10 @@ TEST_F(MainWindowTest, StrictAndTolerantEntriesForAFileThatCannotBeOpened) {
     entry = files->topLevelItem(1);
     EXPECT_EQ(entry->text(0), missing);
     for (int column = 1; column < 4; ++column) EXPECT_EQ(entry->text(column), "") << column;
-    EXPECT_TRUE(entry->icon(0).isNull());
+    // No icon of its own: only a transparent stand-in that keeps it in line with the others.
+    const QImage stand = entry->icon(0).pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < stand.height(); ++y)
+        for (int x = 0; x < stand.width(); ++x) ASSERT_EQ(qAlpha(stand.pixel(x, y)), 0);
 
     // A folder cannot be opened either.
     EXPECT_THROW(window->AddFileEntry(ui::FromNarrow(dir_.Path()), TfrmMain::EntryMode::Strict), Error);
@@ -479,7 +481,7 @@ TEST_F(MainWindowTest, EntryCellsOfAnExistingFile) {
     std::tm local{};
     ::localtime_r(&yesterday, &local);
     EXPECT_EQ(entry->text(3), QLocale().toString(QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday),
-                                                 QLocale::ShortFormat));
+                                                 NumericShortDateFormat(QLocale())));
     EXPECT_FALSE(entry->icon(0).isNull());
     EXPECT_EQ(files->topLevelItem(1)->text(1), "5");
     EXPECT_EQ(files->topLevelItem(1)->text(2), "");
@@ -513,6 +515,45 @@ TEST_F(MainWindowTest, RemoveAndCheckFiles) {
     auto* bar = Find<ui::GradientProgressBar>(*window, "pbar");
     EXPECT_EQ(bar->position(), 0);
     EXPECT_EQ(bar->maximum(), 100);
+}
+
+TEST_F(MainWindowTest, RelativeEntriesNameFilesBesideTheProjectWhereverTheProgramRuns) {
+    // The project lists its pictures by bare name; the program runs from another folder.
+    std::filesystem::create_directories(dir_.File("show/pics"));
+    WriteFile(dir_.File("show/beach.jpg"), std::string(1000, 'x'));
+    WriteFile(dir_.File("show/pics/lake.jpg"), std::string(20, 'x'));
+    const std::string project = dir_.File("show/holiday.nssp");
+    WriteFile(project,
+              "[Header]\r\nNumber=3\r\nType=0\r\n\r\n[Files]\r\n0=beach.jpg\r\n1=pics/"
+              "lake.jpg\r\n2=gone.jpg\r\n\r\n");
+    platform::TempDirectory elsewhere;
+    const auto started = std::filesystem::current_path();
+    std::filesystem::current_path(elsewhere.Path());
+    struct Back {
+        std::filesystem::path to;
+        ~Back() { std::filesystem::current_path(to); }
+    } back{started};
+
+    auto window = Start({ui::FromNarrow(project)});
+    QTreeWidget* files = Files(*window);
+    ASSERT_EQ(files->topLevelItemCount(), 3);
+    EXPECT_EQ(files->topLevelItem(0)->text(0), "beach.jpg");  // shown and kept as stored
+    EXPECT_EQ(files->topLevelItem(0)->text(1), "1000");
+    EXPECT_EQ(files->topLevelItem(1)->text(1), "20");
+    EXPECT_EQ(files->topLevelItem(2)->text(1), "");
+
+    QString viewed;
+    window->SetImageViewer([&](TfrmMain&, const QString& path) { viewed = path; });
+    files->topLevelItem(1)->setSelected(true);
+    window->lvFilesDblClick();
+    EXPECT_EQ(viewed, ui::FromNarrow(dir_.File("show/pics/lake.jpg")));
+
+    window->CheckFiles1Click();  // only the picture that is really gone goes
+    ASSERT_EQ(files->topLevelItemCount(), 2);
+    window->SaveProject(ui::FromNarrow(project));
+    std::string saved = platform::ReadWholeFile(project);
+    EXPECT_NE(saved.find("0=beach.jpg\r\n1=pics/lake.jpg\r\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Number=2"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, ColumnsSortAsText) {
@@ -751,12 +792,14 @@ TEST_F(MainWindowTest, CompileBuildsWhatTheCommandLineBuilds) {
     const auto& box = MessageBox::ShownBoxes().front();
     EXPECT_EQ(box.caption, QStringLiteral("Nimbrel - Compile Complete!"));
     EXPECT_EQ(box.icon, QMessageBox::Information);
-    EXPECT_TRUE(box.text.startsWith(QStringLiteral("The project was saved during compile.\nFile: holiday.scr Output\n")));
+    EXPECT_TRUE(box.text.startsWith(
+        QStringLiteral("The project was saved during compile.\nFile: holiday.scr Output\n")));
     EXPECT_EQ(Find<ui::GradientProgressBar>(*window, "pbar")->position(), 100);
     EXPECT_EQ(Find<ui::FileNameEdit>(*window, "feOutput")->text(), QStringLiteral("holiday.scr"));
 
     std::ostringstream out, err;
-    ASSERT_EQ(cli::RunCli({"compile", dir_.File("cli/holiday.nssp"), "--stub-dir", stubs}, out, err), 0) << err.str();
+    ASSERT_EQ(cli::RunCli({"compile", dir_.File("cli/holiday.nssp"), "--stub-dir", stubs}, out, err), 0)
+        << err.str();
     std::string byWindow = platform::ReadWholeFile(dir_.File("window/holiday.scr"));
     std::string byCli = platform::ReadWholeFile(dir_.File("cli/holiday.scr"));
     EXPECT_GT(byWindow.size(), stub.size());
@@ -766,7 +809,8 @@ TEST_F(MainWindowTest, CompileBuildsWhatTheCommandLineBuilds) {
 }
 
 TEST_F(MainWindowTest, CompileErrorsGoToTheErrorBoxOnly) {
-    WriteFile(dir_.File("p.nssp"), "[Header]\r\nNumber=1\r\nType=0\r\n[Files]\r\n0=" + dir_.File("p.nssp") + "\r\n");
+    WriteFile(dir_.File("p.nssp"),
+              "[Header]\r\nNumber=1\r\nType=0\r\n[Files]\r\n0=" + dir_.File("p.nssp") + "\r\n");
     auto window = Start({Path("p.nssp")});
     window->SetPlayerPaths(dir_.File("missing-stub.bin"), dir_.File("missing-flash.bin"));
     window->Compile1Click();
@@ -775,6 +819,19 @@ TEST_F(MainWindowTest, CompileErrorsGoToTheErrorBoxOnly) {
     EXPECT_EQ(MessageBox::ShownBoxes().front().text,
               QStringLiteral("Cannot open file ") + Path("missing-stub.bin") + QStringLiteral("."));
     EXPECT_FALSE(platform::FileExists(dir_.File("p.scr")));
+}
+
+TEST_F(MainWindowTest, AProjectOfAnUnknownKindIsNeitherBuiltNorOverwritten) {
+    const std::string bytes = "[Header]\r\nNumber=2\r\nType=2\r\n\r\n[Files]\r\n0=a.jpg\r\n1=b.jpg\r\n\r\n";
+    WriteFile(dir_.File("odd.nssp"), bytes);
+    auto window = Start({Path("odd.nssp")});
+    window->SetPlayerPaths(dir_.File("stub.bin"), dir_.File("flash.bin"));
+    window->Compile1Click();
+    ASSERT_EQ(MessageBox::ShownBoxes().size(), 1);
+    EXPECT_TRUE(MessageBox::ShownBoxes().front().text.contains("a kind this program does not know (Type=2"))
+        << MessageBox::ShownBoxes().front().text.toStdString();
+    EXPECT_EQ(platform::ReadWholeFile(dir_.File("odd.nssp")), bytes);
+    EXPECT_FALSE(platform::FileExists(dir_.File("odd.scr")));
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 // nimbrel-cli over files made by strangers: links planted in the target folder, trailers that
 // describe no archive, and failures that must be told in words with the file's name.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <sstream>
@@ -41,6 +39,9 @@ struct CliHostile : ::testing::Test {
 }  // namespace
 
 TEST_F(CliHostile, ExtractFollowsNoLinkAndOverwritesNothing) {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links need a privilege on Windows";
+#endif
     std::string scr = Scr(BuildArchive({{"a.jpg", "first"}, {"b.jpg", "second"}, {"c.jpg", "third"}}));
     std::string out = dir.File("out");
     std::string outside = dir.File("outside");
@@ -102,6 +103,7 @@ TEST_F(CliHostile, FailuresNameTheFileInWords) {
     EXPECT_NE(list.err.find("is a folder"), std::string::npos) << list.err;
     EXPECT_EQ(list.err.find("I/O error"), std::string::npos) << list.err;
 
+#ifndef _WIN32  // the system's own words differ on Windows
     // Two members of 255-byte names: the second, renamed " (2)", is too long for the file system.
     std::string longName(255, 'n');
     std::string scr = Scr(BuildArchive({{longName, "1"}, {longName, "2"}}));
@@ -119,4 +121,5 @@ TEST_F(CliHostile, FailuresNameTheFileInWords) {
     EXPECT_EQ(noFolder.code, 1);
     EXPECT_NE(noFolder.err.find(blocked + "/sub"), std::string::npos) << noFolder.err;
     EXPECT_NE(noFolder.err.find("Not a directory"), std::string::npos) << noFolder.err;
+#endif
 }

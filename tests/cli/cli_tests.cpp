@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -346,4 +347,32 @@ TEST(ExtractNames, UniqueNamesAndPlainNames) {
     EXPECT_EQ(SafeMemberName("console.txt", "f"), "console.txt");
     EXPECT_EQ(SafeMemberName("...", "f"), "f");
     EXPECT_EQ(SafeMemberName("a\tb", "f"), "a_b");
+}
+
+TEST_F(CliTest, PipesAndDevicesAreRefusedAtOnceAndLeftOutFilesAreNamed) {
+    const std::string pipe = dir.File("pipe");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"list", pipe}, {"verify", "/dev/zero"}, {"compile", pipe}}) {
+        CliRun run = Cli(args);
+        EXPECT_EQ(run.code, 1) << args[0];
+        EXPECT_NE(run.err.find(args[1] + " is not a regular file"), std::string::npos) << run.err;
+    }
+
+    WriteFile(dir.File("stub.bin"), "MZ stand-in");
+    WriteFile(dir.File("flash.bin"), "MZ stand-in");
+    WriteFile(dir.File("a.jpg"), "picture");
+    WriteFile(dir.File("p.nssp"),
+              "[Header]\r\nNumber=3\r\nType=0\r\n[Files]\r\n0=a.jpg\r\n1=gone.jpg\r\n2=/dev/zero\r\n");
+    CliRun built = Cli({"compile", dir.File("p.nssp"), "--stub-dir", dir.Path()});
+    EXPECT_EQ(built.code, 0) << built.err;
+    EXPECT_NE(built.err.find("warning: 2 files were left out"), std::string::npos) << built.err;
+    EXPECT_NE(built.err.find("left out: gone.jpg cannot be found"), std::string::npos) << built.err;
+    EXPECT_NE(built.err.find("left out: /dev/zero is not a regular file"), std::string::npos) << built.err;
+
+    const std::string before = nimbrel::platform::ReadWholeFile(dir.File("p.scr"));
+    CliRun strict = Cli({"compile", dir.File("p.nssp"), "--stub-dir", dir.Path(), "--strict"});
+    EXPECT_EQ(strict.code, 1);
+    EXPECT_NE(strict.err.find("gone.jpg"), std::string::npos) << strict.err;
+    EXPECT_EQ(nimbrel::platform::ReadWholeFile(dir.File("p.scr")), before);
 }

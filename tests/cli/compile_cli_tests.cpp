@@ -17,6 +17,7 @@
 #include "build/project_state.h"
 #include "cli/cli.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/temp.h"
 #include "project/project_file.h"
 
@@ -134,7 +135,8 @@ TEST_F(CompileCli, LeftOutPicturesWarnAndStrictOrBrokenSetUpsFailFirst) {
     CliResult lenient = Cli({"compile", "--stub-dir", stubs, project});
     EXPECT_EQ(lenient.code, 0) << lenient.err;
     EXPECT_NE(
-        lenient.err.find("warning: 1 file could not be read and was left out:\n  " + folder + "gone.jpg\n"),
+        lenient.err.find("warning: 1 file was left out of the screensaver:\nnimbrel-cli compile: left out: " +
+                         folder + "gone.jpg cannot be found\n"),
         std::string::npos)
         << lenient.err;
     EXPECT_NE(lenient.out.find("Screensaver: "), std::string::npos);
@@ -154,12 +156,12 @@ TEST_F(CompileCli, LeftOutPicturesWarnAndStrictOrBrokenSetUpsFailFirst) {
                   "nimbrel-cli compile: Cannot open file " + folder + "gone.jpg: no such file\n");
     std::filesystem::create_directory(folder + "empty");
     expectFailure({"compile", "--stub-dir", folder + "empty", project},
-                  "Cannot open file " + folder + "empty/stub.bin: no such file\n");
+                  "Cannot open file " + folder + "empty" + platform::kSeparator + "stub.bin: no such file\n");
     expectFailure(
         {"compile", "--stub-dir", stubs, "-o", folder + "none/x.scr", project},
         "Cannot create file " + folder + "none/x.scr: the folder " + folder + "none/ does not exist\n");
     expectFailure({"compile", "--stub-dir", stubs, "-o", folder + "empty", project},
-                  "Cannot create file " + folder + "empty: a folder of that name is in the way\n");
+                  "The output path " + folder + "empty is a folder; choose a file name for the screensaver\n");
     expectFailure({"compile", "--stub-dir", stubs, folder + "none.nssp"}, "Project file not found");
 
     values.files.clear();

@@ -115,8 +115,9 @@ bool RunsProbe(const std::string& loader, const std::string& probe) {
     if (stat(probe.c_str(), &st) != 0) return false;
     const std::string prefix = std::string(NIMBREL_WINE_WORK_DIR) + "/prefix";
     mkdir(NIMBREL_WINE_WORK_DIR, 0755);
-    return Shell("WINEPREFIX='" + prefix + "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' timeout 240 " +
-                 loader + " '" + probe + "' >/dev/null 2>&1 </dev/null") == 42;
+    return Shell("WINEPREFIX='" + prefix +
+                 "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' timeout 240 " + loader + " '" + probe +
+                 "' >/dev/null 2>&1 </dev/null") == 42;
 }
 
 const Loader& FindLoader() {
@@ -143,9 +144,10 @@ const Loader& FindLoader() {
                 found.program = candidate;
                 found.sixtyFourBitOnly = true;
                 if (!want64) {
-                    std::printf("[ note     ] wine does not run 32-bit programs here: the 64-bit players in "
-                                "%s/win64 are tested instead\n",
-                                NIMBREL_BIN_DIR);
+                    std::printf(
+                        "[ note     ] wine does not run 32-bit programs here: the 64-bit players in "
+                        "%s/win64 are tested instead\n",
+                        NIMBREL_BIN_DIR);
                     std::fflush(stdout);
                 }
                 return found;

@@ -1,8 +1,6 @@
 #include "project/big_ini_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <random>
 #include <string>
@@ -11,6 +9,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/temp.h"
+#include "support/test_system.h"
 #include "test_files.h"
 
 using namespace nimbrel;
@@ -47,6 +46,22 @@ TEST(BigIniReading, LineEndsCtrlZAndLongLines) {
     EXPECT_EQ(ini.ReadString("A", "; comment", ""), "5");
     EXPECT_EQ(ini.ReadString("B", "lost", "none"), "none");
     EXPECT_FALSE(ini.Modified());
+}
+
+TEST(BigIniReading, FilesWithoutAnyCrEndTheirLinesAtLf) {
+    // What editors on Linux write: read line by line, written back with CR LF.
+    auto ini = TBigIniFile::FromBytes(
+        "junk\n[Header]\nNumber=2\n\nType=0\n[Files]\n0=a b.jpg\n1=c.jpg\x1A\n[Lost]\n");
+    EXPECT_EQ(ini.SectionNames(), (Lines{"Header", "Files"}));
+    EXPECT_EQ(ini.ReadInteger("Header", "Number", 0), 2);
+    EXPECT_EQ(ini.ReadString("Files", "0", ""), "a b.jpg");
+    EXPECT_EQ(ini.ReadString("Files", "1", ""), "c.jpg");
+    EXPECT_EQ(ini.Content(), "[Header]\r\nNumber=2\r\nType=0\r\n\r\n[Files]\r\n0=a b.jpg\r\n1=c.jpg\r\n\r\n");
+    // A single CR anywhere keeps the CR rule for the whole file: the LFs stay inside the line.
+    auto mixed = TBigIniFile::FromBytes("[Header]\nNumber=2\r\n");
+    EXPECT_TRUE(mixed.SectionNames().empty());
+    auto last = TBigIniFile::FromBytes("[Header]\nNumber=2\nName=x\r");
+    EXPECT_TRUE(last.SectionNames().empty());
 }
 
 TEST(BigIniReading, SectionHeadersAndCase) {
@@ -88,7 +103,13 @@ TEST(BigIniReading, Integers) {
         {"-$10", -16},
         {"2147483647", 2147483647},
         {"-2147483648", INT32_MIN},
-        {"$FFFFFFFF", -1},
+        {"$7FFFFFFF", 2147483647},
+        {"-$80000000", INT32_MIN},
+        {"$FFFFFFFF", 99},  // out of the signed range, not -1
+        {"-$FFFFFFFF", 99},
+        {"$80000000", 99},
+        {"0x80000000", 99},
+        {"-$80000001", 99},
         {"", 99},
         {" ", 99},
         {"12 ", 99},
@@ -215,7 +236,7 @@ TEST(BigIniFiles, FlushWritesOnlyWhenModifiedAndKeepsTheOldFileOnFailure) {
 TEST(BigIniFiles, UnreadableFilesAndLongNames) {
     platform::TempDirectory dir;
     std::string folder = dir.File("folder.ini");
-    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    ASSERT_TRUE(nimbrel::testing::MakeDirectory(folder));
     try {
         TBigIniFile ini(folder);
         FAIL() << "a folder was read as a file";
@@ -234,12 +255,32 @@ TEST(BigIniFiles, UnreadableFilesAndLongNames) {
     EXPECT_FALSE(platform::FileExists(longName.substr(0, 255)));
 }
 
+TEST(BigIniFiles, PipesAndDevicesAreRefusedAtOnce) {
+    platform::TempDirectory dir;
+    std::string pipe = dir.File("pipe.nssp");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    for (const std::string& path : {pipe, std::string("/dev/zero")}) {
+        try {
+            TBigIniFile ini(path);
+            ADD_FAILURE() << path << " was read";
+        } catch (const Error& error) {
+            EXPECT_EQ(std::string(error.what()), path + " is not a regular file");
+        }
+    }
+}
+
 TEST(BigIniFiles, UnreadableByItsMode) {
-    if (geteuid() == 0) GTEST_SKIP() << "file modes do not stop root";
     platform::TempDirectory dir;
     std::string locked = dir.File("locked.ini");
     WriteBytes(locked, "[S]\r\nk=v\r\n");
+#ifdef _WIN32
+    // Windows has no mode that forbids reading; another program holding the file does.
+    nimbrel::testing::HeldOpenFile held(locked);
+    ASSERT_TRUE(held.Held());
+#else
+    if (geteuid() == 0) GTEST_SKIP() << "file modes do not stop root";
     chmod(locked.c_str(), 0);
+#endif
     try {
         TBigIniFile ini(locked);
         FAIL() << "an unreadable file was read";

@@ -1,5 +1,7 @@
 // What the shell runs for each request, and a real start through a stand-in program.
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <gtest/gtest.h>
 

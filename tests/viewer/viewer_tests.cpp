@@ -292,6 +292,31 @@ TEST_F(ViewerTest, UnreadablePicturesShowTheirErrorAndKeepTheDesignedWindow) {
     EXPECT_EQ(missing->ErrorText(), ui::FromNarrow("Cannot open file " + dir_.File("gone.bmp")));
 }
 
+TEST_F(ViewerTest, TiffAndTargaOpenAndAPictureThatCannotBeDecodedSaysSo) {
+    // Both come from Qt's image-format plugins, which the program needs installed.
+    auto tiff = Open(Write("scan.tif", Encoded(TwoColours(40, 20), "TIFF")));
+    EXPECT_EQ(tiff->ErrorText(), "");
+    EXPECT_EQ(tiff->Picture().size(), QSize(40, 20));
+    // An uncompressed 24-bit Targa, 2 x 1, bottom-up: blue then red (stored as BGR).
+    QByteArray tga(18, '\0');
+    tga[2] = 2;
+    tga[12] = 2;
+    tga[14] = 1;
+    tga[16] = 24;
+    tga.append(QByteArray("\xFF\x00\x00\x00\x00\xFF", 6));
+    tga.append(QByteArray(8, '\0') + QByteArray("TRUEVISION-XFILE.", 18));  // the version 2 footer
+    auto targa = Open(Write("logo.tga", tga));
+    EXPECT_EQ(targa->ErrorText(), "");
+    ASSERT_EQ(targa->Picture().size(), QSize(2, 1));
+    EXPECT_EQ(targa->Picture().pixel(0, 0), qRgb(0, 0, 255));
+
+    // A Photoshop file: no decoder here, and the viewer says so instead of showing an empty window.
+    auto psd = Open(Write("layers.psd", QByteArray("8BPS\x00\x01", 6) + QByteArray(40, '\0')));
+    EXPECT_FALSE(psd->ErrorText().isEmpty());
+    EXPECT_TRUE(psd->ErrorText().contains(QStringLiteral("layers.psd"))) << psd->ErrorText().toStdString();
+    EXPECT_EQ(psd->findChild<QLabel*>("imgPreview")->text(), psd->ErrorText());
+}
+
 TEST_F(ViewerTest, FormatsWithoutAReaderHereSaySo) {
     // Qt reads Targa only with the image-format plugins; without them the text says why.
     if (QImageReader::supportedImageFormats().contains("tga")) GTEST_SKIP() << "Qt reads Targa here";

@@ -48,7 +48,7 @@ using app::TfrmMain;
 using ui::MessageBox;
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new test::QtTestEnvironment(
-    "wizard_tests", [] { QApplication::setApplicationDisplayName(app::kApplicationTitle); }));
+    "wizard_tests", [] { QApplication::setApplicationName(app::kApplicationTitle); }));
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
@@ -322,7 +322,8 @@ TEST_F(WizardTest, AddDropAndDeleteFiles) {
     EXPECT_EQ(
         ui::FileDialog::LastFilter(),
         QStringLiteral(
-            "Supported Image Files|*.BMP;*.JPG;*.JPEG;*.WMF;*.ICO;*.PNG;*.GIF;*.EMF;*.PCX;*.DIB;*.WBMP"));
+            "Supported Image Files|*.BMP;*.JPG;*.JPEG;*.WMF;*.ICO;*.PNG;*.GIF;*.EMF;*.PCX;*.DIB;*.WBMP;"
+            "*.HEIC;*.HEIF;*.AVIF;*.WEBP;*.TIF;*.TIFF"));
     ASSERT_EQ(files->topLevelItemCount(), 5);
     EXPECT_EQ(files->topLevelItem(2)->text(0), files->topLevelItem(3)->text(0));
     wizard.ToolButton1Click();  // cancelled

@@ -102,15 +102,58 @@ void Spawn(const std::vector<std::string>& commandLine) {
     }
 }
 
+bool IsWindowsProgram(const std::string& name) {
+    return EndsWith(name, ".exe") || EndsWith(name, ".scr") || EndsWith(name, ".com");
+}
+
+bool IsRunDll(const std::string& name) {
+    return name == "rundll32.exe" || EndsWith(name, "/rundll32.exe");
+}
+
+bool IsAddress(const std::string& target) {
+    return target.find("://") != std::string::npos || Lower(target).rfind("mailto:", 0) == 0;
+}
+
 }  // namespace
+
+std::string WineProgram() {
+    return FindProgram("wine");
+}
+
+std::string ShellProblem(const ShellCall& call) {
+    if (call.file.empty()) return {};
+    const std::string name = Lower(call.file);
+    if (IsWindowsProgram(name)) {
+        if (IsRunDll(name)) {
+            if (call.parameters && call.parameters->find("InstallScreenSaver") != std::string::npos)
+                return "Installing a screensaver is done by the display settings of Windows, which this "
+                       "system does not have. Copy the screensaver to a Windows computer and choose "
+                       "Install from its context menu there.";
+            return "The screensaver control panel is part of Windows, which this system does not have.";
+        }
+        if (WineProgram().empty())
+            return "Running " + call.file +
+                   " needs wine, which is not installed. Install it with the system's package manager "
+                   "(on Debian and Ubuntu: sudo apt install wine) and try again.";
+        return {};
+    }
+    if (!IsAddress(call.file)) {
+        struct stat info {};
+        if (::stat(call.file.c_str(), &info) != 0) return "The file " + call.file + " does not exist.";
+    }
+    if (FindProgram("xdg-open").empty())
+        return "Opening " + call.file +
+               " needs xdg-open, which is not installed. Install the package xdg-utils (on Debian and "
+               "Ubuntu: sudo apt install xdg-utils) and try again.";
+    return {};
+}
 
 std::vector<std::string> ShellCommandLine(const ShellCall& call, const std::string& wine) {
     if (call.file.empty()) return {};
     const std::string name = Lower(call.file);
-    const bool windowsProgram = EndsWith(name, ".exe") || EndsWith(name, ".scr") || EndsWith(name, ".com");
-    if (windowsProgram) {
+    if (IsWindowsProgram(name)) {
         // The display control panel's installer and pages are Windows' own.
-        if (name == "rundll32.exe" || EndsWith(name, "/rundll32.exe")) return {};
+        if (IsRunDll(name)) return {};
         if (wine.empty()) return {};
         std::vector<std::string> line{wine, call.file};
         for (std::string& part : SplitParameters(call.parameters.value_or("")))

@@ -1,4 +1,4 @@
-// Win32 file information: sizes through CreateFileA, access times through FindFirstFileA,
+// Win32 file information: sizes through CreateFileA, access times through GetFileAttributesExA,
 // type names from HKEY_CLASSES_ROOT.
 #include <windows.h>
 
@@ -59,10 +59,10 @@ std::string GetFileSizeText(const std::string& path) {
 
 std::optional<LocalDateTime> FileLastAccessTime(const std::string& path) {
     if (path.empty()) return std::nullopt;
-    WIN32_FIND_DATAA found{};
-    HANDLE search = FindFirstFileA(path.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return std::nullopt;
-    FindClose(search);
+    // Not FindFirstFileA: it reads "?" and "*" as wildcards, and a name whose letters the ANSI
+    // code page lacks arrives with "?" in their place, so it would find some other file.
+    WIN32_FILE_ATTRIBUTE_DATA found{};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &found)) return std::nullopt;
     FILETIME local{};
     if (!FileTimeToLocalFileTime(&found.ftLastAccessTime, &local)) return std::nullopt;
     WORD dosDate = 0, dosTime = 0;

@@ -148,8 +148,15 @@ bool ReadWholeFileShared(const std::u16string& path, std::string& bytes) {
     HANDLE file = ::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD size = ::GetFileSize(file, nullptr);
-    bool ok = size != INVALID_FILE_SIZE;
+    // The whole size: GetFileSize alone would give the low 32 bits, and a file of 4 GiB and more
+    // would be read as its first few bytes and reported complete.
+    LARGE_INTEGER whole{};
+    bool ok = ::GetFileSizeEx(file, &whole) != 0;
+    if (ok && whole.QuadPart >= static_cast<LONGLONG>(MAXDWORD)) {  // more than one ReadFile can take
+        ::SetLastError(ERROR_FILE_TOO_LARGE);
+        ok = false;
+    }
+    DWORD size = ok ? static_cast<DWORD>(whole.QuadPart) : 0;
     if (ok) {
         bytes.assign(size, '\0');
         DWORD got = 0;
@@ -186,11 +193,15 @@ std::uint32_t CurrentProcessId() {
 std::string NarrowFromUtf16(std::u16string_view text) {
     if (text.empty()) return std::string();
     const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
-    int length =
-        ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    // No best fit: a letter the code page lacks becomes "?", which no file name can hold, rather
+    // than a look-alike ("Łódź" as "Lódz") that may name a different file. The UTF-8
+    // code page takes no such flag and has every letter.
+    DWORD flags = ::GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    int length = ::WideCharToMultiByte(CP_ACP, flags, wide, static_cast<int>(text.size()), nullptr, 0,
+                                       nullptr, nullptr);
     std::string out(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
     if (length > 0)
-        ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), out.data(), length, nullptr,
+        ::WideCharToMultiByte(CP_ACP, flags, wide, static_cast<int>(text.size()), out.data(), length, nullptr,
                               nullptr);
     return out;
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/error.h"
+#include "platform/file_mapping.h"
 #include "platform/settings_store.h"
 
 namespace nimbrel::platform {
@@ -76,19 +77,22 @@ std::string SettingsFilePath() {
 std::optional<std::string> SettingsStore::Read(std::string_view section, std::string_view name) const {
     OpenKey key(KeyPath(section), KEY_READ);
     if (!key.get()) return std::nullopt;
-    std::string valueName(name);
+    // Read as UTF-16 and narrowed here: the registry's own narrowing would turn letters the code
+    // page lacks into look-alikes ("Łódź" as "Lódz"), a path that may name another file.
+    std::u16string valueName = Utf16FromNarrow(name);
+    const auto* wideName = reinterpret_cast<const wchar_t*>(valueName.c_str());
     DWORD type = 0;
     DWORD size = 0;
-    if (RegQueryValueExA(key.get(), valueName.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+    if (RegQueryValueExW(key.get(), wideName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ))
         return std::nullopt;
-    std::string value(size, '\0');
-    if (size > 0 && RegQueryValueExA(key.get(), valueName.c_str(), nullptr, &type,
+    std::u16string value(size / sizeof(char16_t) + 1, u'\0');
+    if (size > 0 && RegQueryValueExW(key.get(), wideName, nullptr, &type,
                                      reinterpret_cast<BYTE*>(value.data()), &size) != ERROR_SUCCESS)
         return std::nullopt;
-    value.resize(size);
-    while (!value.empty() && value.back() == '\0') value.pop_back();
-    return value;
+    value.resize(size / sizeof(char16_t));
+    while (!value.empty() && value.back() == u'\0') value.pop_back();
+    return NarrowFromUtf16(value);
 }
 
 void SettingsStore::WriteString(std::string_view section, std::string_view name, std::string_view value) {

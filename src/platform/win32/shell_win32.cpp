@@ -21,6 +21,14 @@ std::vector<std::string> ShellCommandLine(const ShellCall& /*call*/, const std::
     return {};
 }
 
+std::string ShellProblem(const ShellCall& /*call*/) {
+    return {};
+}
+
+std::string WineProgram() {
+    return {};
+}
+
 void ExecuteShell(const ShellCall& call) {
     if (detail::RecordShellCall(call)) return;
     ShellExecuteA(nullptr, Argument(call.operation), call.file.c_str(), Argument(call.parameters),

@@ -11,10 +11,16 @@
 namespace nimbrel::platform {
 
 std::string ExecutableDirectory() {
-    char buffer[MAX_PATH + 1];
-    DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return ".\\";
-    return DirectoryPart(std::string(buffer, length));
+    // A program installed deeper than MAX_PATH characters still has a folder: the buffer grows
+    // until the whole name fits, rather than sending the caller to the current folder.
+    std::string buffer(MAX_PATH + 1, '\0');
+    for (;;) {
+        DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return ".\\";
+        if (length < buffer.size()) return DirectoryPart(std::string_view(buffer.data(), length));
+        if (buffer.size() > 32768) return ".\\";
+        buffer.resize(buffer.size() * 2);
+    }
 }
 
 std::string GetTempDirectory() {

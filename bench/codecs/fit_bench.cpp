@@ -1,0 +1,125 @@
+// fit_bench [PHOTOS] [WIDTH HEIGHT]: makes PHOTOS noisy photos of WIDTH x HEIGHT (default 100 of
+// 6000 x 4000, 24 megapixels, 8-12 MB each as JPEG), compiles a show of them with "Fit pictures
+// to the screen" at 3840 x 2160, and prints photos a second, the screensaver's share of the
+// photos' size and the peak memory; then times the conversion alone on 1 and 2 workers.
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "build/build_pipeline.h"
+#include "build/picture_conversion.h"
+#include "build/project_state.h"
+#include "codecs/codecs.h"
+#include "platform/files.h"
+#include "platform/temp.h"
+
+using namespace nimbrel;
+
+namespace {
+
+struct Reporter : build::BuildReporter {
+    std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+    double longestGap = 0;
+    void Progress(int) override { Tick(); }
+    void Notice(const std::string&) override {}
+    void PictureProgress(const std::string&, int, int) override { Tick(); }
+    void Tick() {
+        const auto now = std::chrono::steady_clock::now();
+        longestGap = std::max(longestGap, std::chrono::duration<double>(now - last).count());
+        last = now;
+    }
+};
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+// A photo-like picture: soft gradients with sensor-like noise, so that JPEG cannot shrink it much.
+imaging::Image Photo(int width, int height, unsigned seed) {
+    imaging::Image image(width, height);
+    std::minstd_rand random(seed);
+    for (int y = 0; y < height; ++y) {
+        imaging::Pixel* row = image.Row(y);
+        for (int x = 0; x < width; ++x) {
+            const unsigned n = random();
+            auto channel = [&](int base, int shift) {
+                return static_cast<std::uint8_t>(
+                    std::clamp(base + static_cast<int>((n >> shift) & 63) - 32, 0, 255));
+            };
+            row[x] = imaging::MakePixel(channel(40 + x * 160 / width, 0), channel(60 + y * 140 / height, 6),
+                                        channel(120 + (x + y + static_cast<int>(seed) * 97) % 100, 12));
+        }
+    }
+    return image;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int photos = argc > 1 ? std::atoi(argv[1]) : 100;
+    const int width = argc > 3 ? std::atoi(argv[2]) : 6000;
+    const int height = argc > 3 ? std::atoi(argv[3]) : 4000;
+
+    platform::TempDirectory dir("nbfitbench");
+    std::ofstream(dir.File("stub.bin"), std::ios::binary) << "MZ stand-in player";
+    std::vector<std::string> files;
+    std::uint64_t total = 0;
+    const auto made = std::chrono::steady_clock::now();
+    // A few distinct photos, each written several times under its own name, keep the setup short.
+    std::vector<std::vector<std::uint8_t>> distinct;
+    for (int i = 0; i < std::min(photos, 4); ++i)
+        distinct.push_back(codecs::EncodeJpeg(Photo(width, height, static_cast<unsigned>(i + 1)), 95));
+    for (int i = 0; i < photos; ++i) {
+        const auto& bytes = distinct[static_cast<std::size_t>(i) % distinct.size()];
+        files.push_back(dir.File("IMG_" + std::to_string(1000 + i) + ".jpg"));
+        std::ofstream(files.back(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        total += bytes.size();
+    }
+    std::printf("%d photos of %d x %d, %.1f MB in all (%.1f MB each), made in %.1f s\n", photos, width,
+                height, total / 1e6, total / 1e6 / photos, Seconds(made));
+
+    build::BuildRequest request;
+    request.projectFileName = dir.File("Photos.nssp");
+    request.values = build::NewProjectValues();
+    request.values.files = files;
+    request.values.slideShow.fitPictures = true;
+    request.stubPath = dir.File("stub.bin");
+    request.flashStubPath = request.stubPath;
+    Reporter reporter;
+    const auto start = std::chrono::steady_clock::now();
+    const std::clock_t cpuStart = std::clock();
+    const build::BuildResult result = build::CompileProject(request, reporter);
+    const double seconds = Seconds(start);
+    const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf(
+        "compile with Fit 3840x2160: %.2f s, %.2f photos/s; %.2f CPU seconds a photo (%.2f photos a second "
+        "for each idle core); screensaver %.1f MB = %.1f %% of the photos; longest gap between progress "
+        "reports %.2f s; peak memory %.0f MB\n",
+        seconds, photos / seconds, cpu / photos, photos / cpu, result.outputSize / 1e6,
+        100.0 * result.outputSize / total, reporter.longestGap, usage.ru_maxrss / 1024.0);
+
+    for (int threads : {1, 2}) {
+        platform::TempDirectory work("nbfitwork");
+        const int count = std::min(photos, 8);
+        const std::vector<std::string> some(files.begin(), files.begin() + count);
+        const auto begun = std::chrono::steady_clock::now();
+        const std::clock_t cpuBegun = std::clock();
+        build::PreparePictures(some, {true, 3840, 2160}, work.Path(), threads);
+        const double s = Seconds(begun);
+        const double c = static_cast<double>(std::clock() - cpuBegun) / CLOCKS_PER_SEC;
+        std::printf(
+            "conversion alone, %d worker(s): %d photos in %.2f s (%.2f photos/s), %.2f CPU s a photo\n",
+            threads, count, s, count / s, c / count);
+    }
+    return result.built ? 0 : 1;
+}

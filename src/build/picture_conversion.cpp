@@ -1,0 +1,241 @@
+#include "build/picture_conversion.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "build/build_pipeline.h"
+#include "codecs/codecs.h"
+#include "imaging/exif.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+
+namespace nimbrel::build {
+
+namespace {
+
+constexpr const char* kCannotDecode =
+    "cannot be decoded: it is damaged, or its format, codec or size is not supported";
+constexpr int kBandRows = 32;
+
+bool AnyTransparent(const imaging::Image& image) {
+    const imaging::Pixel* p = image.Data();
+    const std::size_t count = static_cast<std::size_t>(image.Width()) * image.Height();
+    for (std::size_t i = 0; i < count; ++i)
+        if (imaging::AlphaOf(p[i]) != 255) return true;
+    return false;
+}
+
+// Reads the source's rows in bands into sRGB and, when smaller, through the linear-light scaler.
+imaging::Image ReadConverted(imaging::PictureSource& source, int width, int height) {
+    const int rowWidth = source.RowWidth(), rowHeight = source.RowHeight();
+    const std::vector<std::uint8_t> profile = source.ColorProfile();
+    const codecs::SrgbConverter toSrgb(profile);
+    const bool shrink = width < rowWidth || height < rowHeight;
+    if (!shrink && !imaging::ImageSizeAllowed(rowWidth, rowHeight)) throw Error(kCannotDecode);
+    imaging::Image whole;
+    std::optional<codecs::LinearAreaScaler> scaler;
+    std::vector<imaging::Pixel> band;
+    if (shrink) {
+        scaler.emplace(rowWidth, rowHeight, width, height);
+        band.resize(static_cast<std::size_t>(rowWidth) * kBandRows);
+    } else {
+        whole = imaging::Image(rowWidth, rowHeight);
+    }
+    for (int y = 0; y < rowHeight; y += kBandRows) {
+        const int count = std::min(kBandRows, rowHeight - y);
+        imaging::Pixel* rows = shrink ? band.data() : whole.Row(y);
+        if (!source.ReadRows(y, count, rows)) throw Error(kCannotDecode);
+        toSrgb.Apply(rows, static_cast<std::size_t>(count) * rowWidth);
+        if (shrink)
+            for (int i = 0; i < count; ++i) scaler->PushRow(rows + static_cast<std::size_t>(i) * rowWidth);
+    }
+    return shrink ? scaler->Take() : std::move(whole);
+}
+
+// The whole file, or only its first `most` bytes.
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::size_t most = SIZE_MAX) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw Error("cannot be read");
+    std::vector<std::uint8_t> bytes;
+    if (most == SIZE_MAX) {
+        in.seekg(0, std::ios::end);
+        const std::streamoff size = in.tellg();
+        in.seekg(0, std::ios::beg);
+        if (size < 0) throw Error("cannot be read");
+        bytes.resize(static_cast<std::size_t>(size));
+        in.read(reinterpret_cast<char*>(bytes.data()), size);
+        if (in.gcount() != size) throw Error("cannot be read");
+    } else {
+        bytes.resize(most);
+        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(most));
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+    }
+    if (in.bad()) throw Error("cannot be read");
+    return bytes;
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) throw Error(Format("Cannot create file %s", path));
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (std::fclose(file) != 0 || !written) throw Error(Format("Cannot create file %s", path));
+}
+
+}  // namespace
+
+ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::uint8_t> bytes,
+                                const FitOptions& options) {
+    ConvertedPicture result;
+    const std::string format = codecs::DetectFormat(name, bytes);
+    // What we do not know is packed as before; the players try it themselves.
+    if (format.empty()) return result;
+    const bool playable = codecs::PlayersDecode(format);
+    if (playable && !options.fit) return result;
+
+    const imaging::DecodeHint hint =
+        options.fit ? imaging::DecodeHint{options.width, options.height} : imaging::DecodeHint{};
+    auto source = codecs::MakeLibraryDecoder()->Open(name, bytes, hint);
+    if (!source) throw Error(kCannotDecode);
+    const imaging::PictureInfo& info = source->Info();
+    int width = 0, height = 0;
+    codecs::FittedStoredSize(info.width, info.height, info.orientation, hint, width, height);
+    if (playable && width == info.width && height == info.height) return result;
+    width = std::min(width, source->RowWidth());
+    height = std::min(height, source->RowHeight());
+
+    imaging::Image picture =
+        imaging::ApplyOrientation(ReadConverted(*source, width, height), info.orientation);
+    result.converted = true;
+    result.width = picture.Width();
+    result.height = picture.Height();
+    if (AnyTransparent(picture)) {
+        result.format = "png";
+        result.bytes = codecs::EncodePng(picture);
+    } else {
+        result.format = "jpeg";
+        result.bytes = codecs::EncodeJpeg(picture, 92);
+    }
+    return result;
+}
+
+namespace {
+
+PreparedPicture PrepareOne(const std::string& path, int index, const FitOptions& options,
+                           const std::string& workFolder) {
+    PreparedPicture picture;
+    picture.source = path;
+    picture.path = path;
+    try {
+        // Without "Fit" the first bytes tell whether the picture is packed as it is.
+        if (!options.fit) {
+            const std::string format = codecs::DetectFormat(path, ReadFileBytes(path, 64));
+            if (format.empty() || codecs::PlayersDecode(format)) return picture;
+        }
+        const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
+        const ConvertedPicture converted = ConvertPicture(path, bytes, options);
+        if (!converted.converted) return picture;
+        // A folder for each picture keeps two pictures of the same name apart.
+        std::string folderName = "p";  // (appended, not "p" + ...: GCC 12 warns wrongly about the latter)
+        folderName += std::to_string(index);
+        const std::string folder = platform::JoinPath(workFolder, folderName);
+        std::error_code ec;
+        std::filesystem::create_directories(std::filesystem::path(folder), ec);
+        if (ec) throw Error(Format("Cannot create file %s", folder));
+        const std::string copy = platform::JoinPath(folder, platform::FileNamePart(path));
+        WriteFileBytes(copy, converted.bytes);
+        picture.path = copy;
+        picture.converted = true;
+    } catch (const std::bad_alloc&) {
+        picture.leftOutReason = "cannot be converted: there is not enough memory";
+    } catch (const std::exception& error) {
+        picture.leftOutReason = error.what();
+    }
+    return picture;
+}
+
+}  // namespace
+
+std::vector<PreparedPicture> PreparePictures(const std::vector<std::string>& paths, const FitOptions& options,
+                                             const std::string& workFolder, int threads,
+                                             const PictureProgress& progress) {
+    const int total = static_cast<int>(paths.size());
+    std::vector<PreparedPicture> prepared(paths.size());
+    if (total == 0) return prepared;
+    if (threads <= 0) threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    threads = std::clamp(threads, 1, total);
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<int> finished;  // indexes in the order they were finished, for the progress reports
+    std::atomic<int> next{0};
+    auto work = [&] {
+        for (int i = next++; i < total; i = next++) {
+            prepared[static_cast<std::size_t>(i)] =
+                PrepareOne(paths[static_cast<std::size_t>(i)], i, options, workFolder);
+            std::lock_guard lock(mutex);
+            finished.push_back(i);
+            changed.notify_one();
+        }
+    };
+    // The calling thread only reports, so that a window stays responsive while workers convert.
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) workers.emplace_back(work);
+    int reported = 0;
+    while (reported < total) {
+        std::vector<int> batch;
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return static_cast<int>(finished.size()) > reported; });
+            batch.assign(finished.begin() + reported, finished.end());
+        }
+        for (int index : batch) {
+            ++reported;
+            if (progress) progress(reported, total, prepared[static_cast<std::size_t>(index)]);
+        }
+    }
+    for (auto& worker : workers) worker.join();
+    return prepared;
+}
+
+void PrepareShowPictures(std::vector<std::string>& members, std::vector<std::string>& names,
+                         std::size_t first, const FitOptions& options, const std::string& workFolder,
+                         bool strict, BuildReporter& reporter, std::vector<LeftOutFile>& leftOut) {
+    if (first >= members.size()) return;
+    names.resize(members.size());
+    const std::vector<std::string> media(members.begin() + static_cast<std::ptrdiff_t>(first), members.end());
+    const std::vector<std::string> shown(names.begin() + static_cast<std::ptrdiff_t>(first), names.end());
+    bool moving = options.fit;
+    int lastPercent = -1;
+    auto progress = [&](int done, int total, const PreparedPicture& picture) {
+        moving = moving || picture.converted;
+        reporter.PictureProgress(picture.source, done, total);
+        if (moving) {
+            const int percent = 25 + 15 * done / total;
+            if (percent != lastPercent) reporter.Progress(lastPercent = percent);
+            reporter.ProcessEvents();
+        }
+    };
+    const std::vector<PreparedPicture> prepared = PreparePictures(media, options, workFolder, 0, progress);
+    members.resize(first);
+    names.resize(first);
+    for (std::size_t i = 0; i < prepared.size(); ++i) {
+        const std::string& name = shown[i].empty() ? media[i] : shown[i];
+        if (!prepared[i].leftOutReason.empty()) {
+            if (strict) throw Error(name + " " + prepared[i].leftOutReason + ".");
+            leftOut.push_back({name, prepared[i].leftOutReason});
+            continue;
+        }
+        members.push_back(prepared[i].path);
+        names.push_back(shown[i]);
+    }
+}
+
+}  // namespace nimbrel::build

@@ -1,0 +1,92 @@
+#pragma once
+// Picture codecs of the core built on well-kept libraries: one decoder that picks by content
+// among JPEG (libjpeg-turbo), PNG (libpng), GIF (giflib), BMP/DIB, PCX, WBMP, HEIF/AVIF
+// (libheif), WebP (libwebp) and TIFF (libtiff), the encoders that write converted pictures, and
+// colour conversion to sRGB (LittleCMS).
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "imaging/image.h"
+#include "imaging/picture_decoder.h"
+
+namespace nimbrel::codecs {
+
+// The one decoder for every format above. A DecodeHint is taken as the upright size the picture
+// will be shown at, at most: JPEG and WebP then decode at a reduced scale that is still at least
+// as large as the picture fitted into that box. HEIF and AVIF come out upright already (the
+// container's rotation is applied), so their Info().orientation is 1.
+std::unique_ptr<imaging::PictureDecoder> MakeLibraryDecoder();
+
+// The format of a file's bytes as PictureInfo::format names it ("jpeg", "png", "gif", "bmp",
+// "pcx", "wbmp", "heif", "avif", "webp", "tiff"), empty when none of these. `name` only breaks
+// ties for formats without a signature (WBMP, a DIB without its file header).
+std::string DetectFormat(std::string_view name, std::span<const std::uint8_t> bytes);
+
+// The size a storedWidth x storedHeight picture with an EXIF orientation (1..8) takes when
+// shrunk (never enlarged) to fit the upright box of `hint`, keeping its aspect, in stored
+// orientation; the stored size when the hint is 0 x 0 or the picture fits already.
+void FittedStoredSize(int storedWidth, int storedHeight, int orientation, imaging::DecodeHint hint,
+                      int& width, int& height);
+
+// True for the formats the players decode themselves, which the build packs unchanged.
+bool PlayersDecode(std::string_view format);
+
+// JPEG at `quality` (1..100), 4:2:0, of an opaque picture (alpha is ignored). Raises nimbrel::Error.
+std::vector<std::uint8_t> EncodeJpeg(const imaging::Image& image, int quality = 92);
+// PNG, RGBA when some pixel is less than opaque, RGB otherwise. Raises nimbrel::Error.
+std::vector<std::uint8_t> EncodePng(const imaging::Image& image);
+
+// Converts rows of 0xAARRGGBB pixels from a picture's ICC profile to sRGB in place.
+class SrgbConverter {
+public:
+    // Inactive (Apply does nothing) when the profile is empty, damaged, not RGB, or sRGB itself.
+    explicit SrgbConverter(std::span<const std::uint8_t> iccProfile);
+    ~SrgbConverter();
+    SrgbConverter(const SrgbConverter&) = delete;
+    SrgbConverter& operator=(const SrgbConverter&) = delete;
+    bool Active() const { return transform_ != nullptr; }
+    void Apply(imaging::Pixel* pixels, std::size_t count) const;
+
+private:
+    void* transform_ = nullptr;
+};
+
+// An ICC profile for RGB primaries given as CIE xy chromaticities with the sRGB tone curve and a
+// D65 white (Display P3 is {0.680, 0.320, 0.265, 0.690, 0.150, 0.060}).
+std::vector<std::uint8_t> MakeRgbProfile(const double primaries[6]);
+
+// Shrinks a picture that arrives row by row from the top by averaging the area each target pixel
+// covers, in linear light (sRGB decoded, alpha-weighted), so that fine detail keeps its
+// brightness. Only shrinks: the target is at most the source in each direction.
+class LinearAreaScaler {
+public:
+    // Raises nimbrel::Error for sizes below 1, a target larger than the source, or a target
+    // beyond the image limits.
+    LinearAreaScaler(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight);
+    // Source row `index` (in order from 0), sourceWidth pixels of 0xAARRGGBB, straight alpha.
+    void PushRow(const imaging::Pixel* row);
+    bool Done() const { return nextSource_ >= sourceHeight_; }
+    // The target picture, straight alpha; rows never reached stay transparent black.
+    imaging::Image Take() { return std::move(result_); }
+
+private:
+    void EmitRow(int targetRow);
+
+    int sourceWidth_, sourceHeight_, targetWidth_, targetHeight_;
+    int nextSource_ = 0;
+    std::vector<int> columnStart_;      // first source column of each target column's taps
+    std::vector<int> columnCount_;      // number of taps
+    std::vector<float> columnWeights_;  // the taps' weights, flat
+    std::vector<float> linear_;         // the current source row in linear light, premultiplied RGBA
+    std::vector<float> across_;         // the same scaled across
+    std::vector<float> sums_[2];        // two target rows being gathered
+    int sumRow_[2] = {-1, -1};
+    imaging::Image result_;
+};
+
+}  // namespace nimbrel::codecs

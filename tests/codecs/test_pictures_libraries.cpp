@@ -1,0 +1,148 @@
+#include <libheif/heif.h>
+#include <tiffio.h>
+#include <webp/encode.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "test_pictures.h"
+
+namespace nimbrel::codecs::testing {
+
+namespace {
+
+void Check(heif_error error) {
+    if (error.code != heif_error_Ok) throw std::runtime_error(error.message);
+}
+
+heif_error WriteHeif(heif_context*, const void* data, size_t size, void* userdata) {
+    auto* out = static_cast<Bytes*>(userdata);
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    out->insert(out->end(), p, p + size);
+    return heif_error{heif_error_Ok, heif_suberror_Unspecified, "ok"};
+}
+
+}  // namespace
+
+Bytes MakeHeif(const imaging::Image& image, bool avif, const Bytes& iccProfile, int orientation) {
+    heif_context* context = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    Check(heif_context_get_encoder_for_format(context, avif ? heif_compression_AV1 : heif_compression_HEVC,
+                                              &encoder));
+    heif_encoder_set_lossy_quality(encoder, 95);
+    if (avif) heif_encoder_set_parameter(encoder, "speed", "9");
+    heif_image* picture = nullptr;
+    Check(heif_image_create(image.Width(), image.Height(), heif_colorspace_RGB, heif_chroma_interleaved_RGBA,
+                            &picture));
+    Check(heif_image_add_plane(picture, heif_channel_interleaved, image.Width(), image.Height(), 8));
+    int stride = 0;
+    std::uint8_t* plane = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
+    for (int y = 0; y < image.Height(); ++y)
+        for (int x = 0; x < image.Width(); ++x) {
+            const imaging::Pixel p = image.At(x, y);
+            std::uint8_t* o = plane + static_cast<std::size_t>(y) * stride + 4 * x;
+            o[0] = imaging::RedOf(p), o[1] = imaging::GreenOf(p), o[2] = imaging::BlueOf(p),
+            o[3] = imaging::AlphaOf(p);
+        }
+    if (!iccProfile.empty())
+        Check(heif_image_set_raw_color_profile(picture, "prof", iccProfile.data(), iccProfile.size()));
+    heif_encoding_options* options = heif_encoding_options_alloc();
+    options->image_orientation = static_cast<heif_orientation>(orientation);
+    heif_image_handle* handle = nullptr;
+    Check(heif_context_encode_image(context, picture, encoder, options, &handle));
+    if (orientation != 1) {
+        const std::uint8_t exif[] = {0,
+                                     0,
+                                     0,
+                                     0,
+                                     'I',
+                                     'I',
+                                     42,
+                                     0,
+                                     8,
+                                     0,
+                                     0,
+                                     0,
+                                     1,
+                                     0,
+                                     0x12,
+                                     0x01,
+                                     3,
+                                     0,
+                                     1,
+                                     0,
+                                     0,
+                                     0,
+                                     static_cast<std::uint8_t>(orientation),
+                                     0,
+                                     0,
+                                     0,
+                                     0,
+                                     0,
+                                     0,
+                                     0};
+        Check(heif_context_add_exif_metadata(context, handle, exif + 4, sizeof exif - 4));
+    }
+    Bytes out;
+    heif_writer writer{1, WriteHeif};
+    Check(heif_context_write(context, &writer, &out));
+    heif_image_handle_release(handle);
+    heif_encoding_options_free(options);
+    heif_image_release(picture);
+    heif_encoder_release(encoder);
+    heif_context_free(context);
+    return out;
+}
+
+Bytes MakeWebpLossless(const imaging::Image& image) {
+    std::uint8_t* output = nullptr;
+    const std::size_t size = WebPEncodeLosslessBGRA(reinterpret_cast<const std::uint8_t*>(image.Data()),
+                                                    image.Width(), image.Height(), image.Stride(), &output);
+    if (size == 0) throw std::runtime_error("WebP encoding failed");
+    Bytes out(output, output + size);
+    WebPFree(output);
+    return out;
+}
+
+Bytes MakeTiff16(const imaging::Image& image, int orientation) {
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("nimbrel-tiff-" + std::to_string(reinterpret_cast<std::uintptr_t>(&image)) + ".tif");
+    TIFF* tiff = TIFFOpen(path.string().c_str(), "w");
+    if (!tiff) throw std::runtime_error("TIFFOpen");
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(image.Width()));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(image.Height()));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(tiff, TIFFTAG_ORIENTATION, static_cast<std::uint16_t>(orientation));
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 7);
+    std::vector<std::uint16_t> row(static_cast<std::size_t>(image.Width()) * 3);
+    for (int y = 0; y < image.Height(); ++y) {
+        for (int x = 0; x < image.Width(); ++x) {
+            const imaging::Pixel p = image.At(x, y);
+            row[3 * x] = static_cast<std::uint16_t>(imaging::RedOf(p) * 257);
+            row[3 * x + 1] = static_cast<std::uint16_t>(imaging::GreenOf(p) * 257);
+            row[3 * x + 2] = static_cast<std::uint16_t>(imaging::BlueOf(p) * 257);
+        }
+        TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(y), 0);
+    }
+    TIFFClose(tiff);
+    std::ifstream in(path, std::ios::binary);
+    Bytes out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(path);
+    return out;
+}
+
+}  // namespace nimbrel::codecs::testing
+
+// The HEVC encoder behind libheif keeps a few blocks for the life of the process; that is the
+// library's business, not a fault of ours.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libx265\n";
+}
