@@ -9,6 +9,7 @@
 #include "archive/file_stream.h"
 #include "archive/zlib_stream.h"
 #include "platform/error.h"
+#include "platform/files.h"
 
 namespace nimbrel::archive {
 
@@ -59,6 +60,92 @@ std::string Numbered(const char* pattern, std::int64_t a) {
     throw Error("The archive is damaged: " + what);
 }
 
+// Turns registry records into members and refuses what no writer of the format produces:
+// members whose data lies outside the data area, overlaps another member's, or whose sizes the
+// bytes present cannot give. The number of members is bounded by the data area, not by any
+// count the file declares: members with data cannot share a byte, and empty members (a writer
+// stores one for each empty file) may not outnumber them by more than a few.
+class MemberChecker {
+public:
+    MemberChecker(std::int64_t dataArea, std::vector<ArchiveMember>& members)
+        : dataArea_(dataArea), members_(members) {}
+
+    void Add(const RegistryEntry& entry) {
+        ArchiveMember m;
+        m.name = entry.FileName;
+        m.path = entry.FilePath;
+        m.originalSize = entry.OriginalSize;
+        m.storedSize = entry.StoredSize;
+        m.dataOffset = entry.DataOffset;
+        m.crc = entry.Crc;
+        m.stored = entry.Stored != 0;
+        m.level = entry.Level;
+        const std::int64_t number = static_cast<std::int64_t>(members_.size()) + 1;
+        std::string which = Label(number, m.name);
+        if (m.originalSize < 0 || m.storedSize < 0 || m.dataOffset < 0)
+            Damaged(which + " has a negative size or offset");
+        if (m.dataOffset + m.storedSize > dataArea_) Damaged(which + " lies outside the member data area");
+        if (m.stored && m.storedSize != m.originalSize)
+            Damaged(which + " is stored with a size that differs from its length");
+        if (!m.stored && m.originalSize > m.storedSize * kMaxInflateRatio)
+            Damaged(which + " claims more bytes than its compressed data can hold");
+        if (m.storedSize == 0) {
+            // Empty members beyond what the data area can ever balance are refused at once.
+            if (++empty_ > kSpareEmptyMembers + dataArea_) TooManyEmpty();
+        } else {
+            // A writer lays members out in registry order, so sharing with the member before is
+            // caught here, before the rest of a hostile registry is even inflated.
+            if (!spans_.empty()) {
+                const Span& last = spans_.back();
+                if (m.dataOffset < last.end && last.start < m.dataOffset + m.storedSize)
+                    Overlap(number, m.name, last.number);
+            }
+            stored_ += m.storedSize;
+            if (stored_ > dataArea_) Damaged("its members claim more data than the archive holds");
+            spans_.push_back({m.dataOffset, m.dataOffset + m.storedSize, number});
+        }
+        members_.push_back(std::move(m));
+    }
+
+    // The checks that need every member: sharing between members listed apart.
+    void Finish() {
+        if (empty_ > kSpareEmptyMembers + static_cast<std::int64_t>(spans_.size())) TooManyEmpty();
+        std::sort(spans_.begin(), spans_.end(), [](const Span& a, const Span& b) {
+            return a.start != b.start ? a.start < b.start : a.number < b.number;
+        });
+        for (std::size_t i = 1; i < spans_.size(); ++i) {
+            if (spans_[i].start < spans_[i - 1].end) {
+                std::int64_t a = std::min(spans_[i].number, spans_[i - 1].number);
+                std::int64_t b = std::max(spans_[i].number, spans_[i - 1].number);
+                Overlap(b, members_[static_cast<std::size_t>(b - 1)].name, a);
+            }
+        }
+    }
+
+private:
+    struct Span {
+        std::int64_t start, end, number;
+    };
+    static constexpr std::int64_t kSpareEmptyMembers = 1024;
+
+    static std::string Label(std::int64_t number, const std::string& name) {
+        return Numbered("member %lld", number) + " (" + name + ")";
+    }
+    [[noreturn]] void Overlap(std::int64_t number, const std::string& name, std::int64_t earlier) {
+        Damaged("the data of " + Label(number, name) + " overlaps that of " +
+                Label(earlier, members_[static_cast<std::size_t>(earlier - 1)].name));
+    }
+    [[noreturn]] static void TooManyEmpty() {
+        Damaged("it lists far more empty members than members with data");
+    }
+
+    std::int64_t dataArea_;
+    std::vector<ArchiveMember>& members_;
+    std::vector<Span> spans_;
+    std::int64_t empty_ = 0;
+    std::int64_t stored_ = 0;
+};
+
 using platform::EqualIgnoringAsciiCase;
 
 }  // namespace
@@ -68,6 +155,8 @@ std::shared_ptr<ByteSource> MemoryByteSource(const unsigned char* data, std::siz
 }
 
 std::shared_ptr<ByteSource> FileByteSource(const std::string& path) {
+    if (platform::DirectoryExists(path))
+        throw Error(Format("Unable to open file (%s)", path) + ": it is a folder, not a file");
     try {
         return std::make_shared<FileSource>(path);
     } catch (const Error& e) {
@@ -106,9 +195,24 @@ void ArchiveReader::Load() {
     if (count > kMaxEntryCount)
         throw Error("No archive found at the end of the file (its trailer claims " +
                     Numbered("%lld members)", count));
+    // Every writer compresses the registry, also an empty one (an empty archive is 44 bytes):
+    // a trailer of no members and no registry is just 36 bytes that happen to be zero.
+    if (count == 0 && trailer_.RegistryCompressed == 0)
+        throw Error("No archive found at the end of the file");
     const std::int64_t total = count * static_cast<std::int64_t>(kRegistryEntrySize);
     const std::uint64_t registryAt = start_ + static_cast<std::uint64_t>(trailer_.RegistryOffset);
-    std::string records;
+
+    // The records are decoded as they arrive and checked at once, so that memory follows what
+    // the file holds, never what its trailer or registry declares.
+    MemberChecker checker(trailer_.RegistryOffset, members_);
+    std::string pending;  // bytes of a record not yet complete
+    auto take = [&](const char* bytes, std::size_t size) {
+        pending.append(bytes, size);
+        std::size_t used = 0;
+        for (; pending.size() - used >= kRegistryEntrySize; used += kRegistryEntrySize)
+            checker.Add(DecodeEntry(reinterpret_cast<const unsigned char*>(pending.data()) + used));
+        pending.erase(0, used);
+    };
     if (trailer_.RegistryCompressed != 0) {
         if (total > static_cast<std::int64_t>(trailer_.RegistrySize) * kMaxInflateRatio)
             throw Error("No archive found at the end of the file (its registry cannot hold " +
@@ -122,14 +226,14 @@ void ArchiveReader::Load() {
             left -= piece;
             return piece;
         });
+        std::vector<char> piece(kPiece);
+        std::int64_t produced = 0;
         try {
-            // The records grow with what the stream really yields, not with what it claims.
-            std::vector<char> piece(kPiece);
-            while (static_cast<std::int64_t>(records.size()) < total) {
-                auto want = static_cast<std::size_t>(
-                    std::min<std::int64_t>(total - static_cast<std::int64_t>(records.size()), kPiece));
+            while (produced < total) {
+                auto want = static_cast<std::size_t>(std::min<std::int64_t>(total - produced, kPiece));
                 std::size_t got = inflater.Read(piece.data(), want);
-                records.append(piece.data(), got);
+                produced += static_cast<std::int64_t>(got);
+                take(piece.data(), got);
                 if (got < want) Damaged("the registry holds fewer entries than its trailer declares");
             }
             char extra;
@@ -140,34 +244,15 @@ void ArchiveReader::Load() {
             throw;
         }
     } else {
-        records.resize(static_cast<std::size_t>(total));
-        source_->Read(registryAt, records.data(), records.size());
+        std::vector<char> piece(kPiece / kRegistryEntrySize * kRegistryEntrySize);
+        for (std::int64_t done = 0; done < total;) {
+            auto want = static_cast<std::size_t>(std::min<std::int64_t>(total - done, piece.size()));
+            source_->Read(registryAt + static_cast<std::uint64_t>(done), piece.data(), want);
+            take(piece.data(), want);
+            done += static_cast<std::int64_t>(want);
+        }
     }
-
-    members_.reserve(static_cast<std::size_t>(count));
-    const std::int64_t dataArea = trailer_.RegistryOffset;
-    for (std::int64_t i = 0; i < count; ++i) {
-        RegistryEntry entry =
-            DecodeEntry(reinterpret_cast<const unsigned char*>(records.data()) + i * kRegistryEntrySize);
-        ArchiveMember m;
-        m.name = entry.FileName;
-        m.path = entry.FilePath;
-        m.originalSize = entry.OriginalSize;
-        m.storedSize = entry.StoredSize;
-        m.dataOffset = entry.DataOffset;
-        m.crc = entry.Crc;
-        m.stored = entry.Stored != 0;
-        m.level = entry.Level;
-        std::string which = Numbered("member %lld", i + 1) + " (" + m.name + ")";
-        if (m.originalSize < 0 || m.storedSize < 0 || m.dataOffset < 0)
-            Damaged(which + " has a negative size or offset");
-        if (m.dataOffset + m.storedSize > dataArea) Damaged(which + " lies outside the member data area");
-        if (m.stored && m.storedSize != m.originalSize)
-            Damaged(which + " is stored with a size that differs from its length");
-        if (!m.stored && m.originalSize > m.storedSize * kMaxInflateRatio)
-            Damaged(which + " claims more bytes than its compressed data can hold");
-        members_.push_back(std::move(m));
-    }
+    checker.Finish();
 }
 
 bool ArchiveReader::VerifyArchiveCrc() const {

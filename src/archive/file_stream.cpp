@@ -5,6 +5,7 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
+#include "platform/safe_create.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -38,12 +39,19 @@ std::int64_t TellOf(std::FILE* file) {
 }  // namespace
 
 FileStream::FileStream(const std::string& path, Mode mode) : path_(path) {
-    const char* how = mode == Mode::Read ? "rb" : mode == Mode::Create ? "w+b" : "r+b";
-    // Opening a pipe waits for a writer and a device never ends: only regular files are read.
-    if (mode != Mode::Create) platform::RequireRegularOrMissing(path);
-    errno = 0;
-    file_ = std::fopen(path.c_str(), how);
-    if (!file_) Fail(errno);
+    if (mode == Mode::CreateNew) {
+        int err = 0;
+        file_ = platform::CreateNewFile(path, err);
+        if (!file_ && err == EEXIST) throw Exists(platform::IoErrorMessage(err));
+        if (!file_) Fail(err);
+    } else {
+        const char* how = mode == Mode::Read ? "rb" : mode == Mode::Create ? "w+b" : "r+b";
+        // Opening a pipe waits for a writer and a device never ends: only regular files are read.
+        if (mode != Mode::Create) platform::RequireRegularOrMissing(path);
+        errno = 0;
+        file_ = std::fopen(path.c_str(), how);
+        if (!file_) Fail(errno);
+    }
     std::setvbuf(file_, nullptr, _IOFBF, 65536);
 }
 

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/error.h"
+
 namespace nimbrel::archive {
 
 class FileStream {
@@ -15,6 +17,13 @@ public:
         Read,       // an existing file, reading only
         Create,     // a new or emptied file, reading and writing
         ReadWrite,  // an existing file, reading and writing
+        CreateNew,  // a new file, reading and writing; raises Exists when any entry of that name
+                    // exists (a link, even a dangling one, is never followed)
+    };
+
+    // Raised by Mode::CreateNew when the name is taken.
+    struct Exists : Error {
+        using Error::Error;
     };
 
     FileStream() = default;

@@ -505,8 +505,8 @@ std::uint32_t TZLBArchive::StreamCrc(FileStream& stream, std::int64_t excludeTai
 }
 
 std::string TZLBArchive::MakeTempFileName() {
-    std::string directory = platform::GetTempDirectory();
-    return platform::MakeUniqueTempFile(directory.empty() ? std::string(".") : directory, "ZLB");
+    // In the process's private folder: a link planted in the shared one cannot redirect it.
+    return platform::MakeUniqueTempFile(platform::PrivateTempDirectory(), "ZLB");
 }
 
 void TZLBArchive::ExpandFolder(const std::string& folder, std::vector<std::string>& files) {

@@ -58,7 +58,8 @@ public:
     void WriteRegistry(FileStream& output);
     // CRC-32 of the stream's bytes from 0 to its size minus excludeTail; the position is kept.
     std::uint32_t StreamCrc(FileStream& stream, std::int64_t excludeTail);
-    // A new empty file in the temporary directory whose name starts with "ZLB".
+    // A new empty file whose name starts with "ZLB", in the private temporary folder of this
+    // process (platform::PrivateTempDirectory).
     virtual std::string MakeTempFileName();
     // Appends the files of `folder` to `files`, those of its subfolders first.
     virtual void ExpandFolder(const std::string& folder, std::vector<std::string>& files);

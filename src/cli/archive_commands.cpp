@@ -13,6 +13,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/safe_create.h"
 
 namespace nimbrel::cli {
 
@@ -40,6 +41,17 @@ std::string Describe(const ArchiveReader& reader, const std::string& file) {
     text +=
         t.RegistryCompressed ? "compressed (" + std::to_string(t.RegistrySize) + " bytes)" : "stored plain";
     return text;
+}
+
+// The archive at the end of `path`. Every failure names the file: the reader's own messages
+// ("No archive found ...", "The archive is damaged: ...") get the path in front.
+ArchiveReader OpenArchive(const std::string& path) {
+    std::shared_ptr<archive::ByteSource> source = archive::FileByteSource(path);  // names the file
+    try {
+        return ArchiveReader(source);
+    } catch (const Error& e) {
+        throw Error(path + ": " + e.what());
+    }
 }
 
 // The member as --json shows it; `result` is verify's verdict, empty for list.
@@ -75,7 +87,7 @@ JsonObject ArchiveJson(const ArchiveReader& reader, const std::string& file) {
 int RunList(const Arguments& args, Console& console) {
     std::ostream& out = console.out;
     const std::string& file = args.operands[0];
-    ArchiveReader reader = ArchiveReader::FromFile(file);
+    ArchiveReader reader = OpenArchive(file);
     if (args.Has("--json")) {
         std::vector<std::string> members;
         for (std::size_t i = 0; i < reader.Members().size(); ++i)
@@ -103,7 +115,7 @@ int RunVerify(const Arguments& args, Console& console) {
     std::ostream& err = console.err;
     const std::string& file = args.operands[0];
     const bool json = args.Has("--json");
-    ArchiveReader reader = ArchiveReader::FromFile(file);
+    ArchiveReader reader = OpenArchive(file);
     const bool archiveCrcOk = reader.VerifyArchiveCrc();
     std::vector<std::string> errors(reader.Members().size());
     std::size_t bad = 0;
@@ -156,14 +168,24 @@ int RunVerify(const Arguments& args, Console& console) {
 int RunExtract(const Arguments& args, Console& console) {
     std::ostream& out = console.out;
     std::ostream& err = console.err;
-    ArchiveReader reader = ArchiveReader::FromFile(args.operands[0]);
+    ArchiveReader reader = OpenArchive(args.operands[0]);
     const std::string& dir = args.operands[1];
     std::error_code ec;
     std::filesystem::create_directories(platform::NativePath(dir), ec);
     if (!platform::DirectoryExists(dir)) {
-        err << "cannot create the folder " << dir << "\n";
+        err << "cannot create the folder " << dir << (ec ? ": " + ec.message() : std::string()) << "\n";
         return kExitFailure;
     }
+#ifdef _WIN32
+    // A junction or mount point would carry every member somewhere else.
+    std::string folder = dir;
+    while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+    if (platform::IsLinkOrReparsePoint(folder)) {
+        err << "the folder " << dir
+            << " is a link to another place (a reparse point): choose a plain folder\n";
+        return kExitFailure;
+    }
+#endif
     bool ok = true;
     if (!reader.VerifyArchiveCrc()) {
         err << "warning: archive CRC mismatch; members are extracted with their own CRCs checked\n";
@@ -176,25 +198,42 @@ int RunExtract(const Arguments& args, Console& console) {
         std::string label = "member " + std::to_string(i + 1) + " \"" + m.name + "\"";
         std::string safe = SafeMemberName(m.name, "member_" + std::to_string(i + 1));
         if (safe != m.name) out << label << " is not a plain file name: written as \"" << safe << "\"\n";
-        std::string target = UniqueName(safe, taken);
-        while (platform::FileExists(platform::JoinPath(dir, target)) ||
-               platform::DirectoryExists(platform::JoinPath(dir, target))) {
-            taken.insert(LowerAscii(target));
+        // Each file is created new, never over an existing entry and never through a link (even
+        // a dangling one): a taken name moves on to the next " (N)".
+        std::string target;
+        std::string path;
+        archive::FileStream file;
+        std::string failure;
+        for (;;) {
             target = UniqueName(safe, taken);
+            taken.insert(LowerAscii(target));
+            path = platform::JoinPath(dir, target);
+            try {
+                file = archive::FileStream(path, archive::FileStream::Mode::CreateNew);
+                break;
+            } catch (const archive::FileStream::Exists&) {
+                continue;
+            } catch (const Error& e) {
+                failure = e.what();
+                break;
+            }
         }
-        taken.insert(LowerAscii(target));
         if (target != safe)
             out << label << ": \"" << safe << "\" is taken, written as \"" << target << "\"\n";
-        std::string path = platform::JoinPath(dir, target);
+        if (!failure.empty()) {
+            err << label << ": cannot create " << path << ": " << failure << "\n";
+            ok = false;
+            continue;
+        }
         try {
-            archive::FileStream file(path, archive::FileStream::Mode::Create);
             reader.Extract(i, [&file](const char* data, std::size_t size) { file.Write(data, size); });
             file.Close();
             out << "extracted " << target << " (" << m.originalSize << " bytes)\n";
             ++written;
         } catch (const Error& e) {
+            file = archive::FileStream();
             platform::RemoveFile(path);
-            err << label << ": " << e.what() << "\n";
+            err << label << " (" << path << "): " << e.what() << "\n";
             ok = false;
         }
     }

@@ -18,6 +18,7 @@ public:
     enum class Mode {
         OpenExisting,  // the file must exist
         CreateAlways,  // created, or truncated to zero length
+        CreateNew,     // created; fails when any entry of that name exists, a link never followed
     };
 
     MappedFile() = default;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 
 #include "platform/error.h"
 #include "platform/paths.h"
@@ -58,7 +59,8 @@ std::string IoErrorMessage(int errorNumber) {
         case EROFS: return "File access denied";
         case ENOSPC: return "Disk full";
         case EMFILE: return "Too many open files";
-        default: return "I/O error " + std::to_string(errorNumber);
+        // Anything else in the system's own words ("File name too long", "Is a directory").
+        default: return std::generic_category().message(errorNumber);
     }
 }
 

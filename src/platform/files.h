@@ -43,7 +43,8 @@ std::string ReadWholeFile(const std::string& path);
 void WriteFileAtomically(const std::string& path, std::string_view bytes);
 
 // The text of an input/output failure for an errno value, in the words users know from the
-// system's own dialogs ("File not found", "File access denied", "Disk full", "I/O error 5").
+// system's own dialogs ("File not found", "File access denied", "Disk full"), and any other in the
+// system's description of it ("File name too long").
 std::string IoErrorMessage(int errorNumber);
 
 }  // namespace nimbrel::platform

@@ -1,11 +1,15 @@
 #include "platform/temp.h"
 
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <system_error>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/safe_create.h"
 
 namespace nimbrel::platform {
 
@@ -16,11 +20,38 @@ TempDirectory::TempDirectory(const std::string& prefix) {
     // so that two processes can never pick the same directory.
     TempFile marker(MakeUniqueTempFile(base, prefix));
     std::string dir = marker.Path() + ".d";
-    std::error_code ec;
-    if (!std::filesystem::create_directory(NativePath(dir), ec) || ec)
-        throw Error("Cannot create temporary directory " + dir);
+    if (!CreatePrivateDirectory(dir)) throw Error("Cannot create temporary directory " + dir);
     path_ = WithTrailingSeparator(dir);
     markerPath_ = marker.Release();
+}
+
+namespace {
+
+// The folders PrivateTempDirectory made, removed at exit.
+struct PrivateFolders {
+    std::mutex mutex;
+    std::string base;  // the user's temporary directory the current folder lies in
+    std::string current;
+    std::vector<std::unique_ptr<TempDirectory>> made;
+};
+
+PrivateFolders& Folders() {
+    static PrivateFolders folders;
+    return folders;
+}
+
+}  // namespace
+
+std::string PrivateTempDirectory() {
+    PrivateFolders& folders = Folders();
+    std::lock_guard<std::mutex> lock(folders.mutex);
+    std::string base = GetTempDirectory();
+    if (folders.current.empty() || base != folders.base || !DirectoryExists(folders.current)) {
+        folders.made.push_back(std::make_unique<TempDirectory>("nimbrel"));
+        folders.current = folders.made.back()->Path();
+        folders.base = base;
+    }
+    return folders.current;
 }
 
 TempDirectory::~TempDirectory() {

@@ -10,8 +10,16 @@ namespace nimbrel::platform {
 // separator), whose name starts with `prefix`; returns its path. Throws Error on failure.
 std::string MakeUniqueTempFile(const std::string& directory, const std::string& prefix);
 
-// A private directory under the user's temporary directory, removed with everything in it
-// when the object goes away (also when the work in it failed).
+// The temporary folder of this process: made inside the user's temporary directory at the first
+// call, readable by its owner alone (mode 0700), with the trailing separator. The editor's and
+// the archive component's temporary files go here, never straight into the shared folder, so a
+// link planted there cannot redirect them. Removed with its content when the program ends; a
+// new one is made when the user's temporary directory changes or the folder has gone.
+// Throws Error when it cannot be made.
+std::string PrivateTempDirectory();
+
+// A private directory (mode 0700) under the user's temporary directory, removed with everything
+// in it when the object goes away (also when the work in it failed).
 class TempDirectory {
 public:
     explicit TempDirectory(const std::string& prefix = "nimbrel");

@@ -1,5 +1,6 @@
 // Icon groups: finding, removing and importing them from .ico files.
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "platform/error.h"
@@ -27,18 +28,33 @@ std::vector<std::uint32_t> GroupIconIds(const std::string& record) {
     return ids;
 }
 
-// Checks an .ico file: its directory and every image must lie inside it.
+// Real icons hold a few dozen images of a few megabytes at most; more would only blow up the
+// screensaver the icon goes into.
+constexpr std::uint64_t kMaxIconImages = 256;
+constexpr std::uint64_t kMaxIconBytes = 16u << 20;
+
+// Checks an .ico file: its directory and every image must lie inside it, there are at most
+// kMaxIconImages images of at most kMaxIconBytes together, and no two entries share a byte.
 bool IcoIsWellFormed(const std::string& ico) {
     if (ico.size() < kIconDirSize) return false;
     const auto* p = reinterpret_cast<const std::uint8_t*>(ico.data());
     std::uint64_t count = Load16(p + 4);
+    if (count > kMaxIconImages) return false;
     if (ico.size() < kIconDirSize + kIconDirEntrySize * count) return false;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> images;  // offset, size
+    std::uint64_t total = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
         const std::uint8_t* entry = p + kIconDirSize + kIconDirEntrySize * i;
         std::uint64_t bytes = Load32(entry + 8);
         std::uint64_t offset = Load32(entry + 12);
         if (offset > ico.size() || bytes > ico.size() - offset) return false;
+        total += bytes;
+        if (total > kMaxIconBytes) return false;
+        if (bytes > 0) images.emplace_back(offset, bytes);
     }
+    std::sort(images.begin(), images.end());
+    for (std::size_t i = 1; i < images.size(); ++i)
+        if (images[i].first < images[i - 1].first + images[i - 1].second) return false;
     return true;
 }
 

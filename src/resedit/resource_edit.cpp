@@ -33,7 +33,7 @@ public:
     SectionImage& operator=(const SectionImage&) = delete;
 
     void Create(std::uint32_t size) {
-        if (!file_.Open(path_, platform::MappedFile::Mode::CreateAlways))
+        if (!file_.Open(path_, platform::MappedFile::Mode::CreateNew))
             throw Error("Cannot create the temporary section image");
         created_ = true;
         if (!file_.Resize(size) || !file_.Map()) throw Error("Cannot map the temporary section image");

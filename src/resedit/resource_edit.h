@@ -74,7 +74,9 @@ bool RemoveIconGroup(ResourceEditHandle* handle, const ResId& name, std::uint16_
 // Replaces the icon group of that name and language with the images of the .ico file at
 // `icoFileName`, reusing the IDs of the group it replaces and taking the lowest free RT_ICON IDs
 // from 50 upwards for the rest. False, with nothing changed, when the file cannot be read or is
-// malformed (shorter than its directory, or an image beyond its end). False as well when an icon
+// malformed (shorter than its directory, or an image beyond its end), or would blow up the
+// executable: more than 256 images, images of more than 16 MiB together, or entries that share
+// or overlap image bytes. False as well when an icon
 // would need an ID above 65535, or a change fails. With no handle the file is read and checked
 // and nimbrel::Error is raised at the first image that needs an ID (an empty .ico gives true).
 bool ImportIconGroup(ResourceEditHandle* handle, const ResId& name, std::uint16_t language,

@@ -6,6 +6,7 @@
 
 #include "platform/error.h"
 #include "platform/file_mapping.h"
+#include "platform/temp.h"
 #include "resedit/resource_tree.h"
 
 namespace nimbrel::resedit {
@@ -191,7 +192,7 @@ void SetLeafData(TResItem& leaf, std::uint32_t language, const void* data, std::
     if (size > InMemoryDataLimit) {
         auto file = std::make_unique<platform::MappedFile>();
         std::u16string path = ResourceTempFileName(&leaf);
-        if (!file->Open(path, platform::MappedFile::Mode::CreateAlways)) {
+        if (!file->Open(path, platform::MappedFile::Mode::CreateNew)) {
             leaf.Size = 0;  // no bytes stored: the entry must not claim any
             throw Error("Cannot create a temporary file for resource data");
         }
@@ -249,7 +250,8 @@ std::u16string ResourceTempFileName(const void* owner) {
     std::snprintf(tail, sizeof tail, "$zel$res$%08lx$%llx$",
                   static_cast<unsigned long>(platform::CurrentProcessId()),
                   static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(owner)));
-    std::u16string path = platform::TempDirectoryUtf16();
+    // Inside the process's private folder, never straight in the shared temporary folder.
+    std::u16string path = platform::Utf16FromNarrow(platform::PrivateTempDirectory());
     for (const char* c = tail; *c; ++c) path += static_cast<char16_t>(*c);
     return path;
 }

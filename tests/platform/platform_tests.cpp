@@ -7,11 +7,14 @@
 #include <unistd.h>
 #endif
 
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/safe_create.h"
 #include "platform/temp.h"
 #include "support/test_system.h"
 
@@ -79,6 +82,56 @@ TEST(TempFiles, UniqueNamesAndCleanup) {
         EXPECT_TRUE(FileExists(b));
     }
     EXPECT_FALSE(DirectoryExists(dirPath));
+}
+
+#ifndef _WIN32  // modes and symbolic links are POSIX matters
+TEST(TempFiles, PrivateFoldersAreTheOwnersAloneAndNewFilesFollowNoLink) {
+    auto mode = [](const std::string& path) {
+        struct stat info {};
+        EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+        return info.st_mode & 07777;
+    };
+    std::string mine = PrivateTempDirectory();
+    EXPECT_EQ(mine, PrivateTempDirectory());
+    EXPECT_EQ(DirectoryPart(mine.substr(0, mine.size() - 1)), GetTempDirectory());
+    EXPECT_EQ(mode(mine), 0700u);
+    TempDirectory dir("nbtest");
+    EXPECT_EQ(mode(dir.Path()), 0700u);
+
+    // A name taken by a link, dangling or not, is never opened through it.
+    std::string victim = dir.File("victim");
+    WriteFileAtomically(victim, "mine");
+    std::filesystem::create_symlink(victim, dir.File("to-victim"));
+    std::filesystem::create_symlink(dir.File("nowhere"), dir.File("dangling"));
+    for (const char* name : {"to-victim", "dangling", "victim"}) {
+        int error = 0;
+        EXPECT_EQ(CreateNewFile(dir.File(name), error), nullptr) << name;
+        EXPECT_EQ(error, EEXIST) << name;
+        EXPECT_TRUE(EntryExists(dir.File(name)));
+    }
+    EXPECT_EQ(ReadWholeFile(victim), "mine");
+    EXPECT_FALSE(EntryExists(dir.File("nowhere")));
+    EXPECT_TRUE(IsLinkOrReparsePoint(dir.File("dangling")));
+    EXPECT_FALSE(IsLinkOrReparsePoint(victim));
+    int error = 0;
+    std::FILE* fresh = CreateNewFile(dir.File("fresh"), error);
+    ASSERT_NE(fresh, nullptr);
+    std::fputs("new", fresh);
+    std::fclose(fresh);
+    EXPECT_EQ(ReadWholeFile(dir.File("fresh")), "new");
+}
+
+#endif
+
+TEST(IoErrors, EveryFailureIsToldInWords) {
+    EXPECT_EQ(IoErrorMessage(ENOENT), "File not found");
+    for (int error : {ENAMETOOLONG, EISDIR, EINVAL}) {
+        EXPECT_EQ(IoErrorMessage(error).find("I/O error"), std::string::npos) << error;
+        EXPECT_FALSE(IoErrorMessage(error).empty()) << error;
+    }
+#ifndef _WIN32
+    EXPECT_EQ(IoErrorMessage(ENAMETOOLONG), "File name too long");
+#endif
 }
 
 TEST(AtomicWrite, ReplacesContentAndKeepsOldOnFailure) {

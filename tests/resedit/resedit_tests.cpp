@@ -1,5 +1,8 @@
 // Tests of the executable resource editor on PE32 files built by the mingw-w64 toolchain.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -147,7 +150,7 @@ protected:
     }
     int TempFileCount() const {
         int n = 0;
-        for (const auto& e : fs::directory_iterator(tempDir_))
+        for (const auto& e : fs::recursive_directory_iterator(tempDir_))
             if (e.path().filename().string().rfind("$zel$res$", 0) == 0) ++n;
         return n;
     }
@@ -305,15 +308,36 @@ TEST_F(ResEdit, RefusesMalformedHeadersAndResourceTrees) {
     EXPECT_EQ(TempFileCount(), 0);
 }
 
-TEST_F(ResEdit, TempFileNamesCarryProcessAndOwner) {
+TEST_F(ResEdit, TempFilesLieInAPrivateFolderAndAreMadeExclusively) {
     int owner = 0;
     std::u16string name = ResourceTempFileName(&owner);
     char expected[80];
     std::snprintf(expected, sizeof expected, "$zel$res$%08x$%llx$",
                   static_cast<unsigned>(platform::CurrentProcessId()),
                   static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(&owner)));
-    EXPECT_EQ(platform::NarrowFromUtf16(name), tempDir_ + platform::kSeparator + expected);
+    fs::path path(platform::NarrowFromUtf16(name));
+    EXPECT_EQ(path.filename().string(), expected);
     EXPECT_EQ(ResourceTempFileName(&owner), name);
+    // The folder is not the shared temporary folder itself but one of this process, its owner's alone.
+    fs::path folder = path.parent_path();
+    EXPECT_EQ(folder.parent_path(), fs::path(tempDir_));
+#ifndef _WIN32
+    struct stat info {};
+    ASSERT_EQ(::lstat(folder.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+    // A link planted where a leaf's data would go is neither followed nor replaced.
+    TResItem leaf;
+    std::string victim = work_.File("victim.txt");
+    Spit(victim, "the user's own");
+    fs::create_symlink(victim, platform::NarrowFromUtf16(ResourceTempFileName(&leaf)));
+    std::string big = fixture::Payload(3, 40000);
+    EXPECT_THROW(SetLeafData(leaf, kUk, big.data(), 40000), Error);
+    EXPECT_EQ(Slurp(victim), "the user's own");
+    EXPECT_EQ(leaf.Size, 0u);
+    fs::remove(platform::NarrowFromUtf16(ResourceTempFileName(&leaf)));
+#endif
 }
 
 // ---------------------------------------------------------------- icon groups
@@ -431,6 +455,39 @@ TEST_F(ResEdit, MalformedIconFilesChangeNothing) {
     EXPECT_FALSE(ImportIconGroup(h, u"1", kUk, U16(work_.File("absent.ico"))));
     EXPECT_EQ(Describe(h), before);
     EndResourceEdit(h, true);
+}
+
+TEST_F(ResEdit, IconFilesThatWouldBlowUpTheExecutableAreRefused) {
+    FIXTURE(exe, "plain.exe");
+    ResourceEditHandle* h = BeginResourceEdit(U16(exe), false);
+    ASSERT_NE(h, nullptr);
+    const std::string before = Describe(h);
+    auto refused = [&](const std::string& ico, const char* what) {
+        Spit(work_.File("big.ico"), ico);
+        EXPECT_FALSE(ImportIconGroup(h, u"0", kUk, U16(work_.File("big.ico")))) << what;
+        EXPECT_EQ(Describe(h), before) << what;
+    };
+    // 4,000 entries over one 32 KB image, and two entries over the same bytes.
+    std::string one = MakeIco({32768});
+    std::string entry = one.substr(6, 16);
+    pecheck::Set32(entry, 12, 6 + 16 * 4000);
+    std::string many = one.substr(0, 4) + std::string("\xA0\x0F", 2);
+    for (int i = 0; i < 4000; ++i) many += entry;
+    refused(many + one.substr(22), "4000 entries over one image");
+    std::string twice = MakeIco({300, 300});
+    pecheck::Set32(twice, 6 + 16 + 12, pecheck::Get32(twice, 6 + 12));
+    refused(twice, "two entries, one image");
+    std::string overlapping = MakeIco({300, 300});
+    pecheck::Set32(overlapping, 6 + 16 + 12, pecheck::Get32(overlapping, 6 + 12) + 299);
+    refused(overlapping, "images that overlap by one byte");
+    // 257 tiny images, and images that add up to one byte more than 16 MiB.
+    refused(MakeIco(std::vector<std::size_t>(257, 8)), "257 images");
+    refused(MakeIco({8u << 20, (8u << 20) + 1}), "16 MiB + 1");
+    // The largest icon a user may bring: 256 images; images that merely touch.
+    EXPECT_TRUE(ImportIconGroup(h, u"0", kUk, U16(Ico(std::vector<std::size_t>(256, 8)))));
+    EXPECT_TRUE(ImportIconGroup(h, u"0", kUk, U16(Ico({40, 40, 40}))));
+    ASSERT_TRUE(EndResourceEdit(h, false));
+    ExpectSound(exe);
 }
 
 TEST_F(ResEdit, IconIdsStopAt65535) {

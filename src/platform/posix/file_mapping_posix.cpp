@@ -30,7 +30,9 @@ MappedFile::~MappedFile() {
 bool MappedFile::Open(const std::u16string& path, Mode mode) {
     Close();
     std::string narrow = NarrowFromUtf16(path);
-    int flags = O_RDWR | O_CLOEXEC | (mode == Mode::CreateAlways ? O_CREAT : 0);
+    int flags = O_RDWR | O_CLOEXEC;
+    if (mode == Mode::CreateAlways) flags |= O_CREAT;
+    if (mode == Mode::CreateNew) flags |= O_CREAT | O_EXCL | O_NOFOLLOW;
     int fd = ::open(narrow.c_str(), flags, 0644);
     if (fd < 0) return Fail(errno);
     struct stat info {};

@@ -24,7 +24,9 @@ MappedFile::~MappedFile() {
 
 bool MappedFile::Open(const std::u16string& path, Mode mode) {
     Close();
-    DWORD disposition = mode == Mode::CreateAlways ? CREATE_ALWAYS : OPEN_EXISTING;
+    DWORD disposition = mode == Mode::CreateAlways ? CREATE_ALWAYS
+                        : mode == Mode::CreateNew  ? CREATE_NEW
+                                                   : OPEN_EXISTING;
     HANDLE file = ::CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;  // CreateFileW left the last error
