@@ -17,36 +17,36 @@ namespace nimbrel::platform {
 
 bool FileExists(const std::string& path) {
     std::error_code ec;
-    auto status = fs::status(fs::path(path), ec);
+    auto status = fs::status(NativePath(path), ec);
     return !ec && fs::exists(status) && !fs::is_directory(status);
 }
 
 bool DirectoryExists(const std::string& path) {
     std::error_code ec;
-    return fs::is_directory(fs::path(path), ec);
+    return fs::is_directory(NativePath(path), ec);
 }
 
 std::int64_t FileSize(const std::string& path) {
     std::error_code ec;
-    auto size = fs::file_size(fs::path(path), ec);
+    auto size = fs::file_size(NativePath(path), ec);
     return ec ? -1 : static_cast<std::int64_t>(size);
 }
 
 bool RemoveFile(const std::string& path) {
     std::error_code ec;
     if (path.empty() || DirectoryExists(path)) return false;
-    return fs::remove(fs::path(path), ec) && !ec;
+    return fs::remove(NativePath(path), ec) && !ec;
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
     std::error_code ec;
-    fs::rename(fs::path(from), fs::path(to), ec);
+    fs::rename(NativePath(from), NativePath(to), ec);
     return !ec;
 }
 
 bool CopyFileBytes(const std::string& from, const std::string& to) {
     std::error_code ec;
-    fs::copy_file(fs::path(from), fs::path(to), fs::copy_options::overwrite_existing, ec);
+    fs::copy_file(NativePath(from), NativePath(to), fs::copy_options::overwrite_existing, ec);
     return !ec;
 }
 
@@ -66,7 +66,7 @@ std::string IoErrorMessage(int errorNumber) {
 
 FileKind KindOfFile(const std::string& path) {
     std::error_code ec;
-    auto status = fs::status(fs::path(path), ec);
+    auto status = fs::status(NativePath(path), ec);
     switch (status.type()) {
         case fs::file_type::not_found:
         case fs::file_type::none: return FileKind::Missing;
@@ -88,10 +88,10 @@ void RequireRegularOrMissing(const std::string& path) {
 bool SameFile(const std::string& a, const std::string& b) {
     if (a.empty() || b.empty()) return false;
     std::error_code ec;
-    if (fs::equivalent(fs::path(a), fs::path(b), ec) && !ec) return true;
+    if (fs::equivalent(NativePath(a), NativePath(b), ec) && !ec) return true;
     std::error_code ea, eb;
-    fs::path left = fs::weakly_canonical(fs::absolute(fs::path(a), ea), ea);
-    fs::path right = fs::weakly_canonical(fs::absolute(fs::path(b), eb), eb);
+    fs::path left = fs::weakly_canonical(fs::absolute(NativePath(a), ea), ea);
+    fs::path right = fs::weakly_canonical(fs::absolute(NativePath(b), eb), eb);
     if (ea || eb) return false;
 #ifdef _WIN32
     // File names on Windows match without regard to case.

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QVBoxLayout>
 #include <QLabel>
 #include <QSlider>
 #include <QSpinBox>
@@ -47,8 +48,12 @@ void SlideShowOptionControls::Create(QWidget* parent) {
 }
 
 QWidget* SlideShowOptionControls::CreateFitRow(QWidget* parent) {
+    // The check box on a line of its own and the size below it, so that neither is cut in a
+    // narrow column.
     auto* row = new QWidget(parent);
-    auto* layout = new QHBoxLayout(row);
+    auto* rows = new QVBoxLayout(row);
+    rows->setContentsMargins(0, 0, 0, 0);
+    auto* layout = new QHBoxLayout;
     layout->setContentsMargins(0, 0, 0, 0);
     chkFitPictures = Named(new QCheckBox(QObject::tr("&Fit pictures to the screen"), row), "chkFitPictures");
     chkFitPictures->setToolTip(QObject::tr(
@@ -65,7 +70,9 @@ QWidget* SlideShowOptionControls::CreateFitRow(QWidget* parent) {
     spnFitHeight = makeSide("spnFitHeight", 2160);
     QObject::connect(chkFitPictures, &QCheckBox::toggled, spnFitWidth, &QWidget::setEnabled);
     QObject::connect(chkFitPictures, &QCheckBox::toggled, spnFitHeight, &QWidget::setEnabled);
-    layout->addWidget(chkFitPictures);
+    rows->addWidget(chkFitPictures);
+    rows->addLayout(layout);
+    layout->addSpacing(20);
     layout->addWidget(spnFitWidth);
     layout->addWidget(new QLabel(QStringLiteral("x"), row));
     layout->addWidget(spnFitHeight);

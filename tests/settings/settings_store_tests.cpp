@@ -1,27 +1,29 @@
-// The settings store, redirected into a private directory.
-#include <sys/stat.h>
-#include <unistd.h>
-
+// The settings store, redirected into a private directory (a private registry key on Windows).
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/settings_store.h"
 #include "platform/temp.h"
+#include "settings/settings_test_location.h"
+#include "support/test_system.h"
 
 namespace nimbrel::platform {
 namespace {
 
 class SettingsStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override { SetSettingsLocation(dir_.Path()); }
+    void SetUp() override { SetSettingsLocation(location_.Location()); }
     void TearDown() override { SetSettingsLocation(""); }
 
     TempDirectory dir_;
+    TestSettingsLocation location_{dir_};
 };
 
 TEST_F(SettingsStoreTest, ValuesSurviveAsStringsIntegersAndBooleans) {
