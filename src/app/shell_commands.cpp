@@ -130,8 +130,9 @@ QString TfrmMain::OutputBoxText() const {
 void TfrmMain::Test1Click() {
     const std::string output = ui::ToNarrow(ResolvedPath(OutputBoxText()));
     if (!output.empty() && platform::FileExists(output)) {
-        // Where wine cannot run the screensaver, the show plays in the editor's preview.
-        if (ProjectKind() == project::kSlideShow && !WineCanRun(output)) {
+        // Where wine cannot run the screensaver, the show plays in the editor's preview. (While the
+        // shell is recorded nothing runs, so whether wine could run it does not matter.)
+        if (ProjectKind() == project::kSlideShow && !platform::ShellRecording() && !WineCanRun(output)) {
             OpenPreview(tr("wine cannot run the screensaver here"));
         } else {
             RunShellCall({std::nullopt, output, std::string("/s"), std::nullopt});
