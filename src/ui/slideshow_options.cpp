@@ -47,9 +47,9 @@ void SlideShowOptionControls::Create(QWidget* parent) {
     btnBGColor = Named(new ColorButton(parent), "btnBGColor");  // starts black (0)
 }
 
-QWidget* SlideShowOptionControls::CreateFitRow(QWidget* parent) {
-    // The check box on a line of its own and the size below it, so that neither is cut in a
-    // narrow column.
+QWidget* SlideShowOptionControls::CreateFitRow(QWidget* parent, bool stacked) {
+    // Stacked: the check box on a line of its own and the size below it, so that neither is cut
+    // in a narrow column; otherwise all on one line, where height is short.
     auto* row = new QWidget(parent);
     auto* rows = new QVBoxLayout(row);
     rows->setContentsMargins(0, 0, 0, 0);
@@ -70,9 +70,13 @@ QWidget* SlideShowOptionControls::CreateFitRow(QWidget* parent) {
     spnFitHeight = makeSide("spnFitHeight", 2160);
     QObject::connect(chkFitPictures, &QCheckBox::toggled, spnFitWidth, &QWidget::setEnabled);
     QObject::connect(chkFitPictures, &QCheckBox::toggled, spnFitHeight, &QWidget::setEnabled);
-    rows->addWidget(chkFitPictures);
+    if (stacked) {
+        rows->addWidget(chkFitPictures);
+        layout->addSpacing(20);
+    } else {
+        layout->addWidget(chkFitPictures);
+    }
     rows->addLayout(layout);
-    layout->addSpacing(20);
     layout->addWidget(spnFitWidth);
     layout->addWidget(new QLabel(QStringLiteral("x"), row));
     layout->addWidget(spnFitHeight);

@@ -42,7 +42,7 @@ struct SlideShowOptionControls {
     // (-1), black.
     void Create(QWidget* parent);
     // A row with the Fit check box and the two sizes, for the window's layout.
-    QWidget* CreateFitRow(QWidget* parent);
+    QWidget* CreateFitRow(QWidget* parent, bool stacked = true);
     // The Fit controls to a project's values; off and 3840 x 2160 for a new project.
     void SetFit(bool fit, int width, int height);
     // The five check boxes of the show, in the order above.

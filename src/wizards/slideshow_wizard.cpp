@@ -86,7 +86,7 @@ TfrmWizard::TfrmWizard(app::TfrmMain& main, QWidget* parent) : WizardFrame(main,
     grid->addWidget(options.cboTransition, row++, 1);
     grid->addWidget(Caption(tr("BG Color"), options.btnBGColor, page), row, 0);
     grid->addWidget(options.btnBGColor, row++, 1, Qt::AlignLeft);
-    grid->addWidget(options.CreateFitRow(page), row++, 0, 1, 2);
+    grid->addWidget(options.CreateFitRow(page, false), row++, 0, 1, 2);
     grid->setColumnStretch(1, 1);
     optionsPage->addLayout(grid);
     optionsPage->addStretch(1);

@@ -141,9 +141,14 @@ TEST_F(ShellStateTest, ARelativeOutputNamesTheScreensaverBesideTheProject) {
     SetOutput(*window, "feOutput", "Lake.scr");
     Find<QAction>(*window, "Test1")->trigger();
     Find<QAction>(*window, "Install1")->trigger();
+#ifdef _WIN32
     ASSERT_EQ(Calls().size(), 2u);
-    EXPECT_EQ(Calls()[0].file, beside);
     EXPECT_EQ(Calls()[1].parameters, "desk.cpl,InstallScreenSaver " + beside);
+#else
+    // The installer is Windows' own: elsewhere only Test runs the screensaver.
+    ASSERT_EQ(Calls().size(), 1u);
+#endif
+    EXPECT_EQ(Calls()[0].file, beside);
 }
 
 TEST_F(ShellStateTest, InstallHandsThePathUnquotedToTheInstaller) {
