@@ -24,8 +24,11 @@ struct ImageFree {
 // An ICC profile for the colour primaries an nclx box names, when they are not sRGB's.
 std::vector<std::uint8_t> ProfileFromNclx(const heif_image_handle* handle) {
     heif_color_profile_nclx* nclx = nullptr;
-    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || nclx == nullptr)
+    // libheif may hand over the structure even with an error: it is ours to free either way.
+    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || nclx == nullptr) {
+        if (nclx != nullptr) heif_nclx_color_profile_free(nclx);
         return {};
+    }
     std::vector<std::uint8_t> profile;
     const auto primaries = nclx->color_primaries;
     if (primaries != heif_color_primaries_ITU_R_BT_709_5 && primaries != heif_color_primaries_unspecified &&
