@@ -334,6 +334,13 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
             throw Error(Format("Cannot open file %s", request.projectFileName));
         project::SaveProject(optionsPath, saved);
     }
+    project::ProjectValues packed = saved;
+    if (request.fitOverride && !flash) {
+        packed.slideShow.fitPictures = true;
+        packed.slideShow.fitWidth = request.fitWidth;
+        packed.slideShow.fitHeight = request.fitHeight;
+        project::SaveProject(optionsPath, packed);
+    }
     step(25, OverallProgress::kSaved);
 
     // Without pictures nothing is built, and the screensaver built before stays as it was.
@@ -360,7 +367,7 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
     if (!flash) {
         // Pictures the players cannot decode, and with "Fit" those larger than the screen,
         // become upright sRGB copies; one that cannot be converted is left out and named.
-        FitOptions fit{saved.slideShow.fitPictures, saved.slideShow.fitWidth, saved.slideShow.fitHeight};
+        FitOptions fit{packed.slideShow.fitPictures, packed.slideShow.fitWidth, packed.slideShow.fitHeight};
         if (fit.width < kMinFitSide || fit.width > kMaxFitSide) fit.width = kDefaultFitWidth;
         if (fit.height < kMinFitSide || fit.height > kMaxFitSide) fit.height = kDefaultFitHeight;
         PrepareShowPictures(members, memberListed, 2, fit, work.File("pictures"), request.strict, reporter,

@@ -50,6 +50,10 @@ struct BuildRequest {
     // False packs the project as it would be saved but leaves the project file untouched (the
     // command line's --output).
     bool saveProject = true;
+    // The command line's --fit: this build fits a slideshow's pictures to fitWidth x fitHeight,
+    // and the packed project says so, while the project file keeps its own choice.
+    bool fitOverride = false;
+    int fitWidth = 0, fitHeight = 0;
 };
 
 // A media file the build left out of the screensaver, and why ("cannot be found", "is a

@@ -96,10 +96,11 @@ int RunCompile(const Arguments& args, Console& console) {
     request.flashStubPath = platform::JoinPath(stubDir, "flash.bin");
     request.strict = args.Has("--strict");
     if (args.Has("--fit")) {
-        // As if the box had been ticked in the editor: the saved project keeps the choice.
-        request.values.slideShow.fitPictures = true;
-        request.values.slideShow.fitWidth = fitWidth;
-        request.values.slideShow.fitHeight = fitHeight;
+        // For this build only: the screensaver is what the editor builds with the box ticked,
+        // and the project file keeps the user's own choice.
+        request.fitOverride = true;
+        request.fitWidth = fitWidth;
+        request.fitHeight = fitHeight;
     }
     if (args.Has("--output")) {
         // A relative name means the current folder here, as on any command line, while the
@@ -178,7 +179,8 @@ Command CompileCommandEntry() {
          "fail (exit code 1) when a picture or movie would be left out (missing, unreadable, not a "
          "regular file, or a picture that cannot be converted)"},
         {"--fit", "", "WxH", "--fit needs a screen size such as 3840x2160",
-         "fit pictures to a W x H screen: larger ones are shrunk (turns on \"Fit pictures to the screen\")"},
+         "fit pictures to a W x H screen: larger ones are shrunk, as \"Fit pictures to the screen\" does; "
+         "the project file is left as it is"},
         {"--progress", "", "", "", "print progress as plain lines when standard error is no terminal"},
         {"--quiet", "-q", "", "", "print nothing but warnings and errors"},
     };

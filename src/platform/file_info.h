@@ -37,7 +37,12 @@ LocalDateTime GetFileDate(const std::string& path);
 // description. Nothing when the system has no registration for it.
 std::optional<std::string> RegisteredTypeName(const std::string& extension);
 
-// RegisteredTypeName, or the extension itself when nothing is registered; "" for "".
+// The name of the photo formats the program converts at compile (.heic, .heif, .avif, .webp,
+// .tif, .tiff, in any case) as desktop type databases name them ("HEIF image"); nothing for any
+// other extension. Older systems register none of them.
+std::optional<std::string> BuiltInTypeName(const std::string& extension);
+
+// RegisteredTypeName, else BuiltInTypeName, else the extension itself; "" for "".
 std::string GetFileTypeName(const std::string& extension);
 
 }  // namespace nimbrel::platform

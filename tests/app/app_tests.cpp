@@ -11,6 +11,7 @@
 #include <QDate>
 #include <QDir>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -487,6 +488,34 @@ TEST_F(MainWindowTest, EntryCellsOfAnExistingFile) {
     EXPECT_EQ(files->topLevelItem(1)->text(2), "");
     EXPECT_EQ(files->topLevelItem(2)->text(2), ".zq7nimbrel");
     EXPECT_EQ(files->topLevelItem(3)->text(0), picture);
+}
+
+TEST_F(MainWindowTest, PhotoFormatsAreOfferedAndShowTheirTypeName) {
+    auto window = Start({Path("photos.nssp")});
+    struct Case {
+        const char* name;
+        const char* format;  // what the type name says, in any case
+    };
+    const Case cases[] = {{"phone.heic", "HEIF"}, {"phone.HEIF", "HEIF"}, {"web.avif", "AVIF"},
+                          {"web.webp", "WEBP"},   {"scan.tif", "TIFF"},   {"scan.tiff", "TIFF"}};
+    QStringList chosen;
+    for (const Case& c : cases) {
+        chosen << Path(c.name);
+        WriteFile(ui::ToNarrow(chosen.back()), "x");
+    }
+    ui::FileDialog::SetNextFileNames(chosen);
+    window->AddFile1Click();
+    EXPECT_TRUE(ui::FileDialog::LastFilter().endsWith("*.HEIC;*.HEIF;*.AVIF;*.WEBP;*.TIF;*.TIFF"))
+        << ui::FileDialog::LastFilter().toStdString();
+    QTreeWidget* files = Files(*window);
+    ASSERT_EQ(files->topLevelItemCount(), static_cast<int>(std::size(cases)));
+    for (int i = 0; i < files->topLevelItemCount(); ++i) {
+        const QString type = files->topLevelItem(i)->text(2);
+        SCOPED_TRACE(cases[i].name);
+        EXPECT_TRUE(type.toUpper().contains(QString::fromLatin1(cases[i].format))) << type.toStdString();
+        EXPECT_FALSE(type.startsWith(u'.')) << type.toStdString();
+        EXPECT_EQ(type, FileTypeDescription(u'.' + QFileInfo(cases[i].name).suffix()));
+    }
 }
 
 TEST_F(MainWindowTest, RemoveAndCheckFiles) {

@@ -20,6 +20,13 @@
 #include "platform/paths.h"
 #include "platform/temp.h"
 #include "project/project_file.h"
+#ifdef NIMBREL_HAVE_TEST_PICTURES
+#include <span>
+
+#include "codecs/codecs.h"
+#include "imaging/picture_decoder.h"
+#include "test_pictures.h"
+#endif
 
 using namespace nimbrel;
 using namespace nimbrel::archive::testdata;
@@ -170,6 +177,95 @@ TEST_F(CompileCli, LeftOutPicturesWarnAndStrictOrBrokenSetUpsFailFirst) {
     EXPECT_EQ(empty.code, 1);
     EXPECT_NE(empty.err.find("the project has no pictures"), std::string::npos) << empty.err;
 }
+
+#ifdef NIMBREL_HAVE_TEST_PICTURES
+// --fit WxH: a picture larger than the box comes out shrunk into it as a JPEG under its own name,
+// a smaller one in a format the players read is packed byte for byte; the project file keeps the
+// user's own choice, and a size that is no size is refused before anything is done.
+TEST_F(CompileCli, FitShrinksLargePicturesIntoTheBoxAndLeavesTheProjectFileAlone) {
+    using codecs::testing::Bytes;
+    auto write = [](const std::string& path, const Bytes& bytes) {
+        WriteFile(path, std::string(bytes.begin(), bytes.end()));
+    };
+    const Bytes large = codecs::testing::MakeBmp24(codecs::testing::Gradient(640, 480));
+    const Bytes small = codecs::testing::MakeBmp24(codecs::testing::Gradient(100, 80));
+    const Bytes tall = codecs::testing::MakeBmp24(codecs::testing::Gradient(150, 600));
+    write(folder + "large.bmp", large);
+    write(folder + "small.bmp", small);
+    write(folder + "tall.bmp", tall);
+    values.files = {folder + "large.bmp", folder + "small.bmp", folder + "tall.bmp"};
+    Save();
+    // A first compile fills in the project's Output; from then on a compile leaves its bytes.
+    ASSERT_EQ(Cli({"compile", "-q", "--stub-dir", stubs, project}).code, 0);
+    const std::string projectBefore = ReadFile(project);
+    const std::string scr = folder + "Show.scr";
+    const std::string plain = ReadFile(scr);
+
+    for (const char* bad : {"0x0", "abc", "100", "320x", "x200", "15x200", "320x16385", "320x200x1"}) {
+        SCOPED_TRACE(bad);
+        CliResult run = Cli({"compile", "--stub-dir", stubs, "--fit", bad, project});
+        EXPECT_EQ(run.code, 2);
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        EXPECT_NE(run.err.find("--fit wants WIDTHxHEIGHT"), std::string::npos) << run.err;
+        EXPECT_EQ(ReadFile(project), projectBefore);
+        EXPECT_EQ(ReadFile(scr), plain);
+    }
+
+    CliResult run = Cli({"compile", "--stub-dir", stubs, "--fit", "320x200", project});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(run.err.empty()) << run.err;
+    EXPECT_EQ(ReadFile(project), projectBefore);
+    EXPECT_EQ(projectBefore.find("[Pictures]"), std::string::npos) << projectBefore;
+
+    archive::ArchiveReader reader = archive::ArchiveReader::FromFile(scr);
+    // The packed project records how the show was built.
+    EXPECT_NE(reader.Extract(0).find("[Pictures]\r\nFit=1\r\nFitWidth=320\r\nFitHeight=200\r\n"),
+              std::string::npos)
+        << reader.Extract(0);
+    auto decode = [](const std::string& bytes) {
+        auto source = codecs::MakeLibraryDecoder()->Open(
+            "member", std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), {});
+        EXPECT_TRUE(source);
+        return source ? imaging::ReadWholePicture(*source) : imaging::Image();
+    };
+    // 640 x 480 into 320 x 200: the height decides, 200 / 480 of each side.
+    const int largeAt = reader.IndexOf("large.bmp");
+    ASSERT_GE(largeAt, 0);
+    const std::string shrunk = reader.Extract(static_cast<std::size_t>(largeAt));
+    EXPECT_EQ(codecs::DetectFormat("large.bmp", std::span(reinterpret_cast<const std::uint8_t*>(shrunk.data()),
+                                                          shrunk.size())),
+              "jpeg");
+    const imaging::Image largeOut = decode(shrunk);
+    EXPECT_EQ(largeOut.Height(), 200);
+    EXPECT_NEAR(largeOut.Width(), 267, 1);
+    // The gradient's corners are where they were: dark top left, red and green bottom right.
+    if (!largeOut.Empty()) {
+        const imaging::Pixel topLeft = largeOut.At(1, 1), bottomRight = largeOut.At(largeOut.Width() - 2, 198);
+        EXPECT_LT(imaging::RedOf(topLeft) + imaging::GreenOf(topLeft), 40);
+        EXPECT_GT(imaging::RedOf(bottomRight), 215);
+        EXPECT_GT(imaging::GreenOf(bottomRight), 215);
+    }
+    // 150 x 600: the height decides again, 50 x 200.
+    const int tallAt = reader.IndexOf("tall.bmp");
+    ASSERT_GE(tallAt, 0);
+    const imaging::Image tallOut = decode(reader.Extract(static_cast<std::size_t>(tallAt)));
+    EXPECT_EQ(tallOut.Height(), 200);
+    EXPECT_EQ(tallOut.Width(), 50);
+    // Small enough already: the file itself.
+    const int smallAt = reader.IndexOf("small.bmp");
+    ASSERT_GE(smallAt, 0);
+    EXPECT_EQ(reader.Extract(static_cast<std::size_t>(smallAt)), std::string(small.begin(), small.end()));
+    // The user's pictures are untouched.
+    EXPECT_EQ(ReadFile(folder + "large.bmp"), std::string(large.begin(), large.end()));
+
+    // --fit with --output: the same screensaver elsewhere, the project file still as it was.
+    CliResult elsewhere = Cli({"compile", "--stub-dir", stubs, "--fit", "320X200", "-o", folder + "o.scr", project});
+    ASSERT_EQ(elsewhere.code, 0) << elsewhere.err;
+    EXPECT_EQ(ReadFile(project), projectBefore);
+    archive::ArchiveReader other = archive::ArchiveReader::FromFile(folder + "o.scr");
+    EXPECT_EQ(other.Extract(static_cast<std::size_t>(other.IndexOf("large.bmp"))), shrunk);
+}
+#endif
 
 #ifndef _WIN32
 // The real program on a pseudo-terminal of a given width: everything it wrote, and its exit code.

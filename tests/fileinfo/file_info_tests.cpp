@@ -110,5 +110,23 @@ TEST(FileTypeName, ExtensionItselfWhenNothingIsRegistered) {
     EXPECT_EQ(GetFileTypeName(".zq7nimbrel"), ".zq7nimbrel");
 }
 
+TEST(FileTypeName, PhotoFormatsHaveANameWhereTheSystemRegistersNone) {
+    struct Case {
+        const char* extension;
+        const char* name;
+    };
+    for (const Case& c : {Case{".heic", "HEIF image"}, Case{".HEIC", "HEIF image"}, Case{".heif", "HEIF image"},
+                          Case{".avif", "AVIF image"}, Case{".WebP", "WebP image"}, Case{".tif", "TIFF image"},
+                          Case{".TIFF", "TIFF image"}}) {
+        SCOPED_TRACE(c.extension);
+        EXPECT_EQ(BuiltInTypeName(c.extension), c.name);
+        // The system's own name wins where it has one, as for every other type.
+        EXPECT_EQ(GetFileTypeName(c.extension), RegisteredTypeName(c.extension).value_or(c.name));
+    }
+    // Formats of old keep the system's rule: its name or the extension.
+    for (const char* other : {".jpg", ".png", ".bmp", ".tifx", ".heic2", "heic", ""})
+        EXPECT_FALSE(BuiltInTypeName(other)) << other;
+}
+
 }  // namespace
 }  // namespace nimbrel::platform

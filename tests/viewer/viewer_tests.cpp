@@ -28,6 +28,10 @@
 #include "ui/narrow_text.h"
 #include "viewer/image_view.h"
 #include "viewer/picture_formats.h"
+#ifdef NIMBREL_HAVE_TEST_PICTURES
+#include "codecs/codecs.h"
+#include "test_pictures.h"
+#endif
 
 QT_BEGIN_NAMESPACE
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -316,6 +320,107 @@ TEST_F(ViewerTest, TiffAndTargaOpenAndAPictureThatCannotBeDecodedSaysSo) {
     EXPECT_TRUE(psd->ErrorText().contains(QStringLiteral("layers.psd"))) << psd->ErrorText().toStdString();
     EXPECT_EQ(psd->findChild<QLabel*>("imgPreview")->text(), psd->ErrorText());
 }
+
+#ifdef NIMBREL_HAVE_TEST_PICTURES
+// A width x height picture of the core's kind: left half `left`, right half `right`.
+imaging::Image Halves(int width, int height, imaging::Pixel left, imaging::Pixel right) {
+    imaging::Image image(width, height, right);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width / 2; ++x) image.Set(x, y, left);
+    return image;
+}
+
+QByteArray AsBytes(const codecs::testing::Bytes& bytes) {
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+}
+
+bool Within(QRgb a, int r, int g, int b, int tolerance) {
+    return std::abs(qRed(a) - r) <= tolerance && std::abs(qGreen(a) - g) <= tolerance &&
+           std::abs(qBlue(a) - b) <= tolerance;
+}
+
+std::string Rgb(QRgb c) {
+    return std::to_string(qRed(c)) + "," + std::to_string(qGreen(c)) + "," + std::to_string(qBlue(c)) + "," +
+           std::to_string(qAlpha(c));
+}
+
+// Phone, web and scanner photos, made by the libraries' own encoders, open upright at their size
+// and in sRGB, whether or not Qt has a reader for them: the viewer shows them as the compiled
+// show will.
+TEST_F(ViewerTest, PhonePhotosWebPicturesAndScansOpenUprightInSrgb) {
+    using namespace codecs::testing;
+    const imaging::Pixel red = imaging::MakePixel(255, 0, 0), blue = imaging::MakePixel(0, 0, 255);
+
+    // A phone's HEIC in Display P3, stored on its side (orientation 6). Its left half holds the
+    // P3 numbers of sRGB's pure red, so it shows as pure red only when its profile is applied.
+    const double displayP3[6] = {0.680, 0.320, 0.265, 0.690, 0.150, 0.060};
+    const imaging::Image p3 = Halves(96, 64, imaging::MakePixel(234, 51, 35), imaging::MakePixel(40, 40, 200));
+    auto heic = Open(Write("IMG_0001.HEIC", AsBytes(MakeHeif(p3, false, codecs::MakeRgbProfile(displayP3), 6))));
+    ASSERT_EQ(heic->ErrorText(), "");
+    ASSERT_EQ(heic->Picture().size(), QSize(64, 96)) << "turned upright";
+    EXPECT_EQ(heic->windowTitle(), "IMG_0001.HEIC");
+    EXPECT_EQ(heic->CurrentFile(), ui::FromNarrow(dir_.File("IMG_0001.HEIC")));
+    // The left half came to the top.
+    EXPECT_TRUE(Within(heic->Picture().pixel(32, 20), 255, 0, 0, 14)) << Rgb(heic->Picture().pixel(32, 20));
+    EXPECT_TRUE(Within(heic->Picture().pixel(32, 76), 0, 0, 255, 60)) << Rgb(heic->Picture().pixel(32, 76));
+    EXPECT_GT(qBlue(heic->Picture().pixel(32, 76)), 180);
+
+    // An AVIF with transparency: its clear half stays clear.
+    const imaging::Image clear = Halves(64, 32, red, 0);
+    auto avif = Open(Write("sticker.avif", AsBytes(MakeHeif(clear, true))));
+    ASSERT_EQ(avif->ErrorText(), "");
+    ASSERT_EQ(avif->Picture().size(), QSize(64, 32));
+    EXPECT_TRUE(Within(avif->Picture().pixel(10, 16), 255, 0, 0, 16)) << Rgb(avif->Picture().pixel(10, 16));
+    EXPECT_EQ(qAlpha(avif->Picture().pixel(10, 16)), 255);
+    EXPECT_LT(qAlpha(avif->Picture().pixel(54, 16)), 16) << Rgb(avif->Picture().pixel(54, 16));
+
+    // A lossless WebP: every pixel as it was made.
+    const imaging::Image web = Gradient(40, 20);
+    auto webp = Open(Write("banner.webp", AsBytes(MakeWebpLossless(web))));
+    ASSERT_EQ(webp->ErrorText(), "");
+    ASSERT_EQ(webp->Picture().size(), QSize(40, 20));
+    EXPECT_EQ(FromQImage(webp->Picture()), web);
+
+    // A 16-bit TIFF from a scanner, stored upside down (orientation 3), under both extensions.
+    for (const char* name : {"scan.tif", "scan.TIFF"}) {
+        SCOPED_TRACE(name);
+        auto tiff = Open(Write(name, AsBytes(MakeTiff16(Halves(40, 20, red, blue), 3))));
+        ASSERT_EQ(tiff->ErrorText(), "");
+        ASSERT_EQ(tiff->Picture().size(), QSize(40, 20));
+        EXPECT_EQ(tiff->Picture().pixel(5, 10), qRgb(0, 0, 255)) << Rgb(tiff->Picture().pixel(5, 10));
+        EXPECT_EQ(tiff->Picture().pixel(35, 10), qRgb(255, 0, 0)) << Rgb(tiff->Picture().pixel(35, 10));
+    }
+
+    // The window fits a photo as it does any picture: 64 x 96 is smaller than the minimum.
+    EXPECT_EQ(heic->size(), QSize(450, 450));
+    EXPECT_EQ(heic->findChild<QLabel*>("imgPreview")->geometry(), QRect(0, 0, 64, 96));
+}
+
+TEST_F(ViewerTest, DamagedPhotosSayWhatIsWrongAndKeepTheDesignedWindow) {
+    using namespace codecs::testing;
+    const Bytes heic = MakeHeif(Gradient(64, 48), false);
+    const Bytes webp = MakeWebpLossless(Gradient(64, 48));
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        const char* error;
+    };
+    for (const Case& c : {Case{"cut.heic", AsBytes(heic).left(static_cast<qsizetype>(heic.size() / 2)),
+                               "cut.heic is not a valid HEIF image"},
+                          Case{"cut.webp", AsBytes(webp).left(static_cast<qsizetype>(webp.size() / 2)),
+                               "cut.webp is not a valid WebP image"},
+                          Case{"text.avif", QByteArray("not a picture at all"), "text.avif is not a valid AVIF image"},
+                          Case{"empty.tif", QByteArray(), "empty.tif is not a valid TIFF image"}}) {
+        SCOPED_TRACE(c.name);
+        auto viewer = Open(Write(c.name, c.bytes));
+        EXPECT_TRUE(viewer->ErrorText().startsWith(QString::fromLatin1(c.error))) << viewer->ErrorText().toStdString();
+        EXPECT_EQ(viewer->windowTitle(), "Image Viewer");
+        EXPECT_EQ(viewer->size(), QSize(484, 383));
+        EXPECT_TRUE(viewer->CurrentFile().isEmpty());
+        EXPECT_TRUE(viewer->Picture().isNull());
+    }
+}
+#endif
 
 TEST_F(ViewerTest, FormatsWithoutAReaderHereSaySo) {
     // Qt reads Targa only with the image-format plugins; without them the text says why.
