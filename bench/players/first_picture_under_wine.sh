@@ -1,11 +1,21 @@
 #!/usr/bin/env bash
 # Time from start to the first picture on screen, and the player's peak memory, for a slideshow
-# of large JPEG photos (about 300 MB) under wine and Xvfb. Prints figures; not a test.
+# of large JPEG photos under wine and Xvfb. Prints figures; not a test.
 #   bench/players/first_picture_under_wine.sh BUILD_DIR [MEGABYTES]
+#       the photos (about 300 MB of 5000 x 3500 JPEGs) packed as they are
+#   bench/players/first_picture_under_wine.sh BUILD_DIR --fit WxH [PHOTOS]
+#       PHOTOS (default 100) 24-megapixel JPEGs compiled by nimbrel-cli compile --fit WxH, as a
+#       user's show with "Fit pictures to the screen"; also times the compile and sizes the result
 set -euo pipefail
 trap 'echo "stopped at line $LINENO" >&2' ERR
 build=$(realpath "${1:?build directory}")
-megabytes=${2:-300}
+fit=""
+if [ "${2:-}" = --fit ]; then
+    fit=${3:?--fit needs WxH, e.g. 3840x2160}
+    count=${4:-100}
+else
+    megabytes=${2:-300}
+fi
 bin=$build/bin
 work=$build/bench-players
 mkdir -p "$work"
@@ -33,6 +43,7 @@ fi
 echo "player: $stub under $wine"
 for tool in Xvfb import convert; do command -v $tool >/dev/null || { echo "$tool missing"; exit 0; }; done
 
+if [ -z "$fit" ]; then
 # Photos of 10 to 20 MB each: one noisy 5000 x 3500 JPEG, stored under as many names as make up
 # the show's size (each costs the player the same work as a different photo would).
 photo=$work/photo.jpg
@@ -54,6 +65,45 @@ done
 printf 'Photos\r\nLarge photos\r\n' >"$work/About.cfg"
 "$bin/player_make_screensaver" "$work/photos.scr" "$stub" "$work/Options.ini" "$work/About.cfg" "${files[@]}"
 echo "screensaver: $(($(stat -c %s "$work/photos.scr") / 1048576)) MB, $photos photos"
+target_first=1 target_peak=200
+else
+# Photos as a camera gives them: 6000 x 4000 (24 megapixels), noisy, 8 to 12 MB each. Four
+# different ones, each under a quarter of the names, so that no two neighbours are the same.
+fitdir=$work/fit
+mkdir -p "$fitdir"
+for k in 1 2 3 4; do
+    src=$fitdir/camera$k.jpg
+    [ -s "$src" ] || nice -n 19 convert -size 6000x4000 -seed $k plasma:fractal -attenuate 0.35 +noise Gaussian \
+        -quality 90 "$src"
+done
+rm -f "$fitdir"/photo[0-9]*.jpg
+files=()
+for i in $(seq 1 "$count"); do
+    f=$fitdir/photo$i.jpg
+    ln -f "$fitdir/camera$(((i - 1) % 4 + 1)).jpg" "$f"
+    files+=("$f")
+done
+{
+    printf '[Header]\r\nNumber=%d\r\nType=0\r\n\r\n[Files]\r\n' "$count"
+    i=0; for f in "${files[@]}"; do printf '%d=%s\r\n' $i "$f"; i=$((i + 1)); done
+    printf '\r\n[Options]\r\nOutput=%s\r\nCenter=1\r\nStretch=1\r\nKeepAspect=1\r\nShowSpeed=5\r\n' "$work/photos.scr"
+    printf 'Transition=0\r\nColorR=0\r\nColorG=0\r\nColorB=0\r\n\r\n'
+} >"$fitdir/photos.nssp"
+total=0
+for f in "${files[@]}"; do total=$((total + $(stat -c %s "$f"))); done
+stubdir=$(dirname "$stub")
+compile_start=$(date +%s.%N)
+/usr/bin/time -f '%M' -o "$fitdir/compile.rss" "$bin/nimbrel-cli" compile -q --fit "$fit" --stub-dir "$stubdir" \
+    "$fitdir/photos.nssp"
+compile_end=$(date +%s.%N)
+seconds=$(echo "$compile_end - $compile_start" | bc)
+size=$(stat -c %s "$work/photos.scr")
+echo "photos: $count of 6000 x 4000, $((total / 1048576)) MB in all ($(((total / count) / 1048576)) MB each on average)"
+echo "compile --fit $fit: $seconds s, $(echo "scale=2; $count / $seconds" | bc) photos a second on $(nproc) cores" \
+     "(target: 5), peak memory $(($(cat "$fitdir/compile.rss") / 1024)) MB"
+echo "screensaver: $((size / 1048576)) MB, $(echo "scale=1; 100 * $size / $total" | bc) % of the photos (target: 25 %)"
+target_first=0.5 target_peak=150
+fi
 
 Xvfb -displayfd 1 -screen 0 1920x1080x24 -nolisten tcp >"$work/display" 2>/dev/null &
 xvfb=$!
@@ -95,9 +145,9 @@ kill $player 2>/dev/null || true
 if [ -s "$work/player.err" ]; then
     echo "the player reported: $(cat "$work/player.err")"
 elif [ -n "$first" ]; then
-    echo "first picture after $(echo "$first - $start" | bc) s (target: 1 s); the player's own steps, in ms:"
+    echo "first picture after $(echo "$first - $start" | bc) s (target: $target_first s); the player's own steps, in ms:"
     sed 's/^/    /' "$trace"
 else
     echo "no picture within 30 s"
 fi
-echo "peak memory (resident, of the player's process): $((peak / 1024)) MB (target: 200 MB)"
+echo "peak memory (resident, of the player's process): $((peak / 1024)) MB (target: $target_peak MB)"

@@ -334,12 +334,12 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
             throw Error(Format("Cannot open file %s", request.projectFileName));
         project::SaveProject(optionsPath, saved);
     }
-    project::ProjectValues packed = saved;
     if (request.fitOverride && !flash) {
-        packed.slideShow.fitPictures = true;
-        packed.slideShow.fitWidth = request.fitWidth;
-        packed.slideShow.fitHeight = request.fitHeight;
-        project::SaveProject(optionsPath, packed);
+        project::ProjectValues fitted = saved;
+        fitted.slideShow.fitPictures = true;
+        fitted.slideShow.fitWidth = request.fitWidth;
+        fitted.slideShow.fitHeight = request.fitHeight;
+        project::SaveProject(optionsPath, fitted);
     }
     step(25, OverallProgress::kSaved);
 
@@ -367,7 +367,8 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
     if (!flash) {
         // Pictures the players cannot decode, and with "Fit" those larger than the screen,
         // become upright sRGB copies; one that cannot be converted is left out and named.
-        FitOptions fit{packed.slideShow.fitPictures, packed.slideShow.fitWidth, packed.slideShow.fitHeight};
+        FitOptions fit{saved.slideShow.fitPictures, saved.slideShow.fitWidth, saved.slideShow.fitHeight};
+        if (request.fitOverride) fit = {true, request.fitWidth, request.fitHeight};
         if (fit.width < kMinFitSide || fit.width > kMaxFitSide) fit.width = kDefaultFitWidth;
         if (fit.height < kMinFitSide || fit.height > kMaxFitSide) fit.height = kDefaultFitHeight;
         PrepareShowPictures(members, memberListed, 2, fit, work.File("pictures"), request.strict, reporter,

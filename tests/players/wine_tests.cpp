@@ -20,6 +20,10 @@
 #include "codecs/codecs.h"
 #include "imaging/picture_decoder.h"
 #endif
+#ifdef NIMBREL_HAVE_TEST_PICTURES
+#include "codecs/codecs.h"
+#include "test_pictures.h"
+#endif
 
 namespace nimbrel::testing {
 namespace {
@@ -823,6 +827,77 @@ TEST_F(PlayerUnderWine, ThePlayerAndRenderShowTheSameFrames) {
     EXPECT_GT(changes, 0) << report;
     EXPECT_LT(worstStill, 2.0) << report;
     EXPECT_LT(worstChange, 2.0) << report;
+}
+#endif
+
+#ifdef NIMBREL_HAVE_TEST_PICTURES
+// Photos the players cannot decode themselves, compiled by nimbrel-cli into a show: a lossless
+// WebP, a 16-bit TIFF and a phone's HEIC in Display P3 stored on its side. Each shows upright
+// (its yellow corner at the top left) and in its own colour.
+TEST_F(PlayerUnderWine, ConvertedPhotosShowUprightInTheirColours) {
+    using codecs::testing::Bytes;
+    const std::string dir = std::string(NIMBREL_WINE_WORK_DIR) + "/converted";
+    std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
+    constexpr std::uint32_t kYellow = 0xE0E010, kPureRed = 0xFF0000;
+    auto pixel = [](std::uint32_t c) {
+        return imaging::MakePixel(static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
+                                  static_cast<std::uint8_t>(c));
+    };
+    // A width x height picture of one colour with a corner block (x, y, w, h) in another.
+    auto marked = [&](int width, int height, imaging::Pixel fill, int x0, int y0, int w, int h) {
+        imaging::Image image(width, height, fill);
+        for (int y = y0; y < y0 + h; ++y)
+            for (int x = x0; x < x0 + w; ++x) image.Set(x, y, pixel(kYellow));
+        return image;
+    };
+    auto write = [](const std::string& path, const Bytes& bytes) {
+        WriteFile(path, std::string(bytes.begin(), bytes.end()));
+    };
+    // Upright 200 x 100, the corner 40 x 20.
+    write(dir + "/green.webp", codecs::testing::MakeWebpLossless(marked(200, 100, pixel(kGreen), 0, 0, 40, 20)));
+    write(dir + "/blue.tif", codecs::testing::MakeTiff16(marked(200, 100, pixel(kBlue), 0, 0, 40, 20)));
+    // Stored 200 x 100 and turned a quarter clockwise by its orientation 6: it shows 100 x 200,
+    // and the stored bottom left corner comes to the top left. Its colour is sRGB's pure red
+    // written in Display P3 numbers, so it shows pure red only when its profile was applied.
+    const double displayP3[6] = {0.680, 0.320, 0.265, 0.690, 0.150, 0.060};
+    write(dir + "/IMG_0001.HEIC",
+          codecs::testing::MakeHeif(marked(200, 100, imaging::MakePixel(234, 51, 35), 0, 80, 40, 20), false,
+                                    codecs::MakeRgbProfile(displayP3), 6));
+    WriteFile(dir + "/show.nssp",
+              MakeSlideShowProject({dir + "/green.webp", dir + "/blue.tif", dir + "/IMG_0001.HEIC"},
+                                   {"Output=" + dir + "/show.scr", "Center=1", "AutoSize=0", "Stretch=0",
+                                    "KeepAspect=0", "Random=0", "ShowSpeed=2", "Transition=129", "ColorR=10",
+                                    "ColorG=20", "ColorB=30"}));
+    const std::string stubDir = PlayerPath("stub.bin").substr(0, PlayerPath("stub.bin").rfind('/'));
+    ASSERT_EQ(std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' compile --strict '" + dir + "/show.nssp' --stub-dir '" +
+                           stubDir + "' >'" + dir + "/compile.log' 2>&1")
+                              .c_str()),
+              0)
+        << ReadFile(dir + "/compile.log");
+
+    pid_t player = session_->Start(dir + "/show.scr", {"/s"});
+    std::vector<std::uint32_t> seen =
+        WatchPictures({kGreen, kBlue, kPureRed}, 4, [](const Screenshot& shot, std::uint32_t known) {
+            if (known != kPureRed) {  // 200 x 100 at (220..420, 190..290), the corner at (220..260, 190..210)
+                EXPECT_TRUE(Near(shot.At(230, 198), kYellow, 40)) << Hex(known) << " " << Hex(shot.At(230, 198));
+                EXPECT_TRUE(Near(shot.At(410, 282), known)) << Hex(shot.At(410, 282));
+                EXPECT_TRUE(Near(shot.At(410, 198), known)) << Hex(shot.At(410, 198));
+                EXPECT_TRUE(Near(shot.At(230, 282), known)) << Hex(shot.At(230, 282));
+                EXPECT_TRUE(Near(shot.At(320, 180), kBackground)) << Hex(shot.At(320, 180));
+                EXPECT_TRUE(Near(shot.At(210, 240), kBackground)) << Hex(shot.At(210, 240));
+            } else {  // upright 100 x 200 at (270..370, 140..340), the corner at (270..290, 140..180)
+                EXPECT_TRUE(Near(shot.At(278, 155), kYellow, 40)) << Hex(shot.At(278, 155));
+                EXPECT_TRUE(Near(shot.At(360, 150), kPureRed, 30)) << Hex(shot.At(360, 150));
+                EXPECT_TRUE(Near(shot.At(278, 330), kPureRed, 30)) << Hex(shot.At(278, 330));
+                EXPECT_TRUE(Near(shot.At(360, 330), kPureRed, 30)) << Hex(shot.At(360, 330));
+                EXPECT_TRUE(Near(shot.At(250, 240), kBackground)) << Hex(shot.At(250, 240));
+                EXPECT_TRUE(Near(shot.At(390, 240), kBackground)) << Hex(shot.At(390, 240));
+                EXPECT_TRUE(Near(shot.At(320, 130), kBackground)) << Hex(shot.At(320, 130));
+            }
+        });
+    session_->Stop(player);
+    ASSERT_GE(seen.size(), 3u) << "the show did not go through its pictures";
+    ExpectInTurn(seen, {kGreen, kBlue, kPureRed});
 }
 #endif
 }  // namespace

@@ -330,7 +330,7 @@ imaging::Image Halves(int width, int height, imaging::Pixel left, imaging::Pixel
     return image;
 }
 
-QByteArray AsBytes(const codecs::testing::Bytes& bytes) {
+QByteArray AsBytes(const nimbrel::codecs::testing::Bytes& bytes) {
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
 }
 
@@ -348,14 +348,14 @@ std::string Rgb(QRgb c) {
 // and in sRGB, whether or not Qt has a reader for them: the viewer shows them as the compiled
 // show will.
 TEST_F(ViewerTest, PhonePhotosWebPicturesAndScansOpenUprightInSrgb) {
-    using namespace codecs::testing;
+    using namespace nimbrel::codecs::testing;
     const imaging::Pixel red = imaging::MakePixel(255, 0, 0), blue = imaging::MakePixel(0, 0, 255);
 
     // A phone's HEIC in Display P3, stored on its side (orientation 6). Its left half holds the
     // P3 numbers of sRGB's pure red, so it shows as pure red only when its profile is applied.
     const double displayP3[6] = {0.680, 0.320, 0.265, 0.690, 0.150, 0.060};
     const imaging::Image p3 = Halves(96, 64, imaging::MakePixel(234, 51, 35), imaging::MakePixel(40, 40, 200));
-    auto heic = Open(Write("IMG_0001.HEIC", AsBytes(MakeHeif(p3, false, codecs::MakeRgbProfile(displayP3), 6))));
+    auto heic = Open(Write("IMG_0001.HEIC", AsBytes(MakeHeif(p3, false, nimbrel::codecs::MakeRgbProfile(displayP3), 6))));
     ASSERT_EQ(heic->ErrorText(), "");
     ASSERT_EQ(heic->Picture().size(), QSize(64, 96)) << "turned upright";
     EXPECT_EQ(heic->windowTitle(), "IMG_0001.HEIC");
@@ -397,7 +397,7 @@ TEST_F(ViewerTest, PhonePhotosWebPicturesAndScansOpenUprightInSrgb) {
 }
 
 TEST_F(ViewerTest, DamagedPhotosSayWhatIsWrongAndKeepTheDesignedWindow) {
-    using namespace codecs::testing;
+    using namespace nimbrel::codecs::testing;
     const Bytes heic = MakeHeif(Gradient(64, 48), false);
     const Bytes webp = MakeWebpLossless(Gradient(64, 48));
     struct Case {
