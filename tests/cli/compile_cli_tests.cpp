@@ -232,15 +232,17 @@ TEST_F(CompileCli, FitShrinksLargePicturesIntoTheBoxAndLeavesTheProjectFileAlone
     const int largeAt = reader.IndexOf("large.bmp");
     ASSERT_GE(largeAt, 0);
     const std::string shrunk = reader.Extract(static_cast<std::size_t>(largeAt));
-    EXPECT_EQ(codecs::DetectFormat("large.bmp", std::span(reinterpret_cast<const std::uint8_t*>(shrunk.data()),
-                                                          shrunk.size())),
-              "jpeg");
+    EXPECT_EQ(
+        codecs::DetectFormat("large.bmp",
+                             std::span(reinterpret_cast<const std::uint8_t*>(shrunk.data()), shrunk.size())),
+        "jpeg");
     const imaging::Image largeOut = decode(shrunk);
     EXPECT_EQ(largeOut.Height(), 200);
     EXPECT_NEAR(largeOut.Width(), 267, 1);
     // The gradient's corners are where they were: dark top left, red and green bottom right.
     if (!largeOut.Empty()) {
-        const imaging::Pixel topLeft = largeOut.At(1, 1), bottomRight = largeOut.At(largeOut.Width() - 2, 198);
+        const imaging::Pixel topLeft = largeOut.At(1, 1),
+                             bottomRight = largeOut.At(largeOut.Width() - 2, 198);
         EXPECT_LT(imaging::RedOf(topLeft) + imaging::GreenOf(topLeft), 40);
         EXPECT_GT(imaging::RedOf(bottomRight), 215);
         EXPECT_GT(imaging::GreenOf(bottomRight), 215);
@@ -259,7 +261,8 @@ TEST_F(CompileCli, FitShrinksLargePicturesIntoTheBoxAndLeavesTheProjectFileAlone
     EXPECT_EQ(ReadFile(folder + "large.bmp"), std::string(large.begin(), large.end()));
 
     // --fit with --output: the same screensaver elsewhere, the project file still as it was.
-    CliResult elsewhere = Cli({"compile", "--stub-dir", stubs, "--fit", "320X200", "-o", folder + "o.scr", project});
+    CliResult elsewhere =
+        Cli({"compile", "--stub-dir", stubs, "--fit", "320X200", "-o", folder + "o.scr", project});
     ASSERT_EQ(elsewhere.code, 0) << elsewhere.err;
     EXPECT_EQ(ReadFile(project), projectBefore);
     archive::ArchiveReader other = archive::ArchiveReader::FromFile(folder + "o.scr");

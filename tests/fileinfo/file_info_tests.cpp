@@ -115,9 +115,10 @@ TEST(FileTypeName, PhotoFormatsHaveANameWhereTheSystemRegistersNone) {
         const char* extension;
         const char* name;
     };
-    for (const Case& c : {Case{".heic", "HEIF image"}, Case{".HEIC", "HEIF image"}, Case{".heif", "HEIF image"},
-                          Case{".avif", "AVIF image"}, Case{".WebP", "WebP image"}, Case{".tif", "TIFF image"},
-                          Case{".TIFF", "TIFF image"}}) {
+    for (const Case& c :
+         {Case{".heic", "HEIF image"}, Case{".HEIC", "HEIF image"}, Case{".heif", "HEIF image"},
+          Case{".avif", "AVIF image"}, Case{".WebP", "WebP image"}, Case{".tif", "TIFF image"},
+          Case{".TIFF", "TIFF image"}}) {
         SCOPED_TRACE(c.extension);
         EXPECT_EQ(BuiltInTypeName(c.extension), c.name);
         // The system's own name wins where it has one, as for every other type.

@@ -854,7 +854,8 @@ TEST_F(PlayerUnderWine, ConvertedPhotosShowUprightInTheirColours) {
         WriteFile(path, std::string(bytes.begin(), bytes.end()));
     };
     // Upright 200 x 100, the corner 40 x 20.
-    write(dir + "/green.webp", codecs::testing::MakeWebpLossless(marked(200, 100, pixel(kGreen), 0, 0, 40, 20)));
+    write(dir + "/green.webp",
+          codecs::testing::MakeWebpLossless(marked(200, 100, pixel(kGreen), 0, 0, 40, 20)));
     write(dir + "/blue.tif", codecs::testing::MakeTiff16(marked(200, 100, pixel(kBlue), 0, 0, 40, 20)));
     // Stored 200 x 100 and turned a quarter clockwise by its orientation 6: it shows 100 x 200,
     // and the stored bottom left corner comes to the top left. Its colour is sRGB's pure red
@@ -864,13 +865,13 @@ TEST_F(PlayerUnderWine, ConvertedPhotosShowUprightInTheirColours) {
           codecs::testing::MakeHeif(marked(200, 100, imaging::MakePixel(234, 51, 35), 0, 80, 40, 20), false,
                                     codecs::MakeRgbProfile(displayP3), 6));
     WriteFile(dir + "/show.nssp",
-              MakeSlideShowProject({dir + "/green.webp", dir + "/blue.tif", dir + "/IMG_0001.HEIC"},
-                                   {"Output=" + dir + "/show.scr", "Center=1", "AutoSize=0", "Stretch=0",
-                                    "KeepAspect=0", "Random=0", "ShowSpeed=2", "Transition=129", "ColorR=10",
-                                    "ColorG=20", "ColorB=30"}));
+              MakeSlideShowProject(
+                  {dir + "/green.webp", dir + "/blue.tif", dir + "/IMG_0001.HEIC"},
+                  {"Output=" + dir + "/show.scr", "Center=1", "AutoSize=0", "Stretch=0", "KeepAspect=0",
+                   "Random=0", "ShowSpeed=2", "Transition=129", "ColorR=10", "ColorG=20", "ColorB=30"}));
     const std::string stubDir = PlayerPath("stub.bin").substr(0, PlayerPath("stub.bin").rfind('/'));
-    ASSERT_EQ(std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' compile --strict '" + dir + "/show.nssp' --stub-dir '" +
-                           stubDir + "' >'" + dir + "/compile.log' 2>&1")
+    ASSERT_EQ(std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' compile --strict '" + dir +
+                           "/show.nssp' --stub-dir '" + stubDir + "' >'" + dir + "/compile.log' 2>&1")
                               .c_str()),
               0)
         << ReadFile(dir + "/compile.log");
@@ -879,7 +880,8 @@ TEST_F(PlayerUnderWine, ConvertedPhotosShowUprightInTheirColours) {
     std::vector<std::uint32_t> seen =
         WatchPictures({kGreen, kBlue, kPureRed}, 4, [](const Screenshot& shot, std::uint32_t known) {
             if (known != kPureRed) {  // 200 x 100 at (220..420, 190..290), the corner at (220..260, 190..210)
-                EXPECT_TRUE(Near(shot.At(230, 198), kYellow, 40)) << Hex(known) << " " << Hex(shot.At(230, 198));
+                EXPECT_TRUE(Near(shot.At(230, 198), kYellow, 40))
+                    << Hex(known) << " " << Hex(shot.At(230, 198));
                 EXPECT_TRUE(Near(shot.At(410, 282), known)) << Hex(shot.At(410, 282));
                 EXPECT_TRUE(Near(shot.At(410, 198), known)) << Hex(shot.At(410, 198));
                 EXPECT_TRUE(Near(shot.At(230, 282), known)) << Hex(shot.At(230, 282));

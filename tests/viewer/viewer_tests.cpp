@@ -354,8 +354,10 @@ TEST_F(ViewerTest, PhonePhotosWebPicturesAndScansOpenUprightInSrgb) {
     // A phone's HEIC in Display P3, stored on its side (orientation 6). Its left half holds the
     // P3 numbers of sRGB's pure red, so it shows as pure red only when its profile is applied.
     const double displayP3[6] = {0.680, 0.320, 0.265, 0.690, 0.150, 0.060};
-    const imaging::Image p3 = Halves(96, 64, imaging::MakePixel(234, 51, 35), imaging::MakePixel(40, 40, 200));
-    auto heic = Open(Write("IMG_0001.HEIC", AsBytes(MakeHeif(p3, false, nimbrel::codecs::MakeRgbProfile(displayP3), 6))));
+    const imaging::Image p3 =
+        Halves(96, 64, imaging::MakePixel(234, 51, 35), imaging::MakePixel(40, 40, 200));
+    auto heic = Open(
+        Write("IMG_0001.HEIC", AsBytes(MakeHeif(p3, false, nimbrel::codecs::MakeRgbProfile(displayP3), 6))));
     ASSERT_EQ(heic->ErrorText(), "");
     ASSERT_EQ(heic->Picture().size(), QSize(64, 96)) << "turned upright";
     EXPECT_EQ(heic->windowTitle(), "IMG_0001.HEIC");
@@ -405,15 +407,17 @@ TEST_F(ViewerTest, DamagedPhotosSayWhatIsWrongAndKeepTheDesignedWindow) {
         QByteArray bytes;
         const char* error;
     };
-    for (const Case& c : {Case{"cut.heic", AsBytes(heic).left(static_cast<qsizetype>(heic.size() / 2)),
-                               "cut.heic is not a valid HEIF image"},
-                          Case{"cut.webp", AsBytes(webp).left(static_cast<qsizetype>(webp.size() / 2)),
-                               "cut.webp is not a valid WebP image"},
-                          Case{"text.avif", QByteArray("not a picture at all"), "text.avif is not a valid AVIF image"},
-                          Case{"empty.tif", QByteArray(), "empty.tif is not a valid TIFF image"}}) {
+    for (const Case& c :
+         {Case{"cut.heic", AsBytes(heic).left(static_cast<qsizetype>(heic.size() / 2)),
+               "cut.heic is not a valid HEIF image"},
+          Case{"cut.webp", AsBytes(webp).left(static_cast<qsizetype>(webp.size() / 2)),
+               "cut.webp is not a valid WebP image"},
+          Case{"text.avif", QByteArray("not a picture at all"), "text.avif is not a valid AVIF image"},
+          Case{"empty.tif", QByteArray(), "empty.tif is not a valid TIFF image"}}) {
         SCOPED_TRACE(c.name);
         auto viewer = Open(Write(c.name, c.bytes));
-        EXPECT_TRUE(viewer->ErrorText().startsWith(QString::fromLatin1(c.error))) << viewer->ErrorText().toStdString();
+        EXPECT_TRUE(viewer->ErrorText().startsWith(QString::fromLatin1(c.error)))
+            << viewer->ErrorText().toStdString();
         EXPECT_EQ(viewer->windowTitle(), "Image Viewer");
         EXPECT_EQ(viewer->size(), QSize(484, 383));
         EXPECT_TRUE(viewer->CurrentFile().isEmpty());
