@@ -147,7 +147,8 @@ if [ -s "$work/player.err" ]; then
     echo "the player reported: $(cat "$work/player.err")"
 elif [ -n "$first" ]; then
     echo "first picture after $(echo "$first - $start" | bc) s (target: $target_first s); the player's own steps, in ms:"
-    sed 's/^/    /' "$trace"
+    # The start-up steps and those of the pictures decoded ahead; of the frames only the first.
+    awk '/ show [0-9]+ slide / { if (shown++) next } { print "    " $0 }' "$trace"
 else
     echo "no picture within 30 s"
 fi
