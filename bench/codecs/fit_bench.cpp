@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     // A few distinct photos, each written several times under its own name, keep the setup short.
     std::vector<std::vector<std::uint8_t>> distinct;
     for (int i = 0; i < std::min(photos, 4); ++i)
-        distinct.push_back(codecs::EncodeJpeg(Photo(width, height, static_cast<unsigned>(i + 1)), 95));
+        distinct.push_back(codecs::EncodeJpeg(Photo(width, height, static_cast<unsigned>(i + 1)), 90));
     for (int i = 0; i < photos; ++i) {
         const auto& bytes = distinct[static_cast<std::size_t>(i) % distinct.size()];
         files.push_back(dir.File("IMG_" + std::to_string(1000 + i) + ".jpg"));

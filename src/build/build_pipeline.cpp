@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
 
 #include "archive/zlb_archive.h"
@@ -195,6 +196,12 @@ public:
         }
     }
 
+    // Work within the current file that the archive does not report (a picture converted).
+    void Within(int percent) {
+        if (current_ >= paths_.size()) return;
+        Packed(before_[current_] + sizes_[current_] * std::clamp(percent, 0, 100) / 100);
+    }
+
     // A report of the archive within the current file: "Updating <path>" and its percentage.
     void ArchiveReport(const std::string& message, int percent) {
         if (current_ >= paths_.size() || message != "Updating " + paths_[current_]) return;
@@ -357,14 +364,15 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
         }
         if (!flash) reporter.ProcessEvents();
     }
+    // Pictures the players cannot decode, and with "Fit" those larger than the screen, become
+    // upright sRGB copies as the archive's workers come to them; one that cannot be converted is
+    // left out and named.
+    std::optional<ShowPictureConverter> pictures;
     if (!flash) {
-        // Pictures the players cannot decode, and with "Fit" those larger than the screen,
-        // become upright sRGB copies; one that cannot be converted is left out and named.
         FitOptions fit{saved.slideShow.fitPictures, saved.slideShow.fitWidth, saved.slideShow.fitHeight};
         if (fit.width < kMinFitSide || fit.width > kMaxFitSide) fit.width = kDefaultFitWidth;
         if (fit.height < kMinFitSide || fit.height > kMaxFitSide) fit.height = kDefaultFitHeight;
-        PrepareShowPictures(members, memberListed, 2, fit, work.File("pictures"), request.strict, reporter,
-                            result.leftOutFiles);
+        pictures.emplace(memberListed, 2, fit, work.File("pictures"), request.strict);
     }
     // The names the progress shows: the media as listed, nothing for the side files.
     std::vector<std::string> shownNames(memberListed);
@@ -381,7 +389,37 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
             reporter.Progress(percent);
             overall.ArchiveReport(message, percent);
         };
-        cab.OnMember = [&](const std::string& path, bool done) { overall.Member(path, done); };
+        // Members come to OnMember in list order; `current` is the one being waited for.
+        std::size_t current = 0;
+        int shownPercent = -1;
+        // A picture being converted makes no archive report: its rows read so far move the bar.
+        auto showConversion = [&] {
+            const int percent = pictures ? pictures->PercentDone(current) : -1;
+            if (percent >= 0 && percent != shownPercent) {
+                shownPercent = percent;
+                reporter.Progress(percent);
+                overall.Within(percent);
+            }
+            reporter.ProcessEvents();
+        };
+        cab.OnMember = [&](const std::string& path, bool done) {
+            overall.Member(path, done);
+            if (!done) return;
+            if (pictures && current >= 2) {
+                showConversion();
+                pictures->Release(current);
+                reporter.PictureProgress(path, static_cast<int>(current - 1), static_cast<int>(members.size() - 2));
+            }
+            ++current;
+            shownPercent = -1;
+        };
+        if (pictures) {
+            cab.OnMemberSource = [&](const std::string& path, std::size_t index) {
+                return pictures->Source(path, index);
+            };
+            cab.OnWaiting = showConversion;
+            pictures->OnProgressHere = showConversion;
+        }
         cab.CreateArchive(archivePath);
         std::vector<std::string> adding = members;
         try {
@@ -410,6 +448,11 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
                 continue;
             }
             if (i < 2) throw Error(Format("Cannot open file %s", memberListed[i]));
+            const std::string reason = pictures ? pictures->LeftOutReason(i) : std::string();
+            if (!reason.empty()) {
+                result.leftOutFiles.push_back({memberListed[i], reason});
+                continue;
+            }
             if (request.strict) throw Error(Format("Cannot open file %s", memberListed[i]));
             result.leftOutFiles.push_back({memberListed[i], "could not be read while it was packed"});
         }

@@ -34,7 +34,8 @@ bool AnyTransparent(const imaging::Image& image) {
 }
 
 // Reads the source's rows in bands into sRGB and, when smaller, through the linear-light scaler.
-imaging::Image ReadConverted(imaging::PictureSource& source, int width, int height) {
+imaging::Image ReadConverted(imaging::PictureSource& source, int width, int height,
+                             const std::function<void(int)>& progress) {
     const int rowWidth = source.RowWidth(), rowHeight = source.RowHeight();
     const std::vector<std::uint8_t> profile = source.ColorProfile();
     const codecs::SrgbConverter toSrgb(profile);
@@ -56,6 +57,8 @@ imaging::Image ReadConverted(imaging::PictureSource& source, int width, int heig
         toSrgb.Apply(rows, static_cast<std::size_t>(count) * rowWidth);
         if (shrink)
             for (int i = 0; i < count; ++i) scaler->PushRow(rows + static_cast<std::size_t>(i) * rowWidth);
+        // Reading the rows is most of the work; the encoding that follows is the last tenth.
+        if (progress) progress(static_cast<int>(90LL * (y + count) / rowHeight));
     }
     return shrink ? scaler->Take() : std::move(whole);
 }
@@ -92,7 +95,7 @@ void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
 }  // namespace
 
 ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::uint8_t> bytes,
-                                const FitOptions& options) {
+                                const FitOptions& options, const std::function<void(int)>& progress) {
     ConvertedPicture result;
     const std::string format = codecs::DetectFormat(name, bytes);
     // What we do not know is packed as before; the players try it themselves.
@@ -112,7 +115,7 @@ ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::ui
     height = std::min(height, source->RowHeight());
 
     imaging::Image picture =
-        imaging::ApplyOrientation(ReadConverted(*source, width, height), info.orientation);
+        imaging::ApplyOrientation(ReadConverted(*source, width, height, progress), info.orientation);
     result.converted = true;
     result.width = picture.Width();
     result.height = picture.Height();
@@ -123,13 +126,14 @@ ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::ui
         result.format = "jpeg";
         result.bytes = codecs::EncodeJpeg(picture, 92);
     }
+    if (progress) progress(100);
     return result;
 }
 
 namespace {
 
-PreparedPicture PrepareOne(const std::string& path, int index, const FitOptions& options,
-                           const std::string& workFolder) {
+PreparedPicture PrepareOne(const std::string& path, std::size_t index, const FitOptions& options,
+                           const std::string& workFolder, const std::function<void(int)>& progress = {}) {
     PreparedPicture picture;
     picture.source = path;
     picture.path = path;
@@ -140,7 +144,7 @@ PreparedPicture PrepareOne(const std::string& path, int index, const FitOptions&
             if (format.empty() || codecs::PlayersDecode(format)) return picture;
         }
         const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
-        const ConvertedPicture converted = ConvertPicture(path, bytes, options);
+        const ConvertedPicture converted = ConvertPicture(path, bytes, options, progress);
         if (!converted.converted) return picture;
         // A folder for each picture keeps two pictures of the same name apart.
         std::string folderName = "p";  // (appended, not "p" + ...: GCC 12 warns wrongly about the latter)
@@ -179,7 +183,7 @@ std::vector<PreparedPicture> PreparePictures(const std::vector<std::string>& pat
     auto work = [&] {
         for (int i = next++; i < total; i = next++) {
             prepared[static_cast<std::size_t>(i)] =
-                PrepareOne(paths[static_cast<std::size_t>(i)], i, options, workFolder);
+                PrepareOne(paths[static_cast<std::size_t>(i)], static_cast<std::size_t>(i), options, workFolder);
             std::lock_guard lock(mutex);
             finished.push_back(i);
             changed.notify_one();
@@ -205,37 +209,64 @@ std::vector<PreparedPicture> PreparePictures(const std::vector<std::string>& pat
     return prepared;
 }
 
-void PrepareShowPictures(std::vector<std::string>& members, std::vector<std::string>& names,
-                         std::size_t first, const FitOptions& options, const std::string& workFolder,
-                         bool strict, BuildReporter& reporter, std::vector<LeftOutFile>& leftOut) {
-    if (first >= members.size()) return;
-    names.resize(members.size());
-    const std::vector<std::string> media(members.begin() + static_cast<std::ptrdiff_t>(first), members.end());
-    const std::vector<std::string> shown(names.begin() + static_cast<std::ptrdiff_t>(first), names.end());
-    bool moving = options.fit;
-    int lastPercent = -1;
-    auto progress = [&](int done, int total, const PreparedPicture& picture) {
-        moving = moving || picture.converted;
-        reporter.PictureProgress(picture.source, done, total);
-        if (moving) {
-            const int percent = 25 + 15 * done / total;
-            if (percent != lastPercent) reporter.Progress(lastPercent = percent);
-            reporter.ProcessEvents();
-        }
+ShowPictureConverter::ShowPictureConverter(std::vector<std::string> names, std::size_t first,
+                                           const FitOptions& options, std::string workFolder, bool strict)
+    : names_(std::move(names)),
+      first_(first),
+      options_(options),
+      workFolder_(std::move(workFolder)),
+      strict_(strict),
+      percent_(std::make_unique<std::atomic<int>[]>(names_.size())),
+      reasons_(names_.size()),
+      copies_(names_.size()) {
+    for (std::size_t i = 0; i < names_.size(); ++i) percent_[i] = -1;
+}
+
+archive::TZLBArchive::MemberSource ShowPictureConverter::Source(const std::string& path, std::size_t index) {
+    if (index < first_ || index >= names_.size()) return {};
+    const bool here = std::this_thread::get_id() == home_;
+    auto progress = [&](int percent) {
+        percent_[index] = percent;
+        if (here && OnProgressHere) OnProgressHere();
     };
-    const std::vector<PreparedPicture> prepared = PreparePictures(media, options, workFolder, 0, progress);
-    members.resize(first);
-    names.resize(first);
-    for (std::size_t i = 0; i < prepared.size(); ++i) {
-        const std::string& name = shown[i].empty() ? media[i] : shown[i];
-        if (!prepared[i].leftOutReason.empty()) {
-            if (strict) throw Error(name + " " + prepared[i].leftOutReason + ".");
-            leftOut.push_back({name, prepared[i].leftOutReason});
-            continue;
+    const PreparedPicture picture = PrepareOne(path, index, options_, workFolder_, progress);
+    if (!picture.leftOutReason.empty()) {
+        const std::string& name = names_[index].empty() ? path : names_[index];
+        if (strict_) throw archive::MemberRefused(name + " " + picture.leftOutReason + ".");
+        {
+            std::lock_guard lock(mutex_);
+            reasons_[index] = picture.leftOutReason;
         }
-        members.push_back(prepared[i].path);
-        names.push_back(shown[i]);
+        throw Error(picture.leftOutReason);
     }
+    if (!picture.converted) return {};
+    {
+        std::lock_guard lock(mutex_);
+        copies_[index] = picture.path;
+    }
+    return {picture.path, true};
+}
+
+int ShowPictureConverter::PercentDone(std::size_t index) const {
+    return index < names_.size() ? percent_[index].load() : -1;
+}
+
+std::string ShowPictureConverter::LeftOutReason(std::size_t index) const {
+    std::lock_guard lock(mutex_);
+    return index < reasons_.size() ? reasons_[index] : std::string();
+}
+
+void ShowPictureConverter::Release(std::size_t index) {
+    std::string copy;
+    {
+        std::lock_guard lock(mutex_);
+        if (index >= copies_.size()) return;
+        copy.swap(copies_[index]);
+    }
+    if (copy.empty()) return;
+    // The copy's own folder goes with it; the work folder is removed with the build's anyway.
+    std::error_code ec;
+    std::filesystem::remove_all(platform::NativePath(platform::DirectoryPart(copy)), ec);
 }
 
 }  // namespace nimbrel::build
