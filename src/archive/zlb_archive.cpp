@@ -540,11 +540,14 @@ std::uint32_t TZLBArchive::StreamCrc(FileStream& stream, std::int64_t excludeTai
     stream.Seek(0);
     std::uint32_t crc = 0;
     unsigned char buffer[kCrcPiece];
-    while (left > 0) {
+    // A pass over a large archive takes a while and reports nothing: about every megabyte the
+    // front end may look after its window.
+    for (int pieces = 1; left > 0; ++pieces) {
         auto piece = static_cast<std::size_t>(std::min<std::int64_t>(left, kCrcPiece));
         stream.ReadExact(buffer, piece);
         crc = Crc32(crc, buffer, piece);
         left -= static_cast<std::int64_t>(piece);
+        if (pieces % 100 == 0 && OnWaiting) OnWaiting();
     }
     stream.Seek(position);
     return crc;

@@ -114,8 +114,9 @@ public:
     // leaves the member out like a file that cannot be read; a MemberRefused ends AddFiles.
     using TMemberSourceEvent = std::function<MemberSource(const std::string& path, std::size_t index)>;
     TMemberSourceEvent OnMemberSource;
-    // Called on the calling thread about every 100 ms while it waits for a worker, so that a
-    // front end can show work that makes no OnProgress report (the calls depend on timing).
+    // Called on the calling thread during work that makes no OnProgress report, so that a front
+    // end can keep its window painted: about every 100 ms while waiting for a worker, and about
+    // every megabyte of a CRC pass. How often it comes depends on timing.
     TNotifyEvent OnWaiting;
 
 private:

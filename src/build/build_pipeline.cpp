@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <system_error>
@@ -32,14 +33,17 @@ bool IsReadable(const std::string& path) {
     return OpenFile(path, "rb") != nullptr;
 }
 
-// Appends all of `from` to the open file `to`; false on any read or write failure.
-bool AppendFile(std::FILE* to, const std::string& from) {
+// Appends all of `from` to the open file `to`; false on any read or write failure. `piece`,
+// when given, is called after each megabyte.
+bool AppendFile(std::FILE* to, const std::string& from, const std::function<void()>& piece = {}) {
     FilePtr in = OpenFile(from, "rb");
     if (!in) return false;
     std::vector<char> buffer(1 << 20);
     std::size_t got;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0)
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0) {
         if (std::fwrite(buffer.data(), 1, got, to) != got) return false;
+        if (piece) piece();
+    }
     return std::ferror(in.get()) == 0;
 }
 
@@ -406,18 +410,18 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
             overall.Member(path, done);
             if (!done) return;
             if (pictures && current >= 2) {
-                showConversion();
+                if (pictures->PercentDone(current) >= 0) showConversion();
                 pictures->Release(current);
                 reporter.PictureProgress(path, static_cast<int>(current - 1), static_cast<int>(members.size() - 2));
             }
             ++current;
             shownPercent = -1;
         };
+        cab.OnWaiting = showConversion;
         if (pictures) {
             cab.OnMemberSource = [&](const std::string& path, std::size_t index) {
                 return pictures->Source(path, index);
             };
-            cab.OnWaiting = showConversion;
             pictures->OnProgressHere = showConversion;
         }
         cab.CreateArchive(archivePath);
@@ -486,7 +490,8 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
     {
         FilePtr out = OpenFile(part.Path(), "ab");
         if (!out) throw Error(Format("Cannot create file %s", result.outputPath));
-        if (!AppendFile(out.get(), archivePath)) throw Error(Format("Cannot open file %s", archivePath));
+        if (!AppendFile(out.get(), archivePath, [&] { reporter.ProcessEvents(); }))
+            throw Error(Format("Cannot open file %s", archivePath));
         if (std::fflush(out.get()) != 0) throw Error(Format("Cannot create file %s", result.outputPath));
         result.outputSize = platform::FileSize(part.Path());
         if (std::fclose(out.release()) != 0) throw Error(Format("Cannot create file %s", result.outputPath));

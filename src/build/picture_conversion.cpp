@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -63,26 +64,36 @@ imaging::Image ReadConverted(imaging::PictureSource& source, int width, int heig
     return shrink ? scaler->Take() : std::move(whole);
 }
 
-// The whole file, or only its first `most` bytes.
-std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::size_t most = SIZE_MAX) {
-    std::ifstream in(path, std::ios::binary);
+// The first `most` bytes of a file.
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::size_t most) {
+    std::ifstream in(platform::NativePath(path), std::ios::binary);
     if (!in) throw Error("cannot be read");
-    std::vector<std::uint8_t> bytes;
-    if (most == SIZE_MAX) {
-        in.seekg(0, std::ios::end);
-        const std::streamoff size = in.tellg();
-        in.seekg(0, std::ios::beg);
-        if (size < 0) throw Error("cannot be read");
-        bytes.resize(static_cast<std::size_t>(size));
-        in.read(reinterpret_cast<char*>(bytes.data()), size);
-        if (in.gcount() != size) throw Error("cannot be read");
-    } else {
-        bytes.resize(most);
-        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(most));
-        bytes.resize(static_cast<std::size_t>(in.gcount()));
-    }
+    std::vector<std::uint8_t> bytes(most);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(most));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
     if (in.bad()) throw Error("cannot be read");
     return bytes;
+}
+
+// A whole file in a buffer that is not cleared first (a photo is read once, and often).
+struct WholeFile {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t size = 0;
+};
+
+WholeFile ReadWholeFile(const std::string& path) {
+    std::ifstream in(platform::NativePath(path), std::ios::binary);
+    if (!in) throw Error("cannot be read");
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    in.seekg(0, std::ios::beg);
+    if (size < 0) throw Error("cannot be read");
+    WholeFile file;
+    file.size = static_cast<std::size_t>(size);
+    file.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(file.size);
+    in.read(reinterpret_cast<char*>(file.bytes.get()), size);
+    if (in.gcount() != size || in.bad()) throw Error("cannot be read");
+    return file;
 }
 
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -114,8 +125,10 @@ ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::ui
     width = std::min(width, source->RowWidth());
     height = std::min(height, source->RowHeight());
 
-    imaging::Image picture =
-        imaging::ApplyOrientation(ReadConverted(*source, width, height, progress), info.orientation);
+    imaging::Image picture = ReadConverted(*source, width, height, progress);
+    // (Upright pictures are not copied.)
+    if (info.orientation >= 2 && info.orientation <= 8)
+        picture = imaging::ApplyOrientation(picture, info.orientation);
     result.converted = true;
     result.width = picture.Width();
     result.height = picture.Height();
@@ -143,8 +156,9 @@ PreparedPicture PrepareOne(const std::string& path, std::size_t index, const Fit
             const std::string format = codecs::DetectFormat(path, ReadFileBytes(path, 64));
             if (format.empty() || codecs::PlayersDecode(format)) return picture;
         }
-        const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
-        const ConvertedPicture converted = ConvertPicture(path, bytes, options, progress);
+        const WholeFile file = ReadWholeFile(path);
+        const ConvertedPicture converted =
+            ConvertPicture(path, std::span<const std::uint8_t>(file.bytes.get(), file.size), options, progress);
         if (!converted.converted) return picture;
         // A folder for each picture keeps two pictures of the same name apart.
         std::string folderName = "p";  // (appended, not "p" + ...: GCC 12 warns wrongly about the latter)
