@@ -275,17 +275,20 @@ void TZLBArchive::AddFiles(std::vector<std::string>& files) {
             job = PrepareMember(path, done);
         }
         progressKind_ = AddingMember;
-        progressTotal_ = job->size;
+        progressTotal_ = 0;
         progressDone_ = 0;
         progressMessage_ = Format("Updating %s", path);
         if (!threaded) {
             job->live = [this](const CompressionStream& s) { DoProgress(&s); };
             MakeMember(*job);
+            progressTotal_ = job->size;
             if (!job->failure) CompressMember(*job);
         } else if (job->finished.valid()) {
             while (job->finished.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
                 if (OnWaiting) OnWaiting();
             job->finished.get();
+            // The member's size is known once its worker has opened it.
+            progressTotal_ = job->size;
             for (std::uint64_t taken : job->reports) {
                 progressDone_ = static_cast<std::int64_t>(taken);
                 DoProgress();
