@@ -123,6 +123,26 @@ TEST(ConvertPicture, PicturesThatCannotBeDecodedAreNamedWithAReason) {
     EXPECT_FALSE(ConvertPicture("bomb.png", bomb, {}).converted) << "without Fit it is packed as before";
 }
 
+TEST(ConvertPicture, DecompressionBombsAreLeftOutWithTheirReason) {
+    for (const auto& [name, bytes] : DecompressionBombs()) {
+        try {
+            ConvertPicture(name, bytes, {true, 3840, 2160});
+            ADD_FAILURE() << name << " was converted";
+        } catch (const Error& error) {
+            EXPECT_EQ(std::string(error.what()).rfind("cannot be decoded", 0), 0u) << name << ": " << error.what();
+        }
+    }
+}
+
+TEST(ConvertPicture, GifBeyondTheWholePictureLimitIsShrunkRowByRow) {
+    const build::ConvertedPicture fitted =
+        ConvertPicture("wide.gif", MakeGif(9000, 8000, 0, 0, 64, 64, -1), {true, 3840, 2160});
+    ASSERT_TRUE(fitted.converted);
+    EXPECT_EQ(fitted.width, 2430);
+    EXPECT_EQ(fitted.height, 2160);
+    EXPECT_EQ(fitted.format, "png") << "the canvas around the frame is transparent";
+}
+
 TEST(PreparePictures, ConvertsInParallelReportingEveryPictureOnce) {
     platform::TempDirectory dir("nbconvert");
     std::vector<std::string> paths;
