@@ -1,7 +1,8 @@
 // fit_bench [PHOTOS] [WIDTH HEIGHT]: makes PHOTOS noisy photos of WIDTH x HEIGHT (default 100 of
 // 6000 x 4000, 24 megapixels, 8-12 MB each as JPEG), compiles a show of them with "Fit pictures
 // to the screen" at 3840 x 2160, and prints photos a second, the screensaver's share of the
-// photos' size and the peak memory; then times the conversion alone on 1 and 2 workers.
+// photos' size, the longest time without a progress report and the compile's peak memory; then times
+// the conversion alone on 1 and 2 workers.
 #include <sys/resource.h>
 
 #include <chrono>

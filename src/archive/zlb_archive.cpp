@@ -331,11 +331,12 @@ void TZLBArchive::AddFiles(std::vector<std::string>& files) {
 }
 
 int TZLBArchive::DefaultWorkerThreads() {
-    unsigned cores = std::thread::hardware_concurrency();
-    return cores >= 2 ? kMaxWorkerThreads : 0;
+    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    return cores >= 2 ? std::min(cores, kMaxWorkerThreads) : 0;
 }
 
-std::unique_ptr<TZLBArchive::MemberJob> TZLBArchive::PrepareMember(const std::string& path, std::size_t index) {
+std::unique_ptr<TZLBArchive::MemberJob> TZLBArchive::PrepareMember(const std::string& path,
+                                                                   std::size_t index) {
     auto job = std::make_unique<MemberJob>();
     job->path = path;
     job->index = index;

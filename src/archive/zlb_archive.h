@@ -91,7 +91,9 @@ public:
     // kMaxWorkerThreads). The archive's bytes and the sequence of events are the same for
     // every value: reports made on a worker are replayed on the calling thread in order.
     int WorkerThreads = DefaultWorkerThreads();
-    static constexpr int kMaxWorkerThreads = 2;  // each may hold a member of 20 MiB in memory
+    // Each worker may hold a member of 20 MiB in memory (or a picture being converted).
+    static constexpr int kMaxWorkerThreads = 4;
+    // One for each core, up to kMaxWorkerThreads; none on a single core.
     static int DefaultWorkerThreads();
 
     TProgressEvent OnProgress;

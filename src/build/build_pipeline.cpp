@@ -154,7 +154,8 @@ std::string ReasonLeftOut(const std::string& listed, const std::string& resolved
 void ThrowIfLeftOut(const std::string& path, const std::string& reason) {
     if (reason.empty()) return;
     if (reason == "cannot be found" || reason == "cannot be read")
-        throw Error(Format("Cannot open file %s", path.empty() ? std::string("(an entry without a file name)") : path));
+        throw Error(Format("Cannot open file %s",
+                           path.empty() ? std::string("(an entry without a file name)") : path));
     throw Error((path.empty() ? std::string("An entry without a file name") : path) + " " + reason);
 }
 
@@ -412,7 +413,8 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
             if (pictures && current >= 2) {
                 if (pictures->PercentDone(current) >= 0) showConversion();
                 pictures->Release(current);
-                reporter.PictureProgress(path, static_cast<int>(current - 1), static_cast<int>(members.size() - 2));
+                reporter.PictureProgress(path, static_cast<int>(current - 1),
+                                         static_cast<int>(members.size() - 2));
             }
             ++current;
             shownPercent = -1;

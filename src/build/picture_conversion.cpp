@@ -157,8 +157,8 @@ PreparedPicture PrepareOne(const std::string& path, std::size_t index, const Fit
             if (format.empty() || codecs::PlayersDecode(format)) return picture;
         }
         const WholeFile file = ReadWholeFile(path);
-        const ConvertedPicture converted =
-            ConvertPicture(path, std::span<const std::uint8_t>(file.bytes.get(), file.size), options, progress);
+        const ConvertedPicture converted = ConvertPicture(
+            path, std::span<const std::uint8_t>(file.bytes.get(), file.size), options, progress);
         if (!converted.converted) return picture;
         // A folder for each picture keeps two pictures of the same name apart.
         std::string folderName = "p";  // (appended, not "p" + ...: GCC 12 warns wrongly about the latter)
@@ -196,8 +196,8 @@ std::vector<PreparedPicture> PreparePictures(const std::vector<std::string>& pat
     std::atomic<int> next{0};
     auto work = [&] {
         for (int i = next++; i < total; i = next++) {
-            prepared[static_cast<std::size_t>(i)] =
-                PrepareOne(paths[static_cast<std::size_t>(i)], static_cast<std::size_t>(i), options, workFolder);
+            prepared[static_cast<std::size_t>(i)] = PrepareOne(
+                paths[static_cast<std::size_t>(i)], static_cast<std::size_t>(i), options, workFolder);
             std::lock_guard lock(mutex);
             finished.push_back(i);
             changed.notify_one();

@@ -129,7 +129,8 @@ TEST(ConvertPicture, DecompressionBombsAreLeftOutWithTheirReason) {
             ConvertPicture(name, bytes, {true, 3840, 2160});
             ADD_FAILURE() << name << " was converted";
         } catch (const Error& error) {
-            EXPECT_EQ(std::string(error.what()).rfind("cannot be decoded", 0), 0u) << name << ": " << error.what();
+            EXPECT_EQ(std::string(error.what()).rfind("cannot be decoded", 0), 0u)
+                << name << ": " << error.what();
         }
     }
 }
@@ -227,7 +228,8 @@ TEST_F(CompileWithPictures, NewFormatsAreConvertedUnderTheirOwnNamesAndBrokenOne
     ASSERT_TRUE(result.built);
     ASSERT_EQ(result.leftOutFiles.size(), 1u);
     EXPECT_EQ(result.leftOutFiles[0].path, folder + "broken.heic");
-    EXPECT_EQ(result.leftOutFiles[0].reason.rfind("cannot be decoded", 0), 0u) << result.leftOutFiles[0].reason;
+    EXPECT_EQ(result.leftOutFiles[0].reason.rfind("cannot be decoded", 0), 0u)
+        << result.leftOutFiles[0].reason;
     EXPECT_NE(result.completionText.find("broken.heic"), std::string::npos);
     EXPECT_EQ(reporter.pictures.size(), 4u);
 
@@ -299,8 +301,7 @@ TEST_F(CompileWithPictures, EveryPictureIsReportedOnceInListOrder) {
     const build::BuildResult result = build::CompileProject(request, ordered);
     ASSERT_TRUE(result.built);
     EXPECT_EQ(ordered.pictures, request.values.files);
-    EXPECT_EQ(ordered.counts,
-              (std::vector<std::pair<int, int>>{{1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}}));
+    EXPECT_EQ(ordered.counts, (std::vector<std::pair<int, int>>{{1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}}));
     EXPECT_TRUE(result.leftOutFiles.empty());
     const std::string scr = ReadText(result.outputPath);
     archive::ArchiveReader reader(reinterpret_cast<const unsigned char*>(scr.data()), scr.size());

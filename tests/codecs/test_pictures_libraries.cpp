@@ -219,7 +219,8 @@ std::vector<std::pair<std::string, Bytes>> DecompressionBombs() {
     const std::uint32_t bits = GetLe(webp, 21, 4);
     PutLe(webp, 21, (bits & 0xF0000000u) | 16383u | (16383u << 14), 4);
     bombs.emplace_back("bomb.webp", webp);
-    Bytes canvas = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8', 'X', 10, 0, 0, 0, 0, 0, 0, 0};
+    Bytes canvas = {'R', 'I', 'F', 'F', 0,  0, 0, 0, 'W', 'E', 'B', 'P',
+                    'V', 'P', '8', 'X', 10, 0, 0, 0, 0,   0,   0,   0};
     canvas.resize(canvas.size() + 6);
     PutLe(canvas, 24, kClaim - 1, 3), PutLe(canvas, 27, kClaim - 1, 3);
     const Bytes plain = MakeWebpLossless(small);
