@@ -63,7 +63,8 @@ using PictureProgress = std::function<void(int done, int total, const PreparedPi
 // Prepares every picture on up to `threads` workers (0: as many as the machine has cores, at
 // most 4), writing converted copies into folders of their own under `workFolder`; the calling
 // thread only reports progress. Memory stays bounded: each worker holds one picture's file, a
-// band of its rows and its shrunk result.
+// band of its rows and its shrunk result. (A build converts through ShowPictureConverter instead,
+// inside the archive's workers; this serves a list of pictures on its own, as the benchmark's.)
 std::vector<PreparedPicture> PreparePictures(const std::vector<std::string>& paths, const FitOptions& options,
                                              const std::string& workFolder, int threads = 0,
                                              const PictureProgress& progress = {});
