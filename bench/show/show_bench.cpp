@@ -3,6 +3,7 @@
 // noisy JPEG photos (made in a temporary folder), the time to the first picture and the time to
 // render 10 frames at 1920 x 1080 as nimbrel-cli render does.
 // Usage: show_bench [photos (default 14)] [photo width (5000)] [photo height (3500)] [folder]
+//                   [JPEG quality (90)]
 // With a folder, the photos and a project of them (show.nssp) stay there, for timing
 // `nimbrel-cli render` on them.
 // Times are the thread's processor time, so that other work on a busy machine does not count;
@@ -132,7 +133,7 @@ void TransitionFrames() {
     std::printf("slowest single frame: %.2f ms (%s)\n\n", slowestFrame, slowestName.c_str());
 }
 
-void LargePhotos(int count, int width, int height, const std::string& keep) {
+void LargePhotos(int count, int width, int height, const std::string& keep, int quality) {
     platform::TempDirectory temporary("showbench");
     auto file = [&](const std::string& name) {
         return keep.empty() ? temporary.File(name) : (std::filesystem::path(keep) / name).string();
@@ -141,7 +142,7 @@ void LargePhotos(int count, int width, int height, const std::string& keep) {
     std::vector<std::string> paths;
     std::mt19937 random(5);
     std::uintmax_t bytes = 0;
-    std::printf("making %d noisy %dx%d JPEG photos (quality 97)...\n", count, width, height);
+    std::printf("making %d noisy %dx%d JPEG photos (quality %d)...\n", count, width, height, quality);
     for (int i = 0; i < count; ++i) {
         imaging::Image photo(width, height);
         for (int y = 0; y < height; ++y)
@@ -152,7 +153,7 @@ void LargePhotos(int count, int width, int height, const std::string& keep) {
                                              static_cast<std::uint8_t>((y / 15 + (n >> 5 & 31)) & 255),
                                              static_cast<std::uint8_t>((x + y) / 30 + (n >> 10 & 63))));
             }
-        const std::vector<std::uint8_t> jpeg = codecs::EncodeJpeg(photo, 97);
+        const std::vector<std::uint8_t> jpeg = codecs::EncodeJpeg(photo, quality);
         paths.push_back(file("photo" + std::to_string(i) + ".jpg"));
         std::ofstream(paths.back(), std::ios::binary)
             .write(reinterpret_cast<const char*>(jpeg.data()), static_cast<std::streamsize>(jpeg.size()));
@@ -201,6 +202,7 @@ int main(int argc, char** argv) {
     const int width = argc > 2 ? std::atoi(argv[2]) : 5000;
     const int height = argc > 3 ? std::atoi(argv[3]) : 3500;
     TransitionFrames();
-    if (count > 0) LargePhotos(count, width, height, argc > 4 ? argv[4] : "");
+    const int quality = argc > 5 ? std::atoi(argv[5]) : 90;
+    if (count > 0) LargePhotos(count, width, height, argc > 4 ? argv[4] : "", quality);
     return 0;
 }

@@ -96,7 +96,15 @@ std::shared_ptr<const Frame> Show::Decode(std::size_t member, std::string* why) 
             *why = "not a picture this program can read";
             return nullptr;
         }
-        std::unique_ptr<Frame> frame = ComposePicture(*source, settings_);
+        const imaging::PictureInfo& info = source->Info();
+        const std::atomic<bool>* stop = stop_;
+        RowReader read = [&source, stop](int first, int count, imaging::Pixel* into) {
+            if (stop != nullptr && stop->load()) throw Abandoned{};
+            return source->ReadRows(first, count, into);
+        };
+        std::unique_ptr<Frame> frame =
+            ComposeScaledRows(info.width, info.height, source->RowWidth(), source->RowHeight(),
+                              info.orientation, read, settings_);
         if (!frame) {
             *why = "the picture is damaged";
             return nullptr;
@@ -139,9 +147,21 @@ long Show::Resolve(std::int64_t slide) {
     return static_cast<long>(slides_[static_cast<std::size_t>(slide)]);
 }
 
-bool Show::Prepare(std::int64_t slide) {
+bool Show::Prepare(std::int64_t slide, const std::atomic<bool>* stop) {
     if (slide < 0) slide = 0;
     std::lock_guard<std::mutex> prepare(prepareMutex_);
+    if (abandoned_ || (stop != nullptr && stop->load())) return false;
+    stop_ = stop;
+    try {
+        return PrepareSlide(slide);
+    } catch (const Abandoned&) {
+        // The walk may be part way through a picture: it cannot go on from here.
+        abandoned_ = true;
+        return false;
+    }
+}
+
+bool Show::PrepareSlide(std::int64_t slide) {
     const long member = Resolve(slide);
     if (member < 0) return false;
     std::shared_ptr<const Frame> frame;

@@ -22,6 +22,7 @@
 // transition in Draw, with the text drawn by a small interface the front end brings (as it
 // brings its decoder), so the engine keeps no fonts.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -88,8 +89,10 @@ public:
 
     // Decodes slide `slide` (and finds out which pictures before it decode, where that is not
     // known yet), keeping it and the slide before. False when the show has no picture that can
-    // be shown. One thread at a time prepares; Draw may run meanwhile.
-    bool Prepare(std::int64_t slide);
+    // be shown. One thread at a time prepares; Draw may run meanwhile. When `stop` turns true,
+    // a decode under way is abandoned at its next band of rows and Prepare returns false, now
+    // and from then on (a front end that stops is done with the show).
+    bool Prepare(std::int64_t slide, const std::atomic<bool>* stop = nullptr);
     // True when slide `slide` is decoded and kept.
     bool Ready(std::int64_t slide) const;
     // True once it is known that no picture of the show can be shown.
@@ -112,7 +115,10 @@ private:
     enum class Status { Unknown, Good, Bad };
     // The member shown as slide `slide`, finding out as needed; -1 when none is left.
     long Resolve(std::int64_t slide);
+    bool PrepareSlide(std::int64_t slide);
     std::shared_ptr<const Frame> Decode(std::size_t member, std::string* why);
+    // Thrown out of a decode when the front end stops (not an error: nothing is left out).
+    struct Abandoned {};
 
     FrameSettings settings_;
     ShowClock clock_;
@@ -122,8 +128,10 @@ private:
 
     std::mutex prepareMutex_;  // held while preparing: the walk and the decoder
     ShowSequence sequence_;
-    std::vector<Status> status_;       // by member index
-    std::vector<std::size_t> slides_;  // the member of each slide found so far
+    std::vector<Status> status_;               // by member index
+    std::vector<std::size_t> slides_;          // the member of each slide found so far
+    const std::atomic<bool>* stop_ = nullptr;  // the Prepare under way's, if it has one
+    bool abandoned_ = false;
 
     struct KeptSlide {
         std::size_t member;
