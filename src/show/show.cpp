@@ -176,7 +176,11 @@ bool Show::Prepare(std::int64_t slide, const std::atomic<bool>* stop) {
     if (abandoned_ || (stop != nullptr && stop->load())) return false;
     stop_ = stop;
     try {
-        return PrepareSlide(slide);
+        if (!PrepareSlide(slide)) return false;
+        // The change that leads to the slide draws its first frame as quickly as the others.
+        if (slide > 0)
+            imaging::PrepareTransition(clock_.EffectOf(slide - 1), settings_.width, settings_.height);
+        return true;
     } catch (const Abandoned&) {
         // The walk may be part way through a picture: it cannot go on from here.
         abandoned_ = true;
