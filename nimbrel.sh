@@ -136,9 +136,7 @@ test() {
     echo "== Tests under AddressSanitizer + UndefinedBehaviorSanitizer"
     ctest --test-dir build-asan --output-on-failure -j "$JOBS"
     echo "== Tests"
-    # A test that fails is run once more, and both runs are shown: wine under Xvfb now and then
-    # refuses a player's first window right after a new wine prefix is made.
-    ctest --test-dir build --output-on-failure -j "$JOBS" --repeat until-pass:2
+    ctest --test-dir build --output-on-failure -j "$JOBS"
 }
 
 case "${1:-}" in

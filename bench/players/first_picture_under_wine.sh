@@ -64,6 +64,7 @@ export DISPLAY=:$(head -1 "$work/display")
 # Start wine's server and its desktop first, so that their own start-up is not counted: a
 # screensaver starts on a running system.
 wineserver -k 2>/dev/null || true  # one left from an earlier run would hold another display
+wineserver -w 2>/dev/null || true
 wineserver -p 30
 $wine cmd /c exit >/dev/null 2>&1 || true
 # The player notes in its trace file when the first picture is on screen; a screenshot then

@@ -36,6 +36,14 @@ void Sleep(double seconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 1000)));
 }
 
+// Ends everything wine runs for `prefix` and waits until its server has gone. A server outlives its
+// last program by a few seconds, and the desktop it started stays with the display it had then: a
+// program started meanwhile on another display gets no window at all.
+void EndWine(const std::string& prefix) {
+    Shell("WINEPREFIX='" + prefix + "' timeout 20 wineserver -k >/dev/null 2>&1; WINEPREFIX='" + prefix +
+          "' timeout 20 wineserver -w >/dev/null 2>&1");
+}
+
 }  // namespace
 
 std::uint32_t Screenshot::At(int x, int y) const {
@@ -115,9 +123,12 @@ bool RunsProbe(const std::string& loader, const std::string& probe) {
     if (stat(probe.c_str(), &st) != 0) return false;
     const std::string prefix = std::string(NIMBREL_WINE_WORK_DIR) + "/prefix";
     mkdir(NIMBREL_WINE_WORK_DIR, 0755);
-    return Shell("WINEPREFIX='" + prefix +
-                 "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' timeout 240 " + loader + " '" + probe +
-                 "' >/dev/null 2>&1 </dev/null") == 42;
+    const bool runs = Shell("WINEPREFIX='" + prefix +
+                            "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' timeout 240 " + loader + " '" +
+                            probe + "' >/dev/null 2>&1 </dev/null") == 42;
+    // The probe runs without the tests' display; what it started must not serve the players.
+    EndWine(prefix);
+    return runs;
 }
 
 const Loader& FindLoader() {
@@ -183,6 +194,7 @@ WineSession::WineSession(const std::string& workDirectory) : work_(workDirectory
     setenv("WINEPREFIX", prefix_.c_str(), 1);
     setenv("WINEDEBUG", "-all", 1);
     setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);  // no downloads of Mono or Gecko
+    EndWine(prefix_);  // a server left from before holds no display or another one
     struct stat st {};
     if (stat((prefix_ + "/system.reg").c_str(), &st) != 0) {
         Shell("timeout 180 " + FindLoader().program +
@@ -196,7 +208,7 @@ WineSession::WineSession(const std::string& workDirectory) : work_(workDirectory
 }
 
 WineSession::~WineSession() {
-    Shell("WINEPREFIX='" + prefix_ + "' timeout 20 wineserver -k >/dev/null 2>&1");
+    EndWine(prefix_);
     StopXServer(xephyr_);
     StopXServer(xvfb_);
 }
@@ -243,7 +255,7 @@ void WineSession::Stop(pid_t process) {
             Wait(process, 5);
         }
     }
-    Shell("timeout 20 wineserver -k >/dev/null 2>&1");
+    EndWine(prefix_);
 }
 
 std::optional<Screenshot> WineSession::Capture() {
@@ -273,20 +285,20 @@ bool WineSession::UseTwoMonitors(bool on) {
     const char* key = "'HKCU\\Software\\Wine\\X11 Driver'";
     const std::string wine = FindLoader().program;
     if (on == (xephyr_ > 0)) return true;
-    Shell("timeout 20 wineserver -k >/dev/null 2>&1");
+    EndWine(prefix_);
     if (on) {
         if (Shell("command -v Xephyr >/dev/null 2>&1") != 0) return false;
         // Two screens side by side, seen by wine through Xinerama once its RandR support is off.
         int display =
             StartXServer({"Xephyr", "-screen", "640x480", "-screen", "640x480", "+xinerama"}, xephyr_);
         if (display < 0) return false;
-        Shell("timeout 60 " + wine + " reg add " + key + " /v UseXRandR /d N /f >/dev/null 2>&1; " +
-              "timeout 20 wineserver -k >/dev/null 2>&1");
+        Shell("timeout 60 " + wine + " reg add " + key + " /v UseXRandR /d N /f >/dev/null 2>&1");
+        EndWine(prefix_);
         setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
     } else {
         setenv("DISPLAY", (":" + std::to_string(display_)).c_str(), 1);
-        Shell("timeout 60 " + wine + " reg delete " + key + " /v UseXRandR /f >/dev/null 2>&1; " +
-              "timeout 20 wineserver -k >/dev/null 2>&1");
+        Shell("timeout 60 " + wine + " reg delete " + key + " /v UseXRandR /f >/dev/null 2>&1");
+        EndWine(prefix_);
         StopXServer(xephyr_);
     }
     return true;
