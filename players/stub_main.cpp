@@ -270,9 +270,10 @@ private:
     std::int64_t current_ = 0;      // the slide the clock is at
     std::int64_t drawnSlide_ = -1;  // the slide on screen when still, else -1
 
-    std::unique_ptr<show::DecodeAhead> ahead_;  // after show_, which it prepares
     std::mutex mutex_;
     HWND target_ = nullptr;  // where the worker reports, once the window exists
+    // Last: it prepares show_ and reports through the members above.
+    std::unique_ptr<show::DecodeAhead> ahead_;
 };
 
 // Checks the whole archive once the first picture shows (or after a few seconds when none

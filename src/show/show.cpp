@@ -287,6 +287,9 @@ long Show::Guess(std::int64_t slide) {
         guessSlides_.clear();
         guessStale_ = false;
     }
+    // Far ahead, the guess would hold a long walk of its own beside the show's: not worth it.
+    constexpr std::int64_t kFarthest = 1 << 16;
+    if (slide - static_cast<std::int64_t>(guessSlides_.size()) > kFarthest) return -1;
     // As the walk goes: a bad picture is dropped where it is first met.
     while (static_cast<std::int64_t>(guessSlides_.size()) <= slide) {
         if (guess_.Empty()) return -1;
