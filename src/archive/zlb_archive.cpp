@@ -2,10 +2,12 @@
 #include "platform/ascii.h"
 
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <exception>
 #include <filesystem>
 #include <future>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -53,7 +55,9 @@ std::string CutName(std::string text) {
 
 struct TZLBArchive::MemberJob {
     std::string path;
+    std::size_t index = 0;
     TFileCompressionLevel level = fcDefault;
+    bool store = false;
     FileStream input;
     std::int64_t size = 0;
     bool toFile = false;
@@ -249,10 +253,13 @@ void TZLBArchive::AddFiles(std::vector<std::string>& files) {
     std::size_t next = done;
     for (; done < files.size(); ++done) {
         while (threaded && pending.size() < window && next < files.size()) {
-            pending.push_back(PrepareMember(files[next++]));
+            pending.push_back(PrepareMember(files[next], next));
+            ++next;
             MemberJob* job = pending.back().get();
-            if (!job->failure)
-                job->finished = std::async(std::launch::async, [job] { CompressMember(*job); });
+            job->finished = std::async(std::launch::async, [this, job] {
+                MakeMember(*job);
+                if (!job->failure) CompressMember(*job);
+            });
         }
         const std::string path = files[done];
         if (OnMember) OnMember(path, false);
@@ -265,17 +272,23 @@ void TZLBArchive::AddFiles(std::vector<std::string>& files) {
             job = std::move(pending.front());
             pending.pop_front();
         } else {
-            job = PrepareMember(path);
+            job = PrepareMember(path, done);
         }
         progressKind_ = AddingMember;
-        progressTotal_ = job->size;
+        progressTotal_ = 0;
         progressDone_ = 0;
         progressMessage_ = Format("Updating %s", path);
         if (!threaded) {
             job->live = [this](const CompressionStream& s) { DoProgress(&s); };
+            MakeMember(*job);
+            progressTotal_ = job->size;
             if (!job->failure) CompressMember(*job);
         } else if (job->finished.valid()) {
+            while (job->finished.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
+                if (OnWaiting) OnWaiting();
             job->finished.get();
+            // The member's size is known once its worker has opened it.
+            progressTotal_ = job->size;
             for (std::uint64_t taken : job->reports) {
                 progressDone_ = static_cast<std::int64_t>(taken);
                 DoProgress();
@@ -289,6 +302,8 @@ void TZLBArchive::AddFiles(std::vector<std::string>& files) {
         } catch (const OutputFailure&) {
             throw;
         } catch (const ArchiveLimitError&) {
+            throw;
+        } catch (const MemberRefused&) {
             throw;
         } catch (const std::exception&) {
             // Whatever of the member reached the archive goes again, so the next member's
@@ -316,35 +331,70 @@ void TZLBArchive::AddFiles(std::vector<std::string>& files) {
 }
 
 int TZLBArchive::DefaultWorkerThreads() {
-    unsigned cores = std::thread::hardware_concurrency();
-    return cores >= 2 ? kMaxWorkerThreads : 0;
+    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    return cores >= 2 ? std::min(cores, kMaxWorkerThreads) : 0;
 }
 
-std::unique_ptr<TZLBArchive::MemberJob> TZLBArchive::PrepareMember(const std::string& path) {
+std::unique_ptr<TZLBArchive::MemberJob> TZLBArchive::PrepareMember(const std::string& path,
+                                                                   std::size_t index) {
     auto job = std::make_unique<MemberJob>();
     job->path = path;
+    job->index = index;
     job->level = CompressionLevel;
-    try {
-        job->input = FileStream(path, FileStream::Mode::Read);
-        job->size = job->input.Size();
-        if (job->size > SizeLimit)
-            throw ArchiveLimitError(Format(
-                "%s is larger than the " + std::to_string(SizeLimit) + " bytes an archive member can hold",
-                path));
-        job->toFile = job->size > kMemoryStagingLimit;
-        if (job->toFile) {
-            job->stagingGuard = platform::TempFile(MakeTempFileName());
-            job->stagingFile = FileStream(job->stagingGuard.Path(), FileStream::Mode::Create);
-        } else {
-            job->staged.reserve(static_cast<std::size_t>(job->size) + CompressionStream::kBufferSize);
-        }
-    } catch (...) {
-        job->failure = std::current_exception();
-    }
     return job;
 }
 
+void TZLBArchive::MakeMember(MemberJob& job) {
+    try {
+        std::string file = job.path;
+        if (OnMemberSource) {
+            MemberSource source = OnMemberSource(job.path, job.index);
+            if (!source.file.empty()) file = source.file;
+            job.store = source.store;
+        }
+        job.input = FileStream(file, FileStream::Mode::Read);
+        job.size = job.input.Size();
+        if (job.size > SizeLimit)
+            throw ArchiveLimitError(Format(
+                "%s is larger than the " + std::to_string(SizeLimit) + " bytes an archive member can hold",
+                job.path));
+        if (job.store) return;
+        job.toFile = job.size > kMemoryStagingLimit;
+        if (job.toFile) {
+            std::string staging;
+            {
+                // Workers may come here at once; an overriding MakeTempFileName need not know.
+                std::lock_guard lock(tempNameMutex_);
+                staging = MakeTempFileName();
+            }
+            job.stagingGuard = platform::TempFile(staging);
+            job.stagingFile = FileStream(job.stagingGuard.Path(), FileStream::Mode::Create);
+        } else {
+            job.staged.reserve(static_cast<std::size_t>(job.size) + CompressionStream::kBufferSize);
+        }
+    } catch (...) {
+        job.failure = std::current_exception();
+    }
+}
+
 void TZLBArchive::CompressMember(MemberJob& job) {
+    if (job.store) {
+        // Only the CRC: the member is appended from its file as it is.
+        try {
+            std::vector<unsigned char> buffer(kCopyPiece);
+            std::int64_t read = 0;
+            for (std::size_t got; (got = job.input.Read(buffer.data(), buffer.size())) > 0;) {
+                read += static_cast<std::int64_t>(got);
+                if (read > job.size) break;
+                job.crc = Crc32(job.crc, buffer.data(), got);
+            }
+            if (read != job.size) throw Error("the file changed while it was read");
+            job.stagedSize = job.size;
+        } catch (...) {
+            job.failure = std::current_exception();
+        }
+        return;
+    }
     try {
         // Once the compressed form is as long as the file, the file will be stored as it is:
         // the rest of the stream is still produced (its reports are part of the progress
@@ -494,11 +544,14 @@ std::uint32_t TZLBArchive::StreamCrc(FileStream& stream, std::int64_t excludeTai
     stream.Seek(0);
     std::uint32_t crc = 0;
     unsigned char buffer[kCrcPiece];
-    while (left > 0) {
+    // A pass over a large archive takes a while and reports nothing: about every megabyte the
+    // front end may look after its window.
+    for (int pieces = 1; left > 0; ++pieces) {
         auto piece = static_cast<std::size_t>(std::min<std::int64_t>(left, kCrcPiece));
         stream.ReadExact(buffer, piece);
         crc = Crc32(crc, buffer, piece);
         left -= static_cast<std::int64_t>(piece);
+        if (pieces % 100 == 0 && OnWaiting) OnWaiting();
     }
     stream.Seek(position);
     return crc;

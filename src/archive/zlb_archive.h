@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,11 @@ class CompressionStream;
 // A member, or the archive as a whole, would pass the format's 2 GiB limit. Unlike a file that
 // cannot be read, it ends AddFiles: the archive cannot hold what it was asked to hold.
 struct ArchiveLimitError : Error {
+    using Error::Error;
+};
+
+// Raised by an OnMemberSource handler to end AddFiles at once (a member that must not be left out).
+struct MemberRefused : Error {
     using Error::Error;
 };
 
@@ -85,7 +91,9 @@ public:
     // kMaxWorkerThreads). The archive's bytes and the sequence of events are the same for
     // every value: reports made on a worker are replayed on the calling thread in order.
     int WorkerThreads = DefaultWorkerThreads();
-    static constexpr int kMaxWorkerThreads = 2;  // each may hold a member of 20 MiB in memory
+    // Each worker may hold a member of 20 MiB in memory (or a picture being converted).
+    static constexpr int kMaxWorkerThreads = 4;
+    // One for each core, up to kMaxWorkerThreads; none on a single core.
     static int DefaultWorkerThreads();
 
     TProgressEvent OnProgress;
@@ -97,15 +105,33 @@ public:
     TErrorLogEvent OnErrorLogged;
     TNotifyEvent OnArchiveOpened;
 
+    // Where a member's bytes come from, as OnMemberSource chooses it.
+    struct MemberSource {
+        std::string file;    // the file whose bytes make the member; empty: the listed file itself
+        bool store = false;  // kept as they are, never deflated (bytes that are compressed already)
+    };
+    // Called for each member before it is opened, on the thread that compresses it (a worker when
+    // there are any), with the listed path and its position in the list after the folder pass.
+    // The member keeps the listed file's name whatever file its bytes come from. An exception
+    // leaves the member out like a file that cannot be read; a MemberRefused ends AddFiles.
+    using TMemberSourceEvent = std::function<MemberSource(const std::string& path, std::size_t index)>;
+    TMemberSourceEvent OnMemberSource;
+    // Called on the calling thread during work that makes no OnProgress report, so that a front
+    // end can keep its window painted: about every 100 ms while waiting for a worker, and about
+    // every megabyte of a CRC pass. How often it comes depends on timing.
+    TNotifyEvent OnWaiting;
+
 private:
     std::string MemberPath(const std::string& path) const;
     void ReadRegistry(FileStream& file, std::int64_t fileSize);
     struct MemberJob;
-    std::unique_ptr<MemberJob> PrepareMember(const std::string& path);
+    std::unique_ptr<MemberJob> PrepareMember(const std::string& path, std::size_t index);
+    void MakeMember(MemberJob& job);
     static void CompressMember(MemberJob& job);
     RegistryEntry AppendMember(MemberJob& job, FileStream& output);
     void ReplaceArchiveFile(const std::string& builtPath);
 
+    std::mutex tempNameMutex_;
     std::string archiveName_;
     bool isNew_ = false;
     bool destroying_ = false;

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <system_error>
 
 #include "archive/zlb_archive.h"
@@ -31,14 +33,17 @@ bool IsReadable(const std::string& path) {
     return OpenFile(path, "rb") != nullptr;
 }
 
-// Appends all of `from` to the open file `to`; false on any read or write failure.
-bool AppendFile(std::FILE* to, const std::string& from) {
+// Appends all of `from` to the open file `to`; false on any read or write failure. `piece`,
+// when given, is called after each megabyte.
+bool AppendFile(std::FILE* to, const std::string& from, const std::function<void()>& piece = {}) {
     FilePtr in = OpenFile(from, "rb");
     if (!in) return false;
     std::vector<char> buffer(1 << 20);
     std::size_t got;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0)
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0) {
         if (std::fwrite(buffer.data(), 1, got, to) != got) return false;
+        if (piece) piece();
+    }
     return std::ferror(in.get()) == 0;
 }
 
@@ -149,7 +154,8 @@ std::string ReasonLeftOut(const std::string& listed, const std::string& resolved
 void ThrowIfLeftOut(const std::string& path, const std::string& reason) {
     if (reason.empty()) return;
     if (reason == "cannot be found" || reason == "cannot be read")
-        throw Error(Format("Cannot open file %s", path.empty() ? std::string("(an entry without a file name)") : path));
+        throw Error(Format("Cannot open file %s",
+                           path.empty() ? std::string("(an entry without a file name)") : path));
     throw Error((path.empty() ? std::string("An entry without a file name") : path) + " " + reason);
 }
 
@@ -193,6 +199,12 @@ public:
         } else if (current_ < paths_.size() && paths_[current_] == path) {
             Packed(before_[current_] + sizes_[current_]);
         }
+    }
+
+    // Work within the current file that the archive does not report (a picture converted).
+    void Within(int percent) {
+        if (current_ >= paths_.size()) return;
+        Packed(before_[current_] + sizes_[current_] * std::clamp(percent, 0, 100) / 100);
     }
 
     // A report of the archive within the current file: "Updating <path>" and its percentage.
@@ -357,14 +369,15 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
         }
         if (!flash) reporter.ProcessEvents();
     }
+    // Pictures the players cannot decode, and with "Fit" those larger than the screen, become
+    // upright sRGB copies as the archive's workers come to them; one that cannot be converted is
+    // left out and named.
+    std::optional<ShowPictureConverter> pictures;
     if (!flash) {
-        // Pictures the players cannot decode, and with "Fit" those larger than the screen,
-        // become upright sRGB copies; one that cannot be converted is left out and named.
         FitOptions fit{saved.slideShow.fitPictures, saved.slideShow.fitWidth, saved.slideShow.fitHeight};
         if (fit.width < kMinFitSide || fit.width > kMaxFitSide) fit.width = kDefaultFitWidth;
         if (fit.height < kMinFitSide || fit.height > kMaxFitSide) fit.height = kDefaultFitHeight;
-        PrepareShowPictures(members, memberListed, 2, fit, work.File("pictures"), request.strict, reporter,
-                            result.leftOutFiles);
+        pictures.emplace(memberListed, 2, fit, work.File("pictures"), request.strict);
     }
     // The names the progress shows: the media as listed, nothing for the side files.
     std::vector<std::string> shownNames(memberListed);
@@ -381,7 +394,38 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
             reporter.Progress(percent);
             overall.ArchiveReport(message, percent);
         };
-        cab.OnMember = [&](const std::string& path, bool done) { overall.Member(path, done); };
+        // Members come to OnMember in list order; `current` is the one being waited for.
+        std::size_t current = 0;
+        int shownPercent = -1;
+        // A picture being converted makes no archive report: its rows read so far move the bar.
+        auto showConversion = [&] {
+            const int percent = pictures ? pictures->PercentDone(current) : -1;
+            if (percent >= 0 && percent != shownPercent) {
+                shownPercent = percent;
+                reporter.Progress(percent);
+                overall.Within(percent);
+            }
+            reporter.ProcessEvents();
+        };
+        cab.OnMember = [&](const std::string& path, bool done) {
+            overall.Member(path, done);
+            if (!done) return;
+            if (pictures && current >= 2) {
+                if (pictures->PercentDone(current) >= 0) showConversion();
+                pictures->Release(current);
+                reporter.PictureProgress(path, static_cast<int>(current - 1),
+                                         static_cast<int>(members.size() - 2));
+            }
+            ++current;
+            shownPercent = -1;
+        };
+        cab.OnWaiting = showConversion;
+        if (pictures) {
+            cab.OnMemberSource = [&](const std::string& path, std::size_t index) {
+                return pictures->Source(path, index);
+            };
+            pictures->OnProgressHere = showConversion;
+        }
         cab.CreateArchive(archivePath);
         std::vector<std::string> adding = members;
         try {
@@ -410,6 +454,11 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
                 continue;
             }
             if (i < 2) throw Error(Format("Cannot open file %s", memberListed[i]));
+            const std::string reason = pictures ? pictures->LeftOutReason(i) : std::string();
+            if (!reason.empty()) {
+                result.leftOutFiles.push_back({memberListed[i], reason});
+                continue;
+            }
             if (request.strict) throw Error(Format("Cannot open file %s", memberListed[i]));
             result.leftOutFiles.push_back({memberListed[i], "could not be read while it was packed"});
         }
@@ -443,7 +492,8 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
     {
         FilePtr out = OpenFile(part.Path(), "ab");
         if (!out) throw Error(Format("Cannot create file %s", result.outputPath));
-        if (!AppendFile(out.get(), archivePath)) throw Error(Format("Cannot open file %s", archivePath));
+        if (!AppendFile(out.get(), archivePath, [&] { reporter.ProcessEvents(); }))
+            throw Error(Format("Cannot open file %s", archivePath));
         if (std::fflush(out.get()) != 0) throw Error(Format("Cannot create file %s", result.outputPath));
         result.outputSize = platform::FileSize(part.Path());
         if (std::fclose(out.release()) != 0) throw Error(Format("Cannot create file %s", result.outputPath));

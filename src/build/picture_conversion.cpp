@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -34,7 +35,8 @@ bool AnyTransparent(const imaging::Image& image) {
 }
 
 // Reads the source's rows in bands into sRGB and, when smaller, through the linear-light scaler.
-imaging::Image ReadConverted(imaging::PictureSource& source, int width, int height) {
+imaging::Image ReadConverted(imaging::PictureSource& source, int width, int height,
+                             const std::function<void(int)>& progress) {
     const int rowWidth = source.RowWidth(), rowHeight = source.RowHeight();
     const std::vector<std::uint8_t> profile = source.ColorProfile();
     const codecs::SrgbConverter toSrgb(profile);
@@ -56,30 +58,42 @@ imaging::Image ReadConverted(imaging::PictureSource& source, int width, int heig
         toSrgb.Apply(rows, static_cast<std::size_t>(count) * rowWidth);
         if (shrink)
             for (int i = 0; i < count; ++i) scaler->PushRow(rows + static_cast<std::size_t>(i) * rowWidth);
+        // Reading the rows is most of the work; the encoding that follows is the last tenth.
+        if (progress) progress(static_cast<int>(90LL * (y + count) / rowHeight));
     }
     return shrink ? scaler->Take() : std::move(whole);
 }
 
-// The whole file, or only its first `most` bytes.
-std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::size_t most = SIZE_MAX) {
-    std::ifstream in(path, std::ios::binary);
+// The first `most` bytes of a file.
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::size_t most) {
+    std::ifstream in(platform::NativePath(path), std::ios::binary);
     if (!in) throw Error("cannot be read");
-    std::vector<std::uint8_t> bytes;
-    if (most == SIZE_MAX) {
-        in.seekg(0, std::ios::end);
-        const std::streamoff size = in.tellg();
-        in.seekg(0, std::ios::beg);
-        if (size < 0) throw Error("cannot be read");
-        bytes.resize(static_cast<std::size_t>(size));
-        in.read(reinterpret_cast<char*>(bytes.data()), size);
-        if (in.gcount() != size) throw Error("cannot be read");
-    } else {
-        bytes.resize(most);
-        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(most));
-        bytes.resize(static_cast<std::size_t>(in.gcount()));
-    }
+    std::vector<std::uint8_t> bytes(most);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(most));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
     if (in.bad()) throw Error("cannot be read");
     return bytes;
+}
+
+// A whole file in a buffer that is not cleared first (a photo is read once, and often).
+struct WholeFile {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t size = 0;
+};
+
+WholeFile ReadWholeFile(const std::string& path) {
+    std::ifstream in(platform::NativePath(path), std::ios::binary);
+    if (!in) throw Error("cannot be read");
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    in.seekg(0, std::ios::beg);
+    if (size < 0) throw Error("cannot be read");
+    WholeFile file;
+    file.size = static_cast<std::size_t>(size);
+    file.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(file.size);
+    in.read(reinterpret_cast<char*>(file.bytes.get()), size);
+    if (in.gcount() != size || in.bad()) throw Error("cannot be read");
+    return file;
 }
 
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -92,7 +106,7 @@ void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
 }  // namespace
 
 ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::uint8_t> bytes,
-                                const FitOptions& options) {
+                                const FitOptions& options, const std::function<void(int)>& progress) {
     ConvertedPicture result;
     const std::string format = codecs::DetectFormat(name, bytes);
     // What we do not know is packed as before; the players try it themselves.
@@ -111,8 +125,10 @@ ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::ui
     width = std::min(width, source->RowWidth());
     height = std::min(height, source->RowHeight());
 
-    imaging::Image picture =
-        imaging::ApplyOrientation(ReadConverted(*source, width, height), info.orientation);
+    imaging::Image picture = ReadConverted(*source, width, height, progress);
+    // (Upright pictures are not copied.)
+    if (info.orientation >= 2 && info.orientation <= 8)
+        picture = imaging::ApplyOrientation(picture, info.orientation);
     result.converted = true;
     result.width = picture.Width();
     result.height = picture.Height();
@@ -123,13 +139,14 @@ ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::ui
         result.format = "jpeg";
         result.bytes = codecs::EncodeJpeg(picture, 92);
     }
+    if (progress) progress(100);
     return result;
 }
 
 namespace {
 
-PreparedPicture PrepareOne(const std::string& path, int index, const FitOptions& options,
-                           const std::string& workFolder) {
+PreparedPicture PrepareOne(const std::string& path, std::size_t index, const FitOptions& options,
+                           const std::string& workFolder, const std::function<void(int)>& progress = {}) {
     PreparedPicture picture;
     picture.source = path;
     picture.path = path;
@@ -139,8 +156,9 @@ PreparedPicture PrepareOne(const std::string& path, int index, const FitOptions&
             const std::string format = codecs::DetectFormat(path, ReadFileBytes(path, 64));
             if (format.empty() || codecs::PlayersDecode(format)) return picture;
         }
-        const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
-        const ConvertedPicture converted = ConvertPicture(path, bytes, options);
+        const WholeFile file = ReadWholeFile(path);
+        const ConvertedPicture converted = ConvertPicture(
+            path, std::span<const std::uint8_t>(file.bytes.get(), file.size), options, progress);
         if (!converted.converted) return picture;
         // A folder for each picture keeps two pictures of the same name apart.
         std::string folderName = "p";  // (appended, not "p" + ...: GCC 12 warns wrongly about the latter)
@@ -178,8 +196,8 @@ std::vector<PreparedPicture> PreparePictures(const std::vector<std::string>& pat
     std::atomic<int> next{0};
     auto work = [&] {
         for (int i = next++; i < total; i = next++) {
-            prepared[static_cast<std::size_t>(i)] =
-                PrepareOne(paths[static_cast<std::size_t>(i)], i, options, workFolder);
+            prepared[static_cast<std::size_t>(i)] = PrepareOne(
+                paths[static_cast<std::size_t>(i)], static_cast<std::size_t>(i), options, workFolder);
             std::lock_guard lock(mutex);
             finished.push_back(i);
             changed.notify_one();
@@ -205,37 +223,64 @@ std::vector<PreparedPicture> PreparePictures(const std::vector<std::string>& pat
     return prepared;
 }
 
-void PrepareShowPictures(std::vector<std::string>& members, std::vector<std::string>& names,
-                         std::size_t first, const FitOptions& options, const std::string& workFolder,
-                         bool strict, BuildReporter& reporter, std::vector<LeftOutFile>& leftOut) {
-    if (first >= members.size()) return;
-    names.resize(members.size());
-    const std::vector<std::string> media(members.begin() + static_cast<std::ptrdiff_t>(first), members.end());
-    const std::vector<std::string> shown(names.begin() + static_cast<std::ptrdiff_t>(first), names.end());
-    bool moving = options.fit;
-    int lastPercent = -1;
-    auto progress = [&](int done, int total, const PreparedPicture& picture) {
-        moving = moving || picture.converted;
-        reporter.PictureProgress(picture.source, done, total);
-        if (moving) {
-            const int percent = 25 + 15 * done / total;
-            if (percent != lastPercent) reporter.Progress(lastPercent = percent);
-            reporter.ProcessEvents();
-        }
+ShowPictureConverter::ShowPictureConverter(std::vector<std::string> names, std::size_t first,
+                                           const FitOptions& options, std::string workFolder, bool strict)
+    : names_(std::move(names)),
+      first_(first),
+      options_(options),
+      workFolder_(std::move(workFolder)),
+      strict_(strict),
+      percent_(std::make_unique<std::atomic<int>[]>(names_.size())),
+      reasons_(names_.size()),
+      copies_(names_.size()) {
+    for (std::size_t i = 0; i < names_.size(); ++i) percent_[i] = -1;
+}
+
+archive::TZLBArchive::MemberSource ShowPictureConverter::Source(const std::string& path, std::size_t index) {
+    if (index < first_ || index >= names_.size()) return {};
+    const bool here = std::this_thread::get_id() == home_;
+    auto progress = [&](int percent) {
+        percent_[index] = percent;
+        if (here && OnProgressHere) OnProgressHere();
     };
-    const std::vector<PreparedPicture> prepared = PreparePictures(media, options, workFolder, 0, progress);
-    members.resize(first);
-    names.resize(first);
-    for (std::size_t i = 0; i < prepared.size(); ++i) {
-        const std::string& name = shown[i].empty() ? media[i] : shown[i];
-        if (!prepared[i].leftOutReason.empty()) {
-            if (strict) throw Error(name + " " + prepared[i].leftOutReason + ".");
-            leftOut.push_back({name, prepared[i].leftOutReason});
-            continue;
+    const PreparedPicture picture = PrepareOne(path, index, options_, workFolder_, progress);
+    if (!picture.leftOutReason.empty()) {
+        const std::string& name = names_[index].empty() ? path : names_[index];
+        if (strict_) throw archive::MemberRefused(name + " " + picture.leftOutReason + ".");
+        {
+            std::lock_guard lock(mutex_);
+            reasons_[index] = picture.leftOutReason;
         }
-        members.push_back(prepared[i].path);
-        names.push_back(shown[i]);
+        throw Error(picture.leftOutReason);
     }
+    if (!picture.converted) return {};
+    {
+        std::lock_guard lock(mutex_);
+        copies_[index] = picture.path;
+    }
+    return {picture.path, true};
+}
+
+int ShowPictureConverter::PercentDone(std::size_t index) const {
+    return index < names_.size() ? percent_[index].load() : -1;
+}
+
+std::string ShowPictureConverter::LeftOutReason(std::size_t index) const {
+    std::lock_guard lock(mutex_);
+    return index < reasons_.size() ? reasons_[index] : std::string();
+}
+
+void ShowPictureConverter::Release(std::size_t index) {
+    std::string copy;
+    {
+        std::lock_guard lock(mutex_);
+        if (index >= copies_.size()) return;
+        copy.swap(copies_[index]);
+    }
+    if (copy.empty()) return;
+    // The copy's own folder goes with it; the work folder is removed with the build's anyway.
+    std::error_code ec;
+    std::filesystem::remove_all(platform::NativePath(platform::DirectoryPart(copy)), ec);
 }
 
 }  // namespace nimbrel::build

@@ -6,12 +6,17 @@
 // is packed byte for byte. The member keeps its file's bare name; the project and the user's
 // files are never changed.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "archive/zlb_archive.h"
 #include "build/build_pipeline.h"
 
 namespace nimbrel::build {
@@ -40,8 +45,9 @@ struct ConvertedPicture {
 // are. Raises nimbrel::Error, whose text completes a sentence that starts with the file's path
 // ("cannot be decoded ..."), when the picture needs converting, or "Fit" is on, and it cannot be
 // decoded.
+// `progress`, when given, hears the share done in percent as the rows are read, on this thread.
 ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::uint8_t> bytes,
-                                const FitOptions& options);
+                                const FitOptions& options, const std::function<void(int)>& progress = {});
 
 // The outcome for each picture of a show, in list order.
 struct PreparedPicture {
@@ -57,19 +63,50 @@ using PictureProgress = std::function<void(int done, int total, const PreparedPi
 // Prepares every picture on up to `threads` workers (0: as many as the machine has cores, at
 // most 4), writing converted copies into folders of their own under `workFolder`; the calling
 // thread only reports progress. Memory stays bounded: each worker holds one picture's file, a
-// band of its rows and its shrunk result.
+// band of its rows and its shrunk result. (A build converts through ShowPictureConverter instead,
+// inside the archive's workers; this serves a list of pictures on its own, as the benchmark's.)
 std::vector<PreparedPicture> PreparePictures(const std::vector<std::string>& paths, const FitOptions& options,
                                              const std::string& workFolder, int threads = 0,
                                              const PictureProgress& progress = {});
 
-// The build's step: prepares the show's media, members[first..], in place. A converted picture's
-// member becomes its copy; a picture that cannot be converted is removed (with its entry of
-// `names`, the member list's names as the project shows them, kept parallel) and added to
-// `leftOut` under that name with its reason, or, when `strict`, ends the build with an error
-// naming it. Reports each picture through the reporter; moves the progress bar only when the
-// show uses "Fit" or some picture was converted, so that other shows report as before.
-void PrepareShowPictures(std::vector<std::string>& members, std::vector<std::string>& names,
-                         std::size_t first, const FitOptions& options, const std::string& workFolder,
-                         bool strict, BuildReporter& reporter, std::vector<LeftOutFile>& leftOut);
+// The build's conversion of a slideshow's pictures while the archive packs them: the archive's
+// workers ask it for each member's source (TZLBArchive::OnMemberSource), so that pictures are
+// converted on the same workers that compress the other members, each as its turn comes, and
+// never more than the archive's window of them at once. A converted picture is packed from its
+// copy and stored as it is (JPEG and PNG are compressed already); everything else as before.
+class ShowPictureConverter {
+public:
+    // `names`: the members' names as the project lists them, in archive order; the first
+    // `first` members are side files, never converted. `workFolder` takes the converted copies.
+    ShowPictureConverter(std::vector<std::string> names, std::size_t first, const FitOptions& options,
+                         std::string workFolder, bool strict);
+
+    // The source of member `index`, listed as `path`: the picture itself or its converted copy.
+    // A picture that cannot be converted raises nimbrel::Error (the member is left out and its
+    // reason kept), or, when strict, archive::MemberRefused naming it. Safe on any thread.
+    archive::TZLBArchive::MemberSource Source(const std::string& path, std::size_t index);
+
+    // How far the conversion of member `index` has come, 0 to 100 (band by band); -1 while it is
+    // not being converted (not yet, or it needs no conversion).
+    int PercentDone(std::size_t index) const;
+    // Why member `index` was left out, empty when it was not (ask once it has been packed).
+    std::string LeftOutReason(std::size_t index) const;
+    // Removes member `index`'s converted copy, once it is in the archive.
+    void Release(std::size_t index);
+    // Called on the thread that made the converter as a picture converted there moves on (when
+    // the archive has no workers), so that the caller can report it.
+    std::function<void()> OnProgressHere;
+
+private:
+    std::vector<std::string> names_;
+    std::size_t first_;
+    FitOptions options_;
+    std::string workFolder_;
+    bool strict_;
+    std::thread::id home_ = std::this_thread::get_id();
+    std::unique_ptr<std::atomic<int>[]> percent_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> reasons_, copies_;
+};
 
 }  // namespace nimbrel::build

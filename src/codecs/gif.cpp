@@ -1,4 +1,6 @@
-// GIF through giflib: the first frame, laid on a transparent canvas of the screen's size.
+// GIF through giflib: the first frame, laid on a transparent canvas of the screen's size, row by
+// row as the rows are asked for (an interlaced frame is held whole as palette indices, a byte a
+// pixel, since its rows come in four passes).
 #include <gif_lib.h>
 
 #include <algorithm>
@@ -39,8 +41,7 @@ public:
         int error = 0;
         gif_.reset(DGifOpen(&reader_, ReadData, &error));
         if (!gif_) return false;
-        if (!imaging::ImageSizeAllowed(gif_->SWidth, gif_->SHeight) || gif_->SWidth < 1 || gif_->SHeight < 1)
-            return false;
+        if (!StoredSizeAllowed(gif_->SWidth, gif_->SHeight)) return false;
         info_.width = gif_->SWidth;
         info_.height = gif_->SHeight;
         info_.format = "gif";
@@ -67,8 +68,11 @@ public:
             }
         }
         const GifImageDesc& frame = gif_->Image;
-        if (frame.Width < 1 || frame.Height < 1 || !imaging::ImageSizeAllowed(frame.Width, frame.Height))
+        if (frame.Width < 1 || frame.Height < 1 || !StoredSizeAllowed(frame.Width, frame.Height))
             return false;
+        if (frame.Interlace && !imaging::ImageSizeAllowed(frame.Width, frame.Height)) return false;
+        map_ = frame.ColorMap ? frame.ColorMap : gif_->SColorMap;
+        if (map_ == nullptr) return false;
         const bool covers =
             frame.Left == 0 && frame.Top == 0 && frame.Width >= info_.width && frame.Height >= info_.height;
         info_.hasAlpha = transparent_ >= 0 || !covers;
@@ -78,54 +82,65 @@ public:
     const imaging::PictureInfo& Info() const override { return info_; }
 
     bool ReadRows(int first, int count, imaging::Pixel* into) override {
-        if (first < 0 || count < 0 || first + count > info_.height) return false;
-        if (canvas_.Empty() && (failed_ || !Decode())) {
-            failed_ = true;
-            return false;
-        }
-        std::memcpy(into, canvas_.Row(first), static_cast<std::size_t>(count) * info_.width * 4);
+        if (failed_ || first < nextRow_ || count < 0 || first + count > info_.height) return false;
+        const std::size_t width = static_cast<std::size_t>(info_.width);
+        if (nextRow_ < first) skip_.resize(width);
+        for (; nextRow_ < first; ++nextRow_)
+            if (!Compose(nextRow_, skip_.data())) return failed_ = true, false;
+        for (int i = 0; i < count; ++i, ++nextRow_)
+            if (!Compose(nextRow_, into + static_cast<std::size_t>(i) * width)) return failed_ = true, false;
         return true;
     }
 
 private:
-    bool Decode() {
+    // Canvas row `y` (asked for in order): transparent, with the frame's row laid on it.
+    bool Compose(int y, imaging::Pixel* out) {
+        std::fill(out, out + info_.width, imaging::Pixel{0});
         const GifImageDesc& frame = gif_->Image;
-        const ColorMapObject* map = frame.ColorMap ? frame.ColorMap : gif_->SColorMap;
-        if (map == nullptr) return false;
-        std::vector<GifPixelType> indices(static_cast<std::size_t>(frame.Width) * frame.Height);
-        auto line = [&](int y) { return indices.data() + static_cast<std::size_t>(y) * frame.Width; };
+        const int row = y - frame.Top;
+        if (row < 0 || row >= frame.Height) return true;
+        const GifPixelType* indices = nullptr;
         if (frame.Interlace) {
-            static constexpr int kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
-            for (int pass = 0; pass < 4; ++pass)
-                for (int y = kStart[pass]; y < frame.Height; y += kStep[pass])
-                    if (DGifGetLine(gif_.get(), line(y), frame.Width) == GIF_ERROR) return false;
+            if (whole_.empty() && !ReadInterlaced()) return false;
+            indices = whole_.data() + static_cast<std::size_t>(row) * frame.Width;
         } else {
-            for (int y = 0; y < frame.Height; ++y)
-                if (DGifGetLine(gif_.get(), line(y), frame.Width) == GIF_ERROR) return false;
+            line_.resize(static_cast<std::size_t>(frame.Width));
+            // Frame rows come one after another; this is the next one.
+            if (DGifGetLine(gif_.get(), line_.data(), frame.Width) == GIF_ERROR) return false;
+            indices = line_.data();
         }
-        canvas_ = imaging::Image(info_.width, info_.height, 0);
-        for (int y = 0; y < frame.Height; ++y) {
-            const int cy = frame.Top + y;
-            if (cy >= info_.height) break;
-            imaging::Pixel* out = canvas_.Row(cy);
-            for (int x = 0; x < frame.Width; ++x) {
-                const int cx = frame.Left + x;
-                if (cx >= info_.width) break;
-                const int index = line(y)[x];
-                if (index == transparent_ || index >= map->ColorCount) continue;
-                const GifColorType& c = map->Colors[index];
-                out[cx] = imaging::MakePixel(c.Red, c.Green, c.Blue);
-            }
+        for (int x = 0; x < frame.Width; ++x) {
+            const int cx = frame.Left + x;
+            if (cx >= info_.width) break;
+            const int index = indices[x];
+            if (index == transparent_ || index >= map_->ColorCount) continue;
+            const GifColorType& c = map_->Colors[index];
+            out[cx] = imaging::MakePixel(c.Red, c.Green, c.Blue);
         }
+        return true;
+    }
+
+    bool ReadInterlaced() {
+        const GifImageDesc& frame = gif_->Image;
+        whole_.resize(static_cast<std::size_t>(frame.Width) * frame.Height);
+        static constexpr int kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
+        for (int pass = 0; pass < 4; ++pass)
+            for (int y = kStart[pass]; y < frame.Height; y += kStep[pass])
+                if (DGifGetLine(gif_.get(), whole_.data() + static_cast<std::size_t>(y) * frame.Width,
+                                frame.Width) == GIF_ERROR)
+                    return false;
         return true;
     }
 
     Reader reader_;
     std::unique_ptr<GifFileType, GifCloser> gif_;
     int transparent_ = -1;
+    const ColorMapObject* map_ = nullptr;
+    int nextRow_ = 0;
     bool failed_ = false;
     imaging::PictureInfo info_;
-    imaging::Image canvas_;
+    std::vector<GifPixelType> line_, whole_;
+    std::vector<imaging::Pixel> skip_;
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 // HEIF (HEIC) and AVIF through libheif: the primary image, turned upright by the container's
-// rotation and mirroring, decoded whole once its size is known to be within the image limits.
+// rotation and mirroring, decoded whole once its size is known to be within the image limits
+// (libheif 1.15 cannot decode part of a picture, nor a grid's tiles one by one).
 #include <libheif/heif.h>
 
 #include <cstring>
@@ -84,10 +85,11 @@ public:
             failed_ = true;
             return false;
         }
+        const int step = info_.hasAlpha ? 4 : 3;
         for (int y = first; y < first + count; ++y) {
             const std::uint8_t* in = plane_ + static_cast<std::size_t>(y) * stride_;
             imaging::Pixel* out = into + static_cast<std::size_t>(y - first) * info_.width;
-            for (int x = 0; x < info_.width; ++x, in += 4)
+            for (int x = 0; x < info_.width; ++x, in += step)
                 out[x] = imaging::MakePixel(in[0], in[1], in[2], info_.hasAlpha ? in[3] : 255);
         }
         return true;
@@ -97,8 +99,11 @@ private:
     bool Decode() {
         heif_image* image = nullptr;
         heif_decoding_options* options = heif_decoding_options_alloc();
-        const heif_error error = heif_decode_image(handle_.get(), &image, heif_colorspace_RGB,
-                                                   heif_chroma_interleaved_RGBA, options);
+        // libheif holds the picture whole (it has no way to decode part of one): without alpha,
+        // three bytes a pixel instead of four.
+        const heif_error error = heif_decode_image(
+            handle_.get(), &image, heif_colorspace_RGB,
+            info_.hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options);
         heif_decoding_options_free(options);
         if (error.code != heif_error_Ok || image == nullptr) return false;
         image_.reset(image);
@@ -108,7 +113,7 @@ private:
         // The rows must be as large as the header said.
         return plane_ != nullptr && heif_image_get_width(image, heif_channel_interleaved) == info_.width &&
                heif_image_get_height(image, heif_channel_interleaved) == info_.height &&
-               stride_ >= static_cast<std::size_t>(info_.width) * 4;
+               stride_ >= static_cast<std::size_t>(info_.width) * (info_.hasAlpha ? 4 : 3);
     }
 
     std::unique_ptr<heif_context, ContextFree> context_;

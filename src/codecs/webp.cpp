@@ -37,6 +37,10 @@ public:
         info_.hasAlpha = features.has_alpha != 0;
         info_.hasColorProfile = !profile_.empty();
         animated_ = features.has_animation != 0;
+        // libwebp holds a lossless picture's pixels, and an alpha plane, whole at full size
+        // whatever the scale asked for: those must fit within the whole-picture limits.
+        if ((features.format == 2 || features.has_alpha) && !imaging::ImageSizeAllowed(width, height))
+            return false;
         // libwebp's own scaling averages stored values, which darkens fine detail: it is used only
         // where the whole picture would be too large to hold.
         rowWidth_ = width, rowHeight_ = height;

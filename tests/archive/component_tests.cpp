@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include <zlib.h>
 #include "archive/archive_reader.h"
@@ -474,4 +478,91 @@ TEST_F(Component, AddingBeyondTheSizeLimitEndsAddFilesNamingTheFile) {
         EXPECT_FALSE(FileExists(path));
         EXPECT_TRUE(logged.empty());
     }
+}
+
+TEST_F(Component, AMemberSourceGivesTheBytesTheListedNameKeeps) {
+    const std::string text = TextBytes(200000);  // compresses well
+    std::string listed = Make("IMG_1.HEIC", "the user's own picture");
+    std::string copy = Make("work/p2/IMG_1.HEIC", text);
+    std::string plain = Make("notes.txt", text);
+    std::string refused = Make("broken.heic", "cut short");
+    for (int workers : {0, 2}) {
+        logged.clear();
+        TZLBArchive a;
+        a.CompressionLevel = fcMaximum;
+        a.WorkerThreads = workers;
+        Wire(a);
+        std::vector<std::size_t> asked;
+        std::mutex mutex;
+        a.OnMemberSource = [&](const std::string& path, std::size_t index) -> TZLBArchive::MemberSource {
+            {
+                std::lock_guard lock(mutex);
+                asked.push_back(index);
+            }
+            if (path == listed) return {copy, true};
+            if (path == refused) throw Error("cannot be decoded");
+            return {};
+        };
+        std::string path = Pack(a, {plain, listed, refused, plain}, "src" + std::to_string(workers) + ".cab");
+        std::sort(asked.begin(), asked.end());
+        EXPECT_EQ(asked, (std::vector<std::size_t>{0, 1, 2, 3}));
+        ASSERT_EQ(a.Count(), 3);
+        EXPECT_EQ(a.GetEntry(1).FileName, "IMG_1.HEIC") << "the listed name, not the source's";
+        EXPECT_EQ(a.GetEntry(1).Stored, 1) << "stored as it is, although it would shrink";
+        EXPECT_EQ(a.GetEntry(1).Level, 0);
+        EXPECT_EQ(a.GetEntry(1).OriginalSize, static_cast<std::int32_t>(text.size()));
+        EXPECT_EQ(a.GetEntry(0).Stored, 0) << "other members are compressed as before";
+        EXPECT_EQ(a.GetEntry(0).Level, 3);
+        EXPECT_EQ(logged, (std::vector<std::string>{"Unable to open file (" + refused + ")",
+                                                    plain + " already exists in the archive"}));
+        const std::string bytes = ReadFile(path);
+        ArchiveReader reader(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+        ASSERT_EQ(reader.Members().size(), 3u);
+        EXPECT_EQ(reader.Extract(1), text) << "its CRC and bytes are the source's";
+        EXPECT_EQ(ReadFile(listed), "the user's own picture");
+    }
+}
+
+TEST_F(Component, ARefusedMemberEndsAddFilesAndLeavesNoArchive) {
+    std::string good = Make("good.txt", TextBytes(1000));
+    std::string bad = Make("bad.heic", "x");
+    for (int workers : {0, 2}) {
+        TZLBArchive a;
+        a.WorkerThreads = workers;
+        a.OnMemberSource = [&](const std::string& path, std::size_t) -> TZLBArchive::MemberSource {
+            if (path == bad) throw MemberRefused(bad + " cannot be decoded.");
+            return {};
+        };
+        const std::string path = dir.File("refused" + std::to_string(workers) + ".cab");
+        a.CreateArchive(path);
+        std::vector<std::string> files = {good, bad, good};
+        try {
+            a.AddFiles(files);
+            FAIL() << "AddFiles went on";
+        } catch (const MemberRefused& e) {
+            EXPECT_EQ(std::string(e.what()), bad + " cannot be decoded.");
+        }
+        EXPECT_FALSE(FileExists(path));
+        EXPECT_EQ(files.size(), 2u) << "the refused member and those after it stay in the list";
+    }
+}
+
+TEST_F(Component, WaitingForAWorkerLetsTheCallerPaint) {
+    std::string file = Make("slow.bin", TextBytes(5000));
+    TZLBArchive a;
+    a.WorkerThreads = 2;
+    int waits = 0;
+    std::atomic<bool> released{false};
+    a.OnWaiting = [&] {
+        // The worker is held until the calling thread has been called back at least once.
+        ++waits;
+        released = true;
+    };
+    a.OnMemberSource = [&](const std::string&, std::size_t) -> TZLBArchive::MemberSource {
+        while (!released) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return {};
+    };
+    Pack(a, {file});
+    EXPECT_GE(waits, 1);
+    EXPECT_EQ(a.Count(), 1);
 }

@@ -123,6 +123,27 @@ TEST(ConvertPicture, PicturesThatCannotBeDecodedAreNamedWithAReason) {
     EXPECT_FALSE(ConvertPicture("bomb.png", bomb, {}).converted) << "without Fit it is packed as before";
 }
 
+TEST(ConvertPicture, DecompressionBombsAreLeftOutWithTheirReason) {
+    for (const auto& [name, bytes] : DecompressionBombs()) {
+        try {
+            ConvertPicture(name, bytes, {true, 3840, 2160});
+            ADD_FAILURE() << name << " was converted";
+        } catch (const Error& error) {
+            EXPECT_EQ(std::string(error.what()).rfind("cannot be decoded", 0), 0u)
+                << name << ": " << error.what();
+        }
+    }
+}
+
+TEST(ConvertPicture, GifBeyondTheWholePictureLimitIsShrunkRowByRow) {
+    const build::ConvertedPicture fitted =
+        ConvertPicture("wide.gif", MakeGif(9000, 8000, 0, 0, 64, 64, -1), {true, 3840, 2160});
+    ASSERT_TRUE(fitted.converted);
+    EXPECT_EQ(fitted.width, 2430);
+    EXPECT_EQ(fitted.height, 2160);
+    EXPECT_EQ(fitted.format, "png") << "the canvas around the frame is transparent";
+}
+
 TEST(PreparePictures, ConvertsInParallelReportingEveryPictureOnce) {
     platform::TempDirectory dir("nbconvert");
     std::vector<std::string> paths;
@@ -207,7 +228,8 @@ TEST_F(CompileWithPictures, NewFormatsAreConvertedUnderTheirOwnNamesAndBrokenOne
     ASSERT_TRUE(result.built);
     ASSERT_EQ(result.leftOutFiles.size(), 1u);
     EXPECT_EQ(result.leftOutFiles[0].path, folder + "broken.heic");
-    EXPECT_EQ(result.leftOutFiles[0].reason.rfind("cannot be decoded", 0), 0u) << result.leftOutFiles[0].reason;
+    EXPECT_EQ(result.leftOutFiles[0].reason.rfind("cannot be decoded", 0), 0u)
+        << result.leftOutFiles[0].reason;
     EXPECT_NE(result.completionText.find("broken.heic"), std::string::npos);
     EXPECT_EQ(reporter.pictures.size(), 4u);
 
@@ -252,10 +274,52 @@ TEST_F(CompileWithPictures, FitShrinksOnlyWhatIsLargerThanTheBox) {
     EXPECT_EQ(image.Width(), 500);
     EXPECT_EQ(image.Height(), 400);
     EXPECT_EQ(reader.Extract(3), std::string(small.begin(), small.end()));
-    // The progress bar moves through the pictures between 25 and 40.
-    EXPECT_NE(std::find(reporter.progress.begin(), reporter.progress.end(), 32), reporter.progress.end());
+    // While packing (between 40 and 60) the bar shows the converted picture done.
+    const auto packing = std::find(reporter.progress.begin(), reporter.progress.end(), 40);
+    EXPECT_NE(std::find(packing, reporter.progress.end(), 100), reporter.progress.end());
+    // A converted picture is stored as it is, the others as before.
+    EXPECT_TRUE(reader.Members()[2].stored);
+    EXPECT_EQ(reader.Members()[2].level, 0);
     EXPECT_NE(reader.Extract(0).find("[Pictures]\r\nFit=1\r\nFitWidth=500\r\nFitHeight=500\r\n"),
               std::string::npos);
+}
+
+TEST_F(CompileWithPictures, EveryPictureIsReportedOnceInListOrder) {
+    // Pictures of very different sizes finish on the workers out of order; the reports do not.
+    request.values.files = {Write("large.webp", MakeWebpLossless(Marked(900, 700))),
+                            Write("tiny.webp", MakeWebpLossless(Marked(8, 8))),
+                            Write("kept.jpg", codecs::EncodeJpeg(Marked(40, 30))),
+                            Write("mid.tif", MakeTiff16(Marked(300, 200), 1)),
+                            Write("small.webp", MakeWebpLossless(Marked(16, 16)))};
+    struct Ordered : Recorder {
+        std::vector<std::pair<int, int>> counts;
+        void PictureProgress(const std::string& path, int done, int total) override {
+            pictures.push_back(path);
+            counts.emplace_back(done, total);
+        }
+    } ordered;
+    const build::BuildResult result = build::CompileProject(request, ordered);
+    ASSERT_TRUE(result.built);
+    EXPECT_EQ(ordered.pictures, request.values.files);
+    EXPECT_EQ(ordered.counts, (std::vector<std::pair<int, int>>{{1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}}));
+    EXPECT_TRUE(result.leftOutFiles.empty());
+    const std::string scr = ReadText(result.outputPath);
+    archive::ArchiveReader reader(reinterpret_cast<const unsigned char*>(scr.data()), scr.size());
+    ASSERT_EQ(reader.Members().size(), 7u);
+    for (std::size_t i = 2; i < 7; ++i)
+        EXPECT_EQ(reader.Members()[i].name, std::filesystem::path(request.values.files[i - 2]).filename());
+}
+
+TEST(ConvertPicture, ReportsTheRowsReadUpToTheWholePicture) {
+    std::vector<int> seen;
+    const build::ConvertedPicture converted =
+        ConvertPicture("tall.tif", MakeTiff16(Marked(60, 400), 1), {true, 30, 100},
+                       [&](int percent) { seen.push_back(percent); });
+    ASSERT_TRUE(converted.converted);
+    ASSERT_GE(seen.size(), 5u) << "a report for each band of rows";
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(seen.back(), 100);
+    EXPECT_LT(seen.front(), 50);
 }
 
 TEST(PicturesSection, WrittenOnlyOnceUsedAndKeptWhenTurnedOff) {

@@ -123,4 +123,33 @@ TEST(NewFormats, SixteenBitTiffReadsInBandsWithItsOrientation) {
     }
 }
 
+TEST(NewFormats, DecompressionBombsOfEveryFormatAreRefusedBeforeDecoding) {
+    const auto bombs = DecompressionBombs();
+    EXPECT_EQ(bombs.size(), 11u);
+    for (const auto& [name, bytes] : bombs) {
+        for (imaging::DecodeHint hint : {imaging::DecodeHint{}, imaging::DecodeHint{3840, 2160}}) {
+            // Refused at the header: nothing is decoded, nothing of the claimed size allocated.
+            EXPECT_EQ(MakeLibraryDecoder()->Open(name, bytes, hint), nullptr) << name << " " << hint.maxWidth;
+        }
+    }
+}
+
+TEST(NewFormats, GifLargerThanAWholePictureIsReadRowByRow) {
+    // 9000 x 8000 is beyond what is ever held whole; its rows still come, band by band.
+    const Bytes gif = MakeGif(9000, 8000, 100, 50, 64, 64, -1);
+    Opened big = Open(gif);
+    ASSERT_NE(big.source, nullptr);
+    EXPECT_FALSE(imaging::ImageSizeAllowed(9000, 8000));
+    EXPECT_THROW(imaging::ReadWholePicture(*big.source), Error);
+
+    Opened rows = Open(gif);
+    ASSERT_NE(rows.source, nullptr);
+    std::vector<imaging::Pixel> band(9000 * 16);
+    ASSERT_TRUE(rows.source->ReadRows(48, 16, band.data()));
+    EXPECT_EQ(band[0 * 9000 + 100], imaging::Pixel{0}) << "row 48 is above the frame";
+    EXPECT_EQ(imaging::AlphaOf(band[2 * 9000 + 100]), 255) << "row 50 is the frame's first";
+    EXPECT_EQ(band[2 * 9000 + 99], imaging::Pixel{0}) << "left of the frame";
+    EXPECT_FALSE(rows.source->ReadRows(0, 1, band.data())) << "rows only come forward";
+}
+
 }  // namespace

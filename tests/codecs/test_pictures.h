@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "imaging/image.h"
@@ -39,5 +40,11 @@ Bytes MakeHeif(const imaging::Image& image, bool avif, const Bytes& iccProfile =
 Bytes MakeWebpLossless(const imaging::Image& image);
 // A 16-bit RGB TIFF of the picture with an Orientation tag.
 Bytes MakeTiff16(const imaging::Image& image, int orientation = 1);
+
+// Decompression bombs: for every format the codecs read, a small file (named with the format's
+// extension) whose header claims 100,000 x 100,000 pixels, or the most its format can say where
+// that is less (JPEG, GIF, PCX 65,535 a side; a lossless WebP 16,384 a side, a quarter of a
+// gigapixel that libwebp would decode whole).
+std::vector<std::pair<std::string, Bytes>> DecompressionBombs();
 
 }  // namespace nimbrel::codecs::testing

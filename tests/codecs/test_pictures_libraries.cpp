@@ -9,6 +9,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "codecs/codecs.h"
 #include "test_pictures.h"
 
 namespace nimbrel::codecs::testing {
@@ -146,3 +147,103 @@ Bytes MakeTiff16(const imaging::Image& image, int orientation) {
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libx265\n";
 }
+
+namespace nimbrel::codecs::testing {
+
+namespace {
+
+void Put32Be(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+void Put16Be(Bytes& b, std::size_t at, std::uint32_t v) {
+    b[at] = static_cast<std::uint8_t>(v >> 8), b[at + 1] = static_cast<std::uint8_t>(v);
+}
+void PutLe(Bytes& b, std::size_t at, std::uint32_t v, int count) {
+    for (int i = 0; i < count; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+std::uint32_t GetLe(const Bytes& b, std::size_t at, int count) {
+    std::uint32_t v = 0;
+    for (int i = count - 1; i >= 0; --i) v = v << 8 | b[at + i];
+    return v;
+}
+// Where `what` starts in `b` from `from` on, or b.size().
+std::size_t Find(const Bytes& b, const std::string& what, std::size_t from = 0) {
+    for (std::size_t at = from; at + what.size() <= b.size(); ++at)
+        if (std::memcmp(b.data() + at, what.data(), what.size()) == 0) return at;
+    return b.size();
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, Bytes>> DecompressionBombs() {
+    constexpr std::uint32_t kClaim = 100000;
+    std::vector<std::pair<std::string, Bytes>> bombs;
+    const imaging::Image small = Gradient(16, 16);
+
+    Bytes jpeg = EncodeJpeg(small, 90);
+    const std::size_t sof = Find(jpeg, "\xFF\xC0");
+    if (sof == jpeg.size()) throw std::runtime_error("no SOF0 in the test JPEG");
+    Put16Be(jpeg, sof + 5, 65535), Put16Be(jpeg, sof + 7, 65535);
+    bombs.emplace_back("bomb.jpg", jpeg);
+
+    Bytes png = EncodePng(small);
+    Put32Be(png, 16, kClaim), Put32Be(png, 20, kClaim);
+    bombs.emplace_back("bomb.png", png);
+
+    bombs.emplace_back("bomb.gif", MakeGif(65535, 65535, 0, 0, 2, 2, -1));
+
+    Bytes bmp = MakeBmp24(small);
+    PutLe(bmp, 18, kClaim, 4), PutLe(bmp, 22, kClaim, 4);
+    bombs.emplace_back("bomb.bmp", bmp);
+
+    Bytes pcx(128 + 64, 0);
+    pcx[0] = 0x0A, pcx[1] = 5, pcx[2] = 1, pcx[3] = 8, pcx[65] = 3;
+    PutLe(pcx, 8, 65534, 2), PutLe(pcx, 10, 65534, 2), PutLe(pcx, 66, 65535, 2);
+    bombs.emplace_back("bomb.pcx", pcx);
+
+    // 100,000 in WBMP's seven bits a byte: 6, 13, 32.
+    bombs.emplace_back("bomb.wbmp", Bytes{0, 0, 0x86, 0x8D, 0x20, 0x86, 0x8D, 0x20, 0xFF, 0xFF});
+
+    for (bool avif : {false, true}) {
+        Bytes heif = MakeHeif(small, avif);
+        std::size_t at = Find(heif, "ispe");
+        if (at == heif.size()) throw std::runtime_error("no ispe box in the test HEIF");
+        for (; at < heif.size(); at = Find(heif, "ispe", at + 4))
+            Put32Be(heif, at + 8, kClaim), Put32Be(heif, at + 12, kClaim);
+        bombs.emplace_back(avif ? "bomb.avif" : "bomb.heic", heif);
+    }
+
+    // A lossless WebP's 14-bit sizes at their largest, and a canvas of 100,000 in front of one.
+    Bytes webp = MakeWebpLossless(small);
+    if (Find(webp, "VP8L") != 12) throw std::runtime_error("the test WebP is not a plain lossless one");
+    const std::uint32_t bits = GetLe(webp, 21, 4);
+    PutLe(webp, 21, (bits & 0xF0000000u) | 16383u | (16383u << 14), 4);
+    bombs.emplace_back("bomb.webp", webp);
+    Bytes canvas = {'R', 'I', 'F', 'F', 0,  0, 0, 0, 'W', 'E', 'B', 'P',
+                    'V', 'P', '8', 'X', 10, 0, 0, 0, 0,   0,   0,   0};
+    canvas.resize(canvas.size() + 6);
+    PutLe(canvas, 24, kClaim - 1, 3), PutLe(canvas, 27, kClaim - 1, 3);
+    const Bytes plain = MakeWebpLossless(small);
+    canvas.insert(canvas.end(), plain.begin() + 12, plain.end());
+    PutLe(canvas, 4, static_cast<std::uint32_t>(canvas.size() - 8), 4);
+    bombs.emplace_back("canvas.webp", canvas);
+
+    // TIFF: the width and length entries of the first directory, as LONG values.
+    Bytes tiff = MakeTiff16(small);
+    if (tiff[0] != 'I') throw std::runtime_error("the test TIFF is not little-endian");
+    const std::size_t ifd = GetLe(tiff, 4, 4);
+    const std::size_t entries = GetLe(tiff, ifd, 2);
+    for (std::size_t i = 0; i < entries; ++i) {
+        const std::size_t at = ifd + 2 + 12 * i;
+        const std::uint32_t tag = GetLe(tiff, at, 2);
+        if (tag == 256 || tag == 257) {
+            PutLe(tiff, at + 2, 4, 2);  // LONG
+            PutLe(tiff, at + 4, 1, 4);
+            PutLe(tiff, at + 8, kClaim, 4);
+        }
+    }
+    bombs.emplace_back("bomb.tif", tiff);
+    return bombs;
+}
+
+}  // namespace nimbrel::codecs::testing

@@ -167,7 +167,8 @@ TEST_F(Compile, SlideshowLayoutMembersAndProgress) {
               (std::vector<int>{0, 25, 40}));
     EXPECT_EQ((std::vector<int>(reporter.progress.end() - 3, reporter.progress.end())),
               (std::vector<int>{60, 80, 100}));
-    EXPECT_EQ(reporter.events, 2);
+    // One after each entry listed, and more while long work makes no report (timing decides).
+    EXPECT_GE(reporter.events, 2);
     EXPECT_TRUE(reporter.notices.empty());
     EXPECT_EQ(result.completionText,
               build::CompletionText(result.outputPath, static_cast<std::int64_t>(scr.size()), {}));
