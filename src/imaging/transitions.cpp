@@ -692,7 +692,8 @@ void RenderDissolve(const Effect& e, const Image& from, const Image& to, double 
         const std::uint32_t* key = cells;
         if (block > 1) {
             if (y % block == 0)
-                for (int x = 0; x < w; ++x) expanded[static_cast<std::size_t>(x)] = cells[x / block];
+                for (int c = 0, x = 0; x < w; ++c, x += block)
+                    std::fill(expanded.begin() + x, expanded.begin() + std::min(w, x + block), cells[c]);
             key = expanded.data();
         }
         const Pixel* a = from.Row(y);
