@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -119,10 +120,12 @@ void TfrmPreview::DrawMoment(const show::Moment& moment) {
 
 void TfrmPreview::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
-    // The screen's picture scaled into the window, its proportions kept.
+    // The screen's picture scaled into the window, its proportions kept; black only around it,
+    // so that a full-screen frame is written once.
     const QSize fitted = showSize_.scaled(size(), Qt::KeepAspectRatio);
     const QRect target(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
+    for (const QRect& margin : QRegion(rect()).subtracted(QRegion(target)))
+        painter.fillRect(margin, Qt::black);
     painter.drawImage(target, image_);
     if (!problem_.isEmpty()) {
         painter.setPen(Qt::white);
