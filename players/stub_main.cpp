@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <cwchar>
 #include <functional>
@@ -21,6 +20,7 @@
 #include "picture_decoder_win32.h"
 #include "platform/error.h"
 #include "saver_window.h"
+#include "show/decode_ahead.h"
 #include "show/show.h"
 #include "win32_util.h"
 
@@ -92,7 +92,18 @@ public:
                                              package_.SlideOrder(), decoder_, ShowSeed());
         live_ = std::make_unique<show::LiveClock>(show_->Clock());
         if (show_->PictureCount() > 0) {
-            worker_ = std::thread([this] { WorkerLoop(); });
+            // Nothing showable: no message, and the background stays.
+            ahead_ = std::make_unique<show::DecodeAhead>(*show_, [this](std::int64_t slide) {
+                if (slide < 0) return;
+                Trace("picture composed");
+                HWND window = nullptr;
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    window = target_;
+                }
+                // Before the window exists, it finds the picture when it is created.
+                if (window != nullptr) PostMessageW(window, kSlideReady, 0, 0);
+            });
             RequestSlide(0);
         }
     }
@@ -106,9 +117,9 @@ protected:
         {
             std::lock_guard<std::mutex> lock(mutex_);
             target_ = Handle();
-            // The first picture may be ready already.
-            if (lastReady_ >= 0) PostMessageW(Handle(), kSlideReady, 0, 0);
         }
+        // The first picture may be ready already.
+        if (ReadySlide() >= 0) PostMessageW(Handle(), kSlideReady, 0, 0);
         SetTimer(Handle(), kFirstPictureTimer, kFirstPictureWaitMilliseconds, nullptr);
     }
 
@@ -223,51 +234,13 @@ private:
     // A show with a single picture keeps showing it without decoding it again.
     bool SinglePicture() const { return show_->PictureCount() == 1; }
 
-    // Worker side.
-    std::int64_t ReadySlide() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lastReady_;
-    }
-
+    // The decoding ahead.
+    std::int64_t ReadySlide() const { return ahead_ ? ahead_->ReadySlide() : -1; }
     void RequestSlide(std::int64_t slide) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        wanted_ = std::max(wanted_, slide);
-        wake_.notify_one();
+        if (ahead_) ahead_->Request(slide);
     }
-
     void StopWorker() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-            wake_.notify_one();
-        }
-        if (worker_.joinable()) worker_.join();
-    }
-
-    void WorkerLoop() {
-        std::int64_t done = -1;
-        for (;;) {
-            std::int64_t slide = 0;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                wake_.wait(lock, [&] { return stop_ || wanted_ > done; });
-                if (stop_) return;
-                slide = done + 1;
-            }
-            // Nothing showable: the background stays.
-            if (!show_->Prepare(slide)) return;
-            Trace("picture composed");
-            done = slide;
-            HWND window = nullptr;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (stop_) return;
-                lastReady_ = slide;
-                window = target_;
-            }
-            // Before the window exists, it finds the picture when it is created.
-            if (window != nullptr) PostMessageW(window, kSlideReady, 0, 0);
-        }
+        if (ahead_) ahead_->Stop();
     }
 
     void ReleaseDisplay() {
@@ -297,13 +270,10 @@ private:
     std::int64_t current_ = 0;      // the slide the clock is at
     std::int64_t drawnSlide_ = -1;  // the slide on screen when still, else -1
 
-    std::thread worker_;
     std::mutex mutex_;
-    std::condition_variable wake_;
-    std::int64_t wanted_ = -1;     // the last slide asked for
-    std::int64_t lastReady_ = -1;  // the last slide decoded
-    bool stop_ = false;
     HWND target_ = nullptr;  // where the worker reports, once the window exists
+    // Last: it prepares show_ and reports through the members above.
+    std::unique_ptr<show::DecodeAhead> ahead_;
 };
 
 // Checks the whole archive once the first picture shows (or after a few seconds when none

@@ -1,8 +1,9 @@
 // The show engine's speed. Prints, per transition family, the processor time one core takes to
-// compose a 1920 x 1080 frame of a change (mean and slowest effect); then, for a show of large
+// compose a 1920 x 1080 frame of a change (mean, and the slowest single frame); then, for a show of large
 // noisy JPEG photos (made in a temporary folder), the time to the first picture and the time to
 // render 10 frames at 1920 x 1080 as nimbrel-cli render does.
 // Usage: show_bench [photos (default 14)] [photo width (5000)] [photo height (3500)] [folder]
+//                   [JPEG quality (90)]
 // With a folder, the photos and a project of them (show.nssp) stay there, for timing
 // `nimbrel-cli render` on them.
 // Times are the thread's processor time, so that other work on a busy machine does not count;
@@ -84,14 +85,18 @@ private:
 void TransitionFrames() {
     PatternDecoder decoder;
     struct Figures {
-        double total = 0, worst = 0;
-        int count = 0;
-        std::string worstName;
+        double total = 0, slowest = 0;
+        int effects = 0;
+        std::string slowestName;
     };
     std::map<std::string, Figures> families;
-    constexpr int kFrames = 12;
+    constexpr int kFrames = 30;
     double slowestFrame = 0;
     std::string slowestName;
+    // One frame for every effect, as a player keeps its own; each change's frames are timed
+    // from its first, after the engine prepared the change with its pictures (as a live front
+    // end's decoding thread does).
+    show::Frame out;
     for (int effect = 0; effect < imaging::TransitionCount(); ++effect) {
         project::SlideShowValues values;
         values.showSpeed = 1;
@@ -100,8 +105,6 @@ void TransitionFrames() {
                           std::make_shared<ImagePictures>(), {0, 1}, decoder, 1);
         engine.Prepare(0);
         engine.Prepare(1);
-        show::Frame out;
-        engine.Draw(engine.Clock().At(1500), out);  // the first frame of a size sets up its buffers
         double sum = 0;
         for (int f = 0; f < kFrames; ++f) {
             const show::Moment m = engine.Clock().At(1000 + (f * 1000 + 500) / kFrames);
@@ -109,6 +112,11 @@ void TransitionFrames() {
             engine.Draw(m, out);
             const double ms = CpuMs() - start;
             sum += ms;
+            Figures& fig = families[imaging::TransitionFamilyName(imaging::TransitionFamilyOf(effect))];
+            if (ms > fig.slowest) {
+                fig.slowest = ms;
+                fig.slowestName = imaging::TransitionName(effect);
+            }
             if (ms > slowestFrame) {
                 slowestFrame = ms;
                 slowestName = imaging::TransitionName(effect);
@@ -116,23 +124,19 @@ void TransitionFrames() {
         }
         Figures& fig = families[imaging::TransitionFamilyName(imaging::TransitionFamilyOf(effect))];
         fig.total += sum / kFrames;
-        ++fig.count;
-        if (sum / kFrames > fig.worst) {
-            fig.worst = sum / kFrames;
-            fig.worstName = imaging::TransitionName(effect);
-        }
+        ++fig.effects;
     }
     std::printf(
-        "1920x1080 change frames through the engine, processor ms per frame (mean of %d over the change)\n",
+        "1920x1080 change frames through the engine, processor ms per frame (%d frames of each effect)\n",
         kFrames);
-    std::printf("%-18s %8s %8s  %s\n", "family", "mean", "slowest", "slowest effect");
+    std::printf("%-18s %8s %14s  %s\n", "family", "mean", "slowest frame", "its effect");
     for (const auto& [name, fig] : families)
-        std::printf("%-18s %8.2f %8.2f  %s\n", name.c_str(), fig.total / fig.count, fig.worst,
-                    fig.worstName.c_str());
+        std::printf("%-18s %8.2f %14.2f  %s\n", name.c_str(), fig.total / fig.effects, fig.slowest,
+                    fig.slowestName.c_str());
     std::printf("slowest single frame: %.2f ms (%s)\n\n", slowestFrame, slowestName.c_str());
 }
 
-void LargePhotos(int count, int width, int height, const std::string& keep) {
+void LargePhotos(int count, int width, int height, const std::string& keep, int quality) {
     platform::TempDirectory temporary("showbench");
     auto file = [&](const std::string& name) {
         return keep.empty() ? temporary.File(name) : (std::filesystem::path(keep) / name).string();
@@ -141,7 +145,7 @@ void LargePhotos(int count, int width, int height, const std::string& keep) {
     std::vector<std::string> paths;
     std::mt19937 random(5);
     std::uintmax_t bytes = 0;
-    std::printf("making %d noisy %dx%d JPEG photos (quality 97)...\n", count, width, height);
+    std::printf("making %d noisy %dx%d JPEG photos (quality %d)...\n", count, width, height, quality);
     for (int i = 0; i < count; ++i) {
         imaging::Image photo(width, height);
         for (int y = 0; y < height; ++y)
@@ -152,7 +156,7 @@ void LargePhotos(int count, int width, int height, const std::string& keep) {
                                              static_cast<std::uint8_t>((y / 15 + (n >> 5 & 31)) & 255),
                                              static_cast<std::uint8_t>((x + y) / 30 + (n >> 10 & 63))));
             }
-        const std::vector<std::uint8_t> jpeg = codecs::EncodeJpeg(photo, 97);
+        const std::vector<std::uint8_t> jpeg = codecs::EncodeJpeg(photo, quality);
         paths.push_back(file("photo" + std::to_string(i) + ".jpg"));
         std::ofstream(paths.back(), std::ios::binary)
             .write(reinterpret_cast<const char*>(jpeg.data()), static_cast<std::streamsize>(jpeg.size()));
@@ -201,6 +205,7 @@ int main(int argc, char** argv) {
     const int width = argc > 2 ? std::atoi(argv[2]) : 5000;
     const int height = argc > 3 ? std::atoi(argv[3]) : 3500;
     TransitionFrames();
-    if (count > 0) LargePhotos(count, width, height, argc > 4 ? argv[4] : "");
+    const int quality = argc > 5 ? std::atoi(argv[5]) : 90;
+    if (count > 0) LargePhotos(count, width, height, argc > 4 ? argv[4] : "", quality);
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -60,8 +61,8 @@ TfrmPreview::TfrmPreview(const project::SlideShowValues& values, const std::vect
     resize(showSize_.scaled(showSize_ * 2 / 3, Qt::KeepAspectRatio));
 
     if (show_->PictureCount() > 0) {
-        worker_ = std::thread([this] { WorkerLoop(); });
-        RequestSlide(0);
+        ahead_ = std::make_unique<show::DecodeAhead>(*show_);
+        ahead_->Request(0);
     } else {
         problem_ = QString::fromStdString(show_->Problem());
     }
@@ -72,45 +73,13 @@ TfrmPreview::TfrmPreview(const project::SlideShowValues& values, const std::vect
 }
 
 TfrmPreview::~TfrmPreview() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stop_ = true;
-        wake_.notify_one();
-    }
-    if (worker_.joinable()) worker_.join();
+    if (ahead_) ahead_->Stop();
 }
 
 std::int64_t TfrmPreview::ReadySlide() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (failed_ && problem_.isEmpty()) problem_ = QString::fromStdString(show_->Problem());
-    return lastReady_;
-}
-
-void TfrmPreview::RequestSlide(std::int64_t slide) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    wanted_ = std::max(wanted_, slide);
-    wake_.notify_one();
-}
-
-void TfrmPreview::WorkerLoop() {
-    std::int64_t done = -1;
-    for (;;) {
-        std::int64_t slide = 0;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [&] { return stop_ || wanted_ > done; });
-            if (stop_) return;
-            slide = done + 1;
-        }
-        const bool ok = show_->Prepare(slide);
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!ok) {
-            failed_ = true;
-            return;
-        }
-        done = slide;
-        lastReady_ = slide;
-    }
+    if (!ahead_) return -1;
+    if (ahead_->Failed() && problem_.isEmpty()) problem_ = QString::fromStdString(show_->Problem());
+    return ahead_->ReadySlide();
 }
 
 void TfrmPreview::Tick() {
@@ -125,7 +94,7 @@ void TfrmPreview::Tick() {
         current_ = 0;
         DrawMoment(show_->Clock().At(0));
         shownAt_ = 0;
-        if (show_->PictureCount() > 1) RequestSlide(1);
+        if (show_->PictureCount() > 1) ahead_->Request(1);
         return;
     }
     if (show_->PictureCount() <= 1) return;
@@ -133,7 +102,7 @@ void TfrmPreview::Tick() {
     const show::Moment moment = show_->Clock().At(now);
     if (moment.slide > current_) {
         current_ = moment.slide;
-        RequestSlide(current_ + 1);
+        ahead_->Request(current_ + 1);
     }
     if (moment.phase == show::Phase::Change || moment.slide != drawnSlide_) {
         DrawMoment(moment);
@@ -151,10 +120,12 @@ void TfrmPreview::DrawMoment(const show::Moment& moment) {
 
 void TfrmPreview::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
-    // The screen's picture scaled into the window, its proportions kept.
+    // The screen's picture scaled into the window, its proportions kept; black only around it,
+    // so that a full-screen frame is written once.
     const QSize fitted = showSize_.scaled(size(), Qt::KeepAspectRatio);
     const QRect target(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
+    for (const QRect& margin : QRegion(rect()).subtracted(QRegion(target)))
+        painter.fillRect(margin, Qt::black);
     painter.drawImage(target, image_);
     if (!problem_.isEmpty()) {
         painter.setPen(Qt::white);

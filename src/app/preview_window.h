@@ -8,15 +8,13 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "project/project_file.h"
+#include "show/decode_ahead.h"
 #include "show/show.h"
 
 class QCheckBox;
@@ -52,8 +50,6 @@ protected:
 private:
     void Tick();
     void DrawMoment(const show::Moment& moment);
-    void RequestSlide(std::int64_t slide);
-    void WorkerLoop();
     std::int64_t ReadySlide();
 
     QSize showSize_;
@@ -70,14 +66,7 @@ private:
     std::int64_t drawnSlide_ = -1;
     std::int64_t shownAt_ = -1;
     QString problem_;
-
-    std::thread worker_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::int64_t wanted_ = -1;
-    std::int64_t lastReady_ = -1;
-    bool failed_ = false;  // nothing can be shown
-    bool stop_ = false;
+    std::unique_ptr<show::DecodeAhead> ahead_;  // after show_, which it prepares
 };
 
 // True when wine on this machine can run the screensaver at `path` (always true on Windows):

@@ -51,7 +51,9 @@ public:
     bool ReadRows(int first, int count, imaging::Pixel* into) override {
         if (image_.isNull()) {
             if (!reader_.read(&image_)) return false;
-            image_ = image_.convertToFormat(QImage::Format_ARGB32);
+            // RGB32 is 0xFFRRGGBB already: a photo needs no conversion.
+            if (image_.format() != QImage::Format_RGB32 && image_.format() != QImage::Format_ARGB32)
+                image_ = image_.convertToFormat(QImage::Format_ARGB32);
             if (image_.width() != rowWidth_ || image_.height() != rowHeight_)
                 image_ =
                     image_.scaled(rowWidth_, rowHeight_, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "platform/error.h"
 
@@ -48,7 +49,9 @@ std::vector<RowResampler::Taps> RowResampler::ComputeTaps(int source, int target
 
 RowResampler::RowResampler(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight, Rect crop,
                            Pixel background)
-    : sourceWidth_(sourceWidth), background_(background) {
+    : sourceWidth_(sourceWidth),
+      sameSize_(sourceWidth == targetWidth && sourceHeight == targetHeight),
+      background_(background) {
     if (sourceWidth < 1 || sourceHeight < 1 || targetWidth < 1 || targetHeight < 1)
         throw Error("The picture has no pixels");
     int x0 = std::clamp(crop.x, 0, targetWidth), y0 = std::clamp(crop.y, 0, targetHeight);
@@ -87,6 +90,14 @@ void RowResampler::PushRow(int index, const Pixel* row) {
     bool opaque = true;
     const int from = columnFirst_.front(), to = columnFirst_.back() + columnCount_.back();
     for (int x = from; x < to; ++x) opaque &= AlphaOf(row[x]) == 255;
+    if (sameSize_ && opaque) {
+        // A decoder that gave the picture at the size it shows at: what the weighing below
+        // would give, without it.
+        std::memcpy(result_.Row(index - crop_.y), row + crop_.x,
+                    static_cast<std::size_t>(crop_.width) * sizeof(Pixel));
+        nextOutput_ = index + 1;
+        return;
+    }
     for (int x = 0; x < crop_.width; ++x) {
         const Pixel* p = row + columnFirst_[static_cast<std::size_t>(x)];
         const int count = columnCount_[static_cast<std::size_t>(x)];

@@ -43,6 +43,7 @@ private:
     float* Sum(int targetRow);
 
     int sourceWidth_;
+    bool sameSize_ = false;  // nothing to scale: opaque rows are copied as they are
     Rect crop_;
     Pixel background_;
     std::vector<Taps> columns_;                   // one for each crop column

@@ -642,12 +642,31 @@ struct DissolveKeys {
     std::vector<std::uint32_t> keys;  // by cell row, then cell column
 };
 
+// Hash01's 24 bits as an integer, for a row of cells at once (the compiler vectorises it).
+void HashRow(std::uint32_t row, std::uint32_t seed, int cols, std::uint32_t* keys) {
+    const std::uint32_t base = row * 0xD8163841u ^ seed * 0xCB1AB31Fu;
+    for (int c = 0; c < cols; ++c) {
+        std::uint32_t h = static_cast<std::uint32_t>(c) * 0x8DA6B343u ^ base;
+        h ^= h >> 16;
+        h *= 0x7FEB352Du;
+        h ^= h >> 15;
+        h *= 0x846CA68Bu;
+        h ^= h >> 16;
+        keys[c] = h >> 8;
+    }
+}
+
 std::shared_ptr<const DissolveKeys> KeysFor(int w, int h, int block) {
+    // The tables of the last two dissolves: the one being drawn and the one prepared next.
     static std::mutex mutex;
-    static std::shared_ptr<const DissolveKeys> last;
+    static std::array<std::shared_ptr<DissolveKeys>, 2> recent;
     std::lock_guard<std::mutex> lock(mutex);
-    if (last && last->width == w && last->height == h && last->block == block) return last;
-    auto made = std::make_shared<DissolveKeys>();
+    for (const auto& keys : recent)
+        if (keys && keys->width == w && keys->height == h && keys->block == block) return keys;
+    // The older table's memory is reused when no frame is being drawn from it: a new allocation
+    // of screen size costs more in page faults than the hashing.
+    std::shared_ptr<DissolveKeys> made =
+        recent[1] && recent[1].use_count() == 1 ? std::move(recent[1]) : std::make_shared<DissolveKeys>();
     made->width = w;
     made->height = h;
     made->block = block;
@@ -656,12 +675,10 @@ std::shared_ptr<const DissolveKeys> KeysFor(int w, int h, int block) {
     made->keys.resize(static_cast<std::size_t>(made->cols) * static_cast<std::size_t>(rows));
     const auto seed = static_cast<std::uint32_t>(1 + block);
     for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < made->cols; ++c) {
-            const double v = Hash01(static_cast<std::uint32_t>(c), static_cast<std::uint32_t>(r), seed);
-            made->keys[static_cast<std::size_t>(r) * made->cols + c] =
-                static_cast<std::uint32_t>(v * 16777216.0);
-        }
-    last = made;
+        HashRow(static_cast<std::uint32_t>(r), seed, made->cols,
+                made->keys.data() + static_cast<std::size_t>(r) * made->cols);
+    recent[1] = std::move(recent[0]);
+    recent[0] = made;
     return made;
 }
 
@@ -675,7 +692,8 @@ void RenderDissolve(const Effect& e, const Image& from, const Image& to, double 
         const std::uint32_t* key = cells;
         if (block > 1) {
             if (y % block == 0)
-                for (int x = 0; x < w; ++x) expanded[static_cast<std::size_t>(x)] = cells[x / block];
+                for (int c = 0, x = 0; x < w; ++c, x += block)
+                    std::fill(expanded.begin() + x, expanded.begin() + std::min(w, x + block), cells[c]);
             key = expanded.data();
         }
         const Pixel* a = from.Row(y);
@@ -823,6 +841,12 @@ int ResolveTransition(int index, RandomSource& random) {
     if (index == kTransitionRandom)
         return static_cast<int>(random.Below(static_cast<std::uint32_t>(TransitionCount())));
     return kNoTransition;
+}
+
+void PrepareTransition(int index, int width, int height) {
+    if (index < 0 || index >= TransitionCount() || width < 1 || height < 1) return;
+    const Effect& e = kEffects[static_cast<std::size_t>(index)];
+    if (e.family == F::Dissolve) KeysFor(width, height, e.a);
 }
 
 void RenderTransition(int index, const Image& from, const Image& to, double t, Image& out) {

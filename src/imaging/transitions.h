@@ -65,4 +65,9 @@ int ResolveTransition(int index, RandomSource& random);
 // before t = 1, `to` at t = 1.
 void RenderTransition(int index, const Image& from, const Image& to, double t, Image& out);
 
+// Sets up what effect `index` needs for frames of width x height (a dissolve's order of cells),
+// so that its first frame costs no more than the others: for the thread that prepares the next
+// picture while another draws. Indexes outside 0..127 and effects that need nothing are ignored.
+void PrepareTransition(int index, int width, int height);
+
 }  // namespace nimbrel::imaging

@@ -110,10 +110,19 @@ std::string ReadWholeFile(const std::string& path) {
     RequireRegularOrMissing(path);
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) throw Error(IoErrorMessage(errno));
+    // Read straight into a string of the file's size: a photo of many megabytes is neither
+    // copied again nor grown step by step. A file that changes meanwhile still reads whole.
     std::string bytes;
-    char buffer[65536];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
+    std::error_code sizeError;
+    const std::uintmax_t size = std::filesystem::file_size(NativePath(path), sizeError);
+    if (!sizeError && size < (std::uintmax_t{1} << 40)) bytes.resize(static_cast<std::size_t>(size));
+    const std::size_t expected = bytes.size();
+    bytes.resize(std::fread(bytes.data(), 1, expected, file));
+    if (bytes.size() == expected && !std::ferror(file)) {
+        char buffer[65536];
+        std::size_t got;
+        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
+    }
     bool failed = std::ferror(file) != 0;
     int err = errno;
     std::fclose(file);

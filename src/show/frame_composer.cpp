@@ -63,7 +63,10 @@ std::unique_ptr<Frame> ComposeScaledRows(int width, int height, int rowWidth, in
                     y + k, rows.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(rowWidth));
     }
     for (Part& part : parts) {
-        imaging::Image shown = imaging::ApplyOrientation(part.resampler.Take(), orientation);
+        imaging::Image taken = part.resampler.Take();
+        // Upright already for most photos: no copy of a screenful.
+        const imaging::Image shown =
+            orientation == 1 ? std::move(taken) : imaging::ApplyOrientation(taken, orientation);
         for (int y = 0; y < shown.Height(); ++y) {
             int fy = part.top + y;
             if (fy < 0 || fy >= frame->Height()) continue;

@@ -72,31 +72,57 @@ Show::Show(const project::SlideShowValues& values, imaging::Pixel background, co
       pictures_(std::move(pictures)),
       order_(std::move(order)),
       decoder_(decoder),
-      sequence_(order_, values.random, seed),
-      status_(pictures_->Count(), Status::Unknown) {
+      start_(order_, values.random, seed),
+      sequence_(start_),
+      status_(pictures_->Count(), Status::Unknown),
+      guess_(start_),
+      knownBad_(pictures_->Count(), false) {
     std::lock_guard<std::mutex> lock(keptMutex_);
     empty_ = sequence_.Empty();
 }
 
 std::shared_ptr<const Frame> Show::Decode(std::size_t member, std::string* why) {
+    {
+        std::unique_lock<std::mutex> lock(predecodeMutex_);
+        auto it = predecoded_.find(member);
+        if (it != predecoded_.end()) {
+            predecodeDone_.wait(lock, [&] { return it->second.done; });
+            Predecoded taken = std::move(it->second);
+            predecoded_.erase(it);
+            if (!taken.frame) *why = taken.why;
+            return taken.frame;
+        }
+    }
+    return DecodeWith(decoder_, member, stop_, why);
+}
+
+std::shared_ptr<const Frame> Show::DecodeWith(imaging::PictureDecoder& decoder, std::size_t member,
+                                              const std::atomic<bool>* stop, std::string* why) const {
     try {
         const std::string bytes = pictures_->Bytes(member);
         const std::string name = pictures_->Name(member);
         auto data =
             std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-        std::unique_ptr<imaging::PictureSource> source = decoder_.Open(name, data);
+        std::unique_ptr<imaging::PictureSource> source = decoder.Open(name, data);
         if (source && RescalingDecoder(source->Info().format)) {
             // Decoded again at the size it shows at: a large photo shrinks as it is decoded.
             const imaging::DecodeHint hint = ShownSize(source->Info(), settings_);
             if (hint.maxWidth > 0 &&
                 (hint.maxWidth * 2 <= source->Info().width || source->Info().format == "metafile"))
-                if (auto scaled = decoder_.Open(name, data, hint)) source = std::move(scaled);
+                if (auto scaled = decoder.Open(name, data, hint)) source = std::move(scaled);
         }
         if (!source) {
             *why = "not a picture this program can read";
             return nullptr;
         }
-        std::unique_ptr<Frame> frame = ComposePicture(*source, settings_);
+        const imaging::PictureInfo& info = source->Info();
+        RowReader read = [&source, stop](int first, int count, imaging::Pixel* into) {
+            if (stop != nullptr && stop->load()) throw Abandoned{};
+            return source->ReadRows(first, count, into);
+        };
+        std::unique_ptr<Frame> frame =
+            ComposeScaledRows(info.width, info.height, source->RowWidth(), source->RowHeight(),
+                              info.orientation, read, settings_);
         if (!frame) {
             *why = "the picture is damaged";
             return nullptr;
@@ -118,6 +144,11 @@ long Show::Resolve(std::int64_t slide) {
             status_[member] = frame ? Status::Good : Status::Bad;
             if (!frame) {
                 sequence_.Drop(member);
+                {
+                    std::lock_guard<std::mutex> lock(predecodeMutex_);
+                    if (!knownBad_[member]) guessStale_ = true;
+                    knownBad_[member] = true;
+                }
                 std::lock_guard<std::mutex> lock(keptMutex_);
                 const std::string name = pictures_->Name(member);
                 leftOut_.push_back(name + ": " + why);
@@ -139,9 +170,31 @@ long Show::Resolve(std::int64_t slide) {
     return static_cast<long>(slides_[static_cast<std::size_t>(slide)]);
 }
 
-bool Show::Prepare(std::int64_t slide) {
+bool Show::Prepare(std::int64_t slide, const std::atomic<bool>* stop) {
     if (slide < 0) slide = 0;
     std::lock_guard<std::mutex> prepare(prepareMutex_);
+    if (abandoned_ || (stop != nullptr && stop->load())) return false;
+    stop_ = stop;
+    try {
+        if (!PrepareSlide(slide)) return false;
+        // The change that leads to the slide draws its first frame as quickly as the others.
+        if (slide > 0)
+            imaging::PrepareTransition(clock_.EffectOf(slide - 1), settings_.width, settings_.height);
+        return true;
+    } catch (const Abandoned&) {
+        // The walk may be part way through a picture: it cannot go on from here.
+        abandoned_ = true;
+        return false;
+    }
+}
+
+bool Show::PrepareSlide(std::int64_t slide) {
+    {
+        // Pictures predecoded for slides left behind will not be asked for.
+        std::lock_guard<std::mutex> lock(predecodeMutex_);
+        for (auto it = predecoded_.begin(); it != predecoded_.end();)
+            it = it->second.done && it->second.slide < slide - 1 ? predecoded_.erase(it) : std::next(it);
+    }
     const long member = Resolve(slide);
     if (member < 0) return false;
     std::shared_ptr<const Frame> frame;
@@ -226,6 +279,69 @@ bool Show::Draw(const Moment& moment, Frame& out) const {
     if (moment.phase == Phase::Change && !haveTo) return false;
     out = *from.frame;
     return true;
+}
+
+long Show::Guess(std::int64_t slide) {
+    if (guessStale_) {
+        guess_ = start_;
+        guessSlides_.clear();
+        guessStale_ = false;
+    }
+    // Far ahead, the guess would hold a long walk of its own beside the show's: not worth it.
+    constexpr std::int64_t kFarthest = 1 << 16;
+    if (slide - static_cast<std::int64_t>(guessSlides_.size()) > kFarthest) return -1;
+    // As the walk goes: a bad picture is dropped where it is first met.
+    while (static_cast<std::int64_t>(guessSlides_.size()) <= slide) {
+        if (guess_.Empty()) return -1;
+        const std::size_t member = guess_.Next();
+        if (knownBad_[member]) {
+            guess_.Drop(member);
+            continue;
+        }
+        guessSlides_.push_back(member);
+    }
+    return static_cast<long>(guessSlides_[static_cast<std::size_t>(slide)]);
+}
+
+void Show::Predecode(std::int64_t slide, imaging::PictureDecoder& decoder) {
+    if (slide < 0) return;
+    // Until a picture decodes: one that turns out damaged moves the later slides along.
+    for (;;) {
+        long member = -1;
+        {
+            std::lock_guard<std::mutex> lock(predecodeMutex_);
+            member = Guess(slide);
+        }
+        if (member < 0) return;
+        const auto index = static_cast<std::size_t>(member);
+        {
+            // Decoded for the slide already: nothing to do.
+            std::lock_guard<std::mutex> lock(keptMutex_);
+            auto kept = kept_.find(slide);
+            if (kept != kept_.end() && kept->second.member == index) return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(predecodeMutex_);
+            if (knownBad_[index]) continue;
+            if (!predecoded_.emplace(index, Predecoded{slide, false, nullptr, {}}).second) return;
+        }
+        std::string why;
+        std::shared_ptr<const Frame> frame = DecodeWith(decoder, index, nullptr, &why);
+        const bool good = frame != nullptr;
+        {
+            std::lock_guard<std::mutex> lock(predecodeMutex_);
+            Predecoded& entry = predecoded_[index];
+            entry.done = true;
+            entry.frame = std::move(frame);
+            entry.why = std::move(why);
+            if (!good && !knownBad_[index]) {
+                knownBad_[index] = true;
+                guessStale_ = true;
+            }
+        }
+        predecodeDone_.notify_all();
+        if (good) return;
+    }
 }
 
 void Show::Render(std::int64_t ms, Frame& out) {

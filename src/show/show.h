@@ -22,6 +22,8 @@
 // transition in Draw, with the text drawn by a small interface the front end brings (as it
 // brings its decoder), so the engine keeps no fonts.
 
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -88,8 +90,10 @@ public:
 
     // Decodes slide `slide` (and finds out which pictures before it decode, where that is not
     // known yet), keeping it and the slide before. False when the show has no picture that can
-    // be shown. One thread at a time prepares; Draw may run meanwhile.
-    bool Prepare(std::int64_t slide);
+    // be shown. One thread at a time prepares; Draw may run meanwhile. When `stop` turns true,
+    // a decode under way is abandoned at its next band of rows and Prepare returns false, now
+    // and from then on (a front end that stops is done with the show).
+    bool Prepare(std::int64_t slide, const std::atomic<bool>* stop = nullptr);
     // True when slide `slide` is decoded and kept.
     bool Ready(std::int64_t slide) const;
     // True once it is known that no picture of the show can be shown.
@@ -105,6 +109,14 @@ public:
     bool Draw(const Moment& moment, Frame& out) const;
     // Prepares what show time `ms` needs and draws it.
     void Render(std::int64_t ms, Frame& out);
+
+    // For a front end that renders single frames on several cores: decodes, on the calling
+    // thread with `decoder` (the thread's own), the picture slide `slide` shows when every
+    // picture before it not tried yet turns out good, and keeps it for the Prepare that comes
+    // to it, which waits for it rather than decoding it again. Any number of threads may
+    // predecode at once, beside Prepare. A picture kept for a slide the show has left behind
+    // is dropped, so a caller that predecodes a few slides ahead holds a few pictures at most.
+    void Predecode(std::int64_t slide, imaging::PictureDecoder& decoder);
     // The background alone.
     void DrawBackground(Frame& out) const;
 
@@ -112,7 +124,13 @@ private:
     enum class Status { Unknown, Good, Bad };
     // The member shown as slide `slide`, finding out as needed; -1 when none is left.
     long Resolve(std::int64_t slide);
+    bool PrepareSlide(std::int64_t slide);
+    // The member's picture, predecoded or decoded now with the show's decoder.
     std::shared_ptr<const Frame> Decode(std::size_t member, std::string* why);
+    std::shared_ptr<const Frame> DecodeWith(imaging::PictureDecoder& decoder, std::size_t member,
+                                            const std::atomic<bool>* stop, std::string* why) const;
+    // Thrown out of a decode when the front end stops (not an error: nothing is left out).
+    struct Abandoned {};
 
     FrameSettings settings_;
     ShowClock clock_;
@@ -120,10 +138,13 @@ private:
     std::vector<std::size_t> order_;
     imaging::PictureDecoder& decoder_;
 
-    std::mutex prepareMutex_;  // held while preparing: the walk and the decoder
+    std::mutex prepareMutex_;   // held while preparing: the walk and the decoder
+    const ShowSequence start_;  // the walk before its first step
     ShowSequence sequence_;
-    std::vector<Status> status_;       // by member index
-    std::vector<std::size_t> slides_;  // the member of each slide found so far
+    std::vector<Status> status_;               // by member index
+    std::vector<std::size_t> slides_;          // the member of each slide found so far
+    const std::atomic<bool>* stop_ = nullptr;  // the Prepare under way's, if it has one
+    bool abandoned_ = false;
 
     struct KeptSlide {
         std::size_t member;
@@ -134,6 +155,22 @@ private:
     bool empty_ = false;
     std::vector<std::string> leftOut_;
     std::string firstFailure_;
+
+    // Predecoding: the walk as it goes when every picture not known to be bad is good.
+    struct Predecoded {
+        std::int64_t slide = 0;
+        bool done = false;
+        std::shared_ptr<const Frame> frame;  // null: it did not decode
+        std::string why;
+    };
+    long Guess(std::int64_t slide);  // the member, or -1; predecodeMutex_ held
+    std::mutex predecodeMutex_;
+    std::condition_variable predecodeDone_;
+    ShowSequence guess_;
+    std::vector<std::size_t> guessSlides_;
+    std::vector<bool> knownBad_;                    // by member
+    bool guessStale_ = false;                       // a picture turned out bad: walk again
+    std::map<std::size_t, Predecoded> predecoded_;  // by member
 };
 
 }  // namespace nimbrel::show

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 
@@ -118,6 +119,17 @@ TEST(RowResampler, SameSizeCopiesAndACropIsPartOfTheWhole) {
     EXPECT_EQ(Resample(source, 31, 27, part), Crop(whole, part));
     // A crop reaching past the target is clipped to it.
     EXPECT_EQ(Resample(source, 31, 27, Rect{-5, 20, 100, 100}), Crop(whole, Rect{0, 20, 31, 7}));
+
+    // Same size with a row that is partly transparent among opaque ones: the opaque rows as
+    // they are, the other laid over the background as it would be on its own.
+    const Pixel blue = MakePixel(0, 0, 200);
+    Image mixed = source;
+    const Image seeThrough = RandomImage(50, 1, 3, false);
+    std::copy(seeThrough.Row(0), seeThrough.Row(0) + 50, mixed.Row(7));
+    const Image out = Resample(mixed, 50, 40, Rect{0, 0, 50, 40}, blue);
+    EXPECT_EQ(Crop(out, Rect{0, 0, 50, 7}), Crop(source, Rect{0, 0, 50, 7}));
+    EXPECT_EQ(Crop(out, Rect{0, 8, 50, 32}), Crop(source, Rect{0, 8, 50, 32}));
+    EXPECT_EQ(Crop(out, Rect{0, 7, 50, 1}), Resample(seeThrough, 50, 1, Rect{0, 0, 50, 1}, blue));
 }
 
 TEST(RowResampler, RowsOutsideTheNeededRangeDoNotMatter) {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "imaging/transitions.h"
 #include "show/picture_sources.h"
@@ -246,6 +247,52 @@ TEST(Show, KeepsAtMostTwoDecodedPicturesAndDrawNeverDecodes) {
     EXPECT_FALSE(f.show->Ready(0));
     EXPECT_TRUE(f.show->Ready(1));
     EXPECT_TRUE(f.show->Ready(2));
+}
+
+TEST(Show, PicturesPredecodedOnOtherThreadsGiveTheSameFramesAndAreNotDecodedAgain) {
+    // Damaged pictures among good ones, in a random order: the walk the predecoding guesses
+    // must come back to the show's own when a picture turns out bad.
+    std::vector<std::pair<std::string, std::string>> pictures;
+    const std::uint32_t colours[] = {kRed, kGreen, kBlue, 0x808080, 0xFFFF00};
+    for (std::uint32_t c : colours) pictures.push_back({"p.bmp", Solid(c, 5 + static_cast<int>(c % 7), 4)});
+    pictures.insert(pictures.begin() + 1, {"broken.gif", "?"});
+    pictures.insert(pictures.begin() + 4, {"broken.png", "!"});
+    const project::SlideShowValues values = Values(1, imaging::kTransitionRandom, true);
+    Fixture plain(pictures, values, 3), ahead(pictures, values, 3);
+    std::vector<std::int64_t> times;
+    for (int i = 0; i < 30; ++i) times.push_back(i * 650);
+    // Two threads predecode the slides of the times, as nimbrel-cli render does.
+    std::vector<std::int64_t> slides;
+    for (std::int64_t t : times) {
+        const Moment m = ahead.show->Clock().At(t);
+        for (std::int64_t s : {m.slide, m.slide + 1})
+            if (slides.empty() || slides.back() < s) slides.push_back(s);
+    }
+    std::atomic<std::size_t> next{0};
+    SolidDecoder helperDecoders[2];
+    std::vector<std::thread> helpers;
+    for (SolidDecoder& decoder : helperDecoders)
+        helpers.emplace_back([&] {
+            for (std::size_t i; (i = next++) < slides.size();) ahead.show->Predecode(slides[i], decoder);
+        });
+    for (std::int64_t t : times) {
+        plain.show->Render(t, plain.frame);
+        ahead.show->Render(t, ahead.frame);
+        EXPECT_EQ(ahead.frame, plain.frame) << "t = " << t;
+    }
+    for (std::thread& helper : helpers) helper.join();
+    EXPECT_EQ(ahead.show->LeftOut(), plain.show->LeftOut());
+
+    // Predecoded first, on this thread: the show decodes none of them again, the damaged ones
+    // included (they are known to be damaged from their predecoding).
+    Fixture first(pictures, Values(1, 0), 3);
+    SolidDecoder helper;
+    for (std::int64_t slide = 0; slide < 4; ++slide) first.show->Predecode(slide, helper);
+    EXPECT_EQ(helper.opened, 6) << "four slides and the two damaged pictures among them";
+    for (std::int64_t t : {0, 1500, 2500, 3200, 5900}) plain.CentreAt(t), first.CentreAt(t);
+    EXPECT_EQ(first.decoder.opened, 0);
+    EXPECT_EQ(first.show->LeftOut().size(), 2u);
+    EXPECT_EQ(first.CentreAt(2500), kGreen) << "slide 1 is the picture after the damaged one";
 }
 
 TEST(FrameComposer, RowsAScaledDecoderGaveArePlacedByThePicturesOwnSize) {
