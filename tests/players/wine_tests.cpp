@@ -402,15 +402,19 @@ TEST_F(PlayerUnderWine, TheAboutBoxDrawsItsTextAndBoldIsBolder) {
             left = std::stoi(where[3]);
             top = std::stoi(where[4]);
         }
+        // The window is mapped before its text is drawn, and under load the drawing can take a
+        // while: the box counts once two screenshots in a row agree.
         long dark = -1;
-        if (w > 0) {
-            Pause(0.5);  // drawn
-            if (auto shot = session_->Capture()) {
-                dark = 0;
-                for (int y = std::max(top, 0); y < std::min(top + h, shot->height); ++y)
-                    for (int x = std::max(left, 0); x < std::min(left + w, shot->width); ++x)
-                        if (Near(shot->At(x, y), 0x000000, 0x70)) ++dark;
-            }
+        for (int i = 0; i < 20 && w > 0; ++i) {
+            Pause(0.4);
+            auto shot = session_->Capture();
+            if (!shot) continue;
+            long count = 0;
+            for (int y = std::max(top, 0); y < std::min(top + h, shot->height); ++y)
+                for (int x = std::max(left, 0); x < std::min(left + w, shot->width); ++x)
+                    if (Near(shot->At(x, y), 0x000000, 0x70)) ++count;
+            if (count == dark) break;
+            dark = count;
         }
         std::system("xdotool search --name 'About Lake' windowfocus --sync key Return >/dev/null 2>&1");
         session_->Wait(player, 10);
