@@ -30,7 +30,8 @@ constexpr const char* kUsage =
     "  (frame-01.png, frame-02.png, ... in the order of the times), as the screensaver shows\n"
     "  them on a screen of that size.\n"
     "  --size WxH  the screen, in pixels (1 to 16384 each way)\n"
-    "  --at T,...  times in seconds from the first picture (\"2.5\"), or in milliseconds (\"2500ms\")\n"
+    "  --at T,...  times in seconds from the first picture (\"2.5\"), or in milliseconds (\"2500ms\"),\n"
+    "              up to 1000000 seconds\n"
     "  --out DIR   where the frames go (made when missing)\n"
     "  --seed N    the seed of the show's random choices (default 1)\n";
 
@@ -47,6 +48,10 @@ bool ParseSize(const std::string& text, int& width, int& height) {
            number(std::string_view(text).substr(x + 1), height) && imaging::ImageSizeAllowed(width, height);
 }
 
+// The latest time a frame is rendered at: about eleven and a half days. The show remembers the
+// picture of every slide up to the time asked, so a time of years would take gigabytes.
+constexpr double kLatestMs = 1e9;
+
 // A time in milliseconds: "2.5" (seconds) or "2500ms".
 bool ParseTime(std::string text, std::int64_t& ms) {
     double scale = 1000;
@@ -59,7 +64,7 @@ bool ParseTime(std::string text, std::int64_t& ms) {
     double value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value) ||
-        value < 0 || value * scale > 1e12)
+        value < 0 || value * scale > kLatestMs)
         return false;
     ms = static_cast<std::int64_t>(std::llround(value * scale));
     return true;
@@ -171,8 +176,8 @@ int RenderCommand(const std::vector<std::string>& args, std::ostream& out, std::
         const std::string one = timesText.substr(start, comma - start);
         std::int64_t ms = 0;
         if (!ParseTime(one, ms))
-            return Usage(err,
-                         "the time \"" + one + "\" is not a number of seconds of 0 or more (or \"2500ms\")");
+            return Usage(
+                err, "the time \"" + one + "\" is not a number of seconds from 0 to 1000000 (or \"2500ms\")");
         times.push_back(ms);
         start = comma + 1;
     }

@@ -89,6 +89,9 @@ TEST_F(Render, BadCommandLinesProjectsAndFoldersAreRefused) {
              {"render", project, "--size", "99999x10", "--at", "1", "--out", out},
              {"render", project, "--size", "64x48", "--at", "1,-2", "--out", out},
              {"render", project, "--size", "64x48", "--at", "soon", "--out", out},
+             // Years into the show: refused, not walked slide by slide into gigabytes.
+             {"render", project, "--size", "64x48", "--at", "1,1000001", "--out", out},
+             {"render", project, "--size", "64x48", "--at", "999999999999999ms", "--out", out},
              {"render", project, "--size", "64x48", "--at", "1,", "--out", out},
              {"render", project, "--size", "64x48", "--at", "1", "--out", out, "--seed", "x"},
              {"render", project, "--size", "64x48", "--at", "1"},
