@@ -11,6 +11,7 @@
 #include "imaging/exif.h"
 #include "imaging/picture_format.h"
 #include "platform/ascii.h"
+#include "platform/win32/com.h"
 #include "show/picture_sources.h"
 #include "win32_util.h"
 
@@ -61,23 +62,7 @@ IStream* StreamOf(std::span<const std::uint8_t> bytes) {
     return stream;
 }
 
-// Holds one COM interface.
-template <class T>
-class Com {
-public:
-    Com() = default;
-    Com(const Com&) = delete;
-    Com& operator=(const Com&) = delete;
-    ~Com() {
-        if (p_ != nullptr) p_->Release();
-    }
-    T** Out() { return &p_; }
-    T* operator->() const { return p_; }
-    T* Get() const { return p_; }
-
-private:
-    T* p_ = nullptr;
-};
+using platform::win32::Com;
 
 // COM for the calling thread, for as long as the object lives.
 class ComScope {

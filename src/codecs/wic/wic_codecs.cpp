@@ -12,6 +12,7 @@
 #include "codecs/sources.h"
 #include "imaging/exif.h"
 #include "platform/error.h"
+#include "platform/win32/com.h"
 
 namespace nimbrel::codecs {
 
@@ -28,32 +29,7 @@ void EnsureCom() {
     thread_local ComThread com;
 }
 
-template <class T>
-class Com {
-public:
-    Com() = default;
-    Com(const Com&) = delete;
-    Com& operator=(const Com&) = delete;
-    Com(Com&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
-    Com& operator=(Com&& other) noexcept {
-        if (this != &other) {
-            if (p_ != nullptr) p_->Release();
-            p_ = other.p_;
-            other.p_ = nullptr;
-        }
-        return *this;
-    }
-    ~Com() {
-        if (p_ != nullptr) p_->Release();
-    }
-    T** Out() { return &p_; }
-    T* operator->() const { return p_; }
-    T* Get() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-
-private:
-    T* p_ = nullptr;
-};
+using platform::win32::Com;
 
 Com<IWICImagingFactory> Factory() {
     EnsureCom();
