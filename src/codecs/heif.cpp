@@ -148,8 +148,33 @@ struct GridPlan {
     std::uint32_t tileType = 0;
     int tileWidth = 0, tileHeight = 0;
     std::vector<std::uint8_t> nclx;  // the grid's own nclx colr box, for tiles that have none
+    std::vector<std::uint8_t> profile;
     int orientation = 1;
 };
+
+// The colour profile a colr box gives: the ICC profile it holds, or one made for the primaries
+// an nclx box names when they are not sRGB's. (libheif gives the same for pictures it decodes
+// whole; its own reading of the boxes takes a time that grows with the square of the tiles.)
+std::vector<std::uint8_t> ProfileFromColr(const HeifProperty& colr) {
+    const std::uint32_t type = ColrType(colr);
+    const auto payload = colr.Payload();
+    if (type == FourCc("prof") || type == FourCc("rICC")) return {payload.begin() + 4, payload.end()};
+    if (type != FourCc("nclx") || payload.size() < 6) return {};
+    struct Primaries {
+        int code;
+        double xy[6];
+    };
+    static constexpr Primaries kKnown[] = {
+        {4, {0.67, 0.33, 0.21, 0.71, 0.14, 0.08}},        {5, {0.64, 0.33, 0.29, 0.60, 0.15, 0.06}},
+        {6, {0.630, 0.340, 0.310, 0.595, 0.155, 0.070}},  {7, {0.630, 0.340, 0.310, 0.595, 0.155, 0.070}},
+        {8, {0.681, 0.319, 0.243, 0.692, 0.145, 0.049}},  {9, {0.708, 0.292, 0.170, 0.797, 0.131, 0.046}},
+        {11, {0.680, 0.320, 0.265, 0.690, 0.150, 0.060}}, {12, {0.680, 0.320, 0.265, 0.690, 0.150, 0.060}},
+        {22, {0.630, 0.340, 0.295, 0.605, 0.155, 0.077}}};
+    const int code = payload[4] << 8 | payload[5];
+    for (const Primaries& known : kKnown)
+        if (known.code == code) return MakeRgbProfile(known.xy);
+    return {};  // BT.709 (sRGB's), unspecified, or unknown
+}
 
 // An EXIF orientation as the matrix that takes stored to upright coordinates (centred, y down).
 struct Turn {
@@ -174,7 +199,7 @@ int OrientationOf(const HeifFile& heif, const HeifItem& item) {
             for (int i = 0; i < value; ++i) turn = turn.Then(kOrientations[8]);  // a quarter turn anticlockwise
         } else if (ParseImir(property, value)) {
             // About a vertical axis (left and right swap) or a horizontal one (top and bottom).
-            turn = turn.Then(value == 0 ? kOrientations[2] : kOrientations[4]);
+            turn = turn.Then(value == 0 ? kOrientations[4] : kOrientations[2]);
         }
     }
     for (int o = 1; o <= 8; ++o)
@@ -194,6 +219,7 @@ bool PlanGrid(Bytes bytes, GridPlan& plan) {
     if (!ReadItemData(heif, bytes, *grid, 64, descriptor) || !ParseHeifGrid(descriptor, plan.grid)) return false;
     if (!StoredSizeAllowed(plan.grid.width, plan.grid.height)) return false;
     if (heif.ReferredTo(grid->id, FourCc("auxl"))) return false;
+    bool iccFound = false;
     for (const HeifPropertyLink& link : grid->properties) {
         if (link.index == 0) continue;
         const HeifProperty& property = heif.properties[link.index - 1u];
@@ -204,6 +230,14 @@ bool PlanGrid(Bytes bytes, GridPlan& plan) {
         if (link.essential && !known) return false;
         if (type == FourCc("colr") && ColrType(property) == FourCc("nclx") && plan.nclx.empty())
             plan.nclx = property.box;
+        if (type == FourCc("colr")) {
+            // An ICC profile rules over the primaries nclx names.
+            const bool icc = ColrType(property) != FourCc("nclx");
+            if (icc ? !iccFound : plan.profile.empty()) {
+                std::vector<std::uint8_t> profile = ProfileFromColr(property);
+                if (!profile.empty()) plan.profile = std::move(profile), iccFound = icc;
+            }
+        }
     }
     plan.tiles = heif.ReferencesFrom(grid->id, FourCc("dimg"));
     if (plan.tiles.size() != static_cast<std::size_t>(plan.grid.rows) * plan.grid.columns) return false;
@@ -237,27 +271,13 @@ class GridSource : public imaging::PictureSource {
 public:
     GridSource(Bytes bytes, GridPlan plan) : bytes_(bytes), plan_(std::move(plan)) {}
 
-    bool Start(const std::string& format) {
-        // libheif reads the boxes too (it decodes nothing here): the colour profile comes out as
-        // for every other picture, and a file it refuses is refused.
-        context_.reset(heif_context_alloc());
-        if (!context_) return false;
-        heif_context_set_maximum_image_size_limit(context_.get(), kMaxStoredSide + 1);
-        if (heif_context_read_from_memory_without_copy(context_.get(), bytes_.data(), bytes_.size(), nullptr)
-                .code != heif_error_Ok)
-            return false;
-        heif_image_handle* handle = nullptr;
-        if (heif_context_get_primary_image_handle(context_.get(), &handle).code != heif_error_Ok) return false;
-        std::unique_ptr<heif_image_handle, HandleFree> held(handle);
-        if (heif_image_handle_has_alpha_channel(handle)) return false;
-        profile_ = HandleProfile(handle);
-        context_.reset();
+    void Start(const std::string& format) {
+        profile_ = plan_.profile;
         info_.width = static_cast<int>(plan_.grid.width);
         info_.height = static_cast<int>(plan_.grid.height);
         info_.orientation = plan_.orientation;
         info_.format = format;
         info_.hasColorProfile = !profile_.empty();
-        return true;
     }
 
     const imaging::PictureInfo& Info() const override { return info_; }
@@ -362,7 +382,6 @@ private:
 
     Bytes bytes_;
     GridPlan plan_;
-    std::unique_ptr<heif_context, ContextFree> context_;
     std::vector<imaging::Pixel> band_;  // the decoded tile row, the picture's width across
     int bandRow_ = -1;
     int nextRow_ = 0;
@@ -379,7 +398,7 @@ bool HeifReady() {
 
 SourcePtr OpenGrid(Bytes bytes, const std::string& format, GridPlan plan) {
     auto source = std::make_unique<GridSource>(bytes, std::move(plan));
-    if (!source->Start(format)) return nullptr;
+    source->Start(format);
     return source;
 }
 
