@@ -54,7 +54,8 @@ std::vector<std::uint8_t> HandleProfile(const heif_image_handle* handle) {
     const auto type = heif_image_handle_get_color_profile_type(handle);
     if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
         profile.resize(heif_image_handle_get_raw_color_profile_size(handle));
-        if (profile.empty() || heif_image_handle_get_raw_color_profile(handle, profile.data()).code != heif_error_Ok)
+        if (profile.empty() ||
+            heif_image_handle_get_raw_color_profile(handle, profile.data()).code != heif_error_Ok)
             profile.clear();
     } else if (type == heif_color_profile_type_nclx) {
         profile = ProfileFromNclx(handle);
@@ -180,12 +181,13 @@ std::vector<std::uint8_t> ProfileFromColr(const HeifProperty& colr) {
 struct Turn {
     int a, b, c, d;
     Turn Then(const Turn& next) const {
-        return {next.a * a + next.b * c, next.a * b + next.b * d, next.c * a + next.d * c, next.c * b + next.d * d};
+        return {next.a * a + next.b * c, next.a * b + next.b * d, next.c * a + next.d * c,
+                next.c * b + next.d * d};
     }
     bool operator==(const Turn&) const = default;
 };
-constexpr Turn kOrientations[9] = {{1, 0, 0, 1},  {1, 0, 0, 1},  {-1, 0, 0, 1}, {-1, 0, 0, -1}, {1, 0, 0, -1},
-                                   {0, 1, 1, 0},  {0, -1, 1, 0}, {0, -1, -1, 0}, {0, 1, -1, 0}};
+constexpr Turn kOrientations[9] = {{1, 0, 0, 1}, {1, 0, 0, 1},  {-1, 0, 0, 1},  {-1, 0, 0, -1}, {1, 0, 0, -1},
+                                   {0, 1, 1, 0}, {0, -1, 1, 0}, {0, -1, -1, 0}, {0, 1, -1, 0}};
 
 // The container's rotations and mirrorings, applied in the order the item lists them, as the
 // one EXIF orientation that does the same.
@@ -196,7 +198,8 @@ int OrientationOf(const HeifFile& heif, const HeifItem& item) {
         const HeifProperty& property = heif.properties[link.index - 1u];
         int value = 0;
         if (ParseIrot(property, value)) {
-            for (int i = 0; i < value; ++i) turn = turn.Then(kOrientations[8]);  // a quarter turn anticlockwise
+            for (int i = 0; i < value; ++i)
+                turn = turn.Then(kOrientations[8]);  // a quarter turn anticlockwise
         } else if (ParseImir(property, value)) {
             // About a vertical axis (left and right swap) or a horizontal one (top and bottom).
             turn = turn.Then(value == 0 ? kOrientations[4] : kOrientations[2]);
@@ -216,7 +219,8 @@ bool PlanGrid(Bytes bytes, GridPlan& plan) {
     const HeifItem* grid = heif.FindItem(heif.primary);
     if (grid == nullptr || grid->type != FourCc("grid")) return false;
     std::vector<std::uint8_t> descriptor;
-    if (!ReadItemData(heif, bytes, *grid, 64, descriptor) || !ParseHeifGrid(descriptor, plan.grid)) return false;
+    if (!ReadItemData(heif, bytes, *grid, 64, descriptor) || !ParseHeifGrid(descriptor, plan.grid))
+        return false;
     if (!StoredSizeAllowed(plan.grid.width, plan.grid.height)) return false;
     if (heif.ReferredTo(grid->id, FourCc("auxl"))) return false;
     bool iccFound = false;
@@ -254,7 +258,8 @@ bool PlanGrid(Bytes bytes, GridPlan& plan) {
             plan.tileWidth = static_cast<int>(width);
             plan.tileHeight = static_cast<int>(height);
         }
-        if (width != static_cast<std::uint32_t>(plan.tileWidth) || height != static_cast<std::uint32_t>(plan.tileHeight))
+        if (width != static_cast<std::uint32_t>(plan.tileWidth) ||
+            height != static_cast<std::uint32_t>(plan.tileHeight))
             return false;
     }
     if (plan.tileType != FourCc("hvc1") && plan.tileType != FourCc("av01")) return false;
@@ -308,7 +313,8 @@ private:
         for (int column = 0; column < plan_.grid.columns; ++column) {
             const int left = column * plan_.tileWidth;
             if (left >= info_.width) break;  // tiles wholly outside the picture are not decoded
-            const std::uint32_t id = plan_.tiles[static_cast<std::size_t>(tileRow) * plan_.grid.columns + column];
+            const std::uint32_t id =
+                plan_.tiles[static_cast<std::size_t>(tileRow) * plan_.grid.columns + column];
             if (!DecodeTile(id, band_.data() + left, std::min(plan_.tileWidth, info_.width - left), rows))
                 return false;
         }
@@ -322,9 +328,8 @@ private:
         std::vector<std::uint8_t> data;
         if (!ReadItemData(plan_.heif, bytes_, tile, bytes_.size(), data)) return {};
         const bool avif = plan_.tileType == FourCc("av01");
-        HeifWriter writer(avif ? "avif" : "heic",
-                          avif ? std::vector<std::string>{"mif1", "avif", "miaf"}
-                               : std::vector<std::string>{"mif1", "heic"});
+        HeifWriter writer(avif ? "avif" : "heic", avif ? std::vector<std::string>{"mif1", "avif", "miaf"}
+                                                       : std::vector<std::string>{"mif1", "heic"});
         std::vector<HeifPropertyLink> links;
         bool hasNclx = false;
         for (const HeifPropertyLink& link : tile.properties) {
@@ -351,8 +356,8 @@ private:
         std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
         if (!context) return false;
         heif_context_set_maximum_image_size_limit(context.get(), imaging::kMaxImageSide);
-        if (heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(), nullptr).code !=
-            heif_error_Ok)
+        if (heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(), nullptr)
+                .code != heif_error_Ok)
             return false;
         heif_image_handle* handle = nullptr;
         if (heif_context_get_primary_image_handle(context.get(), &handle).code != heif_error_Ok) return false;

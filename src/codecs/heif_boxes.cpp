@@ -47,7 +47,7 @@ private:
 struct Box {
     std::uint32_t type = 0;
     std::size_t headerSize = 0;
-    Span whole;    // header and payload
+    Span whole;  // header and payload
     Span payload;
 };
 
@@ -185,7 +185,8 @@ bool ReadIref(Span payload, std::vector<HeifReference>& references) {
         const std::uint16_t count = b.U16();
         if (!b.ok || static_cast<std::size_t>(count) * idSize > b.Left()) return false;
         reference.to.reserve(count);
-        for (std::uint16_t i = 0; i < count; ++i) reference.to.push_back(static_cast<std::uint32_t>(b.Read(idSize)));
+        for (std::uint16_t i = 0; i < count; ++i)
+            reference.to.push_back(static_cast<std::uint32_t>(b.Read(idSize)));
         if (references.size() >= kMaxHeifReferences) return false;
         references.push_back(std::move(reference));
     }
@@ -214,7 +215,8 @@ bool ReadIprp(Span payload, HeifFile& out,
             Reader r(box.payload);
             const FullBox full = ReadFullBox(r);
             const std::uint32_t count = r.U32();
-            if (!r.ok || count > kMaxHeifItems || static_cast<std::uint64_t>(count) * 3 > r.Left()) return false;
+            if (!r.ok || count > kMaxHeifItems || static_cast<std::uint64_t>(count) * 3 > r.Left())
+                return false;
             const bool wide = (full.flags & 1) != 0;
             for (std::uint32_t i = 0; i < count; ++i) {
                 const std::uint32_t id = full.version < 1 ? r.U16() : r.U32();
@@ -251,13 +253,15 @@ const HeifItem* HeifFile::FindItem(std::uint32_t id) const {
 std::vector<std::uint32_t> HeifFile::ReferencesFrom(std::uint32_t from, std::uint32_t type) const {
     std::vector<std::uint32_t> to;
     for (const HeifReference& reference : references)
-        if (reference.type == type && reference.from == from) to.insert(to.end(), reference.to.begin(), reference.to.end());
+        if (reference.type == type && reference.from == from)
+            to.insert(to.end(), reference.to.begin(), reference.to.end());
     return to;
 }
 
 bool HeifFile::ReferredTo(std::uint32_t to, std::uint32_t type) const {
     for (const HeifReference& reference : references)
-        if (reference.type == type && std::find(reference.to.begin(), reference.to.end(), to) != reference.to.end())
+        if (reference.type == type &&
+            std::find(reference.to.begin(), reference.to.end(), to) != reference.to.end())
             return true;
     return false;
 }
@@ -279,8 +283,10 @@ bool ReadHeifFile(std::span<const std::uint8_t> file, HeifFile& out) {
         std::uint64_t size = r.U32();
         const std::uint32_t type = r.U32();
         std::size_t header = 8;
-        if (size == 1) size = r.Read(8), header = 16;
-        else if (size == 0) size = file.size() - pos;
+        if (size == 1)
+            size = r.Read(8), header = 16;
+        else if (size == 0)
+            size = file.size() - pos;
         if (!r.ok || size < header) return false;
         if (type == FourCc("meta")) {
             if (size > file.size() - pos) return false;
@@ -301,12 +307,18 @@ bool ReadHeifFile(std::span<const std::uint8_t> file, HeifFile& out) {
     bool sawPitm = false;
     for (const Box& box : boxes) {
         bool ok = true;
-        if (box.type == FourCc("pitm")) ok = ReadPitm(box.payload, out), sawPitm = true;
-        else if (box.type == FourCc("iinf")) ok = ReadIinf(box.payload, out.items);
-        else if (box.type == FourCc("iloc")) ok = ReadIloc(box.payload, locations);
-        else if (box.type == FourCc("iref")) ok = ReadIref(box.payload, out.references);
-        else if (box.type == FourCc("iprp")) ok = ReadIprp(box.payload, out, associations);
-        else if (box.type == FourCc("idat")) out.idat = box.payload;
+        if (box.type == FourCc("pitm"))
+            ok = ReadPitm(box.payload, out), sawPitm = true;
+        else if (box.type == FourCc("iinf"))
+            ok = ReadIinf(box.payload, out.items);
+        else if (box.type == FourCc("iloc"))
+            ok = ReadIloc(box.payload, locations);
+        else if (box.type == FourCc("iref"))
+            ok = ReadIref(box.payload, out.references);
+        else if (box.type == FourCc("iprp"))
+            ok = ReadIprp(box.payload, out, associations);
+        else if (box.type == FourCc("idat"))
+            out.idat = box.payload;
         if (!ok) return false;
     }
     if (!sawPitm || out.items.empty()) return false;
@@ -342,9 +354,12 @@ bool ReadItemData(const HeifFile& heif, std::span<const std::uint8_t> file, cons
     out.clear();
     if (!item.located || item.dataReference != 0) return false;
     Span source;
-    if (item.construction == 0) source = file;
-    else if (item.construction == 1) source = heif.idat;
-    else return false;
+    if (item.construction == 0)
+        source = file;
+    else if (item.construction == 1)
+        source = heif.idat;
+    else
+        return false;
     std::uint64_t total = 0;
     for (const HeifExtent& extent : item.extents) {
         const std::uint64_t start = item.baseOffset + extent.offset;
@@ -544,7 +559,8 @@ std::vector<std::uint8_t> HeifWriter::Meta(std::uint64_t mdatStart) const {
         if (item.properties.empty()) continue;
         o.U16(item.id);
         o.U8(static_cast<std::uint32_t>(item.properties.size()));
-        for (const HeifPropertyLink& link : item.properties) o.U16((link.essential ? 0x8000u : 0u) | link.index);
+        for (const HeifPropertyLink& link : item.properties)
+            o.U16((link.essential ? 0x8000u : 0u) | link.index);
     }
     o.End(ipma);
     o.End(iprp);
@@ -594,15 +610,18 @@ std::vector<std::uint8_t> MakeImirBox(int axis) {
     return std::move(o.bytes);
 }
 
-std::vector<std::uint8_t> MakeGridDescriptor(int rows, int columns, std::uint32_t width, std::uint32_t height) {
+std::vector<std::uint8_t> MakeGridDescriptor(int rows, int columns, std::uint32_t width,
+                                             std::uint32_t height) {
     Out o;
     const bool wide = width > 0xFFFF || height > 0xFFFF;
     o.U8(0);
     o.U8(wide ? 1 : 0);
     o.U8(static_cast<std::uint32_t>(rows - 1));
     o.U8(static_cast<std::uint32_t>(columns - 1));
-    if (wide) o.U32(width), o.U32(height);
-    else o.U16(width), o.U16(height);
+    if (wide)
+        o.U32(width), o.U32(height);
+    else
+        o.U16(width), o.U16(height);
     return std::move(o.bytes);
 }
 

@@ -68,7 +68,7 @@ struct HeifReference {
 
 struct HeifFile {
     std::uint32_t primary = 0;
-    std::vector<HeifItem> items;  // in the order infe lists them
+    std::vector<HeifItem> items;           // in the order infe lists them
     std::vector<HeifProperty> properties;  // properties[i] is ipco's property i + 1
     std::vector<HeifReference> references;
     std::span<const std::uint8_t> idat;
@@ -119,8 +119,8 @@ public:
     // A whole property box (header included). Returns its index, from 1.
     std::uint16_t AddProperty(std::vector<std::uint8_t> box);
     // Item ids run from 1 to 65535.
-    void AddItem(std::uint32_t id, std::uint32_t type, std::size_t data, std::vector<HeifPropertyLink> properties,
-                 bool hidden = false);
+    void AddItem(std::uint32_t id, std::uint32_t type, std::size_t data,
+                 std::vector<HeifPropertyLink> properties, bool hidden = false);
     void AddReference(std::uint32_t type, std::uint32_t from, std::vector<std::uint32_t> to);
     void SetPrimary(std::uint32_t id) { primary_ = id; }
     // Raises std::length_error when the file would exceed what 32-bit offsets can point to.
@@ -153,6 +153,7 @@ std::vector<std::uint8_t> MakeIspeBox(std::uint32_t width, std::uint32_t height)
 std::vector<std::uint8_t> MakeIrotBox(int quarterTurnsAnticlockwise);
 std::vector<std::uint8_t> MakeImirBox(int axis);
 // A grid descriptor (the grid item's bytes).
-std::vector<std::uint8_t> MakeGridDescriptor(int rows, int columns, std::uint32_t width, std::uint32_t height);
+std::vector<std::uint8_t> MakeGridDescriptor(int rows, int columns, std::uint32_t width,
+                                             std::uint32_t height);
 
 }  // namespace nimbrel::codecs::detail

@@ -51,7 +51,8 @@ int LargestDistance(const imaging::Image& a, const imaging::Image& b) {
     if (a.Width() != b.Width() || a.Height() != b.Height()) return 1000;
     int largest = 0;
     for (int y = 0; y < a.Height(); ++y)
-        for (int x = 0; x < a.Width(); ++x) largest = std::max(largest, ChannelDistance(a.At(x, y), b.At(x, y)));
+        for (int x = 0; x < a.Width(); ++x)
+            largest = std::max(largest, ChannelDistance(a.At(x, y), b.At(x, y)));
     return largest;
 }
 
@@ -119,8 +120,8 @@ TEST(HeifBoxes, ReadsWhatTheWriterWroteAndRefusesBrokenIndexes) {
     EXPECT_FALSE(detail::ReadItemData(heif, file, *second, a.size() - 1, b)) << "more than allowed";
 
     // Cut anywhere inside the meta box, or with a property index beyond ipco: refused whole.
-    const std::size_t ipma = std::search(file.begin(), file.end(), std::begin("ipma"), std::end("ipma") - 1) -
-                             file.begin();
+    const std::size_t ipma =
+        std::search(file.begin(), file.end(), std::begin("ipma"), std::end("ipma") - 1) - file.begin();
     ASSERT_LT(ipma, file.size());
     for (std::size_t keep = 0; keep < ipma; keep += 13) {
         detail::HeifFile cut;
@@ -227,7 +228,8 @@ TEST(HeifGrid, BandsGiveTheSamePixelsAsTheWholeDecodeInEveryOrientation) {
     const imaging::Image image = ReadInBands(*bands, 16);
     EXPECT_LE(ChannelDistance(image.At(40, 100), imaging::MakePixel(230, 210, 40)), 6);
     EXPECT_LE(ChannelDistance(image.At(8, 72), imaging::MakePixel(255, 255, 255)), 6);
-    EXPECT_LE(ChannelDistance(image.At(160, 30), imaging::MakePixel(40, 50, 210)), 6) << "cropped last column";
+    EXPECT_LE(ChannelDistance(image.At(160, 30), imaging::MakePixel(40, 50, 210)), 6)
+        << "cropped last column";
 }
 
 TEST(HeifGrid, RowsComeOnlyForwardAndAcrossTileRows) {
@@ -242,7 +244,8 @@ TEST(HeifGrid, RowsComeOnlyForwardAndAcrossTileRows) {
     ASSERT_TRUE(bands->ReadRows(60, 8, rows.data()));
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 170; x += 13)
-            EXPECT_LE(ChannelDistance(rows[static_cast<std::size_t>(y) * 170 + x], expected.At(x, 60 + y)), 2);
+            EXPECT_LE(ChannelDistance(rows[static_cast<std::size_t>(y) * 170 + x], expected.At(x, 60 + y)),
+                      2);
     EXPECT_FALSE(bands->ReadRows(0, 1, rows.data())) << "rows only come forward";
     EXPECT_FALSE(bands->ReadRows(118, 3, rows.data())) << "past the end";
     EXPECT_TRUE(bands->ReadRows(119, 1, rows.data()));
@@ -258,7 +261,9 @@ TEST(HeifGrid, TilesTakeTheGridsColoursWhenTheyNameNone) {
     // Tiles without a colr box of their own, the grid in BT.601 full range with P3 primaries.
     std::vector<HeifTile> tiles = MarkedTiles(64, false);
     for (HeifTile& tile : tiles)
-        std::erase_if(tile.properties, [](const auto& p) { return p.first.size() > 8 && p.first[4] == 'c' && p.first[5] == 'o' && p.first[6] == 'l'; });
+        std::erase_if(tile.properties, [](const auto& p) {
+            return p.first.size() > 8 && p.first[4] == 'c' && p.first[5] == 'o' && p.first[6] == 'l';
+        });
     HeifGridSpec spec = SmallGrid();
     spec.gridColr = {0, 0, 0, 19, 'c', 'o', 'l', 'r', 'n', 'c', 'l', 'x', 0, 12, 0, 13, 0, 6, 0x80};
     const Bytes file = MakeHeifGrid(tiles, spec);

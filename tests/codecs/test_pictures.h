@@ -57,10 +57,10 @@ struct HeifGridSpec {
     std::vector<int> cells;
     std::uint32_t width = 0, height = 0;
     bool avif = false;
-    int rotation = -1;  // irot's quarter turns anticlockwise, -1 for none
-    int mirror = -1;    // imir's axis, -1 for none
-    bool mirrorFirst = false;   // imir listed before irot
-    Bytes gridColr;             // a colr box for the grid item itself, or none
+    int rotation = -1;         // irot's quarter turns anticlockwise, -1 for none
+    int mirror = -1;           // imir's axis, -1 for none
+    bool mirrorFirst = false;  // imir listed before irot
+    Bytes gridColr;            // a colr box for the grid item itself, or none
     bool descriptorInIdat = false;
 };
 Bytes MakeHeifGrid(const std::vector<HeifTile>& tiles, const HeifGridSpec& spec);
