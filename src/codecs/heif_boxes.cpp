@@ -520,6 +520,11 @@ std::vector<std::uint8_t> HeifWriter::Meta(std::uint64_t mdatStart) const {
         o.U16(item.id);
         o.U16(data_[item.data].inIdat ? 1 : 0);
         o.U16(0);
+        // No bytes are no extent: an extent of length 0 would run to the end.
+        if (data_[item.data].bytes.empty()) {
+            o.U16(0);
+            continue;
+        }
         o.U16(1);
         o.U32(static_cast<std::uint32_t>(offsets[item.data]));
         o.U32(static_cast<std::uint32_t>(data_[item.data].bytes.size()));

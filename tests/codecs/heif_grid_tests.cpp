@@ -119,6 +119,19 @@ TEST(HeifBoxes, ReadsWhatTheWriterWroteAndRefusesBrokenIndexes) {
     EXPECT_EQ(height, 64u);
     EXPECT_FALSE(detail::ReadItemData(heif, file, *second, a.size() - 1, b)) << "more than allowed";
 
+    // An item without bytes beside one with some has none, not the rest of the file.
+    detail::HeifWriter writer("heic", {"mif1"});
+    writer.AddItem(1, FourCc("Exif"), writer.AddData({}), {});
+    writer.AddItem(2, FourCc("Exif"), writer.AddData({1, 2, 3}), {});
+    writer.SetPrimary(2);
+    const Bytes two = writer.Write();
+    detail::HeifFile twoItems;
+    ASSERT_TRUE(detail::ReadHeifFile(two, twoItems));
+    ASSERT_TRUE(detail::ReadItemData(twoItems, two, twoItems.items[0], two.size(), a));
+    EXPECT_TRUE(a.empty());
+    ASSERT_TRUE(detail::ReadItemData(twoItems, two, twoItems.items[1], two.size(), a));
+    EXPECT_EQ(a, (std::vector<std::uint8_t>{1, 2, 3}));
+
     // Cut anywhere inside the meta box, or with a property index beyond ipco: refused whole.
     const std::size_t ipma =
         std::search(file.begin(), file.end(), std::begin("ipma"), std::end("ipma") - 1) - file.begin();
