@@ -325,8 +325,13 @@ private:
     // The tile as a HEIF file of its own: its properties (without any turning or cropping, which
     // belong to the grid) and its bytes.
     std::vector<std::uint8_t> TileFile(const HeifItem& tile) const {
+        // No coded tile is larger than eight bytes a pixel; a file whose tiles all claim the whole
+        // file would otherwise have it copied once for every tile.
+        const std::size_t most =
+            static_cast<std::size_t>(plan_.tileWidth) * static_cast<std::size_t>(plan_.tileHeight) * 8 +
+            (1u << 20);
         std::vector<std::uint8_t> data;
-        if (!ReadItemData(plan_.heif, bytes_, tile, bytes_.size(), data)) return {};
+        if (!ReadItemData(plan_.heif, bytes_, tile, most, data)) return {};
         const bool avif = plan_.tileType == FourCc("av01");
         HeifWriter writer(avif ? "avif" : "heic", avif ? std::vector<std::string>{"mif1", "avif", "miaf"}
                                                        : std::vector<std::string>{"mif1", "heic"});
