@@ -232,14 +232,13 @@ bool PlanGrid(Bytes bytes, GridPlan& plan) {
         const bool known = type == FourCc("ispe") || type == FourCc("colr") || type == FourCc("pixi") ||
                            type == FourCc("irot") || type == FourCc("imir") || type == FourCc("pasp");
         if (link.essential && !known) return false;
-        if (type == FourCc("colr") && ColrType(property) == FourCc("nclx") && plan.nclx.empty())
-            plan.nclx = property.box;
         if (type == FourCc("colr")) {
+            const bool nclx = ColrType(property) == FourCc("nclx");
+            if (nclx && plan.nclx.empty()) plan.nclx = property.box;
             // An ICC profile rules over the primaries nclx names.
-            const bool icc = ColrType(property) != FourCc("nclx");
-            if (icc ? !iccFound : plan.profile.empty()) {
+            if (nclx ? plan.profile.empty() : !iccFound) {
                 std::vector<std::uint8_t> profile = ProfileFromColr(property);
-                if (!profile.empty()) plan.profile = std::move(profile), iccFound = icc;
+                if (!profile.empty()) plan.profile = std::move(profile), iccFound = !nclx;
             }
         }
     }
