@@ -81,14 +81,12 @@ public:
         ReleaseDisplay();
     }
 
-    // Starts decoding the first picture for the area the window will cover, so that it runs
-    // beside the window's creation. Call once, before Create.
+    // Starts decoding the first picture, then measures the area the window will cover (which
+    // can take a while on a system that connects to its display only now), so that both run
+    // beside each other and beside the window's creation. Call once, before Create.
     void Prepare(HWND previewParent) {
-        ScreenArea area = MeasureArea(previewParent);
-        show::Screen screen{area.width, area.height, {}};
-        for (const RECT& monitor : area.monitors) screen.monitors.push_back(ToRect(monitor));
-        show_ = std::make_unique<show::Show>(options_, BackgroundColor(options_.backgroundColor), screen,
-                                             std::make_shared<PackagePictures>(package_),
+        show_ = std::make_unique<show::Show>(options_, BackgroundColor(options_.backgroundColor),
+                                             show::ScreenLater{}, std::make_shared<PackagePictures>(package_),
                                              package_.SlideOrder(), decoder_, ShowSeed());
         live_ = std::make_unique<show::LiveClock>(show_->Clock());
         if (show_->PictureCount() > 0) {
@@ -106,14 +104,19 @@ public:
             });
             RequestSlide(0);
         }
+        ScreenArea area = MeasureArea(previewParent);
+        show::Screen screen{area.width, area.height, {}};
+        for (const RECT& monitor : area.monitors) screen.monitors.push_back(ToRect(monitor));
+        show_->SetScreen(screen);
+        Trace("screen measured");
     }
 
 protected:
     void OnCreated() override {
         CreateDisplay();
-        show::Frame blank;
-        show_->DrawBackground(blank);
-        ShowFrame(blank);
+        // The frame is made here, while the first picture decodes, rather than when it shows.
+        show_->DrawBackground(frame_);
+        ShowFrame(frame_);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             target_ = Handle();

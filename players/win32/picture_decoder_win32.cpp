@@ -82,8 +82,9 @@ private:
 // row band by row band.
 class WicSource : public imaging::PictureSource {
 public:
-    // False when WIC is missing or cannot read the bytes.
-    bool Open(bool icon, bool jpeg, std::span<const std::uint8_t> bytes) {
+    // False when WIC is missing or cannot read the bytes. `format` is what the bytes hold, as
+    // DetectPictureFormat names it, or "" when unknown.
+    bool Open(bool icon, const std::string& format, std::span<const std::uint8_t> bytes) {
         if (bytes.empty() || bytes.size() > 0xFFFFFFFFu) return false;
         if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                     IID_IWICImagingFactory, reinterpret_cast<void**>(factory_.Out()))))
@@ -92,9 +93,7 @@ public:
             FAILED(stream_->InitializeFromMemory(const_cast<BYTE*>(bytes.data()),
                                                  static_cast<DWORD>(bytes.size()))))
             return false;
-        if (FAILED(factory_->CreateDecoderFromStream(stream_.Get(), nullptr, WICDecodeMetadataCacheOnDemand,
-                                                     decoder_.Out())))
-            return false;
+        if (!OpenDecoder(icon ? "ico" : format)) return false;
         // An icon file holds several sizes: the largest shows best.
         UINT index = 0;
         if (icon) {
@@ -110,38 +109,88 @@ public:
                 }
             }
         }
-        if (FAILED(decoder_->GetFrame(index, frame_.Out())) ||
-            FAILED(factory_->CreateFormatConverter(converter_.Out())) ||
-            FAILED(converter_->Initialize(frame_.Get(), GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone,
-                                          nullptr, 0.0, WICBitmapPaletteTypeCustom)))
+        if (FAILED(decoder_->GetFrame(index, frame_.Out()))) return false;
+        // Photos come as 24-bit BGR (or 8-bit grey): their rows are widened here, which is
+        // quicker than a format converter; every other layout goes through one.
+        WICPixelFormatGUID layout{};
+        if (SUCCEEDED(frame_->GetPixelFormat(&layout))) {
+            if (IsEqualGUID(layout, GUID_WICPixelFormat24bppBGR)) bytesPerPixel_ = 3;
+            if (IsEqualGUID(layout, GUID_WICPixelFormat8bppGray)) bytesPerPixel_ = 1;
+        }
+        if (bytesPerPixel_ == 0 && (FAILED(factory_->CreateFormatConverter(converter_.Out())) ||
+                                    FAILED(converter_->Initialize(frame_.Get(), GUID_WICPixelFormat32bppBGRA,
+                                                                  WICBitmapDitherTypeNone, nullptr, 0.0,
+                                                                  WICBitmapPaletteTypeCustom))))
             return false;
         Trace("picture decoder ready");
         UINT width = 0, height = 0;
-        if (FAILED(converter_->GetSize(&width, &height)) || width == 0 || height == 0 ||
+        if (FAILED(frame_->GetSize(&width, &height)) || width == 0 || height == 0 ||
             width > static_cast<UINT>(imaging::kMaxImageSide) * 2 ||
             height > static_cast<UINT>(imaging::kMaxImageSide) * 2)
             return false;
         info_.width = static_cast<int>(width);
         info_.height = static_cast<int>(height);
-        info_.orientation = jpeg ? imaging::ReadExifOrientation(bytes.data(), bytes.size()) : 1;
+        info_.orientation = format == "jpeg" ? imaging::ReadExifOrientation(bytes.data(), bytes.size()) : 1;
         info_.format = "wic";
         return true;
     }
     const imaging::PictureInfo& Info() const override { return info_; }
     bool ReadRows(int first, int count, imaging::Pixel* into) override {
         WICRect rect{0, first, info_.width, count};
-        UINT stride = static_cast<UINT>(info_.width) * 4;
-        return SUCCEEDED(converter_->CopyPixels(&rect, stride, stride * static_cast<UINT>(count),
-                                                reinterpret_cast<BYTE*>(into)));
+        const auto pixels = static_cast<std::size_t>(info_.width) * static_cast<std::size_t>(count);
+        if (bytesPerPixel_ == 0) {
+            UINT stride = static_cast<UINT>(info_.width) * 4;
+            return SUCCEEDED(converter_->CopyPixels(&rect, stride, stride * static_cast<UINT>(count),
+                                                    reinterpret_cast<BYTE*>(into)));
+        }
+        // The rows packed at the start of `into`, then widened from the last pixel back, so that
+        // no pixel is overwritten before it is read.
+        const UINT stride = static_cast<UINT>(info_.width) * bytesPerPixel_;
+        auto* packed = reinterpret_cast<BYTE*>(into);
+        if (FAILED(frame_->CopyPixels(&rect, stride, stride * static_cast<UINT>(count), packed)))
+            return false;
+        if (bytesPerPixel_ == 3) {
+            for (std::size_t i = pixels; i-- > 0;) {
+                const BYTE* p = packed + i * 3;
+                into[i] = imaging::MakePixel(p[2], p[1], p[0]);
+            }
+        } else {
+            for (std::size_t i = pixels; i-- > 0;)
+                into[i] = imaging::MakePixel(packed[i], packed[i], packed[i]);
+        }
+        return true;
     }
 
 private:
+    // The decoder of a known container straight away (asking WIC to find one tries each in
+    // turn); any that will take the bytes otherwise.
+    bool OpenDecoder(const std::string& format) {
+        static const struct {
+            const char* format;
+            const GUID* container;
+        } kContainers[] = {{"jpeg", &GUID_ContainerFormatJpeg}, {"png", &GUID_ContainerFormatPng},
+                           {"gif", &GUID_ContainerFormatGif},   {"bmp", &GUID_ContainerFormatBmp},
+                           {"tiff", &GUID_ContainerFormatTiff}, {"ico", &GUID_ContainerFormatIco}};
+        for (const auto& known : kContainers) {
+            if (format != known.format) continue;
+            if (SUCCEEDED(factory_->CreateDecoder(*known.container, nullptr, decoder_.Out())) &&
+                SUCCEEDED(decoder_->Initialize(stream_.Get(), WICDecodeMetadataCacheOnDemand)))
+                return true;
+            decoder_ = Com<IWICBitmapDecoder>();
+            const LARGE_INTEGER start{};
+            if (FAILED(stream_->Seek(start, STREAM_SEEK_SET, nullptr))) return false;
+        }
+        return SUCCEEDED(factory_->CreateDecoderFromStream(stream_.Get(), nullptr,
+                                                           WICDecodeMetadataCacheOnDemand, decoder_.Out()));
+    }
+
     ComScope com_;  // first in, last out
     Com<IWICImagingFactory> factory_;
     Com<IWICStream> stream_;
     Com<IWICBitmapDecoder> decoder_;
     Com<IWICBitmapFrameDecode> frame_;
-    Com<IWICFormatConverter> converter_;
+    Com<IWICFormatConverter> converter_;  // for layouts other than the two above
+    UINT bytesPerPixel_ = 0;              // of those two, read without a converter
     imaging::PictureInfo info_;
 };
 
@@ -204,7 +253,7 @@ std::unique_ptr<imaging::PictureSource> WindowsPictureDecoder::Open(std::string_
         // Bitmaps through WIC; metafiles, and whatever WIC cannot read, through GDI+.
         if (!format.empty() || (!show::HasExtension(name, ".wmf") && !show::HasExtension(name, ".emf"))) {
             auto wic = std::make_unique<WicSource>();
-            if (wic->Open(show::HasExtension(name, ".ico"), format == "jpeg", bytes)) return wic;
+            if (wic->Open(show::HasExtension(name, ".ico"), format, bytes)) return wic;
         }
         return OpenWithGdiPlus(bytes, hint);
     } catch (const std::exception&) {

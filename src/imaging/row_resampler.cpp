@@ -61,7 +61,6 @@ RowResampler::RowResampler(int sourceWidth, int sourceHeight, int targetWidth, i
     if (crop_.width == 0 || crop_.height == 0) crop_ = Rect{x0, y0, 0, 0};  // nothing to make: done
     nextOutput_ = crop_.y;
     if (crop_.width == 0) return;
-    result_ = Image(crop_.width, crop_.height, background | 0xFF000000u);
     columns_ = ComputeTaps(sourceWidth, targetWidth, x0, x1);
     for (const Taps& t : columns_) {
         columnFirst_.push_back(t.first);
@@ -93,8 +92,12 @@ void RowResampler::PushRow(int index, const Pixel* row) {
     if (sameSize_ && opaque) {
         // A decoder that gave the picture at the size it shows at: what the weighing below
         // would give, without it.
-        std::memcpy(result_.Row(index - crop_.y), row + crop_.x,
-                    static_cast<std::size_t>(crop_.width) * sizeof(Pixel));
+        Pixel* out = OutputRow(index);
+        if (mask_ == 0xFFFFFFFFu) {
+            std::memcpy(out, row + crop_.x, static_cast<std::size_t>(crop_.width) * sizeof(Pixel));
+        } else {
+            for (int x = 0; x < crop_.width; ++x) out[x] = row[crop_.x + x] & mask_;
+        }
         nextOutput_ = index + 1;
         return;
     }
@@ -150,13 +153,33 @@ void RowResampler::PushRow(int index, const Pixel* row) {
         EmitRow(nextOutput_++);
 }
 
+void RowResampler::WriteInto(Pixel* rows, std::size_t stride, Pixel mask) {
+    into_ = rows;
+    intoStride_ = stride;
+    mask_ = mask;
+}
+
+Pixel* RowResampler::OutputRow(int targetRow) {
+    const auto row = static_cast<std::size_t>(targetRow - crop_.y);
+    if (into_ != nullptr) return into_ + row * intoStride_;
+    // Made only now, so that a caller's output costs no picture of the resampler's own.
+    if (result_.Empty()) result_ = Image(crop_.width, crop_.height, background_ | 0xFF000000u);
+    return result_.Row(static_cast<int>(row));
+}
+
+Image RowResampler::Take() {
+    if (into_ == nullptr && result_.Empty() && crop_.width > 0)
+        result_ = Image(crop_.width, crop_.height, background_ | 0xFF000000u);
+    return std::move(result_);
+}
+
 float* RowResampler::Sum(int targetRow) {
     return sums_.data() + static_cast<std::size_t>(targetRow % inFlight_) * crop_.width * 4;
 }
 
 void RowResampler::EmitRow(int targetRow) {
     const float bgR = RedOf(background_), bgG = GreenOf(background_), bgB = BlueOf(background_);
-    Pixel* out = result_.Row(targetRow - crop_.y);
+    Pixel* out = OutputRow(targetRow);
     const float* sum = Sum(targetRow);
     for (int x = 0; x < crop_.width; ++x, sum += 4) {
         const float r = sum[0], g = sum[1], b = sum[2], a = sum[3];
@@ -166,7 +189,7 @@ void RowResampler::EmitRow(int targetRow) {
             float v = std::clamp(premultiplied / 255.0f + back * (1.0f - cover), 0.0f, 255.0f);
             return static_cast<std::uint8_t>(static_cast<int>(v + 0.5f));
         };
-        out[x] = MakePixel(channel(r, bgR), channel(g, bgG), channel(b, bgB));
+        out[x] = MakePixel(channel(r, bgR), channel(g, bgG), channel(b, bgB)) & mask_;
     }
 }
 

@@ -29,8 +29,13 @@ public:
     void PushRow(int index, const Pixel* row);
     // True when every row of the crop has been produced.
     bool Done() const { return nextOutput_ >= crop_.y + crop_.height; }
+    // Writes the crop's rows into the caller's pixels instead of a picture of its own (crop row
+    // j at rows + j * stride), each pixel ANDed with `mask` (0x00FFFFFF clears alpha, as frames
+    // keep it). Call before the first row; the pixels must stay valid until Done, and Take is
+    // then empty. Rows never produced are left as they were.
+    void WriteInto(Pixel* rows, std::size_t stride, Pixel mask);
     // The crop's pixels, opaque. Rows not yet produced (the source ended early) are background.
-    Image Take() { return std::move(result_); }
+    Image Take();
 
 private:
     struct Taps {
@@ -41,6 +46,7 @@ private:
     static std::vector<Taps> ComputeTaps(int source, int target, int from, int to);
     void EmitRow(int targetRow);
     float* Sum(int targetRow);
+    Pixel* OutputRow(int targetRow);
 
     int sourceWidth_;
     bool sameSize_ = false;  // nothing to scale: opaque rows are copied as they are
@@ -56,7 +62,10 @@ private:
     std::vector<float> scaled_;  // the current source row scaled across, premultiplied RGBA
     std::vector<float> sums_;    // inFlight_ target rows being gathered, by row modulo inFlight_
     int nextOutput_ = 0;
-    Image result_;
+    Image result_;           // made at the first row when there is no caller's output
+    Pixel* into_ = nullptr;  // the caller's output, if given
+    std::size_t intoStride_ = 0;
+    Pixel mask_ = 0xFFFFFFFFu;
 };
 
 }  // namespace nimbrel::imaging

@@ -26,6 +26,7 @@ std::unique_ptr<Frame> ComposeScaledRows(int width, int height, int rowWidth, in
     struct Part {
         imaging::RowResampler resampler;
         int left, top;  // where the part that shows goes in the frame
+        bool inFrame;   // scaled straight into the frame's rows
     };
     std::vector<Part> parts;
     for (const imaging::Rect& monitor : settings.monitors) {
@@ -40,9 +41,18 @@ std::unique_ptr<Frame> ComposeScaledRows(int width, int height, int rowWidth, in
         int scaledWidth = turned ? place.height : place.width;
         int scaledHeight = turned ? place.width : place.height;
         imaging::Rect stored = imaging::StoredRect(shown, orientation, scaledWidth, scaledHeight);
-        parts.push_back(Part{imaging::RowResampler(rowWidth, rowHeight, scaledWidth, scaledHeight, stored,
-                                                   settings.background),
-                             monitor.x + x0, monitor.y + y0});
+        Part part{imaging::RowResampler(rowWidth, rowHeight, scaledWidth, scaledHeight, stored,
+                                        settings.background),
+                  monitor.x + x0, monitor.y + y0, false};
+        // An upright picture is scaled into the frame itself, without a picture of its own to
+        // copy (a screenful of fresh memory costs more than the scaling on some systems).
+        part.inFrame = orientation == 1 && part.left >= 0 && part.top >= 0 &&
+                       part.left + shown.width <= frame->Width() &&
+                       part.top + shown.height <= frame->Height();
+        if (part.inFrame)
+            part.resampler.WriteInto(frame->Row(part.top) + part.left,
+                                     static_cast<std::size_t>(frame->Width()), 0x00FFFFFFu);
+        parts.push_back(std::move(part));
     }
     if (parts.empty()) return frame;
     int first = rowHeight, last = 0;
@@ -50,9 +60,9 @@ std::unique_ptr<Frame> ComposeScaledRows(int width, int height, int rowWidth, in
         first = std::min(first, part.resampler.FirstNeededRow());
         last = std::max(last, part.resampler.LastNeededRow());
     }
-    // Bands of about 4 MB.
+    // Bands of about 1 MB: each is read and scaled while it is still in the cache.
     const int band =
-        std::clamp(static_cast<int>((4u << 20) / (static_cast<unsigned>(rowWidth) * 4u)), 1, rowHeight);
+        std::clamp(static_cast<int>((1u << 20) / (static_cast<unsigned>(rowWidth) * 4u)), 1, rowHeight);
     std::vector<imaging::Pixel> rows(static_cast<std::size_t>(band) * static_cast<std::size_t>(rowWidth));
     for (int y = first; y < last; y += band) {
         int count = std::min(band, last - y);
@@ -63,6 +73,7 @@ std::unique_ptr<Frame> ComposeScaledRows(int width, int height, int rowWidth, in
                     y + k, rows.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(rowWidth));
     }
     for (Part& part : parts) {
+        if (part.inFrame) continue;
         imaging::Image taken = part.resampler.Take();
         // Upright already for most photos: no copy of a screenful.
         const imaging::Image shown =

@@ -1,6 +1,7 @@
 #include "show/show.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -81,6 +82,32 @@ Show::Show(const project::SlideShowValues& values, imaging::Pixel background, co
     empty_ = sequence_.Empty();
 }
 
+Show::Show(const project::SlideShowValues& values, imaging::Pixel background, ScreenLater,
+           std::shared_ptr<const PictureList> pictures, std::vector<std::size_t> order,
+           imaging::PictureDecoder& decoder, std::uint64_t seed)
+    : Show(values, background, Screen{}, std::move(pictures), std::move(order), decoder, seed) {
+    screenKnown_ = false;
+}
+
+void Show::SetScreen(const Screen& screen) {
+    {
+        std::lock_guard<std::mutex> lock(screenMutex_);
+        const FrameSettings measured = MakeSettings({}, 0, screen);
+        settings_.width = measured.width;
+        settings_.height = measured.height;
+        settings_.monitors = measured.monitors;
+        screenKnown_ = true;
+    }
+    screenSet_.notify_all();
+}
+
+void Show::WaitForScreen(const std::atomic<bool>* stop) const {
+    std::unique_lock<std::mutex> lock(screenMutex_);
+    // The stop flag is the front end's and wakes nobody: looked at now and then.
+    while (!screenSet_.wait_for(lock, std::chrono::milliseconds(20), [this] { return screenKnown_; }))
+        if (stop != nullptr && stop->load()) throw Abandoned{};
+}
+
 std::shared_ptr<const Frame> Show::Decode(std::size_t member, std::string* why) {
     {
         std::unique_lock<std::mutex> lock(predecodeMutex_);
@@ -104,6 +131,7 @@ std::shared_ptr<const Frame> Show::DecodeWith(imaging::PictureDecoder& decoder, 
         auto data =
             std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         std::unique_ptr<imaging::PictureSource> source = decoder.Open(name, data);
+        WaitForScreen(stop);
         if (source && RescalingDecoder(source->Info().format)) {
             // Decoded again at the size it shows at: a large photo shrinks as it is decoded.
             const imaging::DecodeHint hint = ShownSize(source->Info(), settings_);
@@ -177,6 +205,7 @@ bool Show::Prepare(std::int64_t slide, const std::atomic<bool>* stop) {
     stop_ = stop;
     try {
         if (!PrepareSlide(slide)) return false;
+        WaitForScreen(stop);
         // The change that leads to the slide draws its first frame as quickly as the others.
         if (slide > 0)
             imaging::PrepareTransition(clock_.EffectOf(slide - 1), settings_.width, settings_.height);
@@ -212,7 +241,10 @@ bool Show::PrepareSlide(std::int64_t slide) {
         std::string why;
         frame = Decode(static_cast<std::size_t>(member), &why);
         // It decoded before; should it fail now, its slide shows the background.
-        if (!frame) frame = BlankFrame(settings_);
+        if (!frame) {
+            WaitForScreen(stop_);
+            frame = BlankFrame(settings_);
+        }
     }
     std::lock_guard<std::mutex> lock(keptMutex_);
     kept_[slide] = KeptSlide{static_cast<std::size_t>(member), std::move(frame)};

@@ -71,6 +71,9 @@ struct Screen {
     std::vector<imaging::Rect> monitors;  // empty: one monitor over the whole screen
 };
 
+// For a show whose screen is measured while its first picture decodes (see SetScreen).
+struct ScreenLater {};
+
 // The upright size a picture shows at on the screen (the largest over its monitors, keeping
 // its proportions): the size hint for decoders that can decode smaller or draw larger.
 imaging::DecodeHint ShownSize(const imaging::PictureInfo& info, const FrameSettings& settings);
@@ -83,6 +86,15 @@ public:
     Show(const project::SlideShowValues& values, imaging::Pixel background, const Screen& screen,
          std::shared_ptr<const PictureList> pictures, std::vector<std::size_t> order,
          imaging::PictureDecoder& decoder, std::uint64_t seed);
+    // The same before the screen is known: pictures decode until they are to be placed on it,
+    // and wait there for SetScreen (or a stop), so that a front end can measure the screen,
+    // which may take a while, as the first picture decodes. SetScreen must come before Draw,
+    // DrawBackground and Settings.
+    Show(const project::SlideShowValues& values, imaging::Pixel background, ScreenLater,
+         std::shared_ptr<const PictureList> pictures, std::vector<std::size_t> order,
+         imaging::PictureDecoder& decoder, std::uint64_t seed);
+    // Once, for a show made with ScreenLater.
+    void SetScreen(const Screen& screen);
 
     const ShowClock& Clock() const { return clock_; }
     const FrameSettings& Settings() const { return settings_; }
@@ -131,8 +143,13 @@ private:
                                             const std::atomic<bool>* stop, std::string* why) const;
     // Thrown out of a decode when the front end stops (not an error: nothing is left out).
     struct Abandoned {};
+    // Returns once the screen is known; raises Abandoned when `stop` turns true first.
+    void WaitForScreen(const std::atomic<bool>* stop) const;
 
-    FrameSettings settings_;
+    FrameSettings settings_;  // its size and monitors written once, by SetScreen for ScreenLater
+    mutable std::mutex screenMutex_;
+    mutable std::condition_variable screenSet_;
+    bool screenKnown_ = true;
     ShowClock clock_;
     std::shared_ptr<const PictureList> pictures_;
     std::vector<std::size_t> order_;

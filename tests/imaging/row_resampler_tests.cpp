@@ -184,6 +184,47 @@ TEST(RowResampler, TransparencyShowsTheBackgroundAndASourceEndingEarlyLeavesIt) 
     EXPECT_THROW(RowResampler(10, 10, 10, -1, Rect{0, 0, 10, 10}, blue), nimbrel::Error);
 }
 
+TEST(RowResampler, WritesIntoTheCallersRowsWhatItWouldTakeOtherwise) {
+    // Into a larger picture at an offset, alpha cleared: scaled, same size (opaque and partly
+    // transparent), and a source that ends early.
+    const Pixel blue = MakePixel(0, 0, 200), marker = MakePixel(1, 2, 3, 4);
+    const Image opaque = RandomImage(50, 40, 11), seeThrough = RandomImage(50, 40, 12, false);
+    struct Case {
+        const Image* source;
+        int w, h, rows;
+    };
+    for (const Case& c : {Case{&opaque, 23, 17, 40}, Case{&opaque, 50, 40, 40}, Case{&seeThrough, 50, 40, 40},
+                          Case{&seeThrough, 31, 27, 40}, Case{&opaque, 23, 17, 20}}) {
+        const Rect crop{3, 2, c.w - 5, c.h - 4};
+        RowResampler own(50, 40, c.w, c.h, crop, blue);
+        RowResampler into(50, 40, c.w, c.h, crop, blue);
+        Image canvas(60, 50, marker);
+        into.WriteInto(canvas.Row(4) + 6, 60, 0x00FFFFFFu);
+        for (int y = 0; y < c.rows; ++y) {
+            own.PushRow(y, c.source->Row(y));
+            into.PushRow(y, c.source->Row(y));
+        }
+        EXPECT_TRUE(into.Take().Empty());
+        const Image expected = own.Take();
+        int produced = 0;
+        for (int y = 0; y < crop.height; ++y) {
+            bool written = canvas.At(6, 4 + y) != marker;
+            produced += written ? 1 : 0;
+            for (int x = 0; x < crop.width && written; ++x)
+                ASSERT_EQ(canvas.At(6 + x, 4 + y), expected.At(x, y) & 0x00FFFFFFu) << x << "," << y;
+        }
+        EXPECT_EQ(produced == crop.height, c.rows == 40) << "rows never produced are left as they were";
+        EXPECT_GT(produced, 0);
+        // Nothing written outside the crop's place.
+        for (int y = 0; y < 50; ++y)
+            for (int x = 0; x < 60; ++x) {
+                if (x < 6 || x >= 6 + crop.width || y < 4 || y >= 4 + crop.height) {
+                    ASSERT_EQ(canvas.At(x, y), marker) << x << "," << y;
+                }
+            }
+    }
+}
+
 TEST(StoredRect, CroppingBeforeTurningEqualsCroppingAfter) {
     Image stored = RandomImage(7, 5, 21);
     for (int orientation = 1; orientation <= 8; ++orientation) {

@@ -124,7 +124,7 @@ std::string MakeSolidBmp(int width, int height, unsigned char r, unsigned char g
 
 #ifndef NIMBREL_TEST_WITHOUT_JPEG
 std::string MakeSolidJpeg(int width, int height, unsigned char r, unsigned char g, unsigned char b,
-                          int orientation) {
+                          int orientation, bool grey) {
     jpeg_compress_struct info{};
     jpeg_error_mgr errors{};
     info.err = jpeg_std_error(&errors);
@@ -134,8 +134,8 @@ std::string MakeSolidJpeg(int width, int height, unsigned char r, unsigned char 
     jpeg_mem_dest(&info, &buffer, &size);
     info.image_width = static_cast<JDIMENSION>(width);
     info.image_height = static_cast<JDIMENSION>(height);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
+    info.input_components = grey ? 1 : 3;
+    info.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, 95, TRUE);
     jpeg_start_compress(&info, TRUE);
@@ -150,8 +150,8 @@ std::string MakeSolidJpeg(int width, int height, unsigned char r, unsigned char 
                                       0,   0};
         jpeg_write_marker(&info, JPEG_APP0 + 1, exif, sizeof exif);
     }
-    std::vector<unsigned char> row(static_cast<std::size_t>(width) * 3);
-    for (int x = 0; x < width; ++x) {
+    std::vector<unsigned char> row(static_cast<std::size_t>(width) * 3, r);
+    for (int x = 0; x < width && !grey; ++x) {
         row[static_cast<std::size_t>(x) * 3] = r;
         row[static_cast<std::size_t>(x) * 3 + 1] = g;
         row[static_cast<std::size_t>(x) * 3 + 2] = b;
@@ -167,7 +167,7 @@ std::string MakeSolidJpeg(int width, int height, unsigned char r, unsigned char 
     return out;
 }
 #else
-std::string MakeSolidJpeg(int, int, unsigned char, unsigned char, unsigned char, int) {
+std::string MakeSolidJpeg(int, int, unsigned char, unsigned char, unsigned char, int, bool) {
     throw std::runtime_error("this test build has no JPEG encoder");
 }
 #endif

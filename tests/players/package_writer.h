@@ -30,9 +30,10 @@ std::string MakeAboutFile(const std::string& name, const std::string& text);
 std::string MakeSolidBmp(int width, int height, unsigned char r, unsigned char g, unsigned char b);
 
 // A JPEG file of one colour, stored as width x height, whose EXIF block (when `orientation` is
-// not 0) tells viewers to turn it: 6, for one, means a quarter turn clockwise.
+// not 0) tells viewers to turn it: 6, for one, means a quarter turn clockwise. `grey` stores one
+// channel, the red value.
 std::string MakeSolidJpeg(int width, int height, unsigned char r, unsigned char g, unsigned char b,
-                          int orientation);
+                          int orientation, bool grey = false);
 
 // A PNG file (8-bit RGBA) of the colour r, g, b with alpha `alpha` inside `inner` (x, y, width,
 // height) and fully transparent around it.

@@ -746,11 +746,13 @@ TEST_F(PlayerUnderWine, ThePlayerAndRenderShowTheSameFrames) {
     WriteFile(dir + "/small.bmp", GradientBmp(160, 120, 90));
     WriteFile(dir + "/photo.jpg", MakeSolidJpeg(300, 200, 0x30, 0x90, 0xD0, 0));
     WriteFile(dir + "/tall.bmp", GradientBmp(200, 500, 170));
-    WriteFile(dir + "/show.nssp",
-              MakeSlideShowProject(
-                  {dir + "/wide.bmp", dir + "/small.bmp", dir + "/photo.jpg", dir + "/tall.bmp"},
-                  {"Output=" + dir + "/show.scr", "Center=1", "AutoSize=0", "Stretch=1", "KeepAspect=1",
-                   "Random=1", "ShowSpeed=1", "Transition=128", "ColorR=10", "ColorG=20", "ColorB=30"}));
+    WriteFile(dir + "/grey.jpg", MakeSolidJpeg(250, 180, 0x70, 0, 0, 0, true));
+    WriteFile(
+        dir + "/show.nssp",
+        MakeSlideShowProject(
+            {dir + "/wide.bmp", dir + "/small.bmp", dir + "/photo.jpg", dir + "/tall.bmp", dir + "/grey.jpg"},
+            {"Output=" + dir + "/show.scr", "Center=1", "AutoSize=0", "Stretch=1", "KeepAspect=1", "Random=1",
+             "ShowSpeed=1", "Transition=128", "ColorR=10", "ColorG=20", "ColorB=30"}));
     const std::string stubDir = PlayerPath("stub.bin").substr(0, PlayerPath("stub.bin").rfind('/'));
     ASSERT_EQ(std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' compile '" + dir + "/show.nssp' --stub-dir '" +
                            stubDir + "' >'" + dir + "/compile.log' 2>&1")

@@ -24,7 +24,11 @@ public:
     std::unique_ptr<imaging::PictureSource> Open(std::string_view, std::span<const std::uint8_t> bytes,
                                                  imaging::DecodeHint) override {
         const std::string what(bytes.begin(), bytes.end());
-        ++opened;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++opened;
+            changed.notify_all();
+        }
         if (what == "red") return Solid(imaging::MakePixel(255, 0, 0));
         if (what == "green") return Solid(imaging::MakePixel(0, 255, 0));
         if (what == "blue") return Solid(imaging::MakePixel(0, 0, 255));
@@ -99,15 +103,18 @@ private:
 };
 
 struct Ahead {
-    explicit Ahead(std::vector<std::string> pictures) {
+    explicit Ahead(std::vector<std::string> pictures, bool screenLater = false) {
         project::SlideShowValues values;
         values.stretch = true;
         values.showSpeed = 1;
         values.transition = 0;  // a fade: each change needs both pictures
         std::vector<std::size_t> order(pictures.size());
         for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-        show = std::make_unique<Show>(values, imaging::MakePixel(1, 2, 3), Screen{32, 24, {}},
-                                      std::make_shared<Pictures>(std::move(pictures)), order, decoder, 5);
+        auto list = std::make_shared<Pictures>(std::move(pictures));
+        show = screenLater ? std::make_unique<Show>(values, imaging::MakePixel(1, 2, 3), ScreenLater{}, list,
+                                                    order, decoder, 5)
+                           : std::make_unique<Show>(values, imaging::MakePixel(1, 2, 3), Screen{32, 24, {}},
+                                                    list, order, decoder, 5);
         ahead = std::make_unique<DecodeAhead>(*show, [this](std::int64_t slide) {
             std::lock_guard<std::mutex> lock(decoder.mutex);
             reported.push_back(slide);
@@ -186,12 +193,41 @@ TEST(DecodeAhead, StopAbandonsALargePictureBetweenBandsOfRows) {
         bands = a.decoder.bandsRead;
         EXPECT_TRUE(a.reported.empty()) << "a stopped worker reports nothing";
     }
-    // A million rows of 64 pixels come in 62 bands of 4 MB: read whole, well over half a second.
+    // A million rows of 64 pixels come in 245 bands of 1 MB: read whole, well over two seconds.
     EXPECT_LT(bands, 31);
     EXPECT_EQ(a.ahead->ReadySlide(), -1);
     EXPECT_TRUE(a.show->LeftOut().empty()) << "an abandoned picture is not a damaged one";
     EXPECT_FALSE(a.show->Prepare(1)) << "the show is done with once stopped";
     a.ahead->Stop();  // again: nothing happens
+}
+
+TEST(DecodeAhead, TheFirstPictureDecodesWhileTheScreenIsMeasuredAndWaitsOnlyToBePlaced) {
+    Ahead a({"red", "green"}, true);
+    a.ahead->Request(0);
+    ASSERT_TRUE(a.decoder.WaitFor([&] { return a.decoder.opened.load() == 1; }));
+    EXPECT_FALSE(a.show->Ready(0)) << "placed on a screen not known yet";
+    a.show->SetScreen(Screen{40, 30, {{0, 0, 20, 30}, {20, 0, 20, 30}}});
+    ASSERT_TRUE(a.WaitForReport(0));
+    Frame frame;
+    ASSERT_TRUE(a.show->Draw(a.show->Clock().At(100), frame));
+    EXPECT_EQ(frame.Width(), 40);
+    EXPECT_EQ(frame.Height(), 30);
+    // Stretched over each of the two monitors.
+    EXPECT_EQ(frame.At(5, 15) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(frame.At(35, 15) & 0xFFFFFF, 0xFF0000u);
+    a.ahead->Request(1);
+    ASSERT_TRUE(a.WaitForReport(1));
+    EXPECT_EQ(a.show->Settings().monitors.size(), 2u);
+
+    // Stopped before the screen is known: the worker leaves, nothing is reported or left out.
+    Ahead b({"red"}, true);
+    b.ahead->Request(0);
+    ASSERT_TRUE(b.decoder.WaitFor([&] { return b.decoder.opened.load() == 1; }));
+    b.ahead->Stop();
+    EXPECT_EQ(b.ahead->ReadySlide(), -1);
+    EXPECT_TRUE(b.show->LeftOut().empty());
+    std::lock_guard<std::mutex> lock(b.decoder.mutex);
+    EXPECT_TRUE(b.reported.empty());
 }
 
 TEST(DecodeAhead, ADamagedPictureIsLeftOutAndNothingShowableIsReported) {
