@@ -304,7 +304,7 @@ bool ReadHeifFile(std::span<const std::uint8_t> file, HeifFile& out) {
 
     std::vector<Location> locations;
     std::vector<std::pair<std::uint32_t, std::vector<HeifPropertyLink>>> associations;
-    bool sawPitm = false;
+    bool sawPitm = false, sawIprp = false;  // one set of properties: their indexes must be one's
     for (const Box& box : boxes) {
         bool ok = true;
         if (box.type == FourCc("pitm"))
@@ -316,7 +316,7 @@ bool ReadHeifFile(std::span<const std::uint8_t> file, HeifFile& out) {
         else if (box.type == FourCc("iref"))
             ok = ReadIref(box.payload, out.references);
         else if (box.type == FourCc("iprp"))
-            ok = ReadIprp(box.payload, out, associations);
+            ok = !sawIprp && ReadIprp(box.payload, out, associations), sawIprp = true;
         else if (box.type == FourCc("idat"))
             out.idat = box.payload;
         if (!ok) return false;
