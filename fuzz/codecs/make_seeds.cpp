@@ -28,5 +28,20 @@ int main(int argc, char** argv) {
     write("avif", 8, MakeHeif(picture, true));
     write("webp", 0x89, MakeWebpLossless(picture));
     write("tiff", 10, MakeTiff16(picture, 6));
+    // Grid pictures: 2 x 3 cells of two 16 x 16 tiles, turned and mirrored, the descriptor in idat.
+    for (bool avif : {false, true}) {
+        const std::vector<HeifTile> tiles = {
+            TakeHeifTile(MakeHeif(Gradient(16, 16), avif)),
+            TakeHeifTile(MakeHeif(imaging::Image(16, 16, 0xFF2040C0u), avif))};
+        HeifGridSpec spec;
+        spec.rows = 2, spec.columns = 3;
+        spec.cells = {0, 1, 0, 1, 1, 0};
+        spec.width = 40, spec.height = 30;
+        spec.avif = avif;
+        spec.rotation = 1;
+        spec.mirror = avif ? 0 : -1;
+        spec.descriptorInIdat = avif;
+        write(avif ? "avif-grid" : "heic-grid", avif ? 8 : 7, MakeHeifGrid(tiles, spec));
+    }
     return 0;
 }

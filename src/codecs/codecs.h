@@ -18,8 +18,10 @@ namespace nimbrel::codecs {
 
 // The one decoder for every format above. A DecodeHint is taken as the upright size the picture
 // will be shown at, at most: JPEG and WebP then decode at a reduced scale that is still at least
-// as large as the picture fitted into that box. HEIF and AVIF come out upright already (the
-// container's rotation is applied), so their Info().orientation is 1.
+// as large as the picture fitted into that box. HEIF and AVIF pictures decoded whole come out
+// upright already (the container's rotation is applied) with Info().orientation 1; a grid
+// picture too large for that is read a tile row at a time as stored, its rotation and mirroring
+// given as the equivalent Info().orientation for the caller to apply, as for a JPEG.
 std::unique_ptr<imaging::PictureDecoder> MakeLibraryDecoder();
 
 // The format of a file's bytes as PictureInfo::format names it ("jpeg", "png", "gif", "bmp",

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "codecs/codecs.h"
@@ -126,18 +127,20 @@ void LinearAreaScaler::PushRow(const imaging::Pixel* row) {
         for (int i = columnCount_[tx]; i > 0; --i, in += 4) sum += *weight++ * Load(in);
         Store(out, sum);
     }
-    const double sy = static_cast<double>(sourceHeight_) / targetHeight_;
-    const double top = r, bottom = r + 1;
-    for (int ty = static_cast<int>(top / sy); ty < targetHeight_; ++ty) {
-        const double lo = ty * sy, hi = ty + 1 == targetHeight_ ? sourceHeight_ : (ty + 1) * sy;
-        const double overlap = std::min(bottom, hi) - std::max(top, lo);
-        if (overlap <= 0) break;
+    // In units of 1 / targetHeight_ of a source row, source row r spans [r T, (r + 1) T) and
+    // target row ty spans [ty H, (ty + 1) H) exactly: no row boundary is lost to rounding.
+    const std::int64_t T = targetHeight_, H = sourceHeight_;
+    const std::int64_t top = r * T, bottom = (r + 1) * T;
+    for (int ty = static_cast<int>(top / H); ty < targetHeight_; ++ty) {
+        const std::int64_t lo = ty * H, hi = (ty + 1) * H;
+        if (lo >= bottom) break;
+        const std::int64_t overlap = std::min(bottom, hi) - std::max(top, lo);
         const int slot = ty & 1;
         if (sumRow_[slot] != ty) {
             std::fill(sums_[slot].begin(), sums_[slot].end(), 0.0f);
             sumRow_[slot] = ty;
         }
-        const float w = static_cast<float>(overlap / sy);
+        const float w = static_cast<float>(static_cast<double>(overlap) / static_cast<double>(H));
         float* sum = sums_[slot].data();
         const float* across = across_.data();
         for (std::size_t i = 0; i < across_.size(); i += 4) {
@@ -145,7 +148,7 @@ void LinearAreaScaler::PushRow(const imaging::Pixel* row) {
             total += w * Load(across + i);
             Store(sum + i, total);
         }
-        if (hi <= bottom + 1e-9) EmitRow(ty);
+        if (hi <= bottom) EmitRow(ty);
     }
 }
 

@@ -31,6 +31,9 @@ SourcePtr OpenBmp(Bytes bytes, bool bareDib);
 SourcePtr OpenPcx(Bytes bytes);
 SourcePtr OpenWbmp(Bytes bytes);
 SourcePtr OpenHeif(Bytes bytes, const std::string& format);
+// A grid picture decoded a tile row at a time whatever its size (OpenHeif does so only beyond
+// the whole-picture limits); null when the picture is no grid that can be read so.
+SourcePtr OpenHeifGridInBands(Bytes bytes, const std::string& format);
 SourcePtr OpenWebp(Bytes bytes, imaging::DecodeHint hint);
 SourcePtr OpenTiff(Bytes bytes);
 

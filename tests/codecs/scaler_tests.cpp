@@ -49,6 +49,25 @@ TEST(LinearAreaScaler, UnevenRatiosKeepFlatColoursAndCoverTheWholeSource) {
     EXPECT_EQ(two.At(1, 0), imaging::MakePixel(0, 0, 255));
 }
 
+TEST(LinearAreaScaler, EveryTargetRowGetsTheWholeWeightOfItsSourceRows) {
+    // Row boundaries that fall on a source row's edge only up to rounding, such as 8000 rows
+    // into 1920, must neither lose a source row nor leave a target row unwritten.
+    int wrong = 0;
+    const imaging::Pixel grey = imaging::MakePixel(90, 90, 90);
+    for (int height : {8000, 1000, 999, 777, 300}) {
+        const std::vector<imaging::Pixel> row(2, grey);
+        for (int target = 1; target < height && target <= 2000; target += target < 300 ? 1 : 37) {
+            LinearAreaScaler scaler(2, height, 1, target);
+            for (int y = 0; y < height; ++y) scaler.PushRow(row.data());
+            const imaging::Image small = scaler.Take();
+            for (int y = 0; y < target; ++y)
+                if (small.At(0, y) != grey && ++wrong < 10)
+                    ADD_FAILURE() << height << " into " << target << ": row " << y;
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
 TEST(LinearAreaScaler, TransparentPixelsLendNoColour) {
     imaging::Image mixed(2, 1);
     mixed.Set(0, 0, imaging::MakePixel(255, 0, 0, 0));  // invisible red

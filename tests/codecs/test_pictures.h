@@ -41,6 +41,30 @@ Bytes MakeWebpLossless(const imaging::Image& image);
 // A 16-bit RGB TIFF of the picture with an Orientation tag.
 Bytes MakeTiff16(const imaging::Image& image, int orientation = 1);
 
+// A coded picture taken out of a single-picture HEIC or AVIF (its primary item): its type
+// ("hvc1" or "av01"), its property boxes as they stand with their essential flags, its bytes.
+struct HeifTile {
+    std::uint32_t type = 0;
+    std::vector<std::pair<Bytes, bool>> properties;
+    Bytes data;
+};
+HeifTile TakeHeifTile(const Bytes& heif);
+
+// A grid picture as cameras write them: rows x columns cells, cell i showing tiles[cells[i]]
+// (all tiles of one size), cropped to width x height.
+struct HeifGridSpec {
+    int rows = 1, columns = 1;
+    std::vector<int> cells;
+    std::uint32_t width = 0, height = 0;
+    bool avif = false;
+    int rotation = -1;         // irot's quarter turns anticlockwise, -1 for none
+    int mirror = -1;           // imir's axis, -1 for none
+    bool mirrorFirst = false;  // imir listed before irot
+    Bytes gridColr;            // a colr box for the grid item itself, or none
+    bool descriptorInIdat = false;
+};
+Bytes MakeHeifGrid(const std::vector<HeifTile>& tiles, const HeifGridSpec& spec);
+
 // Decompression bombs: for every format the codecs read, a small file (named with the format's
 // extension) whose header claims 100,000 x 100,000 pixels, or the most its format can say where
 // that is less (JPEG, GIF, PCX 65,535 a side; a lossless WebP 16,384 a side, a quarter of a

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "codecs/codecs.h"
+#include "codecs/heif_boxes.h"
 #include "test_pictures.h"
 
 namespace nimbrel::codecs::testing {
@@ -97,6 +98,61 @@ Bytes MakeHeif(const imaging::Image& image, bool avif, const Bytes& iccProfile, 
     heif_encoder_release(encoder);
     heif_context_free(context);
     return out;
+}
+
+HeifTile TakeHeifTile(const Bytes& heif) {
+    detail::HeifFile file;
+    if (!detail::ReadHeifFile(heif, file)) throw std::runtime_error("the test HEIF cannot be read");
+    const detail::HeifItem* item = file.FindItem(file.primary);
+    if (item == nullptr) throw std::runtime_error("the test HEIF has no primary item");
+    HeifTile tile;
+    tile.type = item->type;
+    for (const detail::HeifPropertyLink& link : item->properties)
+        if (link.index > 0)
+            tile.properties.emplace_back(file.properties[link.index - 1u].box, link.essential);
+    if (!detail::ReadItemData(file, heif, *item, heif.size(), tile.data))
+        throw std::runtime_error("the test HEIF's data cannot be read");
+    return tile;
+}
+
+Bytes MakeHeifGrid(const std::vector<HeifTile>& tiles, const HeifGridSpec& spec) {
+    using detail::FourCc;
+    detail::HeifWriter writer(spec.avif ? "avif" : "heic",
+                              spec.avif ? std::vector<std::string>{"mif1", "avif", "miaf"}
+                                        : std::vector<std::string>{"mif1", "heic"});
+    // Each tile's bytes and properties once, however many cells show it.
+    std::vector<std::size_t> data;
+    std::vector<std::vector<detail::HeifPropertyLink>> links;
+    for (const HeifTile& tile : tiles) {
+        data.push_back(writer.AddData(tile.data));
+        links.emplace_back();
+        for (const auto& [box, essential] : tile.properties)
+            links.back().push_back({writer.AddProperty(box), essential});
+    }
+    constexpr std::uint32_t kGrid = 1;
+    std::vector<std::uint32_t> cells;
+    for (std::size_t i = 0; i < spec.cells.size(); ++i) {
+        const auto id = static_cast<std::uint32_t>(i + 2);
+        const auto t = static_cast<std::size_t>(spec.cells[i]);
+        writer.AddItem(id, tiles[t].type, data[t], links[t], true);
+        cells.push_back(id);
+    }
+    std::vector<detail::HeifPropertyLink> gridLinks = {
+        {writer.AddProperty(detail::MakeIspeBox(spec.width, spec.height)), false}};
+    if (!spec.gridColr.empty()) gridLinks.push_back({writer.AddProperty(spec.gridColr), false});
+    const detail::HeifPropertyLink irot = {
+        spec.rotation >= 0 ? writer.AddProperty(detail::MakeIrotBox(spec.rotation)) : std::uint16_t{0}, true};
+    const detail::HeifPropertyLink imir = {
+        spec.mirror >= 0 ? writer.AddProperty(detail::MakeImirBox(spec.mirror)) : std::uint16_t{0}, true};
+    for (const detail::HeifPropertyLink& link :
+         spec.mirrorFirst ? std::vector{imir, irot} : std::vector{irot, imir})
+        if (link.index != 0) gridLinks.push_back(link);
+    const std::size_t descriptor = writer.AddData(
+        detail::MakeGridDescriptor(spec.rows, spec.columns, spec.width, spec.height), spec.descriptorInIdat);
+    writer.AddItem(kGrid, FourCc("grid"), descriptor, gridLinks);
+    writer.AddReference(FourCc("dimg"), kGrid, cells);
+    writer.SetPrimary(kGrid);
+    return writer.Write();
 }
 
 Bytes MakeWebpLossless(const imaging::Image& image) {
