@@ -599,20 +599,23 @@ std::vector<std::uint8_t> MakeIspeBox(std::uint32_t width, std::uint32_t height)
     return std::move(o.bytes);
 }
 
-std::vector<std::uint8_t> MakeIrotBox(int quarterTurnsAnticlockwise) {
+namespace {
+// A box whose payload is one byte (irot, imir).
+std::vector<std::uint8_t> OneByteBox(std::uint32_t type, std::uint32_t value) {
     Out o;
-    const std::size_t box = o.Begin(FourCc("irot"));
-    o.U8(static_cast<std::uint32_t>(quarterTurnsAnticlockwise & 3));
+    const std::size_t box = o.Begin(type);
+    o.U8(value);
     o.End(box);
     return std::move(o.bytes);
 }
+}  // namespace
+
+std::vector<std::uint8_t> MakeIrotBox(int quarterTurnsAnticlockwise) {
+    return OneByteBox(FourCc("irot"), static_cast<std::uint32_t>(quarterTurnsAnticlockwise & 3));
+}
 
 std::vector<std::uint8_t> MakeImirBox(int axis) {
-    Out o;
-    const std::size_t box = o.Begin(FourCc("imir"));
-    o.U8(static_cast<std::uint32_t>(axis & 1));
-    o.End(box);
-    return std::move(o.bytes);
+    return OneByteBox(FourCc("imir"), static_cast<std::uint32_t>(axis & 1));
 }
 
 std::vector<std::uint8_t> MakeGridDescriptor(int rows, int columns, std::uint32_t width,
