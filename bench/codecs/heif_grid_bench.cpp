@@ -59,11 +59,11 @@ int main(int argc, char** argv) {
     }
     std::vector<HeifTile> tiles;
     for (unsigned t = 0; t < 4; ++t) tiles.push_back(TakeHeifTile(MakeHeif(NoisyTile(tileSide, t), false)));
-    HeifGridSpec spec;
-    spec.rows = spec.columns = cells;
-    spec.width = spec.height = static_cast<std::uint32_t>(side);
-    for (int i = 0; i < cells * cells; ++i) spec.cells.push_back(i % 4);
-    const Bytes grid = MakeHeifGrid(tiles, spec);
+    HeifGridLayout layout;
+    layout.rows = layout.columns = cells;
+    layout.width = layout.height = static_cast<std::uint32_t>(side);
+    for (int i = 0; i < cells * cells; ++i) layout.cells.push_back(i % 4);
+    const Bytes grid = MakeHeifGrid(tiles, layout);
     std::printf("grid %d x %d (%.1f megapixels) of %d x %d tiles of %d x %d, %.1f MB\n", side, side,
                 static_cast<double>(side) * side / 1e6, cells, cells, tileSide, tileSide, grid.size() / 1e6);
 

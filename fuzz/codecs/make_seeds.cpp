@@ -33,15 +33,15 @@ int main(int argc, char** argv) {
         const std::vector<HeifTile> tiles = {
             TakeHeifTile(MakeHeif(Gradient(16, 16), avif)),
             TakeHeifTile(MakeHeif(imaging::Image(16, 16, 0xFF2040C0u), avif))};
-        HeifGridSpec spec;
-        spec.rows = 2, spec.columns = 3;
-        spec.cells = {0, 1, 0, 1, 1, 0};
-        spec.width = 40, spec.height = 30;
-        spec.avif = avif;
-        spec.rotation = 1;
-        spec.mirror = avif ? 0 : -1;
-        spec.descriptorInIdat = avif;
-        write(avif ? "avif-grid" : "heic-grid", avif ? 8 : 7, MakeHeifGrid(tiles, spec));
+        HeifGridLayout layout;
+        layout.rows = 2, layout.columns = 3;
+        layout.cells = {0, 1, 0, 1, 1, 0};
+        layout.width = 40, layout.height = 30;
+        layout.avif = avif;
+        layout.rotation = 1;
+        layout.mirror = avif ? 0 : -1;
+        layout.descriptorInIdat = avif;
+        write(avif ? "avif-grid" : "heic-grid", avif ? 8 : 7, MakeHeifGrid(tiles, layout));
     }
     return 0;
 }

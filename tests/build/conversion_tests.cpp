@@ -175,13 +175,13 @@ TEST(ConvertPicture, HeicGridBeyondTheWholePictureLimitIsShrunkTileRowByTileRow)
     std::vector<HeifTile> tiles;
     for (imaging::Pixel colour : colours)
         tiles.push_back(TakeHeifTile(MakeHeif(imaging::Image(2048, 2048, colour), false)));
-    HeifGridSpec spec;
-    spec.rows = 4, spec.columns = 5;
-    spec.width = 9000, spec.height = 8000;
+    HeifGridLayout layout;
+    layout.rows = 4, layout.columns = 5;
+    layout.width = 9000, layout.height = 8000;
     for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 5; ++c) spec.cells.push_back((r + 3 * c) % 4);
-    spec.rotation = 1;
-    const Bytes grid = MakeHeifGrid(tiles, spec);
+        for (int c = 0; c < 5; ++c) layout.cells.push_back((r + 3 * c) % 4);
+    layout.rotation = 1;
+    const Bytes grid = MakeHeifGrid(tiles, layout);
     ASSERT_FALSE(imaging::ImageSizeAllowed(9000, 8000));
 
     std::ofstream("/proc/self/clear_refs") << "5";
@@ -202,7 +202,7 @@ TEST(ConvertPicture, HeicGridBeyondTheWholePictureLimitIsShrunkTileRowByTileRow)
             const double y = r * 2048 + std::min(2048, 8000 - r * 2048) / 2.0;
             const int ux = static_cast<int>(y * 1920 / 8000), uy = 2159 - static_cast<int>(x * 2160 / 9000);
             EXPECT_LE(
-                ChannelDistance(image.At(ux, uy), colours[spec.cells[static_cast<std::size_t>(r * 5 + c)]]),
+                ChannelDistance(image.At(ux, uy), colours[layout.cells[static_cast<std::size_t>(r * 5 + c)]]),
                 10)
                 << "row " << r << ", column " << c;
         }

@@ -31,13 +31,13 @@ std::vector<HeifTile> MarkedTiles(int side, bool avif) {
 }
 
 // A 3 x 2 grid of 64-pixel tiles cropped to 170 x 120, every tile used at least once.
-HeifGridSpec SmallGrid(bool avif = false) {
-    HeifGridSpec spec;
-    spec.rows = 2, spec.columns = 3;
-    spec.cells = {0, 1, 2, 3, 2, 1};
-    spec.width = 170, spec.height = 120;
-    spec.avif = avif;
-    return spec;
+HeifGridLayout SmallGrid(bool avif = false) {
+    HeifGridLayout layout;
+    layout.rows = 2, layout.columns = 3;
+    layout.cells = {0, 1, 2, 3, 2, 1};
+    layout.width = 170, layout.height = 120;
+    layout.avif = avif;
+    return layout;
 }
 
 imaging::Image ReadInBands(imaging::PictureSource& source, int band) {
@@ -76,10 +76,10 @@ void ExpectBandsMatchWholeDecode(const Bytes& file, const std::string& what) {
 TEST(HeifBoxes, ReadsWhatTheWriterWroteAndRefusesBrokenIndexes) {
     const std::vector<HeifTile> tiles = MarkedTiles(64, false);
     EXPECT_EQ(tiles[0].type, FourCc("hvc1"));
-    HeifGridSpec spec = SmallGrid();
-    spec.descriptorInIdat = true;
-    spec.rotation = 3;
-    const Bytes file = MakeHeifGrid(tiles, spec);
+    HeifGridLayout layout = SmallGrid();
+    layout.descriptorInIdat = true;
+    layout.rotation = 3;
+    const Bytes file = MakeHeifGrid(tiles, layout);
 
     detail::HeifFile heif;
     ASSERT_TRUE(detail::ReadHeifFile(file, heif));
@@ -215,21 +215,21 @@ TEST(HeifBoxes, ReadsLargeIdsBaseOffsetsAndSeveralExtents) {
 
 TEST(HeifGrid, BandsGiveTheSamePixelsAsTheWholeDecodeInEveryOrientation) {
     const std::vector<HeifTile> tiles = MarkedTiles(64, false);
-    HeifGridSpec spec = SmallGrid();
-    ExpectBandsMatchWholeDecode(MakeHeifGrid(tiles, spec), "as stored");
+    HeifGridLayout layout = SmallGrid();
+    ExpectBandsMatchWholeDecode(MakeHeifGrid(tiles, layout), "as stored");
     for (int rotation : {1, 2, 3}) {
-        spec.rotation = rotation;
-        ExpectBandsMatchWholeDecode(MakeHeifGrid(tiles, spec), "irot " + std::to_string(rotation));
+        layout.rotation = rotation;
+        ExpectBandsMatchWholeDecode(MakeHeifGrid(tiles, layout), "irot " + std::to_string(rotation));
     }
-    spec.rotation = -1;
+    layout.rotation = -1;
     for (int axis : {0, 1}) {
-        spec.mirror = axis;
-        ExpectBandsMatchWholeDecode(MakeHeifGrid(tiles, spec), "imir " + std::to_string(axis));
+        layout.mirror = axis;
+        ExpectBandsMatchWholeDecode(MakeHeifGrid(tiles, layout), "imir " + std::to_string(axis));
     }
-    spec.rotation = 1, spec.mirror = 0;
-    ExpectBandsMatchWholeDecode(MakeHeifGrid(tiles, spec), "irot 1 then imir 0");
-    spec.mirrorFirst = true;
-    ExpectBandsMatchWholeDecode(MakeHeifGrid(tiles, spec), "imir 0 then irot 1");
+    layout.rotation = 1, layout.mirror = 0;
+    ExpectBandsMatchWholeDecode(MakeHeifGrid(tiles, layout), "irot 1 then imir 0");
+    layout.mirrorFirst = true;
+    ExpectBandsMatchWholeDecode(MakeHeifGrid(tiles, layout), "imir 0 then irot 1");
 
     // The positions themselves: cell (row 1, column 0) shows tile 3, yellow, its mark at (8, 72).
     const Bytes file = MakeHeifGrid(tiles, SmallGrid());
@@ -277,9 +277,9 @@ TEST(HeifGrid, TilesTakeTheGridsColoursWhenTheyNameNone) {
         std::erase_if(tile.properties, [](const auto& p) {
             return p.first.size() > 8 && p.first[4] == 'c' && p.first[5] == 'o' && p.first[6] == 'l';
         });
-    HeifGridSpec spec = SmallGrid();
-    spec.gridColr = {0, 0, 0, 19, 'c', 'o', 'l', 'r', 'n', 'c', 'l', 'x', 0, 12, 0, 13, 0, 6, 0x80};
-    const Bytes file = MakeHeifGrid(tiles, spec);
+    HeifGridLayout layout = SmallGrid();
+    layout.gridColr = {0, 0, 0, 19, 'c', 'o', 'l', 'r', 'n', 'c', 'l', 'x', 0, 12, 0, 13, 0, 6, 0x80};
+    const Bytes file = MakeHeifGrid(tiles, layout);
     ExpectBandsMatchWholeDecode(file, "grid's nclx");
     auto bands = detail::OpenHeifGridInBands(file, "heif");
     ASSERT_NE(bands, nullptr);
@@ -291,8 +291,8 @@ TEST(HeifGrid, TilesTakeTheGridsColoursWhenTheyNameNone) {
     Bytes prof = {0, 0, 0, 0, 'c', 'o', 'l', 'r', 'p', 'r', 'o', 'f'};
     prof.insert(prof.end(), icc.begin(), icc.end());
     prof[2] = static_cast<std::uint8_t>(prof.size() >> 8), prof[3] = static_cast<std::uint8_t>(prof.size());
-    spec.gridColr = prof;
-    const Bytes withIcc = MakeHeifGrid(tiles, spec);
+    layout.gridColr = prof;
+    const Bytes withIcc = MakeHeifGrid(tiles, layout);
     ExpectBandsMatchWholeDecode(withIcc, "grid's ICC profile");
     EXPECT_EQ(detail::OpenHeifGridInBands(withIcc, "heif")->ColorProfile(), icc);
 }
@@ -329,15 +329,15 @@ TEST(HeifGrid, DamagedOrInconsistentGridsAreRefusedOrFailNeverCrash) {
     neverCrashes(Bytes(file.begin(), file.end() - 200), "file cut short");
 
     // Fewer cells than rows x columns: a tile is missing.
-    HeifGridSpec spec = SmallGrid();
-    spec.cells.pop_back();
-    EXPECT_EQ(detail::OpenHeifGridInBands(MakeHeifGrid(tiles, spec), "heif"), nullptr);
-    neverCrashes(MakeHeifGrid(tiles, spec), "missing tile");
+    HeifGridLayout layout = SmallGrid();
+    layout.cells.pop_back();
+    EXPECT_EQ(detail::OpenHeifGridInBands(MakeHeifGrid(tiles, layout), "heif"), nullptr);
+    neverCrashes(MakeHeifGrid(tiles, layout), "missing tile");
     // Tiles that do not cover the output.
-    spec = SmallGrid();
-    spec.width = 3 * 64 + 1;
-    EXPECT_EQ(detail::OpenHeifGridInBands(MakeHeifGrid(tiles, spec), "heif"), nullptr);
-    neverCrashes(MakeHeifGrid(tiles, spec), "not covered");
+    layout = SmallGrid();
+    layout.width = 3 * 64 + 1;
+    EXPECT_EQ(detail::OpenHeifGridInBands(MakeHeifGrid(tiles, layout), "heif"), nullptr);
+    neverCrashes(MakeHeifGrid(tiles, layout), "not covered");
     // Tiles of two sizes.
     std::vector<HeifTile> mixed = tiles;
     mixed[3] = TakeHeifTile(MakeHeif(imaging::Image(64, 32, imaging::MakePixel(1, 2, 3)), false));
@@ -348,14 +348,14 @@ TEST(HeifGrid, DamagedOrInconsistentGridsAreRefusedOrFailNeverCrash) {
     for (HeifTile& tile : lying)
         for (auto& [box, essential] : tile.properties)
             if (box.size() == 20 && box[4] == 'i' && box[5] == 's') box = detail::MakeIspeBox(96, 64);
-    spec = SmallGrid();
-    EXPECT_TRUE(neverCrashes(MakeHeifGrid(lying, spec), "ispe larger than the tile"));
+    layout = SmallGrid();
+    EXPECT_TRUE(neverCrashes(MakeHeifGrid(lying, layout), "ispe larger than the tile"));
 
     // Absurd counts and sizes: 256 x 255 cells over a picture claiming 100,000 pixels a side.
-    spec.rows = 256, spec.columns = 255;
-    spec.width = spec.height = 100000;
-    spec.cells.assign(256 * 255, 0);
-    const Bytes bomb = MakeHeifGrid(tiles, spec);
+    layout.rows = 256, layout.columns = 255;
+    layout.width = layout.height = 100000;
+    layout.cells.assign(256 * 255, 0);
+    const Bytes bomb = MakeHeifGrid(tiles, layout);
     EXPECT_EQ(MakeLibraryDecoder()->Open("bomb.heic", bomb, {}), nullptr);
     EXPECT_EQ(MakeLibraryDecoder()->Open("bomb.heic", bomb, {3840, 2160}), nullptr);
     EXPECT_EQ(detail::OpenHeifGridInBands(bomb, "heif"), nullptr);
@@ -365,12 +365,12 @@ TEST(HeifGrid, ManySmallTilesOpenWithoutDecodingAndServeTheFirstRowsOnly) {
     // 16,512 cells of 64 x 64 over 8,256 x 8,192: a picture beyond the whole limit, opened with
     // nothing decoded; the first rows decode the first row of tiles only.
     const std::vector<HeifTile> tiles = MarkedTiles(64, false);
-    HeifGridSpec spec;
-    spec.rows = 128, spec.columns = 129;
-    spec.width = 8256, spec.height = 8192;
-    spec.cells.resize(128 * 129);
-    for (std::size_t i = 0; i < spec.cells.size(); ++i) spec.cells[i] = static_cast<int>(i % 3);
-    const Bytes file = MakeHeifGrid(tiles, spec);
+    HeifGridLayout layout;
+    layout.rows = 128, layout.columns = 129;
+    layout.width = 8256, layout.height = 8192;
+    layout.cells.resize(128 * 129);
+    for (std::size_t i = 0; i < layout.cells.size(); ++i) layout.cells[i] = static_cast<int>(i % 3);
+    const Bytes file = MakeHeifGrid(tiles, layout);
     auto source = MakeLibraryDecoder()->Open("many.heic", file, {});
     ASSERT_NE(source, nullptr);
     EXPECT_EQ(source->Info().width, 8256);

@@ -52,7 +52,7 @@ HeifTile TakeHeifTile(const Bytes& heif);
 
 // A grid picture as cameras write them: rows x columns cells, cell i showing tiles[cells[i]]
 // (all tiles of one size), cropped to width x height.
-struct HeifGridSpec {
+struct HeifGridLayout {
     int rows = 1, columns = 1;
     std::vector<int> cells;
     std::uint32_t width = 0, height = 0;
@@ -63,7 +63,7 @@ struct HeifGridSpec {
     Bytes gridColr;            // a colr box for the grid item itself, or none
     bool descriptorInIdat = false;
 };
-Bytes MakeHeifGrid(const std::vector<HeifTile>& tiles, const HeifGridSpec& spec);
+Bytes MakeHeifGrid(const std::vector<HeifTile>& tiles, const HeifGridLayout& layout);
 
 // Decompression bombs: for every format the codecs read, a small file (named with the format's
 // extension) whose header claims 100,000 x 100,000 pixels, or the most its format can say where

@@ -115,11 +115,11 @@ HeifTile TakeHeifTile(const Bytes& heif) {
     return tile;
 }
 
-Bytes MakeHeifGrid(const std::vector<HeifTile>& tiles, const HeifGridSpec& spec) {
+Bytes MakeHeifGrid(const std::vector<HeifTile>& tiles, const HeifGridLayout& layout) {
     using detail::FourCc;
-    detail::HeifWriter writer(spec.avif ? "avif" : "heic",
-                              spec.avif ? std::vector<std::string>{"mif1", "avif", "miaf"}
-                                        : std::vector<std::string>{"mif1", "heic"});
+    detail::HeifWriter writer(layout.avif ? "avif" : "heic",
+                              layout.avif ? std::vector<std::string>{"mif1", "avif", "miaf"}
+                                          : std::vector<std::string>{"mif1", "heic"});
     // Each tile's bytes and properties once, however many cells show it.
     std::vector<std::size_t> data;
     std::vector<std::vector<detail::HeifPropertyLink>> links;
@@ -131,24 +131,26 @@ Bytes MakeHeifGrid(const std::vector<HeifTile>& tiles, const HeifGridSpec& spec)
     }
     constexpr std::uint32_t kGrid = 1;
     std::vector<std::uint32_t> cells;
-    for (std::size_t i = 0; i < spec.cells.size(); ++i) {
+    for (std::size_t i = 0; i < layout.cells.size(); ++i) {
         const auto id = static_cast<std::uint32_t>(i + 2);
-        const auto t = static_cast<std::size_t>(spec.cells[i]);
+        const auto t = static_cast<std::size_t>(layout.cells[i]);
         writer.AddItem(id, tiles[t].type, data[t], links[t], true);
         cells.push_back(id);
     }
     std::vector<detail::HeifPropertyLink> gridLinks = {
-        {writer.AddProperty(detail::MakeIspeBox(spec.width, spec.height)), false}};
-    if (!spec.gridColr.empty()) gridLinks.push_back({writer.AddProperty(spec.gridColr), false});
+        {writer.AddProperty(detail::MakeIspeBox(layout.width, layout.height)), false}};
+    if (!layout.gridColr.empty()) gridLinks.push_back({writer.AddProperty(layout.gridColr), false});
     const detail::HeifPropertyLink irot = {
-        spec.rotation >= 0 ? writer.AddProperty(detail::MakeIrotBox(spec.rotation)) : std::uint16_t{0}, true};
+        layout.rotation >= 0 ? writer.AddProperty(detail::MakeIrotBox(layout.rotation)) : std::uint16_t{0},
+        true};
     const detail::HeifPropertyLink imir = {
-        spec.mirror >= 0 ? writer.AddProperty(detail::MakeImirBox(spec.mirror)) : std::uint16_t{0}, true};
+        layout.mirror >= 0 ? writer.AddProperty(detail::MakeImirBox(layout.mirror)) : std::uint16_t{0}, true};
     for (const detail::HeifPropertyLink& link :
-         spec.mirrorFirst ? std::vector{imir, irot} : std::vector{irot, imir})
+         layout.mirrorFirst ? std::vector{imir, irot} : std::vector{irot, imir})
         if (link.index != 0) gridLinks.push_back(link);
-    const std::size_t descriptor = writer.AddData(
-        detail::MakeGridDescriptor(spec.rows, spec.columns, spec.width, spec.height), spec.descriptorInIdat);
+    const std::size_t descriptor =
+        writer.AddData(detail::MakeGridDescriptor(layout.rows, layout.columns, layout.width, layout.height),
+                       layout.descriptorInIdat);
     writer.AddItem(kGrid, FourCc("grid"), descriptor, gridLinks);
     writer.AddReference(FourCc("dimg"), kGrid, cells);
     writer.SetPrimary(kGrid);
