@@ -32,7 +32,10 @@ TfrmPreview::TfrmPreview(const project::SlideShowValues& values, const std::vect
     setWindowTitle(note.isEmpty() ? tr("Preview") : tr("Preview (%1)").arg(note));
     QScreen* screen = parent != nullptr && parent->screen() != nullptr ? parent->screen()
                                                                        : QGuiApplication::primaryScreen();
-    showSize_ = screen != nullptr ? screen->geometry().size() : QSize(1024, 768);
+    // The show is composed for the screen's device pixels, as the screensaver composes it for the
+    // monitor's: at a scale factor of 2 a picture of 800 x 600 still takes 800 x 600 of 1280 x 800.
+    const qreal ratio = screen != nullptr ? screen->devicePixelRatio() : 1.0;
+    showSize_ = screen != nullptr ? screen->geometry().size() * ratio : QSize(1024, 768);
     if (showSize_.isEmpty()) showSize_ = QSize(1024, 768);
     show_ = show::MakeProjectShow(
         values, paths, show::Screen{showSize_.width(), showSize_.height(), {}}, *decoder_,
@@ -58,7 +61,7 @@ TfrmPreview::TfrmPreview(const project::SlideShowValues& values, const std::vect
             showNormal();
         }
     });
-    resize(showSize_.scaled(showSize_ * 2 / 3, Qt::KeepAspectRatio));
+    resize(showSize_ / ratio * 2 / 3);
 
     if (show_->PictureCount() > 0) {
         ahead_ = std::make_unique<show::DecodeAhead>(*show_);

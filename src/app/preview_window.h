@@ -32,7 +32,7 @@ public:
                 const QString& note = {}, std::uint64_t seed = 0, QWidget* parent = nullptr);
     ~TfrmPreview() override;
 
-    // The show's size (the screen's) and the show itself, for tests.
+    // The show's size (the screen's, in device pixels) and the show itself, for tests.
     QSize ShowSize() const { return showSize_; }
     const show::Show& Engine() const { return *show_; }
     // The frame drawn last, at the show's size.
