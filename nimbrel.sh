@@ -14,10 +14,13 @@ JOBS=${JOBS:-$(nproc)}
 # the reason): each is tried on its own, and one the archive cannot give is reported, not fatal.
 RUN_PACKAGES=(cmake ninja-build g++ pkg-config zlib1g-dev libjpeg-dev libpng-dev libgif-dev libheif-dev libwebp-dev
               libtiff-dev liblcms2-dev qt6-base-dev qt6-svg-dev qt6-image-formats-plugins libgl-dev
-              shared-mime-info g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev)
+              shared-mime-info g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev libssl-dev
+              libharfbuzz-dev libfreetype-dev fonts-dejavu-core nlohmann-json3-dev)
+# Chromium records Flash movies at compile; a build without it still succeeds and says so.
+RUN_OPTIONAL_PACKAGES=(chromium)
 TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev)
 TEST_OPTIONAL_PACKAGES=(wine wine64 libwine wine32:i386 xvfb xserver-xephyr xauth x11-apps x11-utils xdotool
-                        imagemagick)
+                        imagemagick chromium osslsigncode tesseract-ocr openbox)
 
 installed() {  # package
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
@@ -44,7 +47,7 @@ apt_update() {
 
 # ensure_packages run|test: installs what the command needs (as root), or says what to run.
 ensure_packages() {
-    local required=("${RUN_PACKAGES[@]}") optional=()
+    local required=("${RUN_PACKAGES[@]}") optional=("${RUN_OPTIONAL_PACKAGES[@]}")
     if [ "${1:-run}" = test ]; then
         required+=("${TEST_PACKAGES[@]}")
         optional=("${TEST_OPTIONAL_PACKAGES[@]}")

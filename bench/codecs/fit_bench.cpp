@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "build/build_pipeline.h"
-#include "build/picture_conversion.h"
-#include "build/project_state.h"
+#include "pipeline/build_pipeline.h"
+#include "pipeline/picture_conversion.h"
+#include "pipeline/project_state.h"
 #include "codecs/codecs.h"
 #include "platform/files.h"
 #include "platform/temp.h"
@@ -27,7 +27,7 @@ namespace {
 
 // Measures the longest time between two reports that move the window's bar or name a picture,
 // and where in the build it was (the overall fraction before and after it).
-struct Reporter : build::BuildReporter {
+struct Reporter : pipeline::BuildReporter {
     std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
     double longestGap = 0;
     double fraction = 0, gapFrom = 0, gapTo = 0;
@@ -35,7 +35,7 @@ struct Reporter : build::BuildReporter {
         Tick();
         ProcessEvents();
     }
-    void Overall(const build::BuildProgress& progress) override { fraction = progress.fraction; }
+    void Overall(const pipeline::BuildProgress& progress) override { fraction = progress.fraction; }
     void Notice(const std::string&) override {}
     void PictureProgress(const std::string&, int, int) override { Tick(); }
     // The window keeps painting whenever the build calls this (or Progress).
@@ -120,9 +120,9 @@ int main(int argc, char** argv) {
     std::printf("%d photos of %d x %d, %.1f MB in all (%.1f MB each), made in %.1f s\n", photos, width,
                 height, total / 1e6, total / 1e6 / photos, Seconds(made));
 
-    build::BuildRequest request;
+    pipeline::BuildRequest request;
     request.projectFileName = dir.File("Photos.nssp");
-    request.values = build::NewProjectValues();
+    request.values = pipeline::NewProjectValues();
     request.values.files = files;
     request.values.slideShow.fitPictures = true;
     request.stubPath = dir.File("stub.bin");
@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
     Reporter reporter;
     const auto start = std::chrono::steady_clock::now();
     const std::clock_t cpuStart = std::clock();
-    const build::BuildResult result = build::CompileProject(request, reporter);
+    const pipeline::BuildResult result = pipeline::CompileProject(request, reporter);
     const double seconds = Seconds(start);
     const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
     rusage usage{};
@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
         const std::vector<std::string> some(files.begin(), files.begin() + count);
         const auto begun = std::chrono::steady_clock::now();
         const std::clock_t cpuBegun = std::clock();
-        build::PreparePictures(some, {true, 3840, 2160}, work.Path(), threads);
+        pipeline::PreparePictures(some, {true, 3840, 2160}, work.Path(), threads);
         const double s = Seconds(begun);
         const double c = static_cast<double>(std::clock() - cpuBegun) / CLOCKS_PER_SEC;
         std::printf(

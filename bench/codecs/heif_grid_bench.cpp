@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "build/picture_conversion.h"
+#include "pipeline/picture_conversion.h"
 #include "codecs/codecs.h"
 #include "test_pictures.h"
 
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     std::ofstream("/proc/self/clear_refs") << "5";
     const double before = StatusMiB("VmRSS:");
     const auto start = std::chrono::steady_clock::now();
-    const build::ConvertedPicture fitted = build::ConvertPicture("grid.heic", grid, {true, 3840, 2160});
+    const pipeline::ConvertedPicture fitted = pipeline::ConvertPicture("grid.heic", grid, {true, 3840, 2160});
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double peak = StatusMiB("VmHWM:") - before;
     std::printf(

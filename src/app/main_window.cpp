@@ -22,8 +22,8 @@
 #include <exception>
 
 #include "app/file_entries.h"
-#include "build/build_pipeline.h"
-#include "build/working_paths.h"
+#include "pipeline/build_pipeline.h"
+#include "pipeline/working_paths.h"
 #include "platform/error.h"
 #include "platform/file_info.h"
 #include "platform/files.h"
@@ -385,7 +385,7 @@ void TfrmMain::FormCreate(const QStringList& arguments) {
     tnMain->setCurrentIndex(0);
     pcMain->setCurrentIndex(0);
     nbMain->setCurrentIndex(project::kSlideShow);
-    build::InitWorkingPaths();
+    pipeline::InitWorkingPaths();
     if (!arguments.isEmpty()) RunCommand([&] { LoadProject(arguments.first()); });
     UpdateCommandState();
 }
@@ -587,7 +587,7 @@ namespace {
 
 // The build's reports, shown in the window: the progress bar is repainted at once, and the
 // window keeps painting while the build runs, without taking the user's input.
-class WindowBuildReporter : public build::BuildReporter {
+class WindowBuildReporter : public pipeline::BuildReporter {
 public:
     explicit WindowBuildReporter(TfrmMain& window) : window_(window) {}
     void Progress(int percent) override {
@@ -639,26 +639,26 @@ void TfrmMain::CompileFlash() {
 
 void TfrmMain::RunBuild() {
     RunCommand([this] {
-        build::BuildRequest request;
+        pipeline::BuildRequest request;
         request.projectFileName = ui::ToNarrow(projectFileName_);
         request.values = GatherProjectValues();
         if (unknownKind_ != 0) request.values.kind = unknownKind_;
-        request.stubPath = stubPath_.empty() ? build::StubPath() : stubPath_;
-        request.flashStubPath = flashStubPath_.empty() ? build::FlashStubPath() : flashStubPath_;
+        request.stubPath = stubPath_.empty() ? pipeline::StubPath() : stubPath_;
+        request.flashStubPath = flashStubPath_.empty() ? pipeline::FlashStubPath() : flashStubPath_;
         WindowBuildReporter reporter(*this);
-        build::BuildResult result;
+        pipeline::BuildResult result;
         try {
-            result = build::CompileProject(request, reporter);
+            result = pipeline::CompileProject(request, reporter);
         } catch (...) {
             UpdateCommandState();
             throw;
         }
         ui::FileNameEdit* outputBox = ProjectKind() == project::kFlash ? feFlashOutput : feOutput;
         outputBox->setText(ui::FromNarrow(result.outputBoxText));
-        build::SetOutputPath(result.outputPath);
+        pipeline::SetOutputPath(result.outputPath);
         UpdateCommandState();  // the build saved the project, as Save does
         if (!result.built) return;
-        ui::MessageBox::Show(this, QString::fromLatin1(build::kCompletionCaption),
+        ui::MessageBox::Show(this, QString::fromLatin1(pipeline::kCompletionCaption),
                              ForDisplay(result.completionText), QMessageBox::Information, QMessageBox::Ok);
     });
 }

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <ostream>
 
-#include "build/build_pipeline.h"
-#include "build/picture_conversion.h"
-#include "build/project_state.h"
+#include "pipeline/build_pipeline.h"
+#include "pipeline/picture_conversion.h"
+#include "pipeline/project_state.h"
 #include "cli/cli.h"
 #include "cli/progress_display.h"
 #include "platform/error.h"
@@ -67,7 +67,7 @@ bool ParseFit(const std::string& text, int& width, int& height) {
             digits.find_first_not_of("0123456789") != std::string::npos)
             return false;
         value = std::stoi(digits);
-        return value >= build::kMinFitSide && value <= build::kMaxFitSide;
+        return value >= pipeline::kMinFitSide && value <= pipeline::kMaxFitSide;
     };
     return side(text.substr(0, x), width) && side(text.substr(x + 1), height);
 }
@@ -81,17 +81,17 @@ int RunCompile(const Arguments& args, Console& console) {
     }
     int fitWidth = 0, fitHeight = 0;
     if (args.Has("--fit") && !ParseFit(args.Value("--fit"), fitWidth, fitHeight)) {
-        console.err << "nimbrel-cli compile: --fit wants WIDTHxHEIGHT, each " << build::kMinFitSide << " to "
-                    << build::kMaxFitSide << " (e.g. 3840x2160)\n";
+        console.err << "nimbrel-cli compile: --fit wants WIDTHxHEIGHT, each " << pipeline::kMinFitSide << " to "
+                    << pipeline::kMaxFitSide << " (e.g. 3840x2160)\n";
         return kExitUsage;
     }
     const bool ownStubDir = args.Has("--stub-dir");
     const std::string stubDir = ownStubDir ? args.Value("--stub-dir") : platform::ExecutableDirectory();
 
     if (!platform::FileExists(projectPath)) throw Error("Project file not found: " + projectPath);
-    build::BuildRequest request;
+    pipeline::BuildRequest request;
     request.projectFileName = projectPath;
-    request.values = build::ProjectValuesFromFile(project::LoadProject(projectPath));
+    request.values = pipeline::ProjectValuesFromFile(project::LoadProject(projectPath));
     request.stubPath = platform::JoinPath(stubDir, "stub.bin");
     request.flashStubPath = platform::JoinPath(stubDir, "flash.bin");
     request.strict = args.Has("--strict");
@@ -114,11 +114,11 @@ int RunCompile(const Arguments& args, Console& console) {
         request.saveProject = false;
     }
 
-    build::BuildResult result;
+    pipeline::BuildResult result;
     {
         ProgressDisplay display(console.err, ChooseStyle(args, console), console.columns);
         try {
-            result = build::CompileProject(request, display);
+            result = pipeline::CompileProject(request, display);
         } catch (const Error& e) {
             display.Finish();
             const std::string& stub =

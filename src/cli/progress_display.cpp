@@ -51,7 +51,7 @@ std::string FormatBytes(std::int64_t bytes) {
     return text;
 }
 
-std::string BarLine(const build::BuildProgress& progress, double bytesPerSecond, int columns) {
+std::string BarLine(const pipeline::BuildProgress& progress, double bytesPerSecond, int columns) {
     const std::size_t limit = columns > 1 ? static_cast<std::size_t>(columns - 1) : 0;
     const int percent = WholePercent(progress.fraction);
     std::string pct = std::to_string(percent) + "%";
@@ -85,7 +85,7 @@ ProgressDisplay::~ProgressDisplay() {
     Finish();
 }
 
-void ProgressDisplay::Overall(const build::BuildProgress& progress) {
+void ProgressDisplay::Overall(const pipeline::BuildProgress& progress) {
     if (style_ == Style::None) return;
     const double now = clock_();
     if (started_ < 0) started_ = now;

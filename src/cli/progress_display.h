@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string>
 
-#include "build/build_pipeline.h"
+#include "pipeline/build_pipeline.h"
 
 namespace nimbrel::cli {
 
@@ -18,9 +18,9 @@ std::string FormatBytes(std::int64_t bytes);
 // would make some terminals wrap). The percentage always shows; the bar, the byte counts, the
 // rate and the file name (cut to fit) follow as room allows. `bytesPerSecond` <= 0 leaves the
 // rate out.
-std::string BarLine(const build::BuildProgress& progress, double bytesPerSecond, int columns);
+std::string BarLine(const pipeline::BuildProgress& progress, double bytesPerSecond, int columns);
 
-class ProgressDisplay : public build::BuildReporter {
+class ProgressDisplay : public pipeline::BuildReporter {
 public:
     enum class Style { None, Bar, Lines };
     using Clock = std::function<double()>;  // seconds, from any fixed point
@@ -30,7 +30,7 @@ public:
 
     // The window's bar positions go back to 0 for each step: the console shows Overall instead.
     void Progress(int) override {}
-    void Overall(const build::BuildProgress& progress) override;
+    void Overall(const pipeline::BuildProgress& progress) override;
     // Warnings that do not end the build, such as "Unable to Change Icon".
     void Notice(const std::string& text) override;
     // Ends the bar's line, so that what follows starts on a line of its own.

@@ -14,7 +14,7 @@
 
 #include "archive/archive_reader.h"
 #include "archive_test_util.h"
-#include "build/project_state.h"
+#include "pipeline/project_state.h"
 #include "cli/cli.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -60,7 +60,7 @@ struct CompileCli : ::testing::Test {
         WriteFile(stubs + "/stub.bin", "MZ stand-in player " + RandomBytes(4000, 1));
         WriteFile(stubs + "/flash.bin", "MZ stand-in Flash player");
         project = folder + "Show.nssp";
-        values = build::NewProjectValues();
+        values = pipeline::NewProjectValues();
         for (int i = 0; i < 3; ++i) {
             std::string picture = folder + "picture-" + std::to_string(i) + ".jpg";
             WriteFile(picture, RandomBytes(pictureSize, static_cast<std::uint32_t>(i + 3)));

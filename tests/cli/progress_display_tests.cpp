@@ -6,7 +6,7 @@
 
 #include "cli/progress_display.h"
 
-using nimbrel::build::BuildProgress;
+using nimbrel::pipeline::BuildProgress;
 using nimbrel::cli::BarLine;
 using nimbrel::cli::FormatBytes;
 using nimbrel::cli::ProgressDisplay;

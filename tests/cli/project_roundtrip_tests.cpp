@@ -14,8 +14,8 @@
 #include <random>
 #include <sstream>
 
-#include "build/build_pipeline.h"
-#include "build/project_state.h"
+#include "pipeline/build_pipeline.h"
+#include "pipeline/project_state.h"
 #include "cli/cli.h"
 #include "platform/files.h"
 #include "platform/temp.h"
@@ -198,7 +198,7 @@ std::string Describe(const project::ProjectValues& v) {
 
 project::ProjectValues Reading(const std::string& bytes) {
     project::LoadedProject loaded = project::ReadProjectText(bytes);
-    project::ProjectValues values = build::ProjectValuesFromFile(loaded);
+    project::ProjectValues values = pipeline::ProjectValuesFromFile(loaded);
     values.kind = loaded.type;
     return values;
 }
@@ -283,7 +283,7 @@ TEST_F(ProjectRoundTrip, AnyProjectSettlesAfterOneCompileAndKeepsWhatItMeant) {
         const std::string meant = Describe(expected);
         std::string& box =
             expected.kind == project::kFlash ? expected.flash.output : expected.slideShow.output;
-        box = build::ChooseOutputPath(box, project);
+        box = pipeline::ChooseOutputPath(box, project);
         const std::string now = Describe(Reading(once));
         ASSERT_TRUE(now == meant || now == Describe(expected))
             << "file " << i << " of seed " << seed << "\n"

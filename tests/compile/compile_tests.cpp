@@ -11,8 +11,8 @@
 #include <fstream>
 
 #include "archive/archive_reader.h"
-#include "build/build_pipeline.h"
-#include "build/project_state.h"
+#include "pipeline/build_pipeline.h"
+#include "pipeline/project_state.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/temp.h"
@@ -23,8 +23,8 @@
 
 namespace fs = std::filesystem;
 using namespace nimbrel;
-using build::BuildRequest;
-using build::BuildResult;
+using pipeline::BuildRequest;
+using pipeline::BuildResult;
 
 namespace {
 
@@ -38,13 +38,13 @@ std::string Pattern(std::size_t size, unsigned seed) {
     return bytes;
 }
 
-struct Recorder : build::BuildReporter {
+struct Recorder : pipeline::BuildReporter {
     std::vector<int> progress;
     std::vector<std::string> notices;
-    std::vector<build::BuildProgress> overall;
+    std::vector<pipeline::BuildProgress> overall;
     int events = 0;
     void Progress(int percent) override { progress.push_back(percent); }
-    void Overall(const build::BuildProgress& p) override { overall.push_back(p); }
+    void Overall(const pipeline::BuildProgress& p) override { overall.push_back(p); }
     void Notice(const std::string& text) override { notices.push_back(text); }
     void ProcessEvents() override { ++events; }
 };
@@ -74,7 +74,7 @@ protected:
         WriteBytes(folder + "pics/a.jpg", Pattern(200000, 3));
         WriteBytes(folder + "pics/b.png", std::string(70000, 'b'));
         request.projectFileName = folder + "Show.nssp";
-        request.values = build::NewProjectValues();
+        request.values = pipeline::NewProjectValues();
         request.values.slideShow.showName = "Lake";
         request.values.slideShow.showText = "Hello";
         request.values.files = {folder + "pics/a.jpg", folder + "pics/b.png"};
@@ -91,26 +91,26 @@ protected:
 }  // namespace
 
 TEST(CompileRules, OutputPathAboutFileAndCompletionText) {
-    EXPECT_EQ(build::ChooseOutputPath("", "/work/Show.nssp"), "/work/Show.scr");
-    EXPECT_EQ(build::ChooseOutputPath("", "/work.d/Show"), "/work.d/Show.scr");
-    EXPECT_EQ(build::ChooseOutputPath("/out/x.scr", "/work/Show.nssp"), "/out/x.scr");
-    EXPECT_EQ(build::AboutFileBytes("Lake", "Hello"), "Lake\r\nHello\r\n");
-    EXPECT_EQ(build::AboutFileBytes("", ""), "\r\n\r\n");
-    EXPECT_EQ(build::CompletionText("/Saves/Lake.scr", 1234, {}),
+    EXPECT_EQ(pipeline::ChooseOutputPath("", "/work/Show.nssp"), "/work/Show.scr");
+    EXPECT_EQ(pipeline::ChooseOutputPath("", "/work.d/Show"), "/work.d/Show.scr");
+    EXPECT_EQ(pipeline::ChooseOutputPath("/out/x.scr", "/work/Show.nssp"), "/out/x.scr");
+    EXPECT_EQ(pipeline::AboutFileBytes("Lake", "Hello"), "Lake\r\nHello\r\n");
+    EXPECT_EQ(pipeline::AboutFileBytes("", ""), "\r\n\r\n");
+    EXPECT_EQ(pipeline::CompletionText("/Saves/Lake.scr", 1234, {}),
               "The project was saved during compile.\n\rFile: Lake.scr Output\n\r1234 bytes output");
     std::string withLeftOut =
-        build::CompletionText("/Saves/Lake.scr", 5, {{"/p/gone.jpg", "cannot be found"}});
+        pipeline::CompletionText("/Saves/Lake.scr", 5, {{"/p/gone.jpg", "cannot be found"}});
     EXPECT_NE(withLeftOut.find("\n\r/p/gone.jpg cannot be found"), std::string::npos);
 }
 
 TEST(CompileRules, LoadedProjectAppliesAsTheWindowDoes) {
-    project::ProjectValues values = build::NewProjectValues();
+    project::ProjectValues values = pipeline::NewProjectValues();
     values.files = {"old.jpg"};
     values.slideShow.showName = "kept";
     values.flash.title = "flash kept";
 
     project::LoadedProject empty;  // Number 0: the slideshow values stay, the list empties
-    build::ApplyLoadedProject(empty, values);
+    pipeline::ApplyLoadedProject(empty, values);
     EXPECT_TRUE(values.files.empty());
     EXPECT_EQ(values.slideShow.showName, "kept");
 
@@ -121,7 +121,7 @@ TEST(CompileRules, LoadedProjectAppliesAsTheWindowDoes) {
     loaded.files = {"x.jpg"};
     loaded.slideShow.showSpeed = 500;
     loaded.slideShow.transition = 200;
-    build::ApplyLoadedProject(loaded, values);
+    pipeline::ApplyLoadedProject(loaded, values);
     EXPECT_EQ(values.files, std::vector<std::string>{"x.jpg"});
     EXPECT_EQ(values.slideShow.showSpeed, 240);
     EXPECT_EQ(values.slideShow.transition, -1);
@@ -130,12 +130,12 @@ TEST(CompileRules, LoadedProjectAppliesAsTheWindowDoes) {
     project::LoadedProject other;
     other.type = 2;  // an unknown kind keeps the page
     values.kind = project::kFlash;
-    build::ApplyLoadedProject(other, values);
+    pipeline::ApplyLoadedProject(other, values);
     EXPECT_EQ(values.kind, project::kFlash);
 }
 
 TEST_F(Compile, SlideshowLayoutMembersAndProgress) {
-    BuildResult result = build::CompileProject(request, reporter);
+    BuildResult result = pipeline::CompileProject(request, reporter);
     ASSERT_TRUE(result.built);
     EXPECT_EQ(result.outputPath, folder + "Show.scr");
     std::string scr = platform::ReadWholeFile(result.outputPath);
@@ -171,7 +171,7 @@ TEST_F(Compile, SlideshowLayoutMembersAndProgress) {
     EXPECT_GE(reporter.events, 2);
     EXPECT_TRUE(reporter.notices.empty());
     EXPECT_EQ(result.completionText,
-              build::CompletionText(result.outputPath, static_cast<std::int64_t>(scr.size()), {}));
+              pipeline::CompletionText(result.outputPath, static_cast<std::int64_t>(scr.size()), {}));
 
     // The project folder holds no side file, no temporary archive, no partial output.
     EXPECT_EQ(FolderListing(folder),
@@ -184,7 +184,7 @@ TEST_F(Compile, OverallProgressOnlyMovesForwardAndCountsEveryByte) {
     WriteBytes(folder + "pics/c.jpg", Pattern(900000, 5) + "x");
     request.values.files = {folder + "pics/a.jpg", folder + "pics/c.jpg", folder + "pics/c.jpg",
                             folder + "pics/gone.jpg", "pics/b.png"};
-    BuildResult result = build::CompileProject(request, reporter);
+    BuildResult result = pipeline::CompileProject(request, reporter);
     ASSERT_TRUE(result.built);
     ASSERT_FALSE(reporter.overall.empty());
 
@@ -210,19 +210,19 @@ TEST_F(Compile, OverallProgressOnlyMovesForwardAndCountsEveryByte) {
     EXPECT_EQ(shown, (std::vector<std::string>{folder + "pics/a.jpg", folder + "pics/c.jpg", "pics/b.png"}));
     // Half-way through the bytes, the bar is past the start and short of the end.
     auto middle = std::find_if(reporter.overall.begin(), reporter.overall.end(),
-                               [&](const build::BuildProgress& p) { return p.bytesDone * 2 >= total; });
+                               [&](const pipeline::BuildProgress& p) { return p.bytesDone * 2 >= total; });
     ASSERT_NE(middle, reporter.overall.end());
     EXPECT_GT(middle->fraction, 0.3);
     EXPECT_LT(middle->fraction, 0.96);
 }
 
 TEST_F(Compile, BuildWithoutSavingLeavesTheProjectFileAndPacksTheSameBytes) {
-    build::CompileProject(request, reporter);  // a project file as the editor saved it
+    pipeline::CompileProject(request, reporter);  // a project file as the editor saved it
     request.values.slideShow.output = folder + "elsewhere.scr";
     request.values.slideShow.showName = "Changed";
     std::string projectBefore = platform::ReadWholeFile(request.projectFileName);
     request.saveProject = false;
-    BuildResult unsaved = build::CompileProject(request, reporter);
+    BuildResult unsaved = pipeline::CompileProject(request, reporter);
     ASSERT_TRUE(unsaved.built);
     EXPECT_EQ(unsaved.outputPath, folder + "elsewhere.scr");
     EXPECT_EQ(platform::ReadWholeFile(request.projectFileName), projectBefore);
@@ -230,7 +230,7 @@ TEST_F(Compile, BuildWithoutSavingLeavesTheProjectFileAndPacksTheSameBytes) {
 
     // The same values saved first give the same screensaver, byte for byte.
     request.saveProject = true;
-    build::CompileProject(request, reporter);
+    pipeline::CompileProject(request, reporter);
     EXPECT_NE(platform::ReadWholeFile(request.projectFileName), projectBefore);
     EXPECT_EQ(platform::ReadWholeFile(folder + "elsewhere.scr"), scr);
 }
@@ -239,7 +239,7 @@ TEST_F(Compile, SideFilesNeverTouchTheUsersFiles) {
     // A user's own Options.ini and About.cfg beside the project, and a project named About.cfg.
     WriteBytes(folder + "Options.ini", "mine");
     request.projectFileName = folder + "About.cfg";
-    BuildResult result = build::CompileProject(request, reporter);
+    BuildResult result = pipeline::CompileProject(request, reporter);
     ASSERT_TRUE(result.built);
     EXPECT_EQ(platform::ReadWholeFile(folder + "Options.ini"), "mine");
     std::string scr = platform::ReadWholeFile(result.outputPath);
@@ -251,7 +251,7 @@ TEST_F(Compile, SideFilesNeverTouchTheUsersFiles) {
 TEST_F(Compile, EmptySlideshowSavesAndKeepsTheOldOutput) {
     request.values.files.clear();
     WriteBytes(folder + "Show.scr", "old screensaver");
-    BuildResult result = build::CompileProject(request, reporter);
+    BuildResult result = pipeline::CompileProject(request, reporter);
     EXPECT_FALSE(result.built);
     EXPECT_TRUE(result.completionText.empty());
     EXPECT_EQ(platform::ReadWholeFile(folder + "Show.scr"), "old screensaver");
@@ -265,7 +265,7 @@ TEST_F(Compile, FlashWithoutAndWithMovie) {
     request.values.flash.showText = "";
     request.values.flash.output = folder + "out/f.scr";
     fs::create_directory(folder + "out");
-    BuildResult result = build::CompileProject(request, reporter);
+    BuildResult result = pipeline::CompileProject(request, reporter);
     ASSERT_TRUE(result.built);
     std::string scr = platform::ReadWholeFile(folder + "out/f.scr");
     EXPECT_EQ(scr.substr(0, flashStubBytes.size()), flashStubBytes);
@@ -276,7 +276,7 @@ TEST_F(Compile, FlashWithoutAndWithMovie) {
 
     WriteBytes(folder + "movie.swf", Pattern(5000, 9));
     request.values.flash.flashFile = folder + "movie.swf";
-    build::CompileProject(request, reporter);
+    pipeline::CompileProject(request, reporter);
     scr = platform::ReadWholeFile(folder + "out/f.scr");
     archive::ArchiveReader again(reinterpret_cast<const unsigned char*>(scr.data()), scr.size());
     EXPECT_EQ(Names(again), (std::vector<std::string>{"Options.ini", "About.cfg", "movie.swf"}));
@@ -284,7 +284,7 @@ TEST_F(Compile, FlashWithoutAndWithMovie) {
 
 TEST_F(Compile, UnreadablePicturesAreNamedOrFailInStrictMode) {
     request.values.files.push_back(folder + "pics/gone.jpg");
-    BuildResult result = build::CompileProject(request, reporter);
+    BuildResult result = pipeline::CompileProject(request, reporter);
     ASSERT_TRUE(result.built);
     ASSERT_EQ(result.leftOutFiles.size(), 1u);
     EXPECT_EQ(result.leftOutFiles[0].path, folder + "pics/gone.jpg");
@@ -294,7 +294,7 @@ TEST_F(Compile, UnreadablePicturesAreNamedOrFailInStrictMode) {
     request.strict = true;
     fs::remove(folder + "Show.scr");
     try {
-        build::CompileProject(request, reporter);
+        pipeline::CompileProject(request, reporter);
         ADD_FAILURE() << "strict build went on";
     } catch (const Error& e) {
         EXPECT_EQ(std::string(e.what()), "Cannot open file " + folder + "pics/gone.jpg");
@@ -309,7 +309,7 @@ TEST_F(Compile, ChecksFailBeforeAnyWorkAndTouchNothing) {
     auto expectFailure = [&](const std::string& message) {
         Recorder fresh;
         try {
-            build::CompileProject(request, fresh);
+            pipeline::CompileProject(request, fresh);
             ADD_FAILURE() << "built in spite of: " << message;
         } catch (const Error& e) {
             EXPECT_EQ(std::string(e.what()), message);
@@ -348,13 +348,13 @@ TEST_F(Compile, ChecksFailBeforeAnyWorkAndTouchNothing) {
     request.values.kind = project::kSlideShow;
     request.values.files.clear();
     request.stubPath = folder + "missing/stub.bin";
-    EXPECT_FALSE(build::CompileProject(request, reporter).built);
+    EXPECT_FALSE(pipeline::CompileProject(request, reporter).built);
 }
 
 TEST_F(Compile, RelativePathsNameFilesBesideTheProject) {
     request.values.files = {"pics/a.jpg"};
     request.values.slideShow.output = "rel.scr";
-    BuildResult result = build::CompileProject(request, reporter);
+    BuildResult result = pipeline::CompileProject(request, reporter);
     ASSERT_TRUE(result.built);
     EXPECT_EQ(result.outputPath, folder + "rel.scr");
     EXPECT_TRUE(platform::FileExists(folder + "rel.scr"));
@@ -365,7 +365,7 @@ TEST_F(Compile, RelativePathsNameFilesBesideTheProject) {
 TEST_F(Compile, MissingIconFileLeavesTheStubAlone) {
     request.values.slideShow.changeIcon = true;
     request.values.slideShow.iconFile = folder + "none.ico";
-    BuildResult result = build::CompileProject(request, reporter);
+    BuildResult result = pipeline::CompileProject(request, reporter);
     ASSERT_TRUE(result.built);
     EXPECT_TRUE(reporter.notices.empty());
     EXPECT_EQ(platform::ReadWholeFile(result.outputPath).substr(0, stubBytes.size()), stubBytes);
@@ -375,7 +375,7 @@ TEST_F(Compile, IconOnAStubThatIsNoExecutableIsIgnoredSilently) {
     WriteBytes(folder + "i.ico", std::string("\0\0\1\0\0\0", 6));
     request.values.slideShow.changeIcon = true;
     request.values.slideShow.iconFile = folder + "i.ico";
-    BuildResult result = build::CompileProject(request, reporter);
+    BuildResult result = pipeline::CompileProject(request, reporter);
     ASSERT_TRUE(result.built);
     EXPECT_TRUE(reporter.notices.empty());
     EXPECT_EQ(platform::ReadWholeFile(result.outputPath).substr(0, stubBytes.size()), stubBytes);
@@ -396,7 +396,7 @@ TEST_F(Compile, TwoProcessesBuildingAtOnce) {
             BuildRequest mine = request;
             if (k == 1) mine.projectFileName = second;
             try {
-                for (int round = 0; round < 3; ++round) build::CompileProject(mine, quiet);
+                for (int round = 0; round < 3; ++round) pipeline::CompileProject(mine, quiet);
             } catch (...) {
                 _exit(1);
             }
@@ -421,9 +421,9 @@ TEST_F(Compile, TwoProcessesBuildingAtOnce) {
 namespace {
 
 // Runs a build that must fail and returns its message.
-std::string FailedBuild(const BuildRequest& request, build::BuildReporter& reporter) {
+std::string FailedBuild(const BuildRequest& request, pipeline::BuildReporter& reporter) {
     try {
-        build::CompileProject(request, reporter);
+        pipeline::CompileProject(request, reporter);
     } catch (const Error& e) {
         return e.what();
     }
@@ -496,7 +496,7 @@ TEST_F(Compile, TheScreensaverBuiltBeforeSurvivesEveryFailedBuild) {
     fs::permissions(folder + "Show.scr", fs::perms::owner_read | fs::perms::owner_write);
     fs::create_symlink(folder + "Show.scr", folder + "Link.scr");
     request.values.slideShow.output = folder + "Link.scr";
-    BuildResult result = build::CompileProject(request, reporter);
+    BuildResult result = pipeline::CompileProject(request, reporter);
     ASSERT_TRUE(result.built);
     EXPECT_TRUE(fs::is_symlink(folder + "Link.scr"));
     EXPECT_EQ(platform::FileSize(folder + "Show.scr"), result.outputSize);
@@ -511,7 +511,7 @@ TEST_F(Compile, FilesThatAreNotRegularAreLeftOutAtOnceAndNamed) {
     ASSERT_EQ(mkfifo((folder + "pipe.jpg").c_str(), 0600), 0);
     request.values.files = {folder + "pics/a.jpg", "/dev/zero", folder + "pipe.jpg",
                             folder + "pics",       "",          folder + "gone.jpg"};
-    BuildResult result = build::CompileProject(request, reporter);
+    BuildResult result = pipeline::CompileProject(request, reporter);
     ASSERT_TRUE(result.built);
     std::vector<std::pair<std::string, std::string>> leftOut;
     for (const auto& file : result.leftOutFiles) leftOut.emplace_back(file.path, file.reason);
@@ -576,7 +576,7 @@ TEST_F(Compile, SavingUnchangedValuesKeepsTheBytesTheUserWrote) {
         "ColorB=0\r\nChangeIcon=0\r\niconfile=i.ico\r\n\r\n"
         "[About]\r\nShowName=Lake\nand hills\r\nShowText=Hello\nWorld\r\n\r\n";
     WriteBytes(path_, handWritten);
-    project::ProjectValues values = build::ProjectValuesFromFile(project::LoadProject(path_));
+    project::ProjectValues values = pipeline::ProjectValuesFromFile(project::LoadProject(path_));
     EXPECT_EQ(values.slideShow.showText, "Hello\nWorld");
     EXPECT_EQ(values.slideShow.showSpeed, 240);
     project::SaveProject(path_, values);
@@ -596,9 +596,9 @@ TEST_F(Compile, SavingUnchangedValuesKeepsTheBytesTheUserWrote) {
     // line by line and, once something is added, written back with CR LF.
     const std::string lfOnly = "[Header]\nNumber=0\nType=0\n[Options]\nShowSpeed=50\n";
     WriteBytes(path_, lfOnly);
-    request.values = build::ProjectValuesFromFile(project::LoadProject(path_));
+    request.values = pipeline::ProjectValuesFromFile(project::LoadProject(path_));
     EXPECT_EQ(request.values.slideShow.showSpeed, 50);
-    EXPECT_FALSE(build::CompileProject(request, reporter).built);
+    EXPECT_FALSE(pipeline::CompileProject(request, reporter).built);
     std::string saved = platform::ReadWholeFile(path_);
     EXPECT_EQ(saved.rfind("[Header]\r\nNumber=0\r\nType=0\r\n\r\n[Options]\r\nShowSpeed=50\r\nOutput=", 0),
               0u)
@@ -636,7 +636,7 @@ TEST_F(Compile, ProjectIconReplacesThePlayersIcon) {
     request.values.slideShow.changeIcon = true;
     request.values.slideShow.iconFile = folder + "mine.ico";
 
-    BuildResult result = build::CompileProject(request, reporter);
+    BuildResult result = pipeline::CompileProject(request, reporter);
     ASSERT_TRUE(result.built);
     EXPECT_TRUE(reporter.notices.empty());
     std::string scr = platform::ReadWholeFile(result.outputPath);
@@ -665,7 +665,7 @@ TEST_F(Compile, AnIconThatCannotBeImportedKeepsThePlayersOwn) {
     request.values.slideShow.changeIcon = true;
     request.values.slideShow.iconFile = folder + "broken.ico";
 
-    BuildResult result = build::CompileProject(request, reporter);
+    BuildResult result = pipeline::CompileProject(request, reporter);
     ASSERT_TRUE(result.built);
     EXPECT_EQ(reporter.notices, std::vector<std::string>{"Unable to Change Icon"});
     std::string scr = platform::ReadWholeFile(result.outputPath);

@@ -1,4 +1,4 @@
-#include "build/build_pipeline.h"
+#include "pipeline/build_pipeline.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "archive/zlb_archive.h"
-#include "build/picture_conversion.h"
+#include "pipeline/picture_conversion.h"
 #include "platform/error.h"
 #include "platform/file_mapping.h"
 #include "platform/files.h"
@@ -18,7 +18,7 @@
 #include "project/project_paths.h"
 #include "resedit/resource_edit.h"
 
-namespace nimbrel::build {
+namespace nimbrel::pipeline {
 
 namespace {
 
@@ -526,4 +526,4 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
     return result;
 }
 
-}  // namespace nimbrel::build
+}  // namespace nimbrel::pipeline

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "archive/zlb_archive.h"
-#include "build/build_pipeline.h"
+#include "pipeline/build_pipeline.h"
 
-namespace nimbrel::build {
+namespace nimbrel::pipeline {
 
 inline constexpr int kDefaultFitWidth = 3840;
 inline constexpr int kDefaultFitHeight = 2160;
@@ -109,4 +109,4 @@ private:
     std::vector<std::string> reasons_, copies_;
 };
 
-}  // namespace nimbrel::build
+}  // namespace nimbrel::pipeline

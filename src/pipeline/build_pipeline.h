@@ -10,7 +10,7 @@
 
 #include "project/project_file.h"
 
-namespace nimbrel::build {
+namespace nimbrel::pipeline {
 
 // Where the whole build stands, for a front end that shows one bar over all of it.
 struct BuildProgress {
@@ -107,4 +107,4 @@ std::string UnknownKindMessage(const std::string& projectFileName, int kind);
 // Relative media, icon and output paths name files beside the project.
 BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter);
 
-}  // namespace nimbrel::build
+}  // namespace nimbrel::pipeline

@@ -1,8 +1,8 @@
-#include "build/project_state.h"
+#include "pipeline/project_state.h"
 
 #include <algorithm>
 
-namespace nimbrel::build {
+namespace nimbrel::pipeline {
 
 project::ProjectValues NewProjectValues() {
     project::ProjectValues values;
@@ -35,4 +35,4 @@ project::ProjectValues ProjectValuesFromFile(const project::LoadedProject& loade
     return values;
 }
 
-}  // namespace nimbrel::build
+}  // namespace nimbrel::pipeline

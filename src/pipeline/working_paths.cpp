@@ -1,8 +1,8 @@
-#include "build/working_paths.h"
+#include "pipeline/working_paths.h"
 
 #include "platform/paths.h"
 
-namespace nimbrel::build {
+namespace nimbrel::pipeline {
 
 WorkingPaths ComputeWorkingPaths(const std::string& tempDirectory, const std::string& executableDirectory) {
     WorkingPaths paths;
@@ -43,4 +43,4 @@ void SetOutputPath(const std::string& path) {
     ProcessPaths().outputPath = path;
 }
 
-}  // namespace nimbrel::build
+}  // namespace nimbrel::pipeline

@@ -1,4 +1,4 @@
-#include "build/working_paths.h"
+#include "pipeline/working_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 #include "platform/paths.h"
 
-namespace nimbrel::build {
+namespace nimbrel::pipeline {
 namespace {
 
 TEST(WorkingPaths, ComputedFromTheReportedDirectories) {
@@ -43,4 +43,4 @@ TEST(WorkingPaths, ProcessPathsFollowTheSystemAndStayFixed) {
 }
 
 }  // namespace
-}  // namespace nimbrel::build
+}  // namespace nimbrel::pipeline

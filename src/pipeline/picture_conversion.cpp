@@ -1,4 +1,4 @@
-#include "build/picture_conversion.h"
+#include "pipeline/picture_conversion.h"
 
 #include <algorithm>
 #include <atomic>
@@ -11,14 +11,14 @@
 #include <optional>
 #include <thread>
 
-#include "build/build_pipeline.h"
+#include "pipeline/build_pipeline.h"
 #include "codecs/codecs.h"
 #include "imaging/exif.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
-namespace nimbrel::build {
+namespace nimbrel::pipeline {
 
 namespace {
 
@@ -283,4 +283,4 @@ void ShowPictureConverter::Release(std::size_t index) {
     std::filesystem::remove_all(platform::NativePath(platform::DirectoryPart(copy)), ec);
 }
 
-}  // namespace nimbrel::build
+}  // namespace nimbrel::pipeline

@@ -5,7 +5,7 @@
 
 #include "project/project_file.h"
 
-namespace nimbrel::build {
+namespace nimbrel::pipeline {
 
 // The controls' values after the New command: options off, speed 10, no transition, black,
 // the default About text in both About boxes.
@@ -22,4 +22,4 @@ void ApplyLoadedProject(const project::LoadedProject& loaded, project::ProjectVa
 // also one this program does not know (which the build then refuses).
 project::ProjectValues ProjectValuesFromFile(const project::LoadedProject& loaded);
 
-}  // namespace nimbrel::build
+}  // namespace nimbrel::pipeline

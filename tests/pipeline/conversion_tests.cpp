@@ -8,8 +8,8 @@
 #include <fstream>
 
 #include "archive/archive_reader.h"
-#include "build/build_pipeline.h"
-#include "build/picture_conversion.h"
+#include "pipeline/build_pipeline.h"
+#include "pipeline/picture_conversion.h"
 #include "codecs/codecs.h"
 #include "imaging/picture_decoder.h"
 #include "platform/error.h"
@@ -20,8 +20,8 @@
 
 using namespace nimbrel;
 using namespace nimbrel::codecs::testing;
-using build::ConvertPicture;
-using build::FitOptions;
+using pipeline::ConvertPicture;
+using pipeline::FitOptions;
 
 namespace {
 
@@ -43,7 +43,7 @@ imaging::Image Marked(int width, int height, imaging::Pixel fill = imaging::Make
 
 TEST(ConvertPicture, HeicFromAPhoneBecomesAnUprightSrgbJpeg) {
     const Bytes heic = MakeHeif(Marked(128, 96), false, codecs::MakeRgbProfile(kDisplayP3), 6);
-    const build::ConvertedPicture converted = ConvertPicture("IMG_0001.HEIC", heic, {});
+    const pipeline::ConvertedPicture converted = ConvertPicture("IMG_0001.HEIC", heic, {});
     ASSERT_TRUE(converted.converted);
     EXPECT_EQ(converted.format, "jpeg");
     EXPECT_EQ(codecs::DetectFormat("IMG_0001.HEIC", converted.bytes), "jpeg");
@@ -59,19 +59,19 @@ TEST(ConvertPicture, TransparencyGivesPngAndOtherFormatsGiveJpeg) {
     imaging::Image clear = Marked(64, 64);
     for (int y = 32; y < 64; ++y)
         for (int x = 0; x < 64; ++x) clear.Set(x, y, 0);
-    const build::ConvertedPicture avif = ConvertPicture("clear.avif", MakeHeif(clear, true), {});
+    const pipeline::ConvertedPicture avif = ConvertPicture("clear.avif", MakeHeif(clear, true), {});
     ASSERT_TRUE(avif.converted);
     EXPECT_EQ(avif.format, "png");
     EXPECT_EQ(imaging::AlphaOf(Decode(avif.bytes).At(5, 60)), 0);
 
     // A lossless WebP with an alpha channel that is opaque everywhere is a JPEG.
-    const build::ConvertedPicture webp = ConvertPicture("flat.webp", MakeWebpLossless(Marked(40, 40)), {});
+    const pipeline::ConvertedPicture webp = ConvertPicture("flat.webp", MakeWebpLossless(Marked(40, 40)), {});
     ASSERT_TRUE(webp.converted);
     EXPECT_EQ(webp.format, "jpeg");
     EXPECT_LE(ChannelDistance(Decode(webp.bytes).At(30, 30), imaging::MakePixel(255, 0, 0)), 8);
 
     // A 16-bit scan stored on its side with the Orientation tag 6.
-    const build::ConvertedPicture tiff = ConvertPicture("scan.tif", MakeTiff16(Marked(80, 40), 6), {});
+    const pipeline::ConvertedPicture tiff = ConvertPicture("scan.tif", MakeTiff16(Marked(80, 40), 6), {});
     ASSERT_TRUE(tiff.converted);
     EXPECT_EQ(tiff.width, 40);
     EXPECT_EQ(tiff.height, 80);
@@ -84,7 +84,7 @@ TEST(ConvertPicture, WhatThePlayersReadIsKeptUnlessTooLargeForTheScreen) {
     EXPECT_FALSE(ConvertPicture("a.jpg", jpeg, {true, 400, 300}).converted) << "fits exactly";
     EXPECT_FALSE(ConvertPicture("notes.txt", Bytes{'h', 'i'}, {true, 10, 10}).converted);
 
-    const build::ConvertedPicture fitted = ConvertPicture("a.jpg", jpeg, {true, 200, 200});
+    const pipeline::ConvertedPicture fitted = ConvertPicture("a.jpg", jpeg, {true, 200, 200});
     ASSERT_TRUE(fitted.converted);
     EXPECT_EQ(fitted.format, "jpeg");
     const imaging::Image image = Decode(fitted.bytes);
@@ -94,14 +94,14 @@ TEST(ConvertPicture, WhatThePlayersReadIsKeptUnlessTooLargeForTheScreen) {
 
     // Turned upright before fitting: stored 600 x 400 with orientation 6 stands 400 x 600.
     const Bytes turned = WithExifOrientation(codecs::EncodeJpeg(Marked(600, 400)), 6);
-    const build::ConvertedPicture upright = ConvertPicture("b.jpg", turned, {true, 300, 300});
+    const pipeline::ConvertedPicture upright = ConvertPicture("b.jpg", turned, {true, 300, 300});
     ASSERT_TRUE(upright.converted);
     EXPECT_EQ(upright.width, 200);
     EXPECT_EQ(upright.height, 300);
     EXPECT_LE(ChannelDistance(Decode(upright.bytes).At(190, 10), imaging::MakePixel(0, 0, 255)), 16);
 
     // A large transparent PNG stays a PNG when shrunk.
-    const build::ConvertedPicture png =
+    const pipeline::ConvertedPicture png =
         ConvertPicture("c.png", codecs::EncodePng(Gradient(500, 100, true)), {true, 100, 100});
     ASSERT_TRUE(png.converted);
     EXPECT_EQ(png.format, "png");
@@ -139,7 +139,7 @@ TEST(ConvertPicture, DecompressionBombsAreLeftOutWithTheirReason) {
 }
 
 TEST(ConvertPicture, GifBeyondTheWholePictureLimitIsShrunkRowByRow) {
-    const build::ConvertedPicture fitted =
+    const pipeline::ConvertedPicture fitted =
         ConvertPicture("wide.gif", MakeGif(9000, 8000, 0, 0, 64, 64, -1), {true, 3840, 2160});
     ASSERT_TRUE(fitted.converted);
     EXPECT_EQ(fitted.width, 2430);
@@ -186,7 +186,7 @@ TEST(ConvertPicture, HeicGridBeyondTheWholePictureLimitIsShrunkTileRowByTileRow)
 
     std::ofstream("/proc/self/clear_refs") << "5";
     const double before = StatusKiB("VmRSS:");
-    const build::ConvertedPicture fitted = ConvertPicture("big.heic", grid, {true, 3840, 2160});
+    const pipeline::ConvertedPicture fitted = ConvertPicture("big.heic", grid, {true, 3840, 2160});
     const double peakGrowthMiB = (StatusKiB("VmHWM:") - before) / 1024;
     ASSERT_TRUE(fitted.converted);
     EXPECT_EQ(fitted.format, "jpeg");
@@ -232,8 +232,8 @@ TEST(PreparePictures, ConvertsInParallelReportingEveryPictureOnce) {
     paths.push_back(dir.File("missing.webp"));
 
     std::vector<int> done;
-    const auto prepared = build::PreparePictures(paths, {}, dir.File("work"), 3,
-                                                 [&](int d, int total, const build::PreparedPicture&) {
+    const auto prepared = pipeline::PreparePictures(paths, {}, dir.File("work"), 3,
+                                                 [&](int d, int total, const pipeline::PreparedPicture&) {
                                                      EXPECT_EQ(total, 5);
                                                      done.push_back(d);
                                                  });
@@ -255,7 +255,7 @@ TEST(PreparePictures, ConvertsInParallelReportingEveryPictureOnce) {
 
 namespace {
 
-struct Recorder : build::BuildReporter {
+struct Recorder : pipeline::BuildReporter {
     std::vector<int> progress;
     std::vector<std::string> pictures;
     void Progress(int percent) override { progress.push_back(percent); }
@@ -282,7 +282,7 @@ protected:
 
     platform::TempDirectory dir{"nbcompilepics"};
     std::string folder;
-    build::BuildRequest request;
+    pipeline::BuildRequest request;
     Recorder reporter;
 };
 
@@ -293,7 +293,7 @@ TEST_F(CompileWithPictures, NewFormatsAreConvertedUnderTheirOwnNamesAndBrokenOne
     request.values.files = {Write("IMG_1.HEIC", MakeHeif(Marked(128, 96), false, {}, 6)),
                             Write("keep.jpg", jpeg), Write("broken.heic", cut),
                             Write("web.webp", MakeWebpLossless(Marked(20, 10)))};
-    const build::BuildResult result = build::CompileProject(request, reporter);
+    const pipeline::BuildResult result = pipeline::CompileProject(request, reporter);
     ASSERT_TRUE(result.built);
     ASSERT_EQ(result.leftOutFiles.size(), 1u);
     EXPECT_EQ(result.leftOutFiles[0].path, folder + "broken.heic");
@@ -320,7 +320,7 @@ TEST_F(CompileWithPictures, NewFormatsAreConvertedUnderTheirOwnNamesAndBrokenOne
 
     request.strict = true;
     try {
-        build::CompileProject(request, reporter);
+        pipeline::CompileProject(request, reporter);
         FAIL() << "strict compile went on";
     } catch (const Error& error) {
         EXPECT_EQ(std::string(error.what()).rfind(folder + "broken.heic cannot be decoded", 0), 0u);
@@ -334,7 +334,7 @@ TEST_F(CompileWithPictures, FitShrinksOnlyWhatIsLargerThanTheBox) {
     request.values.slideShow.fitPictures = true;
     request.values.slideShow.fitWidth = 500;
     request.values.slideShow.fitHeight = 500;
-    const build::BuildResult result = build::CompileProject(request, reporter);
+    const pipeline::BuildResult result = pipeline::CompileProject(request, reporter);
     ASSERT_TRUE(result.built);
     const std::string scr = ReadText(result.outputPath);
     archive::ArchiveReader reader(reinterpret_cast<const unsigned char*>(scr.data()), scr.size());
@@ -367,7 +367,7 @@ TEST_F(CompileWithPictures, EveryPictureIsReportedOnceInListOrder) {
             counts.emplace_back(done, total);
         }
     } ordered;
-    const build::BuildResult result = build::CompileProject(request, ordered);
+    const pipeline::BuildResult result = pipeline::CompileProject(request, ordered);
     ASSERT_TRUE(result.built);
     EXPECT_EQ(ordered.pictures, request.values.files);
     EXPECT_EQ(ordered.counts, (std::vector<std::pair<int, int>>{{1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}}));
@@ -381,7 +381,7 @@ TEST_F(CompileWithPictures, EveryPictureIsReportedOnceInListOrder) {
 
 TEST(ConvertPicture, ReportsTheRowsReadUpToTheWholePicture) {
     std::vector<int> seen;
-    const build::ConvertedPicture converted =
+    const pipeline::ConvertedPicture converted =
         ConvertPicture("tall.tif", MakeTiff16(Marked(60, 400), 1), {true, 30, 100},
                        [&](int percent) { seen.push_back(percent); });
     ASSERT_TRUE(converted.converted);

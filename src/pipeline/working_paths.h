@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace nimbrel::build {
+namespace nimbrel::pipeline {
 
 struct WorkingPaths {
     std::string tempArchivePath;  // the temporary directory followed directly by "temp.cab"
@@ -30,4 +30,4 @@ const std::string& OutputPath();
 // Each build names the screensaver it writes here.
 void SetOutputPath(const std::string& path);
 
-}  // namespace nimbrel::build
+}  // namespace nimbrel::pipeline

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "build/build_pipeline.h"
-#include "build/project_state.h"
+#include "pipeline/build_pipeline.h"
+#include "pipeline/project_state.h"
 #include "platform/files.h"
 #include "platform/temp.h"
 
@@ -21,7 +21,7 @@ using namespace nimbrel;
 
 namespace {
 
-struct Quiet : build::BuildReporter {
+struct Quiet : pipeline::BuildReporter {
     int reports = 0;
     void Progress(int) override { ++reports; }
     void Notice(const std::string&) override {}
@@ -56,14 +56,14 @@ int main(int argc, char** argv) {
     }
     std::ofstream(dir.File("stub.bin"), std::ios::binary) << std::string(200000, 'S');
 
-    build::BuildRequest request;
+    pipeline::BuildRequest request;
     request.projectFileName = dir.File("bench.nssp");
-    request.values = build::NewProjectValues();
+    request.values = pipeline::NewProjectValues();
     request.values.files = files;
     request.stubPath = request.flashStubPath = dir.File("stub.bin");
     Quiet reporter;
     auto start = std::chrono::steady_clock::now();
-    build::BuildResult result = build::CompileProject(request, reporter);
+    pipeline::BuildResult result = pipeline::CompileProject(request, reporter);
     double buildSeconds = Seconds(start);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
