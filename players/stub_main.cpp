@@ -41,7 +41,7 @@ public:
     std::size_t Count() const override { return package_.MemberNames().size(); }
     std::string Name(std::size_t index) const override { return package_.MemberNames().at(index); }
     std::string Bytes(std::size_t index) const override {
-        std::string bytes = package_.Extract(index);
+        std::string bytes = package_.ExtractPicture(index);
         Trace("picture taken out of the archive");
         return bytes;
     }

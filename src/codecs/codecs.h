@@ -88,6 +88,7 @@ private:
     std::vector<float> across_;         // the same scaled across
     std::vector<float> sums_[2];        // two target rows being gathered
     int sumRow_[2] = {-1, -1};
+    bool sumOpaque_[2] = {true, true};  // every source row in the target row so far was opaque
     imaging::Image result_;
 };
 

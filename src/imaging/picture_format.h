@@ -14,4 +14,11 @@ namespace nimbrel::imaging {
 // signature: WBMP, and a DIB without its file header.
 std::string DetectPictureFormat(std::string_view name, std::span<const std::uint8_t> bytes);
 
+// The size a picture's header declares, read from its first bytes without decoding anything
+// (JPEG, PNG, GIF, BMP/DIB, PCX and WebP), so that a picture too large to decode can be turned
+// away before a decoder takes its word. False when the bytes hold none of these or end before
+// the size (a JPEG's may follow long metadata: give the first 256 KiB or so).
+bool DeclaredPictureSize(std::string_view name, std::span<const std::uint8_t> head, std::int64_t& width,
+                         std::int64_t& height);
+
 }  // namespace nimbrel::imaging

@@ -54,7 +54,10 @@ imaging::Image ReadConverted(imaging::PictureSource& source, int width, int heig
     for (int y = 0; y < rowHeight; y += kBandRows) {
         const int count = std::min(kBandRows, rowHeight - y);
         imaging::Pixel* rows = shrink ? band.data() : whole.Row(y);
-        if (!source.ReadRows(y, count, rows)) throw Error(kCannotDecode);
+        if (!source.ReadRows(y, count, rows)) {
+            const std::string why = source.Failure();
+            throw Error(why.empty() ? std::string(kCannotDecode) : "cannot be decoded: " + why);
+        }
         toSrgb.Apply(rows, static_cast<std::size_t>(count) * rowWidth);
         if (shrink)
             for (int i = 0; i < count; ++i) scaler->PushRow(rows + static_cast<std::size_t>(i) * rowWidth);
@@ -116,8 +119,12 @@ ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::ui
 
     const imaging::DecodeHint hint =
         options.fit ? imaging::DecodeHint{options.width, options.height} : imaging::DecodeHint{};
-    auto source = codecs::MakeLibraryDecoder()->Open(name, bytes, hint);
-    if (!source) throw Error(kCannotDecode);
+    auto decoder = codecs::MakeLibraryDecoder();
+    auto source = decoder->Open(name, bytes, hint);
+    if (!source) {
+        const std::string why = decoder->Refusal();
+        throw Error(why.empty() ? std::string(kCannotDecode) : "cannot be decoded: " + why);
+    }
     const imaging::PictureInfo& info = source->Info();
     int width = 0, height = 0;
     codecs::FittedStoredSize(info.width, info.height, info.orientation, hint, width, height);

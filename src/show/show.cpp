@@ -130,29 +130,38 @@ std::shared_ptr<const Frame> Show::DecodeWith(imaging::PictureDecoder& decoder, 
         const std::string name = pictures_->Name(member);
         auto data =
             std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-        std::unique_ptr<imaging::PictureSource> source = decoder.Open(name, data);
+        imaging::DecodeHint plain;
+        plain.stop = stop;
+        std::unique_ptr<imaging::PictureSource> source = decoder.Open(name, data, plain);
         WaitForScreen(stop);
         if (source && RescalingDecoder(source->Info().format)) {
-            // Decoded again at the size it shows at: a large photo shrinks as it is decoded.
-            const imaging::DecodeHint hint = ShownSize(source->Info(), settings_);
+            // A large photo shrinks as it is decoded: by the decoder's own scale where it can
+            // settle it after the header, or opened again with the size it shows at.
+            imaging::DecodeHint hint = ShownSize(source->Info(), settings_);
+            hint.stop = stop;
             if (hint.maxWidth > 0 &&
-                (hint.maxWidth * 2 <= source->Info().width || source->Info().format == "metafile"))
+                (hint.maxWidth * 2 <= source->Info().width || source->Info().format == "metafile") &&
+                !source->ReduceTo(hint))
                 if (auto scaled = decoder.Open(name, data, hint)) source = std::move(scaled);
         }
         if (!source) {
-            *why = "not a picture this program can read";
+            *why = decoder.Refusal();
+            if (why->empty()) *why = "not a picture this program can read";
             return nullptr;
         }
         const imaging::PictureInfo& info = source->Info();
         RowReader read = [&source, stop](int first, int count, imaging::Pixel* into) {
             if (stop != nullptr && stop->load()) throw Abandoned{};
-            return source->ReadRows(first, count, into);
+            const bool good = source->ReadRows(first, count, into);
+            if (!good && stop != nullptr && stop->load()) throw Abandoned{};
+            return good;
         };
         std::unique_ptr<Frame> frame =
             ComposeScaledRows(info.width, info.height, source->RowWidth(), source->RowHeight(),
                               info.orientation, read, settings_);
         if (!frame) {
-            *why = "the picture is damaged";
+            *why = source->Failure();
+            if (why->empty()) *why = "the picture is damaged";
             return nullptr;
         }
         return frame;

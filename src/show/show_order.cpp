@@ -2,6 +2,7 @@
 #include "platform/ascii.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace nimbrel::show {
 namespace {
@@ -24,18 +25,30 @@ bool IsPackageFile(std::string_view memberName) {
 std::vector<std::size_t> ShowOrder(const std::vector<std::string>& files,
                                    const std::vector<std::string>& memberNames) {
     std::vector<bool> taken(memberNames.size(), false);
-    for (std::size_t i = 0; i < memberNames.size(); ++i) taken[i] = IsPackageFile(memberNames[i]);
+    // The members of each lower-cased name, in archive order; an entry takes the first one left,
+    // so matching stays linear however many pictures a show holds.
+    struct SameName {
+        std::vector<std::size_t> members;
+        std::size_t next = 0;
+    };
+    std::unordered_map<std::string, SameName> byName;
+    byName.reserve(memberNames.size());
+    for (std::size_t i = 0; i < memberNames.size(); ++i) {
+        taken[i] = IsPackageFile(memberNames[i]);
+        if (!taken[i]) byName[platform::LowerAscii(memberNames[i])].members.push_back(i);
+    }
     std::vector<std::size_t> order;
+    order.reserve(memberNames.size());
     for (const std::string& file : files) {
         std::string name = BareName(file);
         if (name.empty()) continue;
-        for (std::size_t i = 0; i < memberNames.size(); ++i) {
-            if (!taken[i] && EqualNoCase(memberNames[i], name)) {
-                taken[i] = true;
-                order.push_back(i);
-                break;
-            }
-        }
+        auto found = byName.find(platform::LowerAscii(name));
+        if (found == byName.end()) continue;
+        SameName& same = found->second;
+        if (same.next >= same.members.size()) continue;
+        const std::size_t member = same.members[same.next++];
+        taken[member] = true;
+        order.push_back(member);
     }
     for (std::size_t i = 0; i < memberNames.size(); ++i)
         if (!taken[i]) order.push_back(i);

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <memory>
 #include <regex>
@@ -545,6 +547,46 @@ TEST_F(PlayerUnderWine, BrokenPicturesAreLeftOutAndTheShowGoesOn) {
     EXPECT_TRUE(running) << "the player ended by itself";
     ASSERT_GE(seen.size(), 4u) << "the sound pictures did not take turns";
     ExpectInTurn(seen, {seen[0], seen[0] == kRed ? kGreen : kRed});
+}
+
+// The most memory any process of a running screensaver has held (VmHWM), in MiB.
+long PeakMemoryMiB(const std::string& screenSaverName) {
+    long most = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream cmdline(entry.path() / "cmdline", std::ios::binary);
+        std::string command((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+        if (command.find(screenSaverName) == std::string::npos) continue;
+        std::ifstream status(entry.path() / "status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmHWM:", 0) == 0) most = std::max(most, std::atol(line.c_str() + 6) / 1024);
+    }
+    return most;
+}
+
+TEST_F(PlayerUnderWine, PicturesThatClaimGigapixelsAreSkippedAndTheShowGoesOnInLittleMemory) {
+    // A 25000 x 25000 BMP, 1.9 GB that deflate to 2 MB; a JPEG whose header says 65500 x 65500.
+    std::string jpeg = MakeSolidJpeg(64, 48, 0x10, 0x20, 0xE0, 0);
+    const std::size_t frame = jpeg.find("\xFF\xC0");
+    ASSERT_NE(frame, std::string::npos);
+    jpeg.replace(frame + 5, 4, std::string("\xFF\xDC\xFF\xDC", 4));
+    std::string scr = SlideShow("gigapixels.scr", {"Stretch=1", "ShowSpeed=1", "Transition=129"},
+                                {{"bomb.bmp", MakeSolidBmp(25000, 25000, 0x10, 0x20, 0xE0)},
+                                 {"red.bmp", MakeSolidBmp(64, 48, 0xE0, 0x10, 0x10)},
+                                 {"huge.jpg", jpeg},
+                                 {"green.bmp", MakeSolidBmp(64, 48, 0x10, 0xC0, 0x20)}});
+    pid_t player = session_->Start(scr, {"/s"});
+    long peak = 0;
+    std::vector<std::uint32_t> seen = WatchPictures({kRed, kGreen}, 4, [&peak](const Screenshot&, std::uint32_t) {
+        peak = std::max(peak, PeakMemoryMiB("gigapixels.scr"));
+    });
+    peak = std::max(peak, PeakMemoryMiB("gigapixels.scr"));
+    const bool running = !session_->Wait(player, 0).has_value();
+    session_->Stop(player);
+    EXPECT_TRUE(running) << "the player ended by itself";
+    ASSERT_GE(seen.size(), 4u) << "the sound pictures did not take turns";
+    ExpectInTurn(seen, {seen[0], seen[0] == kRed ? kGreen : kRed});
+    EXPECT_GT(peak, 0) << "the player's process was not found";
+    EXPECT_LT(peak, 300) << "MiB at the most";
 }
 
 TEST_F(PlayerUnderWine, EachOfTwoMonitorsShowsThePictureByItself) {
