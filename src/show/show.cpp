@@ -136,12 +136,20 @@ std::shared_ptr<const Frame> Show::DecodeWith(imaging::PictureDecoder& decoder, 
         WaitForScreen(stop);
         if (source && RescalingDecoder(source->Info().format)) {
             // A large photo shrinks as it is decoded: by the decoder's own scale where it can
-            // settle it after the header, or opened again with the size it shows at.
-            imaging::DecodeHint hint = ShownSize(source->Info(), settings_);
+            // settle it after the header, or opened again with the size it shows at. From a
+            // shrink of 2 the decoder halves; from 4 on it leaves at least 2 to the area
+            // average that follows, whose result is smoother than a decoder's coarse steps.
+            const imaging::PictureInfo& info = source->Info();
+            const bool metafile = info.format == "metafile";
+            imaging::DecodeHint hint = ShownSize(info, settings_);
             hint.stop = stop;
-            if (hint.maxWidth > 0 &&
-                (hint.maxWidth * 2 <= source->Info().width || source->Info().format == "metafile") &&
-                !source->ReduceTo(hint))
+            const int uprightWidth = info.orientation >= 5 && info.orientation <= 8 ? info.height : info.width;
+            const double shrink = hint.maxWidth > 0 ? static_cast<double>(uprightWidth) / hint.maxWidth : 1.0;
+            if (shrink >= 4 && !metafile) {
+                hint.maxWidth *= 2;
+                hint.maxHeight *= 2;
+            }
+            if (hint.maxWidth > 0 && (shrink >= 2 || metafile) && !source->ReduceTo(hint))
                 if (auto scaled = decoder.Open(name, data, hint)) source = std::move(scaled);
         }
         if (!source) {

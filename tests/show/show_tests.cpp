@@ -249,7 +249,7 @@ TEST(Show, APhotoIsOpenedOnceAndDecodedSmallerAndWhatIsLeftOutSaysWhy) {
     show.Render(0, frame);
     EXPECT_EQ(frame.At(32, 24) & 0xFFFFFF, kRed);
     EXPECT_EQ(decoder.opened, 3) << "each picture opened once";
-    EXPECT_EQ(decoder.reducedTo, 100) << "an eighth still covers 64 x 48";
+    EXPECT_EQ(decoder.reducedTo, 200) << "a quarter, leaving at least 2x of the shrink to 64 x 48";
     const std::vector<std::string> leftOut = show.LeftOut();
     ASSERT_EQ(leftOut.size(), 2u);
     EXPECT_EQ(leftOut[0], "huge.jpg: too large (70000 x 70000 pixels)");
