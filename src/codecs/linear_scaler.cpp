@@ -115,11 +115,40 @@ LinearAreaScaler::LinearAreaScaler(int sourceWidth, int sourceHeight, int target
             columnWeights_.push_back(static_cast<float>(std::max(0.0, overlap) / sx));
         }
     }
+    // The same taps, every column given as many (the extra ones weighing nothing, and kept
+    // inside the row), so that the sums run as fixed, unrolled loops.
+    const int most = *std::max_element(columnCount_.begin(), columnCount_.end());
+    if (most <= 4 && most <= sourceWidth) {
+        std::vector<float> padded(static_cast<std::size_t>(targetWidth) * most, 0.0f);
+        std::size_t from = 0;
+        for (int tx = 0; tx < targetWidth; ++tx) {
+            const int start = std::min(columnStart_[tx], sourceWidth - most);
+            for (int i = 0; i < columnCount_[tx]; ++i)
+                padded[static_cast<std::size_t>(tx) * most + (columnStart_[tx] - start) + i] = columnWeights_[from + i];
+            from += columnCount_[tx];
+            columnStart_[tx] = start;
+            columnCount_[tx] = most;
+        }
+        columnWeights_ = std::move(padded);
+        fixedTaps_ = most;
+    }
     across_.resize(static_cast<std::size_t>(targetWidth) * 4);
     linear_.resize(static_cast<std::size_t>(sourceWidth) * 4);
     sums_[0].resize(across_.size());
     sums_[1].resize(across_.size());
     result_ = imaging::Image(targetWidth, targetHeight, 0);
+}
+
+template <int Taps>
+void LinearAreaScaler::Across() {
+    const float* weight = columnWeights_.data();
+    float* out = across_.data();
+    for (int tx = 0; tx < targetWidth_; ++tx, out += 4, weight += Taps) {
+        const float* in = linear_.data() + static_cast<std::size_t>(columnStart_[tx]) * 4;
+        Float4 sum{};
+        for (int i = 0; i < Taps; ++i) sum += weight[i] * Load(in + i * 4);
+        Store(out, sum);
+    }
 }
 
 void LinearAreaScaler::PushRow(const imaging::Pixel* row) {
@@ -148,13 +177,21 @@ void LinearAreaScaler::PushRow(const imaging::Pixel* row) {
             lin[3] = a;
         }
     }
-    const float* weight = columnWeights_.data();
-    float* out = across_.data();
-    for (int tx = 0; tx < targetWidth_; ++tx, out += 4) {
-        Float4 sum{};
-        const float* in = linear_.data() + static_cast<std::size_t>(columnStart_[tx]) * 4;
-        for (int i = columnCount_[tx]; i > 0; --i, in += 4) sum += *weight++ * Load(in);
-        Store(out, sum);
+    switch (fixedTaps_) {
+        case 1: Across<1>(); break;
+        case 2: Across<2>(); break;
+        case 3: Across<3>(); break;
+        case 4: Across<4>(); break;
+        default: {
+            const float* weight = columnWeights_.data();
+            float* out = across_.data();
+            for (int tx = 0; tx < targetWidth_; ++tx, out += 4) {
+                Float4 sum{};
+                const float* in = linear_.data() + static_cast<std::size_t>(columnStart_[tx]) * 4;
+                for (int i = columnCount_[tx]; i > 0; --i, in += 4) sum += *weight++ * Load(in);
+                Store(out, sum);
+            }
+        }
     }
     // In units of 1 / targetHeight_ of a source row, source row r spans [r T, (r + 1) T) and
     // target row ty spans [ty H, (ty + 1) H) exactly: no row boundary is lost to rounding.
