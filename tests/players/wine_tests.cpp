@@ -564,13 +564,24 @@ long PeakMemoryMiB(const std::string& screenSaverName) {
 }
 
 TEST_F(PlayerUnderWine, PicturesThatClaimGigapixelsAreSkippedAndTheShowGoesOnInLittleMemory) {
-    // A 25000 x 25000 BMP, 1.9 GB that deflate to 2 MB; a JPEG whose header says 65500 x 65500.
+    // A 25000 x 25000 BMP of one bit a pixel (78 MB of zeros, which deflate to under 100 KB;
+    // 2.5 GB once decoded), and a JPEG whose header says 65500 x 65500.
+    auto le = [](std::uint32_t v, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+        return out;
+    };
+    const std::uint32_t rowBytes = (25000 + 31) / 32 * 4, pixelBytes = rowBytes * 25000;
+    std::string bomb = "BM" + le(62 + pixelBytes, 4) + le(0, 4) + le(62, 4) + le(40, 4) + le(25000, 4) +
+                       le(25000, 4) + le(1, 2) + le(1, 2) + le(0, 4) + le(pixelBytes, 4) + le(2835, 4) +
+                       le(2835, 4) + le(2, 4) + le(0, 4) + le(0x00E02010, 4) + le(0x00FFFFFF, 4);
+    bomb.resize(62 + pixelBytes, '\0');
     std::string jpeg = MakeSolidJpeg(64, 48, 0x10, 0x20, 0xE0, 0);
     const std::size_t frame = jpeg.find("\xFF\xC0");
     ASSERT_NE(frame, std::string::npos);
     jpeg.replace(frame + 5, 4, std::string("\xFF\xDC\xFF\xDC", 4));
     std::string scr = SlideShow("gigapixels.scr", {"Stretch=1", "ShowSpeed=1", "Transition=129"},
-                                {{"bomb.bmp", MakeSolidBmp(25000, 25000, 0x10, 0x20, 0xE0)},
+                                {{"bomb.bmp", bomb},
                                  {"red.bmp", MakeSolidBmp(64, 48, 0xE0, 0x10, 0x10)},
                                  {"huge.jpg", jpeg},
                                  {"green.bmp", MakeSolidBmp(64, 48, 0x10, 0xC0, 0x20)}});
