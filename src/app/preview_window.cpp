@@ -15,6 +15,7 @@
 #include <fstream>
 
 #include "app/qt_picture_decoder.h"
+#include "ui/screen_fit.h"
 
 namespace nimbrel::app {
 namespace {
@@ -62,6 +63,8 @@ TfrmPreview::TfrmPreview(const project::SlideShowValues& values, const std::vect
         }
     });
     resize(showSize_ / ratio * 2 / 3);
+    // In the middle of the editor's screen, where the user looks.
+    ui::CentreOnScreen(*this, screen);
 
     if (show_->PictureCount() > 0) {
         ahead_ = std::make_unique<show::DecodeAhead>(*show_);
