@@ -264,7 +264,7 @@ void TfrmMain::LoadListSettings() {
         ApplyColumnSizes(*sizes, widths);
         for (int column = 0; column < count; ++column) {
             const int width = widths[static_cast<std::size_t>(column)];
-            // The Type column fills what the others leave; a negative width means nothing.
+            // The Filename column fills what the others leave; a negative width means nothing.
             if (width >= 0 && header->sectionResizeMode(column) != QHeaderView::Stretch &&
                 width != header->sectionSize(column))
                 header->resizeSection(column, width);
