@@ -43,9 +43,9 @@ void SlideShowOptionControls::Create(QWidget* parent) {
     tbShowSpeed->setValue(10);
     // The seconds a picture stays, beside the slider and in its tooltip, following it.
     lblShowSpeed = Named(new QLabel(parent), "lblShowSpeed");
-    const auto showSeconds = [this](int seconds) {
-        lblShowSpeed->setText(ShowSpeedText(seconds));
-        tbShowSpeed->setToolTip(QObject::tr("Each picture stays %1").arg(ShowSpeedText(seconds)));
+    const auto showSeconds = [label = lblShowSpeed, slider = tbShowSpeed](int seconds) {
+        label->setText(ShowSpeedText(seconds));
+        slider->setToolTip(QObject::tr("Each picture stays %1").arg(ShowSpeedText(seconds)));
     };
     showSeconds(tbShowSpeed->value());
     QObject::connect(tbShowSpeed, &QSlider::valueChanged, lblShowSpeed, showSeconds);
@@ -65,8 +65,6 @@ QWidget* SlideShowOptionControls::CreateSpeedRow(QWidget* parent) {
     auto* row = new QWidget(parent);
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
-    tbShowSpeed->setParent(row);
-    lblShowSpeed->setParent(row);
     layout->addWidget(tbShowSpeed, 1);
     layout->addWidget(lblShowSpeed);
     return row;

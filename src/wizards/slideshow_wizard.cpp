@@ -19,6 +19,7 @@
 #include "ui/file_name_edit.h"
 #include "ui/form_helpers.h"
 #include "ui/narrow_text.h"
+#include "ui/screen_fit.h"
 #include "ui/pictures.h"
 #include "ui/picture_files.h"
 
@@ -107,6 +108,7 @@ void TfrmWizard::showEvent(QShowEvent* event) {
     if (!placed_) {
         placed_ = true;
         move(main_.frameGeometry().center() - QPoint(width() / 2, height() / 2));
+        ui::KeepOnScreen(*this);  // all of it on the screen, title bar included
     }
 }
 
