@@ -290,7 +290,7 @@ QWidget* TfrmMain::BuildSlideShowPage() {
     // The paths take what the short columns leave.
     header->setSectionResizeMode(kColumnName, QHeaderView::Stretch);
     header->resizeSection(kColumnSize, 75);
-    header->resizeSection(kColumnType, 110);
+    header->resizeSection(kColumnType, 140);
     header->resizeSection(kColumnDate, 75);
     header->setSectionsClickable(true);
     QTreeWidgetItem* headerItem = lvFiles->headerItem();

@@ -536,24 +536,24 @@ TEST_F(ShellStateTest, FirstRunListLayoutAndWhatIsStored) {
         EXPECT_EQ(header->sectionResizeMode(0), QHeaderView::Stretch);
         EXPECT_GT(header->sectionSize(0), 250);
         EXPECT_EQ(header->sectionSize(1), 75);
-        EXPECT_EQ(header->sectionSize(2), 110);
+        EXPECT_EQ(header->sectionSize(2), 140);
         EXPECT_EQ(header->sectionSize(3), 75);
         EXPECT_EQ(header->sortIndicatorSection(), 0);
         EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
-        header->resizeSection(2, 140);
+        header->resizeSection(2, 160);
         emit header->sectionClicked(2);
         emit header->sectionClicked(2);  // descending on Type
     }
     EXPECT_EQ(store.Read("Columns", "Order"), "0,1,2,3");
     std::string sizes = store.ReadString("Columns", "Sizes", "");
-    EXPECT_NE(sizes.find(",75,140,75"), std::string::npos) << sizes;
+    EXPECT_NE(sizes.find(",75,160,75"), std::string::npos) << sizes;
     EXPECT_EQ(store.Read("Sort", "Ascending"), "0");
     EXPECT_EQ(store.Read("Sort", "SortCol"), "2");
     EXPECT_EQ(store.Read("ViewStyle", "ViewStyle"), "3");
 
     TfrmMain next({});
     QHeaderView* header = Find<QTreeWidget>(next, "lvFiles")->header();
-    EXPECT_EQ(header->sectionSize(2), 140);
+    EXPECT_EQ(header->sectionSize(2), 160);
     EXPECT_EQ(header->sortIndicatorSection(), 2);
     EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
 }
