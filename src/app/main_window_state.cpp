@@ -181,8 +181,16 @@ void TfrmMain::RestoreWindowState() {
         // rectangle, or one no screen shows any more (a monitor taken away), keeps the window
         // where it is; one partly off the screen is moved back inside its available area.
         const bool sound = normal[0] < normal[2] && normal[1] < normal[3];
-        const QRect restored(FromDevicePixels(QPoint(normal[0], normal[1])),
-                             size().grownBy(ui::FrameMargins(*this)));
+        // The stored rectangle is the frame the window had, which the window system draws again;
+        // one that cannot hold the window's client area gives way to the frame known here.
+        const QPoint corner = FromDevicePixels(QPoint(normal[0], normal[1]));
+        const double scale = ScaleOf(ScreenOf(*this));
+        QSize frameSize(static_cast<int>(std::lround((static_cast<double>(normal[2]) - normal[0]) / scale)),
+                        static_cast<int>(std::lround((static_cast<double>(normal[3]) - normal[1]) / scale)));
+        if (frameSize.width() < width() || frameSize.height() < height() ||
+            frameSize.width() > width() + 200 || frameSize.height() > height() + 200)
+            frameSize = size().grownBy(ui::FrameMargins(*this));
+        const QRect restored(corner, frameSize);
         if (sound) {
             if (const QScreen* screen = ui::ScreenShowing(restored))
                 move(ui::KeptInside(restored, screen->availableGeometry()).topLeft());

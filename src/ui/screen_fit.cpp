@@ -9,9 +9,12 @@ namespace nimbrel::ui {
 
 namespace {
 
-// The last frame the window system really drew; before any, a title bar and thin borders.
+// A title bar and thin borders: what a window not shown yet is assumed to get.
+constexpr QMargins kEstimatedFrame(4, 30, 4, 4);
+
+// The last frame the window system really drew; before any, the estimate.
 QMargins& KnownFrame() {
-    static QMargins known(4, 30, 4, 4);
+    static QMargins known = kEstimatedFrame;
     return known;
 }
 
@@ -62,7 +65,9 @@ QRect KeptInside(const QRect& frame, const QRect& area) {
 QSize LargestClientSize(const QWidget& window, const QScreen* screen) {
     if (!screen) screen = QGuiApplication::primaryScreen();
     if (!screen) return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    const QMargins margins = FrameMargins(window);
+    // A window not shown yet is fitted with the estimate alone, so that it gets the same size at
+    // every start, whatever other windows have shown meanwhile.
+    const QMargins margins = window.isVisible() ? FrameMargins(window) : kEstimatedFrame;
     return screen->availableGeometry().size().shrunkBy(margins).expandedTo(QSize(1, 1));
 }
 

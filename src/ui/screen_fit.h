@@ -23,7 +23,8 @@ QScreen* ScreenShowing(const QRect& frame);
 // left corner in the area's, so the title bar stays reachable.
 QRect KeptInside(const QRect& frame, const QRect& area);
 
-// The largest client area that fits `screen`'s available area together with the window's frame.
+// The largest client area that fits `screen`'s available area together with the window's frame
+// (for a window not shown yet, an estimated frame, the same at every start).
 QSize LargestClientSize(const QWidget& window, const QScreen* screen);
 
 // Moves a window that is not shown yet so that its frame is centred in the available area of
