@@ -19,6 +19,7 @@
 #include <QRegularExpression>
 #include <QStyleOptionHeader>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 #include <cstdlib>
@@ -37,6 +38,7 @@
 #include "ui/gradient_progress_bar.h"
 #include "ui/message_box.h"
 #include "ui/narrow_text.h"
+#include "ui/pictures.h"
 
 namespace nimbrel::app {
 namespace {
@@ -543,6 +545,26 @@ TEST_F(EditorTest, TheOptionsAndTheListSayWhatTheyHold) {
     EXPECT_NE(jpgImage, gone.pixmap(16, 16).toImage());
     EXPECT_TRUE(list->topLevelItem(2)->toolTip(0).contains(QStringLiteral("missing")));
     EXPECT_FALSE(list->topLevelItem(0)->toolTip(0).contains(QStringLiteral("missing")));
+}
+
+TEST_F(EditorTest, MessageBoxesCarryOurOwnPictures) {
+    for (QMessageBox::Icon icon :
+         {QMessageBox::Information, QMessageBox::Warning, QMessageBox::Critical, QMessageBox::Question})
+        EXPECT_FALSE(ui::MessagePicture(icon, 1.0).isNull()) << icon;
+    EXPECT_TRUE(ui::MessagePicture(QMessageBox::NoIcon, 1.0).isNull());
+    // A real box shows the picture of its kind, not the style's.
+    MessageBox::SetTestMode(false);
+    QImage shown;
+    QTimer::singleShot(100, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->iconPixmap().toImage();
+            box->accept();
+        }
+    });
+    MessageBox::Show(nullptr, QStringLiteral("Nimbrel"), QStringLiteral("A notice"), QMessageBox::Warning,
+                     QMessageBox::Ok);
+    MessageBox::SetTestMode(true);
+    EXPECT_EQ(shown, ui::MessagePicture(QMessageBox::Warning, qApp->devicePixelRatio()).toImage());
 }
 
 #ifndef _WIN32
