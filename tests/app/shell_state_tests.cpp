@@ -172,7 +172,7 @@ TEST_F(ShellStateTest, NothingRunsWithoutAnOutputFileButTheStateIsUpdated) {
     auto window = StartWithProject();
     QAction* test = Find<QAction>(*window, "Test1");
     QAction* install = Find<QAction>(*window, "Install1");
-    QToolButton* save = Find<QToolButton>(*window, "btnSave");
+    QAction* save = Find<QAction>(*window, "Project3");  // btnSave follows it
     for (const std::string& output : {std::string(), dir_.File("deleted.scr"), dir_.Path()}) {
         SetOutput(*window, "feOutput", output);
         for (QAction* command : {test, install}) {
@@ -187,7 +187,7 @@ TEST_F(ShellStateTest, NothingRunsWithoutAnOutputFileButTheStateIsUpdated) {
 
 TEST_F(ShellStateTest, ControlPanelHelpAndWebsiteNeedNoProject) {
     TfrmMain window({});
-    QToolButton* save = Find<QToolButton>(window, "btnSave");
+    QAction* save = Find<QAction>(window, "Project3");  // btnSave follows it
     save->setEnabled(true);
     Find<QAction>(window, "ScreenSaverControlPanel1")->trigger();
     EXPECT_FALSE(save->isEnabled());  // the control panel command updates the state too
@@ -370,7 +370,7 @@ TEST_F(ShellStateTest, ADeletedRecentProjectIsDroppedSilently) {
     const std::string gone = File("gone.nssp", "[Options]\r\nType=0\r\n");
     window->AddRecentProject(ui::FromNarrow(gone));
     std::remove(gone.c_str());
-    QToolButton* save = Find<QToolButton>(*window, "btnSave");
+    QAction* save = Find<QAction>(*window, "Project3");  // btnSave follows it
     save->setEnabled(false);
     Find<QMenu>(*window, "Recent1")->actions()[0]->trigger();
     EXPECT_EQ(window->ProjectFileName(), ui::FromNarrow(dir_.File("show.nssp")));  // still open
