@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "app/qt_picture_decoder.h"
+#include "ui/screen_fit.h"
 
 namespace nimbrel::app {
 namespace {
@@ -60,6 +61,8 @@ TfrmPreview::TfrmPreview(const project::SlideShowValues& values, const std::vect
         }
     });
     resize(showSize_ / ratio * 2 / 3);
+    // In the middle of the editor's screen, where the user looks.
+    ui::CentreOnScreen(*this, screen);
 
     if (show_->PictureCount() > 0) {
         ahead_ = std::make_unique<show::DecodeAhead>(*show_);
