@@ -18,27 +18,40 @@ std::string BareName(std::string_view path) {
 }
 
 bool IsPackageFile(std::string_view memberName) {
-    return EqualNoCase(memberName, "Options.ini") || EqualNoCase(memberName, "About.cfg");
+    return EqualNoCase(memberName, "Options.ini") || EqualNoCase(memberName, "About.cfg") ||
+           EqualNoCase(memberName, "Captions.dat");
 }
 
-std::vector<std::size_t> ShowOrder(const std::vector<std::string>& files,
-                                   const std::vector<std::string>& memberNames) {
+std::vector<long> MemberEntries(const std::vector<std::string>& files, const std::vector<std::string>& memberNames) {
+    std::vector<long> entries(memberNames.size(), -1);
     std::vector<bool> taken(memberNames.size(), false);
     for (std::size_t i = 0; i < memberNames.size(); ++i) taken[i] = IsPackageFile(memberNames[i]);
-    std::vector<std::size_t> order;
-    for (const std::string& file : files) {
-        std::string name = BareName(file);
+    for (std::size_t entry = 0; entry < files.size(); ++entry) {
+        std::string name = BareName(files[entry]);
         if (name.empty()) continue;
         for (std::size_t i = 0; i < memberNames.size(); ++i) {
             if (!taken[i] && EqualNoCase(memberNames[i], name)) {
                 taken[i] = true;
-                order.push_back(i);
+                entries[i] = static_cast<long>(entry);
                 break;
             }
         }
     }
+    return entries;
+}
+
+std::vector<std::size_t> ShowOrder(const std::vector<std::string>& files,
+                                   const std::vector<std::string>& memberNames) {
+    const std::vector<long> entries = MemberEntries(files, memberNames);
+    // The named members in list order, then the rest in archive order.
+    std::vector<std::pair<long, std::size_t>> named;
+    std::vector<std::size_t> order;
     for (std::size_t i = 0; i < memberNames.size(); ++i)
-        if (!taken[i]) order.push_back(i);
+        if (entries[i] >= 0) named.emplace_back(entries[i], i);
+    std::sort(named.begin(), named.end());
+    for (const auto& [entry, member] : named) order.push_back(member);
+    for (std::size_t i = 0; i < memberNames.size(); ++i)
+        if (entries[i] < 0 && !IsPackageFile(memberNames[i])) order.push_back(i);
     return order;
 }
 
