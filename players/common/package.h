@@ -12,6 +12,7 @@
 #include "about_text.h"
 #include "archive/archive_reader.h"
 #include "project/project_file.h"
+#include "show/captions.h"
 
 namespace nimbrel::player {
 
@@ -45,6 +46,9 @@ public:
     long FindByExtension(const std::string& extension) const;
     // The bytes of a member; throws nimbrel::Error when they are damaged. Safe from any thread.
     std::string Extract(std::size_t index) const;
+    // The show's captions by member, drawn at `place`; null when the screensaver carries none
+    // (or they are damaged: the show goes on without them).
+    std::shared_ptr<const show::CaptionLayer> Captions(show::CaptionPlace place) const;
 
 private:
     std::unique_ptr<archive::ArchiveReader> reader_;

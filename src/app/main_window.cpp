@@ -22,6 +22,7 @@
 #include <exception>
 
 #include "app/file_entries.h"
+#include "app/show_tab.h"
 #include "pipeline/build_pipeline.h"
 #include "pipeline/working_paths.h"
 #include "platform/error.h"
@@ -299,6 +300,11 @@ QWidget* TfrmMain::BuildSlideShowPage() {
     connect(lvFiles, &QTreeWidget::itemDoubleClicked, this, &TfrmMain::lvFilesDblClick);
     tnMain->addTab(lvFiles, tr("Project"));
     tnMain->addTab(BuildOptionsTab(), tr("Options"));
+    // The show's motion, captions and monitors, and the list's column of own captions.
+    AddCaptionColumn(lvFiles);
+    showTab = new ShowTab(tnMain);
+    connect(showTab, &ShowTab::CaptionChanged, this, [this](int caption) { ShowCaptionColumn(lvFiles, caption); });
+    tnMain->addTab(showTab, tr("Show"));
     return page;
 }
 
@@ -510,6 +516,7 @@ void TfrmMain::AddFileEntry(const QString& path, EntryMode mode) {
     item->setTextAlignment(kColumnSize, Qt::AlignCenter);
     item->setTextAlignment(kColumnType, Qt::AlignCenter);
     item->setTextAlignment(kColumnDate, Qt::AlignRight | Qt::AlignVCenter);
+    item->setFlags(item->flags() | Qt::ItemIsEditable);  // its own caption (kCaptionColumn)
     // An entry left with its name only keeps the others' indent and row height.
     item->setIcon(kColumnName, BlankIcon());
     const QString file = ResolvedPath(path);

@@ -1,0 +1,51 @@
+#pragma once
+// The main window's "Show" tab, beside Options: how the show moves, what each picture's caption
+// says and where, and how it uses several monitors.
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QTreeWidget;
+
+namespace nimbrel::app {
+
+// The tab's values, as the project's [Show] section stores them.
+struct ShowTabValues {
+    bool motion = false;   // pan and zoom
+    int caption = 0;       // 0 none, 1 file name, 2 date taken, 3 description, 4 the entry's own text
+    int captionPlace = 1;  // 0..5: bottom left, centre, right; top left, centre, right
+    int monitors = 0;      // 0 the same show on each, 1 a picture on each, 2 one picture across all
+};
+
+// The file list's column of the entries' own captions: after the four columns whose layout the
+// list stores, shown while the show's captions are the entries' own texts, and the only column
+// whose cells can be edited (F2, or a click on the selected entry's cell).
+inline constexpr int kCaptionColumn = 4;
+void AddCaptionColumn(QTreeWidget* list);
+void ShowCaptionColumn(QTreeWidget* list, int caption);
+
+class ShowTab : public QWidget {
+    Q_OBJECT
+public:
+    explicit ShowTab(QWidget* parent = nullptr);
+
+    void SetValues(const ShowTabValues& values);
+    ShowTabValues Values() const;
+
+    QCheckBox* chkMotion = nullptr;
+    QComboBox* cboCaption = nullptr;
+    QComboBox* cboCaptionPlace = nullptr;
+    QComboBox* cboMonitors = nullptr;
+
+signals:
+    // The user changed a value (not SetValues).
+    void Changed();
+    // The caption source changed: the list's caption column is for the entries' own texts.
+    void CaptionChanged(int caption);
+
+private:
+    void UpdateEnabled();
+};
+
+}  // namespace nimbrel::app
