@@ -459,6 +459,9 @@ void TfrmMain::ApplyLoadedProject(const project::LoadedProject& loaded) {
         options.cboTransition->setCurrentIndex(known ? v.transition : -1);
         options.btnBGColor->setColor(v.backgroundColor);
         options.SetFit(v.fitPictures, v.fitWidth, v.fitHeight);
+        showTab->SetValues(v.show);
+        for (std::size_t i = 0; i < v.captions.size() && i < static_cast<std::size_t>(lvFiles->topLevelItemCount()); ++i)
+            lvFiles->topLevelItem(static_cast<int>(i))->setText(kCaptionColumn, ui::FromNarrow(v.captions[i]));
         chkChangeIcon->setChecked(v.changeIcon);
         feIcon->setText(ui::FromNarrow(v.iconFile));
         txtShowName->setText(ui::FromNarrow(v.showName));
@@ -483,6 +486,9 @@ project::ProjectValues TfrmMain::GatherProjectValues() const {
     project::SlideShowValues& s = values.slideShow;
     s.output = ui::ToNarrow(feOutput->text());
     options.Gather(s);
+    s.show = showTab->Values();
+    for (int i = 0; i < lvFiles->topLevelItemCount(); ++i)
+        s.captions.push_back(ui::ToNarrow(lvFiles->topLevelItem(i)->text(kCaptionColumn)));
     s.changeIcon = chkChangeIcon->isChecked();
     s.iconFile = ui::ToNarrow(feIcon->text());
     s.showName = ui::ToNarrow(txtShowName->text());
@@ -561,6 +567,7 @@ void TfrmMain::Project2Click() {
     options.cboTransition->setCurrentIndex(-1);
     options.btnBGColor->setColor(0);
     options.SetFit(false, 3840, 2160);
+    showTab->SetValues({});
     chkChangeIcon->setChecked(false);
     feIcon->setText({});
     txtShowName->clear();

@@ -42,7 +42,7 @@ void AddCaptionColumn(QTreeWidget* list) {
 }
 
 void ShowCaptionColumn(QTreeWidget* list, int caption) {
-    list->setColumnHidden(kCaptionColumn, caption != 4);
+    list->setColumnHidden(kCaptionColumn, caption != project::kCaptionOwnText);
 }
 
 ShowTab::ShowTab(QWidget* parent) : QWidget(parent) {
@@ -86,21 +86,25 @@ ShowTab::ShowTab(QWidget* parent) : QWidget(parent) {
     });
 }
 
-void ShowTab::SetValues(const ShowTabValues& values) {
+void ShowTab::SetValues(const project::ShowValues& values) {
     const QSignalBlocker a(chkMotion), b(cboCaption), c(cboCaptionPlace), d(cboMonitors);
     chkMotion->setChecked(values.motion);
     // A value this program does not know shows as the default, and is saved as that once changed.
     cboCaption->setCurrentIndex(values.caption >= 0 && values.caption < cboCaption->count() ? values.caption : 0);
     cboCaptionPlace->setCurrentIndex(
-        values.captionPlace >= 0 && values.captionPlace < cboCaptionPlace->count() ? values.captionPlace : 1);
+        values.captionPlace >= 0 && values.captionPlace < cboCaptionPlace->count() ? values.captionPlace : 0);
     cboMonitors->setCurrentIndex(values.monitors >= 0 && values.monitors < cboMonitors->count() ? values.monitors : 0);
     UpdateEnabled();
     emit CaptionChanged(cboCaption->currentIndex());
 }
 
-ShowTabValues ShowTab::Values() const {
-    return {chkMotion->isChecked(), cboCaption->currentIndex(), cboCaptionPlace->currentIndex(),
-            cboMonitors->currentIndex()};
+project::ShowValues ShowTab::Values() const {
+    project::ShowValues values;
+    values.motion = chkMotion->isChecked();
+    values.caption = cboCaption->currentIndex();
+    values.captionPlace = cboCaptionPlace->currentIndex();
+    values.monitors = cboMonitors->currentIndex();
+    return values;
 }
 
 void ShowTab::UpdateEnabled() {

@@ -4,19 +4,14 @@
 
 #include <QWidget>
 
+#include "project/project_file.h"
+
 class QCheckBox;
 class QComboBox;
 class QTreeWidget;
 
 namespace nimbrel::app {
 
-// The tab's values, as the project's [Show] section stores them.
-struct ShowTabValues {
-    bool motion = false;   // pan and zoom
-    int caption = 0;       // 0 none, 1 file name, 2 date taken, 3 description, 4 the entry's own text
-    int captionPlace = 1;  // 0..5: bottom left, centre, right; top left, centre, right
-    int monitors = 0;      // 0 the same show on each, 1 a picture on each, 2 one picture across all
-};
 
 // The file list's column of the entries' own captions: after the four columns whose layout the
 // list stores, shown while the show's captions are the entries' own texts, and the only column
@@ -30,8 +25,8 @@ class ShowTab : public QWidget {
 public:
     explicit ShowTab(QWidget* parent = nullptr);
 
-    void SetValues(const ShowTabValues& values);
-    ShowTabValues Values() const;
+    void SetValues(const project::ShowValues& values);
+    project::ShowValues Values() const;
 
     QCheckBox* chkMotion = nullptr;
     QComboBox* cboCaption = nullptr;

@@ -115,4 +115,22 @@ std::map<std::size_t, show::CaptionMask> CaptionMasks(CaptionSource source, cons
     return masks;
 }
 
+std::map<std::size_t, show::CaptionMask> ProjectCaptionMasks(const project::SlideShowValues& values,
+                                                             const std::vector<std::string>& paths,
+                                                             const CaptionProgress& progress) {
+    const CaptionSource source = CaptionSourceFrom(values.show.caption);
+    if (source == CaptionSource::None) return {};
+    std::map<std::size_t, std::string> own;
+    for (std::size_t i = 0; i < values.captions.size(); ++i)
+        if (!values.captions[i].empty()) own[i] = values.captions[i];
+    return CaptionMasks(source, paths, own, UserLocale(), progress);
+}
+
+std::shared_ptr<const show::CaptionLayer> ProjectCaptionLayer(const project::SlideShowValues& values,
+                                                              const std::vector<std::string>& paths) {
+    if (CaptionSourceFrom(values.show.caption) == CaptionSource::None) return nullptr;
+    return std::make_shared<show::CaptionLayer>(ProjectCaptionMasks(values, paths),
+                                                show::CaptionPlaceFrom(values.show.captionPlace));
+}
+
 }  // namespace nimbrel::captions

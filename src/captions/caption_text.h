@@ -6,9 +6,11 @@
 #include <functional>
 #include <locale>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "project/project_file.h"
 #include "show/captions.h"
 
 namespace nimbrel::captions {
@@ -43,5 +45,16 @@ std::map<std::size_t, show::CaptionMask> CaptionMasks(CaptionSource source, cons
                                                       const std::map<std::size_t, std::string>& ownTexts,
                                                       const std::locale& locale,
                                                       const CaptionProgress& progress = nullptr);
+
+// The captions a project's values ask for ([Show] Caption, [Captions]) for its entries at `paths`
+// (empty: no file), by entry, in the user's locale; none when the show has no captions.
+std::map<std::size_t, show::CaptionMask> ProjectCaptionMasks(const project::SlideShowValues& values,
+                                                             const std::vector<std::string>& paths,
+                                                             const CaptionProgress& progress = nullptr);
+
+// The same as the show engine draws them for a show of the entries' files on disk (where the
+// member is the entry: nimbrel-cli render and the editor's preview); null without captions.
+std::shared_ptr<const show::CaptionLayer> ProjectCaptionLayer(const project::SlideShowValues& values,
+                                                              const std::vector<std::string>& paths);
 
 }  // namespace nimbrel::captions

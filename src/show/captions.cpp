@@ -73,7 +73,7 @@ std::vector<Tap> AreaTaps(int from, int to) {
 }  // namespace
 
 CaptionPlace CaptionPlaceFrom(int value) {
-    return value >= 0 && value <= 5 ? static_cast<CaptionPlace>(value) : CaptionPlace::BottomCenter;
+    return value >= 0 && value <= 5 ? static_cast<CaptionPlace>(value) : CaptionPlace::BottomLeft;
 }
 
 CaptionLayout LayOutCaption(const CaptionMask& mask, const imaging::Rect& monitor, CaptionPlace place) {

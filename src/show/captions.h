@@ -42,7 +42,7 @@ enum class CaptionPlace {
     TopCenter = 4,
     TopRight = 5,
 };
-// A stored value as a place (values outside the list give the bottom centre).
+// A stored value as a place (values outside the list give the bottom left, the default).
 CaptionPlace CaptionPlaceFrom(int value);
 
 // Sizes a caption keeps on a monitor, as shares of the monitor's height: the text's em, the safe
