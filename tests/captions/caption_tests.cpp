@@ -2,12 +2,16 @@
 // show engine puts them on the screen.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 
 #include "captions/caption_text.h"
 #include "captions/text_mask.h"
 #include "imaging/picture_metadata.h"
+#include "platform/error.h"
 #include "show/picture_sources.h"
 #include "show/show.h"
 #include "show/show_order.h"
@@ -86,7 +90,7 @@ TEST(PictureMetadata, DescriptionComesFromExifThenXmpThenIptcAndDamageGivesNothi
     EXPECT_EQ(Meta(all).description, "Quay");
     EXPECT_EQ(Meta(all).dateTaken, "2024:06:01 07:30:00");
     // A blank ImageDescription (cameras pad it) does not hide the XMP one.
-    EXPECT_EQ(Meta(Jpeg(ExifSegment("   ", "") + XmpSegment("Fish &amp; chips &#x2014; &#1488;") +
+    EXPECT_EQ(Meta(Jpeg(ExifSegment("        ", "") + XmpSegment("Fish &amp; chips &#x2014; &#1488;") +
                         IptcSegment("Boats")))
                   .description,
               "Fish & chips \xE2\x80\x94 \xD7\x90");
@@ -288,7 +292,7 @@ TEST(CaptionLayer, PlacesShrinkingAndTheStoredMasks) {
     EXPECT_EQ(back.at(3).fontPixels, 80);
     EXPECT_TRUE(back.at(9).Empty());
     EXPECT_THROW(show::ReadCaptionMasks(stored.substr(0, stored.size() - 1)), Error);
-    EXPECT_THROW(show::ReadCaptionMasks("NBCAPT1\n\xFF\xFF\xFF\xFF"), Error);
+    EXPECT_THROW(show::ReadCaptionMasks(std::string("NBCAPT1\n\xFF\xFF\xFF\xFF", 12)), Error);
 }
 
 TEST(CaptionMember, IsNoPictureOfTheShowAndEntriesReachTheirMembers) {
