@@ -6,10 +6,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QSignalBlocker>
-#include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "ui/file_list_view.h"
 #include "ui/form_helpers.h"
 
 namespace nimbrel::app {
@@ -17,25 +17,11 @@ namespace nimbrel::app {
 using ui::Caption;
 using ui::Named;
 
-namespace {
 
-// Edits the caption column's cells only; the other columns describe the file.
-class CaptionCellDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
-                          const QModelIndex& index) const override {
-        if (index.column() != kCaptionColumn) return nullptr;
-        return QStyledItemDelegate::createEditor(parent, option, index);
-    }
-};
-
-}  // namespace
-
-void AddCaptionColumn(QTreeWidget* list) {
+void AddCaptionColumn(ui::FileListView* list) {
     list->setColumnCount(kCaptionColumn + 1);
     list->headerItem()->setText(kCaptionColumn, ShowTab::tr("Caption"));
-    list->setItemDelegate(new CaptionCellDelegate(list));
+    list->SetEditableColumn(kCaptionColumn);
     list->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
     list->header()->resizeSection(kCaptionColumn, 200);
     ShowCaptionColumn(list, 0);

@@ -10,6 +10,10 @@ class QCheckBox;
 class QComboBox;
 class QTreeWidget;
 
+namespace nimbrel::ui {
+class FileListView;
+}
+
 namespace nimbrel::app {
 
 
@@ -17,7 +21,7 @@ namespace nimbrel::app {
 // list stores, shown while the show's captions are the entries' own texts, and the only column
 // whose cells can be edited (F2, or a click on the selected entry's cell).
 inline constexpr int kCaptionColumn = 4;
-void AddCaptionColumn(QTreeWidget* list);
+void AddCaptionColumn(ui::FileListView* list);
 void ShowCaptionColumn(QTreeWidget* list, int caption);
 
 class ShowTab : public QWidget {
