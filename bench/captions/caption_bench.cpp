@@ -50,7 +50,7 @@ struct Figure {
     double mean = 0, worst = 0;
 };
 
-// Frames of slide 0 at `from`..`to` ms of a show with `effect`.
+// Frames of slide 0 at `from`..`to` ms of a show with `effect`, drawn from prepared slides.
 Figure Time(int effect, bool captions, std::int64_t from, std::int64_t to, int frames,
             const std::map<std::size_t, show::CaptionMask>& masks) {
     PatternDecoder decoder;
@@ -62,13 +62,17 @@ Figure Time(int effect, bool captions, std::int64_t from, std::int64_t to, int f
                  {0, 1}, decoder, 1);
     if (captions) s.SetCaptions(std::make_shared<show::CaptionLayer>(masks, show::CaptionPlace::BottomLeft));
     show::Frame frame;
-    s.Render(from, frame);  // decodes both pictures and scales the captions once
-    s.Render(to, frame);
+    // As a live player does: the slides prepared once (decoded, the change made ready), then
+    // frames drawn; the first draw also scales the captions, once.
+    s.Prepare(0);
+    s.Prepare(1);
+    s.Draw(s.Clock().At(from), frame);
     Figure figure;
     for (int i = 0; i < frames; ++i) {
         const std::int64_t ms = from + (to - from) * i / std::max(1, frames - 1);
+        const show::Moment moment = s.Clock().At(ms);
         const double start = CpuMs();
-        s.Render(ms, frame);
+        s.Draw(moment, frame);
         const double took = CpuMs() - start;
         figure.mean += took / frames;
         figure.worst = std::max(figure.worst, took);
