@@ -104,6 +104,9 @@ public:
             });
             RequestSlide(0);
         }
+        // The captions the build drew, taken out while the first picture decodes.
+        if (options_.show.caption != project::kCaptionNone)
+            show_->SetCaptions(package_.Captions(show::CaptionPlaceFrom(options_.show.captionPlace)));
         ScreenArea area = MeasureArea(previewParent);
         show::Screen screen{area.width, area.height, {}};
         for (const RECT& monitor : area.monitors) screen.monitors.push_back(ToRect(monitor));

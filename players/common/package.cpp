@@ -109,6 +109,25 @@ std::string Package::ExtractPicture(std::size_t index) const {
     // A member smaller than the head is whole already (and its CRC was checked).
     if (head.size() < kHead) return head;
     return Extract(index);
+
+std::shared_ptr<const show::CaptionLayer> Package::Captions(show::CaptionPlace place) const {
+    const long member = FindName(names_, show::kCaptionsMemberName);
+    if (member < 0) return nullptr;
+    try {
+        const std::map<std::size_t, show::CaptionMask> byEntry =
+            show::ReadCaptionMasks(Extract(static_cast<std::size_t>(member)));
+        // The masks are stored by the entry of the project's list; the engine asks by member.
+        const std::vector<long> entries = show::MemberEntries(project_.files, names_);
+        std::map<std::size_t, show::CaptionMask> byMember;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i] < 0) continue;
+            auto mask = byEntry.find(static_cast<std::size_t>(entries[i]));
+            if (mask != byEntry.end()) byMember[i] = mask->second;
+        }
+        return std::make_shared<show::CaptionLayer>(std::move(byMember), place);
+    } catch (const Error&) {
+        return nullptr;
+    }
 }
 
 }  // namespace nimbrel::player

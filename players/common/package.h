@@ -13,6 +13,7 @@
 #include "about_text.h"
 #include "archive/archive_reader.h"
 #include "project/project_file.h"
+#include "show/captions.h"
 
 namespace nimbrel::player {
 
@@ -57,6 +58,10 @@ public:
     // before the member is inflated, so that a small member that inflates to gigabytes, or a
     // header that claims them, costs next to nothing.
     std::string ExtractPicture(std::size_t index) const;
+
+    // The show's captions by member, drawn at `place`; null when the screensaver carries none
+    // (or they are damaged: the show goes on without them).
+    std::shared_ptr<const show::CaptionLayer> Captions(show::CaptionPlace place) const;
 
 private:
     std::unique_ptr<archive::ArchiveReader> reader_;

@@ -22,6 +22,7 @@
 #include <exception>
 
 #include "app/file_entries.h"
+#include "app/show_tab.h"
 #include "pipeline/build_pipeline.h"
 #include "pipeline/working_paths.h"
 #include "platform/error.h"
@@ -307,6 +308,11 @@ QWidget* TfrmMain::BuildSlideShowPage() {
     connect(lvFiles, &QTreeWidget::itemDoubleClicked, this, &TfrmMain::lvFilesDblClick);
     tnMain->addTab(lvFiles, tr("Project"));
     tnMain->addTab(BuildOptionsTab(), tr("Options"));
+    // The show's motion, captions and monitors, and the list's column of own captions.
+    AddCaptionColumn(lvFiles);
+    showTab = new ShowTab(tnMain);
+    connect(showTab, &ShowTab::CaptionChanged, this, [this](int caption) { ShowCaptionColumn(lvFiles, caption); });
+    tnMain->addTab(showTab, tr("Show"));
     return page;
 }
 
@@ -464,6 +470,9 @@ void TfrmMain::ApplyLoadedProject(const project::LoadedProject& loaded) {
         options.cboTransition->setCurrentIndex(known ? v.transition : -1);
         options.btnBGColor->setColor(v.backgroundColor);
         options.SetFit(v.fitPictures, v.fitWidth, v.fitHeight);
+        showTab->SetValues(v.show);
+        for (std::size_t i = 0; i < v.captions.size() && i < static_cast<std::size_t>(lvFiles->topLevelItemCount()); ++i)
+            lvFiles->topLevelItem(static_cast<int>(i))->setText(kCaptionColumn, ui::FromNarrow(v.captions[i]));
         chkChangeIcon->setChecked(v.changeIcon);
         feIcon->setText(ui::FromNarrow(v.iconFile));
         txtShowName->setText(ui::FromNarrow(v.showName));
@@ -488,6 +497,9 @@ project::ProjectValues TfrmMain::GatherProjectValues() const {
     project::SlideShowValues& s = values.slideShow;
     s.output = ui::ToNarrow(feOutput->text());
     options.Gather(s);
+    s.show = showTab->Values();
+    for (int i = 0; i < lvFiles->topLevelItemCount(); ++i)
+        s.captions.push_back(ui::ToNarrow(lvFiles->topLevelItem(i)->text(kCaptionColumn)));
     s.changeIcon = chkChangeIcon->isChecked();
     s.iconFile = ui::ToNarrow(feIcon->text());
     s.showName = ui::ToNarrow(txtShowName->text());
@@ -534,6 +546,7 @@ void TfrmMain::AddFileEntry(const QString& path, EntryMode mode) {
     item->setTextAlignment(kColumnSize, Qt::AlignCenter);
     item->setTextAlignment(kColumnType, Qt::AlignCenter);
     item->setTextAlignment(kColumnDate, Qt::AlignRight | Qt::AlignVCenter);
+    item->setFlags(item->flags() | Qt::ItemIsEditable);  // its own caption (kCaptionColumn)
     // An entry left with its name only keeps the others' indent and row height.
     item->setIcon(kColumnName, BlankIcon());
     const QString file = ResolvedPath(path);
@@ -584,6 +597,7 @@ void TfrmMain::Project2Click() {
     options.cboTransition->setCurrentIndex(-1);
     options.btnBGColor->setColor(0);
     options.SetFit(false, 3840, 2160);
+    showTab->SetValues({});
     chkChangeIcon->setChecked(false);
     feIcon->setText({});
     txtShowName->clear();

@@ -31,6 +31,8 @@ class PictureButton;
 
 namespace nimbrel::app {
 
+class ShowTab;
+
 inline const QString kApplicationTitle = QStringLiteral("Nimbrel");
 
 class TfrmMain : public QMainWindow {
@@ -255,6 +257,7 @@ private:
     QCheckBox* chkFlashChangeIcon = nullptr;
     ui::FileNameEdit* feFlashIcon = nullptr;
     ui::GradientProgressBar* pbar = nullptr;
+    ShowTab* showTab = nullptr;  // motion, captions, monitors
 };
 
 }  // namespace nimbrel::app

@@ -17,6 +17,11 @@
 namespace nimbrel::app {
 
 namespace {
+// The file list's columns whose layout is kept between runs: name, size, type and date.
+constexpr int kStoredListColumns = 4;
+}  // namespace
+
+namespace {
 
 // The placement record's minimised and maximised positions: the window never sets them.
 constexpr char kUnsetMinMaxPos[] = "-1,-1,-1,-1";
@@ -257,7 +262,8 @@ void TfrmMain::SaveWindowState(bool destroying) {
 void TfrmMain::LoadListSettings() {
     platform::SettingsStore store(kListSettingsKey);
     QHeaderView* header = lvFiles->header();
-    const int count = header->count();
+    // The stored layout is that of the four file columns; the caption column keeps its own.
+    const int count = std::min(header->count(), kStoredListColumns);
 
     const std::optional<std::string> order = store.Read("Columns", "Order");
     const std::vector<int> columns = ParseColumnOrder(order ? &*order : nullptr, count);
@@ -298,13 +304,16 @@ void TfrmMain::StoreListSettings() {
     std::vector<int> order;
     std::vector<int> sizes;
     for (int i = 0; i < header->count(); ++i) {
-        order.push_back(header->logicalIndex(i));
+        const int column = header->logicalIndex(i);
+        if (column >= kStoredListColumns) continue;
+        order.push_back(column);
         sizes.push_back(header->sectionSize(i));
     }
     store.WriteString("Columns", "Order", JoinIntegers(order));
     store.WriteString("Columns", "Sizes", JoinIntegers(sizes));
     store.WriteBool("Sort", "Ascending", header->sortIndicatorOrder() == Qt::AscendingOrder);
-    store.WriteInteger("Sort", "SortCol", std::max(header->sortIndicatorSection(), 0));
+    const int sorted = header->sortIndicatorSection();
+    store.WriteInteger("Sort", "SortCol", sorted >= 0 && sorted < kStoredListColumns ? sorted : 0);
     store.WriteInteger("ViewStyle", "ViewStyle", 3);
 }
 

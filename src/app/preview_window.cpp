@@ -15,6 +15,10 @@
 #include "app/qt_picture_decoder.h"
 #include "ui/screen_fit.h"
 
+#ifdef NIMBREL_HAVE_CAPTIONS
+#include "captions/caption_text.h"
+#endif
+
 namespace nimbrel::app {
 namespace {
 
@@ -39,6 +43,9 @@ TfrmPreview::TfrmPreview(const project::SlideShowValues& values, const std::vect
     show_ = show::MakeProjectShow(
         values, paths, show::Screen{showSize_.width(), showSize_.height(), {}}, *decoder_,
         seed != 0 ? seed : static_cast<std::uint64_t>(QDateTime::currentMSecsSinceEpoch()));
+#ifdef NIMBREL_HAVE_CAPTIONS
+    show_->SetCaptions(captions::ProjectCaptionLayer(values, paths));
+#endif
     live_ = std::make_unique<show::LiveClock>(show_->Clock());
     show_->DrawBackground(frame_);
     image_ = QImage(reinterpret_cast<const uchar*>(frame_.Data()), frame_.Width(), frame_.Height(),

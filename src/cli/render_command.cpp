@@ -20,6 +20,9 @@
 #include "platform/files.h"
 #include "project/project_file.h"
 #include "show/show.h"
+#ifdef NIMBREL_HAVE_CAPTIONS
+#include "captions/caption_text.h"
+#endif
 
 namespace nimbrel::cli {
 namespace {
@@ -201,8 +204,16 @@ int RenderCommand(const std::vector<std::string>& args, std::ostream& out, std::
     }
 
     auto decoder = codecs::MakeLibraryDecoder();
-    auto show = show::MakeProjectShow(project.slideShow, show::PicturePaths(project.files, projectPath),
-                                      show::Screen{width, height, {}}, *decoder, seed);
+    const std::vector<std::string> paths = show::PicturePaths(project.files, projectPath);
+    auto show = show::MakeProjectShow(project.slideShow, paths, show::Screen{width, height, {}}, *decoder, seed);
+#ifdef NIMBREL_HAVE_CAPTIONS
+    show->SetCaptions(captions::ProjectCaptionLayer(project.slideShow, paths));
+#else
+    if (project.slideShow.show.caption != project::kCaptionNone) {
+        err << "nimbrel-cli render: this build cannot draw the captions \"" << projectPath << "\" asks for\n";
+        return kExitFailure;
+    }
+#endif
     // In the order of time, so that the show walks forward once; written under the order given.
     std::vector<std::size_t> byTime(times.size());
     for (std::size_t i = 0; i < byTime.size(); ++i) byTime[i] = i;

@@ -17,6 +17,10 @@
 #include "platform/temp.h"
 #include "project/project_paths.h"
 #include "resedit/resource_edit.h"
+#include "show/captions.h"
+#ifdef NIMBREL_HAVE_CAPTIONS
+#include "captions/caption_text.h"
+#endif
 
 namespace nimbrel::pipeline {
 
@@ -81,6 +85,28 @@ void ChangeIcon(const std::string& stub, const std::string& path, const std::str
         reporter.Notice("Unable to Change Icon");
         CopyStub(stub, path);
     }
+}
+
+
+// The captions member: the masks of the entries' captions, by entry. An entry without a file
+// has none.
+void WriteCaptionsMember(const project::SlideShowValues& values, const std::vector<std::string>& resolvedMedia,
+                         const std::vector<std::string>& listedMedia, const std::string& path,
+                         BuildReporter& reporter) {
+#ifdef NIMBREL_HAVE_CAPTIONS
+    std::vector<std::string> paths(resolvedMedia.size());
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        if (!listedMedia[i].empty()) paths[i] = resolvedMedia[i];
+    const std::string bytes = show::WriteCaptionMasks(
+        captions::ProjectCaptionMasks(values, paths, [&](std::size_t, std::size_t) { reporter.ProcessEvents(); }));
+    FilePtr out = OpenFile(path, "wb");
+    if (!out || std::fwrite(bytes.data(), 1, bytes.size(), out.get()) != bytes.size() ||
+        std::fclose(out.release()) != 0)
+        throw Error(Format("Cannot create file %s", path));
+#else
+    (void)values, (void)resolvedMedia, (void)listedMedia, (void)path, (void)reporter;
+    throw Error("This build of Nimbrel cannot draw captions: turn them off on the Show tab to compile the show");
+#endif
 }
 
 }  // namespace
@@ -387,10 +413,19 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
         if (fit.height < kMinFitSide || fit.height > kMaxFitSide) fit.height = kDefaultFitHeight;
         pictures.emplace(memberListed, 2, fit, work.File("pictures"), request.strict);
     }
+    // The captions are drawn here, into masks that the players only compose; they follow the media.
+    const std::size_t mediaEnd = members.size();
+    if (!flash && saved.slideShow.show.caption != project::kCaptionNone) {
+        const std::string captionsPath = work.File(show::kCaptionsMemberName);
+        WriteCaptionsMember(saved.slideShow, resolvedMedia, listedMedia, captionsPath, reporter);
+        members.push_back(captionsPath);
+        memberListed.push_back(captionsPath);
+    }
     // The names the progress shows: the media as listed, nothing for the side files.
     std::vector<std::string> shownNames(memberListed);
     shownNames[0].clear();
     shownNames[1].clear();
+    for (std::size_t i = mediaEnd; i < shownNames.size(); ++i) shownNames[i].clear();
     overall.Plan(members, shownNames);
     step(40, OverallProgress::kPackStart);
 
@@ -418,11 +453,11 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
         cab.OnMember = [&](const std::string& path, bool done) {
             overall.Member(path, done);
             if (!done) return;
-            if (pictures && current >= 2) {
+            if (pictures && current >= 2 && current < mediaEnd) {
                 if (pictures->PercentDone(current) >= 0) showConversion();
                 pictures->Release(current);
                 reporter.PictureProgress(path, static_cast<int>(current - 1),
-                                         static_cast<int>(members.size() - 2));
+                                         static_cast<int>(mediaEnd - 2));
             }
             ++current;
             shownPercent = -1;
@@ -461,7 +496,7 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
                 ++next;
                 continue;
             }
-            if (i < 2) throw Error(Format("Cannot open file %s", memberListed[i]));
+            if (i < 2 || i >= mediaEnd) throw Error(Format("Cannot open file %s", memberListed[i]));
             const std::string reason = pictures ? pictures->LeftOutReason(i) : std::string();
             if (!reason.empty()) {
                 result.leftOutFiles.push_back({memberListed[i], reason});

@@ -323,10 +323,17 @@ bool Show::Draw(const Moment& moment, Frame& out) const {
     // A change to the same picture (a show left with one picture) shows nothing moving.
     if (moment.phase == Phase::Change && haveTo && to.member != from.member && moment.effect >= 0) {
         imaging::RenderTransition(moment.effect, *from.frame, *to.frame, moment.progress, out);
+        if (captions_) {
+            // One caption fades into the next as the pictures change.
+            const int in = std::clamp(static_cast<int>(std::lround(moment.progress * 256)), 0, 256);
+            captions_->Draw(from.member, settings_.monitors, 256 - in, out);
+            captions_->Draw(to.member, settings_.monitors, in, out);
+        }
         return true;
     }
     if (moment.phase == Phase::Change && !haveTo) return false;
     out = *from.frame;
+    if (captions_) captions_->Draw(from.member, settings_.monitors, 256, out);
     return true;
 }
 

@@ -34,6 +34,7 @@
 
 #include "imaging/picture_decoder.h"
 #include "project/project_file.h"
+#include "show/captions.h"
 #include "show/frame_composer.h"
 #include "show/show_clock.h"
 #include "show/show_order.h"
@@ -132,6 +133,10 @@ public:
     // The background alone.
     void DrawBackground(Frame& out) const;
 
+    // The captions drawn over the pictures (by member index); none before this is called. Call
+    // before the first Draw.
+    void SetCaptions(std::shared_ptr<const CaptionLayer> captions) { captions_ = std::move(captions); }
+
 private:
     enum class Status { Unknown, Good, Bad };
     // The member shown as slide `slide`, finding out as needed; -1 when none is left.
@@ -146,6 +151,7 @@ private:
     // Returns once the screen is known; raises Abandoned when `stop` turns true first.
     void WaitForScreen(const std::atomic<bool>* stop) const;
 
+    std::shared_ptr<const CaptionLayer> captions_;
     // Lock order: prepareMutex_ is the outermost and may be held while any other is taken;
     // screenMutex_, keptMutex_ and predecodeMutex_ are leaves: none is held while another of the
     // show's mutexes is taken (a step that needs two takes them one after the other).

@@ -190,9 +190,10 @@ TEST_F(MainWindowTest, ControlsCarryTheirNamesAndLimits) {
     EXPECT_EQ(bar->tabText(0), "File");
     EXPECT_EQ(bar->tabText(2), "Help");
     auto* notebook = Find<QTabWidget>(*window, "tnMain");
-    ASSERT_EQ(notebook->count(), 2);
+    ASSERT_EQ(notebook->count(), 3);
     EXPECT_EQ(notebook->tabText(0), "Project");
     EXPECT_EQ(notebook->tabText(1), "Options");
+    EXPECT_EQ(notebook->tabText(2), "Show");  // motion, captions and monitors
     QTreeWidgetItem* header = Files(*window)->headerItem();
     EXPECT_EQ(header->text(0), "Filename");
     EXPECT_EQ(header->text(1), "Size");

@@ -901,6 +901,77 @@ TEST_F(PlayerUnderWine, ThePlayerAndRenderShowTheSameFrames) {
     EXPECT_LT(worstStill, 2.0) << report;
     EXPECT_LT(worstChange, 2.0) << report;
 }
+
+// A caption the build drew shows in the player where and as nimbrel-cli render draws it: the
+// screenshot matches render's captioned frame in the caption's band, and not the plain one.
+TEST_F(PlayerUnderWine, ThePlayerShowsTheCaptionRenderDraws) {
+    const std::string dir = std::string(NIMBREL_WINE_WORK_DIR) + "/caption";
+    std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "/frames' '" + dir + "/plain'").c_str());
+    WriteFile(dir + "/Harbour.bmp", GradientBmp(800, 400, 40));
+    const std::string options = MakeSlideShowProject(
+        {dir + "/Harbour.bmp"}, {"Output=" + dir + "/show.scr", "Center=1", "AutoSize=0", "Stretch=1", "KeepAspect=1",
+                                 "Random=0", "ShowSpeed=30", "Transition=129", "ColorR=0", "ColorG=0", "ColorB=0"});
+    WriteFile(dir + "/plain.nssp", options);
+    WriteFile(dir + "/show.nssp", options + "[Show]\r\nCaption=1\r\nCaptionPlace=1\r\n\r\n");
+    const std::string stubDir = PlayerPath("stub.bin").substr(0, PlayerPath("stub.bin").rfind('/'));
+    ASSERT_EQ(std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' compile '" + dir + "/show.nssp' --stub-dir '" +
+                           stubDir + "' >'" + dir + "/compile.log' 2>&1")
+                              .c_str()),
+              0)
+        << ReadFile(dir + "/compile.log");
+    pid_t player = session_->Start(dir + "/show.scr", {"/s"});
+    std::optional<Screenshot> shot;
+    for (int i = 0; i < 60; ++i) {
+        Pause(0.25);
+        shot = session_->Capture();
+        // The picture is up once the centre is no longer black.
+        if (shot && (shot->At(shot->width / 2, shot->height / 3) & 0xFFFFFF) != 0) break;
+    }
+    Pause(0.5);
+    shot = session_->Capture();
+    session_->Stop(player);
+    ASSERT_TRUE(shot);
+    const std::string size = std::to_string(shot->width) + "x" + std::to_string(shot->height);
+    for (const char* name : {"show", "plain"})
+        ASSERT_EQ(std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' render '" + dir + "/" + name + ".nssp' --size " +
+                               size + " --at 1000ms --out '" + dir + (name == std::string("show") ? "/frames" : "/plain") +
+                               "' >'" + dir + "/render.log' 2>&1")
+                                  .c_str()),
+                  0)
+            << ReadFile(dir + "/render.log");
+    auto decoder = codecs::MakeLibraryDecoder();
+    auto load = [&](const std::string& path) {
+        const std::string png = ReadFile(path);
+        auto source = decoder->Open("f.png", std::span(reinterpret_cast<const std::uint8_t*>(png.data()), png.size()));
+        return source ? imaging::ReadWholePicture(*source) : imaging::Image();
+    };
+    const imaging::Image captioned = load(dir + "/frames/frame-01.png"), plain = load(dir + "/plain/frame-01.png");
+    ASSERT_EQ(captioned.Width(), shot->width);
+    ASSERT_EQ(plain.Width(), shot->width);
+    // The band: where render's two frames differ.
+    int band = 0, bright = 0;
+    double toCaptioned = 0, toPlain = 0;
+    for (int y = 0; y < shot->height; ++y)
+        for (int x = 0; x < shot->width; ++x) {
+            const std::uint32_t c = captioned.At(x, y) & 0xFFFFFF, p = plain.At(x, y) & 0xFFFFFF;
+            if (c == p) continue;
+            ++band;
+            const std::uint32_t s = shot->At(x, y);
+            for (int k = 0; k < 3; ++k) {
+                const int sk = static_cast<int>(s >> (8 * k) & 255);
+                toCaptioned += std::abs(sk - static_cast<int>(c >> (8 * k) & 255));
+                toPlain += std::abs(sk - static_cast<int>(p >> (8 * k) & 255));
+            }
+            if ((s & 0xFF) > 230 && (s >> 8 & 0xFF) > 230 && (s >> 16 & 0xFF) > 230) ++bright;
+        }
+    ASSERT_GT(band, 500) << "render drew no caption";
+    toCaptioned /= 3.0 * 255.0 * band / 100, toPlain /= 3.0 * 255.0 * band / 100;
+    std::printf("caption band of %d pixels: %.3f %% from render's captioned frame, %.3f %% from the plain one\n",
+                band, toCaptioned, toPlain);
+    EXPECT_LT(toCaptioned, 2.0);
+    EXPECT_GT(toPlain, 8.0);
+    EXPECT_GT(bright, 30) << "white text in the band";
+}
 #endif
 
 #ifdef NIMBREL_HAVE_TEST_PICTURES
