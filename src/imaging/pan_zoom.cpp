@@ -4,6 +4,10 @@
 #include <cmath>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "imaging/random_source.h"
 
 namespace nimbrel::imaging {
@@ -59,6 +63,29 @@ Tap MakeTap(double position, int size) {
 
 }  // namespace
 
+namespace {
+
+// Blends two rows: out = (above * (256 - w) + below * w) / 256 per channel, as BlendPixels does.
+void BlendRows(const Pixel* above, const Pixel* below, std::uint32_t w, Pixel* out, int count) {
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i wb = _mm_set1_epi16(static_cast<short>(w)), wa = _mm_set1_epi16(static_cast<short>(256 - w));
+    for (; x + 4 <= count; x += 4) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + x));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(below + x));
+        const __m128i lo = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), wa),
+                                                        _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), wb)), 8);
+        const __m128i hi = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), wa),
+                                                        _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), wb)), 8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(lo, hi));
+    }
+#endif
+    for (; x < count; ++x) out[x] = BlendPixels(above[x], below[x], w);
+}
+
+}  // namespace
+
 void DrawPanZoom(const Image& still, const Rect& area, const PanZoomView& view, Image& out, int fromRow,
                  int toRow) {
     const int x0 = std::max(area.x, 0), y0 = std::max(area.y, 0);
@@ -68,10 +95,28 @@ void DrawPanZoom(const Image& still, const Rect& area, const PanZoomView& view, 
     const double step = 1 / std::max(view.zoom, 1.0);
     // Columns: where each output pixel's centre falls in the still picture's part.
     std::vector<Tap> columns(static_cast<std::size_t>(width));
-    for (int x = 0; x < width; ++x) columns[static_cast<std::size_t>(x)] = MakeTap(view.left + (x + 0.5) * step - 0.5, width);
+    for (int x = 0; x < width; ++x)
+        columns[static_cast<std::size_t>(x)] = MakeTap(view.left + (x + 0.5) * step - 0.5, width);
     const int first = columns.front().index;
     const int last = std::min(columns.back().index + 1, width - 1);
-    std::vector<Pixel> blended(static_cast<std::size_t>(width));
+#if defined(__SSE2__)
+    // Each column's two weights, four times each, for the channels of the pixel pair it blends.
+    struct Weights {
+        std::int16_t lanes[8];
+    };
+    std::vector<Weights> weights(static_cast<std::size_t>(width));
+    for (int x = 0; x < width; ++x) {
+        const auto w = static_cast<std::int16_t>(columns[static_cast<std::size_t>(x)].weight);
+        const auto iw = static_cast<std::int16_t>(256 - w);
+        weights[static_cast<std::size_t>(x)] = Weights{{iw, iw, iw, iw, w, w, w, w}};
+    }
+    auto weightsOf = [&weights](int x) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights[static_cast<std::size_t>(x)].lanes));
+    };
+    const __m128i zero = _mm_setzero_si128();
+#endif
+    // One more than the row, so that the pixel after the last is always there to read.
+    std::vector<Pixel> blended(static_cast<std::size_t>(width) + 1);
     // The area's rows are counted from its top, before clipping to the picture.
     const int firstRow = std::max(fromRow - (y0 - area.y), 0), endRow = std::min(toRow - (y0 - area.y), height);
     for (int y = firstRow; y < endRow; ++y) {
@@ -82,15 +127,30 @@ void DrawPanZoom(const Image& still, const Rect& area, const PanZoomView& view, 
         if (row.weight == 0) {
             std::copy(above + first, above + last + 1, blended.data() + first);
         } else {
-            for (int x = first; x <= last; ++x) blended[static_cast<std::size_t>(x)] = BlendPixels(above[x], below[x], row.weight);
+            BlendRows(above + first, below + first, row.weight, blended.data() + first, last - first + 1);
         }
+        blended[static_cast<std::size_t>(last) + 1] = blended[static_cast<std::size_t>(last)];
         Pixel* into = out.Row(y0 + y) + x0;
         const Pixel* from = blended.data();
-        const int lastIndex = width - 1;
-        for (int x = 0; x < width; ++x) {
+        int x = 0;
+#if defined(__SSE2__)
+        for (; x + 2 <= width; x += 2) {
+            const __m128i p0 = _mm_unpacklo_epi8(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + columns[static_cast<std::size_t>(x)].index)), zero);
+            const __m128i p1 = _mm_unpacklo_epi8(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + columns[static_cast<std::size_t>(x) + 1].index)),
+                zero);
+            const __m128i m0 = _mm_mullo_epi16(p0, weightsOf(x));
+            const __m128i m1 = _mm_mullo_epi16(p1, weightsOf(x + 1));
+            // The first pixel's two halves in the low lanes, the second's in the high ones.
+            const __m128i sum = _mm_add_epi16(_mm_unpacklo_epi64(m0, m1), _mm_unpackhi_epi64(m0, m1));
+            const __m128i pixels = _mm_srli_epi16(sum, 8);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(into + x), _mm_packus_epi16(pixels, pixels));
+        }
+#endif
+        for (; x < width; ++x) {
             const Tap& c = columns[static_cast<std::size_t>(x)];
-            const Pixel a = from[c.index];
-            into[x] = c.weight == 0 ? a : BlendPixels(a, from[std::min(c.index + 1, lastIndex)], c.weight);
+            into[x] = BlendPixels(from[c.index], from[c.index + 1], c.weight);
         }
     }
 }
