@@ -10,6 +10,7 @@
 #       a show of PICTURES (e.g. 100000 or 200000) small JPEGs, listed by name in the project:
 #       the start's cost of matching the list to the members
 # RUNS (default 5) sets how often the player is started; the median start is the figure.
+# MOTION=1 turns pan and zoom on in the show of photos packed as they are (the first form).
 set -euo pipefail
 trap 'echo "stopped at line $LINENO" >&2' ERR
 build=$(realpath "${1:?build directory}")
@@ -90,6 +91,7 @@ done
     i=0; for f in "${files[@]}"; do printf '%d=C:\\Photos\\%s\r\n' $i "$(basename "$f")"; i=$((i + 1)); done
     printf '\r\n[Options]\r\nCenter=1\r\nStretch=1\r\nKeepAspect=1\r\nShowSpeed=5\r\nTransition=0\r\n'
     printf 'ColorR=0\r\nColorG=0\r\nColorB=0\r\n\r\n'
+    [ "${MOTION:-}" != 1 ] || printf '[Show]\r\nMotion=1\r\n\r\n'
 } >"$work/Options.ini"
 printf 'Photos\r\nLarge photos\r\n' >"$work/About.cfg"
 "$bin/player_make_screensaver" "$work/photos.scr" "$stub" "$work/Options.ini" "$work/About.cfg" "${files[@]}"
