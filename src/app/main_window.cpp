@@ -453,6 +453,7 @@ void TfrmMain::ApplyLoadedProject(const project::LoadedProject& loaded) {
         options.cboTransition->setCurrentIndex(known ? v.transition : -1);
         options.btnBGColor->setColor(v.backgroundColor);
         options.SetFit(v.fitPictures, v.fitWidth, v.fitHeight);
+        options.SetStoreCompressed(v.storeCompressed);
         chkChangeIcon->setChecked(v.changeIcon);
         feIcon->setText(ui::FromNarrow(v.iconFile));
         txtShowName->setText(ui::FromNarrow(v.showName));
@@ -554,6 +555,7 @@ void TfrmMain::Project2Click() {
     options.cboTransition->setCurrentIndex(-1);
     options.btnBGColor->setColor(0);
     options.SetFit(false, 3840, 2160);
+    options.SetStoreCompressed(false);
     chkChangeIcon->setChecked(false);
     feIcon->setText({});
     txtShowName->clear();

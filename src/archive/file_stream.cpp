@@ -18,7 +18,8 @@ namespace nimbrel::archive {
 
 namespace {
 [[noreturn]] void Fail(int err) {
-    throw Error(platform::IoErrorMessage(err ? err : EIO));
+    if (err == 0) err = EIO;
+    throw FileStream::IoFailure(platform::IoErrorMessage(err), err);
 }
 
 int SeekTo(std::FILE* file, std::int64_t offset, int origin) {

@@ -65,6 +65,7 @@ LoadedProject ReadProject(const TBigIniFile& ini) {
         s.fitPictures = ini.ReadBool("Pictures", "Fit", false);
         s.fitWidth = ini.ReadInteger("Pictures", "FitWidth", s.fitWidth);
         s.fitHeight = ini.ReadInteger("Pictures", "FitHeight", s.fitHeight);
+        s.storeCompressed = ini.ReadBool("Pictures", "StoreCompressed", false);
     }
 
     if (loaded.type == kFlash) {
@@ -254,11 +255,18 @@ void WritePicturesSection(TBigIniFile& ini, const SlideShowValues& values) {
     const bool present = std::any_of(sections.begin(), sections.end(), [](const std::string& name) {
         return platform::EqualIgnoringAsciiCase(name, "Pictures");
     });
-    if (!values.fitPictures && !present) return;
-    const SlideShowValues defaults;
-    project::WriteBool(ini, "Pictures", "Fit", values.fitPictures, false);
-    project::WriteInteger(ini, "Pictures", "FitWidth", values.fitWidth, defaults.fitWidth);
-    project::WriteInteger(ini, "Pictures", "FitHeight", values.fitHeight, defaults.fitHeight);
+    // A section made for StoreCompressed alone does not bring the Fit keys with it.
+    const bool fitKeys = present && (ini.FindValue("Pictures", "Fit") || ini.FindValue("Pictures", "FitWidth") ||
+                                     ini.FindValue("Pictures", "FitHeight") ||
+                                     !ini.FindValue("Pictures", "StoreCompressed"));
+    if (values.fitPictures || fitKeys) {
+        const SlideShowValues defaults;
+        project::WriteBool(ini, "Pictures", "Fit", values.fitPictures, false);
+        project::WriteInteger(ini, "Pictures", "FitWidth", values.fitWidth, defaults.fitWidth);
+        project::WriteInteger(ini, "Pictures", "FitHeight", values.fitHeight, defaults.fitHeight);
+    }
+    if (values.storeCompressed || (present && ini.FindValue("Pictures", "StoreCompressed")))
+        project::WriteBool(ini, "Pictures", "StoreCompressed", values.storeCompressed, false);
 }
 
 }  // namespace nimbrel::project

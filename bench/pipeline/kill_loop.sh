@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Kills `nimbrel-cli compile` with SIGKILL at random moments, KILLS times (default 200), over a
+# project whose output already holds a screensaver, and checks after each kill: the project is
+# untouched, the output is the old screensaver or a new one that verifies. A build at the end
+# must then leave nothing behind: no ~nb*.tmp beside the output, no nimbrel* folder in TMPDIR.
+# Prints figures; not a test.
+#   bench/pipeline/kill_loop.sh BUILD_DIR [KILLS]
+set -euo pipefail
+build=$(realpath "${1:?build directory}")
+kills=${2:-200}
+cli=$build/bin/nimbrel-cli
+[ -x "$cli" ] || { echo "$cli is missing: build it first"; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/players" "$work/tmp" "$work/show"
+printf 'MZ stand-in player' >"$work/players/stub.bin"
+{
+    printf '[Header]\r\nNumber=12\r\nType=0\r\n[Files]\r\n'
+    for i in $(seq 0 11); do
+        head -c $((1 << 20)) /dev/urandom >"$work/show/p$i.bmp"
+        printf '%d=p%d.bmp\r\n' "$i" "$i"
+    done
+} >"$work/show/show.nssp"
+export TMPDIR=$work/tmp
+run() { "$cli" compile -q --stub-dir "$work/players" "$@" "$work/show/show.nssp" 2>>"$work/errors"; }
+run
+project=$(sha256sum <"$work/show/show.nssp")
+old=$(sha256sum <"$work/show/show.scr")
+killed=0 finished=0 new=0 bad=0
+start=$(date +%s.%N)
+for i in $(seq 1 "$kills"); do
+    run &
+    pid=$!
+    # 0 to 400 ms: before, during and after the packing
+    sleep "0.$(printf '%03d' $((RANDOM % 400)))"
+    if kill -9 "$pid" 2>/dev/null; then killed=$((killed + 1)); fi
+    wait "$pid" 2>/dev/null && finished=$((finished + 1)) || true
+    [ "$(sha256sum <"$work/show/show.nssp")" = "$project" ] || { echo "kill $i: the project changed"; bad=$((bad + 1)); }
+    now=$(sha256sum <"$work/show/show.scr")
+    if [ "$now" != "$old" ]; then
+        "$cli" verify "$work/show/show.scr" >/dev/null || { echo "kill $i: the output does not verify"; bad=$((bad + 1)); }
+        old=$now new=$((new + 1))
+    fi
+done
+end=$(date +%s.%N)
+left_before=$(find "$work/show" "$work/tmp" -mindepth 1 -maxdepth 1 \( -name '~nb*' -o -name 'nimbrel*' \) | wc -l)
+run
+left_after=$(find "$work/show" "$work/tmp" -mindepth 1 -maxdepth 1 \( -name '~nb*' -o -name 'nimbrel*' \) | wc -l)
+echo "kill -9 sent to $killed of $kills builds ($finished finished first) in $(echo "$end - $start" | bc) s"
+echo "new screensavers that verified: $new; faults: $bad"
+echo "leftovers after the kills: $left_before; after one more build: $left_after"
+[ "$bad" -eq 0 ] && [ "$left_after" -eq 0 ]
