@@ -22,8 +22,12 @@ printf 'MZ stand-in player' >"$work/players/stub.bin"
     done
 } >"$work/show/show.nssp"
 export TMPDIR=$work/tmp
-run() { "$cli" compile -q --stub-dir "$work/players" "$@" "$work/show/show.nssp" 2>>"$work/errors"; }
-run
+# exec: the background job's id is then the program's own, which the kill must reach.
+run() { exec "$cli" compile -q --stub-dir "$work/players" "$@" "$work/show/show.nssp" 2>>"$work/errors"; }
+t0=$(date +%s%N)
+(run)
+# The kills come at random moments over 1.2 times one whole build.
+span=$(( ($(date +%s%N) - t0) / 1000000 * 12 / 10 + 1 ))
 project=$(sha256sum <"$work/show/show.nssp")
 old=$(sha256sum <"$work/show/show.scr")
 killed=0 finished=0 new=0 bad=0
@@ -31,8 +35,8 @@ start=$(date +%s.%N)
 for i in $(seq 1 "$kills"); do
     run &
     pid=$!
-    # 0 to 400 ms: before, during and after the packing
-    sleep "0.$(printf '%03d' $((RANDOM % 400)))"
+    delay=$(( (RANDOM * 32768 + RANDOM) % span ))
+    sleep "$((delay / 1000)).$(printf '%03d' $((delay % 1000)))"
     if kill -9 "$pid" 2>/dev/null; then killed=$((killed + 1)); fi
     wait "$pid" 2>/dev/null && finished=$((finished + 1)) || true
     [ "$(sha256sum <"$work/show/show.nssp")" = "$project" ] || { echo "kill $i: the project changed"; bad=$((bad + 1)); }
@@ -43,8 +47,9 @@ for i in $(seq 1 "$kills"); do
     fi
 done
 end=$(date +%s.%N)
+echo "one build takes about $((span * 10 / 12)) ms; kills within $span ms of the start"
 left_before=$(find "$work/show" "$work/tmp" -mindepth 1 -maxdepth 1 \( -name '~nb*' -o -name 'nimbrel*' \) | wc -l)
-run
+(run)
 left_after=$(find "$work/show" "$work/tmp" -mindepth 1 -maxdepth 1 \( -name '~nb*' -o -name 'nimbrel*' \) | wc -l)
 echo "kill -9 sent to $killed of $kills builds ($finished finished first) in $(echo "$end - $start" | bc) s"
 echo "new screensavers that verified: $new; faults: $bad"
