@@ -4,10 +4,11 @@
 # untouched, the output is the old screensaver or a new one that verifies. A build at the end
 # must then leave nothing behind: no ~nb*.tmp beside the output, no nimbrel* folder in TMPDIR.
 # Prints figures; not a test.
-#   bench/pipeline/kill_loop.sh BUILD_DIR [KILLS]
+#   bench/pipeline/kill_loop.sh BUILD_DIR [KILLS [PICTURES]]
 set -euo pipefail
 build=$(realpath "${1:?build directory}")
 kills=${2:-200}
+pictures=${3:-12}
 cli=$build/bin/nimbrel-cli
 [ -x "$cli" ] || { echo "$cli is missing: build it first"; exit 1; }
 work=$(mktemp -d)
@@ -15,8 +16,8 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/players" "$work/tmp" "$work/show"
 printf 'MZ stand-in player' >"$work/players/stub.bin"
 {
-    printf '[Header]\r\nNumber=12\r\nType=0\r\n[Files]\r\n'
-    for i in $(seq 0 11); do
+    printf '[Header]\r\nNumber=%d\r\nType=0\r\n[Files]\r\n' "$pictures"
+    for i in $(seq 0 $((pictures - 1))); do
         head -c $((1 << 20)) /dev/urandom >"$work/show/p$i.bmp"
         printf '%d=p%d.bmp\r\n' "$i" "$i"
     done
