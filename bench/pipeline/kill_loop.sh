@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Kills `nimbrel-cli compile` with SIGKILL at random moments, KILLS times (default 200), over a
+# Kills `nimbrel-cli compile` with SIGKILL at random moments until KILLS (default 200) builds were
+# killed before they ended, over a
 # project whose output already holds a screensaver, and checks after each kill: the project is
 # untouched, the output is the old screensaver or a new one that verifies. A build at the end
 # must then leave nothing behind: no ~nb*.tmp beside the output, no nimbrel* folder in TMPDIR.
@@ -27,19 +28,21 @@ export TMPDIR=$work/tmp
 run() { exec "$cli" compile -q --stub-dir "$work/players" "$@" "$work/show/show.nssp" 2>>"$work/errors"; }
 t0=$(date +%s%N)
 (run)
-# The kills come at random moments over 1.2 times one whole build.
-span=$(( ($(date +%s%N) - t0) / 1000000 * 12 / 10 + 1 ))
+# The kills come at random moments within the time one whole build takes.
+span=$(( ($(date +%s%N) - t0) / 1000000 + 1 ))
 project=$(sha256sum <"$work/show/show.nssp")
 old=$(sha256sum <"$work/show/show.scr")
 killed=0 finished=0 new=0 bad=0
 start=$(date +%s.%N)
-for i in $(seq 1 "$kills"); do
+i=0
+while [ "$killed" -lt "$kills" ]; do
+    i=$((i + 1))
     run &
     pid=$!
     delay=$(( (RANDOM * 32768 + RANDOM) % span ))
     sleep "$((delay / 1000)).$(printf '%03d' $((delay % 1000)))"
-    if kill -9 "$pid" 2>/dev/null; then killed=$((killed + 1)); fi
-    wait "$pid" 2>/dev/null && finished=$((finished + 1)) || true
+    kill -9 "$pid" 2>/dev/null || true
+    if wait "$pid" 2>/dev/null; then finished=$((finished + 1)); else killed=$((killed + 1)); fi
     [ "$(sha256sum <"$work/show/show.nssp")" = "$project" ] || { echo "kill $i: the project changed"; bad=$((bad + 1)); }
     now=$(sha256sum <"$work/show/show.scr")
     if [ "$now" != "$old" ]; then
@@ -48,11 +51,11 @@ for i in $(seq 1 "$kills"); do
     fi
 done
 end=$(date +%s.%N)
-echo "one build takes about $((span * 10 / 12)) ms; kills within $span ms of the start"
+echo "one build takes about $span ms; kills within that time of the start"
 left_before=$(find "$work/show" "$work/tmp" -mindepth 1 -maxdepth 1 \( -name '~nb*' -o -name 'nimbrel*' \) | wc -l)
 (run)
 left_after=$(find "$work/show" "$work/tmp" -mindepth 1 -maxdepth 1 \( -name '~nb*' -o -name 'nimbrel*' \) | wc -l)
-echo "kill -9 sent to $killed of $kills builds ($finished finished first) in $(echo "$end - $start" | bc) s"
+echo "$killed builds killed by kill -9 ($finished of $i finished first) in $(echo "$end - $start" | bc) s"
 echo "new screensavers that verified: $new; faults: $bad"
 echo "leftovers after the kills: $left_before; after one more build: $left_after"
 [ "$bad" -eq 0 ] && [ "$left_after" -eq 0 ]
