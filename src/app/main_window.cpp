@@ -473,6 +473,8 @@ void TfrmMain::ApplyLoadedProject(const project::LoadedProject& loaded) {
         showTab->SetValues(v.show);
         for (std::size_t i = 0; i < v.captions.size() && i < static_cast<std::size_t>(lvFiles->topLevelItemCount()); ++i)
             lvFiles->topLevelItem(static_cast<int>(i))->setText(kCaptionColumn, ui::FromNarrow(v.captions[i]));
+
+        options.SetStoreCompressed(v.storeCompressed);
         chkChangeIcon->setChecked(v.changeIcon);
         feIcon->setText(ui::FromNarrow(v.iconFile));
         txtShowName->setText(ui::FromNarrow(v.showName));
@@ -598,6 +600,8 @@ void TfrmMain::Project2Click() {
     options.btnBGColor->setColor(0);
     options.SetFit(false, 3840, 2160);
     showTab->SetValues({});
+
+    options.SetStoreCompressed(false);
     chkChangeIcon->setChecked(false);
     feIcon->setText({});
     txtShowName->clear();

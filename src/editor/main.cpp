@@ -4,6 +4,7 @@
 
 #include "app/main_window.h"
 #include "app/program.h"
+#include "platform/interrupt.h"
 #include "viewer/image_view.h"
 #include "wizards/new_choice.h"
 
@@ -16,6 +17,8 @@ int main(int argc, char* argv[]) {
         std::fputs(text.toLocal8Bit().constData(), stdout);
         return 0;
     }
+    // A build interrupted by a signal removes its half-written screensaver and work folder.
+    nimbrel::platform::CleanUpOnInterrupt();
     QApplication application(argc, argv);
     nimbrel::app::ConfigureApplication();
 

@@ -108,6 +108,11 @@ void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
 
 }  // namespace
 
+bool IsCompressedFormat(const std::string& format) {
+    return format == "jpeg" || format == "png" || format == "gif" || format == "webp" || format == "heif" ||
+           format == "avif";
+}
+
 ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::uint8_t> bytes,
                                 const FitOptions& options, const std::function<void(int)>& progress) {
     ConvertedPicture result;
@@ -260,7 +265,16 @@ archive::TZLBArchive::MemberSource ShowPictureConverter::Source(const std::strin
         }
         throw Error(picture.leftOutReason);
     }
-    if (!picture.converted) return {};
+    if (!picture.converted) {
+        if (storeCompressed) {
+            try {
+                if (IsCompressedFormat(codecs::DetectFormat(path, ReadFileBytes(path, 64)))) return {{}, true};
+            } catch (const Error&) {
+                // Unreadable now: the archive says so as it opens the file.
+            }
+        }
+        return {};
+    }
     {
         std::lock_guard lock(mutex_);
         copies_[index] = picture.path;

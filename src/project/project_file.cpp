@@ -82,6 +82,8 @@ LoadedProject ReadProject(const TBigIniFile& ini) {
             for (int i = 0; i < count; ++i) s.captions.push_back(ini.ReadString("Captions", std::to_string(i), ""));
             while (!s.captions.empty() && s.captions.back().empty()) s.captions.pop_back();
         }
+
+        s.storeCompressed = ini.ReadBool("Pictures", "StoreCompressed", false);
     }
 
     if (loaded.type == kFlash) {
@@ -269,11 +271,19 @@ void WriteSlideShowPictureKeys(TBigIniFile& ini, const std::vector<std::string>&
 }
 
 void WritePicturesSection(TBigIniFile& ini, const SlideShowValues& values) {
-    if (!values.fitPictures && !HasSection(ini, "Pictures")) return;
-    const SlideShowValues defaults;
-    project::WriteBool(ini, "Pictures", "Fit", values.fitPictures, false);
-    project::WriteInteger(ini, "Pictures", "FitWidth", values.fitWidth, defaults.fitWidth);
-    project::WriteInteger(ini, "Pictures", "FitHeight", values.fitHeight, defaults.fitHeight);
+    const bool present = HasSection(ini, "Pictures");
+    // A section made for StoreCompressed alone does not bring the Fit keys with it.
+    const bool fitKeys = present && (ini.FindValue("Pictures", "Fit") || ini.FindValue("Pictures", "FitWidth") ||
+                                     ini.FindValue("Pictures", "FitHeight") ||
+                                     !ini.FindValue("Pictures", "StoreCompressed"));
+    if (values.fitPictures || fitKeys) {
+        const SlideShowValues defaults;
+        project::WriteBool(ini, "Pictures", "Fit", values.fitPictures, false);
+        project::WriteInteger(ini, "Pictures", "FitWidth", values.fitWidth, defaults.fitWidth);
+        project::WriteInteger(ini, "Pictures", "FitHeight", values.fitHeight, defaults.fitHeight);
+    }
+    if (values.storeCompressed || (present && ini.FindValue("Pictures", "StoreCompressed")))
+        project::WriteBool(ini, "Pictures", "StoreCompressed", values.storeCompressed, false);
 }
 
 void WriteShowSection(TBigIniFile& ini, const ShowValues& values) {

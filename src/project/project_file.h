@@ -81,6 +81,11 @@ struct SlideShowValues {
     // [Captions]: each entry's own text by its index in the file list ("" for none; the list
     // may be shorter than the file list). The section is written only once a text was given.
     std::vector<std::string> captions;
+
+    // [Pictures] StoreCompressed: JPEG, PNG, GIF, WebP, HEIF and AVIF pictures go into the
+    // screensaver as they are, without the deflate pass (compiles at about the speed of a copy,
+    // the screensaver a little larger). Written only once it has been turned on.
+    bool storeCompressed = false;
 };
 
 // The Flash page's values.
@@ -160,8 +165,9 @@ void SaveProject(const std::string& path, const ProjectValues& values);
 void WriteSlideShowPictureKeys(TBigIniFile& ini, const std::vector<std::string>& files,
                                const SlideShowValues& values);
 
-// Writes [Pictures] (Fit, FitWidth, FitHeight) when the option is on or the file has the section
-// already (so that turning it off is kept); a project that never used it gets no such section.
+// Writes [Pictures] (Fit, FitWidth, FitHeight) when the option is on or the file has those keys
+// already (so that turning it off is kept), and StoreCompressed likewise on its own; a project
+// that never used either gets no such section.
 void WritePicturesSection(TBigIniFile& ini, const SlideShowValues& values);
 
 // Writes [Show] (Motion, Caption, CaptionPlace, Monitors) when one of them differs from its

@@ -94,8 +94,18 @@ QWidget* SlideShowOptionControls::CreateFitRow(QWidget* parent, bool stacked) {
     spnFitHeight = makeSide("spnFitHeight", 2160);
     QObject::connect(chkFitPictures, &QCheckBox::toggled, spnFitWidth, &QWidget::setEnabled);
     QObject::connect(chkFitPictures, &QCheckBox::toggled, spnFitHeight, &QWidget::setEnabled);
+    chkStoreCompressed = Named(
+        new QCheckBox(QObject::tr("Store pictures that are already &compressed"), row), "chkStoreCompressed");
+    chkStoreCompressed->setToolTip(QObject::tr(
+        "JPEG, PNG, GIF, WebP, HEIF and AVIF pictures go into the screensaver as they are: compiling "
+        "is much faster and the screensaver only slightly larger"));
     if (stacked) {
-        rows->addWidget(chkFitPictures);
+        auto* first = new QHBoxLayout;
+        first->setContentsMargins(0, 0, 0, 0);
+        first->addWidget(chkFitPictures);
+        first->addWidget(chkStoreCompressed);
+        first->addStretch();
+        rows->addLayout(first);
         layout->addSpacing(20);
     } else {
         layout->addWidget(chkFitPictures);
@@ -104,6 +114,7 @@ QWidget* SlideShowOptionControls::CreateFitRow(QWidget* parent, bool stacked) {
     layout->addWidget(spnFitWidth);
     layout->addWidget(new QLabel(QStringLiteral("x"), row));
     layout->addWidget(spnFitHeight);
+    if (!stacked) layout->addWidget(chkStoreCompressed);
     layout->addStretch();
     return row;
 }
@@ -114,6 +125,10 @@ void SlideShowOptionControls::SetFit(bool fit, int width, int height) {
     spnFitHeight->setEnabled(fit);
     spnFitWidth->setValue(width);  // the boxes clamp into 16..16384
     spnFitHeight->setValue(height);
+}
+
+void SlideShowOptionControls::SetStoreCompressed(bool store) {
+    chkStoreCompressed->setChecked(store);
 }
 
 std::array<QCheckBox*, 5> SlideShowOptionControls::CheckBoxes() const {
@@ -133,6 +148,7 @@ void SlideShowOptionControls::Gather(project::SlideShowValues& values) const {
         values.fitPictures = chkFitPictures->isChecked();
         values.fitWidth = spnFitWidth->value();
         values.fitHeight = spnFitHeight->value();
+        values.storeCompressed = chkStoreCompressed->isChecked();
     }
 }
 

@@ -41,6 +41,8 @@ struct SlideShowOptionControls {
     QCheckBox* chkFitPictures = nullptr;
     QSpinBox* spnFitWidth = nullptr;
     QSpinBox* spnFitHeight = nullptr;
+    // "Store pictures that are already compressed", beside Fit.
+    QCheckBox* chkStoreCompressed = nullptr;
 
     // Makes the controls as children of `parent`, in the order above, with their names, captions
     // and limits, in a new project's state: nothing ticked, speed 10 of 1..240, no transition
@@ -52,6 +54,8 @@ struct SlideShowOptionControls {
     QWidget* CreateFitRow(QWidget* parent, bool stacked = true);
     // The Fit controls to a project's values; off and 3840 x 2160 for a new project.
     void SetFit(bool fit, int width, int height);
+    // The check box beside Fit; off for a new project.
+    void SetStoreCompressed(bool store);
     // The five check boxes of the show, in the order above.
     std::array<QCheckBox*, 5> CheckBoxes() const;
     // Puts the controls' values into `values` (center to backgroundColor, and the Fit values);

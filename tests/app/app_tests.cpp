@@ -412,6 +412,7 @@ TEST_F(MainWindowTest, SaveWritesTheControlsThroughTheProjectFile) {
     auto window = Start({path});
     window->ApplyLoadedProject(SlideShow(42, 128));
     Find<QCheckBox>(*window, "chkRandom")->setChecked(true);
+    Find<QCheckBox>(*window, "chkStoreCompressed")->setChecked(true);
     Find<ui::LimitedMemo>(*window, "memShowText")->setPlainText("Pictures from the <B>holiday</B>");
     window->Project3Click();
     EXPECT_TRUE(MessageBox::ShownBoxes().isEmpty());
@@ -422,6 +423,7 @@ TEST_F(MainWindowTest, SaveWritesTheControlsThroughTheProjectFile) {
               std::string::npos)
         << text;
     EXPECT_NE(text.find("ShowText=Pictures from the <B>holiday</B>\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[Pictures]\r\nStoreCompressed=1\r\n"), std::string::npos) << text;
 
     // What was saved loads back into the same controls.
     auto reopened = Start({path});
@@ -429,6 +431,7 @@ TEST_F(MainWindowTest, SaveWritesTheControlsThroughTheProjectFile) {
     EXPECT_EQ(Find<QComboBox>(*reopened, "cboTransition")->currentIndex(), 128);
     EXPECT_EQ(Find<ui::ColorButton>(*reopened, "btnBGColor")->color(), 0x00FF0000);
     EXPECT_TRUE(Find<QCheckBox>(*reopened, "chkRandom")->isChecked());
+    EXPECT_TRUE(Find<QCheckBox>(*reopened, "chkStoreCompressed")->isChecked());
     EXPECT_EQ(Files(*reopened)->topLevelItemCount(), 1);
 }
 
