@@ -146,6 +146,8 @@ int RunCompile(const Arguments& args, Console& console) {
                         << (file.path.empty() ? "(an entry without a file name)" : file.path) << " "
                         << file.reason << "\n";
     }
+    if (!result.notRecordedNotice.empty())
+        console.err << "nimbrel-cli compile: warning: " << result.notRecordedNotice << "\n";
     if (!quiet) {
         if (request.saveProject) console.out << "Project saved: " << projectPath << "\n";
         console.out << "Screensaver: " << result.outputPath << " (" << result.outputSize << " bytes)\n";

@@ -552,7 +552,7 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
         for (;;) {
             if (options.progress && !options.progress(0, total)) throw RecordingCancelled();
             Json state = evaluate("(window.__nimbrelTo ? (window.__nimbrelTo(0), window.__nimbrelState) : 'none')",
-                                  stepLimit(startDeadline));
+                                  startDeadline);
             const std::string text = state.is_string() ? state.get<std::string>() : "";
             if (text == "loaded") break;
             if (text.rfind("failed", 0) == 0) throw fail("the player could not load it (" + text.substr(8) + ")");
@@ -560,8 +560,8 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
             usleep(20000);
         }
         // A few turns at time zero let the player settle before its clock moves.
-        for (int i = 0; i < 3; ++i) evaluate("window.__nimbrelTo(0)", stepLimit(startDeadline));
-        Json base = evaluate("window.__nimbrelNow()", stepLimit(startDeadline));
+        for (int i = 0; i < 3; ++i) evaluate("window.__nimbrelTo(0)", startDeadline);
+        Json base = evaluate("window.__nimbrelNow()", startDeadline);
         const double t0 = base.is_number() ? base.get<double>() : 1000.0;
         const double frameTime = 1000.0 / recording.frameRate;
         // Each frame's time is set absolutely, a fixed quarter frame past its start, so rounding
