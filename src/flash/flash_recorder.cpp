@@ -1,5 +1,7 @@
 #include "flash/flash_recorder.h"
 
+#include "project/big_ini_file.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -79,6 +81,13 @@ std::string NotRecordedNotice(const std::string& why) {
     return "The movie was not recorded (" + why +
            "): the screensaver will show it only where a Flash control is installed. Install Chromium "
            "and the Ruffle package (./nimbrel.sh run installs both) and compile again.";
+}
+
+double ProjectRecordSeconds(const std::string& projectFile) {
+    project::TBigIniFile ini(projectFile);
+    const std::int32_t seconds =
+        ini.ReadInteger("Flash", "RecordSeconds", static_cast<std::int32_t>(kDefaultRecordSeconds));
+    return std::clamp(static_cast<double>(seconds), 1.0, kMaxRecordSeconds);
 }
 
 int FramesToRecord(const SwfInfo& info, double fixedSeconds) {

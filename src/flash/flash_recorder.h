@@ -63,6 +63,10 @@ struct RecordOptions {
     std::function<bool(int, int)> progress;
 };
 
+// The length the project file asks for a scripted or one-frame movie ([Flash] RecordSeconds,
+// written only once the user chose one), clamped to 1 .. kMaxRecordSeconds; the default without.
+double ProjectRecordSeconds(const std::string& projectFile);
+
 // How long the recording of a movie runs, in frames: one pass of the main timeline when that
 // is the whole show, else the fixed length.
 int FramesToRecord(const SwfInfo& info, double fixedSeconds);

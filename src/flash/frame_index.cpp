@@ -67,3 +67,27 @@ std::optional<FrameIndex> ReadFrameIndex(const std::string& text) {
 }
 
 }  // namespace nimbrel::flash
+
+#include "imaging/layout.h"
+
+namespace nimbrel::flash {
+
+imaging::Image ComposeMovieFrame(const imaging::Image& picture, int width, int height, std::uint32_t background) {
+    imaging::Image screen(width, height,
+                          imaging::MakePixel((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF));
+    if (picture.Empty()) return screen;
+    const imaging::Rect place = imaging::LayoutPicture(width, height, picture.Width(), picture.Height(),
+                                                       imaging::LayoutOptions{true, false, true, true});
+    const imaging::Image scaled = imaging::ScaleBilinear(picture, place.width, place.height);
+    for (int y = 0; y < place.height; ++y) {
+        const int to = place.y + y;
+        if (to < 0 || to >= height) continue;
+        for (int x = 0; x < place.width; ++x) {
+            const int tx = place.x + x;
+            if (tx >= 0 && tx < width) screen.Set(tx, to, scaled.At(x, y) | 0xFF000000u);
+        }
+    }
+    return screen;
+}
+
+}  // namespace nimbrel::flash

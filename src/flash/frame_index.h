@@ -39,3 +39,13 @@ std::string WriteFrameIndex(const FrameIndex& index);
 std::optional<FrameIndex> ReadFrameIndex(const std::string& text);
 
 }  // namespace nimbrel::flash
+
+#include "imaging/image.h"
+
+namespace nimbrel::flash {
+
+// The screen a recorded frame is shown on: the frame fitted into width x height keeping its
+// aspect, centred, on the movie's background colour. The players lay frames out the same way.
+imaging::Image ComposeMovieFrame(const imaging::Image& picture, int width, int height, std::uint32_t background);
+
+}  // namespace nimbrel::flash

@@ -17,7 +17,6 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/temp.h"
-#include "project/big_ini_file.h"
 #include "project/project_paths.h"
 #include "resedit/resource_edit.h"
 
@@ -251,15 +250,6 @@ private:
     double packStart_ = kPackStart;
 };
 
-// How long a scripted or one-frame movie is recorded: the project's [Flash] RecordSeconds,
-// written only once the user chose a length.
-double RecordSeconds(const std::string& projectFile) {
-    project::TBigIniFile ini(projectFile);
-    const std::int32_t seconds =
-        ini.ReadInteger("Flash", "RecordSeconds", static_cast<std::int32_t>(flash::kDefaultRecordSeconds));
-    return std::clamp(static_cast<double>(seconds), 1.0, flash::kMaxRecordSeconds);
-}
-
 // Records the Flash movie for the players that have no Flash control, and adds its frames and
 // their index to the members. Without the recorder, or for a movie it cannot record, the members
 // stay as they are and the notice says why; a strict build fails instead.
@@ -275,7 +265,7 @@ void AddRecordedMovie(const BuildRequest& request, const std::string& listed, co
         const std::string frameDir = work.File("frames");
         std::filesystem::create_directories(frameDir);
         flash::RecordOptions options;
-        options.fixedSeconds = RecordSeconds(optionsPath);
+        options.fixedSeconds = flash::ProjectRecordSeconds(optionsPath);
         options.progress = [&](int done, int total) {
             overall.Recording(done, total, listed);
             reporter.Progress(total > 0 ? done * 100 / total : 100);
