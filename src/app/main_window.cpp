@@ -22,6 +22,7 @@
 #include <exception>
 
 #include "app/file_entries.h"
+#include "flash/flash_recorder.h"
 #include "pipeline/build_pipeline.h"
 #include "pipeline/working_paths.h"
 #include "platform/error.h"
@@ -368,6 +369,21 @@ QWidget* TfrmMain::BuildFlashPage() {
     feFlash = OpenBox(page, "feFlash", kFlashFilter);
     layout->addWidget(Caption(tr("Flash Filename"), feFlash, page));
     layout->addWidget(feFlash);
+    lblFlashMovie = Named(new QLabel(page), "lblFlashMovie");
+    lblFlashMovie->setWordWrap(true);
+    layout->addWidget(lblFlashMovie);
+    connect(feFlash, &ui::FileNameEdit::textChanged, this, [this](const QString& text) {
+        if (text.isEmpty()) {
+            lblFlashMovie->clear();
+            return;
+        }
+        const std::string projectFile = ui::ToNarrow(ProjectFileName());
+        const std::string path = project::ResolveProjectPath(ui::ToNarrow(text), projectFile);
+        const std::string stub = flashStubPath_.empty() ? pipeline::FlashStubPath() : flashStubPath_;
+        lblFlashMovie->setText(ui::FromNarrow(flash::DescribeMovie(
+            path, flash::FindRecorder(platform::DirectoryPart(stub)),
+            projectFile.empty() ? flash::kDefaultRecordSeconds : flash::ProjectRecordSeconds(projectFile))));
+    });
     feFlashOutput = OutputBox(page, "feFlashOutput");
     layout->addWidget(Caption(tr("Output Filename"), feFlashOutput, page));
     layout->addWidget(feFlashOutput);

@@ -100,6 +100,27 @@ int FramesToRecord(const SwfInfo& info, double fixedSeconds) {
     return std::max(1, static_cast<int>(std::lround(seconds * rate)));
 }
 
+std::string DescribeMovie(const std::string& swfPath, const RecorderSetup& setup, double recordSeconds) {
+    SwfInfo info;
+    try {
+        info = ReadSwfFile(swfPath);
+    } catch (const SwfError& e) {
+        const std::string message = e.what();
+        // The path is in the box above: the line says only what is wrong.
+        return "Not a movie that can be played: " +
+               (message.rfind(swfPath, 0) == 0 ? message.substr(swfPath.size() + 1) : message);
+    }
+    const double rate = PlayingFrameRate(info);
+    const int frames = FramesToRecord(info, recordSeconds);
+    char line[160];
+    std::snprintf(line, sizeof line, "%d x %d, %.4g frames a second, %d frame%s (%.1f s%s)", info.width, info.height,
+                  rate, frames, frames == 1 ? "" : "s", frames / rate,
+                  info.scripted || !info.tagsComplete || info.frameCount <= 1 ? ", a fixed length" : "");
+    std::string text = line;
+    text += setup.Available() ? "; recorded at compile" : "; will not be recorded: " + setup.missing;
+    return text;
+}
+
 void CaptureSize(const SwfInfo& info, int& width, int& height) {
     width = std::max(1, info.width);
     height = std::max(1, info.height);

@@ -67,6 +67,11 @@ struct RecordOptions {
 // written only once the user chose one), clamped to 1 .. kMaxRecordSeconds; the default without.
 double ProjectRecordSeconds(const std::string& projectFile);
 
+// One line about a movie for the editor's Flash page: its stage, frame rate and length, and
+// whether a compile will record it ("800 x 600, 24 frames a second, 20.0 s; recorded at
+// compile"), or what is wrong with the file. `recordSeconds` is the project's fixed length.
+std::string DescribeMovie(const std::string& swfPath, const RecorderSetup& setup, double recordSeconds);
+
 // How long the recording of a movie runs, in frames: one pass of the main timeline when that
 // is the whole show, else the fixed length.
 int FramesToRecord(const SwfInfo& info, double fixedSeconds);

@@ -4,6 +4,9 @@
 #include "flash/frame_index.h"
 #include "flash/swf_header.h"
 #include "flash/swf_writer.h"
+#include "platform/temp.h"
+
+#include <fstream>
 
 namespace nimbrel::flash {
 namespace {
@@ -102,6 +105,33 @@ TEST(SwfHeader, HugeDeclaredLengthsAndTagLengthsStayBounded) {
     bytes.insert(bytes.begin() + 20, tag.begin(), tag.end());  // the first tag
     info = ReadSwfInfo(bytes);
     EXPECT_FALSE(info.tagsComplete);
+}
+
+TEST(SwfHeader, TheEditorsLineSaysSizeRateLengthAndWhetherItIsRecorded) {
+    platform::TempDirectory dir("swf-describe");
+    MovieSpec spec;
+    spec.width = 320;
+    spec.height = 240;
+    spec.frameRate = 24;
+    spec.shapeX.assign(48, 0);
+    const auto bytes = MakeMovie(spec);
+    std::ofstream(dir.File("m.swf"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(dir.File("bad.swf")) << "hello";
+    const RecorderSetup ready{"/browser", "/ruffle", ""};
+    const RecorderSetup missing{"", "", "Chromium is not installed"};
+    EXPECT_EQ(DescribeMovie(dir.File("m.swf"), ready, 20),
+              "320 x 240, 24 frames a second, 48 frames (2.0 s); recorded at compile");
+    EXPECT_EQ(DescribeMovie(dir.File("m.swf"), missing, 20),
+              "320 x 240, 24 frames a second, 48 frames (2.0 s); will not be recorded: Chromium is not installed");
+    spec.shapeX = {0};
+    const auto still = MakeMovie(spec);
+    std::ofstream(dir.File("still.swf"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(still.data()), static_cast<std::streamsize>(still.size()));
+    EXPECT_EQ(DescribeMovie(dir.File("still.swf"), ready, 5),
+              "320 x 240, 24 frames a second, 120 frames (5.0 s, a fixed length); recorded at compile");
+    EXPECT_EQ(DescribeMovie(dir.File("bad.swf"), ready, 20).rfind("Not a movie that can be played: is not a Flash movie", 0),
+              0u);
 }
 
 TEST(FrameIndex, RoundTripsAndRejectsDamage) {
