@@ -3,12 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "codecs/codecs.h"
 #include "flash/flash_recorder.h"
 #include "flash/swf_writer.h"
+#include "archive/archive_reader.h"
+#include "flash/frame_index.h"
+#include "pipeline/build_pipeline.h"
+#include "platform/files.h"
 #include "platform/temp.h"
 
 namespace nimbrel::flash {
@@ -124,6 +130,58 @@ TEST(FlashRecorder, StillMoviesScriptsThatNeverEndAndCancellingEndInTime) {
     options.progress = [](int done, int) { return done < 3; };
     EXPECT_THROW(RecordMovie(WriteMovie(dir, "moving.swf", MovingSquare(10)), dir.File("frames"), setup, options),
                  RecordingCancelled);
+}
+
+struct QuietReporter : pipeline::BuildReporter {
+    std::vector<double> fractions;
+    void Progress(int) override {}
+    void Notice(const std::string&) override {}
+    void Overall(const pipeline::BuildProgress& progress) override { fractions.push_back(progress.fraction); }
+};
+
+// The build packs the three members as always, the movie byte for byte, then the frame index and
+// the distinct frames; the index names a member for every frame of the movie.
+TEST(FlashRecorder, TheBuildPacksTheRecordedFramesAfterTheThreeMembers) {
+    const RecorderSetup setup = TestSetup();
+    SKIP_WITHOUT_RECORDER(setup);
+    setenv("NIMBREL_RUFFLE_DIR", setup.playerDir.c_str(), 1);
+    platform::TempDirectory dir("flash-build");
+    MovieSpec spec = MovingSquare(6);
+    spec.shapeX = {0, 30, 60, 60, 60, 90};  // frames 2 to 4 are the same
+    const std::string movie = WriteMovie(dir, "moving.swf", spec);
+    std::ofstream(dir.File("flash.bin"), std::ios::binary) << "MZ stand-in Flash player";
+    pipeline::BuildRequest request;
+    request.projectFileName = dir.File("show.nssp");
+    request.values.kind = project::kFlash;
+    request.values.flash.title = "Square";
+    request.values.flash.flashFile = movie;
+    request.stubPath = request.flashStubPath = dir.File("flash.bin");
+    QuietReporter reporter;
+    const pipeline::BuildResult result = pipeline::CompileProject(request, reporter);
+    unsetenv("NIMBREL_RUFFLE_DIR");
+    ASSERT_TRUE(result.built);
+    EXPECT_TRUE(result.notRecordedNotice.empty()) << result.notRecordedNotice;
+    EXPECT_EQ(result.recordedFrames, 6);
+    EXPECT_TRUE(std::is_sorted(reporter.fractions.begin(), reporter.fractions.end()));
+
+    const std::string scr = platform::ReadWholeFile(result.outputPath);
+    archive::ArchiveReader reader(reinterpret_cast<const unsigned char*>(scr.data()), scr.size());
+    std::vector<std::string> names;
+    for (const auto& member : reader.Members()) names.push_back(member.name);
+    ASSERT_EQ(names.size(), 3u + 1u + 4u);
+    EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + 4),
+              (std::vector<std::string>{"Options.ini", "About.cfg", "moving.swf", "Movie.frames"}));
+    EXPECT_EQ(reader.Extract(2), platform::ReadWholeFile(movie));
+    const auto index = ReadFrameIndex(reader.Extract(3));
+    ASSERT_TRUE(index);
+    EXPECT_EQ(index->width, 200);
+    EXPECT_DOUBLE_EQ(index->frameRate, 10);
+    EXPECT_EQ(index->background, 0x0000FFu);
+    ASSERT_EQ(index->frames.size(), 6u);
+    EXPECT_EQ(index->frames[2], index->frames[4]);
+    EXPECT_NE(index->frames[1], index->frames[2]);
+    for (const auto& frame : index->frames)
+        EXPECT_NE(std::find(names.begin() + 4, names.end(), frame), names.end()) << frame;
 }
 
 // A browser that dies at once, or never answers: the error names the movie, and the browser's
