@@ -8,6 +8,10 @@
 
 #include <fstream>
 
+#ifdef NIMBREL_HAVE_LZMA
+#include <lzma.h>
+#endif
+
 namespace nimbrel::flash {
 namespace {
 
@@ -39,6 +43,39 @@ TEST(SwfHeader, PlainAndCompressedMoviesGiveTheSameHeader) {
         EXPECT_EQ(FramesToRecord(info, 20), 7);
     }
 }
+
+#ifdef NIMBREL_HAVE_LZMA
+// The LZMA form: the plain movie's body packed by liblzma's ".lzma" writer, whose 13-byte header
+// (properties, then the 8-byte length) becomes the 4-byte packed length and the properties.
+TEST(SwfHeader, LzmaCompressedMoviesAreReadToo) {
+    MovieSpec spec;
+    spec.background = 0x445566;
+    const auto plain = MakeMovie(spec);
+    lzma_options_lzma options;
+    lzma_lzma_preset(&options, 6);
+    lzma_stream stream = LZMA_STREAM_INIT;
+    ASSERT_EQ(lzma_alone_encoder(&stream, &options), LZMA_OK);
+    std::vector<std::uint8_t> packed(plain.size() + 1024);
+    stream.next_in = plain.data() + 8;
+    stream.avail_in = plain.size() - 8;
+    stream.next_out = packed.data();
+    stream.avail_out = packed.size();
+    ASSERT_EQ(lzma_code(&stream, LZMA_FINISH), LZMA_STREAM_END);
+    packed.resize(packed.size() - stream.avail_out);
+    lzma_end(&stream);
+    std::vector<std::uint8_t> movie{'Z', 'W', 'S', plain[3], plain[4], plain[5], plain[6], plain[7]};
+    const std::uint32_t body = static_cast<std::uint32_t>(packed.size() - 13);
+    for (int i = 0; i < 4; ++i) movie.push_back(static_cast<std::uint8_t>(body >> (8 * i)));
+    movie.insert(movie.end(), packed.begin(), packed.begin() + 5);
+    movie.insert(movie.end(), packed.begin() + 13, packed.end());
+    const SwfInfo info = ReadSwfInfo(movie);
+    EXPECT_EQ(info.compression, 'Z');
+    EXPECT_EQ(info.width, 200);
+    EXPECT_EQ(info.frameCount, 4);
+    EXPECT_EQ(info.background, 0x445566u);
+    EXPECT_TRUE(info.tagsComplete);
+}
+#endif
 
 TEST(SwfHeader, ScriptedOrStillMoviesAreRecordedForTheFixedLength) {
     MovieSpec spec;
