@@ -538,6 +538,12 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
                                  " cannot be read");
         std::ifstream movie(swfPath, std::ios::binary);
         if (!movie) throw RecordingError(swfPath + " cannot be read");
+        std::error_code sizeError;
+        const auto size = fs::file_size(swfPath, sizeError);
+        if (!sizeError && size > kMaxRecordedMovieBytes)
+            throw RecordingError(swfPath + " is too large to record (" + std::to_string(size) +
+                                 " bytes; the recorder takes movies of up to " +
+                                 std::to_string(kMaxRecordedMovieBytes >> 20) + " MB)");
         files["/movie.swf"] = {"application/x-shockwave-flash", ReadWhole(swfPath)};
         files["/index.html"] = {"text/html", Page(recording.width, recording.height, info.background)};
     }

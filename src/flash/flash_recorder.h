@@ -48,6 +48,8 @@ std::string NotRecordedNotice(const std::string& why);
 inline constexpr double kDefaultRecordSeconds = 20;
 inline constexpr double kMaxRecordSeconds = 120;
 inline constexpr int kMaxFrameWidth = 1920, kMaxFrameHeight = 1080;
+// The browser is handed the whole movie in one message: larger movies are not recorded.
+inline constexpr std::uintmax_t kMaxRecordedMovieBytes = 256u << 20;
 
 struct RecordOptions {
     // The length of a recording when the timeline alone does not say (a scripted or one-frame
