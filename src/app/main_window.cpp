@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QMenuBar>
 #include <QSlider>
 #include <QStackedWidget>
@@ -372,7 +373,12 @@ QWidget* TfrmMain::BuildFlashPage() {
     lblFlashMovie = Named(new QLabel(page), "lblFlashMovie");
     lblFlashMovie->setWordWrap(true);
     layout->addWidget(lblFlashMovie);
+    imgFlashPoster = Named(new QLabel(page), "imgFlashPoster");
+    imgFlashPoster->hide();
+    layout->addWidget(imgFlashPoster);
     connect(feFlash, &ui::FileNameEdit::textChanged, this, [this](const QString& text) {
+        imgFlashPoster->clear();
+        imgFlashPoster->hide();
         if (text.isEmpty()) {
             lblFlashMovie->clear();
             return;
@@ -674,6 +680,14 @@ void TfrmMain::RunBuild() {
         pipeline::SetOutputPath(result.outputPath);
         UpdateCommandState();  // the build saved the project, as Save does
         if (!result.built) return;
+        if (ProjectKind() == project::kFlash && !result.posterFrame.empty()) {
+            QPixmap poster;
+            if (poster.loadFromData(reinterpret_cast<const uchar*>(result.posterFrame.data()),
+                                    static_cast<uint>(result.posterFrame.size())))
+                imgFlashPoster->setPixmap(
+                    poster.scaled(QSize(240, 135), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+            imgFlashPoster->setVisible(!poster.isNull());
+        }
         ui::MessageBox::Show(this, QString::fromLatin1(pipeline::kCompletionCaption),
                              ForDisplay(result.completionText), QMessageBox::Information, QMessageBox::Ok);
     });

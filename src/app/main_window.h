@@ -237,6 +237,8 @@ private:
     ui::FileNameEdit* feFlash = nullptr;
     // Under the movie's name: its stage, frame rate, length and whether a compile records it.
     QLabel* lblFlashMovie = nullptr;
+    // The recorded movie's first frame, once a compile recorded it.
+    QLabel* imgFlashPoster = nullptr;
     ui::FileNameEdit* feFlashOutput = nullptr;
     QCheckBox* chkFlashChangeIcon = nullptr;
     ui::FileNameEdit* feFlashIcon = nullptr;

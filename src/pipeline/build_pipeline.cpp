@@ -297,6 +297,7 @@ void AddRecordedMovie(const BuildRequest& request, const std::string& listed, co
                 memberListed.push_back(file);
             }
             result.recordedFrames = static_cast<int>(recording.frameFiles.size());
+            if (!files.empty()) result.posterFrame = platform::ReadWholeFile(files.front());
             return;
         } catch (const flash::RecordingCancelled&) {
             throw;

@@ -81,6 +81,7 @@ struct BuildResult {
     // completion text) that the screensaver plays only where a Flash control is installed.
     std::string notRecordedNotice;
     int recordedFrames = 0;  // frames of the recorded movie packed, 0 when none
+    std::string posterFrame; // the recorded movie's first frame (a JPEG file's bytes), for the editor
 };
 
 inline constexpr const char* kCompletionCaption = "Nimbrel - Compile Complete!";
