@@ -10,6 +10,7 @@
 
 #include "gdiplus_headers.h"
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -188,13 +189,13 @@ public:
         }
         if (!index) return nullptr;
         auto frames = std::unique_ptr<RecordedFrames>(new RecordedFrames(package, std::move(*index)));
+        std::map<std::string, long> byName;
         const auto& names = package.MemberNames();
+        for (std::size_t i = names.size(); i-- > 0;) byName[names[i]] = static_cast<long>(i);
         for (const auto& name : frames->index_.frames) {
-            long member = -1;
-            for (std::size_t i = 0; i < names.size() && member < 0; ++i)
-                if (names[i] == name) member = static_cast<long>(i);
-            if (member < 0) return nullptr;
-            frames->members_.push_back(member);
+            const auto member = byName.find(name);
+            if (member == byName.end()) return nullptr;
+            frames->members_.push_back(member->second);
         }
         return frames;
     }
