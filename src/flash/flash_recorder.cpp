@@ -554,8 +554,10 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
     const auto started = Clock::now();
     const auto startDeadline = started + options.startLimit;
     const double seconds = total / recording.frameRate;
-    const auto endDeadline =
-        startDeadline + std::chrono::milliseconds(static_cast<long long>(2000 * seconds));
+    // The frames get three times the movie's length from the moment it has loaded: a machine
+    // busy with other work is slow, but a recording that stalls still ends in bounded time.
+    const auto framesLimit = std::chrono::milliseconds(static_cast<long long>(3000 * seconds) + 5000);
+    auto endDeadline = startDeadline + framesLimit;
 
     try {
         Browser browser(setup.browser, recording.width, recording.height);
@@ -595,6 +597,7 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
             if (Clock::now() >= startDeadline) throw fail("the player did not load it in time");
             usleep(20000);
         }
+        endDeadline = Clock::now() + framesLimit;
         // A few turns at time zero let the player settle before its clock moves.
         for (int i = 0; i < 3; ++i) evaluate("window.__nimbrelTo(0)", startDeadline);
         Json base = evaluate("window.__nimbrelNow()", startDeadline);
@@ -620,7 +623,8 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
                                       {"quality", options.jpegQuality},
                                       {"clip", {{"x", 0}, {"y", 0}, {"width", recording.width},
                                                 {"height", recording.height}, {"scale", 1}}},
-                                      {"captureBeyondViewport", false}},
+                                      {"captureBeyondViewport", false},
+                                      {"optimizeForSpeed", true}},
                                      stepLimit(endDeadline));
             std::string bytes = Unbase64(shot.value("data", std::string()));
             if (bytes.size() < 4) throw fail("the browser returned an empty picture for frame " + std::to_string(k));
