@@ -61,6 +61,7 @@ RecorderSetup FindRecorder(const std::string& programDir) {
         players.push_back(Env("NIMBREL_RUFFLE_DIR"));
     } else if (!programDir.empty()) {
         fs::path dir(programDir);
+        if (!dir.has_filename()) dir = dir.parent_path();  // "bin/" names the folder "bin"
         players = {dir / "ruffle", dir.parent_path() / "ruffle", dir.parent_path() / "share" / "nimbrel" / "ruffle"};
     }
     for (const auto& path : players)

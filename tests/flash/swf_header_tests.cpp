@@ -6,6 +6,8 @@
 #include "flash/swf_writer.h"
 #include "platform/temp.h"
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #ifdef NIMBREL_HAVE_LZMA
@@ -169,6 +171,24 @@ TEST(SwfHeader, TheEditorsLineSaysSizeRateLengthAndWhetherItIsRecorded) {
               "320 x 240, 24 frames a second, 120 frames (5.0 s, a fixed length); recorded at compile");
     EXPECT_EQ(DescribeMovie(dir.File("bad.swf"), ready, 20).rfind("Not a movie that can be played: is not a Flash movie", 0),
               0u);
+}
+
+TEST(FlashRecorderSetup, ThePlayerPackageIsFoundBesideTheProgramsOrInTheirParentFolder) {
+#ifndef _WIN32
+    unsetenv("NIMBREL_RUFFLE_DIR");  // the tests' own override would win over every folder
+#endif
+    platform::TempDirectory dir("recorder-setup");
+    std::filesystem::create_directories(dir.File("bin"));
+    std::filesystem::create_directories(dir.File("ruffle"));
+    std::ofstream(dir.File("ruffle/ruffle.js")) << "//";
+    for (const std::string& programs : {dir.File("bin"), dir.File("bin") + "/"})
+        EXPECT_EQ(std::filesystem::path(FindRecorder(programs).playerDir), std::filesystem::path(dir.File("ruffle")))
+            << programs;
+    std::filesystem::create_directories(dir.File("bin/ruffle"));
+    std::ofstream(dir.File("bin/ruffle/ruffle.js")) << "//";
+    EXPECT_EQ(std::filesystem::path(FindRecorder(dir.File("bin")).playerDir),
+              std::filesystem::path(dir.File("bin/ruffle")));
+    EXPECT_TRUE(FindRecorder(dir.File("nowhere/bin")).playerDir.empty());
 }
 
 TEST(FrameIndex, RoundTripsAndRejectsDamage) {
