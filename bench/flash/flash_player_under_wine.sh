@@ -3,9 +3,8 @@
 # the first frame on screen, the frames shown a second over ten seconds, and the player's peak
 # memory. Prints figures; not a test.
 #   bench/flash/flash_player_under_wine.sh BUILD_DIR SCREENSAVER.scr
-# Make the screensaver with: BUILD_DIR/bin/flash_record_bench 20 24 800 600 /tmp/movie.scr
-# (it is built with BUILD_DIR/bin/flash.bin; for the 64-bit player give a copy built with
-# bin/win64/flash.bin: the first bytes up to the archive are the player's.)
+# Make the screensaver with: BUILD_DIR/bin/flash_record_bench 20 24 800 600 /tmp/movie.scr STUB
+# (STUB: BUILD_DIR/bin/win64/flash.bin where wine runs 64-bit programs only).
 set -euo pipefail
 build=$(realpath "${1:?build directory}")
 scr=$(realpath "${2:?screensaver}")

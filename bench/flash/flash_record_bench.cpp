@@ -1,8 +1,8 @@
-// flash_record_bench [SECONDS] [FPS] [WIDTH] [HEIGHT] [OUT.scr]: makes a movie of a square
+// flash_record_bench [SECONDS] [FPS] [WIDTH] [HEIGHT] [OUT.scr] [STUB]: makes a movie of a square
 // crossing the stage (20 s at 24 fps, 800 x 600 by default), compiles it as a Flash project with
 // the recorder, and prints the time to the first recorded frame (the browser's start), the
 // recording's time against the movie's length, the screensaver's size and the peak memory of
-// this process. The stub is build/bin/flash.bin when built, else a stand-in.
+// this process. The stub is STUB, or build/bin/flash.bin when built, else a stand-in.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     std::ofstream(dir.File("movie.swf"), std::ios::binary)
         .write(reinterpret_cast<const char*>(movie.data()), static_cast<std::streamsize>(movie.size()));
 
-    std::string stub = std::string(NIMBREL_BENCH_BIN_DIR) + "/flash.bin";
+    std::string stub = argc > 6 ? argv[6] : std::string(NIMBREL_BENCH_BIN_DIR) + "/flash.bin";
     if (!platform::FileExists(stub)) {
         stub = dir.File("flash.bin");
         std::ofstream(stub, std::ios::binary) << "MZ stand-in Flash player";
