@@ -555,9 +555,11 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
     const auto started = Clock::now();
     const auto startDeadline = started + options.startLimit;
     const double seconds = total / recording.frameRate;
-    // The frames get three times the movie's length from the moment it has loaded: a machine
-    // busy with other work is slow, but a recording that stalls still ends in bounded time.
-    const auto framesLimit = std::chrono::milliseconds(static_cast<long long>(3000 * seconds) + 5000);
+    // The frames get three times the movie's length from the moment it has loaded, and a tenth
+    // of a second more for each: a machine busy with other work is slow, but a recording that
+    // stalls still ends in bounded time (and a single step that hangs, after stepLimit).
+    const auto framesLimit =
+        std::chrono::milliseconds(static_cast<long long>(3000 * seconds) + 100LL * total + 5000);
     auto endDeadline = startDeadline + framesLimit;
 
     try {

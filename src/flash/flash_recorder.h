@@ -57,7 +57,7 @@ struct RecordOptions {
     double fixedSeconds = kDefaultRecordSeconds;
     int jpegQuality = 85;
     // How long the browser may take to start and load the movie; the frames then get three times
-    // the movie's length (and 5 s) besides.
+    // the movie's length, 0.1 s a frame and 5 s besides.
     std::chrono::milliseconds startLimit{60000};
     // How long one step of the page may take before the movie counts as hung.
     std::chrono::milliseconds stepLimit{15000};
