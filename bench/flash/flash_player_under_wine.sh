@@ -12,8 +12,9 @@ work=$build/bench-flash
 mkdir -p "$work"
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine=""
+# The first loader that runs here (a wine without 32-bit support cannot even say its version).
 for candidate in wine wine64 /usr/lib/wine/wine64; do
-    command -v $candidate >/dev/null && { wine=$candidate; break; }
+    $candidate --version >/dev/null 2>&1 && { wine=$candidate; break; }
 done
 [ -n "$wine" ] || { echo "wine not found: nothing measured"; exit 0; }
 for tool in Xvfb import; do command -v $tool >/dev/null || { echo "$tool missing"; exit 0; }; done
