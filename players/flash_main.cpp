@@ -310,7 +310,7 @@ private:
         info.bmiHeader.biCompression = BI_RGB;
         std::vector<RECT> monitors = Monitors();
         if (monitors.empty()) monitors.push_back(all);
-        SetStretchBltMode(dc, HALFTONE);
+        SetStretchBltMode(dc, COLORONCOLOR);
         SetBrushOrgEx(dc, 0, 0, nullptr);
         for (const RECT& monitor : monitors) {
             const imaging::Rect place = imaging::LayoutPicture(
