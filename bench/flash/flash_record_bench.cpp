@@ -29,7 +29,8 @@ struct Timing : pipeline::BuildReporter {
     void Notice(const std::string& text) override { std::printf("notice: %s\n", text.c_str()); }
     void Overall(const pipeline::BuildProgress& progress) override {
         if (progress.currentFile.find("(recording frame ") == std::string::npos) return;
-        if (progress.currentFile.find("(recording frame 1 ") != std::string::npos && firstFrame == Clock::time_point{})
+        if (progress.currentFile.find("(recording frame 1 ") != std::string::npos &&
+            firstFrame == Clock::time_point{})
             firstFrame = Clock::now();
         lastFrame = Clock::now();
         const int percent = static_cast<int>(progress.fraction * 100);
@@ -40,7 +41,9 @@ struct Timing : pipeline::BuildReporter {
     }
 };
 
-double Seconds(Clock::time_point from, Clock::time_point to) { return std::chrono::duration<double>(to - from).count(); }
+double Seconds(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double>(to - from).count();
+}
 
 }  // namespace
 
@@ -60,7 +63,8 @@ int main(int argc, char** argv) {
     spec.shapeTop = height / 2 - spec.shapeSize / 2;
     spec.shapeX.clear();
     const int frames = seconds * fps;
-    for (int k = 0; k < frames; ++k) spec.shapeX.push_back((width - spec.shapeSize) * k / std::max(1, frames - 1));
+    for (int k = 0; k < frames; ++k)
+        spec.shapeX.push_back((width - spec.shapeSize) * k / std::max(1, frames - 1));
     const auto movie = flash::testing::MakeMovie(spec);
     std::ofstream(dir.File("movie.swf"), std::ios::binary)
         .write(reinterpret_cast<const char*>(movie.data()), static_cast<std::streamsize>(movie.size()));
@@ -92,7 +96,8 @@ int main(int argc, char** argv) {
     getrusage(RUSAGE_SELF, &usage);
     std::printf("\nmovie: %d s, %d fps, %dx%d, %d frames, %zu bytes\n", seconds, fps, width, height, frames,
                 movie.size());
-    if (!result.notRecordedNotice.empty()) std::printf("not recorded: %s\n", result.notRecordedNotice.c_str());
+    if (!result.notRecordedNotice.empty())
+        std::printf("not recorded: %s\n", result.notRecordedNotice.c_str());
     std::printf("recorded frames: %d\n", result.recordedFrames);
     if (timing.firstFrame != Clock::time_point{}) {
         std::printf("browser start to first frame: %.2f s\n", Seconds(started, timing.firstFrame));

@@ -17,7 +17,8 @@ int main(int argc, char** argv) {
             if (script) spec.extraTags = EndlessScriptTag();
             const auto bytes = MakeMovie(spec);
             std::ofstream(dir + "/movie" + std::to_string(n++) + ".swf", std::ios::binary)
-                .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+                .write(reinterpret_cast<const char*>(bytes.data()),
+                       static_cast<std::streamsize>(bytes.size()));
         }
     nimbrel::flash::FrameIndex index{640, 480, 24, 0x102030, {"f00000.jpg", "f00000.jpg", "f00001.jpg"}};
     std::ofstream(dir + "/index.frames", std::ios::binary) << nimbrel::flash::WriteFrameIndex(index);

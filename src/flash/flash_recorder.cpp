@@ -10,7 +10,6 @@
 #include <map>
 #include <sstream>
 
-
 #ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
@@ -62,7 +61,8 @@ RecorderSetup FindRecorder(const std::string& programDir) {
     } else if (!programDir.empty()) {
         fs::path dir(programDir);
         if (!dir.has_filename()) dir = dir.parent_path();  // "bin/" names the folder "bin"
-        players = {dir / "ruffle", dir.parent_path() / "ruffle", dir.parent_path() / "share" / "nimbrel" / "ruffle"};
+        players = {dir / "ruffle", dir.parent_path() / "ruffle",
+                   dir.parent_path() / "share" / "nimbrel" / "ruffle"};
     }
     for (const auto& path : players)
         if (IsFile(path / "ruffle.js")) {
@@ -114,8 +114,8 @@ std::string DescribeMovie(const std::string& swfPath, const RecorderSetup& setup
     const double rate = PlayingFrameRate(info);
     const int frames = FramesToRecord(info, recordSeconds);
     char line[160];
-    std::snprintf(line, sizeof line, "%d x %d, %.4g frames a second, %d frame%s (%.1f s%s)", info.width, info.height,
-                  rate, frames, frames == 1 ? "" : "s", frames / rate,
+    std::snprintf(line, sizeof line, "%d x %d, %.4g frames a second, %d frame%s (%.1f s%s)", info.width,
+                  info.height, rate, frames, frames == 1 ? "" : "s", frames / rate,
                   info.scripted || !info.tagsComplete || info.frameCount <= 1 ? ", a fixed length" : "");
     std::string text = line;
     text += setup.Available() ? "; recorded at compile" : "; will not be recorded: " + setup.missing;
@@ -135,7 +135,8 @@ void CaptureSize(const SwfInfo& info, int& width, int& height) {
 
 #ifdef _WIN32
 
-Recording RecordMovie(const std::string& swfPath, const std::string&, const RecorderSetup&, const RecordOptions&) {
+Recording RecordMovie(const std::string& swfPath, const std::string&, const RecorderSetup&,
+                      const RecordOptions&) {
     throw RecordingError(swfPath + " was not recorded: the recorder runs only in the Linux build");
 }
 
@@ -159,9 +160,11 @@ std::string Base64(const std::string& bytes) {
     out.reserve((bytes.size() + 2) / 3 * 4);
     std::size_t i = 0;
     for (; i + 2 < bytes.size(); i += 3) {
-        unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8) |
+        unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
+                     (static_cast<unsigned char>(bytes[i + 1]) << 8) |
                      static_cast<unsigned char>(bytes[i + 2]);
-        out += table[v >> 18], out += table[(v >> 12) & 63], out += table[(v >> 6) & 63], out += table[v & 63];
+        out += table[v >> 18], out += table[(v >> 12) & 63], out += table[(v >> 6) & 63],
+            out += table[v & 63];
     }
     if (i < bytes.size()) {
         unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
@@ -179,12 +182,18 @@ std::string Unbase64(const std::string& text) {
     int bits = 0;
     for (char c : text) {
         int d;
-        if (c >= 'A' && c <= 'Z') d = c - 'A';
-        else if (c >= 'a' && c <= 'z') d = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') d = c - '0' + 52;
-        else if (c == '+') d = 62;
-        else if (c == '/') d = 63;
-        else continue;
+        if (c >= 'A' && c <= 'Z')
+            d = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            d = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            d = c - '0' + 52;
+        else if (c == '+')
+            d = 62;
+        else if (c == '/')
+            d = 63;
+        else
+            continue;
         value = (value << 6) | static_cast<unsigned>(d);
         bits += 6;
         if (bits >= 8) {
@@ -223,12 +232,14 @@ std::string Page(int width, int height, std::uint32_t background) {
     return std::string(R"(<!doctype html><html><head><meta charset="utf-8"><style>
 html,body{margin:0;padding:0;overflow:hidden;background:)") +
            color + R"(}
-#stage{position:absolute;left:0;top:0;width:)" + w + ";height:" + h + R"(;display:block}
+#stage{position:absolute;left:0;top:0;width:)" +
+           w + ";height:" + h + R"(;display:block}
 </style><script>
 window.RufflePlayer = {config: {autoplay: "on", unmuteOverlay: "hidden", splashScreen: false,
   letterbox: "off", contextMenu: "off", warnOnUnsupportedContent: false, allowNetworking: "none",
   openUrlMode: "deny", publicPath: "/ruffle/", polyfills: false, logLevel: "error",
-  maxExecutionDuration: 5, backgroundColor: ")" + color + R"("}};
+  maxExecutionDuration: 5, backgroundColor: ")" +
+           color + R"("}};
 </script><script src="/ruffle/ruffle.js"></script></head><body><script>
 window.__nimbrelState = "loading";
 try {
@@ -259,31 +270,18 @@ public:
             close(toBrowser[0]), close(toBrowser[1]);
             throw RecordingError("cannot open the browser's pipe");
         }
-        std::vector<std::string> args{program,
-                                      "--headless",
-                                      "--remote-debugging-pipe",
-                                      "--user-data-dir=" + profile_,
-                                      "--no-first-run",
-                                      "--no-default-browser-check",
-                                      "--disable-background-networking",
-                                      "--disable-component-update",
-                                      "--disable-sync",
-                                      "--disable-extensions",
-                                      "--disable-default-apps",
-                                      "--disable-breakpad",
-                                      "--disable-crash-reporter",
-                                      "--disable-features=Translate,MediaRouter,OptimizationHints,AutofillServerCommunication",
-                                      "--metrics-recording-only",
-                                      "--password-store=basic",
-                                      "--mute-audio",
-                                      "--hide-scrollbars",
-                                      "--force-device-scale-factor=1",
-                                      "--enable-unsafe-swiftshader",
-                                      // A second wall besides the page's request interception:
-                                      // anything that still went out would meet a dead proxy.
-                                      "--proxy-server=http://127.0.0.1:9",
-                                      "--proxy-bypass-list=<-loopback>",
-                                      "--window-size=" + std::to_string(width) + "," + std::to_string(height)};
+        std::vector<std::string> args{
+            program, "--headless", "--remote-debugging-pipe", "--user-data-dir=" + profile_, "--no-first-run",
+            "--no-default-browser-check", "--disable-background-networking", "--disable-component-update",
+            "--disable-sync", "--disable-extensions", "--disable-default-apps", "--disable-breakpad",
+            "--disable-crash-reporter",
+            "--disable-features=Translate,MediaRouter,OptimizationHints,AutofillServerCommunication",
+            "--metrics-recording-only", "--password-store=basic", "--mute-audio", "--hide-scrollbars",
+            "--force-device-scale-factor=1", "--enable-unsafe-swiftshader",
+            // A second wall besides the page's request interception:
+            // anything that still went out would meet a dead proxy.
+            "--proxy-server=http://127.0.0.1:9", "--proxy-bypass-list=<-loopback>",
+            "--window-size=" + std::to_string(width) + "," + std::to_string(height)};
         // Chromium's sandbox cannot start for root; the page holds only the player package and
         // the user's own movie, and reaches nothing else.
         if (geteuid() == 0) args.push_back("--no-sandbox");
@@ -427,7 +425,8 @@ private:
 
 class Session {
 public:
-    Session(Browser& browser, std::string movieName, std::map<std::string, std::pair<std::string, std::string>> files)
+    Session(Browser& browser, std::string movieName,
+            std::map<std::string, std::pair<std::string, std::string> > files)
         : browser_(browser), movieName_(std::move(movieName)), files_(std::move(files)) {}
 
     // Sends a command (to the page once attached) and waits for its answer, serving the page's
@@ -469,19 +468,22 @@ private:
         if (method != "Fetch.requestPaused") return;
         const Json& params = event["params"];
         const std::string requestId = params.value("requestId", std::string());
-        const std::string url = params.contains("request") ? params["request"].value("url", std::string()) : "";
+        const std::string url =
+            params.contains("request") ? params["request"].value("url", std::string()) : "";
         Json reply;
         std::string replyMethod;
-        std::string path = url.rfind(kOrigin, 0) == 0 ? url.substr(std::string(kOrigin).size()) : std::string();
+        std::string path =
+            url.rfind(kOrigin, 0) == 0 ? url.substr(std::string(kOrigin).size()) : std::string();
         if (auto q = path.find_first_of("?#"); q != std::string::npos) path.resize(q);
         auto file = files_.find(path);
         if (file != files_.end()) {
             replyMethod = "Fetch.fulfillRequest";
-            reply = {{"requestId", requestId},
-                     {"responseCode", 200},
-                     {"responseHeaders", Json::array({{{"name", "Content-Type"}, {"value", file->second.first}},
-                                                      {{"name", "Cache-Control"}, {"value", "no-store"}}})},
-                     {"body", Base64(file->second.second)}};
+            reply = {
+                {"requestId", requestId},
+                {"responseCode", 200},
+                {"responseHeaders", Json::array({{{"name", "Content-Type"}, {"value", file->second.first}},
+                                                 {{"name", "Cache-Control"}, {"value", "no-store"}}})},
+                {"body", Base64(file->second.second)}};
         } else {
             // Everything else, the network above all, is refused.
             if (!url.empty() && url.rfind("data:", 0) != 0 && url.rfind("blob:", 0) != 0) ++blocked_;
@@ -495,7 +497,7 @@ private:
 
     Browser& browser_;
     std::string movieName_;
-    std::map<std::string, std::pair<std::string, std::string>> files_;
+    std::map<std::string, std::pair<std::string, std::string> > files_;
     std::string sessionId_;
     int nextId_ = 1;
     int blocked_ = 0;
@@ -525,7 +527,7 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
     recording.frameRate = PlayingFrameRate(info);
     const int total = FramesToRecord(info, options.fixedSeconds);
 
-    std::map<std::string, std::pair<std::string, std::string>> files;
+    std::map<std::string, std::pair<std::string, std::string> > files;
     {
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(setup.playerDir, ec)) {
@@ -566,37 +568,43 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
         Browser browser(setup.browser, recording.width, recording.height);
         Session session(browser, swfPath, std::move(files));
         Json target = session.Call("Target.createTarget", {{"url", "about:blank"}}, startDeadline, false);
-        Json attached = session.Call("Target.attachToTarget",
-                                     {{"targetId", target.value("targetId", std::string())}, {"flatten", true}},
-                                     startDeadline, false);
+        Json attached = session.Call(
+            "Target.attachToTarget",
+            {{"targetId", target.value("targetId", std::string())}, {"flatten", true}}, startDeadline, false);
         session.Attach(attached.value("sessionId", std::string()));
         session.Call("Fetch.enable", {{"patterns", Json::array({{{"urlPattern", "*"}}})}}, startDeadline);
         session.Call("Page.enable", Json::object(), startDeadline);
         session.Call("Page.addScriptToEvaluateOnNewDocument", {{"source", kClockScript}}, startDeadline);
         session.Call("Emulation.setDeviceMetricsOverride",
-                     {{"width", recording.width}, {"height", recording.height}, {"deviceScaleFactor", 1},
+                     {{"width", recording.width},
+                      {"height", recording.height},
+                      {"deviceScaleFactor", 1},
                       {"mobile", false}},
                      startDeadline);
         session.Call("Page.navigate", {{"url", std::string(kOrigin) + "/index.html"}}, startDeadline);
 
         auto evaluate = [&](const std::string& expression, Clock::time_point deadline) {
-            Json result = session.Call("Runtime.evaluate",
-                                       {{"expression", expression}, {"returnByValue", true}, {"awaitPromise", false}},
-                                       deadline);
+            Json result = session.Call(
+                "Runtime.evaluate",
+                {{"expression", expression}, {"returnByValue", true}, {"awaitPromise", false}}, deadline);
             if (result.contains("exceptionDetails")) return Json();
             return result.contains("result") ? result["result"].value("value", Json()) : Json();
         };
-        auto stepLimit = [&](Clock::time_point cap) { return std::min(cap, Clock::now() + options.stepLimit); };
+        auto stepLimit = [&](Clock::time_point cap) {
+            return std::min(cap, Clock::now() + options.stepLimit);
+        };
 
         // Waits for the movie to load; zero-length steps keep the player's animation callbacks
         // turning without moving its clock.
         for (;;) {
             if (options.progress && !options.progress(0, total)) throw RecordingCancelled();
-            Json state = evaluate("(window.__nimbrelTo ? (window.__nimbrelTo(0), window.__nimbrelState) : 'none')",
-                                  startDeadline);
+            Json state =
+                evaluate("(window.__nimbrelTo ? (window.__nimbrelTo(0), window.__nimbrelState) : 'none')",
+                         startDeadline);
             const std::string text = state.is_string() ? state.get<std::string>() : "";
             if (text == "loaded") break;
-            if (text.rfind("failed", 0) == 0) throw fail("the player could not load it (" + text.substr(8) + ")");
+            if (text.rfind("failed", 0) == 0)
+                throw fail("the player could not load it (" + text.substr(8) + ")");
             if (Clock::now() >= startDeadline) throw fail("the player did not load it in time");
             usleep(20000);
         }
@@ -624,13 +632,18 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
             Json shot = session.Call("Page.captureScreenshot",
                                      {{"format", "jpeg"},
                                       {"quality", options.jpegQuality},
-                                      {"clip", {{"x", 0}, {"y", 0}, {"width", recording.width},
-                                                {"height", recording.height}, {"scale", 1}}},
+                                      {"clip",
+                                       {{"x", 0},
+                                        {"y", 0},
+                                        {"width", recording.width},
+                                        {"height", recording.height},
+                                        {"scale", 1}}},
                                       {"captureBeyondViewport", false},
                                       {"optimizeForSpeed", true}},
                                      stepLimit(endDeadline));
             std::string bytes = Unbase64(shot.value("data", std::string()));
-            if (bytes.size() < 4) throw fail("the browser returned an empty picture for frame " + std::to_string(k));
+            if (bytes.size() < 4)
+                throw fail("the browser returned an empty picture for frame " + std::to_string(k));
             if (bytes != previous) {
                 char name[32];
                 std::snprintf(name, sizeof name, "f%05d.jpg", recording.distinctFrames);

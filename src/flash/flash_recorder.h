@@ -90,7 +90,7 @@ struct Recording {
     // repeated where a frame is the same as the one before it.
     std::vector<std::string> frameFiles;
     int distinctFrames = 0;
-    int blockedRequests = 0;    // requests of the movie that were refused (network access)
+    int blockedRequests = 0;  // requests of the movie that were refused (network access)
 };
 
 // Records the movie at `swfPath` into the (existing, empty) folder `outDir`. Throws

@@ -10,7 +10,8 @@ std::size_t FrameIndex::FrameAt(std::int64_t milliseconds) const {
     if (frames.empty() || !(frameRate > 0)) return 0;
     if (milliseconds < 0) milliseconds = 0;
     // Whole frames since the start, counted without drifting over a long run.
-    const auto frame = static_cast<std::uint64_t>(std::floor(static_cast<double>(milliseconds) * frameRate / 1000.0));
+    const auto frame =
+        static_cast<std::uint64_t>(std::floor(static_cast<double>(milliseconds) * frameRate / 1000.0));
     return static_cast<std::size_t>(frame % frames.size());
 }
 
@@ -47,7 +48,8 @@ std::optional<FrameIndex> ReadFrameIndex(const std::string& text) {
     if (!next() || std::sscanf(line.c_str(), "Size=%dx%d%c", &index.width, &index.height, &tail) != 2)
         return std::nullopt;
     if (!next() || std::sscanf(line.c_str(), "Rate=%lf%c", &index.frameRate, &tail) != 1) return std::nullopt;
-    if (!next() || std::sscanf(line.c_str(), "Background=%6x%c", &background, &tail) != 1) return std::nullopt;
+    if (!next() || std::sscanf(line.c_str(), "Background=%6x%c", &background, &tail) != 1)
+        return std::nullopt;
     if (index.width < 1 || index.height < 1 || index.width > 8192 || index.height > 8192) return std::nullopt;
     if (!(index.frameRate > 0 && index.frameRate <= 120)) return std::nullopt;
     index.background = background;
@@ -59,7 +61,8 @@ std::optional<FrameIndex> ReadFrameIndex(const std::string& text) {
         if (count.empty() || count.size() > 5 || count.find_first_not_of("0123456789") != std::string::npos)
             return std::nullopt;
         const int run = std::stoi(count);
-        if (run < 1 || index.frames.size() + static_cast<std::size_t>(run) > kMaxIndexedFrames) return std::nullopt;
+        if (run < 1 || index.frames.size() + static_cast<std::size_t>(run) > kMaxIndexedFrames)
+            return std::nullopt;
         index.frames.insert(index.frames.end(), static_cast<std::size_t>(run), line.substr(0, space));
     }
     if (index.frames.empty()) return std::nullopt;
@@ -72,9 +75,11 @@ std::optional<FrameIndex> ReadFrameIndex(const std::string& text) {
 
 namespace nimbrel::flash {
 
-imaging::Image ComposeMovieFrame(const imaging::Image& picture, int width, int height, std::uint32_t background) {
-    imaging::Image screen(width, height,
-                          imaging::MakePixel((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF));
+imaging::Image ComposeMovieFrame(const imaging::Image& picture, int width, int height,
+                                 std::uint32_t background) {
+    imaging::Image screen(
+        width, height,
+        imaging::MakePixel((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF));
     if (picture.Empty()) return screen;
     const imaging::Rect place = imaging::LayoutPicture(width, height, picture.Width(), picture.Height(),
                                                        imaging::LayoutOptions{true, false, true, true});

@@ -46,6 +46,7 @@ namespace nimbrel::flash {
 
 // The screen a recorded frame is shown on: the frame fitted into width x height keeping its
 // aspect, centred, on the movie's background colour. The players lay frames out the same way.
-imaging::Image ComposeMovieFrame(const imaging::Image& picture, int width, int height, std::uint32_t background);
+imaging::Image ComposeMovieFrame(const imaging::Image& picture, int width, int height,
+                                 std::uint32_t background);
 
 }  // namespace nimbrel::flash

@@ -182,10 +182,14 @@ SwfInfo ReadSwfInfo(std::span<const std::uint8_t> bytes) {
                     info.hasBackground = true;
                 }
                 break;
-            case 12: case 59: case 72: case 82:  // DoAction, DoInitAction, DoABC (two forms)
+            case 12:
+            case 59:
+            case 72:
+            case 82:  // DoAction, DoInitAction, DoABC (two forms)
                 info.scripted = true;
                 break;
-            case 26: case 70:  // PlaceObject2/3 with clip actions carry code too
+            case 26:
+            case 70:  // PlaceObject2/3 with clip actions carry code too
                 if (length >= 1 && (tag[0] & 0x80)) info.scripted = true;
                 break;
             default: break;

@@ -13,19 +13,19 @@
 namespace nimbrel::flash {
 
 struct SwfInfo {
-    char compression = 'F';   // 'F' none, 'C' zlib, 'Z' LZMA
+    char compression = 'F';  // 'F' none, 'C' zlib, 'Z' LZMA
     int version = 0;
     std::uint32_t declaredLength = 0;  // the uncompressed length the header states
     // The stage in pixels (the header gives twentieths of a pixel), rounded up, at least 1.
     int width = 0, height = 0;
-    double frameRate = 0;   // frames a second as stored; 0 in the file means "as fast as possible"
-    int frameCount = 0;     // frames of the main timeline
+    double frameRate = 0;  // frames a second as stored; 0 in the file means "as fast as possible"
+    int frameCount = 0;    // frames of the main timeline
     std::uint32_t background = 0xFFFFFF;  // 0xRRGGBB; white when the movie sets none
     bool hasBackground = false;
     // True when the movie carries code (actions or ActionScript 3): what it shows may then depend
     // on more than its timeline.
     bool scripted = false;
-    int showFrames = 0;     // ShowFrame tags seen on the main timeline
+    int showFrames = 0;  // ShowFrame tags seen on the main timeline
     // False when the tags could not all be walked (the body was beyond the reading limit or
     // could not be unpacked): scripted and showFrames then describe only the part read.
     bool tagsComplete = false;

@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include "archive/archive_reader.h"
 #include "codecs/codecs.h"
 #include "flash/flash_recorder.h"
-#include "flash/swf_writer.h"
-#include "archive/archive_reader.h"
 #include "flash/frame_index.h"
+#include "flash/swf_writer.h"
 #include "pipeline/build_pipeline.h"
 #include "platform/files.h"
 #include "platform/temp.h"
@@ -24,7 +24,9 @@ namespace fs = std::filesystem;
 using testing::MakeMovie;
 using testing::MovieSpec;
 
-RecorderSetup TestSetup() { return FindRecorder(std::string(NIMBREL_TEST_BUILD_DIR) + "/bin"); }
+RecorderSetup TestSetup() {
+    return FindRecorder(std::string(NIMBREL_TEST_BUILD_DIR) + "/bin");
+}
 
 #define SKIP_WITHOUT_RECORDER(setup) \
     if (!(setup).Available()) GTEST_SKIP() << (setup).missing
@@ -45,7 +47,9 @@ imaging::Image ReadFrame(const std::string& path) {
     return imaging::ReadWholePicture(*source);
 }
 
-bool Reddish(imaging::Pixel p) { return imaging::RedOf(p) > 180 && imaging::BlueOf(p) < 90; }
+bool Reddish(imaging::Pixel p) {
+    return imaging::RedOf(p) > 180 && imaging::BlueOf(p) < 90;
+}
 
 // The left edge of the red square on row y, or -1.
 int SquareLeft(const imaging::Image& frame, int y) {
@@ -120,7 +124,8 @@ TEST(FlashRecorder, StillMoviesScriptsThatNeverEndAndCancellingEndInTime) {
     endless.extraTags = testing::EndlessScriptTag();
     options.stepLimit = std::chrono::milliseconds(8000);
     try {
-        Recording scripted = RecordMovie(WriteMovie(dir, "endless.swf", endless), dir.File("frames"), setup, options);
+        Recording scripted =
+            RecordMovie(WriteMovie(dir, "endless.swf", endless), dir.File("frames"), setup, options);
         EXPECT_EQ(scripted.frameFiles.size(), 20u);
     } catch (const RecordingError& e) {
         EXPECT_EQ(std::string(e.what()).rfind(dir.File("endless.swf"), 0), 0u) << e.what();
@@ -128,8 +133,9 @@ TEST(FlashRecorder, StillMoviesScriptsThatNeverEndAndCancellingEndInTime) {
 
     // Cancelled at the third frame.
     options.progress = [](int done, int) { return done < 3; };
-    EXPECT_THROW(RecordMovie(WriteMovie(dir, "moving.swf", MovingSquare(10)), dir.File("frames"), setup, options),
-                 RecordingCancelled);
+    EXPECT_THROW(
+        RecordMovie(WriteMovie(dir, "moving.swf", MovingSquare(10)), dir.File("frames"), setup, options),
+        RecordingCancelled);
 }
 
 struct QuietReporter : pipeline::BuildReporter {

@@ -105,7 +105,8 @@ TEST(SwfHeader, BadBytesRaiseErrorsThatSayWhy) {
         }
         return std::string("(no error)");
     };
-    EXPECT_NE(message({'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0}).find("not a Flash movie"), std::string::npos);
+    EXPECT_NE(message({'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0}).find("not a Flash movie"),
+              std::string::npos);
     EXPECT_NE(message({'F', 'W'}).find("not a Flash movie"), std::string::npos);
     EXPECT_NE(message({'F', 'W', 'S', 8, 0}).find("truncated"), std::string::npos);
     EXPECT_NE(message({'F', 'W', 'S', 8, 4, 0, 0, 0}).find("below 8"), std::string::npos);
@@ -141,7 +142,7 @@ TEST(SwfHeader, HugeDeclaredLengthsAndTagLengthsStayBounded) {
     // A tag that claims more bytes than follow ends the walk.
     bytes = MakeMovie(spec);
     std::vector<std::uint8_t> tag{0x3F, 0x02, 0xFF, 0xFF, 0xFF, 0x7F};  // tag 8, 2 GB long
-    bytes.insert(bytes.begin() + 20, tag.begin(), tag.end());  // the first tag
+    bytes.insert(bytes.begin() + 20, tag.begin(), tag.end());           // the first tag
     info = ReadSwfInfo(bytes);
     EXPECT_FALSE(info.tagsComplete);
 }
@@ -161,15 +162,17 @@ TEST(SwfHeader, TheEditorsLineSaysSizeRateLengthAndWhetherItIsRecorded) {
     const RecorderSetup missing{"", "", "Chromium is not installed"};
     EXPECT_EQ(DescribeMovie(dir.File("m.swf"), ready, 20),
               "320 x 240, 24 frames a second, 48 frames (2.0 s); recorded at compile");
-    EXPECT_EQ(DescribeMovie(dir.File("m.swf"), missing, 20),
-              "320 x 240, 24 frames a second, 48 frames (2.0 s); will not be recorded: Chromium is not installed");
+    EXPECT_EQ(
+        DescribeMovie(dir.File("m.swf"), missing, 20),
+        "320 x 240, 24 frames a second, 48 frames (2.0 s); will not be recorded: Chromium is not installed");
     spec.shapeX = {0};
     const auto still = MakeMovie(spec);
     std::ofstream(dir.File("still.swf"), std::ios::binary)
         .write(reinterpret_cast<const char*>(still.data()), static_cast<std::streamsize>(still.size()));
     EXPECT_EQ(DescribeMovie(dir.File("still.swf"), ready, 5),
               "320 x 240, 24 frames a second, 120 frames (5.0 s, a fixed length); recorded at compile");
-    EXPECT_EQ(DescribeMovie(dir.File("bad.swf"), ready, 20).rfind("Not a movie that can be played: is not a Flash movie", 0),
+    EXPECT_EQ(DescribeMovie(dir.File("bad.swf"), ready, 20)
+                  .rfind("Not a movie that can be played: is not a Flash movie", 0),
               0u);
 }
 
@@ -182,7 +185,8 @@ TEST(FlashRecorderSetup, ThePlayerPackageIsFoundBesideTheProgramsOrInTheirParent
     std::filesystem::create_directories(dir.File("ruffle"));
     std::ofstream(dir.File("ruffle/ruffle.js")) << "//";
     for (const std::string& programs : {dir.File("bin"), dir.File("bin") + "/"})
-        EXPECT_EQ(std::filesystem::path(FindRecorder(programs).playerDir), std::filesystem::path(dir.File("ruffle")))
+        EXPECT_EQ(std::filesystem::path(FindRecorder(programs).playerDir),
+                  std::filesystem::path(dir.File("ruffle")))
             << programs;
     std::filesystem::create_directories(dir.File("bin/ruffle"));
     std::ofstream(dir.File("bin/ruffle/ruffle.js")) << "//";

@@ -20,7 +20,9 @@ public:
             bit_ = (bit_ + 1) % 8;
         }
     }
-    void Signed(std::int32_t value, int count) { Bits(static_cast<std::uint32_t>(value) & ((1u << count) - 1), count); }
+    void Signed(std::int32_t value, int count) {
+        Bits(static_cast<std::uint32_t>(value) & ((1u << count) - 1), count);
+    }
     void Align() { bit_ = 0; }
     std::vector<std::uint8_t> bytes;
 
@@ -43,17 +45,17 @@ inline void Rect(BitWriter& w, std::int32_t x0, std::int32_t x1, std::int32_t y0
 }
 
 struct MovieSpec {
-    int width = 200, height = 100;       // stage in pixels
+    int width = 200, height = 100;  // stage in pixels
     double frameRate = 10;
-    std::uint32_t background = 0x0000FF; // 0xRRGGBB
+    std::uint32_t background = 0x0000FF;  // 0xRRGGBB
     std::uint32_t shapeColor = 0xFF0000;
-    int shapeSize = 20;                  // pixels, a square
+    int shapeSize = 20;  // pixels, a square
     // The square's left edge in each frame; its top stays at shapeTop.
     std::vector<int> shapeX{0, 10, 20, 30};
     int shapeTop = 40;
     bool compressed = false;
-    bool drawsNothing = false;           // frames without the square
-    std::vector<std::uint8_t> extraTags; // raw tags put before the first frame
+    bool drawsNothing = false;            // frames without the square
+    std::vector<std::uint8_t> extraTags;  // raw tags put before the first frame
 };
 
 inline void Tag(std::vector<std::uint8_t>& out, unsigned code, const std::vector<std::uint8_t>& body) {
@@ -80,8 +82,9 @@ inline std::vector<std::uint8_t> MakeMovie(const MovieSpec& spec) {
     const std::size_t frames = spec.shapeX.size();
     body.push_back(static_cast<std::uint8_t>(frames)), body.push_back(static_cast<std::uint8_t>(frames >> 8));
     Tag(body, 69, {0, 0, 0, 0});  // FileAttributes: no ActionScript 3, no network
-    Tag(body, 9, {static_cast<std::uint8_t>(spec.background >> 16), static_cast<std::uint8_t>(spec.background >> 8),
-                  static_cast<std::uint8_t>(spec.background)});
+    Tag(body, 9,
+        {static_cast<std::uint8_t>(spec.background >> 16), static_cast<std::uint8_t>(spec.background >> 8),
+         static_cast<std::uint8_t>(spec.background)});
     body.insert(body.end(), spec.extraTags.begin(), spec.extraTags.end());
     {  // DefineShape 1: a solid square from (0,0)
         const std::int32_t side = spec.shapeSize * 20;
@@ -95,7 +98,8 @@ inline std::vector<std::uint8_t> MakeMovie(const MovieSpec& spec) {
         BitWriter r;
         const int n = SignedBits(side) + 1;
         // Style change: move to (0,0), fill style 1.
-        r.Bits(0, 1), r.Bits(0b00101, 5), r.Bits(static_cast<std::uint32_t>(n), 5), r.Signed(0, n), r.Signed(0, n);
+        r.Bits(0, 1), r.Bits(0b00101, 5), r.Bits(static_cast<std::uint32_t>(n), 5), r.Signed(0, n),
+            r.Signed(0, n);
         r.Bits(1, 1);
         auto edge = [&](bool vertical, std::int32_t delta) {
             r.Bits(1, 1), r.Bits(1, 1), r.Bits(static_cast<std::uint32_t>(n - 2), 4), r.Bits(0, 1);
@@ -111,7 +115,8 @@ inline std::vector<std::uint8_t> MakeMovie(const MovieSpec& spec) {
             BitWriter m;
             const std::int32_t x = spec.shapeX[f] * 20, y = spec.shapeTop * 20;
             const int n = std::max(SignedBits(x), SignedBits(y));
-            m.Bits(0, 1), m.Bits(0, 1), m.Bits(static_cast<std::uint32_t>(n), 5), m.Signed(x, n), m.Signed(y, n);
+            m.Bits(0, 1), m.Bits(0, 1), m.Bits(static_cast<std::uint32_t>(n), 5), m.Signed(x, n),
+                m.Signed(y, n);
             std::vector<std::uint8_t> place;
             if (f == 0)
                 place = {0x06, 1, 0, 1, 0};  // HasMatrix | HasCharacter, depth 1, character 1
