@@ -659,10 +659,13 @@ TEST_F(PlayerUnderWine, FlashPlayerWithoutFlashPlaysTheRecordedFramesInALoop) {
         EXPECT_TRUE(Near(shot.At(320, 410), background)) << Hex(shot.At(320, 410));
     });
     ASSERT_GE(seen.size(), 5u) << "the frames did not play round";
-    // Each frame is followed by the next, the last by the first.
-    for (std::size_t i = 1; i < seen.size(); ++i)
-        EXPECT_EQ(Hex(seen[i]), Hex(colours[(std::find(colours.begin(), colours.end(), seen[i - 1]) - colours.begin() + 1) % 4]))
-            << i;
+    // Each frame is followed by the next, the last by the first: the show moves forward and
+    // loops. A busy machine may take a screenshot too late for one frame, never go back.
+    auto frameOf = [&](std::uint32_t c) { return std::find(colours.begin(), colours.end(), c) - colours.begin(); };
+    for (std::size_t i = 1; i < seen.size(); ++i) {
+        const auto step = (frameOf(seen[i]) - frameOf(seen[i - 1]) + 4) % 4;
+        EXPECT_TRUE(step == 1 || step == 2) << Hex(seen[i - 1]) << " then " << Hex(seen[i]);
+    }
     std::system("xdotool key space >/dev/null 2>&1");
     std::optional<int> code = session_->Wait(player, 10);
     session_->Stop(player);
