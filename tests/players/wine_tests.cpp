@@ -643,25 +643,30 @@ TEST_F(PlayerUnderWine, FlashPlayerWithoutFlashPlaysTheRecordedFramesInALoop) {
     std::vector<TestMember> members{{"Options.ini", project},
                                     {"About.cfg", MakeAboutFile("Fireworks", "Bang")},
                                     {"fireworks.swf", std::string("FWS\x06", 4) + std::string(200, '\0')},
-                                    {"Movie.frames", "NimbrelFrames 1\r\nSize=200x100\r\nRate=1\r\n"
-                                                     "Background=FF00FF\r\nf00000.jpg 1\r\nf00001.jpg 1\r\n"
-                                                     "f00002.jpg 1\r\nf00003.jpg 1\r\n"}};
+                                    {"Movie.frames",
+                                     "NimbrelFrames 1\r\nSize=200x100\r\nRate=1\r\n"
+                                     "Background=FF00FF\r\nf00000.jpg 1\r\nf00001.jpg 1\r\n"
+                                     "f00002.jpg 1\r\nf00003.jpg 1\r\n"}};
     for (std::size_t i = 0; i < colours.size(); ++i)
-        members.push_back({"f0000" + std::to_string(i) + ".jpg",
-                           MakeSolidJpeg(200, 100, colours[i] >> 16, (colours[i] >> 8) & 0xFF, colours[i] & 0xFF, 0)});
+        members.push_back(
+            {"f0000" + std::to_string(i) + ".jpg",
+             MakeSolidJpeg(200, 100, colours[i] >> 16, (colours[i] >> 8) & 0xFF, colours[i] & 0xFF, 0)});
     const std::string scr = MakeScreenSaver("flash-frames.scr", PlayerPath("flash.bin"), members);
     pid_t player = session_->Start(scr, {"/s"});
     // Five changes: all four frames and the first again, in order.
-    std::vector<std::uint32_t> seen = WatchPictures(colours, 5, [&](const Screenshot& shot, std::uint32_t colour) {
-        EXPECT_TRUE(Near(shot.At(4, 85), colour, 40)) << Hex(shot.At(4, 85));
-        EXPECT_TRUE(Near(shot.At(635, 395), colour, 40)) << Hex(shot.At(635, 395));
-        EXPECT_TRUE(Near(shot.At(320, 70), background)) << Hex(shot.At(320, 70));
-        EXPECT_TRUE(Near(shot.At(320, 410), background)) << Hex(shot.At(320, 410));
-    });
+    std::vector<std::uint32_t> seen =
+        WatchPictures(colours, 5, [&](const Screenshot& shot, std::uint32_t colour) {
+            EXPECT_TRUE(Near(shot.At(4, 85), colour, 40)) << Hex(shot.At(4, 85));
+            EXPECT_TRUE(Near(shot.At(635, 395), colour, 40)) << Hex(shot.At(635, 395));
+            EXPECT_TRUE(Near(shot.At(320, 70), background)) << Hex(shot.At(320, 70));
+            EXPECT_TRUE(Near(shot.At(320, 410), background)) << Hex(shot.At(320, 410));
+        });
     ASSERT_GE(seen.size(), 5u) << "the frames did not play round";
     // Each frame is followed by the next, the last by the first: the show moves forward and
     // loops. A busy machine may take a screenshot too late for one frame, never go back.
-    auto frameOf = [&](std::uint32_t c) { return std::find(colours.begin(), colours.end(), c) - colours.begin(); };
+    auto frameOf = [&](std::uint32_t c) {
+        return std::find(colours.begin(), colours.end(), c) - colours.begin();
+    };
     for (std::size_t i = 1; i < seen.size(); ++i) {
         const auto step = (frameOf(seen[i]) - frameOf(seen[i - 1]) + 4) % 4;
         EXPECT_TRUE(step == 1 || step == 2) << Hex(seen[i - 1]) << " then " << Hex(seen[i]);
