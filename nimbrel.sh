@@ -97,6 +97,31 @@ ensure_packages() {
     fi
 }
 
+# The Ruffle web package that records Flash movies at compile, pinned to one version, with its
+# licence files, into build/ruffle (cmake --install puts it beside the players). Optional for
+# `run` (a Flash build without it still succeeds and says so); `test` installs it too, and the
+# recorder's tests skip only where it cannot be had.
+RUFFLE_VERSION=0.6.0
+install_ruffle() {  # target folder
+    local dir=$1
+    [ -f "$dir/ruffle.js" ] && grep -qx "$RUFFLE_VERSION" "$dir/VERSION" 2>/dev/null && return 0
+    if ! command -v npm >/dev/null; then
+        echo "== npm not found: the Ruffle package is not installed, Flash movies will not be recorded" >&2
+        return 0
+    fi
+    local tmp
+    tmp=$(mktemp -d)
+    if npm install --silent --no-audit --no-fund --prefix "$tmp" "@ruffle-rs/ruffle@$RUFFLE_VERSION" >/dev/null 2>&1; then
+        rm -rf "$dir" && mkdir -p "$dir"
+        cp "$tmp/node_modules/@ruffle-rs/ruffle/"{*.js,*.wasm,LICENSE*,package.json} "$dir"/
+        echo "$RUFFLE_VERSION" >"$dir/VERSION"
+        echo "== Ruffle $RUFFLE_VERSION installed into $dir"
+    else
+        echo "== The Ruffle package could not be installed: Flash movies will not be recorded" >&2
+    fi
+    rm -rf "$tmp"
+}
+
 configure_and_build() {  # dir, extra cmake args...
     local dir=$1
     shift
@@ -111,6 +136,7 @@ main_build() {  # extra cmake args...
 run() {
     ensure_packages run
     main_build -DNIMBREL_TESTS=OFF -DNIMBREL_BENCH=OFF
+    install_ruffle build/ruffle
     # The example is compiled from a copy, so that the checkout stays as it was.
     local cli=build/bin/nimbrel-cli work=build/example
     rm -rf "$work" && mkdir -p "$work" && cp examples/holiday/* "$work"/
@@ -129,6 +155,7 @@ run() {
 test() {
     ensure_packages test
     main_build -DNIMBREL_TESTS=ON -DNIMBREL_BENCH=ON
+    install_ruffle build/ruffle
     # The same core and command-line tests once more under the sanitizers, with clang, and the
     # fuzz targets briefly on their seed corpora.
     CC=clang CXX=clang++ configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DNIMBREL_SANITIZE=ON \

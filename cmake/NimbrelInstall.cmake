@@ -23,6 +23,9 @@ endif()
 foreach(player stub.bin flash.bin nimbrel-cli.exe)
   install(FILES ${NIMBREL_BIN_DIR}/${player} DESTINATION ${NIMBREL_LIBEXEC_DIR} OPTIONAL)
 endforeach()
+# The Flash recorder's player package (./nimbrel.sh puts it into build/ruffle), beside the
+# players, where the build looks for it.
+install(DIRECTORY ${CMAKE_BINARY_DIR}/ruffle/ DESTINATION ${NIMBREL_LIBEXEC_DIR}/ruffle OPTIONAL)
 if(TARGET nimbrel_help)
   # Beside the editor, where F1 looks first, and in the shared data folder.
   install(DIRECTORY ${NIMBREL_BIN_DIR}/help DESTINATION ${NIMBREL_LIBEXEC_DIR})

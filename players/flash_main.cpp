@@ -1,15 +1,24 @@
 // flash.bin: the Flash player. Writes the show's .swf member to a private temporary file and
-// plays it in the Flash ActiveX control; where no such control is registered it shows the
-// show's title and a sentence that says why nothing plays.
+// plays it in the Flash ActiveX control. Where no such control is registered it plays the
+// frames recorded at compile (the "Movie.frames" member and its pictures), looped at the movie's
+// frame rate on every monitor; a screensaver without them shows the show's title and a sentence
+// that says why nothing plays.
 
 #include <ole2.h>
 #include <oleauto.h>
 #include <windows.h>
 
+#include "gdiplus_headers.h"
+
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "about_box.h"
+#include "flash/frame_index.h"
+#include "imaging/layout.h"
+#include "picture_decoder_win32.h"
 #include "command_line.h"
 #include "package.h"
 #include "platform/error.h"
@@ -166,18 +175,105 @@ bool Invoke(IDispatch* dispatch, const wchar_t* name, WORD flags, VARIANT* argum
     return SUCCEEDED(hr);
 }
 
+// The recorded frames of a package: each frame's member, decoded when it comes on screen.
+class RecordedFrames {
+public:
+    static std::unique_ptr<RecordedFrames> Find(const Package& package) {
+        const long at = package.FindByExtension(".frames");
+        if (at < 0) return nullptr;
+        std::optional<flash::FrameIndex> index;
+        try {
+            index = flash::ReadFrameIndex(package.Extract(static_cast<std::size_t>(at)));
+        } catch (const std::exception&) {
+            return nullptr;
+        }
+        if (!index) return nullptr;
+        auto frames = std::unique_ptr<RecordedFrames>(new RecordedFrames(package, std::move(*index)));
+        std::map<std::string, long> byName;
+        const auto& names = package.MemberNames();
+        for (std::size_t i = names.size(); i-- > 0;) byName[names[i]] = static_cast<long>(i);
+        for (const auto& name : frames->index_.frames) {
+            const auto member = byName.find(name);
+            if (member == byName.end()) return nullptr;
+            frames->members_.push_back(member->second);
+        }
+        return frames;
+    }
+
+    const flash::FrameIndex& Index() const { return index_; }
+    // Decodes the frame shown `milliseconds` into the show; false when it is the one decoded
+    // already or cannot be read (the last good frame then stays).
+    bool Advance(std::int64_t milliseconds) {
+        const long member = members_[index_.FrameAt(milliseconds)];
+        if (member == shown_) return false;
+        try {
+            bytes_ = package_.Extract(static_cast<std::size_t>(member));
+            auto source = decoder_.Open(
+                "frame.jpg", {reinterpret_cast<const std::uint8_t*>(bytes_.data()), bytes_.size()});
+            if (!source) return false;
+            picture_ = imaging::ReadWholePicture(*source);
+        } catch (const std::exception&) {
+            return false;
+        }
+        shown_ = member;
+        return true;
+    }
+    const imaging::Image& Picture() const { return picture_; }
+
+private:
+    RecordedFrames(const Package& package, flash::FrameIndex index) : package_(package), index_(std::move(index)) {}
+    const Package& package_;
+    flash::FrameIndex index_;
+    std::vector<long> members_;
+    WindowsPictureDecoder decoder_;
+    std::string bytes_;
+    imaging::Image picture_;
+    long shown_ = -1;
+};
+
 class FlashWindow : public SaverWindow {
 public:
-    FlashWindow(std::wstring title, const TemporaryMovie* movie) : title_(std::move(title)), movie_(movie) {}
+    FlashWindow(std::wstring title, const TemporaryMovie* movie, RecordedFrames* frames)
+        : title_(std::move(title)), movie_(movie), frames_(frames) {}
 
 protected:
+    static constexpr UINT_PTR kFrameTimer = 1;
+
     void OnCreated() override {
         if (movie_ != nullptr) playing_ = StartControl();
+        if (!playing_ && frames_ != nullptr) {
+            QueryPerformanceFrequency(&frequency_);
+            QueryPerformanceCounter(&started_);
+            recorded_ = frames_->Advance(0);
+            if (recorded_) {
+                Trace("flash frame 0");
+                // A short timer: each tick shows the frame the clock has come to.
+                SetTimer(Handle(), kFrameTimer, 5, nullptr);
+            }
+        }
         Present();
+    }
+
+    void OnTimer(UINT_PTR id) override {
+        if (id != kFrameTimer || !recorded_) return;
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        const auto ms = static_cast<std::int64_t>((now.QuadPart - started_.QuadPart) * 1000 / frequency_.QuadPart);
+        if (frames_->Advance(ms)) {
+            char line[64];
+            std::snprintf(line, sizeof line, "flash frame %lld at %lld",
+                          static_cast<long long>(frames_->Index().FrameAt(ms)), static_cast<long long>(ms));
+            Trace(line);
+            Present();
+        }
     }
 
     void OnPaint(HDC dc) override {
         RECT all{0, 0, Width(), Height()};
+        if (recorded_) {
+            PaintFrame(dc, all);
+            return;
+        }
         FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
         if (playing_) return;
         for (const RECT& monitor : Monitors()) {
@@ -194,9 +290,46 @@ protected:
         }
     }
 
-    void OnDestroying() override { StopControl(); }
+    void OnDestroying() override {
+        if (recorded_) KillTimer(Handle(), kFrameTimer);
+        StopControl();
+    }
 
 private:
+    // The frame fitted into each monitor keeping its aspect, on the movie's background colour.
+    void PaintFrame(HDC dc, const RECT& all) {
+        const std::uint32_t rgb = frames_->Index().background;
+        HBRUSH background = CreateSolidBrush(RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF));
+        const imaging::Image& picture = frames_->Picture();
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = picture.Width();
+        info.bmiHeader.biHeight = -picture.Height();  // top-down
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        std::vector<RECT> monitors = Monitors();
+        if (monitors.empty()) monitors.push_back(all);
+        SetStretchBltMode(dc, COLORONCOLOR);
+        SetBrushOrgEx(dc, 0, 0, nullptr);
+        for (const RECT& monitor : monitors) {
+            const imaging::Rect place = imaging::LayoutPicture(
+                monitor.right - monitor.left, monitor.bottom - monitor.top, picture.Width(), picture.Height(),
+                imaging::LayoutOptions{true, false, true, true});
+            const int x = monitor.left + place.x, y = monitor.top + place.y;
+            // The bands beside the picture, never under it, so the picture does not flicker.
+            RECT bands[4] = {{monitor.left, monitor.top, monitor.right, y},
+                             {monitor.left, y + place.height, monitor.right, monitor.bottom},
+                             {monitor.left, y, x, y + place.height},
+                             {x + place.width, y, monitor.right, y + place.height}};
+            for (const RECT& band : bands)
+                if (band.right > band.left && band.bottom > band.top) FillRect(dc, &band, background);
+            StretchDIBits(dc, x, y, place.width, place.height, 0, 0, picture.Width(), picture.Height(),
+                          picture.Data(), &info, DIB_RGB_COLORS, SRCCOPY);
+        }
+        DeleteObject(background);
+    }
+
     bool StartControl() {
         IOleObject* object = nullptr;
         if (FAILED(CoCreateInstance(kFlashClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
@@ -245,6 +378,9 @@ private:
 
     std::wstring title_;
     const TemporaryMovie* movie_;
+    RecordedFrames* frames_;
+    bool recorded_ = false;
+    LARGE_INTEGER frequency_{}, started_{};
     IOleObject* object_ = nullptr;
     std::unique_ptr<ControlSite> site_;
     bool playing_ = false;
@@ -280,14 +416,23 @@ int Run(const CommandLine& command) {
         }
         comReady = SUCCEEDED(OleInitialize(nullptr));
     }
+    // Where no Flash control plays the movie, the frames recorded at compile do, in a preview too.
+    std::unique_ptr<RecordedFrames> frames = RecordedFrames::Find(*package);
+    Gdiplus::GdiplusStartupInput gdiplusInput;
+    ULONG_PTR gdiplusToken = 0;
+    const bool gdiplusReady =
+        frames && Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr) == Gdiplus::Ok;
+    if (!gdiplusReady) frames.reset();
     int code = 0;
     {
-        FlashWindow window(Widen(title), comReady ? movie.get() : nullptr);
+        FlashWindow window(Widen(title), comReady ? movie.get() : nullptr, frames.get());
         if (window.Create(command.mode == RunMode::Preview ? parent : nullptr))
             code = window.Run();
         else
             code = ReportStartFailure("The screen saver cannot open its window.", command.mode, parent);
     }
+    frames.reset();
+    if (gdiplusReady) Gdiplus::GdiplusShutdown(gdiplusToken);
     if (comReady) OleUninitialize();
     return code;
 }

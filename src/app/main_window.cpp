@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QMenuBar>
 #include <QScrollArea>
 #include <QSlider>
@@ -23,6 +24,8 @@
 
 #include "app/file_entries.h"
 #include "app/show_tab.h"
+
+#include "flash/flash_recorder.h"
 #include "pipeline/build_pipeline.h"
 #include "pipeline/working_paths.h"
 #include "platform/error.h"
@@ -382,6 +385,26 @@ QWidget* TfrmMain::BuildFlashPage() {
     feFlash = OpenBox(page, "feFlash", kFlashFilter);
     layout->addWidget(Caption(tr("Flash Filename"), feFlash, page));
     layout->addWidget(feFlash);
+    lblFlashMovie = Named(new QLabel(page), "lblFlashMovie");
+    lblFlashMovie->setWordWrap(true);
+    layout->addWidget(lblFlashMovie);
+    imgFlashPoster = Named(new QLabel(page), "imgFlashPoster");
+    imgFlashPoster->hide();
+    layout->addWidget(imgFlashPoster);
+    connect(feFlash, &ui::FileNameEdit::textChanged, this, [this](const QString& text) {
+        imgFlashPoster->clear();
+        imgFlashPoster->hide();
+        if (text.isEmpty()) {
+            lblFlashMovie->clear();
+            return;
+        }
+        const std::string projectFile = ui::ToNarrow(ProjectFileName());
+        const std::string path = project::ResolveProjectPath(ui::ToNarrow(text), projectFile);
+        const std::string stub = flashStubPath_.empty() ? pipeline::FlashStubPath() : flashStubPath_;
+        lblFlashMovie->setText(ui::FromNarrow(flash::DescribeMovie(
+            path, flash::FindRecorder(platform::DirectoryPart(stub)),
+            projectFile.empty() ? flash::kDefaultRecordSeconds : flash::ProjectRecordSeconds(projectFile))));
+    });
     feFlashOutput = OutputBox(page, "feFlashOutput");
     layout->addWidget(Caption(tr("Output Filename"), feFlashOutput, page));
     layout->addWidget(feFlashOutput);
@@ -706,6 +729,14 @@ void TfrmMain::RunBuild() {
         pipeline::SetOutputPath(result.outputPath);
         UpdateCommandState();  // the build saved the project, as Save does
         if (!result.built) return;
+        if (ProjectKind() == project::kFlash && !result.posterFrame.empty()) {
+            QPixmap poster;
+            if (poster.loadFromData(reinterpret_cast<const uchar*>(result.posterFrame.data()),
+                                    static_cast<uint>(result.posterFrame.size())))
+                imgFlashPoster->setPixmap(
+                    poster.scaled(QSize(240, 135), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+            imgFlashPoster->setVisible(!poster.isNull());
+        }
         ui::MessageBox::Show(this, QString::fromLatin1(pipeline::kCompletionCaption),
                              ForDisplay(result.completionText), QMessageBox::Information, QMessageBox::Ok);
     });

@@ -14,6 +14,7 @@
 
 class QAction;
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QStackedWidget;
@@ -253,6 +254,10 @@ private:
     QLineEdit* txtFlash_Title = nullptr;
     ui::LimitedMemo* memFlashShowText = nullptr;
     ui::FileNameEdit* feFlash = nullptr;
+    // Under the movie's name: its stage, frame rate, length and whether a compile records it.
+    QLabel* lblFlashMovie = nullptr;
+    // The recorded movie's first frame, once a compile recorded it.
+    QLabel* imgFlashPoster = nullptr;
     ui::FileNameEdit* feFlashOutput = nullptr;
     QCheckBox* chkFlashChangeIcon = nullptr;
     ui::FileNameEdit* feFlashIcon = nullptr;

@@ -1,6 +1,8 @@
 // nimbrel-cli compile: the editor's Compile command without a window.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -21,6 +23,39 @@
 namespace nimbrel::cli {
 
 namespace {
+
+// Ctrl+C during a build: the build stops at its next look (a Flash recording at once, its
+// browser and profile removed) instead of the process dying with the browser left behind.
+std::atomic<bool> interrupted{false};
+
+extern "C" void OnInterrupt(int) { interrupted = true; }
+
+class InterruptibleDisplay : public ProgressDisplay {
+public:
+    using ProgressDisplay::ProgressDisplay;
+    bool Cancelled() override { return interrupted.load(); }
+};
+
+// Catches SIGINT and SIGTERM while it lives.
+class InterruptGuard {
+public:
+    InterruptGuard() {
+        interrupted = false;
+        oldInt_ = std::signal(SIGINT, OnInterrupt);
+        oldTerm_ = std::signal(SIGTERM, OnInterrupt);
+    }
+    ~InterruptGuard() {
+        std::signal(SIGINT, oldInt_);
+        std::signal(SIGTERM, oldTerm_);
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+private:
+    void (*oldInt_)(int);
+    void (*oldTerm_)(int);
+};
+
 
 ProgressDisplay::Style ChooseStyle(const Arguments& args, const Console& console) {
     if (args.Has("--quiet")) return ProgressDisplay::Style::None;
@@ -122,7 +157,8 @@ int RunCompile(const Arguments& args, Console& console) {
 
     pipeline::BuildResult result;
     {
-        ProgressDisplay display(console.err, ChooseStyle(args, console), console.columns);
+        InterruptGuard interruptGuard;
+        InterruptibleDisplay display(console.err, ChooseStyle(args, console), console.columns);
         try {
             result = pipeline::CompileProject(request, display);
         } catch (const Error& e) {
@@ -153,6 +189,8 @@ int RunCompile(const Arguments& args, Console& console) {
                         << (file.path.empty() ? "(an entry without a file name)" : file.path) << " "
                         << file.reason << "\n";
     }
+    if (!result.notRecordedNotice.empty())
+        console.err << "nimbrel-cli compile: warning: " << result.notRecordedNotice << "\n";
     if (!quiet) {
         if (request.saveProject) console.out << "Project saved: " << projectPath << "\n";
         console.out << "Screensaver: " << result.outputPath << " (" << result.outputSize << " bytes)\n";

@@ -18,6 +18,11 @@
 
 #include "cli/cli.h"
 #include "codecs/codecs.h"
+#include "flash/flash_recorder.h"
+#include "flash/frame_index.h"
+#include "platform/paths.h"
+#include "platform/temp.h"
+#include "project/project_paths.h"
 #include "platform/files.h"
 #include "project/project_file.h"
 #include "show/monitor_lanes.h"
@@ -222,6 +227,64 @@ void ReportShow(const show::Show& show, std::ostream& err) {
     }
 }
 
+// A Flash project's frames: the movie recorded as a compile records it, each time shown as the
+// Flash player shows the recorded frame of that moment.
+int RenderFlash(const project::LoadedProject& project, const std::string& projectPath, int width, int height,
+                const std::vector<std::int64_t>& times, const std::string& outDir, std::ostream& out,
+                std::ostream& err) {
+    const std::string movie = project::ResolveProjectPath(project.flash.flashFile, projectPath);
+    if (project.flash.flashFile.empty() || !platform::FileExists(movie)) {
+        err << "nimbrel-cli render: the project's movie \"" << project.flash.flashFile << "\" cannot be found\n";
+        return kExitFailure;
+    }
+    const flash::RecorderSetup setup = flash::FindRecorder(platform::ExecutableDirectory());
+    if (!setup.Available()) {
+        err << "nimbrel-cli render: " << flash::NotRecordedNotice(setup.missing) << "\n";
+        return kExitFailure;
+    }
+    platform::TempDirectory work("nimbrel-render");
+    flash::Recording recording;
+    try {
+        flash::RecordOptions options;
+        options.fixedSeconds = flash::ProjectRecordSeconds(projectPath);
+        recording = flash::RecordMovie(movie, work.Path(), setup, options);
+    } catch (const Error& e) {
+        err << "nimbrel-cli render: " << e.what() << "\n";
+        return kExitFailure;
+    }
+    flash::FrameIndex index;
+    index.frameRate = recording.frameRate;
+    index.frames = recording.frameFiles;
+    auto decoder = codecs::MakeLibraryDecoder();
+    const int digits = std::max<int>(2, static_cast<int>(std::to_string(times.size()).size()));
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        const std::string& file = index.frames[index.FrameAt(times[i])];
+        imaging::Image picture;
+        std::vector<std::uint8_t> bytes;
+        {
+            std::FILE* in = std::fopen(file.c_str(), "rb");
+            if (in != nullptr) {
+                std::uint8_t chunk[65536];
+                std::size_t got;
+                while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+                std::fclose(in);
+            }
+        }
+        if (auto source = decoder->Open(file, bytes)) picture = imaging::ReadWholePicture(*source);
+        const show::Frame frame = flash::ComposeMovieFrame(picture, width, height, recording.info.background);
+        std::string number = std::to_string(i + 1);
+        number.insert(0, static_cast<std::size_t>(digits) - std::min<std::size_t>(digits, number.size()), '0');
+        const std::string path = (std::filesystem::path(outDir) / ("frame-" + number + ".png")).string();
+        if (!WritePng(path, frame)) {
+            err << "nimbrel-cli render: cannot write \"" << path << "\" (is the folder \"" << outDir
+                << "\" writable?)\n";
+            return kExitFailure;
+        }
+        out << path << "  at " << times[i] / 1000.0 << " s\n";
+    }
+    return kExitOk;
+}
+
 int Usage(std::ostream& err, const std::string& problem) {
     err << "nimbrel-cli render: " << problem << "\n" << kUsage;
     return kExitUsage;
@@ -296,9 +359,9 @@ int RenderCommand(const std::vector<std::string>& args, std::ostream& out, std::
         return kExitFailure;
     }
     const project::LoadedProject project = project::LoadProject(projectPath);
-    if (project.type != project::kSlideShow) {
+    if (project.type != project::kSlideShow && project.type != project::kFlash) {
         err << "nimbrel-cli render: \"" << projectPath
-            << "\" is not a slideshow project; only slideshows have frames\n";
+            << "\" is neither a slideshow nor a Flash project; only those have frames\n";
         return kExitFailure;
     }
     std::filesystem::create_directories(outDir, ec);
@@ -307,6 +370,8 @@ int RenderCommand(const std::vector<std::string>& args, std::ostream& out, std::
             << "\": " << (ec ? ec.message() : std::string("a file of that name is in the way")) << "\n";
         return kExitFailure;
     }
+    if (project.type == project::kFlash)
+        return RenderFlash(project, projectPath, width, height, times, outDir, out, err);
 
 #ifndef NIMBREL_HAVE_CAPTIONS
     if (project.slideShow.show.caption != project::kCaptionNone) {

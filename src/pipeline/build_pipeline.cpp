@@ -11,6 +11,8 @@
 
 #include "archive/file_stream.h"
 #include "archive/zlb_archive.h"
+#include "flash/flash_recorder.h"
+#include "flash/frame_index.h"
 #include "pipeline/picture_conversion.h"
 #include "platform/error.h"
 #include "platform/file_mapping.h"
@@ -223,10 +225,18 @@ public:
     static constexpr double kPackStart = 0.05;
     static constexpr double kPackEnd = 0.95;
     static constexpr double kStubCopied = 0.97;
+    static constexpr double kRecordEnd = 0.60;
 
     explicit OverallProgress(BuildReporter& reporter) : reporter_(reporter) {}
 
     void Step(double fraction) { Report(fraction); }
+
+    // A Flash movie being recorded: it takes the span before packing, which then starts later.
+    void Recording(int done, int total, const std::string& movie) {
+        packStart_ = kRecordEnd;
+        file_ = movie + " (recording frame " + std::to_string(done) + " of " + std::to_string(total) + ")";
+        Report(kSaved + (kRecordEnd - kSaved) * (total > 0 ? static_cast<double>(done) / total : 1.0));
+    }
 
     // The files to pack in archive order, and the name to show for each (empty for side files).
     void Plan(const std::vector<std::string>& paths, const std::vector<std::string>& shown) {
@@ -272,7 +282,7 @@ private:
     void Packed(std::int64_t bytes) {
         done_ = std::max(done_, bytes);
         double packed = total_ > 0 ? static_cast<double>(done_) / static_cast<double>(total_) : 1.0;
-        Report(kPackStart + (kPackEnd - kPackStart) * packed);
+        Report(packStart_ + (kPackEnd - packStart_) * packed);
     }
 
     void Report(double fraction) {
@@ -292,7 +302,67 @@ private:
     std::size_t current_ = static_cast<std::size_t>(-1);
     std::string file_;
     double fraction_ = 0;
+    double packStart_ = kPackStart;
 };
+
+// Records the Flash movie for the players that have no Flash control, and adds its frames and
+// their index to the members. Without the recorder, or for a movie it cannot record, the members
+// stay as they are and the notice says why; a strict build fails instead.
+void AddRecordedMovie(const BuildRequest& request, const std::string& listed, const std::string& movie,
+                      const std::string& optionsPath, const platform::TempDirectory& work,
+                      std::vector<std::string>& members, std::vector<std::string>& memberListed,
+                      OverallProgress& overall, BuildReporter& reporter, BuildResult& result) {
+    const flash::RecorderSetup setup = flash::FindRecorder(platform::DirectoryPart(request.flashStubPath));
+    std::string why;
+    if (!setup.Available()) {
+        why = setup.missing;
+    } else {
+        const std::string frameDir = work.File("frames");
+        std::filesystem::create_directories(frameDir);
+        flash::RecordOptions options;
+        options.fixedSeconds = flash::ProjectRecordSeconds(optionsPath);
+        options.progress = [&](int done, int total) {
+            overall.Recording(done, total, listed);
+            reporter.Progress(total > 0 ? done * 100 / total : 100);
+            reporter.ProcessEvents();
+            return !reporter.Cancelled();
+        };
+        try {
+            const flash::Recording recording = flash::RecordMovie(movie, frameDir, setup, options);
+            flash::FrameIndex index;
+            index.width = recording.width;
+            index.height = recording.height;
+            index.frameRate = recording.frameRate;
+            index.background = recording.info.background;
+            std::vector<std::string> files;
+            for (const auto& file : recording.frameFiles) {
+                index.frames.push_back(platform::FileNamePart(file));
+                if (files.empty() || files.back() != file) files.push_back(file);
+            }
+            const std::string indexPath = work.File(flash::kFrameIndexName);
+            const std::string text = flash::WriteFrameIndex(index);
+            FilePtr out = OpenFile(indexPath, "wb");
+            if (!out || std::fwrite(text.data(), 1, text.size(), out.get()) != text.size() ||
+                std::fclose(out.release()) != 0)
+                throw Error(Format("Cannot create file %s", indexPath));
+            members.push_back(indexPath);
+            memberListed.push_back(indexPath);
+            for (const auto& file : files) {
+                members.push_back(file);
+                memberListed.push_back(file);
+            }
+            result.recordedFrames = static_cast<int>(recording.frameFiles.size());
+            if (!files.empty()) result.posterFrame = platform::ReadWholeFile(files.front());
+            return;
+        } catch (const flash::RecordingCancelled&) {
+            throw;
+        } catch (const flash::RecordingError& e) {
+            why = e.what();
+        }
+    }
+    result.notRecordedNotice = flash::NotRecordedNotice(why);
+    if (request.strict) throw Error(result.notRecordedNotice);
+}
 
 }  // namespace
 
@@ -340,6 +410,9 @@ void CheckBuildInputs(const BuildRequest& request) {
     };
     if (flash) {
         check(values.flash.flashFile);
+        const flash::RecorderSetup setup = flash::FindRecorder(platform::DirectoryPart(request.flashStubPath));
+        if (!values.flash.flashFile.empty() && !setup.Available())
+            throw Error(flash::NotRecordedNotice(setup.missing));
     } else {
         for (const auto& file : values.files) check(file);
     }
@@ -465,6 +538,9 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
         }
         if (!flash) reporter.ProcessEvents();
     }
+    if (flash && members.size() == 3)
+        AddRecordedMovie(request, memberListed[2], members[2], optionsPath, work, members, memberListed, overall,
+                         reporter, result);
     // Pictures the players cannot decode, and with "Fit" those larger than the screen, become
     // upright sRGB copies as the archive's workers come to them; one that cannot be converted is
     // left out and named.
@@ -490,6 +566,9 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
     shownNames[0].clear();
     shownNames[1].clear();
     for (std::size_t i = mediaEnd; i < shownNames.size(); ++i) shownNames[i].clear();
+
+    // A recorded movie's frames show as the movie.
+    for (std::size_t i = 3; flash && i < shownNames.size(); ++i) shownNames[i] = shownNames[2];
     overall.Plan(members, shownNames);
     step(40, OverallProgress::kPackStart);
 
@@ -635,6 +714,7 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
 
     result.built = true;
     result.completionText = CompletionText(result.outputPath, result.outputSize, result.leftOutFiles);
+    if (!result.notRecordedNotice.empty()) result.completionText += "\n\r\n\r" + result.notRecordedNotice;
     return result;
 }
 

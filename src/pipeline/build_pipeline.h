@@ -39,6 +39,8 @@ public:
     virtual void PictureProgress(const std::string& path, int done, int total) {
         (void)path, (void)done, (void)total;
     }
+    // Polled while a Flash movie is recorded: true stops the build at once.
+    virtual bool Cancelled() { return false; }
 };
 
 struct BuildRequest {
@@ -78,6 +80,11 @@ struct BuildResult {
     std::vector<LeftOutFile> leftOutFiles;
     // The completion box's text ("The project was saved during compile." ...), empty when !built.
     std::string completionText;
+    // A Flash build whose movie could not be recorded: the one-line notice (also in the
+    // completion text) that the screensaver plays only where a Flash control is installed.
+    std::string notRecordedNotice;
+    int recordedFrames = 0;  // frames of the recorded movie packed, 0 when none
+    std::string posterFrame; // the recorded movie's first frame (a JPEG file's bytes), for the editor
 };
 
 inline constexpr const char* kCompletionCaption = "Nimbrel - Compile Complete!";

@@ -282,6 +282,34 @@ TEST_F(Compile, FlashWithoutAndWithMovie) {
     EXPECT_EQ(Names(again), (std::vector<std::string>{"Options.ini", "About.cfg", "movie.swf"}));
 }
 
+// A movie that cannot be recorded (here no Flash movie at all, or no recorder beside the stubs)
+// is packed as it is, and the build says once that it plays only with a Flash control; a strict
+// build fails instead, leaving the screensaver as it was.
+TEST_F(Compile, FlashMovieNotRecordedIsNoticedOrFailsWhenStrict) {
+    request.values.kind = project::kFlash;
+    request.values.flash.output = folder + "f.scr";
+    WriteBytes(folder + "movie.swf", Pattern(5000, 9));
+    request.values.flash.flashFile = folder + "movie.swf";
+    BuildResult result = pipeline::CompileProject(request, reporter);
+    ASSERT_TRUE(result.built);
+    EXPECT_EQ(result.recordedFrames, 0);
+    EXPECT_NE(result.notRecordedNotice.find("only where a Flash control is installed"), std::string::npos)
+        << result.notRecordedNotice;
+    const std::string& text = result.completionText;
+    EXPECT_EQ(text.find(result.notRecordedNotice), text.size() - result.notRecordedNotice.size()) << text;
+    EXPECT_EQ(text.find(result.notRecordedNotice), text.rfind(result.notRecordedNotice)) << text;
+    const std::string built = platform::ReadWholeFile(folder + "f.scr");
+
+    request.strict = true;
+    try {
+        pipeline::CompileProject(request, reporter);
+        ADD_FAILURE() << "strict build went on";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("The movie was not recorded"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(platform::ReadWholeFile(folder + "f.scr"), built);
+}
+
 TEST_F(Compile, UnreadablePicturesAreNamedOrFailInStrictMode) {
     request.values.files.push_back(folder + "pics/gone.jpg");
     BuildResult result = pipeline::CompileProject(request, reporter);
