@@ -37,7 +37,7 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 const std::string kWork = NIMBREL_SIGNING_WORK_DIR;
 
 // Runs a shell command, its output into `output`; the exit status.
-int Run(const std::string& command, std::string* output = nullptr) {
+int Shell(const std::string& command, std::string* output = nullptr) {
     const std::string log = kWork + "/command.log";
     int status = std::system((command + " >'" + log + "' 2>&1").c_str());
     if (output) *output = ReadFile(log);
@@ -45,7 +45,7 @@ int Run(const std::string& command, std::string* output = nullptr) {
 }
 
 bool HaveTool(const std::string& name) {
-    return Run("command -v " + name) == 0;
+    return Shell("command -v " + name) == 0;
 }
 
 class Signing : public ::testing::Test {
@@ -54,9 +54,9 @@ protected:
         fs::create_directories(kWork);
         if (!HaveTool("openssl")) return;
         // A throw-away self-signed code signing certificate, in a password-protected PKCS#12.
-        Run("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Nimbrel Test Signer' "
+        Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Nimbrel Test Signer' "
             "-addext extendedKeyUsage=codeSigning -keyout '" + kWork + "/key.pem' -out '" + kWork + "/cert.pem'");
-        Run("openssl pkcs12 -export -inkey '" + kWork + "/key.pem' -in '" + kWork + "/cert.pem' -out '" + kWork +
+        Shell("openssl pkcs12 -export -inkey '" + kWork + "/key.pem' -in '" + kWork + "/cert.pem' -out '" + kWork +
             "/test.pfx' -passout pass:s3cret");
         WriteFile(kWork + "/password.txt", "s3cret\n");
     }
@@ -103,7 +103,7 @@ TEST_F(Signing, ArchiveIsFoundBeforeATableOsslsigncodeAppended) {
         const std::string signedPath = kWork + "/by-osslsigncode.scr";
         fs::remove(signedPath);
         std::string log;
-        ASSERT_EQ(Run("osslsigncode sign -pkcs12 '" + kWork + "/test.pfx' -pass s3cret -h sha256 -in '" + plain +
+        ASSERT_EQ(Shell("osslsigncode sign -pkcs12 '" + kWork + "/test.pfx' -pass s3cret -h sha256 -in '" + plain +
                           "' -out '" + signedPath + "'",
                       &log),
                   0)
@@ -139,7 +139,7 @@ TEST_F(Signing, OurSignatureSatisfiesOsslsigncodeAndKeepsTheArchive) {
 
         if (!HaveTool("osslsigncode")) continue;
         std::string log;
-        EXPECT_EQ(Run("osslsigncode verify -CAfile '" + kWork + "/cert.pem' -in '" + path + "'", &log), 0) << log;
+        EXPECT_EQ(Shell("osslsigncode verify -CAfile '" + kWork + "/cert.pem' -in '" + path + "'", &log), 0) << log;
         // osslsigncode computes the PE checksum on its own and warns when it differs from ours.
         EXPECT_NE(log.find("PE checksum"), std::string::npos) << log;
         EXPECT_EQ(log.find("invalid PE checksum"), std::string::npos) << log;
@@ -180,7 +180,7 @@ TEST_F(Signing, AByteChangedAfterSigningFailsBothCheckers) {
             << err.str();
         if (HaveTool("osslsigncode")) {
             std::string log;
-            EXPECT_NE(Run("osslsigncode verify -CAfile '" + kWork + "/cert.pem' -in '" + path + "'", &log), 0) << log;
+            EXPECT_NE(Shell("osslsigncode verify -CAfile '" + kWork + "/cert.pem' -in '" + path + "'", &log), 0) << log;
         }
         WriteFile(path, original);
     }
