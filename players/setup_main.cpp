@@ -337,16 +337,17 @@ void RemoveOwnFolderLater(const std::wstring& self, const std::wstring& folder) 
 
 // "/cleanup PID FOLDER": waits for the uninstaller to end, then removes it and its folder; this
 // copy goes when the system next cleans its temporary folder (or at the next restart).
-int Cleanup(const std::wstring& arguments) {
-    std::size_t at = arguments.find(L"/cleanup ");
-    if (at == std::wstring::npos) return kFailed;
-    const wchar_t* p = arguments.c_str() + at + 9;
-    wchar_t* end = nullptr;
-    DWORD pid = wcstoul(p, &end, 10);
-    std::wstring folder = end;
-    std::size_t q1 = folder.find(L'"'), q2 = folder.rfind(L'"');
-    if (q1 == std::wstring::npos || q2 <= q1) return kFailed;
-    folder = folder.substr(q1 + 1, q2 - q1 - 1);
+int Cleanup() {
+    int count = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!argv) return kFailed;
+    if (count < 4) {
+        LocalFree(argv);
+        return kFailed;
+    }
+    const DWORD pid = wcstoul(argv[2], nullptr, 10);
+    std::wstring folder = argv[3];
+    LocalFree(argv);
     if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid)) {
         WaitForSingleObject(process, 30000);
         CloseHandle(process);
@@ -402,8 +403,7 @@ int Uninstall() {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     nimbrel::player::win32::MakeDpiAware();
     const std::string arguments = nimbrel::player::win32::CommandArguments();
-    const std::wstring wide = GetCommandLineW();
-    if (wide.find(L"/cleanup ") != std::wstring::npos) return Cleanup(wide);
+    if (arguments.rfind(" /cleanup ", 0) == 0 || arguments.rfind("/cleanup ", 0) == 0) return Cleanup();
     const nimbrel::player::SetupCommandLine line = nimbrel::player::ParseSetupCommandLine(arguments);
     g_silent = line.silent;
     try {

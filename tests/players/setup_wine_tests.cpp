@@ -85,7 +85,9 @@ protected:
                         const std::string& errors = "") {
         pid_t process = session_->Start(program, arguments, errors);
         std::optional<int> code = session_->Wait(process, 90);
-        session_->Stop(process);
+        // Wine is ended only when the program hangs: the uninstaller leaves a process behind that
+        // removes its folder once it has ended.
+        if (!code) session_->Stop(process);
         return code.value_or(-1);
     }
 
