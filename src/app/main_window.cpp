@@ -687,10 +687,9 @@ void TfrmMain::RunBuild(bool installer) {
             }
         }
         if (installer) {
-            const bool flash = request.values.kind == project::kFlash;
-            pipeline::InstallerContent content{flash ? request.values.flash.title : request.values.slideShow.showName,
-                                               flash ? request.values.flash.showText : request.values.slideShow.showText,
-                                               signer};
+            pipeline::InstallerContent content =
+                pipeline::InstallerContentOf(request.values, request.projectFileName);
+            content.publisher = signer;
             const std::string setup = pipeline::DefaultInstallerPath(result.outputPath, content.showName);
             pipeline::WriteInstaller(platform::JoinPath(platform::DirectoryPart(request.stubPath), "setup.bin"),
                                      result.outputPath, content, setup);

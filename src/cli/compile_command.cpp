@@ -208,10 +208,7 @@ int RunBuild(const Arguments& args, Console& console, bool installer) {
     if (signRequest && !SignOutput(result.outputPath, *signRequest, console, me, quiet, signer)) return kExitFailure;
     if (!installer) return kExitOk;
 
-    const bool flash = request.values.kind == project::kFlash;
-    pipeline::InstallerContent content;
-    content.showName = flash ? request.values.flash.title : request.values.slideShow.showName;
-    content.aboutText = flash ? request.values.flash.showText : request.values.slideShow.showText;
+    pipeline::InstallerContent content = pipeline::InstallerContentOf(request.values, projectPath);
     content.publisher = signer;
     std::string setupOut = pipeline::DefaultInstallerPath(result.outputPath, content.showName);
     if (args.Has("--output")) {

@@ -8,6 +8,9 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/temp.h"
+#include "platform/file_mapping.h"
+#include "project/project_paths.h"
+#include "resedit/resource_edit.h"
 
 namespace nimbrel::pipeline {
 
@@ -42,7 +45,41 @@ void Append(archive::FileStream& to, const std::string& fromPath) {
     }
 }
 
+// setup.bin with the show's icon in place of its own, the way the build gives a player the
+// project's icon; false when the icon cannot be put in (the caller then keeps setup's own).
+bool ChangeSetupIcon(const std::string& path, const std::string& iconFile) {
+    using namespace nimbrel::resedit;
+    ResourceEditHandle* handle = nullptr;
+    try {
+        handle = BeginResourceEdit(platform::Utf16FromNarrow(path), false);
+        if (!handle) return false;
+        RemoveIconGroup(handle, u"1", 2057);
+        if (!ImportIconGroup(handle, u"0", 2057, platform::Utf16FromNarrow(iconFile))) {
+            EndResourceEdit(handle, true);
+            return false;
+        }
+    } catch (const std::exception&) {
+        if (handle) EndResourceEdit(handle, true);
+        return false;
+    }
+    return EndResourceEdit(handle, false);
+}
+
 }  // namespace
+
+InstallerContent InstallerContentOf(const project::ProjectValues& values, const std::string& projectFileName) {
+    const bool flash = values.kind == project::kFlash;
+    InstallerContent content;
+    content.showName = flash ? values.flash.title : values.slideShow.showName;
+    content.aboutText = flash ? values.flash.showText : values.slideShow.showText;
+    const bool changeIcon = flash ? values.flash.changeIcon : values.slideShow.changeIcon;
+    const std::string& icon = flash ? values.flash.iconFile : values.slideShow.iconFile;
+    if (changeIcon && !icon.empty()) {
+        const std::string path = project::ResolveProjectPath(icon, projectFileName);
+        if (platform::FileExists(path)) content.iconFile = path;
+    }
+    return content;
+}
 
 std::string DefaultInstallerPath(const std::string& screensaverPath, const std::string& showName) {
     std::string name = SafeFileName(showName);
@@ -87,11 +124,19 @@ void WriteInstaller(const std::string& setupPath, const std::string& screensaver
         archive.CloseArchive();
     }
 
+    // The show's icon on setup.bin where it can be put in (the 32-bit setup); else setup's own.
+    std::string setup = setupPath;
+    if (!content.iconFile.empty()) {
+        const std::string withIcon = work.File("setup.bin");
+        if (platform::CopyFileBytes(setupPath, withIcon) && ChangeSetupIcon(withIcon, content.iconFile))
+            setup = withIcon;
+    }
+
     const std::string folder = platform::DirectoryPart(outputPath);
     platform::TempFile partial(platform::MakeUniqueTempFile(folder.empty() ? "." : folder, "~nb"));
     try {
         archive::FileStream out(partial.Path(), archive::FileStream::Mode::Create);
-        Append(out, setupPath);
+        Append(out, setup);
         Append(out, archivePath);
         out.Close();
     } catch (const Error& e) {

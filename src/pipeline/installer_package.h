@@ -5,13 +5,19 @@
 
 #include <string>
 
+#include "project/project_file.h"
+
 namespace nimbrel::pipeline {
 
 struct InstallerContent {
     std::string showName;
     std::string aboutText;  // the About text as the project holds it (simple HTML)
     std::string publisher;  // who signed it; empty for an unsigned show
+    std::string iconFile;   // the show's own icon (a path on disk), or empty for setup's own
 };
+
+// The content of a project's installer: its name, About text and icon (when it changes it).
+InstallerContent InstallerContentOf(const project::ProjectValues& values, const std::string& projectFileName);
 
 // The member names the setup program reads.
 inline constexpr const char* kSetupIniMember = "Setup.ini";

@@ -254,6 +254,36 @@ TEST_F(Signing, CompileSignsWithThePasswordFromAFileAndSaysWhoSigned) {
     EXPECT_NE(err.str().find("password of the certificate file"), std::string::npos) << err.str();
 }
 
+TEST_F(Signing, InstallerCarriesTheShowItsIconAndBothAreSigned) {
+    if (ReadFile(std::string(NIMBREL_BIN_DIR) + "/setup.bin").empty()) GTEST_SKIP() << "setup.bin was not built";
+    const std::string folder = kWork + "/installer";
+    fs::create_directories(folder);
+    WriteFile(folder + "/red.bmp", MakeSolidBmp(20, 20, 255, 0, 0));
+    const std::string icon = MakeSolidIco(32, 10, 200, 30);
+    WriteFile(folder + "/show.ico", icon);
+    std::string project = MakeSlideShowProject({folder + "/red.bmp"}, {"ChangeIcon=1", "IconFile=show.ico"});
+    project.replace(project.find("ShowName=Test Show"), 18, "ShowName=Lake: North");
+    WriteFile(folder + "/show.nssp", project);
+    std::ostringstream out, err;
+    ASSERT_EQ(cli::RunCli({"installer", "--quiet", "--stub-dir", NIMBREL_BIN_DIR, "--sign", kWork + "/test.pfx",
+                           "--sign-password-file", kWork + "/password.txt", folder + "/show.nssp"},
+                          out, err),
+              0)
+        << err.str();
+    const std::string setup = folder + "/Lake_ North Setup.exe";
+    ASSERT_TRUE(fs::exists(setup)) << "no installer beside the screensaver";
+    EXPECT_TRUE(signing::CheckSignature(setup).matches);
+    EXPECT_TRUE(signing::CheckSignature(folder + "/show.scr").matches);
+
+    archive::ArchiveReader reader = archive::ArchiveReader::FromFile(setup);
+    ASSERT_EQ(MemberNames(setup), (std::vector<std::string>{"Setup.ini", "About.cfg", "show.scr"}));
+    EXPECT_EQ(reader.Extract(0), "Name=Lake: North\r\nPublisher=Nimbrel Test Signer\r\nFile=show.scr\r\n");
+    EXPECT_EQ(reader.Extract(2), ReadFile(folder + "/show.scr"));
+    // The show's icon replaced setup's own in the program before the archive.
+    const std::string program = ReadFile(setup).substr(0, reader.ArchiveStart());
+    EXPECT_NE(program.find(icon.substr(icon.size() - 256)), std::string::npos);
+}
+
 TEST(PeChecksum, PiecesInAnyOrderAndAtOddOffsetsGiveOneSum) {
     std::string bytes(1001, '\0');
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 + 7);
