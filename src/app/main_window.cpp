@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEventLoop>
-#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -13,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QScrollArea>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QStyle>
@@ -33,6 +33,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "project/project_paths.h"
+#include "project/value_ranges.h"
 #include "ui/color_button.h"
 #include "ui/file_dialog.h"
 #include "ui/file_list_view.h"
@@ -44,6 +45,7 @@
 #include "ui/narrow_text.h"
 #include "ui/picture_button.h"
 #include "ui/picture_files.h"
+#include "ui/pictures.h"
 
 namespace nimbrel::app {
 
@@ -56,7 +58,6 @@ constexpr int kClientWidth = 658;
 constexpr int kClientHeight = 586;
 constexpr int kAboutTextLimit = 246;
 constexpr int kShowNameLimit = 254;
-constexpr int kTransitionCount = 130;
 
 const QString kOutputFilter = QStringLiteral("ScreenSaver Files|*.scr");
 const QString kIconFilter = QStringLiteral("Icon Files|*.ico");
@@ -131,11 +132,17 @@ TfrmMain::TfrmMain(const QStringList& arguments, QWidget* parent) : QMainWindow(
     nbMain = Named(new QStackedWidget(central), "nbMain");
     nbMain->addWidget(BuildSlideShowPage());
     nbMain->addWidget(BuildFlashPage());
-    layout->addWidget(nbMain, 1);
+    // On a screen too small for the window the pages scroll instead of leaving the screen.
+    auto* pages = Named(new QScrollArea(central), "scrPages");
+    pages->setFrameShape(QFrame::NoFrame);
+    pages->setWidgetResizable(true);
+    pages->setWidget(nbMain);
+    layout->addWidget(pages, 1);
     pbar = Named(new ui::GradientProgressBar(central), "pbar");
     layout->addWidget(pbar);
     setCentralWidget(central);
-    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    designedSize_ = QSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    setFixedSize(designedSize_);
 
     RunCommand([this] { LoadListSettings(); });  // the list's layout, before the creation handler
     FormCreate(arguments);
@@ -254,18 +261,18 @@ QWidget* TfrmMain::BuildCommandBar() {
     helpRow->addStretch();
     pcMain->addTab(helpPage, tr("Help"));
 
-    connect(btnNew, &QToolButton::clicked, this, &TfrmMain::Project2Click);
-    connect(btnOpen, &QToolButton::clicked, this, &TfrmMain::Project4Click);
-    connect(btnSave, &QToolButton::clicked, this, &TfrmMain::Project3Click);
-    connect(btnExit, &QToolButton::clicked, this, &TfrmMain::Exit1Click);
-    connect(btnCompile, &QToolButton::clicked, this, &TfrmMain::Compile1Click);
-    connect(btnAddFile, &QToolButton::clicked, this, &TfrmMain::AddFile1Click);
-    connect(btnRemoveFile, &QToolButton::clicked, this, &TfrmMain::RemoveFile1Click);
-    connect(btnCheck, &QToolButton::clicked, this, &TfrmMain::CheckFiles1Click);
-    connect(btnTest, &QToolButton::clicked, this, &TfrmMain::Test1Click);
-    connect(btnContents, &QToolButton::clicked, this, &TfrmMain::Contents1Click);
-    connect(btnAbout, &QToolButton::clicked, this, &TfrmMain::About1Click);
-    connect(btnWebsite, &QToolButton::clicked, this, &TfrmMain::btnWebsiteClick);
+    // A button is its menu command's second face: one action, one handler, one enabled state.
+    const std::pair<ui::PictureButton*, QAction*> faces[] = {
+        {btnNew, Project2},       {btnOpen, Project4},       {btnSave, Project3},  {btnExit, Exit1},
+        {btnCompile, Compile1},   {btnTest, Test1},          {btnAddFile, AddFile1},
+        {btnRemoveFile, RemoveFile1}, {btnCheck, CheckFiles1}, {btnContents, Contents1},
+        {btnAbout, About1},       {btnWebsite, GotoWebsite1}};
+    for (const auto& [button, action] : faces) {
+        connect(button, &QToolButton::clicked, action, &QAction::trigger);
+        const auto follow = [button, action] { button->setEnabled(action->isEnabled()); };
+        connect(action, &QAction::changed, button, follow);
+        follow();
+    }
     return pcMain;
 }
 
@@ -286,9 +293,10 @@ QWidget* TfrmMain::BuildSlideShowPage() {
     QHeaderView* header = lvFiles->header();
     header->setStretchLastSection(false);
     header->setSectionResizeMode(QHeaderView::Interactive);
-    header->setSectionResizeMode(kColumnType, QHeaderView::Stretch);
-    header->resizeSection(kColumnName, 250);
+    // The paths take what the short columns leave.
+    header->setSectionResizeMode(kColumnName, QHeaderView::Stretch);
     header->resizeSection(kColumnSize, 75);
+    header->resizeSection(kColumnType, 140);
     header->resizeSection(kColumnDate, 75);
     header->setSectionsClickable(true);
     QTreeWidgetItem* headerItem = lvFiles->headerItem();
@@ -300,7 +308,7 @@ QWidget* TfrmMain::BuildSlideShowPage() {
     connect(lvFiles, &ui::FileListView::EntriesMoved, this, [this] {
         sortShown_ = false;
         listSorted_ = false;
-        lvFiles->header()->setSortIndicatorShown(false);
+        ShowSortState();
     });
     connect(lvFiles, &QTreeWidget::itemDoubleClicked, this, &TfrmMain::lvFilesDblClick);
     tnMain->addTab(lvFiles, tr("Project"));
@@ -324,7 +332,7 @@ QWidget* TfrmMain::BuildOptionsTab() {
     options.Create(tab);
     for (QCheckBox* box : options.CheckBoxes()) left->addWidget(box);
     left->addWidget(Caption(tr("Show &Speed"), options.tbShowSpeed, tab));
-    left->addWidget(options.tbShowSpeed);
+    left->addWidget(options.CreateSpeedRow(tab));
     left->addWidget(Caption(tr("Image Transition"), options.cboTransition, tab));
     left->addWidget(options.cboTransition);
     auto* colorRow = new QHBoxLayout;
@@ -417,22 +425,25 @@ bool TfrmMain::RunCommand(const std::function<void()>& command) {
 }
 
 void TfrmMain::UpdateCommandState() {
+    // The one place that decides which commands are open; their buttons follow their actions.
     const bool named = !projectFileName_.isEmpty();
     const bool slideShow = named && ProjectKind() == project::kSlideShow;
-    for (QWidget* w : std::initializer_list<QWidget*>{btnAddFile, btnRemoveFile, btnCheck})
-        w->setEnabled(slideShow);
     for (QAction* a : {AddFile1, RemoveFile1, CheckFiles1}) a->setEnabled(slideShow);
-    for (QWidget* w : std::initializer_list<QWidget*>{btnSave, btnCompile, btnTest, lvFiles, tnMain,
-                                                      txtFlash_Title, memFlashShowText, feFlash,
+    for (QAction* a : {Project3, Compile1, MakeInstaller1, Test1, Install1}) a->setEnabled(named);
+    for (QWidget* w : std::initializer_list<QWidget*>{lvFiles, tnMain, txtFlash_Title, memFlashShowText, feFlash,
                                                       feFlashOutput, chkFlashChangeIcon, feFlashIcon})
         w->setEnabled(named);
-    for (QAction* a : {Project3, Compile1, MakeInstaller1, Test1, Install1}) a->setEnabled(named);
+    // Test and Install run the screensaver the last Compile made; before that they do nothing.
+    const QString hint = named && !OutputBuilt() ? tr("Compile the project first") : QString();
+    btnTest->setToolTip(hint);
+    for (QAction* a : {Test1, Install1}) a->setStatusTip(hint);
 }
 
 void TfrmMain::LoadProject(const QString& path) {
     AddRecentProject(path);
     projectFileName_ = path;
     lvFiles->clear();
+    listSorted_ = true;  // no entries stand in every order
     project::LoadedProject loaded = project::LoadProject(ui::ToNarrow(path));
     ApplyLoadedProject(loaded);
     setWindowTitle(ui::FromNarrow(platform::FileNamePart(ui::ToNarrow(projectFileName_))) +
@@ -457,7 +468,7 @@ void TfrmMain::ApplyLoadedProject(const project::LoadedProject& loaded) {
         options.chkKeepAspect->setChecked(v.keepAspect);
         options.chkRandom->setChecked(v.random);
         options.tbShowSpeed->setValue(v.showSpeed);  // the slider clamps into 1..240
-        bool known = v.transition >= 0 && v.transition < kTransitionCount;
+        bool known = v.transition >= 0 && v.transition < project::kTransitionItems;
         options.cboTransition->setCurrentIndex(known ? v.transition : -1);
         options.btnBGColor->setColor(v.backgroundColor);
         options.SetFit(v.fitPictures, v.fitWidth, v.fitHeight);
@@ -510,8 +521,21 @@ QString TfrmMain::ResolvedPath(const QString& stored) const {
     return ui::FromNarrow(project::ResolveProjectPath(ui::ToNarrow(stored), ui::ToNarrow(projectFileName_)));
 }
 
+void TfrmMain::ShowSortState() {
+    // The arrow claims an order: it shows only while the entries stand in it.
+    lvFiles->header()->setSortIndicatorShown(listSorted_);
+}
+
+bool TfrmMain::InSortOrder(const QTreeWidgetItem& before, const QTreeWidgetItem& after) const {
+    const int compared = QString::localeAwareCompare(before.text(sortColumn_), after.text(sortColumn_));
+    return sortAscending_ ? compared <= 0 : compared >= 0;
+}
+
 void TfrmMain::AddFileEntry(const QString& path, EntryMode mode) {
-    listSorted_ = false;  // a new entry goes to the end, whatever the order
+    // A new entry goes to the end: the list stays in its sort order only if the entry belongs there.
+    const bool wasSorted = listSorted_;
+    listSorted_ = false;
+    ShowSortState();
     auto* item = new FileEntryItem(lvFiles);
     item->setText(kColumnName, path);  // as stored; the cells describe the file it names
     item->setToolTip(kColumnName, path);  // the column may show it cut in the middle
@@ -531,9 +555,15 @@ void TfrmMain::AddFileEntry(const QString& path, EntryMode mode) {
     item->setText(kColumnSize, size);
     item->setText(kColumnType, FileTypeDescription(ui::FromNarrow(platform::ExtensionPart(narrow))));
     item->setText(kColumnDate, ShortDateText(platform::GetFileDate(narrow)));
-    static QFileIconProvider icons;
-    const QIcon icon = icons.icon(QFileInfo(file));
-    if (!icon.isNull()) item->setIcon(kColumnName, icon);
+    // The file type's icon, or a clear mark when the path names no file.
+    item->setIcon(kColumnName, ui::FileEntryIcon(file));
+    if (!QFileInfo(file).isFile()) {
+        item->setToolTip(kColumnName, tr("%1\nThis file is missing: the screensaver cannot show it.").arg(path));
+        item->setForeground(kColumnName, QColor(0xb0, 0x28, 0x20));
+    }
+    const int count = lvFiles->topLevelItemCount();
+    listSorted_ = wasSorted && (count < 2 || InSortOrder(*lvFiles->topLevelItem(count - 2), *item));
+    ShowSortState();
 }
 
 void TfrmMain::SortByColumn(int column) {

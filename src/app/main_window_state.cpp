@@ -5,7 +5,6 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QScreen>
-#include <QShowEvent>
 #include <QTreeWidget>
 #include <cmath>
 
@@ -13,6 +12,7 @@
 #include "platform/files.h"
 #include "ui/file_list_view.h"
 #include "ui/narrow_text.h"
+#include "ui/screen_fit.h"
 
 namespace nimbrel::app {
 
@@ -88,12 +88,6 @@ QString FocusedControlName(const QWidget& window) {
     return {};
 }
 
-bool OnSomeScreen(const QRect& frame) {
-    for (const QScreen* screen : QGuiApplication::screens())
-        if (screen->availableGeometry().intersects(frame)) return true;
-    return false;
-}
-
 }  // namespace
 
 void TfrmMain::AddRecentProject(const QString& path) {
@@ -140,10 +134,25 @@ void TfrmMain::MRUManager1Click(const QString& path) {
     UpdateCommandState();
 }
 
-void TfrmMain::showEvent(QShowEvent* event) {
-    // The first show restores the placement, before the window appears on the screen.
-    if (!windowStateRestored_) RunCommand([this] { RestoreWindowState(); });
-    QMainWindow::showEvent(event);
+void TfrmMain::setVisible(bool visible) {
+    // The first show restores the placement before the window system has a window to place: a
+    // position given then is the frame's corner, as stored; given later, the window system would
+    // take it for the client area's and the window would creep up by its title bar every start.
+    if (visible && !windowStateRestored_) {
+        FitToScreen();
+        RunCommand([this] { RestoreWindowState(); });
+    }
+    QMainWindow::setVisible(visible);
+}
+
+void TfrmMain::FitToScreen() {
+    const QSize fitting = designedSize_.boundedTo(ui::LargestClientSize(*this, ScreenOf(*this)));
+    if (fitting != size()) setFixedSize(fitting);
+}
+
+void TfrmMain::CentreOnScreen() {
+    FitToScreen();
+    ui::CentreOnScreen(*this, ScreenOf(*this));
 }
 
 void TfrmMain::RestoreWindowState() {
@@ -168,12 +177,24 @@ void TfrmMain::RestoreWindowState() {
         {frame.left(), frame.top(), frame.left() + frame.width(), frame.top() + frame.height()});
     const int pixelsPerInch = store.ReadInteger(section, "PixelsPerInch", PixelsPerInch(*this));
     if ((minMaxPos || normPos) && pixelsPerInch == PixelsPerInch(*this)) {
-        // The border is fixed: only the position is taken, the size stays. A position no screen
-        // shows any more (a monitor taken away) keeps the window where it is, as the system
-        // keeps a restored window on the screen.
-        const QRect restored(FromDevicePixels(QPoint(normal[0], normal[1])), frameSize());
-        if (restored.left() < restored.left() + restored.width() && OnSomeScreen(restored))
-            move(restored.topLeft());
+        // The border is fixed: only the position is taken, the size stays. A degenerate
+        // rectangle, or one no screen shows any more (a monitor taken away), keeps the window
+        // where it is; one partly off the screen is moved back inside its available area.
+        const bool sound = normal[0] < normal[2] && normal[1] < normal[3];
+        // The stored rectangle is the frame the window had, which the window system draws again;
+        // one that cannot hold the window's client area gives way to the frame known here.
+        const QPoint corner = FromDevicePixels(QPoint(normal[0], normal[1]));
+        const double scale = ScaleOf(ScreenOf(*this));
+        QSize frameSize(static_cast<int>(std::lround((static_cast<double>(normal[2]) - normal[0]) / scale)),
+                        static_cast<int>(std::lround((static_cast<double>(normal[3]) - normal[1]) / scale)));
+        if (frameSize.width() < width() || frameSize.height() < height() ||
+            frameSize.width() > width() + 200 || frameSize.height() > height() + 200)
+            frameSize = size().grownBy(ui::FrameMargins(*this));
+        const QRect restored(corner, frameSize);
+        if (sound) {
+            if (const QScreen* screen = ui::ScreenShowing(restored))
+                move(ui::KeptInside(restored, screen->availableGeometry()).topLeft());
+        }
     }
 
     switch (ShowStateOf(store.ReadInteger(section, "ShowCmd", 0))) {
@@ -212,13 +233,14 @@ void TfrmMain::SaveWindowState(bool destroying) {
     const std::string suffix = ScreenSizeSuffix(*this);
     store.WriteString(section, "MinMaxPos" + suffix, kUnsetMinMaxPos);
     store.WriteString(section, "MinMaxPos", kUnsetMinMaxPos);
-    // The normal rectangle, outer frame included, also while minimised or maximised.
-    QRect normal(pos(), frameSize());
-    if (isMinimized() || isMaximized()) {
-        const QPoint frameOffset = geometry().topLeft() - pos();
-        const QSize frameExtra = frameSize() - size();
-        normal = QRect(normalGeometry().topLeft() - frameOffset, normalGeometry().size() + frameExtra);
-    }
+    // The normal rectangle, outer frame included, also while minimised or maximised. A window
+    // system that no longer reports the frame (the window going away) gives the client area
+    // with the frame it last had.
+    const QMargins frameMargins = ui::FrameMargins(*this);
+    QRect normal = frameGeometry();
+    if (normal.width() < width() || normal.height() < height())
+        normal = geometry().marginsAdded(frameMargins);
+    if (isMinimized() || isMaximized()) normal = normalGeometry().marginsAdded(frameMargins);
     normal = QRect(ToDevicePixels(normal.topLeft(), ScreenOf(*this)),
                    ToDevicePixels(normal.size(), ScreenOf(*this)));
     const std::string normPos = JoinPlacementText(
@@ -250,7 +272,7 @@ void TfrmMain::LoadListSettings() {
         ApplyColumnSizes(*sizes, widths);
         for (int column = 0; column < count; ++column) {
             const int width = widths[static_cast<std::size_t>(column)];
-            // The Type column fills what the others leave; a negative width means nothing.
+            // The Filename column fills what the others leave; a negative width means nothing.
             if (width >= 0 && header->sectionResizeMode(column) != QHeaderView::Stretch &&
                 width != header->sectionSize(column))
                 header->resizeSection(column, width);

@@ -8,18 +8,24 @@
 #include <QSlider>
 #include <QSpinBox>
 
+#include "imaging/transitions.h"
 #include "ui/color_button.h"
+#include "project/value_ranges.h"
 #include "ui/form_helpers.h"
 
 namespace nimbrel::ui {
 
 QStringList TransitionNames() {
+    // Each effect by its own name, in the order the project stores it (item i plays effect i).
     QStringList names;
-    for (int i = 1; i <= 68; ++i) names << QStringLiteral("Image Transition %1").arg(i);
-    names << QStringLiteral("Image Transition 68");
-    for (int i = 69; i <= 127; ++i) names << QStringLiteral("Image Transition %1").arg(i);
+    for (int i = 0; i < imaging::TransitionCount(); ++i)
+        names << QString::fromStdString(imaging::TransitionName(i));
     names << QStringLiteral("Random") << QStringLiteral("None");
     return names;
+}
+
+QString ShowSpeedText(int seconds) {
+    return seconds == 1 ? QObject::tr("1 second") : QObject::tr("%1 seconds").arg(seconds);
 }
 
 void SlideShowOptionControls::Create(QWidget* parent) {
@@ -31,11 +37,20 @@ void SlideShowOptionControls::Create(QWidget* parent) {
     chkRandom = Named(new QCheckBox(QObject::tr("&Random Show Order"), parent), "chkRandom");
 
     tbShowSpeed = Named(new QSlider(Qt::Horizontal, parent), "tbShowSpeed");
-    tbShowSpeed->setRange(1, 240);
+    tbShowSpeed->setRange(project::kMinShowSpeed, project::kMaxShowSpeed);
     tbShowSpeed->setPageStep(10);
     tbShowSpeed->setTickInterval(2);
     tbShowSpeed->setTickPosition(QSlider::TicksAbove);
     tbShowSpeed->setValue(10);
+    // The seconds a picture stays, beside the slider and in its tooltip, following it.
+    lblShowSpeed = Named(new QLabel(parent), "lblShowSpeed");
+    const auto showSeconds = [label = lblShowSpeed, slider = tbShowSpeed](int seconds) {
+        label->setText(ShowSpeedText(seconds));
+        slider->setToolTip(QObject::tr("Each picture stays %1").arg(ShowSpeedText(seconds)));
+    };
+    showSeconds(tbShowSpeed->value());
+    QObject::connect(tbShowSpeed, &QSlider::valueChanged, lblShowSpeed, showSeconds);
+    lblShowSpeed->setMinimumWidth(lblShowSpeed->fontMetrics().horizontalAdvance(ShowSpeedText(240)) + 4);
 
     cboTransition = Named(new QComboBox(parent), "cboTransition");
     cboTransition->setEditable(true);
@@ -45,6 +60,15 @@ void SlideShowOptionControls::Create(QWidget* parent) {
     cboTransition->setCurrentIndex(-1);
 
     btnBGColor = Named(new ColorButton(parent), "btnBGColor");  // starts black (0)
+}
+
+QWidget* SlideShowOptionControls::CreateSpeedRow(QWidget* parent) {
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(tbShowSpeed, 1);
+    layout->addWidget(lblShowSpeed);
+    return row;
 }
 
 QWidget* SlideShowOptionControls::CreateFitRow(QWidget* parent, bool stacked) {

@@ -11,6 +11,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QSlider;
 class QSpinBox;
 class QWidget;
@@ -19,9 +20,12 @@ namespace nimbrel::ui {
 
 class ColorButton;
 
-// The transition box's 130 items. "Image Transition 68" stands twice, so every later item sits
-// one place after its number, as stored projects expect.
+// The transition box's 130 items: the 128 effects by name ("Wipe From Left"), then "Random"
+// and "None". The project stores the item's index.
 QStringList TransitionNames();
+
+// "10 seconds": the show speed as the user reads it.
+QString ShowSpeedText(int seconds);
 
 struct SlideShowOptionControls {
     QCheckBox* chkCenter = nullptr;
@@ -30,6 +34,7 @@ struct SlideShowOptionControls {
     QCheckBox* chkKeepAspect = nullptr;
     QCheckBox* chkRandom = nullptr;
     QSlider* tbShowSpeed = nullptr;
+    QLabel* lblShowSpeed = nullptr;  // the slider's value in seconds
     QComboBox* cboTransition = nullptr;
     ColorButton* btnBGColor = nullptr;
     // "Fit pictures to the screen" and the screen size, W x H (the sizes only while it is ticked).
@@ -41,6 +46,8 @@ struct SlideShowOptionControls {
     // and limits, in a new project's state: nothing ticked, speed 10 of 1..240, no transition
     // (-1), black.
     void Create(QWidget* parent);
+    // A row with the speed slider and its seconds, for the window's layout.
+    QWidget* CreateSpeedRow(QWidget* parent);
     // A row with the Fit check box and the two sizes, for the window's layout.
     QWidget* CreateFitRow(QWidget* parent, bool stacked = true);
     // The Fit controls to a project's values; off and 3840 x 2160 for a new project.

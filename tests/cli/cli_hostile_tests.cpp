@@ -7,25 +7,17 @@
 
 #include "archive_test_util.h"
 #include "cli/cli.h"
+#include "cli/cli_run.h"
 #include "platform/files.h"
 #include "platform/temp.h"
 
 using namespace nimbrel::archive::testdata;
-using nimbrel::cli::RunCli;
 namespace fs = std::filesystem;
 
 namespace {
 
-struct CliResult {
-    int code;
-    std::string out, err;
-};
-
-CliResult Cli(std::vector<std::string> args) {
-    std::ostringstream out, err;
-    int code = RunCli(args, out, err);
-    return {code, out.str(), err.str()};
-}
+using nimbrel::clitest::Cli;
+using nimbrel::clitest::CliRun;
 
 struct CliHostile : ::testing::Test {
     nimbrel::platform::TempDirectory dir{"clihostile"};
@@ -53,7 +45,7 @@ TEST_F(CliHostile, ExtractFollowsNoLinkAndOverwritesNothing) {
     fs::create_symlink(outside + "/keep.txt", out + "/b.jpg");
     fs::create_symlink(outside, out + "/c.jpg");
 
-    CliResult run = Cli({"extract", scr, out});
+    CliRun run = Cli({"extract", scr, out});
     EXPECT_EQ(run.code, 0) << run.err;
     EXPECT_FALSE(fs::exists(fs::symlink_status(outside + "/planted.jpg")));
     EXPECT_EQ(ReadFile(outside + "/keep.txt"), "the user's own");
@@ -74,7 +66,7 @@ TEST_F(CliHostile, MembersOverOneStreamAreNotMultiplied) {
         });
     std::string scr = Scr(archive);
     std::string out = dir.File("out");
-    CliResult run = Cli({"extract", scr, out});
+    CliRun run = Cli({"extract", scr, out});
     EXPECT_EQ(run.code, 1);
     EXPECT_NE(run.err.find(scr + ": The archive is damaged: the data of member 2 (big.bmp) overlaps"),
               std::string::npos)
@@ -86,7 +78,7 @@ TEST_F(CliHostile, ATrailerOfZerosIsNoArchive) {
     std::string stub = dir.File("stub.bin");
     WriteFile(stub, RandomBytes(4000, 3) + std::string(36, '\0'));
     for (const char* command : {"verify", "list"}) {
-        CliResult run = Cli({command, stub});
+        CliRun run = Cli({command, stub});
         EXPECT_EQ(run.code, 1) << command;
         EXPECT_EQ(run.out.find("OK"), std::string::npos) << run.out;
         EXPECT_NE(run.err.find(stub + ": No archive found"), std::string::npos) << run.err;
@@ -97,7 +89,7 @@ TEST_F(CliHostile, FailuresNameTheFileInWords) {
     // A folder given as the file.
     std::string folder = dir.File("folder");
     fs::create_directories(folder);
-    CliResult list = Cli({"list", folder});
+    CliRun list = Cli({"list", folder});
     EXPECT_EQ(list.code, 1);
     EXPECT_NE(list.err.find(folder), std::string::npos) << list.err;
     EXPECT_NE(list.err.find("is a folder"), std::string::npos) << list.err;
@@ -108,7 +100,7 @@ TEST_F(CliHostile, FailuresNameTheFileInWords) {
     std::string longName(255, 'n');
     std::string scr = Scr(BuildArchive({{longName, "1"}, {longName, "2"}}));
     std::string out = dir.File("out");
-    CliResult extract = Cli({"extract", scr, out});
+    CliRun extract = Cli({"extract", scr, out});
     EXPECT_EQ(extract.code, 1);
     EXPECT_NE(extract.err.find(out + "/" + longName.substr(0, 200)), std::string::npos) << extract.err;
     EXPECT_NE(extract.err.find("File name too long"), std::string::npos) << extract.err;
@@ -117,7 +109,7 @@ TEST_F(CliHostile, FailuresNameTheFileInWords) {
     // A target folder that cannot be made, because a file stands in its way.
     std::string blocked = dir.File("blocked");
     WriteFile(blocked, "x");
-    CliResult noFolder = Cli({"extract", scr, blocked + "/sub"});
+    CliRun noFolder = Cli({"extract", scr, blocked + "/sub"});
     EXPECT_EQ(noFolder.code, 1);
     EXPECT_NE(noFolder.err.find(blocked + "/sub"), std::string::npos) << noFolder.err;
     EXPECT_NE(noFolder.err.find("Not a directory"), std::string::npos) << noFolder.err;
