@@ -20,13 +20,16 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
+#include <optional>
 
 #include "app/file_entries.h"
 #include "app/show_tab.h"
-
+#include "app/signing_group.h"
 #include "flash/flash_recorder.h"
 #include "pipeline/build_pipeline.h"
+#include "pipeline/installer_package.h"
 #include "pipeline/working_paths.h"
 #include "platform/error.h"
 #include "platform/file_info.h"
@@ -175,6 +178,7 @@ void TfrmMain::BuildMenus() {
 
     QMenu* project = menuBar()->addMenu(tr("&Project"));
     Compile1 = NamedAction(project, "Compile1", tr("&Compile"), QKeySequence(Qt::Key_F9));
+    MakeInstaller1 = NamedAction(project, "MakeInstaller1", tr("Make Installe&r..."), QKeySequence());
     Preview1 = NamedAction(project, "Preview1", tr("Pre&view"), QKeySequence(Qt::Key_F5));
     Test1 = NamedAction(project, "Test1", tr("&Test"), QKeySequence(Qt::CTRL | Qt::Key_F9));
     Install1 = NamedAction(project, "Install1", tr("&Install"), QKeySequence(Qt::ALT | Qt::Key_F9));
@@ -201,6 +205,7 @@ void TfrmMain::BuildMenus() {
     connect(Project3, &QAction::triggered, this, &TfrmMain::Project3Click);
     connect(Exit1, &QAction::triggered, this, &TfrmMain::Exit1Click);
     connect(Compile1, &QAction::triggered, this, &TfrmMain::Compile1Click);
+    connect(MakeInstaller1, &QAction::triggered, this, &TfrmMain::MakeInstaller1Click);
     connect(Preview1, &QAction::triggered, this, &TfrmMain::Preview1Click);
     connect(AddFile1, &QAction::triggered, this, &TfrmMain::AddFile1Click);
     connect(RemoveFile1, &QAction::triggered, this, &TfrmMain::RemoveFile1Click);
@@ -344,6 +349,8 @@ QWidget* TfrmMain::BuildOptionsTab() {
     colorRow->addStretch();
     left->addLayout(colorRow);
     left->addWidget(options.CreateFitRow(tab));
+    gbSigning = new app::SigningGroup(tab);
+    left->addWidget(gbSigning);
     left->addStretch();
 
     auto* right = new QVBoxLayout;
@@ -450,7 +457,7 @@ void TfrmMain::UpdateCommandState() {
     const bool named = !projectFileName_.isEmpty();
     const bool slideShow = named && ProjectKind() == project::kSlideShow;
     for (QAction* a : {AddFile1, RemoveFile1, CheckFiles1}) a->setEnabled(slideShow);
-    for (QAction* a : {Project3, Compile1, Test1, Install1}) a->setEnabled(named);
+    for (QAction* a : {Project3, Compile1, MakeInstaller1, Test1, Install1}) a->setEnabled(named);
     for (QWidget* w : std::initializer_list<QWidget*>{lvFiles, tnMain, txtFlash_Title, memFlashShowText, feFlash,
                                                       feFlashOutput, chkFlashChangeIcon, feFlashIcon})
         w->setEnabled(named);
@@ -700,6 +707,13 @@ void TfrmMain::Compile1Click() {
     building_ = false;
 }
 
+void TfrmMain::MakeInstaller1Click() {
+    if (building_ || projectFileName_.isEmpty()) return;
+    building_ = true;
+    RunBuild(true);
+    building_ = false;
+}
+
 void TfrmMain::CompileSlideShow() {
     RunBuild();
 }
@@ -708,8 +722,8 @@ void TfrmMain::CompileFlash() {
     RunBuild();
 }
 
-void TfrmMain::RunBuild() {
-    RunCommand([this] {
+void TfrmMain::RunBuild(bool installer) {
+    RunCommand([this, installer] {
         pipeline::BuildRequest request;
         request.projectFileName = ui::ToNarrow(projectFileName_);
         request.values = GatherProjectValues();
@@ -737,8 +751,32 @@ void TfrmMain::RunBuild() {
                     poster.scaled(QSize(240, 135), Qt::KeepAspectRatio, Qt::SmoothTransformation));
             imgFlashPoster->setVisible(!poster.isNull());
         }
-        ui::MessageBox::Show(this, QString::fromLatin1(pipeline::kCompletionCaption),
-                             ForDisplay(result.completionText), QMessageBox::Information, QMessageBox::Ok);
+        std::string text = result.completionText;
+        // Signing: the password is asked now and forgotten when the build is done.
+        std::optional<std::string> password;
+        std::string signer;
+        if (gbSigning && gbSigning->SignRequested()) {
+            password = gbSigning->AskPassword(this);
+            if (password) {
+                signer = gbSigning->Sign(result.outputPath, *password);
+                text += "\n\r" + app::SignedLine(signer);
+            } else {
+                text += "\n\rThe screensaver was not signed.";
+            }
+        }
+        if (installer) {
+            pipeline::InstallerContent content =
+                pipeline::InstallerContentOf(request.values, request.projectFileName);
+            content.publisher = signer;
+            const std::string setup = pipeline::DefaultInstallerPath(result.outputPath, content.showName);
+            pipeline::WriteInstaller(platform::JoinPath(platform::DirectoryPart(request.stubPath), "setup.bin"),
+                                     result.outputPath, content, setup);
+            if (password) gbSigning->Sign(setup, *password);
+            text += "\n\rInstaller: " + setup;
+        }
+        if (password) std::fill(password->begin(), password->end(), '\0');
+        ui::MessageBox::Show(this, QString::fromLatin1(pipeline::kCompletionCaption), ForDisplay(text),
+                             QMessageBox::Information, QMessageBox::Ok);
     });
 }
 

@@ -33,6 +33,7 @@ class PictureButton;
 namespace nimbrel::app {
 
 class ShowTab;
+class SigningGroup;
 
 inline const QString kApplicationTitle = QStringLiteral("Nimbrel");
 
@@ -138,6 +139,8 @@ public slots:
     void Test1Click();
     // Hands the output screensaver to the display control panel's installer (Alt+F9).
     void Install1Click();
+    // Compiles, then wraps the screensaver into "NAME Setup.exe" beside it.
+    void MakeInstaller1Click();
     void ScreenSaverControlPanel1Click();  // F12
     void Contents1Click();                 // the help file (F1)
     void btnWebsiteClick();                // the web site (Shift+F1)
@@ -178,7 +181,7 @@ private:
     bool RunCommand(const std::function<void()>& command);
     void CompileSlideShow();
     void CompileFlash();
-    void RunBuild();
+    void RunBuild(bool installer = false);
     // The output box of the project kind, or null for an unknown kind.
     QString OutputBoxText() const;
     void RebuildRecentMenu();
@@ -230,6 +233,7 @@ private:
     QMenu* Recent1 = nullptr;
     QAction* Exit1 = nullptr;
     QAction* Compile1 = nullptr;
+    QAction* MakeInstaller1 = nullptr;
     QAction* Preview1 = nullptr;
     QAction* Test1 = nullptr;
     QAction* Install1 = nullptr;
@@ -246,6 +250,7 @@ private:
     QTabWidget* tnMain = nullptr;
     ui::FileListView* lvFiles = nullptr;
     ui::FileNameEdit* feOutput = nullptr;
+    app::SigningGroup* gbSigning = nullptr;
     ui::SlideShowOptionControls options;  // the check boxes, show speed, transition, BG colour
     QCheckBox* chkChangeIcon = nullptr;
     ui::FileNameEdit* feIcon = nullptr;

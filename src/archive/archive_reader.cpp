@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "archive/file_stream.h"
+#include "archive/pe_layout.h"
 #include "archive/zlib_stream.h"
 #include "platform/error.h"
 #include "platform/files.h"
@@ -180,6 +181,36 @@ ArchiveReader ArchiveReader::FromFile(const std::string& path) {
 void ArchiveReader::Load() {
     const std::uint64_t fileSize = source_->Size();
     if (fileSize < kTrailerSize) throw Error("No archive found: the file is shorter than an archive trailer");
+    // A signed screensaver ends with its certificate table; the archive ends where the table
+    // begins, or up to 7 zero bytes before it (the signer's padding to 8 bytes). An archive
+    // appended after a signature still ends the file.
+    std::optional<PeLayout> pe = ReadPeLayout(*source_);
+    if (pe && pe->HasCertTable() &&
+        static_cast<std::uint64_t>(pe->certTableOffset) + pe->certTableSize + kCertTableAlignment > fileSize) {
+        const std::uint64_t table = pe->certTableOffset;
+        const std::string where = "before the file's signature";
+        std::optional<Error> first;
+        unsigned char padding[kCertTableAlignment] = {};
+        const auto back = static_cast<std::size_t>(std::min<std::uint64_t>(table, kCertTableAlignment - 1));
+        source_->Read(table - back, padding, back);
+        for (std::size_t pad = 0; pad <= back; ++pad) {
+            if (pad > 0 && padding[back - pad] != 0) break;
+            try {
+                LoadAt(table - pad, where);
+                return;
+            } catch (const Error& e) {
+                if (!first) first = e;
+            }
+        }
+        throw *first;
+    }
+    LoadAt(fileSize, "at the end of the file");
+}
+
+void ArchiveReader::LoadAt(std::uint64_t fileSize, const std::string& where) {
+    members_.clear();
+    if (fileSize < kTrailerSize)
+        throw Error("No archive found " + where + ": there is no room for an archive trailer");
     unsigned char bytes[kTrailerSize];
     source_->Read(fileSize - kTrailerSize, bytes, kTrailerSize);
     trailer_ = DecodeTrailer(bytes);
@@ -187,18 +218,18 @@ void ArchiveReader::Load() {
     // The archive's start follows from its trailer: the file's length minus the archive's.
     std::int64_t length = archive::ArchiveLength(trailer_);
     if (length < 0 || static_cast<std::uint64_t>(length) > fileSize)
-        throw Error("No archive found at the end of the file (its trailer does not describe an archive)");
+        throw Error("No archive found " + where + " (its trailer does not describe an archive)");
     length_ = static_cast<std::uint64_t>(length);
     start_ = fileSize - length_;
 
     const std::int64_t count = trailer_.EntryCount;
     if (count > kMaxEntryCount)
-        throw Error("No archive found at the end of the file (its trailer claims " +
+        throw Error("No archive found " + where + " (its trailer claims " +
                     Numbered("%lld members)", count));
     // Every writer compresses the registry, also an empty one (an empty archive is 44 bytes):
     // a trailer of no members and no registry is just 36 bytes that happen to be zero.
     if (count == 0 && trailer_.RegistryCompressed == 0)
-        throw Error("No archive found at the end of the file");
+        throw Error("No archive found " + where);
     const std::int64_t total = count * static_cast<std::int64_t>(kRegistryEntrySize);
     const std::uint64_t registryAt = start_ + static_cast<std::uint64_t>(trailer_.RegistryOffset);
 
@@ -215,7 +246,7 @@ void ArchiveReader::Load() {
     };
     if (trailer_.RegistryCompressed != 0) {
         if (total > static_cast<std::int64_t>(trailer_.RegistrySize) * kMaxInflateRatio)
-            throw Error("No archive found at the end of the file (its registry cannot hold " +
+            throw Error("No archive found " + where + " (its registry cannot hold " +
                         Numbered("%lld entries)", count));
         std::uint64_t at = registryAt;
         std::uint64_t left = static_cast<std::uint64_t>(trailer_.RegistrySize);

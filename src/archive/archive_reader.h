@@ -46,7 +46,8 @@ class ArchiveReader {
 public:
     using ChunkSink = std::function<void(const char* data, std::size_t size)>;
 
-    // Finds the archive at the tail of the bytes. Raises Error when there is none or its
+    // Finds the archive at the tail of the bytes (before the certificate table of a signed
+    // program). Raises Error when there is none or its
     // trailer or registry is damaged.
     ArchiveReader(const unsigned char* data, std::size_t size);
     explicit ArchiveReader(std::shared_ptr<ByteSource> source);
@@ -74,6 +75,8 @@ public:
 
 private:
     void Load();
+    // Reads the archive whose trailer ends at `end`; `where` names that place in messages.
+    void LoadAt(std::uint64_t end, const std::string& where);
 
     std::shared_ptr<ByteSource> source_;
     ArchiveTrailer trailer_;

@@ -1,5 +1,6 @@
 // nimbrel-cli list, verify and extract: the archive at the end of a screensaver or on its own.
 #include <cstdio>
+#include <optional>
 #include <filesystem>
 #include <ostream>
 #include <set>
@@ -7,6 +8,7 @@
 
 #include "archive/archive_reader.h"
 #include "archive/file_stream.h"
+#include "archive/pe_layout.h"
 #include "cli/cli.h"
 #include "cli/extract_names.h"
 #include "cli/json.h"
@@ -14,6 +16,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/safe_create.h"
+#include "signing/authenticode.h"
 
 namespace nimbrel::cli {
 
@@ -127,7 +130,17 @@ int RunVerify(const Arguments& args, Console& console) {
             ++bad;
         }
     }
-    const bool ok = archiveCrcOk && bad == 0;
+    // A signed program: its signature must still cover these very bytes.
+    std::optional<signing::SignatureReport> signature;
+    std::string signatureNote;
+    if (signing::SigningAvailable()) {
+        signing::SignatureReport report = signing::CheckSignature(file);
+        if (report.present) signature = report;
+    } else if (auto pe = archive::ReadPeLayout(*archive::FileByteSource(file)); pe && pe->HasCertTable()) {
+        signatureNote = "signature not checked: this build of nimbrel-cli cannot check signatures";
+    }
+    const bool signatureOk = !signature || signature->matches;
+    const bool ok = archiveCrcOk && bad == 0 && signatureOk;
 
     if (json) {
         std::vector<std::string> members;
@@ -137,8 +150,14 @@ int RunVerify(const Arguments& args, Console& console) {
             if (!errors[i].empty()) member.Add("error", errors[i]);
             members.push_back(member.Text());
         }
-        out << ArchiveJson(reader, file)
-                   .Add("archiveCrcOk", archiveCrcOk)
+        JsonObject result = ArchiveJson(reader, file);
+        if (signature) {
+            JsonObject sig;
+            sig.Add("signer", signature->signer).Add("digest", signature->digest).Add("ok", signature->matches);
+            if (!signature->matches) sig.Add("error", signature->problem);
+            result.AddRaw("signature", sig.Text());
+        }
+        out << result.Add("archiveCrcOk", archiveCrcOk)
                    .Add("ok", ok)
                    .AddRaw("members", JsonArray(members, 0))
                    .Text()
@@ -153,6 +172,15 @@ int RunVerify(const Arguments& args, Console& console) {
         err << "archive CRC mismatch: the trailer says " << Hex(reader.Trailer().ArchiveCrc)
             << " but the archive's bytes differ\n";
     }
+    if (signature && signature->matches) {
+        out << "signature OK: signed by " << (signature->signer.empty() ? "(no name)" : signature->signer) << ", "
+            << signature->digest << "\n";
+    } else if (signature) {
+        err << "signature FAILED" << (signature->signer.empty() ? "" : " (signed by " + signature->signer + ")")
+            << ": " << signature->problem << "\n";
+    } else if (!signatureNote.empty()) {
+        err << "warning: " << signatureNote << "\n";
+    }
     for (std::size_t i = 0; i < errors.size(); ++i)
         if (!errors[i].empty())
             err << "member " << i + 1 << " (" << reader.Members()[i].name << "): " << errors[i] << "\n";
@@ -161,7 +189,8 @@ int RunVerify(const Arguments& args, Console& console) {
         return kExitOk;
     }
     err << "FAILED: " << bad << " of " << reader.Members().size() << " member(s) damaged"
-        << (archiveCrcOk ? "" : ", archive CRC wrong") << "\n";
+        << (archiveCrcOk ? "" : ", archive CRC wrong") << (signatureOk ? "" : ", signature does not match")
+        << "\n";
     return kExitFailure;
 }
 
@@ -266,6 +295,8 @@ Command VerifyCommandEntry() {
     c.summary = "check the archive CRC and every member's CRC";
     c.description =
         "Checks the archive in FILE: the CRC over the archive and every member's data and CRC.\n"
+        "A signed screensaver's signature is checked too: the signer's name and digest are\n"
+        "shown, and a file changed after signing fails.\n"
         "Exits with 1 when anything is damaged.\n";
     c.options = {{"--json", "", "", "", "print one JSON object with the result for every member"}};
     c.examples = {"nimbrel-cli verify holiday.scr", "nimbrel-cli verify --json holiday.scr"};

@@ -14,6 +14,7 @@ namespace nimbrel::cli {
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
         CompileCommandEntry(),
+        InstallerCommandEntry(),
         ListCommandEntry(),
         VerifyCommandEntry(),
         ExtractCommandEntry(),

@@ -73,6 +73,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
 // Each command's entry, defined beside its code (compile_command.cpp, archive_commands.cpp).
 Command CompileCommandEntry();
+Command InstallerCommandEntry();
 Command ListCommandEntry();
 Command VerifyCommandEntry();
 Command ExtractCommandEntry();

@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <vector>
 
 #include "pipeline/build_pipeline.h"
+#include "pipeline/installer_package.h"
 #include "pipeline/picture_conversion.h"
 #include "pipeline/project_state.h"
 #include "cli/cli.h"
@@ -19,6 +21,7 @@
 #include "platform/paths.h"
 #include "platform/temp.h"
 #include "project/project_file.h"
+#include "signing/authenticode.h"
 
 namespace nimbrel::cli {
 
@@ -112,16 +115,61 @@ bool ParseFit(const std::string& text, int& width, int& height) {
     return side(text.substr(0, x), width) && side(text.substr(x + 1), height);
 }
 
-int RunCompile(const Arguments& args, Console& console) {
+// The signing options, read and the certificate opened before anything is built. Returns -1
+// to go on, or the exit code.
+int PrepareSigning(const Arguments& args, Console& console, const std::string& me,
+                   std::optional<signing::SigningRequest>& request) {
+    if (!args.Has("--sign")) {
+        for (const char* option : {"--sign-password-file", "--timestamp"})
+            if (args.Has(option)) {
+                console.err << me << option << " needs --sign\n";
+                return kExitUsage;
+            }
+        return -1;
+    }
+    if (!signing::SigningAvailable()) {
+        console.err << me << "this build of nimbrel-cli cannot sign (it was built without OpenSSL); "
+                    << "build without --sign and sign the file with another tool\n";
+        return kExitUsage;
+    }
+    signing::SigningRequest r;
+    r.certificatePath = args.Value("--sign");
+    if (args.Has("--sign-password-file")) r.password = signing::ReadPasswordFile(args.Value("--sign-password-file"));
+    r.timestampUrl = args.Value("--timestamp");
+    signing::CertificateSigner(r.certificatePath, r.password);  // a wrong password fails here, early
+    request = std::move(r);
+    return -1;
+}
+
+// Signs a file the command made; false (with the message written) when it could not.
+bool SignOutput(const std::string& path, const signing::SigningRequest& request, Console& console,
+                const std::string& me, bool quiet, std::string& signer) {
+    try {
+        signing::SignResult signed_ = signing::SignFile(path, request);
+        signer = signed_.signer;
+        if (!quiet)
+            console.out << "Signed: " << path << " by " << signed_.signer
+                        << (signed_.timestamped ? " (time-stamped)" : "") << "\n";
+        return true;
+    } catch (const Error& e) {
+        console.err << me << e.what() << "\n" << me << path << " is not signed\n";
+        return false;
+    }
+}
+
+int RunBuild(const Arguments& args, Console& console, bool installer) {
     const std::string& projectPath = args.operands[0];
+    const std::string me = installer ? "nimbrel-cli installer: " : "nimbrel-cli compile: ";
+    std::optional<signing::SigningRequest> signRequest;
+    if (int code = PrepareSigning(args, console, me, signRequest); code >= 0) return code;
     const bool quiet = args.Has("--quiet");
     if (quiet && args.Has("--progress")) {
-        console.err << "nimbrel-cli compile: --quiet and --progress cannot be used together\n";
+        console.err << me << "--quiet and --progress cannot be used together\n";
         return kExitUsage;
     }
     int fitWidth = 0, fitHeight = 0;
     if (args.Has("--fit") && !ParseFit(args.Value("--fit"), fitWidth, fitHeight)) {
-        console.err << "nimbrel-cli compile: --fit wants WIDTHxHEIGHT, each " << pipeline::kMinFitSide << " to "
+        console.err << me << "--fit wants WIDTHxHEIGHT, each " << pipeline::kMinFitSide << " to "
                     << pipeline::kMaxFitSide << " (e.g. 3840x2160)\n";
         return kExitUsage;
     }
@@ -143,7 +191,13 @@ int RunCompile(const Arguments& args, Console& console) {
         request.fitHeight = fitHeight;
     }
     request.storeCompressedOverride = args.Has("--store-compressed");
-    if (args.Has("--output")) {
+    const std::string setupPath = platform::JoinPath(stubDir, "setup.bin");
+    if (installer && !platform::FileExists(setupPath)) {
+        console.err << me << "the setup program " << setupPath << " is missing"
+                    << (ownStubDir ? "\n" : "; --stub-dir DIR takes it (and the players) from DIR\n");
+        return kExitFailure;
+    }
+    if (args.Has("--output") && !installer) {
         // A relative name means the current folder here, as on any command line, while the
         // project's own Output is relative to the project.
         std::error_code ec;
@@ -167,7 +221,7 @@ int RunCompile(const Arguments& args, Console& console) {
                 request.values.kind == project::kFlash ? request.flashStubPath : request.stubPath;
             std::string why = WhyNot(e.what(), platform::DirectoryPart(projectPath),
                                      {request.stubPath, request.flashStubPath});
-            console.err << "nimbrel-cli compile: " << e.what() << (why.empty() ? "" : ": " + why) << "\n";
+            console.err << me << e.what() << (why.empty() ? "" : ": " + why) << "\n";
             if (!ownStubDir && e.what() == Format("Cannot open file %s", stub))
                 console.err << "The players stub.bin and flash.bin are looked for beside nimbrel-cli; "
                                "--stub-dir DIR takes them from DIR.\n";
@@ -175,17 +229,17 @@ int RunCompile(const Arguments& args, Console& console) {
         }
     }
     if (!result.built) {
-        console.err << "nimbrel-cli compile: the project has no pictures: "
+        console.err << me << "the project has no pictures: "
                     << (request.saveProject ? "it was saved, and " : "") << "no screensaver was built\n";
         return kExitFailure;
     }
     if (!result.leftOutFiles.empty()) {
-        console.err << "nimbrel-cli compile: warning: " << result.leftOutFiles.size()
+        console.err << me << "warning: " << result.leftOutFiles.size()
                     << (result.leftOutFiles.size() == 1 ? " file was" : " files were")
                     << " left out of the screensaver:\n";
         // One line a file, where scripts look for trouble.
         for (const auto& file : result.leftOutFiles)
-            console.err << "nimbrel-cli compile: left out: "
+            console.err << me << "left out: "
                         << (file.path.empty() ? "(an entry without a file name)" : file.path) << " "
                         << file.reason << "\n";
     }
@@ -195,7 +249,50 @@ int RunCompile(const Arguments& args, Console& console) {
         if (request.saveProject) console.out << "Project saved: " << projectPath << "\n";
         console.out << "Screensaver: " << result.outputPath << " (" << result.outputSize << " bytes)\n";
     }
+    std::string signer;
+    if (signRequest && !SignOutput(result.outputPath, *signRequest, console, me, quiet, signer)) return kExitFailure;
+    if (!installer) return kExitOk;
+
+    pipeline::InstallerContent content = pipeline::InstallerContentOf(request.values, projectPath);
+    content.publisher = signer;
+    std::string setupOut = pipeline::DefaultInstallerPath(result.outputPath, content.showName);
+    if (args.Has("--output")) {
+        std::error_code ec;
+        std::filesystem::path output = std::filesystem::absolute(platform::NativePath(args.Value("--output")), ec);
+        setupOut = ec ? args.Value("--output") : platform::NarrowPath(output);
+    }
+    if (platform::SameFile(setupOut, result.outputPath)) {
+        console.err << me << "the installer cannot replace the screensaver " << result.outputPath << "\n";
+        return kExitFailure;
+    }
+    try {
+        pipeline::WriteInstaller(setupPath, result.outputPath, content, setupOut);
+    } catch (const Error& e) {
+        console.err << me << e.what() << "\n";
+        return kExitFailure;
+    }
+    if (signRequest && !SignOutput(setupOut, *signRequest, console, me, quiet, signer)) return kExitFailure;
+    if (!quiet) console.out << "Installer: " << setupOut << " (" << platform::FileSize(setupOut) << " bytes)\n";
     return kExitOk;
+}
+
+int RunCompile(const Arguments& args, Console& console) {
+    return RunBuild(args, console, false);
+}
+
+int RunInstaller(const Arguments& args, Console& console) {
+    return RunBuild(args, console, true);
+}
+
+std::vector<Option> SigningOptions() {
+    return {
+        {"--sign", "", "CERT.pfx", "--sign needs a certificate file (.pfx)",
+         "sign the result (Authenticode, SHA-256) with the key and certificate in CERT.pfx"},
+        {"--sign-password-file", "", "FILE", "--sign-password-file needs a file",
+         "read the certificate's password from FILE's first line (default: no password)"},
+        {"--timestamp", "", "URL", "--timestamp needs the address of a time-stamping service",
+         "have the signature time-stamped by the RFC 3161 service at URL (http)"},
+    };
 }
 
 }  // namespace
@@ -233,13 +330,36 @@ Command CompileCommandEntry() {
         {"--progress", "", "", "", "print progress as plain lines when standard error is no terminal"},
         {"--quiet", "-q", "", "", "print nothing but warnings and errors"},
     };
+    for (Option& o : SigningOptions()) c.options.push_back(o);
     c.examples = {
         "nimbrel-cli compile holiday.nssp",
         "nimbrel-cli compile --strict -o /tmp/holiday.scr holiday.nssp",
         "nimbrel-cli compile --fit 3840x2160 holiday.nssp",
         "nimbrel-cli compile --progress --stub-dir build/bin holiday.nssp 2>progress.log",
+        "nimbrel-cli compile --sign me.pfx --sign-password-file pass.txt holiday.nssp",
     };
     c.run = RunCompile;
+    return c;
+}
+
+Command InstallerCommandEntry() {
+    Command c = CompileCommandEntry();
+    c.name = "installer";
+    c.summary = "build the screensaver and a Windows installer for it";
+    c.description =
+        "Builds the project's screensaver as compile does, then an installer program that\n"
+        "installs it for the current user without administrator rights, makes it the active\n"
+        "screen saver and registers its uninstaller. The installer is written beside the\n"
+        "screensaver as \"NAME Setup.exe\" unless --output names it. setup.bin is taken from\n"
+        "where the players are (beside nimbrel-cli, or --stub-dir). With --sign both the\n"
+        "screensaver and the installer are signed.\n";
+    for (Option& o : c.options)
+        if (o.name == "--output") o.help = "write the installer to FILE (default: \"NAME Setup.exe\" beside the screensaver)";
+    c.examples = {
+        "nimbrel-cli installer holiday.nssp",
+        "nimbrel-cli installer --sign me.pfx --sign-password-file pass.txt -o setup.exe holiday.nssp",
+    };
+    c.run = RunInstaller;
     return c;
 }
 
