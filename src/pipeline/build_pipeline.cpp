@@ -147,7 +147,7 @@ std::string ReasonLeftOut(const std::string& listed, const std::string& resolved
         case platform::FileKind::Missing: {
             // A file that is there but cannot be reached is not "missing".
             std::error_code ec;
-            std::filesystem::status(platform::NativePath(resolved), ec);
+            (void)std::filesystem::status(platform::NativePath(resolved), ec);
             if (ec == std::errc::too_many_symbolic_link_levels)
                 return "cannot be reached: its path runs into a loop of symbolic links";
             if (ec == std::errc::permission_denied)

@@ -38,6 +38,15 @@ std::string Pattern(std::size_t size, unsigned seed) {
     return bytes;
 }
 
+// `bytes` behind the header of a 16 x 16 JPEG or PNG, so that the build takes them for a picture
+// the players show (only the header is looked at).
+std::string AsJpeg(std::string bytes) {
+    return bytes.replace(0, 12, std::string("\xFF\xD8\xFF\xC0\x00\x11\x08\x00\x10\x00\x10\x03", 12));
+}
+std::string AsPng(std::string bytes) {
+    return bytes.replace(0, 24, std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x10\0\0\0\x10", 24));
+}
+
 struct Recorder : pipeline::BuildReporter {
     std::vector<int> progress;
     std::vector<std::string> notices;
@@ -71,8 +80,8 @@ protected:
         WriteBytes(dir.File("stub.bin"), stubBytes);
         WriteBytes(dir.File("flash.bin"), flashStubBytes);
         fs::create_directory(folder + "pics");
-        WriteBytes(folder + "pics/a.jpg", Pattern(200000, 3));
-        WriteBytes(folder + "pics/b.png", std::string(70000, 'b'));
+        WriteBytes(folder + "pics/a.jpg", AsJpeg(Pattern(200000, 3)));
+        WriteBytes(folder + "pics/b.png", AsPng(std::string(70000, 'b')));
         request.projectFileName = folder + "Show.nssp";
         request.values = pipeline::NewProjectValues();
         request.values.slideShow.showName = "Lake";
