@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/temp.h"
 #include "project/project_file.h"
+#include "support/test_system.h"
 #if NIMBREL_HAVE_PE_FIXTURES
 #include "pe_check.h"
 #endif
@@ -737,3 +738,22 @@ TEST_F(Compile, AnIconThatCannotBeImportedKeepsThePlayersOwn) {
     EXPECT_EQ(reader.ArchiveStart(), player.size());
 }
 #endif
+
+TEST_F(Compile, FilesThatCannotBeReachedSayWhyAndAReadOnlyProjectIsNamed) {
+#ifdef _WIN32
+    GTEST_SKIP() << "links and file modes are POSIX's here";
+#else
+    fs::create_symlink(folder + "loop2.jpg", folder + "loop1.jpg");
+    fs::create_symlink(folder + "loop1.jpg", folder + "loop2.jpg");
+    request.values.files = {folder + "pics/a.jpg", folder + "loop1.jpg"};
+    BuildResult result = pipeline::CompileProject(request, reporter);
+    ASSERT_EQ(result.leftOutFiles.size(), 1u);
+    EXPECT_EQ(result.leftOutFiles[0].reason, "cannot be reached: its path runs into a loop of symbolic links");
+
+    if (!nimbrel::testing::ReadOnlyMarksBind()) GTEST_SKIP() << "read-only marks do not stop root";
+    request.values.slideShow.showName = "Changed";
+    ASSERT_TRUE(nimbrel::testing::SetReadOnly(request.projectFileName, true));
+    EXPECT_EQ(FailedBuild(request, reporter), "Cannot save the project " + request.projectFileName + ": File access denied");
+    nimbrel::testing::SetReadOnly(request.projectFileName, false);
+#endif
+}
