@@ -29,6 +29,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "project/project_paths.h"
+#include "project/value_ranges.h"
 #include "ui/color_button.h"
 #include "ui/file_dialog.h"
 #include "ui/file_list_view.h"
@@ -52,7 +53,6 @@ constexpr int kClientWidth = 658;
 constexpr int kClientHeight = 586;
 constexpr int kAboutTextLimit = 246;
 constexpr int kShowNameLimit = 254;
-constexpr int kTransitionCount = 130;
 
 const QString kOutputFilter = QStringLiteral("ScreenSaver Files|*.scr");
 const QString kIconFilter = QStringLiteral("Icon Files|*.ico");
@@ -248,18 +248,18 @@ QWidget* TfrmMain::BuildCommandBar() {
     helpRow->addStretch();
     pcMain->addTab(helpPage, tr("Help"));
 
-    connect(btnNew, &QToolButton::clicked, this, &TfrmMain::Project2Click);
-    connect(btnOpen, &QToolButton::clicked, this, &TfrmMain::Project4Click);
-    connect(btnSave, &QToolButton::clicked, this, &TfrmMain::Project3Click);
-    connect(btnExit, &QToolButton::clicked, this, &TfrmMain::Exit1Click);
-    connect(btnCompile, &QToolButton::clicked, this, &TfrmMain::Compile1Click);
-    connect(btnAddFile, &QToolButton::clicked, this, &TfrmMain::AddFile1Click);
-    connect(btnRemoveFile, &QToolButton::clicked, this, &TfrmMain::RemoveFile1Click);
-    connect(btnCheck, &QToolButton::clicked, this, &TfrmMain::CheckFiles1Click);
-    connect(btnTest, &QToolButton::clicked, this, &TfrmMain::Test1Click);
-    connect(btnContents, &QToolButton::clicked, this, &TfrmMain::Contents1Click);
-    connect(btnAbout, &QToolButton::clicked, this, &TfrmMain::About1Click);
-    connect(btnWebsite, &QToolButton::clicked, this, &TfrmMain::btnWebsiteClick);
+    // A button is its menu command's second face: one action, one handler, one enabled state.
+    const std::pair<ui::PictureButton*, QAction*> faces[] = {
+        {btnNew, Project2},       {btnOpen, Project4},       {btnSave, Project3},  {btnExit, Exit1},
+        {btnCompile, Compile1},   {btnTest, Test1},          {btnAddFile, AddFile1},
+        {btnRemoveFile, RemoveFile1}, {btnCheck, CheckFiles1}, {btnContents, Contents1},
+        {btnAbout, About1},       {btnWebsite, GotoWebsite1}};
+    for (const auto& [button, action] : faces) {
+        connect(button, &QToolButton::clicked, action, &QAction::trigger);
+        const auto follow = [button, action] { button->setEnabled(action->isEnabled()); };
+        connect(action, &QAction::changed, button, follow);
+        follow();
+    }
     return pcMain;
 }
 
@@ -409,16 +409,14 @@ bool TfrmMain::RunCommand(const std::function<void()>& command) {
 }
 
 void TfrmMain::UpdateCommandState() {
+    // The one place that decides which commands are open; their buttons follow their actions.
     const bool named = !projectFileName_.isEmpty();
     const bool slideShow = named && ProjectKind() == project::kSlideShow;
-    for (QWidget* w : std::initializer_list<QWidget*>{btnAddFile, btnRemoveFile, btnCheck})
-        w->setEnabled(slideShow);
     for (QAction* a : {AddFile1, RemoveFile1, CheckFiles1}) a->setEnabled(slideShow);
-    for (QWidget* w : std::initializer_list<QWidget*>{btnSave, btnCompile, btnTest, lvFiles, tnMain,
-                                                      txtFlash_Title, memFlashShowText, feFlash,
+    for (QAction* a : {Project3, Compile1, Test1, Install1}) a->setEnabled(named);
+    for (QWidget* w : std::initializer_list<QWidget*>{lvFiles, tnMain, txtFlash_Title, memFlashShowText, feFlash,
                                                       feFlashOutput, chkFlashChangeIcon, feFlashIcon})
         w->setEnabled(named);
-    for (QAction* a : {Project3, Compile1, Test1, Install1}) a->setEnabled(named);
 }
 
 void TfrmMain::LoadProject(const QString& path) {
@@ -449,7 +447,7 @@ void TfrmMain::ApplyLoadedProject(const project::LoadedProject& loaded) {
         options.chkKeepAspect->setChecked(v.keepAspect);
         options.chkRandom->setChecked(v.random);
         options.tbShowSpeed->setValue(v.showSpeed);  // the slider clamps into 1..240
-        bool known = v.transition >= 0 && v.transition < kTransitionCount;
+        bool known = v.transition >= 0 && v.transition < project::kTransitionItems;
         options.cboTransition->setCurrentIndex(known ? v.transition : -1);
         options.btnBGColor->setColor(v.backgroundColor);
         options.SetFit(v.fitPictures, v.fitWidth, v.fitHeight);

@@ -69,8 +69,4 @@ private:
     std::unique_ptr<show::DecodeAhead> ahead_;  // after show_, which it prepares
 };
 
-// True when wine on this machine can run the screensaver at `path` (always true on Windows):
-// a wine program is installed and, for a 32-bit screensaver, a 32-bit wine beside it.
-bool WineCanRun(const std::string& path);
-
 }  // namespace nimbrel::app

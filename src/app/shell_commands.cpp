@@ -132,7 +132,7 @@ void TfrmMain::Test1Click() {
     if (!output.empty() && platform::FileExists(output)) {
         // Where wine cannot run the screensaver, the show plays in the editor's preview. (While the
         // shell is recorded nothing runs, so whether wine could run it does not matter.)
-        if (ProjectKind() == project::kSlideShow && !platform::ShellRecording() && !WineCanRun(output)) {
+        if (ProjectKind() == project::kSlideShow && !platform::ShellRecording() && !platform::CanRunWindowsProgram(output)) {
             OpenPreview(tr("wine cannot run the screensaver here"));
         } else {
             RunShellCall({std::nullopt, output, std::string("/s"), std::nullopt});

@@ -7,13 +7,6 @@
 #include "platform/files.h"
 #include "platform/safe_create.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <sys/types.h>
-#include <unistd.h>
-#endif
-
 namespace nimbrel::archive {
 
 namespace {
@@ -21,21 +14,6 @@ namespace {
     throw Error(platform::IoErrorMessage(err ? err : EIO));
 }
 
-int SeekTo(std::FILE* file, std::int64_t offset, int origin) {
-#ifdef _WIN32
-    return _fseeki64(file, offset, origin);
-#else
-    return fseeko(file, static_cast<off_t>(offset), origin);
-#endif
-}
-
-std::int64_t TellOf(std::FILE* file) {
-#ifdef _WIN32
-    return _ftelli64(file);
-#else
-    return static_cast<std::int64_t>(ftello(file));
-#endif
-}
 }  // namespace
 
 FileStream::FileStream(const std::string& path, Mode mode) : path_(path) {
@@ -98,17 +76,17 @@ void FileStream::Write(const void* data, std::size_t size) {
 
 void FileStream::Seek(std::int64_t position) {
     if (!file_) Fail(EBADF);
-    if (position < 0 || SeekTo(file_, position, SEEK_SET) != 0) Fail(errno ? errno : EINVAL);
+    if (position < 0 || platform::SeekFile(file_, position, SEEK_SET) != 0) Fail(errno ? errno : EINVAL);
 }
 
 void FileStream::SeekEnd() {
     if (!file_) Fail(EBADF);
-    if (SeekTo(file_, 0, SEEK_END) != 0) Fail(errno);
+    if (platform::SeekFile(file_, 0, SEEK_END) != 0) Fail(errno);
 }
 
 std::int64_t FileStream::Position() {
     if (!file_) Fail(EBADF);
-    std::int64_t at = TellOf(file_);
+    std::int64_t at = platform::TellFile(file_);
     if (at < 0) Fail(errno);
     return at;
 }
@@ -123,12 +101,7 @@ std::int64_t FileStream::Size() {
 
 void FileStream::Truncate(std::int64_t size) {
     if (!file_) Fail(EBADF);
-    if (std::fflush(file_) != 0) Fail(errno);
-#ifdef _WIN32
-    if (_chsize_s(_fileno(file_), size) != 0) Fail(errno);
-#else
-    if (ftruncate(fileno(file_), static_cast<off_t>(size)) != 0) Fail(errno);
-#endif
+    if (platform::TruncateFile(file_, size) != 0) Fail(errno);
     Seek(size);
 }
 

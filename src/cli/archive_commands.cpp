@@ -178,16 +178,11 @@ int RunExtract(const Arguments& args, Console& console) {
         err << "cannot create the folder " << dir << (ec ? ": " + ec.message() : std::string()) << "\n";
         return kExitFailure;
     }
-#ifdef _WIN32
-    // A junction or mount point would carry every member somewhere else.
-    std::string folder = dir;
-    while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
-    if (platform::IsLinkOrReparsePoint(folder)) {
+    if (platform::IsRedirectedFolder(dir)) {
         err << "the folder " << dir
             << " is a link to another place (a reparse point): choose a plain folder\n";
         return kExitFailure;
     }
-#endif
     bool ok = true;
     if (!reader.VerifyArchiveCrc()) {
         err << "warning: archive CRC mismatch; members are extracted with their own CRCs checked\n";

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "project/value_ranges.h"
+
 namespace nimbrel::imaging {
 
 namespace {
@@ -44,7 +46,7 @@ Rect LayoutPicture(int screenWidth, int screenHeight, int pictureWidth, int pict
 }
 
 int ShowDurationMs(int showSpeed) {
-    return std::clamp(showSpeed, 1, 240) * 1000;
+    return std::clamp(showSpeed, project::kMinShowSpeed, project::kMaxShowSpeed) * 1000;
 }
 
 Pixel BackgroundPixel(std::int32_t color) {

@@ -10,11 +10,12 @@
 
 #include "imaging/image.h"
 #include "imaging/random_source.h"
+#include "project/value_ranges.h"
 
 namespace nimbrel::imaging {
 
-inline constexpr int kTransitionRandom = 128;
-inline constexpr int kTransitionNone = 129;
+inline constexpr int kTransitionRandom = project::kTransitionRandom;
+inline constexpr int kTransitionNone = project::kTransitionNone;
 inline constexpr int kNoTransition = -1;  // what ResolveTransition gives for a cut
 
 enum class TransitionFamily {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "project/value_ranges.h"
+
 namespace nimbrel::pipeline {
 
 project::ProjectValues NewProjectValues() {
@@ -17,8 +19,8 @@ void ApplyLoadedProject(const project::LoadedProject& loaded, project::ProjectVa
     if (loaded.slideShowRead) {
         values.files = loaded.files;
         values.slideShow = loaded.slideShow;
-        values.slideShow.showSpeed = std::clamp(values.slideShow.showSpeed, 1, 240);
-        if (values.slideShow.transition < 0 || values.slideShow.transition > 129)
+        values.slideShow.showSpeed = std::clamp(values.slideShow.showSpeed, project::kMinShowSpeed, project::kMaxShowSpeed);
+        if (values.slideShow.transition < 0 || values.slideShow.transition > project::kTransitionNone)
             values.slideShow.transition = -1;
     }
     if (loaded.flashRead) values.flash = loaded.flash;

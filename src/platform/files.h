@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdio>
 // Whole-file operations used by the core. Failures raise nimbrel::Error with the system's text.
 
 #include <cstdint>
@@ -46,5 +47,12 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes);
 // system's own dialogs ("File not found", "File access denied", "Disk full"), and any other in the
 // system's description of it ("File name too long").
 std::string IoErrorMessage(int errorNumber);
+
+// 64-bit positions of a stdio stream, which the C library offers under other names on each
+// system. Seek and Truncate return 0 or set errno and return -1 (Tell: -1 on failure); Truncate
+// flushes the stream first.
+int SeekFile(std::FILE* file, std::int64_t offset, int origin);
+std::int64_t TellFile(std::FILE* file);
+int TruncateFile(std::FILE* file, std::int64_t size);
 
 }  // namespace nimbrel::platform

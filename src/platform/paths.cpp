@@ -14,6 +14,15 @@ bool IsSeparator(char c) {
 #endif
 }
 
+bool IsAbsolutePath(std::string_view path) {
+    if (path.empty()) return false;
+    if (IsSeparator(path.front())) return true;
+#ifdef _WIN32
+    if (path.size() >= 2 && path[1] == ':') return true;
+#endif
+    return false;
+}
+
 namespace {
 // Index just past the directory part: after the last separator (or a drive's colon on Windows).
 std::size_t DirectoryEnd(std::string_view path) {

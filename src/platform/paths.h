@@ -16,6 +16,11 @@ inline constexpr char kSeparator = '/';
 
 bool IsSeparator(char c);
 
+// True for a path that does not depend on the current folder: it starts with a separator, or on
+// Windows with a drive ("C:\x", and also "C:x", which depends on that drive's current folder
+// rather than ours).
+bool IsAbsolutePath(std::string_view path);
+
 // The directory part of a path, with its trailing separator (and a drive's colon); "" when none.
 std::string DirectoryPart(std::string_view path);
 // The last component of a path, without any directory.

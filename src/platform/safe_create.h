@@ -23,6 +23,11 @@ bool CreatePrivateDirectory(const std::string& path);
 // point): an entry that leads somewhere else.
 bool IsLinkOrReparsePoint(const std::string& path);
 
+// True when the folder `path` (trailing separators allowed) is a Windows junction or mount point,
+// which would carry whatever is written into it somewhere else. Always false on POSIX systems,
+// where a linked folder is the user's own plain choice.
+bool IsRedirectedFolder(const std::string& path);
+
 // True when an entry of this name exists at all, a dangling link included.
 bool EntryExists(const std::string& path);
 

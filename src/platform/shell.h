@@ -40,6 +40,10 @@ std::string ShellProblem(const ShellCall& call);
 // Windows).
 std::string WineProgram();
 
+// True where this system can start the Windows program `path`: always on Windows; elsewhere when
+// wine is on the PATH, with its 32-bit side for a 32-bit program (the PE header's machine 0x14C).
+bool CanRunWindowsProgram(const std::string& path);
+
 // Test seam: while recording, ExecuteShell runs nothing and keeps each request instead.
 void SetShellRecording(bool on);
 bool ShellRecording();

@@ -6,6 +6,7 @@
 #include "platform/ascii.h"
 #include "platform/error.h"
 #include "project/big_ini_file.h"
+#include "project/value_ranges.h"
 
 namespace nimbrel::project {
 
@@ -245,13 +246,13 @@ void WriteSlideShowPictureKeys(TBigIniFile& ini, const std::vector<std::string>&
     WriteUnlessSame(ini, "Options", "ShowSpeed", std::to_string(values.showSpeed),
                     [&](const std::string& stored) {
                         std::int32_t speed = IntegerOr(stored, 10);
-                        return speed == values.showSpeed || std::clamp(speed, 1, 240) == values.showSpeed;
+                        return speed == values.showSpeed || std::clamp(speed, kMinShowSpeed, kMaxShowSpeed) == values.showSpeed;
                     });
     WriteUnlessSame(ini, "Options", "Transition", std::to_string(values.transition),
                     [&](const std::string& stored) {
                         std::int32_t transition = IntegerOr(stored, 0);
                         if (transition == values.transition) return true;
-                        return (transition < 0 || transition > 129) && values.transition == -1;
+                        return (transition < 0 || transition > kTransitionNone) && values.transition == -1;
                     });
     WriteColor(ini, values.backgroundColor);
 }

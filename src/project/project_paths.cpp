@@ -5,13 +5,7 @@
 namespace nimbrel::project {
 
 bool IsAbsolutePath(std::string_view path) {
-    if (path.empty()) return false;
-    if (platform::IsSeparator(path.front())) return true;
-#ifdef _WIN32
-    // "C:\x" and also "C:x", which depends on the drive's current folder rather than ours.
-    if (path.size() >= 2 && path[1] == ':') return true;
-#endif
-    return false;
+    return platform::IsAbsolutePath(path);
 }
 
 std::string ResolveProjectPath(std::string_view storedPath, std::string_view projectFileName) {

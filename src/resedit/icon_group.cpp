@@ -5,6 +5,7 @@
 
 #include "platform/error.h"
 #include "platform/file_mapping.h"
+#include "resedit/resource_edit.h"
 #include "resedit/resource_tree.h"
 
 namespace nimbrel::resedit {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/file_mapping.h"
-#include "resedit/resource_edit.h"
+#include "resedit/res_id.h"
 
 namespace nimbrel::resedit {
 

@@ -146,6 +146,9 @@ private:
     // Returns once the screen is known; raises Abandoned when `stop` turns true first.
     void WaitForScreen(const std::atomic<bool>* stop) const;
 
+    // Lock order: prepareMutex_ is the outermost and may be held while any other is taken;
+    // screenMutex_, keptMutex_ and predecodeMutex_ are leaves: none is held while another of the
+    // show's mutexes is taken (a step that needs two takes them one after the other).
     FrameSettings settings_;  // its size and monitors written once, by SetScreen for ScreenLater
     mutable std::mutex screenMutex_;
     mutable std::condition_variable screenSet_;

@@ -9,6 +9,7 @@
 #include <QSpinBox>
 
 #include "ui/color_button.h"
+#include "project/value_ranges.h"
 #include "ui/form_helpers.h"
 
 namespace nimbrel::ui {
@@ -31,7 +32,7 @@ void SlideShowOptionControls::Create(QWidget* parent) {
     chkRandom = Named(new QCheckBox(QObject::tr("&Random Show Order"), parent), "chkRandom");
 
     tbShowSpeed = Named(new QSlider(Qt::Horizontal, parent), "tbShowSpeed");
-    tbShowSpeed->setRange(1, 240);
+    tbShowSpeed->setRange(project::kMinShowSpeed, project::kMaxShowSpeed);
     tbShowSpeed->setPageStep(10);
     tbShowSpeed->setTickInterval(2);
     tbShowSpeed->setTickPosition(QSlider::TicksAbove);

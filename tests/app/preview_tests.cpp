@@ -15,6 +15,7 @@
 #include "app/main_window.h"
 #include "app/preview_window.h"
 #include "app/qt_picture_decoder.h"
+#include "platform/shell.h"
 #include "platform/temp.h"
 #include "support/qt_test_env.h"
 #include "ui/message_box.h"
@@ -140,13 +141,13 @@ TEST(PreviewCommand, WineWithoutItsThirtyTwoBitSideCannotRunAThirtyTwoBitScreens
     const std::string pe32 = program("a.scr", 0x14C), pe64 = program("b.scr", 0x8664);
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", QByteArray("/nonexistent"));
-    EXPECT_FALSE(WineCanRun(pe64)) << "no wine at all";
+    EXPECT_FALSE(platform::CanRunWindowsProgram(pe64)) << "no wine at all";
     qputenv("PATH", path);
     if (!std::filesystem::exists("/usr/bin/wine")) GTEST_SKIP() << "wine is not installed";
-    EXPECT_TRUE(WineCanRun(pe64));
+    EXPECT_TRUE(platform::CanRunWindowsProgram(pe64));
     const bool has32 = std::filesystem::exists("/usr/lib/wine/wine") ||
                        std::filesystem::exists("/usr/lib/i386-linux-gnu/wine");
-    EXPECT_EQ(WineCanRun(pe32), has32);
+    EXPECT_EQ(platform::CanRunWindowsProgram(pe32), has32);
 }
 
 }  // namespace

@@ -15,6 +15,11 @@
 namespace nimbrel::archive::testdata {
 
 // Bytes that do not compress (a fixed xorshift sequence).
+// The bytes of a string, as the reader takes them.
+inline const unsigned char* Bytes(const std::string& s) {
+    return reinterpret_cast<const unsigned char*>(s.data());
+}
+
 inline std::string RandomBytes(std::size_t size, std::uint32_t seed = 1) {
     std::string bytes(size, '\0');
     std::uint32_t x = seed * 2654435761u + 1;

@@ -12,10 +12,6 @@ using nimbrel::Error;
 
 namespace {
 
-const unsigned char* Bytes(const std::string& s) {
-    return reinterpret_cast<const unsigned char*>(s.data());
-}
-
 std::string OpenError(const std::string& file) {
     try {
         ArchiveReader r(Bytes(file), file.size());

@@ -10,10 +10,6 @@ using nimbrel::Error;
 
 namespace {
 
-const unsigned char* Bytes(const std::string& s) {
-    return reinterpret_cast<const unsigned char*>(s.data());
-}
-
 std::string ErrorOf(const std::string& file) {
     try {
         ArchiveReader r(Bytes(file), file.size());

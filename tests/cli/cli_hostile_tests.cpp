@@ -8,25 +8,17 @@
 
 #include "archive_test_util.h"
 #include "cli/cli.h"
+#include "cli/cli_run.h"
 #include "platform/files.h"
 #include "platform/temp.h"
 
 using namespace nimbrel::archive::testdata;
-using nimbrel::cli::RunCli;
 namespace fs = std::filesystem;
 
 namespace {
 
-struct CliResult {
-    int code;
-    std::string out, err;
-};
-
-CliResult Cli(std::vector<std::string> args) {
-    std::ostringstream out, err;
-    int code = RunCli(args, out, err);
-    return {code, out.str(), err.str()};
-}
+using nimbrel::clitest::Cli;
+using nimbrel::clitest::CliRun;
 
 struct CliHostile : ::testing::Test {
     nimbrel::platform::TempDirectory dir{"clihostile"};
@@ -54,7 +46,7 @@ TEST_F(CliHostile, ExtractFollowsNoLinkAndOverwritesNothing) {
     fs::create_symlink(outside + "/keep.txt", out + "/b.jpg");
     fs::create_symlink(outside, out + "/c.jpg");
 
-    CliResult run = Cli({"extract", scr, out});
+    CliRun run = Cli({"extract", scr, out});
     EXPECT_EQ(run.code, 0) << run.err;
     EXPECT_FALSE(fs::exists(fs::symlink_status(outside + "/planted.jpg")));
     EXPECT_EQ(ReadFile(outside + "/keep.txt"), "the user's own");
@@ -75,7 +67,7 @@ TEST_F(CliHostile, MembersOverOneStreamAreNotMultiplied) {
         });
     std::string scr = Scr(archive);
     std::string out = dir.File("out");
-    CliResult run = Cli({"extract", scr, out});
+    CliRun run = Cli({"extract", scr, out});
     EXPECT_EQ(run.code, 1);
     EXPECT_NE(run.err.find(scr + ": The archive is damaged: the data of member 2 (big.bmp) overlaps"),
               std::string::npos)
@@ -87,7 +79,7 @@ TEST_F(CliHostile, ATrailerOfZerosIsNoArchive) {
     std::string stub = dir.File("stub.bin");
     WriteFile(stub, RandomBytes(4000, 3) + std::string(36, '\0'));
     for (const char* command : {"verify", "list"}) {
-        CliResult run = Cli({command, stub});
+        CliRun run = Cli({command, stub});
         EXPECT_EQ(run.code, 1) << command;
         EXPECT_EQ(run.out.find("OK"), std::string::npos) << run.out;
         EXPECT_NE(run.err.find(stub + ": No archive found"), std::string::npos) << run.err;
@@ -98,7 +90,7 @@ TEST_F(CliHostile, FailuresNameTheFileInWords) {
     // A folder given as the file.
     std::string folder = dir.File("folder");
     fs::create_directories(folder);
-    CliResult list = Cli({"list", folder});
+    CliRun list = Cli({"list", folder});
     EXPECT_EQ(list.code, 1);
     EXPECT_NE(list.err.find(folder), std::string::npos) << list.err;
     EXPECT_NE(list.err.find("is a folder"), std::string::npos) << list.err;
@@ -109,7 +101,7 @@ TEST_F(CliHostile, FailuresNameTheFileInWords) {
     std::string longName(255, 'n');
     std::string scr = Scr(BuildArchive({{longName, "1"}, {longName, "2"}}));
     std::string out = dir.File("out");
-    CliResult extract = Cli({"extract", scr, out});
+    CliRun extract = Cli({"extract", scr, out});
     EXPECT_EQ(extract.code, 1);
     EXPECT_NE(extract.err.find(out + "/" + longName.substr(0, 200)), std::string::npos) << extract.err;
     EXPECT_NE(extract.err.find("File name too long"), std::string::npos) << extract.err;
@@ -118,7 +110,7 @@ TEST_F(CliHostile, FailuresNameTheFileInWords) {
     // A target folder that cannot be made, because a file stands in its way.
     std::string blocked = dir.File("blocked");
     WriteFile(blocked, "x");
-    CliResult noFolder = Cli({"extract", scr, blocked + "/sub"});
+    CliRun noFolder = Cli({"extract", scr, blocked + "/sub"});
     EXPECT_EQ(noFolder.code, 1);
     EXPECT_NE(noFolder.err.find(blocked + "/sub"), std::string::npos) << noFolder.err;
     EXPECT_NE(noFolder.err.find("Not a directory"), std::string::npos) << noFolder.err;
@@ -132,7 +124,7 @@ TEST_F(CliHostile, MemberNamesReachTheTerminalEscaped) {
     const std::string csi = "\xC2\x9B" "31mred.gif";
     std::string scr = Scr(BuildArchive({{forged, "one"}, {escape, "two"}, {csi, "three"}}));
 
-    CliResult list = Cli({"list", scr});
+    CliRun list = Cli({"list", scr});
     EXPECT_EQ(list.code, 0) << list.err;
     EXPECT_EQ(list.out.find('\x1b'), std::string::npos);
     EXPECT_EQ(list.out.find("\xC2\x9B"), std::string::npos);
@@ -142,7 +134,7 @@ TEST_F(CliHostile, MemberNamesReachTheTerminalEscaped) {
     // Header, title and one line a member.
     EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 5);
 
-    CliResult extract = Cli({"extract", scr, dir.File("out")});
+    CliRun extract = Cli({"extract", scr, dir.File("out")});
     EXPECT_EQ(extract.out.find('\x1b'), std::string::npos);
     EXPECT_EQ(extract.err.find('\x1b'), std::string::npos);
     EXPECT_NE(extract.out.find("member 2 \"\\u001b[2Jclear.png\""), std::string::npos) << extract.out;

@@ -8,6 +8,7 @@
 
 #include "archive_test_util.h"
 #include "cli/cli.h"
+#include "cli/cli_run.h"
 #include "cli/extract_names.h"
 #include "cli/json.h"
 #include "nimbrel_version.h"
@@ -21,21 +22,12 @@
 #endif
 
 using namespace nimbrel::archive::testdata;
-using nimbrel::cli::RunCli;
 namespace fs = std::filesystem;
 
 namespace {
 
-struct CliRun {
-    int code;
-    std::string out, err;
-};
-
-CliRun Cli(std::vector<std::string> args) {
-    std::ostringstream out, err;
-    int code = RunCli(args, out, err);
-    return {code, out.str(), err.str()};
-}
+using nimbrel::clitest::Cli;
+using nimbrel::clitest::CliRun;
 
 std::vector<std::string> FilesIn(const std::string& dir) {
     std::vector<std::string> names;

@@ -16,6 +16,7 @@
 #include "archive_test_util.h"
 #include "pipeline/project_state.h"
 #include "cli/cli.h"
+#include "cli/cli_run.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/temp.h"
@@ -39,17 +40,8 @@ std::string AsJpeg(std::string bytes) {
     return bytes.replace(0, 12, std::string("\xFF\xD8\xFF\xC0\x00\x11\x08\x00\x10\x00\x10\x03", 12));
 }
 
-
-struct CliResult {
-    int code;
-    std::string out, err;
-};
-
-CliResult Cli(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    int code = cli::RunCli(args, out, err);
-    return {code, out.str(), err.str()};
-}
+using nimbrel::clitest::Cli;
+using nimbrel::clitest::CliRun;
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -86,20 +78,20 @@ struct CompileCli : ::testing::Test {
 }  // namespace
 
 TEST_F(CompileCli, ThroughAPipeOnlyTheResultUnlessAsked) {
-    CliResult plain = Cli({"compile", "--stub-dir", stubs, project});
+    CliRun plain = Cli({"compile", "--stub-dir", stubs, project});
     ASSERT_EQ(plain.code, 0) << plain.err;
     EXPECT_TRUE(plain.err.empty()) << plain.err;
     std::string scr = folder + "Show.scr";
     EXPECT_EQ(plain.out, "Project saved: " + project + "\nScreensaver: " + scr + " (" +
                              std::to_string(platform::FileSize(scr)) + " bytes)\n");
 
-    CliResult quiet = Cli({"compile", "-q", "--stub-dir=" + stubs, project});
+    CliRun quiet = Cli({"compile", "-q", "--stub-dir=" + stubs, project});
     EXPECT_EQ(quiet.code, 0) << quiet.err;
     EXPECT_TRUE(quiet.out.empty());
     EXPECT_TRUE(quiet.err.empty());
 
     // --progress: plain lines on standard error, each further on, the last at 100 %.
-    CliResult lines = Cli({"compile", "--progress", "--stub-dir", stubs, project});
+    CliRun lines = Cli({"compile", "--progress", "--stub-dir", stubs, project});
     EXPECT_EQ(lines.code, 0) << lines.err;
     EXPECT_EQ(lines.out, plain.out);
     std::vector<std::string> progress = Lines(lines.err);
@@ -122,7 +114,7 @@ TEST_F(CompileCli, OutputOptionLeavesTheProjectFileAlone) {
     std::string before = ReadFile(project);
     std::string target = folder + "elsewhere/out.scr";
     std::filesystem::create_directory(folder + "elsewhere");
-    CliResult run = Cli({"compile", "--stub-dir", stubs, "--output", target, project});
+    CliRun run = Cli({"compile", "--stub-dir", stubs, "--output", target, project});
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(run.out,
               "Screensaver: " + target + " (" + std::to_string(platform::FileSize(target)) + " bytes)\n");
@@ -135,7 +127,7 @@ TEST_F(CompileCli, OutputOptionLeavesTheProjectFileAlone) {
     // A relative -o means the current folder, not the project's.
     std::string here = std::filesystem::current_path().string();
     std::filesystem::current_path(folder + "elsewhere");
-    CliResult relative = Cli({"compile", "--stub-dir", stubs, "-o", "rel.scr", project});
+    CliRun relative = Cli({"compile", "--stub-dir", stubs, "-o", "rel.scr", project});
     std::filesystem::current_path(here);
     EXPECT_EQ(relative.code, 0) << relative.err;
     EXPECT_TRUE(platform::FileExists(folder + "elsewhere/rel.scr"));
@@ -146,7 +138,7 @@ TEST_F(CompileCli, OutputOptionLeavesTheProjectFileAlone) {
 TEST_F(CompileCli, LeftOutPicturesWarnAndStrictOrBrokenSetUpsFailFirst) {
     values.files.insert(values.files.begin() + 1, folder + "gone.jpg");
     Save();
-    CliResult lenient = Cli({"compile", "--stub-dir", stubs, project});
+    CliRun lenient = Cli({"compile", "--stub-dir", stubs, project});
     EXPECT_EQ(lenient.code, 0) << lenient.err;
     EXPECT_NE(
         lenient.err.find("warning: 1 file was left out of the screensaver:\nnimbrel-cli compile: left out: " +
@@ -159,7 +151,7 @@ TEST_F(CompileCli, LeftOutPicturesWarnAndStrictOrBrokenSetUpsFailFirst) {
     // Each failure comes before any work: the project file and the screensaver stay as they were.
     std::string projectBefore = ReadFile(project);
     auto expectFailure = [&](const std::vector<std::string>& args, const std::string& message) {
-        CliResult run = Cli(args);
+        CliRun run = Cli(args);
         EXPECT_EQ(run.code, 1) << message;
         EXPECT_TRUE(run.out.empty()) << run.out;
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
@@ -180,7 +172,7 @@ TEST_F(CompileCli, LeftOutPicturesWarnAndStrictOrBrokenSetUpsFailFirst) {
 
     values.files.clear();
     Save();
-    CliResult empty = Cli({"compile", "--stub-dir", stubs, project});
+    CliRun empty = Cli({"compile", "--stub-dir", stubs, project});
     EXPECT_EQ(empty.code, 1);
     EXPECT_NE(empty.err.find("the project has no pictures"), std::string::npos) << empty.err;
 }
@@ -210,7 +202,7 @@ TEST_F(CompileCli, FitShrinksLargePicturesIntoTheBoxAndLeavesTheProjectFileAlone
 
     for (const char* bad : {"0x0", "abc", "100", "320x", "x200", "15x200", "320x16385", "320x200x1"}) {
         SCOPED_TRACE(bad);
-        CliResult run = Cli({"compile", "--stub-dir", stubs, "--fit", bad, project});
+        CliRun run = Cli({"compile", "--stub-dir", stubs, "--fit", bad, project});
         EXPECT_EQ(run.code, 2);
         EXPECT_TRUE(run.out.empty()) << run.out;
         EXPECT_NE(run.err.find("--fit wants WIDTHxHEIGHT"), std::string::npos) << run.err;
@@ -218,7 +210,7 @@ TEST_F(CompileCli, FitShrinksLargePicturesIntoTheBoxAndLeavesTheProjectFileAlone
         EXPECT_EQ(ReadFile(scr), plain);
     }
 
-    CliResult run = Cli({"compile", "--stub-dir", stubs, "--fit", "320x200", project});
+    CliRun run = Cli({"compile", "--stub-dir", stubs, "--fit", "320x200", project});
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_TRUE(run.err.empty()) << run.err;
     EXPECT_EQ(ReadFile(project), projectBefore);
@@ -268,7 +260,7 @@ TEST_F(CompileCli, FitShrinksLargePicturesIntoTheBoxAndLeavesTheProjectFileAlone
     EXPECT_EQ(ReadFile(folder + "large.bmp"), std::string(large.begin(), large.end()));
 
     // --fit with --output: the same screensaver elsewhere, the project file still as it was.
-    CliResult elsewhere =
+    CliRun elsewhere =
         Cli({"compile", "--stub-dir", stubs, "--fit", "320X200", "-o", folder + "o.scr", project});
     ASSERT_EQ(elsewhere.code, 0) << elsewhere.err;
     EXPECT_EQ(ReadFile(project), projectBefore);
@@ -279,7 +271,7 @@ TEST_F(CompileCli, FitShrinksLargePicturesIntoTheBoxAndLeavesTheProjectFileAlone
 
 #ifndef _WIN32
 // The real program on a pseudo-terminal of a given width: everything it wrote, and its exit code.
-static CliResult OnTerminal(const std::vector<std::string>& args, unsigned short columns) {
+static CliRun OnTerminal(const std::vector<std::string>& args, unsigned short columns) {
     winsize size{};
     size.ws_row = 24;
     size.ws_col = columns;
@@ -323,7 +315,7 @@ TEST_F(CompileCli, ProgressBarOnATerminalOnlyMovesForwardAndFitsTheWidth) {
 
     for (unsigned short columns : {60, 120, 24}) {
         SCOPED_TRACE(columns);
-        CliResult run = OnTerminal({"compile", "--stub-dir", stubs, project}, columns);
+        CliRun run = OnTerminal({"compile", "--stub-dir", stubs, project}, columns);
         ASSERT_EQ(run.code, 0) << run.out;
         // The terminal turns each "\n" into "\r\n"; the bar returns with "\r" alone.
         std::vector<std::string> pieces;

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "cli/cli.h"
+#include "cli/cli_run.h"
 #include "codecs/codecs.h"
 #include "imaging/picture_decoder.h"
 #include "package_writer.h"
@@ -13,20 +14,12 @@
 
 namespace {
 
+using nimbrel::clitest::Cli;
+using nimbrel::clitest::CliRun;
+
 namespace fs = std::filesystem;
 using nimbrel::testing::MakeSlideShowProject;
 using nimbrel::testing::MakeSolidBmp;
-
-struct CliRun {
-    int code;
-    std::string out, err;
-};
-
-CliRun Cli(std::vector<std::string> args) {
-    std::ostringstream out, err;
-    int code = nimbrel::cli::RunCli(args, out, err);
-    return {code, out.str(), err.str()};
-}
 
 void Write(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -149,4 +149,17 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
     if (folder.get() >= 0) ::fsync(folder.get());
 }
 
+int SeekFile(std::FILE* file, std::int64_t offset, int origin) {
+    return ::fseeko(file, static_cast<off_t>(offset), origin);
+}
+
+std::int64_t TellFile(std::FILE* file) {
+    return static_cast<std::int64_t>(::ftello(file));
+}
+
+int TruncateFile(std::FILE* file, std::int64_t size) {
+    if (std::fflush(file) != 0) return -1;
+    return ::ftruncate(::fileno(file), static_cast<off_t>(size));
+}
+
 }  // namespace nimbrel::platform

@@ -35,6 +35,10 @@ bool IsLinkOrReparsePoint(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
+bool IsRedirectedFolder(const std::string&) {
+    return false;
+}
+
 bool EntryExists(const std::string& path) {
     struct stat info;
     return ::lstat(path.c_str(), &info) == 0;

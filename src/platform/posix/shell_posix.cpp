@@ -9,7 +9,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string_view>
 
 #include "platform/shell.h"
@@ -168,6 +171,45 @@ std::vector<std::string> ShellCommandLine(const ShellCall& call, const std::stri
 void ExecuteShell(const ShellCall& call) {
     if (detail::RecordShellCall(call)) return;
     Spawn(ShellCommandLine(call, FindProgram("wine")));
+}
+
+bool CanRunWindowsProgram(const std::string& path) {
+    // The machine the PE header names: 0x14C for a 32-bit program.
+    unsigned machine = 0;
+    {
+        std::ifstream in(path, std::ios::binary);
+        unsigned char header[64] = {};
+        if (in.read(reinterpret_cast<char*>(header), 64)) {
+            const std::uint32_t pe = header[60] | header[61] << 8 | header[62] << 16 |
+                                     static_cast<std::uint32_t>(header[63]) << 24;
+            unsigned char signature[6] = {};
+            if (pe < (1u << 20) && in.seekg(pe) && in.read(reinterpret_cast<char*>(signature), 6) &&
+                signature[0] == 'P' && signature[1] == 'E')
+                machine = signature[4] | signature[5] << 8;
+        }
+    }
+    const char* pathVariable = std::getenv("PATH");
+    std::string directories = pathVariable != nullptr ? pathVariable : "/usr/bin:/bin";
+    bool haveWine = false;
+    std::size_t start = 0;
+    while (start <= directories.size() && !haveWine) {
+        std::size_t end = directories.find(':', start);
+        if (end == std::string::npos) end = directories.size();
+        std::error_code ec;
+        haveWine = std::filesystem::exists(
+            std::filesystem::path(directories.substr(start, end - start)) / "wine", ec);
+        start = end + 1;
+    }
+    if (!haveWine) return false;
+    if (machine != 0x14C) return true;
+    // A 32-bit program needs wine's 32-bit side (Debian's wine32, or a wine of its own build).
+    for (const char* loader :
+         {"/usr/lib/wine/wine", "/usr/lib/i386-linux-gnu/wine", "/usr/lib/wine/i386-windows",
+          "/usr/lib/i386-linux-gnu/wine/i386-windows", "/opt/wine-stable/lib/wine/i386-windows"}) {
+        std::error_code ec;
+        if (std::filesystem::exists(loader, ec)) return true;
+    }
+    return false;
 }
 
 }  // namespace nimbrel::platform

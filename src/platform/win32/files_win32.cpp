@@ -1,4 +1,5 @@
 // Win32 side of the safe whole-file write in files.h.
+#include <io.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -150,6 +151,19 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
         FailWithLastError();
     }
     guard.Release();
+}
+
+int SeekFile(std::FILE* file, std::int64_t offset, int origin) {
+    return _fseeki64(file, offset, origin);
+}
+
+std::int64_t TellFile(std::FILE* file) {
+    return _ftelli64(file);
+}
+
+int TruncateFile(std::FILE* file, std::int64_t size) {
+    if (std::fflush(file) != 0) return -1;
+    return _chsize_s(_fileno(file), size) == 0 ? 0 : -1;
 }
 
 }  // namespace nimbrel::platform

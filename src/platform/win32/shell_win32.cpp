@@ -35,4 +35,8 @@ void ExecuteShell(const ShellCall& call) {
                   Argument(call.directory), SW_SHOWNORMAL);
 }
 
+bool CanRunWindowsProgram(const std::string&) {
+    return true;
+}
+
 }  // namespace nimbrel::platform

@@ -1,0 +1,118 @@
+// The blending families: the fade, and the dissolve whose cells turn in a fixed random order.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "imaging/transition_effects.h"
+
+namespace nimbrel::imaging::detail {
+
+namespace {
+
+// The dissolve's cells in the order they turn: each cell's Hash01 as a 24-bit key, worked out
+// once for a size and block and kept for the frames that follow (the hashing is most of a
+// dissolve's cost). A cell shows the new picture once its key is below t * 2^24, exactly where
+// Hash01 < t.
+struct DissolveKeys {
+    int width = 0, height = 0, block = 0;
+    int cols = 0;
+    std::vector<std::uint32_t> keys;  // by cell row, then cell column
+};
+
+// Hash01's 24 bits as an integer, for a row of cells at once (the compiler vectorises it).
+void HashRow(std::uint32_t row, std::uint32_t seed, int cols, std::uint32_t* keys) {
+    const std::uint32_t base = row * 0xD8163841u ^ seed * 0xCB1AB31Fu;
+    for (int c = 0; c < cols; ++c) {
+        std::uint32_t h = static_cast<std::uint32_t>(c) * 0x8DA6B343u ^ base;
+        h ^= h >> 16;
+        h *= 0x7FEB352Du;
+        h ^= h >> 15;
+        h *= 0x846CA68Bu;
+        h ^= h >> 16;
+        keys[c] = h >> 8;
+    }
+}
+
+std::shared_ptr<const DissolveKeys> KeysFor(int w, int h, int block) {
+    // The tables of the last two dissolves: the one being drawn and the one prepared next.
+    static std::mutex mutex;
+    static std::array<std::shared_ptr<DissolveKeys>, 2> recent;
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& keys : recent)
+        if (keys && keys->width == w && keys->height == h && keys->block == block) return keys;
+    // The older table's memory is reused when no frame is being drawn from it: a new allocation
+    // of screen size costs more in page faults than the hashing.
+    std::shared_ptr<DissolveKeys> made =
+        recent[1] && recent[1].use_count() == 1 ? std::move(recent[1]) : std::make_shared<DissolveKeys>();
+    made->width = w;
+    made->height = h;
+    made->block = block;
+    made->cols = (w + block - 1) / block;
+    const int rows = (h + block - 1) / block;
+    made->keys.resize(static_cast<std::size_t>(made->cols) * static_cast<std::size_t>(rows));
+    const auto seed = static_cast<std::uint32_t>(1 + block);
+    for (int r = 0; r < rows; ++r)
+        HashRow(static_cast<std::uint32_t>(r), seed, made->cols,
+                made->keys.data() + static_cast<std::size_t>(r) * made->cols);
+    recent[1] = std::move(recent[0]);
+    recent[0] = made;
+    return made;
+}
+
+}  // namespace
+
+void PrepareDissolve(int width, int height, int block) {
+    KeysFor(width, height, block);
+}
+
+void RenderDissolve(const Effect& e, const Image& from, const Image& to, double t, Image& out) {
+    const int w = from.Width(), h = from.Height(), block = e.a;
+    const auto keys = KeysFor(w, h, block);
+    const auto threshold = static_cast<std::uint32_t>(std::ceil(t * 16777216.0));
+    std::vector<std::uint32_t> expanded(block > 1 ? static_cast<std::size_t>(w) : 0);
+    for (int y = 0; y < h; ++y) {
+        const std::uint32_t* cells = keys->keys.data() + static_cast<std::size_t>(y / block) * keys->cols;
+        const std::uint32_t* key = cells;
+        if (block > 1) {
+            if (y % block == 0)
+                for (int c = 0, x = 0; x < w; ++c, x += block)
+                    std::fill(expanded.begin() + x, expanded.begin() + std::min(w, x + block), cells[c]);
+            key = expanded.data();
+        }
+        const Pixel* a = from.Row(y);
+        const Pixel* b = to.Row(y);
+        Pixel* dst = out.Row(y);
+        // Without branches: at half way every other pixel would be a mispredicted jump.
+        for (int x = 0; x < w; ++x) {
+            const Pixel take = 0u - static_cast<Pixel>(key[x] < threshold);
+            dst[x] = (b[x] & take) | (a[x] & ~take);
+        }
+    }
+}
+
+void RenderFade(const Effect& e, const Image& from, const Image& to, double t, Image& out) {
+    const int w = from.Width(), h = from.Height();
+    const Pixel through = e.a == 2 ? kOpaqueWhite : kOpaqueBlack;
+    for (int y = 0; y < h; ++y) {
+        const Pixel* a = from.Row(y);
+        const Pixel* b = to.Row(y);
+        Pixel* dst = out.Row(y);
+        if (e.a == 0) {
+            const auto k = static_cast<std::uint32_t>(std::lround(t * 256));
+            for (int x = 0; x < w; ++x) dst[x] = BlendPixels(a[x], b[x], k);
+        } else if (t < 0.5) {
+            const auto k = static_cast<std::uint32_t>(std::lround(t * 512));
+            for (int x = 0; x < w; ++x) dst[x] = BlendPixels(a[x], through, k);
+        } else {
+            const auto k = static_cast<std::uint32_t>(std::lround((t - 0.5) * 512));
+            for (int x = 0; x < w; ++x) dst[x] = BlendPixels(through, b[x], k);
+        }
+    }
+}
+
+}  // namespace nimbrel::imaging::detail
