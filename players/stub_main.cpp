@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -20,7 +21,8 @@
 #include "picture_decoder_win32.h"
 #include "platform/error.h"
 #include "saver_window.h"
-#include "show/decode_ahead.h"
+#include "show/live_show.h"
+#include "show/monitor_lanes.h"
 #include "show/show.h"
 #include "win32_util.h"
 
@@ -41,7 +43,7 @@ public:
     std::size_t Count() const override { return package_.MemberNames().size(); }
     std::string Name(std::size_t index) const override { return package_.MemberNames().at(index); }
     std::string Bytes(std::size_t index) const override {
-        std::string bytes = package_.Extract(index);
+        std::string bytes = package_.ExtractPicture(index);
         Trace("picture taken out of the archive");
         return bytes;
     }
@@ -69,6 +71,8 @@ std::int64_t WallMilliseconds() {
 
 // Full screen or preview: the show engine's frames, one after another. A worker thread decodes
 // the next picture while the current one shows; the engine keeps at most two decoded pictures.
+// With a different picture on each monitor, each monitor runs a show of its own (a lane), each
+// with its worker, drawn into its part of the one frame.
 class SlideShowWindow : public SaverWindow {
 public:
     // `firstShown` runs on the window's thread once the first picture shows, or after a few
@@ -77,7 +81,7 @@ public:
         : package_(package), firstShown_(std::move(firstShown)), options_(package.Project().slideShow) {}
 
     ~SlideShowWindow() override {
-        StopWorker();
+        StopWorkers();
         ReleaseDisplay();
     }
 
@@ -85,29 +89,49 @@ public:
     // can take a while on a system that connects to its display only now), so that both run
     // beside each other and beside the window's creation. Call once, before Create.
     void Prepare(HWND previewParent) {
-        show_ = std::make_unique<show::Show>(options_, BackgroundColor(options_.backgroundColor),
-                                             show::ScreenLater{}, std::make_shared<PackagePictures>(package_),
-                                             package_.SlideOrder(), decoder_, ShowSeed());
-        live_ = std::make_unique<show::LiveClock>(show_->Clock());
-        if (show_->PictureCount() > 0) {
-            // Nothing showable: no message, and the background stays.
-            ahead_ = std::make_unique<show::DecodeAhead>(*show_, [this](std::int64_t slide) {
-                if (slide < 0) return;
-                Trace("picture composed");
-                HWND window = nullptr;
-                {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    window = target_;
-                }
-                // Before the window exists, it finds the picture when it is created.
-                if (window != nullptr) PostMessageW(window, kSlideReady, 0, 0);
-            });
-            RequestSlide(0);
-        }
+        const std::uint64_t seed = ShowSeed();
+        const std::vector<std::size_t> order = package_.SlideOrder();
+        // The preview always shows the single-monitor show.
+        const show::ShowOptions options = show::ShowOptions::From(options_);
+        project::SlideShowValues values = options_;
+        if (previewParent != nullptr) values.show.monitors = project::kMonitorsSame;
+        lanes_.push_back(std::make_unique<Lane>());
+        lanes_[0]->show = std::make_unique<show::Show>(values, BackgroundColor(options_.backgroundColor),
+                                                       show::ScreenLater{}, std::make_shared<PackagePictures>(package_),
+                                                       order, decoder_, seed);
+        StartLane(*lanes_[0], 0);
+        // The captions the build drew, taken out while the first picture decodes.
+        if (options_.show.caption != project::kCaptionNone)
+            captions_ = package_.Captions(show::CaptionPlaceFrom(options_.show.captionPlace));
+        lanes_[0]->show->SetCaptions(captions_);
         ScreenArea area = MeasureArea(previewParent);
         show::Screen screen{area.width, area.height, {}};
         for (const RECT& monitor : area.monitors) screen.monitors.push_back(ToRect(monitor));
-        show_->SetScreen(screen);
+        const bool each = previewParent == nullptr && options.monitors == show::Monitors::Each &&
+                          screen.monitors.size() > 1;
+        if (!each) {
+            lanes_[0]->rect = imaging::Rect{0, 0, area.width, area.height};
+            lanes_[0]->show->SetScreen(screen);
+        } else {
+            // The primary monitor holds the desktop's origin; it keeps the show that started.
+            const std::size_t primary = show::MonitorAt(screen.monitors, -area.x, -area.y);
+            std::vector<show::Lane> plan =
+                show::PlanLanes(screen.monitors, primary, order, seed, lanes_[0]->show->Clock());
+            lanes_[0]->rect = plan[0].monitor;
+            lanes_[0]->show->SetScreen(show::Screen{plan[0].monitor.width, plan[0].monitor.height, {}});
+            for (std::size_t k = 1; k < plan.size(); ++k) {
+                auto lane = std::make_unique<Lane>();
+                lane->rect = plan[k].monitor;
+                lane->decoder = std::make_unique<WindowsPictureDecoder>();
+                lane->show = std::make_unique<show::Show>(
+                    values, BackgroundColor(options_.backgroundColor),
+                    show::Screen{lane->rect.width, lane->rect.height, {}}, std::make_shared<PackagePictures>(package_),
+                    plan[k].order, *lane->decoder, plan[k].seed);
+                lane->show->SetCaptions(captions_);
+                StartLane(*lane, plan[k].delayMs);
+                lanes_.push_back(std::move(lane));
+            }
+        }
         Trace("screen measured");
     }
 
@@ -115,14 +139,15 @@ protected:
     void OnCreated() override {
         CreateDisplay();
         // The frame is made here, while the first picture decodes, rather than when it shows.
-        show_->DrawBackground(frame_);
+        frame_.Resize(Width(), Height());
+        frame_.Fill(BackgroundColor(options_.backgroundColor) & 0x00FFFFFFu);
         ShowFrame(frame_);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             target_ = Handle();
         }
         // The first picture may be ready already.
-        if (ReadySlide() >= 0) PostMessageW(Handle(), kSlideReady, 0, 0);
+        PostMessageW(Handle(), kSlideReady, 0, 0);
         SetTimer(Handle(), kFirstPictureTimer, kFirstPictureWaitMilliseconds, nullptr);
     }
 
@@ -135,20 +160,7 @@ protected:
 
     void OnAppMessage(UINT message, WPARAM, LPARAM) override {
         if (message == kArchiveDamaged) Close();
-        if (message != kSlideReady) return;
-        if (!showing_) {
-            if (ReadySlide() < 0) return;
-            // The first picture shows at once.
-            showing_ = true;
-            live_->Start(WallMilliseconds());
-            current_ = 0;
-            DrawMoment(show_->Clock().At(0));
-            Trace("first picture on screen");
-            FirstShown();
-            if (SinglePicture()) return;
-            RequestSlide(1);
-        }
-        Tick();
+        if (message == kSlideReady) Tick();
     }
 
     void OnTimer(UINT_PTR id) override {
@@ -164,47 +176,89 @@ protected:
         Trace("window destroyed");
         KillTimer(Handle(), kShowTimer);
         KillTimer(Handle(), kFirstPictureTimer);
-        StopWorker();
+        StopWorkers();
     }
 
 private:
+    struct Lane {
+        imaging::Rect rect;  // where its frame goes in the window
+        std::unique_ptr<WindowsPictureDecoder> decoder;  // the lanes after the first have their own
+        std::unique_ptr<show::Show> show;
+        show::Frame frame;
+        // Last: it prepares the show and reports through the window.
+        std::unique_ptr<show::LiveShow> live;
+    };
+
+    void StartLane(Lane& lane, std::int64_t delayMs) {
+        lane.live = std::make_unique<show::LiveShow>(*lane.show, kFrameMilliseconds, [this](std::int64_t slide) {
+            if (slide < 0) return;
+            Trace("picture composed");
+            HWND window = nullptr;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                window = target_;
+            }
+            // Before the window exists, it finds the picture when it is created.
+            if (window != nullptr) PostMessageW(window, kSlideReady, 0, 0);
+        }, delayMs);
+    }
+
     void FirstShown() {
         KillTimer(Handle(), kFirstPictureTimer);
         if (firstShown_) std::exchange(firstShown_, nullptr)();
     }
 
-    // Draws what the show's clock says now, and sets the timer for the next frame: every few
-    // milliseconds during a change, else at the next change (unless its picture is not ready).
+    // Draws what each lane's clock says now, and sets the timer for the next frame: every few
+    // milliseconds while something moves, else at the next change (unless its picture is not
+    // ready: its report calls again).
     void Tick() {
-        if (!showing_ || SinglePicture()) return;
-        const std::int64_t lastReady = ReadySlide();
-        const std::int64_t now = live_->Now(WallMilliseconds(), lastReady);
-        const show::Moment moment = show_->Clock().At(now);
-        if (moment.slide > current_) {
-            current_ = moment.slide;
-            RequestSlide(current_ + 1);
+        const std::int64_t wall = WallMilliseconds();
+        bool drew = false, firstNow = false;
+        std::optional<std::int64_t> wake;
+        std::int64_t showTime = 0, slide = 0;
+        for (auto& lane : lanes_) {
+            const bool first = !lane->live->Showing();
+            const show::LiveShow::Step step = lane->live->Update(wall, lane->frame);
+            if (step.drew) {
+                Place(*lane);
+                drew = true;
+                if (&lane == &lanes_[0]) {
+                    showTime = step.showTime;
+                    slide = lane->show->Clock().At(step.showTime).slide;
+                }
+                if (first && !firstTraced_) firstNow = firstTraced_ = true;
+            }
+            if (step.wakeAt && (!wake || *step.wakeAt < *wake)) wake = step.wakeAt;
         }
-        if (moment.phase == show::Phase::Change || moment.slide != drawnSlide_) DrawMoment(moment, now);
-        UINT wait = kFrameMilliseconds;
-        if (moment.phase == show::Phase::Still) {
-            const std::int64_t change = show_->Clock().ChangeStart(moment.slide);
-            // Waiting for the next picture: its message starts the change.
-            if (lastReady <= moment.slide && now >= live_->HoldPoint(lastReady)) return;
-            wait = static_cast<UINT>(std::clamp<std::int64_t>(change - now, 1, 0x7FFFFFFF));
+        if (drew) {
+            ShowFrame(frame_);
+            char line[80];
+            std::snprintf(line, sizeof line, "show %lld slide %lld", static_cast<long long>(showTime),
+                          static_cast<long long>(slide));
+            Trace(line);
         }
-        SetTimer(Handle(), kShowTimer, wait, nullptr);
+        if (firstNow) {
+            Trace("first picture on screen");
+            FirstShown();
+        }
+        if (wake)
+            SetTimer(Handle(), kShowTimer, static_cast<UINT>(std::clamp<std::int64_t>(*wake - wall, 1, 0x7FFFFFFF)),
+                     nullptr);
     }
 
-    // Draws the moment; with a trace, notes the show time of each frame put on screen, so that
-    // tests can render the same frames elsewhere.
-    void DrawMoment(const show::Moment& moment, std::int64_t now = 0) {
-        if (!show_->Draw(moment, frame_)) return;
-        drawnSlide_ = moment.phase == show::Phase::Still ? moment.slide : -1;
-        ShowFrame(frame_);
-        char line[80];
-        std::snprintf(line, sizeof line, "show %lld slide %lld", static_cast<long long>(now),
-                      static_cast<long long>(moment.slide));
-        Trace(line);
+    // Copies a lane's frame into its part of the window's frame.
+    void Place(const Lane& lane) {
+        if (lanes_.size() == 1 && lane.frame.Width() == frame_.Width() && lane.frame.Height() == frame_.Height()) {
+            frame_ = lane.frame;
+            return;
+        }
+        for (int y = 0; y < lane.frame.Height(); ++y) {
+            const int fy = lane.rect.y + y;
+            if (fy < 0 || fy >= frame_.Height()) continue;
+            const int x0 = std::max(0, -lane.rect.x);
+            const int x1 = std::min(lane.frame.Width(), frame_.Width() - lane.rect.x);
+            if (x1 > x0) std::copy(lane.frame.Row(y) + x0, lane.frame.Row(y) + x1, frame_.Row(fy) + lane.rect.x + x0);
+        }
     }
 
     void CreateDisplay() {
@@ -234,16 +288,9 @@ private:
         Present();
     }
 
-    // A show with a single picture keeps showing it without decoding it again.
-    bool SinglePicture() const { return show_->PictureCount() == 1; }
-
-    // The decoding ahead.
-    std::int64_t ReadySlide() const { return ahead_ ? ahead_->ReadySlide() : -1; }
-    void RequestSlide(std::int64_t slide) {
-        if (ahead_) ahead_->Request(slide);
-    }
-    void StopWorker() {
-        if (ahead_) ahead_->Stop();
+    void StopWorkers() {
+        for (auto& lane : lanes_)
+            if (lane->live) lane->live->Stop();
     }
 
     void ReleaseDisplay() {
@@ -260,23 +307,19 @@ private:
     std::function<void()> firstShown_;
     project::SlideShowValues options_;
     WindowsPictureDecoder decoder_;
-    std::unique_ptr<show::Show> show_;
-    std::unique_ptr<show::LiveClock> live_;
     show::Frame frame_;
 
     HBITMAP bitmap_ = nullptr;
     HDC memory_ = nullptr;
     HGDIOBJ oldBitmap_ = nullptr;
     std::uint32_t* bits_ = nullptr;
-
-    bool showing_ = false;
-    std::int64_t current_ = 0;      // the slide the clock is at
-    std::int64_t drawnSlide_ = -1;  // the slide on screen when still, else -1
+    bool firstTraced_ = false;
 
     std::mutex mutex_;
-    HWND target_ = nullptr;  // where the worker reports, once the window exists
-    // Last: it prepares show_ and reports through the members above.
-    std::unique_ptr<show::DecodeAhead> ahead_;
+    HWND target_ = nullptr;  // where the workers report, once the window exists
+    // Last: their workers prepare the shows and report through the members above.
+    std::shared_ptr<const show::CaptionLayer> captions_;  // before the lanes, whose shows draw them
+    std::vector<std::unique_ptr<Lane>> lanes_;
 };
 
 // Checks the whole archive once the first picture shows (or after a few seconds when none

@@ -6,12 +6,18 @@
 #   bench/players/first_picture_under_wine.sh BUILD_DIR --fit WxH [PHOTOS]
 #       PHOTOS (default 100) 24-megapixel JPEGs compiled by nimbrel-cli compile --fit WxH, as a
 #       user's show with "Fit pictures to the screen"; also times the compile and sizes the result
+#   bench/players/first_picture_under_wine.sh BUILD_DIR --many PICTURES
+#       a show of PICTURES (e.g. 100000 or 200000) small JPEGs, listed by name in the project:
+#       the start's cost of matching the list to the members
 # RUNS (default 5) sets how often the player is started; the median start is the figure.
+# MOTION=1 turns pan and zoom on in the show of photos packed as they are (the first form).
 set -euo pipefail
 trap 'echo "stopped at line $LINENO" >&2' ERR
 build=$(realpath "${1:?build directory}")
-fit=""
-if [ "${2:-}" = --fit ]; then
+fit="" many=""
+if [ "${2:-}" = --many ]; then
+    many=${3:?--many needs a number of pictures, e.g. 100000}
+elif [ "${2:-}" = --fit ]; then
     fit=${3:?--fit needs WxH, e.g. 3840x2160}
     count=${4:-100}
 else
@@ -44,7 +50,30 @@ fi
 echo "player: $stub under $wine"
 for tool in Xvfb import convert; do command -v $tool >/dev/null || { echo "$tool missing"; exit 0; }; done
 
-if [ -z "$fit" ]; then
+if [ -n "$many" ]; then
+# Four small pictures of different colours (a few hundred bytes each), stretched to the screen,
+# stored under PICTURES names photo1.jpg... that the project lists in reverse, so that every
+# entry must be looked up.
+manydir=$work/many
+mkdir -p "$manydir"
+small=()
+for colour in orange teal gold violet; do
+    f=$manydir/small-$colour.jpg
+    [ -s "$f" ] || convert -size 16x16 "xc:$colour" -quality 80 "$f"
+    small+=("$f")
+done
+awk -v n="$many" 'BEGIN {
+    printf "[Header]\r\nNumber=%d\r\nType=0\r\n\r\n[Files]\r\n", n
+    for (i = 0; i < n; i++) printf "%d=C:\\Photos\\PHOTO%d.JPG\r\n", i, n - i
+    printf "\r\n[Options]\r\nCenter=1\r\nStretch=1\r\nKeepAspect=0\r\nShowSpeed=5\r\nTransition=0\r\n"
+    printf "ColorR=0\r\nColorG=0\r\nColorB=0\r\n\r\n"
+}' >"$manydir/Options.ini"
+printf 'Many\r\nMany small pictures\r\n' >"$manydir/About.cfg"
+"$bin/player_make_screensaver" "$work/photos.scr" "$stub" "$manydir/Options.ini" "$manydir/About.cfg" \
+    --copies "$many" "${small[@]}"
+echo "screensaver: $(($(stat -c %s "$work/photos.scr") / 1048576)) MB, $many pictures"
+target_first=1 target_peak=300
+elif [ -z "$fit" ]; then
 # Photos of 10 to 20 MB each: one noisy 5000 x 3500 JPEG, stored under as many names as make up
 # the show's size (each costs the player the same work as a different photo would).
 photo=$work/photo.jpg
@@ -62,6 +91,7 @@ done
     i=0; for f in "${files[@]}"; do printf '%d=C:\\Photos\\%s\r\n' $i "$(basename "$f")"; i=$((i + 1)); done
     printf '\r\n[Options]\r\nCenter=1\r\nStretch=1\r\nKeepAspect=1\r\nShowSpeed=5\r\nTransition=0\r\n'
     printf 'ColorR=0\r\nColorG=0\r\nColorB=0\r\n\r\n'
+    [ "${MOTION:-}" != 1 ] || printf '[Show]\r\nMotion=1\r\n\r\n'
 } >"$work/Options.ini"
 printf 'Photos\r\nLarge photos\r\n' >"$work/About.cfg"
 "$bin/player_make_screensaver" "$work/photos.scr" "$stub" "$work/Options.ini" "$work/About.cfg" "${files[@]}"

@@ -1,6 +1,11 @@
 #include "package.h"
 #include "platform/ascii.h"
 
+#include <algorithm>
+#include <span>
+
+#include "imaging/image.h"
+#include "imaging/picture_format.h"
 #include "platform/error.h"
 #include "show/show_order.h"
 
@@ -71,6 +76,58 @@ long Package::FindByExtension(const std::string& extension) const {
 std::string Package::Extract(std::size_t index) const {
     std::lock_guard<std::mutex> lock(mutex_);
     return reader_->Extract(index);
+}
+
+bool PictureSizeAllowed(std::int64_t width, std::int64_t height) {
+    return width >= 1 && height >= 1 && width <= 65536 && height <= 65536 &&
+           width * height <= imaging::kMaxImagePixels;
+}
+
+std::string PictureTooLarge(std::int64_t width, std::int64_t height) {
+    return "too large (" + std::to_string(width) + " x " + std::to_string(height) + " pixels)";
+}
+
+std::string Package::ExtractPicture(std::size_t index) const {
+    // Enough for a JPEG's frame header behind its metadata (EXIF with a preview, a profile).
+    constexpr std::size_t kHead = 256 * 1024;
+    struct HaveHead {};
+    std::string head;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        try {
+            reader_->Extract(index, [&head](const char* data, std::size_t size) {
+                head.append(data, std::min(size, kHead - head.size()));
+                if (head.size() >= kHead) throw HaveHead{};
+            });
+        } catch (const HaveHead&) {
+        }
+    }
+    std::int64_t width = 0, height = 0;
+    const auto bytes = std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(head.data()), head.size());
+    if (imaging::DeclaredPictureSize(names_.at(index), bytes, width, height) && !PictureSizeAllowed(width, height))
+        throw Error(PictureTooLarge(width, height));
+    // A member smaller than the head is whole already (and its CRC was checked).
+    if (head.size() < kHead) return head;
+    return Extract(index);
+
+std::shared_ptr<const show::CaptionLayer> Package::Captions(show::CaptionPlace place) const {
+    const long member = FindName(names_, show::kCaptionsMemberName);
+    if (member < 0) return nullptr;
+    try {
+        const std::map<std::size_t, show::CaptionMask> byEntry =
+            show::ReadCaptionMasks(Extract(static_cast<std::size_t>(member)));
+        // The masks are stored by the entry of the project's list; the engine asks by member.
+        const std::vector<long> entries = show::MemberEntries(project_.files, names_);
+        std::map<std::size_t, show::CaptionMask> byMember;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i] < 0) continue;
+            auto mask = byEntry.find(static_cast<std::size_t>(entries[i]));
+            if (mask != byEntry.end()) byMember[i] = mask->second;
+        }
+        return std::make_shared<show::CaptionLayer>(std::move(byMember), place);
+    } catch (const Error&) {
+        return nullptr;
+    }
 }
 
 }  // namespace nimbrel::player

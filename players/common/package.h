@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,12 +13,19 @@
 #include "about_text.h"
 #include "archive/archive_reader.h"
 #include "project/project_file.h"
+#include "show/captions.h"
 
 namespace nimbrel::player {
 
 // The text shown when the screensaver's own data cannot be read.
 inline constexpr const char* kDamagedMessage =
     "This screen saver is damaged: the show it carries is missing or corrupt.";
+
+// True when a picture whose header declares width x height can be decoded by the player:
+// at most 64 Mi pixels, the bound the build converts pictures within.
+bool PictureSizeAllowed(std::int64_t width, std::int64_t height);
+// "too large (70000 x 70000 pixels)".
+std::string PictureTooLarge(std::int64_t width, std::int64_t height);
 
 class Package {
 public:
@@ -45,6 +53,15 @@ public:
     long FindByExtension(const std::string& extension) const;
     // The bytes of a member; throws nimbrel::Error when they are damaged. Safe from any thread.
     std::string Extract(std::size_t index) const;
+    // The same for a picture, after a look at the size its header declares: a picture larger
+    // than the player decodes (PictureSizeAllowed) raises nimbrel::Error ("too large (...)")
+    // before the member is inflated, so that a small member that inflates to gigabytes, or a
+    // header that claims them, costs next to nothing.
+    std::string ExtractPicture(std::size_t index) const;
+
+    // The show's captions by member, drawn at `place`; null when the screensaver carries none
+    // (or they are damaged: the show goes on without them).
+    std::shared_ptr<const show::CaptionLayer> Captions(show::CaptionPlace place) const;
 
 private:
     std::unique_ptr<archive::ArchiveReader> reader_;

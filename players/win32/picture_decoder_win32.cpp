@@ -10,6 +10,7 @@
 #include "gdiplus_headers.h"
 #include "imaging/exif.h"
 #include "imaging/picture_format.h"
+#include "package.h"
 #include "platform/ascii.h"
 #include "platform/win32/com.h"
 #include "show/picture_sources.h"
@@ -249,6 +250,11 @@ std::unique_ptr<imaging::PictureSource> WindowsPictureDecoder::Open(std::string_
         // The decoder is chosen by the member's content: a picture converted at compile keeps its
         // name (a .heic member holds a JPEG), and a mislabelled file still shows.
         const std::string format = imaging::DetectPictureFormat(name, bytes);
+        // The header's word on the size is looked at before any decoder takes it: the system's
+        // decoders allocate what it claims, and fail badly for gigapixels.
+        std::int64_t width = 0, height = 0;
+        if (imaging::DeclaredPictureSize(name, bytes, width, height) && !PictureSizeAllowed(width, height))
+            return nullptr;
         if (format == "pcx" || format == "wbmp") return show::OpenOwnFormat(name, bytes);
         // Bitmaps through WIC; metafiles, and whatever WIC cannot read, through GDI+.
         if (!format.empty() || (!show::HasExtension(name, ".wmf") && !show::HasExtension(name, ".emf"))) {

@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEventLoop>
-#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -13,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QScrollArea>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QStyle>
@@ -22,6 +22,7 @@
 #include <exception>
 
 #include "app/file_entries.h"
+#include "app/show_tab.h"
 #include "pipeline/build_pipeline.h"
 #include "pipeline/working_paths.h"
 #include "platform/error.h"
@@ -41,6 +42,7 @@
 #include "ui/narrow_text.h"
 #include "ui/picture_button.h"
 #include "ui/picture_files.h"
+#include "ui/pictures.h"
 
 namespace nimbrel::app {
 
@@ -127,11 +129,17 @@ TfrmMain::TfrmMain(const QStringList& arguments, QWidget* parent) : QMainWindow(
     nbMain = Named(new QStackedWidget(central), "nbMain");
     nbMain->addWidget(BuildSlideShowPage());
     nbMain->addWidget(BuildFlashPage());
-    layout->addWidget(nbMain, 1);
+    // On a screen too small for the window the pages scroll instead of leaving the screen.
+    auto* pages = Named(new QScrollArea(central), "scrPages");
+    pages->setFrameShape(QFrame::NoFrame);
+    pages->setWidgetResizable(true);
+    pages->setWidget(nbMain);
+    layout->addWidget(pages, 1);
     pbar = Named(new ui::GradientProgressBar(central), "pbar");
     layout->addWidget(pbar);
     setCentralWidget(central);
-    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    designedSize_ = QSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    setFixedSize(designedSize_);
 
     RunCommand([this] { LoadListSettings(); });  // the list's layout, before the creation handler
     FormCreate(arguments);
@@ -280,9 +288,10 @@ QWidget* TfrmMain::BuildSlideShowPage() {
     QHeaderView* header = lvFiles->header();
     header->setStretchLastSection(false);
     header->setSectionResizeMode(QHeaderView::Interactive);
-    header->setSectionResizeMode(kColumnType, QHeaderView::Stretch);
-    header->resizeSection(kColumnName, 250);
+    // The paths take what the short columns leave.
+    header->setSectionResizeMode(kColumnName, QHeaderView::Stretch);
     header->resizeSection(kColumnSize, 75);
+    header->resizeSection(kColumnType, 140);
     header->resizeSection(kColumnDate, 75);
     header->setSectionsClickable(true);
     QTreeWidgetItem* headerItem = lvFiles->headerItem();
@@ -294,11 +303,16 @@ QWidget* TfrmMain::BuildSlideShowPage() {
     connect(lvFiles, &ui::FileListView::EntriesMoved, this, [this] {
         sortShown_ = false;
         listSorted_ = false;
-        lvFiles->header()->setSortIndicatorShown(false);
+        ShowSortState();
     });
     connect(lvFiles, &QTreeWidget::itemDoubleClicked, this, &TfrmMain::lvFilesDblClick);
     tnMain->addTab(lvFiles, tr("Project"));
     tnMain->addTab(BuildOptionsTab(), tr("Options"));
+    // The show's motion, captions and monitors, and the list's column of own captions.
+    AddCaptionColumn(lvFiles);
+    showTab = new ShowTab(tnMain);
+    connect(showTab, &ShowTab::CaptionChanged, this, [this](int caption) { ShowCaptionColumn(lvFiles, caption); });
+    tnMain->addTab(showTab, tr("Show"));
     return page;
 }
 
@@ -318,7 +332,7 @@ QWidget* TfrmMain::BuildOptionsTab() {
     options.Create(tab);
     for (QCheckBox* box : options.CheckBoxes()) left->addWidget(box);
     left->addWidget(Caption(tr("Show &Speed"), options.tbShowSpeed, tab));
-    left->addWidget(options.tbShowSpeed);
+    left->addWidget(options.CreateSpeedRow(tab));
     left->addWidget(Caption(tr("Image Transition"), options.cboTransition, tab));
     left->addWidget(options.cboTransition);
     auto* colorRow = new QHBoxLayout;
@@ -417,12 +431,17 @@ void TfrmMain::UpdateCommandState() {
     for (QWidget* w : std::initializer_list<QWidget*>{lvFiles, tnMain, txtFlash_Title, memFlashShowText, feFlash,
                                                       feFlashOutput, chkFlashChangeIcon, feFlashIcon})
         w->setEnabled(named);
+    // Test and Install run the screensaver the last Compile made; before that they do nothing.
+    const QString hint = named && !OutputBuilt() ? tr("Compile the project first") : QString();
+    btnTest->setToolTip(hint);
+    for (QAction* a : {Test1, Install1}) a->setStatusTip(hint);
 }
 
 void TfrmMain::LoadProject(const QString& path) {
     AddRecentProject(path);
     projectFileName_ = path;
     lvFiles->clear();
+    listSorted_ = true;  // no entries stand in every order
     project::LoadedProject loaded = project::LoadProject(ui::ToNarrow(path));
     ApplyLoadedProject(loaded);
     setWindowTitle(ui::FromNarrow(platform::FileNamePart(ui::ToNarrow(projectFileName_))) +
@@ -451,6 +470,11 @@ void TfrmMain::ApplyLoadedProject(const project::LoadedProject& loaded) {
         options.cboTransition->setCurrentIndex(known ? v.transition : -1);
         options.btnBGColor->setColor(v.backgroundColor);
         options.SetFit(v.fitPictures, v.fitWidth, v.fitHeight);
+        showTab->SetValues(v.show);
+        for (std::size_t i = 0; i < v.captions.size() && i < static_cast<std::size_t>(lvFiles->topLevelItemCount()); ++i)
+            lvFiles->topLevelItem(static_cast<int>(i))->setText(kCaptionColumn, ui::FromNarrow(v.captions[i]));
+
+        options.SetStoreCompressed(v.storeCompressed);
         chkChangeIcon->setChecked(v.changeIcon);
         feIcon->setText(ui::FromNarrow(v.iconFile));
         txtShowName->setText(ui::FromNarrow(v.showName));
@@ -475,6 +499,9 @@ project::ProjectValues TfrmMain::GatherProjectValues() const {
     project::SlideShowValues& s = values.slideShow;
     s.output = ui::ToNarrow(feOutput->text());
     options.Gather(s);
+    s.show = showTab->Values();
+    for (int i = 0; i < lvFiles->topLevelItemCount(); ++i)
+        s.captions.push_back(ui::ToNarrow(lvFiles->topLevelItem(i)->text(kCaptionColumn)));
     s.changeIcon = chkChangeIcon->isChecked();
     s.iconFile = ui::ToNarrow(feIcon->text());
     s.showName = ui::ToNarrow(txtShowName->text());
@@ -500,14 +527,28 @@ QString TfrmMain::ResolvedPath(const QString& stored) const {
     return ui::FromNarrow(project::ResolveProjectPath(ui::ToNarrow(stored), ui::ToNarrow(projectFileName_)));
 }
 
+void TfrmMain::ShowSortState() {
+    // The arrow claims an order: it shows only while the entries stand in it.
+    lvFiles->header()->setSortIndicatorShown(listSorted_);
+}
+
+bool TfrmMain::InSortOrder(const QTreeWidgetItem& before, const QTreeWidgetItem& after) const {
+    const int compared = QString::localeAwareCompare(before.text(sortColumn_), after.text(sortColumn_));
+    return sortAscending_ ? compared <= 0 : compared >= 0;
+}
+
 void TfrmMain::AddFileEntry(const QString& path, EntryMode mode) {
-    listSorted_ = false;  // a new entry goes to the end, whatever the order
+    // A new entry goes to the end: the list stays in its sort order only if the entry belongs there.
+    const bool wasSorted = listSorted_;
+    listSorted_ = false;
+    ShowSortState();
     auto* item = new FileEntryItem(lvFiles);
     item->setText(kColumnName, path);  // as stored; the cells describe the file it names
     item->setToolTip(kColumnName, path);  // the column may show it cut in the middle
     item->setTextAlignment(kColumnSize, Qt::AlignCenter);
     item->setTextAlignment(kColumnType, Qt::AlignCenter);
     item->setTextAlignment(kColumnDate, Qt::AlignRight | Qt::AlignVCenter);
+    item->setFlags(item->flags() | Qt::ItemIsEditable);  // its own caption (kCaptionColumn)
     // An entry left with its name only keeps the others' indent and row height.
     item->setIcon(kColumnName, BlankIcon());
     const QString file = ResolvedPath(path);
@@ -521,9 +562,15 @@ void TfrmMain::AddFileEntry(const QString& path, EntryMode mode) {
     item->setText(kColumnSize, size);
     item->setText(kColumnType, FileTypeDescription(ui::FromNarrow(platform::ExtensionPart(narrow))));
     item->setText(kColumnDate, ShortDateText(platform::GetFileDate(narrow)));
-    static QFileIconProvider icons;
-    const QIcon icon = icons.icon(QFileInfo(file));
-    if (!icon.isNull()) item->setIcon(kColumnName, icon);
+    // The file type's icon, or a clear mark when the path names no file.
+    item->setIcon(kColumnName, ui::FileEntryIcon(file));
+    if (!QFileInfo(file).isFile()) {
+        item->setToolTip(kColumnName, tr("%1\nThis file is missing: the screensaver cannot show it.").arg(path));
+        item->setForeground(kColumnName, QColor(0xb0, 0x28, 0x20));
+    }
+    const int count = lvFiles->topLevelItemCount();
+    listSorted_ = wasSorted && (count < 2 || InSortOrder(*lvFiles->topLevelItem(count - 2), *item));
+    ShowSortState();
 }
 
 void TfrmMain::SortByColumn(int column) {
@@ -552,6 +599,9 @@ void TfrmMain::Project2Click() {
     options.cboTransition->setCurrentIndex(-1);
     options.btnBGColor->setColor(0);
     options.SetFit(false, 3840, 2160);
+    showTab->SetValues({});
+
+    options.SetStoreCompressed(false);
     chkChangeIcon->setChecked(false);
     feIcon->setText({});
     txtShowName->clear();

@@ -19,6 +19,7 @@ class QMenu;
 class QStackedWidget;
 class QTabWidget;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace nimbrel::ui {
 class FileListView;
@@ -29,6 +30,8 @@ class PictureButton;
 }  // namespace nimbrel::ui
 
 namespace nimbrel::app {
+
+class ShowTab;
 
 inline const QString kApplicationTitle = QStringLiteral("Nimbrel");
 
@@ -95,6 +98,11 @@ public:
     void AddRecentProject(const QString& path);
     void RemoveRecentProject(const QString& path);
 
+    // Fits the window into its screen's available area (its fixed size shrinks there, the pages
+    // scrolling, where the screen is too small for it) and centres it there: the place of a window
+    // that has no stored placement. For a window not shown yet.
+    void CentreOnScreen();
+
     // The interface state kept between runs (see interface_state.h for where it is kept).
     void RestoreWindowState();
     // `destroying`: the window goes away without a close having stored its state.
@@ -141,13 +149,16 @@ public slots:
 protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
+    // The first show restores the placement, before the window system has a window to place.
+    void setVisible(bool visible) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
     // The preview window of the controls' show; `note` goes into its title.
     void OpenPreview(const QString& note);
+    // The designed fixed size, or as much of it as the screen's available area holds.
+    void FitToScreen();
     void BuildMenus();
     QWidget* BuildCommandBar();
     QWidget* BuildSlideShowPage();
@@ -155,6 +166,13 @@ private:
     QWidget* BuildFlashPage();
     void FormCreate(const QStringList& arguments);
     void SortByColumn(int column);
+    // The header's arrow shown only while the entries stand in the sort state's order.
+    void ShowSortState();
+    bool InSortOrder(const QTreeWidgetItem& before, const QTreeWidgetItem& after) const;
+    // True when the output box names a screensaver that exists (the project has been compiled).
+    bool OutputBuilt() const;
+    // Says in the status line why Test and Install did nothing.
+    void ShowCompileFirst();
     // Runs one command; an error it raises is shown in the general error box.
     bool RunCommand(const std::function<void()>& command);
     void CompileSlideShow();
@@ -180,6 +198,7 @@ private:
     RecentProjects recent_;
     bool windowStateRestored_ = false;
     bool windowStateSaved_ = false;
+    QSize designedSize_;  // the fixed size the window is designed with
     // The list's sort state: the column, its direction, and whether the list follows it (a
     // header click sorts; dragging entries to a new place ends that).
     int sortColumn_ = 0;
@@ -238,6 +257,7 @@ private:
     QCheckBox* chkFlashChangeIcon = nullptr;
     ui::FileNameEdit* feFlashIcon = nullptr;
     ui::GradientProgressBar* pbar = nullptr;
+    ShowTab* showTab = nullptr;  // motion, captions, monitors
 };
 
 }  // namespace nimbrel::app

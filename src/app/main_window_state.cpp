@@ -5,7 +5,6 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QScreen>
-#include <QShowEvent>
 #include <QTreeWidget>
 #include <cmath>
 
@@ -13,8 +12,14 @@
 #include "platform/files.h"
 #include "ui/file_list_view.h"
 #include "ui/narrow_text.h"
+#include "ui/screen_fit.h"
 
 namespace nimbrel::app {
+
+namespace {
+// The file list's columns whose layout is kept between runs: name, size, type and date.
+constexpr int kStoredListColumns = 4;
+}  // namespace
 
 namespace {
 
@@ -88,12 +93,6 @@ QString FocusedControlName(const QWidget& window) {
     return {};
 }
 
-bool OnSomeScreen(const QRect& frame) {
-    for (const QScreen* screen : QGuiApplication::screens())
-        if (screen->availableGeometry().intersects(frame)) return true;
-    return false;
-}
-
 }  // namespace
 
 void TfrmMain::AddRecentProject(const QString& path) {
@@ -140,10 +139,25 @@ void TfrmMain::MRUManager1Click(const QString& path) {
     UpdateCommandState();
 }
 
-void TfrmMain::showEvent(QShowEvent* event) {
-    // The first show restores the placement, before the window appears on the screen.
-    if (!windowStateRestored_) RunCommand([this] { RestoreWindowState(); });
-    QMainWindow::showEvent(event);
+void TfrmMain::setVisible(bool visible) {
+    // The first show restores the placement before the window system has a window to place: a
+    // position given then is the frame's corner, as stored; given later, the window system would
+    // take it for the client area's and the window would creep up by its title bar every start.
+    if (visible && !windowStateRestored_) {
+        FitToScreen();
+        RunCommand([this] { RestoreWindowState(); });
+    }
+    QMainWindow::setVisible(visible);
+}
+
+void TfrmMain::FitToScreen() {
+    const QSize fitting = designedSize_.boundedTo(ui::LargestClientSize(*this, ScreenOf(*this)));
+    if (fitting != size()) setFixedSize(fitting);
+}
+
+void TfrmMain::CentreOnScreen() {
+    FitToScreen();
+    ui::CentreOnScreen(*this, ScreenOf(*this));
 }
 
 void TfrmMain::RestoreWindowState() {
@@ -168,12 +182,24 @@ void TfrmMain::RestoreWindowState() {
         {frame.left(), frame.top(), frame.left() + frame.width(), frame.top() + frame.height()});
     const int pixelsPerInch = store.ReadInteger(section, "PixelsPerInch", PixelsPerInch(*this));
     if ((minMaxPos || normPos) && pixelsPerInch == PixelsPerInch(*this)) {
-        // The border is fixed: only the position is taken, the size stays. A position no screen
-        // shows any more (a monitor taken away) keeps the window where it is, as the system
-        // keeps a restored window on the screen.
-        const QRect restored(FromDevicePixels(QPoint(normal[0], normal[1])), frameSize());
-        if (restored.left() < restored.left() + restored.width() && OnSomeScreen(restored))
-            move(restored.topLeft());
+        // The border is fixed: only the position is taken, the size stays. A degenerate
+        // rectangle, or one no screen shows any more (a monitor taken away), keeps the window
+        // where it is; one partly off the screen is moved back inside its available area.
+        const bool sound = normal[0] < normal[2] && normal[1] < normal[3];
+        // The stored rectangle is the frame the window had, which the window system draws again;
+        // one that cannot hold the window's client area gives way to the frame known here.
+        const QPoint corner = FromDevicePixels(QPoint(normal[0], normal[1]));
+        const double scale = ScaleOf(ScreenOf(*this));
+        QSize frameSize(static_cast<int>(std::lround((static_cast<double>(normal[2]) - normal[0]) / scale)),
+                        static_cast<int>(std::lround((static_cast<double>(normal[3]) - normal[1]) / scale)));
+        if (frameSize.width() < width() || frameSize.height() < height() ||
+            frameSize.width() > width() + 200 || frameSize.height() > height() + 200)
+            frameSize = size().grownBy(ui::FrameMargins(*this));
+        const QRect restored(corner, frameSize);
+        if (sound) {
+            if (const QScreen* screen = ui::ScreenShowing(restored))
+                move(ui::KeptInside(restored, screen->availableGeometry()).topLeft());
+        }
     }
 
     switch (ShowStateOf(store.ReadInteger(section, "ShowCmd", 0))) {
@@ -212,13 +238,14 @@ void TfrmMain::SaveWindowState(bool destroying) {
     const std::string suffix = ScreenSizeSuffix(*this);
     store.WriteString(section, "MinMaxPos" + suffix, kUnsetMinMaxPos);
     store.WriteString(section, "MinMaxPos", kUnsetMinMaxPos);
-    // The normal rectangle, outer frame included, also while minimised or maximised.
-    QRect normal(pos(), frameSize());
-    if (isMinimized() || isMaximized()) {
-        const QPoint frameOffset = geometry().topLeft() - pos();
-        const QSize frameExtra = frameSize() - size();
-        normal = QRect(normalGeometry().topLeft() - frameOffset, normalGeometry().size() + frameExtra);
-    }
+    // The normal rectangle, outer frame included, also while minimised or maximised. A window
+    // system that no longer reports the frame (the window going away) gives the client area
+    // with the frame it last had.
+    const QMargins frameMargins = ui::FrameMargins(*this);
+    QRect normal = frameGeometry();
+    if (normal.width() < width() || normal.height() < height())
+        normal = geometry().marginsAdded(frameMargins);
+    if (isMinimized() || isMaximized()) normal = normalGeometry().marginsAdded(frameMargins);
     normal = QRect(ToDevicePixels(normal.topLeft(), ScreenOf(*this)),
                    ToDevicePixels(normal.size(), ScreenOf(*this)));
     const std::string normPos = JoinPlacementText(
@@ -235,7 +262,8 @@ void TfrmMain::SaveWindowState(bool destroying) {
 void TfrmMain::LoadListSettings() {
     platform::SettingsStore store(kListSettingsKey);
     QHeaderView* header = lvFiles->header();
-    const int count = header->count();
+    // The stored layout is that of the four file columns; the caption column keeps its own.
+    const int count = std::min(header->count(), kStoredListColumns);
 
     const std::optional<std::string> order = store.Read("Columns", "Order");
     const std::vector<int> columns = ParseColumnOrder(order ? &*order : nullptr, count);
@@ -250,7 +278,7 @@ void TfrmMain::LoadListSettings() {
         ApplyColumnSizes(*sizes, widths);
         for (int column = 0; column < count; ++column) {
             const int width = widths[static_cast<std::size_t>(column)];
-            // The Type column fills what the others leave; a negative width means nothing.
+            // The Filename column fills what the others leave; a negative width means nothing.
             if (width >= 0 && header->sectionResizeMode(column) != QHeaderView::Stretch &&
                 width != header->sectionSize(column))
                 header->resizeSection(column, width);
@@ -276,13 +304,16 @@ void TfrmMain::StoreListSettings() {
     std::vector<int> order;
     std::vector<int> sizes;
     for (int i = 0; i < header->count(); ++i) {
-        order.push_back(header->logicalIndex(i));
+        const int column = header->logicalIndex(i);
+        if (column >= kStoredListColumns) continue;
+        order.push_back(column);
         sizes.push_back(header->sectionSize(i));
     }
     store.WriteString("Columns", "Order", JoinIntegers(order));
     store.WriteString("Columns", "Sizes", JoinIntegers(sizes));
     store.WriteBool("Sort", "Ascending", header->sortIndicatorOrder() == Qt::AscendingOrder);
-    store.WriteInteger("Sort", "SortCol", std::max(header->sortIndicatorSection(), 0));
+    const int sorted = header->sortIndicatorSection();
+    store.WriteInteger("Sort", "SortCol", sorted >= 0 && sorted < kStoredListColumns ? sorted : 0);
     store.WriteInteger("ViewStyle", "ViewStyle", 3);
 }
 

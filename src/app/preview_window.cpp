@@ -13,6 +13,11 @@
 #include <cstdlib>
 
 #include "app/qt_picture_decoder.h"
+#include "ui/screen_fit.h"
+
+#ifdef NIMBREL_HAVE_CAPTIONS
+#include "captions/caption_text.h"
+#endif
 
 namespace nimbrel::app {
 namespace {
@@ -38,7 +43,9 @@ TfrmPreview::TfrmPreview(const project::SlideShowValues& values, const std::vect
     show_ = show::MakeProjectShow(
         values, paths, show::Screen{showSize_.width(), showSize_.height(), {}}, *decoder_,
         seed != 0 ? seed : static_cast<std::uint64_t>(QDateTime::currentMSecsSinceEpoch()));
-    live_ = std::make_unique<show::LiveClock>(show_->Clock());
+#ifdef NIMBREL_HAVE_CAPTIONS
+    show_->SetCaptions(captions::ProjectCaptionLayer(values, paths));
+#endif
     show_->DrawBackground(frame_);
     image_ = QImage(reinterpret_cast<const uchar*>(frame_.Data()), frame_.Width(), frame_.Height(),
                     QImage::Format_RGB32);
@@ -60,13 +67,11 @@ TfrmPreview::TfrmPreview(const project::SlideShowValues& values, const std::vect
         }
     });
     resize(showSize_ / ratio * 2 / 3);
+    // In the middle of the editor's screen, where the user looks.
+    ui::CentreOnScreen(*this, screen);
 
-    if (show_->PictureCount() > 0) {
-        ahead_ = std::make_unique<show::DecodeAhead>(*show_);
-        ahead_->Request(0);
-    } else {
-        problem_ = QString::fromStdString(show_->Problem());
-    }
+    live_ = std::make_unique<show::LiveShow>(*show_, kFrameMilliseconds);
+    if (show_->PictureCount() == 0) problem_ = QString::fromStdString(show_->Problem());
     connect(&timer_, &QTimer::timeout, this, &TfrmPreview::Tick);
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.start(kFrameMilliseconds);
@@ -74,46 +79,18 @@ TfrmPreview::TfrmPreview(const project::SlideShowValues& values, const std::vect
 }
 
 TfrmPreview::~TfrmPreview() {
-    if (ahead_) ahead_->Stop();
+    live_->Stop();
 }
 
-std::int64_t TfrmPreview::ReadySlide() {
-    if (!ahead_) return -1;
-    if (ahead_->Failed() && problem_.isEmpty()) problem_ = QString::fromStdString(show_->Problem());
-    return ahead_->ReadySlide();
-}
-
+// The timer polls: the show draws when its clock says the screen changed.
 void TfrmPreview::Tick() {
-    const std::int64_t lastReady = ReadySlide();
-    if (!showing_) {
-        if (lastReady < 0) {
-            if (!problem_.isEmpty()) update();
-            return;
-        }
-        showing_ = true;
-        live_->Start(wall_.elapsed());
-        current_ = 0;
-        DrawMoment(show_->Clock().At(0));
-        shownAt_ = 0;
-        if (show_->PictureCount() > 1) ahead_->Request(1);
+    const show::LiveShow::Step step = live_->Update(wall_.elapsed(), frame_);
+    if (live_->Failed() && problem_.isEmpty()) problem_ = QString::fromStdString(show_->Problem());
+    if (!step.drew) {
+        if (!live_->Showing() && !problem_.isEmpty()) update();
         return;
     }
-    if (show_->PictureCount() <= 1) return;
-    const std::int64_t now = live_->Now(wall_.elapsed(), lastReady);
-    const show::Moment moment = show_->Clock().At(now);
-    if (moment.slide > current_) {
-        current_ = moment.slide;
-        ahead_->Request(current_ + 1);
-    }
-    if (moment.phase == show::Phase::Change || moment.slide != drawnSlide_) {
-        DrawMoment(moment);
-        shownAt_ = now;
-    }
-}
-
-void TfrmPreview::DrawMoment(const show::Moment& moment) {
-    if (!show_->Draw(moment, frame_)) return;
-    drawnSlide_ = moment.phase == show::Phase::Still ? moment.slide : -1;
+    shownAt_ = step.showTime;
     image_ = QImage(reinterpret_cast<const uchar*>(frame_.Data()), frame_.Width(), frame_.Height(),
                     QImage::Format_RGB32);
     update();

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "project/project_file.h"
-#include "show/decode_ahead.h"
+#include "show/live_show.h"
 #include "show/show.h"
 
 class QCheckBox;
@@ -49,24 +49,18 @@ protected:
 
 private:
     void Tick();
-    void DrawMoment(const show::Moment& moment);
-    std::int64_t ReadySlide();
 
     QSize showSize_;
     std::unique_ptr<QtPictureDecoder> decoder_;
     std::unique_ptr<show::Show> show_;
-    std::unique_ptr<show::LiveClock> live_;
     show::Frame frame_;
     QImage image_;
     QCheckBox* chkFullScreen_ = nullptr;
     QTimer timer_;
     QElapsedTimer wall_;
-    bool showing_ = false;
-    std::int64_t current_ = 0;
-    std::int64_t drawnSlide_ = -1;
     std::int64_t shownAt_ = -1;
     QString problem_;
-    std::unique_ptr<show::DecodeAhead> ahead_;  // after show_, which it prepares
+    std::unique_ptr<show::LiveShow> live_;  // after show_, which it prepares
 };
 
 }  // namespace nimbrel::app

@@ -1,7 +1,8 @@
 #pragma once
-// What the program `nimbrel` sets up around its main window.
+// What the program `nimbrel` sets up around its main window, and its command line.
 
 #include <QString>
+#include <QStringList>
 
 namespace nimbrel::app {
 
@@ -13,7 +14,20 @@ void ConfigureApplication();
 // What `nimbrel --version` prints: "Nimbrel 1.0.0.46" and a line break.
 QString VersionText();
 
-// True when the command line asks for the version only (`--version` or `-v` as the one argument).
-bool AsksForVersion(int argc, const char* const* argv);
+// What `nimbrel --help` prints: how to start the program, ending in a line break.
+QString UsageText();
+
+// The command line after the program's name. An argument that starts with "-" is an option,
+// never a project; "--" ends the options, so "nimbrel -- -odd.nssp" opens "-odd.nssp".
+struct CommandLine {
+    bool help = false;     // --help or -h
+    bool version = false;  // --version or -v
+    QString project;       // the first argument that is no option; "" when none
+    QString badOption;     // the first option this program does not know; "" when none
+};
+CommandLine ParseCommandLine(const QStringList& arguments);
+
+// The arguments of main() after the program's name.
+QStringList ArgumentsOf(int argc, const char* const* argv);
 
 }  // namespace nimbrel::app

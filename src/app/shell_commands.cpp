@@ -1,7 +1,8 @@
 // The main window's commands that hand work to the shell, and the About command. None of them
 // waits for what it starts. On Windows none reports a failure; elsewhere a request this system
 // cannot carry out (no wine, no xdg-open, no help file, no display control panel) is explained
-// in a message box, and a screensaver that wine cannot run is reported when it ends.
+// in a message box, and a screensaver that wine cannot run, or a document or address that
+// xdg-open cannot open, is reported when the program ends, with what to open by hand.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -15,6 +16,7 @@
 #include "platform/paths.h"
 #include "platform/shell.h"
 #include "ui/file_name_edit.h"
+#include "ui/gradient_progress_bar.h"
 #include "ui/message_box.h"
 #include "ui/narrow_text.h"
 
@@ -47,41 +49,53 @@ bool TfrmMain::ExplainShellProblem(const platform::ShellCall& call) {
 void TfrmMain::RunShellCall(const platform::ShellCall& call) {
     if (ExplainShellProblem(call)) return;
 #ifndef Q_OS_WIN
-    // A Windows program runs under wine, watched, so that one that wine cannot run is reported.
+    // The program that carries the request out (wine for a Windows program, xdg-open for a
+    // document or address) runs watched, so that one that fails is reported.
     const std::vector<std::string> line = platform::ShellCommandLine(call, platform::WineProgram());
-    if (!platform::ShellRecording() && line.size() >= 2 &&
-        QFileInfo(ui::FromNarrow(line.front())).fileName() == QStringLiteral("wine")) {
-        auto* process = new QProcess(this);
-        process->setObjectName(QStringLiteral("wineProcess"));
+    if (!platform::ShellRecording() && !line.empty()) {
+        const bool wine = QFileInfo(ui::FromNarrow(line.front())).fileName() == QStringLiteral("wine");
+        // An opener may stay with the browser it starts: it is not the window's, so closing the
+        // window does not end it (a watched screensaver ends with the window).
+        auto* process = new QProcess(wine ? this : nullptr);
+        process->setObjectName(wine ? QStringLiteral("wineProcess") : QStringLiteral("openProcess"));
         process->setProgram(ui::FromNarrow(line.front()));
         QStringList arguments;
         for (std::size_t i = 1; i < line.size(); ++i) arguments << ui::FromNarrow(line[i]);
         process->setArguments(arguments);
         process->setProcessChannelMode(QProcess::MergedChannels);
-        const QString program = ui::FromNarrow(call.file);
-        connect(
-            process, &QProcess::finished, this,
-            [this, process, program](int exitCode, QProcess::ExitStatus status) {
-                process->deleteLater();
-                if (status == QProcess::NormalExit && exitCode == 0) return;
-                QString text =
-                    tr("%1 ended with an error under wine (exit code %2).").arg(program).arg(exitCode);
-                const QString output = Tail(process->readAll(), 4);
-                if (!output.isEmpty()) text += QStringLiteral("\n\n") + output;
-                text += QStringLiteral("\n\n") +
-                        tr("Wine may be unable to run this kind of program here: a 32-bit screensaver needs "
-                           "a wine that runs 32-bit programs (on Debian: dpkg --add-architecture i386, "
-                           "then apt install wine32).");
-                ui::MessageBox::Show(this, kApplicationTitle, text, QMessageBox::Warning, QMessageBox::Ok);
-            });
-        connect(
-            process, &QProcess::errorOccurred, this, [this, process, program](QProcess::ProcessError error) {
-                if (error != QProcess::FailedToStart) return;
-                process->deleteLater();
-                ui::MessageBox::Show(this, kApplicationTitle,
-                                     tr("%1 could not be started: %2").arg(program, process->errorString()),
-                                     QMessageBox::Warning, QMessageBox::Ok);
-            });
+        const QString target = ui::FromNarrow(call.file);
+        const QString launcher = QFileInfo(process->program()).fileName();
+        // What the user can do by hand when the launch fails.
+        const QString byHand =
+            wine ? tr("Wine may be unable to run this kind of program here: a 32-bit screensaver needs "
+                      "a wine that runs 32-bit programs (on Debian: dpkg --add-architecture i386, "
+                      "then apt install wine32).")
+                 : tr("Open it by hand:\n%1").arg(target);
+        connect(process, &QProcess::finished, this,
+                [this, process, target, launcher, wine, byHand](int exitCode, QProcess::ExitStatus status) {
+                    process->deleteLater();
+                    if (status == QProcess::NormalExit && exitCode == 0) return;
+                    QString text = wine ? tr("%1 ended with an error under wine (exit code %2).")
+                                              .arg(target)
+                                              .arg(exitCode)
+                                        : tr("%1 could not be opened: %2 ended with exit code %3.")
+                                              .arg(target, launcher)
+                                              .arg(exitCode);
+                    const QString output = Tail(process->readAll(), 4);
+                    if (!output.isEmpty()) text += QStringLiteral("\n\n") + output;
+                    text += QStringLiteral("\n\n") + byHand;
+                    ui::MessageBox::Show(this, kApplicationTitle, text, QMessageBox::Warning, QMessageBox::Ok);
+                });
+        connect(process, &QProcess::errorOccurred, this,
+                [this, process, target, launcher, byHand](QProcess::ProcessError error) {
+                    if (error != QProcess::FailedToStart) return;
+                    process->deleteLater();
+                    ui::MessageBox::Show(this, kApplicationTitle,
+                                         tr("%1 could not be opened: %2 could not be started (%3).")
+                                                 .arg(target, launcher, process->errorString()) +
+                                             QStringLiteral("\n\n") + byHand,
+                                         QMessageBox::Warning, QMessageBox::Ok);
+                });
         process->start();
         return;
     }
@@ -127,8 +141,18 @@ QString TfrmMain::OutputBoxText() const {
     }
 }
 
+bool TfrmMain::OutputBuilt() const {
+    const std::string output = ui::ToNarrow(ResolvedPath(OutputBoxText()));
+    return !output.empty() && platform::FileExists(output);
+}
+
+void TfrmMain::ShowCompileFirst() {
+    pbar->setText(tr("Compile the project first: Test and Install run the screensaver it makes."));
+}
+
 void TfrmMain::Test1Click() {
     const std::string output = ui::ToNarrow(ResolvedPath(OutputBoxText()));
+    if (!OutputBuilt()) ShowCompileFirst();
     if (!output.empty() && platform::FileExists(output)) {
         // Where wine cannot run the screensaver, the show plays in the editor's preview. (While the
         // shell is recorded nothing runs, so whether wine could run it does not matter.)
@@ -161,6 +185,7 @@ void TfrmMain::OpenPreview(const QString& note) {
 void TfrmMain::Install1Click() {
     // The path follows the entry point unquoted, blanks included, as the installer expects.
     const std::string output = ui::ToNarrow(ResolvedPath(OutputBoxText()));
+    if (!OutputBuilt()) ShowCompileFirst();
     if (!output.empty() && platform::FileExists(output))
         RunShellCall({std::nullopt, kRunDll, kInstallScreenSaver + output, std::nullopt});
     UpdateCommandState();

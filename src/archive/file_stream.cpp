@@ -11,7 +11,8 @@ namespace nimbrel::archive {
 
 namespace {
 [[noreturn]] void Fail(int err) {
-    throw Error(platform::IoErrorMessage(err ? err : EIO));
+    if (err == 0) err = EIO;
+    throw FileStream::IoFailure(platform::IoErrorMessage(err), err);
 }
 
 }  // namespace

@@ -25,6 +25,11 @@ public:
     struct Exists : Error {
         using Error::Error;
     };
+    // Every other failure of the system: its text, and the errno value behind it.
+    struct IoFailure : Error {
+        IoFailure(const std::string& text, int errorNumber) : Error(text), code(errorNumber) {}
+        int code;
+    };
 
     FileStream() = default;
     FileStream(const std::string& path, Mode mode);

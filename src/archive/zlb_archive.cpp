@@ -31,12 +31,12 @@ struct OutputFailure : Error {
     using Error::Error;
 };
 
-void WriteOut(FileStream& output, const void* data, std::size_t size) {
-    try {
-        output.Write(data, size);
-    } catch (const Error& e) {
-        throw OutputFailure(e.what());
-    }
+// The failure to write `path` in words that name it, from what the stream raised.
+[[noreturn]] void ThrowWriteFailure(const std::string& path, const Error& e, std::int64_t needed,
+                                    std::int64_t written) {
+    if (const auto* io = dynamic_cast<const FileStream::IoFailure*>(&e))
+        throw OutputFailure(platform::WriteFailureMessage(path, io->code, needed, written));
+    throw OutputFailure("Cannot write " + path + ": " + e.what());
 }
 
 using platform::EqualIgnoringAsciiCase;
@@ -52,6 +52,42 @@ std::string CutName(std::string text) {
 }
 
 }  // namespace
+
+// Where the archive goes: a file from a position on, with the CRC of what was written so far.
+struct TZLBArchive::Output {
+    FileStream& file;
+    std::int64_t base = 0;    // the file's position of the archive's first byte
+    std::uint32_t crc = 0;    // of the archive's bytes written so far
+    std::int64_t needed = 0;  // the whole archive's size as guessed at the start, for messages
+
+    // The file's bytes so far, as far as can be told after a failure.
+    std::int64_t Written() {
+        try {
+            return file.Size();
+        } catch (const Error&) {
+            return base;
+        }
+    }
+    // The archive's bytes so far (its position relative to its start).
+    std::int64_t Position() { return file.Position() - base; }
+    void Write(const void* data, std::size_t size) {
+        try {
+            file.Write(data, size);
+        } catch (const Error& e) {
+            ThrowWriteFailure(file.Path(), e, base + needed, Written());
+        }
+        crc = Crc32(crc, data, size);
+    }
+    // Cuts the archive back to `size` bytes, whose CRC was `crcThere`.
+    void Truncate(std::int64_t size, std::uint32_t crcThere) {
+        try {
+            file.Truncate(base + size);
+        } catch (const Error& e) {
+            ThrowWriteFailure(file.Path(), e, base + needed, Written());
+        }
+        crc = crcThere;
+    }
+};
 
 struct TZLBArchive::MemberJob {
     std::string path;
@@ -220,7 +256,8 @@ void TZLBArchive::AddFiles(std::vector<std::string>& files) {
                                 " an archive can hold");
 
     platform::TempFile built(MakeTempFileName());
-    FileStream output(built.Path(), FileStream::Mode::Create);
+    FileStream file(built.Path(), FileStream::Mode::Create);
+    Output output{file};
 
     if (!isNew_) {
         // Extending an opened archive: its member data area is carried over unchanged.
@@ -231,7 +268,7 @@ void TZLBArchive::AddFiles(std::vector<std::string>& files) {
             while (left > 0) {
                 auto piece = static_cast<std::size_t>(std::min<std::int64_t>(left, kCopyPiece));
                 old.ReadExact(buffer.data(), piece);
-                WriteOut(output, buffer.data(), piece);
+                output.Write(buffer.data(), piece);
                 left -= static_cast<std::int64_t>(piece);
             }
         } catch (const OutputFailure&) {
@@ -241,8 +278,46 @@ void TZLBArchive::AddFiles(std::vector<std::string>& files) {
         }
     }
 
+    WriteMembers(output, files, 0);
+    WriteRegistry(output);
+    file.Close();
+    ReplaceArchiveFile(built.Path());
+    built.Release();
+
+    std::string name = archiveName_;
+    CloseArchive();
+    OpenArchive(name);
+}
+
+void TZLBArchive::WriteArchive(FileStream& file, std::vector<std::string>& files) {
+    CloseArchive();
+    for (std::size_t i = 0; i < files.size();) {
+        if (platform::DirectoryExists(files[i])) {
+            std::string folder = files[i];
+            if (RecursePaths) ExpandFolder(folder, files);
+            files.erase(files.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            ++i;
+        }
+    }
+    if (files.size() > static_cast<std::size_t>(kMaxEntryCount))
+        throw ArchiveLimitError("The archive would list " + std::to_string(files.size()) + " files, more than the " +
+                                std::to_string(kMaxEntryCount) + " an archive can hold");
+    Output output{file};
+    output.base = file.Position();
+    archiveName_ = file.Path();
+    isNew_ = true;
+    // What a full disk's message says is needed: the files as they are, which the archive
+    // rarely passes.
+    for (const std::string& path : files) output.needed += std::max<std::int64_t>(platform::FileSize(path), 0);
+    output.needed += static_cast<std::int64_t>(files.size()) * kRegistryEntrySize + kTrailerSize;
+    WriteMembers(output, files, 0);
+    WriteRegistry(output);
+}
+
+void TZLBArchive::WriteMembers(Output& output, std::vector<std::string>& files, std::size_t first) {
     // Items are consumed from the front; on an error the ones not reached stay in the list.
-    std::size_t done = 0;
+    std::size_t done = first;
     struct Consume {
         std::vector<std::string>& files;
         std::size_t& done;
@@ -302,6 +377,7 @@ void TZLBArchive::AddFiles(std::vector<std::string>& files) {
         }
 
         std::int64_t dataOffset = output.Position();
+        std::uint32_t crcBefore = output.crc;
         try {
             if (job->failure) std::rethrow_exception(job->failure);
             entries_.push_back(AppendMember(*job, output));
@@ -314,26 +390,11 @@ void TZLBArchive::AddFiles(std::vector<std::string>& files) {
         } catch (const std::exception&) {
             // Whatever of the member reached the archive goes again, so the next member's
             // data starts where this one's would have.
-            if (output.Position() != dataOffset) {
-                try {
-                    output.Truncate(dataOffset);
-                } catch (const Error& e) {
-                    throw OutputFailure(e.what());
-                }
-            }
+            if (output.Position() != dataOffset) output.Truncate(dataOffset, crcBefore);
             if (OnErrorLogged) OnErrorLogged(Format("Unable to open file (%s)", path));
         }
         if (OnMember) OnMember(path, true);
     }
-
-    WriteRegistry(output);
-    output.Close();
-    ReplaceArchiveFile(built.Path());
-    built.Release();
-
-    std::string name = archiveName_;
-    CloseArchive();
-    OpenArchive(name);
 }
 
 int TZLBArchive::DefaultWorkerThreads() {
@@ -409,9 +470,15 @@ void TZLBArchive::CompressMember(MemberJob& job) {
         auto sink = [&job, &kept](const unsigned char* data, std::size_t n) {
             job.stagedSize += static_cast<std::int64_t>(n);
             if (kept >= job.size) return;
-            if (job.toFile)
-                job.stagingFile.Write(data, n);
-            else
+            if (job.toFile) {
+                // A full temporary folder ends the build with its own name, not as a member
+                // that could not be read.
+                try {
+                    job.stagingFile.Write(data, n);
+                } catch (const Error& e) {
+                    ThrowWriteFailure(job.stagingFile.Path(), e, job.size, kept);
+                }
+            } else
                 job.staged.append(reinterpret_cast<const char*>(data), n);
             kept += static_cast<std::int64_t>(n);
         };
@@ -439,7 +506,7 @@ void TZLBArchive::CompressMember(MemberJob& job) {
     }
 }
 
-RegistryEntry TZLBArchive::AppendMember(MemberJob& job, FileStream& output) {
+RegistryEntry TZLBArchive::AppendMember(MemberJob& job, Output& output) {
     RegistryEntry entry;
     entry.Crc = job.crc;
     entry.FileName = CutName(platform::FileNamePart(job.path));
@@ -456,7 +523,7 @@ RegistryEntry TZLBArchive::AppendMember(MemberJob& job, FileStream& output) {
     entry.StoredSize = static_cast<std::int32_t>(storedSize);
 
     if (compressed && !job.toFile) {
-        WriteOut(output, job.staged.data(), job.staged.size());
+        output.Write(job.staged.data(), job.staged.size());
     } else {
         FileStream& from = compressed ? job.stagingFile : job.input;
         from.Seek(0);
@@ -465,7 +532,7 @@ RegistryEntry TZLBArchive::AppendMember(MemberJob& job, FileStream& output) {
         while (left > 0) {
             auto piece = static_cast<std::size_t>(std::min<std::int64_t>(left, kCopyPiece));
             from.ReadExact(buffer.data(), piece);
-            WriteOut(output, buffer.data(), piece);
+            output.Write(buffer.data(), piece);
             left -= static_cast<std::int64_t>(piece);
         }
     }
@@ -504,10 +571,10 @@ RegistryEntry TZLBArchive::GetEntry(int index) const {
     return entries_[static_cast<std::size_t>(index)];
 }
 
-void TZLBArchive::WriteRegistry(FileStream& output) {
+void TZLBArchive::WriteRegistry(Output& output) {
     ArchiveTrailer trailer;
-    output.SeekEnd();
-    std::int64_t registryStart = output.Position();
+    const std::int64_t registryStart = output.Position();
+    const std::uint32_t crcBefore = output.crc;
     std::string buffer = EncodeRegistry(entries_);
 
     progressKind_ = WritingRegistry;
@@ -516,8 +583,7 @@ void TZLBArchive::WriteRegistry(FileStream& output) {
     progressMessage_ = "Writing archive registry";
     try {
         CompressionStream stream(
-            CompressionLevel,
-            [&output](const unsigned char* data, std::size_t n) { WriteOut(output, data, n); },
+            CompressionLevel, [&output](const unsigned char* data, std::size_t n) { output.Write(data, n); },
             [this](const CompressionStream& s) { DoProgress(&s); });
         stream.Write(buffer.data(), buffer.size());
         stream.Finish();
@@ -527,8 +593,8 @@ void TZLBArchive::WriteRegistry(FileStream& output) {
     } catch (const OutputFailure&) {
         throw;
     } catch (const Error&) {
-        output.Truncate(registryStart);
-        WriteOut(output, buffer.data(), buffer.size());
+        output.Truncate(registryStart, crcBefore);
+        output.Write(buffer.data(), buffer.size());
         trailer.RegistrySize = 0;
         trailer.RegistryCompressed = 0;
     }
@@ -538,10 +604,11 @@ void TZLBArchive::WriteRegistry(FileStream& output) {
     trailer.EntryCount = static_cast<std::int32_t>(entries_.size());
     trailer.AlwaysOne = 1;
     trailer.RegistryOffset = static_cast<std::int32_t>(registryStart);
-    trailer.ArchiveCrc = StreamCrc(output, 0);
-    output.SeekEnd();
+    // The CRC of every byte before the trailer, kept up as they were written.
+    trailer.ArchiveCrc = output.crc;
     TrailerBytes bytes = EncodeTrailer(trailer);
-    WriteOut(output, bytes.data(), bytes.size());
+    output.Write(bytes.data(), bytes.size());
+    trailer_ = trailer;
 }
 
 std::uint32_t TZLBArchive::StreamCrc(FileStream& stream, std::int64_t excludeTail) {

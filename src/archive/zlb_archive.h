@@ -1,7 +1,8 @@
 #pragma once
 // TZLBArchive: writes archives of zlib-compressed members and reads their registries back.
-// The build drives it as CreateArchive(path), AddFiles(list), CloseArchive(); AddFiles ends by
-// reopening the archive it wrote, which verifies its CRC and re-reads its registry.
+// AddFiles writes a stand-alone archive file and ends by reopening it, which verifies its CRC and
+// re-reads its registry. The build instead writes the archive once, straight after the player in
+// the screensaver being made (WriteArchive), with the CRC computed as the bytes go out.
 
 #include <cstdint>
 #include <functional>
@@ -57,11 +58,15 @@ public:
     // expanded when RecursePaths is set. The list is consumed: it keeps only the items not
     // reached when adding stopped on an error.
     void AddFiles(std::vector<std::string>& files);
+    // Writes a new archive of the files in `files` to `output` from its current position: the
+    // bytes before it (a player) are no part of the archive, its offsets and CRC count from there.
+    // The members, the events and the archive's bytes are those CreateArchive and AddFiles give;
+    // nothing is read back. Failures to write name output.Path() and what happened. The list is
+    // consumed as by AddFiles. Needs no archive to be open; Entries() then lists the members.
+    void WriteArchive(FileStream& output, std::vector<std::string>& files);
     // The first record whose key equals `key`, ignoring ASCII letter case; -1 when none.
     int IndexOfEntry(const std::string& key) const;
     RegistryEntry GetEntry(int index) const;
-    // Appends the registry and the trailer to `output`.
-    void WriteRegistry(FileStream& output);
     // CRC-32 of the stream's bytes from 0 to its size minus excludeTail; the position is kept.
     std::uint32_t StreamCrc(FileStream& stream, std::int64_t excludeTail);
     // A new empty file whose name starts with "ZLB", in the private temporary folder of this
@@ -122,13 +127,17 @@ public:
     TNotifyEvent OnWaiting;
 
 private:
+    struct Output;
+    void WriteMembers(Output& output, std::vector<std::string>& files, std::size_t first);
+    // Appends the registry and the trailer.
+    void WriteRegistry(Output& output);
     std::string MemberPath(const std::string& path) const;
     void ReadRegistry(FileStream& file, std::int64_t fileSize);
     struct MemberJob;
     std::unique_ptr<MemberJob> PrepareMember(const std::string& path, std::size_t index);
     void MakeMember(MemberJob& job);
     static void CompressMember(MemberJob& job);
-    RegistryEntry AppendMember(MemberJob& job, FileStream& output);
+    RegistryEntry AppendMember(MemberJob& job, Output& output);
     void ReplaceArchiveFile(const std::string& builtPath);
 
     std::mutex tempNameMutex_;

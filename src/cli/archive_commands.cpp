@@ -172,6 +172,10 @@ int RunExtract(const Arguments& args, Console& console) {
     std::ostream& err = console.err;
     ArchiveReader reader = OpenArchive(args.operands[0]);
     const std::string& dir = args.operands[1];
+    if (const std::string what = platform::DescribeNonRegular(dir); !what.empty() && what.find("folder") == std::string::npos) {
+        err << "cannot extract into " << dir << ": it is " << what << ", not a folder; nothing was written\n";
+        return kExitFailure;
+    }
     std::error_code ec;
     std::filesystem::create_directories(platform::NativePath(dir), ec);
     if (!platform::DirectoryExists(dir)) {

@@ -1,9 +1,11 @@
 // nimbrel-cli compile: the editor's Compile command without a window.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <ostream>
+#include <vector>
 
 #include "pipeline/build_pipeline.h"
 #include "pipeline/picture_conversion.h"
@@ -27,14 +29,17 @@ ProgressDisplay::Style ChooseStyle(const Arguments& args, const Console& console
 }
 
 // Why the file a build error names cannot be used, as far as the system says; "" when nothing
-// more is known. The build's messages name files as the project does, relative to its folder.
-std::string WhyNot(const std::string& message, const std::string& projectFolder) {
+// more is known. The build names media as the project lists them, relative to its folder, and
+// the output and the players as paths of their own (already joined to the project's folder).
+std::string WhyNot(const std::string& message, const std::string& projectFolder,
+                   const std::vector<std::string>& ownPaths) {
     namespace fs = std::filesystem;
     static const std::string kOpen = "Cannot open file ", kCreate = "Cannot create file ";
     const bool open = message.rfind(kOpen, 0) == 0;
     if (!open && message.rfind(kCreate, 0) != 0) return {};
     std::string path = message.substr(open ? kOpen.size() : kCreate.size());
-    if (!platform::NativePath(path).is_absolute()) path = platform::JoinPath(projectFolder, path);
+    const bool own = !open || std::find(ownPaths.begin(), ownPaths.end(), path) != ownPaths.end();
+    if (!own && !platform::NativePath(path).is_absolute()) path = platform::JoinPath(projectFolder, path);
     std::error_code ec;
     if (open) {
         fs::file_status status = fs::status(platform::NativePath(path), ec);
@@ -51,7 +56,7 @@ std::string WhyNot(const std::string& message, const std::string& projectFolder)
     if (!fs::exists(platform::NativePath(folder), ec)) return "the folder " + folder + " does not exist";
     if (!fs::is_directory(platform::NativePath(folder), ec)) return folder + " is no folder";
     try {
-        platform::TempFile probe(platform::MakeUniqueTempFile(folder, "~nb"));
+        platform::TempFile probe(platform::MakeUniqueTempFile(folder, platform::LeftoverPrefix("~nb")));
     } catch (const std::exception& e) {
         return e.what();
     }
@@ -102,6 +107,7 @@ int RunCompile(const Arguments& args, Console& console) {
         request.fitWidth = fitWidth;
         request.fitHeight = fitHeight;
     }
+    request.storeCompressedOverride = args.Has("--store-compressed");
     if (args.Has("--output")) {
         // A relative name means the current folder here, as on any command line, while the
         // project's own Output is relative to the project.
@@ -123,7 +129,8 @@ int RunCompile(const Arguments& args, Console& console) {
             display.Finish();
             const std::string& stub =
                 request.values.kind == project::kFlash ? request.flashStubPath : request.stubPath;
-            std::string why = WhyNot(e.what(), platform::DirectoryPart(projectPath));
+            std::string why = WhyNot(e.what(), platform::DirectoryPart(projectPath),
+                                     {request.stubPath, request.flashStubPath});
             console.err << "nimbrel-cli compile: " << e.what() << (why.empty() ? "" : ": " + why) << "\n";
             if (!ownStubDir && e.what() == Format("Cannot open file %s", stub))
                 console.err << "The players stub.bin and flash.bin are looked for beside nimbrel-cli; "
@@ -189,6 +196,10 @@ Command CompileCommandEntry() {
         {"--fit", "", "WxH", "--fit needs a screen size such as 3840x2160",
          "fit pictures to a W x H screen: larger ones are shrunk, as \"Fit pictures to the screen\" does; "
          "the project file is left as it is"},
+        {"--store-compressed", "", "", "",
+         "store JPEG, PNG, GIF, WebP, HEIF and AVIF pictures as they are, without deflating them again "
+         "(much faster, slightly larger), as \"Store pictures that are already compressed\" does; the "
+         "project file is left as it is"},
         {"--progress", "", "", "", "print progress as plain lines when standard error is no terminal"},
         {"--quiet", "-q", "", "", "print nothing but warnings and errors"},
     };

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <ostream>
 #include <thread>
@@ -19,17 +20,23 @@
 #include "codecs/codecs.h"
 #include "platform/files.h"
 #include "project/project_file.h"
+#include "show/monitor_lanes.h"
 #include "show/show.h"
+#ifdef NIMBREL_HAVE_CAPTIONS
+#include "captions/caption_text.h"
+#endif
 
 namespace nimbrel::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: nimbrel-cli render PROJECT.nssp --size WxH --at T1,T2,... --out DIR [--seed N]\n"
+    "usage: nimbrel-cli render PROJECT.nssp --size WxH[,WxH...] --at T1,T2,... --out DIR [--seed N]\n"
     "  Writes the frames of the project's show at the given times as PNG files into DIR\n"
     "  (frame-01.png, frame-02.png, ... in the order of the times), as the screensaver shows\n"
     "  them on a screen of that size.\n"
-    "  --size WxH  the screen, in pixels (1 to 16384 each way)\n"
+    "  --size WxH  the screen, in pixels (1 to 16384 each way); several sizes are monitors side\n"
+    "              by side from left to right, tops aligned, and each monitor's frames are\n"
+    "              written apart (frame-01-m1.png for the first monitor, frame-01-m2.png, ...)\n"
     "  --at T,...  times in seconds from the first picture (\"2.5\"), or in milliseconds (\"2500ms\"),\n"
     "              up to 1000000 seconds\n"
     "  --out DIR   where the frames go (made when missing)\n"
@@ -115,6 +122,106 @@ bool WritePng(const std::string& path, const show::Frame& frame) {
     return std::fclose(file) == 0 && written;
 }
 
+// The monitors of "W1xH1,W2xH2,...", side by side from left to right with their tops aligned.
+bool ParseSizes(const std::string& text, std::vector<imaging::Rect>& monitors) {
+    std::size_t start = 0;
+    int x = 0;
+    while (start <= text.size()) {
+        std::size_t comma = text.find(',', start);
+        if (comma == std::string::npos) comma = text.size();
+        int width = 0, height = 0;
+        if (!ParseSize(text.substr(start, comma - start), width, height)) return false;
+        monitors.push_back({x, 0, width, height});
+        x += width;
+        start = comma + 1;
+    }
+    int tallest = 0;
+    for (const imaging::Rect& m : monitors) tallest = std::max(tallest, m.height);
+    return imaging::ImageSizeAllowed(x, tallest);
+}
+
+// Renders `show` at `times` (show times, in any order), handing each frame with its index in
+// `times` to `write`, which returns false to stop. The pictures the frames need are decoded
+// ahead on every core, a few slides ahead of the frame being drawn, while this thread draws.
+bool RenderTimes(show::Show& show, const std::vector<std::int64_t>& times,
+                 const std::function<bool(std::size_t, const show::Frame&)>& write) {
+    // In the order of time, so that the show walks forward once.
+    std::vector<std::size_t> byTime(times.size());
+    for (std::size_t i = 0; i < byTime.size(); ++i) byTime[i] = i;
+    std::stable_sort(byTime.begin(), byTime.end(),
+                     [&](std::size_t a, std::size_t b) { return times[a] < times[b]; });
+    std::vector<std::int64_t> needed;
+    for (std::size_t index : byTime) {
+        const show::Moment moment = show.Clock().At(times[index]);
+        for (std::int64_t slide : {moment.slide, moment.slide + 1}) {
+            if (slide > moment.slide && moment.phase != show::Phase::Change) break;
+            if (needed.empty() || needed.back() < slide) needed.push_back(slide);
+        }
+    }
+    constexpr std::size_t kAhead = 3;  // slides decoded ahead of the frame being drawn
+    std::mutex mutex;
+    std::condition_variable progress;
+    std::size_t nextNeeded = 0, drawing = 0;  // indexes into `needed`
+    bool finished = false;
+    std::vector<std::thread> helpers;
+    const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    for (unsigned h = 0; h < cores; ++h)
+        helpers.emplace_back([&] {
+            auto own = codecs::MakeLibraryDecoder();
+            for (;;) {
+                std::int64_t slide = 0;
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    progress.wait(lock, [&] { return finished || nextNeeded < drawing + kAhead; });
+                    if (finished || nextNeeded >= needed.size()) return;
+                    slide = needed[nextNeeded++];
+                }
+                show.Predecode(slide, *own);
+            }
+        });
+    struct Join {
+        std::vector<std::thread>& threads;
+        std::mutex& mutex;
+        std::condition_variable& progress;
+        bool& finished;
+        ~Join() {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                finished = true;
+            }
+            progress.notify_all();
+            for (std::thread& t : threads) t.join();
+        }
+    } join{helpers, mutex, progress, finished};
+    show::Frame frame;
+    for (std::size_t index : byTime) {
+        {
+            const std::int64_t slide = show.Clock().At(times[index]).slide;
+            std::lock_guard<std::mutex> lock(mutex);
+            while (drawing < needed.size() && needed[drawing] < slide) ++drawing;
+        }
+        progress.notify_all();
+        show.Render(times[index], frame);
+        if (!write(index, frame)) return false;
+    }
+    return true;
+}
+
+// The part of `frame` a monitor shows.
+show::Frame Crop(const show::Frame& frame, const imaging::Rect& part) {
+    show::Frame out(part.width, part.height);
+    for (int y = 0; y < part.height; ++y)
+        std::copy(frame.Row(part.y + y) + part.x, frame.Row(part.y + y) + part.x + part.width, out.Row(y));
+    return out;
+}
+
+void ReportShow(const show::Show& show, std::ostream& err) {
+    for (const std::string& left : show.LeftOut()) err << "nimbrel-cli render: left out " << left << "\n";
+    if (show.Empty()) {
+        err << "nimbrel-cli render: " << show.Problem() << " The frames show the background only.\n";
+    }
+}
+
 int Usage(std::ostream& err, const std::string& problem) {
     err << "nimbrel-cli render: " << problem << "\n" << kUsage;
     return kExitUsage;
@@ -125,7 +232,7 @@ int Usage(std::ostream& err, const std::string& problem) {
 Command RenderCommandEntry() {
     Command c;
     c.name = "render";
-    c.operands = "PROJECT.nssp --size WxH --at T1,T2,... --out DIR [--seed N]";
+    c.operands = "PROJECT.nssp --size WxH[,WxH...] --at T1,T2,... --out DIR [--seed N]";
     c.summary = "write the show's frames at those times as PNG files";
     c.runRaw = RenderCommand;
     return c;
@@ -165,9 +272,10 @@ int RenderCommand(const std::vector<std::string>& args, std::ostream& out, std::
     if (sizeText.empty()) return Usage(err, "no --size given");
     if (timesText.empty()) return Usage(err, "no --at times given");
     if (outDir.empty()) return Usage(err, "no --out folder given");
-    int width = 0, height = 0;
-    if (!ParseSize(sizeText, width, height))
-        return Usage(err, "the size \"" + sizeText + "\" is not WIDTHxHEIGHT of 1 to 16384 pixels each way");
+    std::vector<imaging::Rect> monitors;
+    if (!ParseSizes(sizeText, monitors))
+        return Usage(err, "the size \"" + sizeText +
+                              "\" is not WIDTHxHEIGHT (or several, with commas) of 1 to 16384 pixels each way");
     std::vector<std::int64_t> times;
     std::size_t start = 0;
     while (start <= timesText.size()) {
@@ -200,85 +308,75 @@ int RenderCommand(const std::vector<std::string>& args, std::ostream& out, std::
         return kExitFailure;
     }
 
-    auto decoder = codecs::MakeLibraryDecoder();
-    auto show = show::MakeProjectShow(project.slideShow, show::PicturePaths(project.files, projectPath),
-                                      show::Screen{width, height, {}}, *decoder, seed);
-    // In the order of time, so that the show walks forward once; written under the order given.
-    std::vector<std::size_t> byTime(times.size());
-    for (std::size_t i = 0; i < byTime.size(); ++i) byTime[i] = i;
-    std::stable_sort(byTime.begin(), byTime.end(),
-                     [&](std::size_t a, std::size_t b) { return times[a] < times[b]; });
-    const int digits = std::max<int>(2, static_cast<int>(std::to_string(times.size()).size()));
-    // The pictures the frames need are decoded ahead on every core, a few slides ahead of the
-    // frame being drawn, while this thread draws the frames and writes them.
-    std::vector<std::int64_t> needed;
-    for (std::size_t index : byTime) {
-        const show::Moment moment = show->Clock().At(times[index]);
-        for (std::int64_t slide : {moment.slide, moment.slide + 1}) {
-            if (slide > moment.slide && moment.phase != show::Phase::Change) break;
-            if (needed.empty() || needed.back() < slide) needed.push_back(slide);
-        }
+#ifndef NIMBREL_HAVE_CAPTIONS
+    if (project.slideShow.show.caption != project::kCaptionNone) {
+        err << "nimbrel-cli render: this build cannot draw the captions \"" << projectPath << "\" asks for\n";
+        return kExitFailure;
     }
-    constexpr std::size_t kAhead = 3;  // slides decoded ahead of the frame being drawn
-    std::mutex mutex;
-    std::condition_variable progress;
-    std::size_t nextNeeded = 0, drawing = 0;  // indexes into `needed`
-    bool finished = false;
-    std::vector<std::thread> helpers;
-    const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-    for (unsigned h = 0; h < cores; ++h)
-        helpers.emplace_back([&] {
-            auto own = codecs::MakeLibraryDecoder();
-            for (;;) {
-                std::int64_t slide = 0;
-                {
-                    std::unique_lock<std::mutex> lock(mutex);
-                    progress.wait(lock, [&] { return finished || nextNeeded < drawing + kAhead; });
-                    if (finished || nextNeeded >= needed.size()) return;
-                    slide = needed[nextNeeded++];
-                }
-                show->Predecode(slide, *own);
-            }
-        });
-    struct Join {
-        std::vector<std::thread>& threads;
-        std::mutex& mutex;
-        std::condition_variable& progress;
-        bool& finished;
-        ~Join() {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                finished = true;
-            }
-            progress.notify_all();
-            for (std::thread& t : threads) t.join();
-        }
-    } join{helpers, mutex, progress, finished};
-    show::Frame frame;
-    for (std::size_t n = 0; n < byTime.size(); ++n) {
-        const std::size_t index = byTime[n];
-        {
-            const std::int64_t slide = show->Clock().At(times[index]).slide;
-            std::lock_guard<std::mutex> lock(mutex);
-            while (drawing < needed.size() && needed[drawing] < slide) ++drawing;
-        }
-        progress.notify_all();
-        show->Render(times[index], frame);
+#endif
+    const int digits = std::max<int>(2, static_cast<int>(std::to_string(times.size()).size()));
+    // frame-NN.png for one monitor, frame-NN-mK.png for monitor K of several.
+    auto write = [&](std::size_t index, std::size_t monitor, const show::Frame& frame) {
         std::string number = std::to_string(index + 1);
-        number.insert(0, static_cast<std::size_t>(digits) - std::min<std::size_t>(digits, number.size()),
-                      '0');
+        number.insert(0, static_cast<std::size_t>(digits) - std::min<std::size_t>(digits, number.size()), '0');
+        if (monitors.size() > 1) number += "-m" + std::to_string(monitor + 1);
         const std::string path = (std::filesystem::path(outDir) / ("frame-" + number + ".png")).string();
         if (!WritePng(path, frame)) {
             err << "nimbrel-cli render: cannot write \"" << path << "\" (is the folder \"" << outDir
                 << "\" writable?)\n";
-            return kExitFailure;
+            return false;
         }
         out << path << "  at " << times[index] / 1000.0 << " s\n";
+        return true;
+    };
+    const std::vector<std::string> paths = show::PicturePaths(project.files, projectPath);
+    const show::ShowOptions options = show::ShowOptions::From(project.slideShow);
+    auto decoder = codecs::MakeLibraryDecoder();
+#ifdef NIMBREL_HAVE_CAPTIONS
+    const auto captions = captions::ProjectCaptionLayer(project.slideShow, paths);
+#endif
+    // Every show gets the same captions (drawn once, by entry).
+    const auto withCaptions = [&](show::Show& show) {
+#ifdef NIMBREL_HAVE_CAPTIONS
+        show.SetCaptions(captions);
+#else
+        (void)show;
+#endif
+    };
+    if (options.monitors == show::Monitors::Each && monitors.size() > 1) {
+        // A show of its own on each monitor, the first monitor's being the one-monitor show.
+        const show::ShowClock clock(project.slideShow.showSpeed, project.slideShow.transition, seed);
+        const std::vector<show::Lane> lanes = show::PlanLanes(monitors, 0, show::ProjectOrder(paths), seed, clock);
+        for (std::size_t k = 0; k < lanes.size(); ++k) {
+            const show::Lane& lane = lanes[k];
+            auto show = show::MakeProjectShow(project.slideShow, paths,
+                                              show::Screen{lane.monitor.width, lane.monitor.height, {}}, *decoder,
+                                              lane.seed, lane.order);
+            withCaptions(*show);
+            std::vector<std::int64_t> laneTimes;
+            for (std::int64_t t : times) laneTimes.push_back(show::LaneTime(lane, t));
+            if (!RenderTimes(*show, laneTimes,
+                             [&](std::size_t index, const show::Frame& frame) { return write(index, k, frame); }))
+                return kExitFailure;
+            ReportShow(*show, err);
+        }
+        return kExitOk;
     }
-    for (const std::string& left : show->LeftOut()) err << "nimbrel-cli render: left out " << left << "\n";
-    if (show->Empty()) {
-        err << "nimbrel-cli render: " << show->Problem() << " The frames show the background only.\n";
-    }
+    const imaging::Rect& last = monitors.back();
+    int height = 0;
+    for (const imaging::Rect& m : monitors) height = std::max(height, m.height);
+    show::Screen screen{last.x + last.width, height, {}};
+    if (monitors.size() > 1) screen.monitors = monitors;
+    auto show = show::MakeProjectShow(project.slideShow, paths, screen, *decoder, seed);
+    withCaptions(*show);
+    const bool written = RenderTimes(*show, times, [&](std::size_t index, const show::Frame& frame) {
+        if (monitors.size() == 1) return write(index, 0, frame);
+        for (std::size_t k = 0; k < monitors.size(); ++k)
+            if (!write(index, k, Crop(frame, monitors[k]))) return false;
+        return true;
+    });
+    if (!written) return kExitFailure;
+    ReportShow(*show, err);
     return kExitOk;
 }
 

@@ -74,7 +74,7 @@ public:
         }
         topDown_ = height < 0;
         height = height < 0 ? -height : height;
-        if (!imaging::ImageSizeAllowed(width, height) || width < 1 || height < 1) return false;
+        if (!detail::WholeSizeAllowed(width, height) || width < 1 || height < 1) return false;
         info_.width = static_cast<int>(width);
         info_.height = static_cast<int>(height);
         info_.format = "bmp";

@@ -78,16 +78,20 @@ public:
 
 private:
     void EmitRow(int targetRow);
+    template <int Taps>
+    void Across();  // the current row's taps when every column has Taps of them
 
     int sourceWidth_, sourceHeight_, targetWidth_, targetHeight_;
     int nextSource_ = 0;
     std::vector<int> columnStart_;      // first source column of each target column's taps
     std::vector<int> columnCount_;      // number of taps
     std::vector<float> columnWeights_;  // the taps' weights, flat
+    int fixedTaps_ = 0;                 // 1..4 when every column has that many taps (padded)
     std::vector<float> linear_;         // the current source row in linear light, premultiplied RGBA
     std::vector<float> across_;         // the same scaled across
     std::vector<float> sums_[2];        // two target rows being gathered
     int sumRow_[2] = {-1, -1};
+    bool sumOpaque_[2] = {true, true};  // every source row in the target row so far was opaque
     imaging::Image result_;
 };
 

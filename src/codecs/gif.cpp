@@ -70,7 +70,7 @@ public:
         const GifImageDesc& frame = gif_->Image;
         if (frame.Width < 1 || frame.Height < 1 || !StoredSizeAllowed(frame.Width, frame.Height))
             return false;
-        if (frame.Interlace && !imaging::ImageSizeAllowed(frame.Width, frame.Height)) return false;
+        if (frame.Interlace && !detail::WholeSizeAllowed(frame.Width, frame.Height)) return false;
         map_ = frame.ColorMap ? frame.ColorMap : gif_->SColorMap;
         if (map_ == nullptr) return false;
         const bool covers =

@@ -69,16 +69,21 @@ public:
         context_.reset(heif_context_alloc());
         if (!context_) return false;
         heif_context_set_maximum_image_size_limit(context_.get(), imaging::kMaxImageSide);
-        if (heif_context_read_from_memory_without_copy(context_.get(), bytes.data(), bytes.size(), nullptr)
-                .code != heif_error_Ok)
+        const heif_error read =
+            heif_context_read_from_memory_without_copy(context_.get(), bytes.data(), bytes.size(), nullptr);
+        if (read.code != heif_error_Ok) {
+            if (read.subcode == heif_suberror_Security_limit_exceeded)
+                Refuse("too large (more than " + std::to_string(imaging::kMaxImageSide) +
+                       " pixels across or down)");
             return false;
+        }
         heif_image_handle* handle = nullptr;
         if (heif_context_get_primary_image_handle(context_.get(), &handle).code != heif_error_Ok)
             return false;
         handle_.reset(handle);
         const int width = heif_image_handle_get_width(handle);
         const int height = heif_image_handle_get_height(handle);
-        if (width < 1 || height < 1 || !imaging::ImageSizeAllowed(width, height)) return false;
+        if (width < 1 || height < 1 || !detail::WholeSizeAllowed(width, height)) return false;
         info_.width = width;
         info_.height = height;
         info_.format = format;
@@ -253,7 +258,7 @@ bool PlanGrid(Bytes bytes, GridPlan& plan) {
         std::uint32_t width = 0, height = 0;
         if (ispe == nullptr || !ParseIspe(*ispe, width, height)) return false;
         if (i == 0) {
-            if (!imaging::ImageSizeAllowed(width, height)) return false;
+            if (!detail::WholeSizeAllowed(width, height)) return false;
             plan.tileWidth = static_cast<int>(width);
             plan.tileHeight = static_cast<int>(height);
         }
@@ -266,7 +271,7 @@ bool PlanGrid(Bytes bytes, GridPlan& plan) {
     const std::int64_t coveredHeight = std::int64_t{plan.tileHeight} * plan.grid.rows;
     if (coveredWidth < plan.grid.width || coveredHeight < plan.grid.height) return false;
     // One row of tiles is held at a time.
-    if (!imaging::ImageSizeAllowed(plan.grid.width, plan.tileHeight)) return false;
+    if (!detail::WholeSizeAllowed(plan.grid.width, plan.tileHeight)) return false;
     plan.orientation = OrientationOf(heif, *grid);
     return true;
 }

@@ -8,7 +8,9 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include <atomic>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "codecs/codecs.h"
@@ -20,10 +22,15 @@ namespace nimbrel::codecs {
 
 namespace {
 
+// A progressive JPEG may hold any number of scans, each a pass over the whole picture; cameras
+// and encoders write about ten. Beyond this many the picture is taken as a denial of service.
+constexpr int kMaxScans = 500;
+
 struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     bool truncated = false;
+    const char* why = nullptr;  // set before a jump that is not libjpeg's own error
 };
 
 void ErrorExit(j_common_ptr info) {
@@ -39,6 +46,26 @@ void EmitMessage(j_common_ptr info, int level) {
 
 void SilentOutput(j_common_ptr) {}
 
+// libjpeg calls this every few rows while it takes in scans: the place to stop a picture that
+// holds too many of them, or whose decode the caller abandoned.
+struct Progress {
+    jpeg_progress_mgr pub{};
+    const std::atomic<bool>* stop = nullptr;
+};
+
+void OnProgress(j_common_ptr info) {
+    auto* progress = reinterpret_cast<Progress*>(info->progress);
+    auto* err = reinterpret_cast<ErrorManager*>(info->err);
+    if (progress->stop != nullptr && progress->stop->load(std::memory_order_relaxed)) {
+        err->why = "the decode was stopped";
+        std::longjmp(err->jump, 1);
+    }
+    if (info->is_decompressor && reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaxScans) {
+        err->why = "the picture holds too many scans (more than 500) to decode";
+        std::longjmp(err->jump, 1);
+    }
+}
+
 class JpegSource : public imaging::PictureSource {
 public:
     JpegSource() {
@@ -46,19 +73,35 @@ public:
         err_.pub.error_exit = ErrorExit;
         err_.pub.emit_message = EmitMessage;
         err_.pub.output_message = SilentOutput;
+        progress_.pub.progress_monitor = OnProgress;
     }
     ~JpegSource() override {
         if (created_) jpeg_destroy_decompress(&cinfo_);
     }
 
-    bool Start(detail::Bytes bytes, imaging::DecodeHint hint) {
-        if (setjmp(err_.jump)) return false;
+    // Reads the header only: decompressing starts with the first rows asked for, once the
+    // scale is settled (ReduceTo), so that a progressive picture is taken in once.
+    bool Start(detail::Bytes bytes, imaging::DecodeHint hint, std::string& why) {
+        if (setjmp(err_.jump)) {
+            why = err_.pub.msg_code == JERR_IMAGE_TOO_BIG
+                      ? "too large (more than " + std::to_string(JPEG_MAX_DIMENSION) + " pixels across or down)"
+                      : "damaged";
+            return false;
+        }
         jpeg_create_decompress(&cinfo_);
         created_ = true;
+        progress_.stop = hint.stop;
+        cinfo_.progress = &progress_.pub;
         jpeg_mem_src(&cinfo_, bytes.data(), static_cast<unsigned long>(bytes.size()));
         jpeg_save_markers(&cinfo_, JPEG_APP0 + 2, 0xFFFF);
-        if (jpeg_read_header(&cinfo_, TRUE) != JPEG_HEADER_OK) return false;
-        if (!detail::StoredSizeAllowed(cinfo_.image_width, cinfo_.image_height)) return false;
+        if (jpeg_read_header(&cinfo_, TRUE) != JPEG_HEADER_OK) {
+            why = "damaged";
+            return false;
+        }
+        if (!detail::StoredSizeAllowed(cinfo_.image_width, cinfo_.image_height)) {
+            why = detail::TooLarge(cinfo_.image_width, cinfo_.image_height);
+            return false;
+        }
         info_.width = static_cast<int>(cinfo_.image_width);
         info_.height = static_cast<int>(cinfo_.image_height);
         info_.orientation = imaging::ReadExifOrientation(bytes.data(), bytes.size());
@@ -74,24 +117,8 @@ public:
         cinfo_.out_color_space = cmyk_ ? JCS_CMYK : JCS_EXT_BGRA;
         // CMYK profiles are not converted: the colours are made from the inks directly.
         if (cmyk_) profile_.clear();
-
-        // The smallest of 1/8, 1/4, 1/2 and 1 that still covers the picture's fitted size. Other
-        // eighths save no time over a whole decode here, and the linear-light shrink that
-        // follows does the rest better.
-        int wantWidth = 0, wantHeight = 0;
-        detail::FittedStoredSize(info_.width, info_.height, info_.orientation, hint, wantWidth, wantHeight);
-        cinfo_.scale_denom = 8;
-        for (int num : {1, 2, 4, 8}) {
-            cinfo_.scale_num = static_cast<unsigned>(num);
-            jpeg_calc_output_dimensions(&cinfo_);
-            if (static_cast<int>(cinfo_.output_width) >= wantWidth &&
-                static_cast<int>(cinfo_.output_height) >= wantHeight)
-                break;
-        }
         cinfo_.dct_method = JDCT_ISLOW;
-        jpeg_start_decompress(&cinfo_);
-        rowWidth_ = static_cast<int>(cinfo_.output_width);
-        rowHeight_ = static_cast<int>(cinfo_.output_height);
+        ChooseScale(hint);
         return true;
     }
 
@@ -99,15 +126,24 @@ public:
     int RowWidth() const override { return rowWidth_; }
     int RowHeight() const override { return rowHeight_; }
     std::vector<std::uint8_t> ColorProfile() const override { return profile_; }
+    std::string Failure() const override { return failure_; }
+
+    bool ReduceTo(const imaging::DecodeHint& hint) override {
+        if (started_ || failed_) return false;
+        const int width = rowWidth_, height = rowHeight_;
+        if (setjmp(err_.jump)) return Fail("the picture is damaged");
+        ChooseScale(hint);
+        return rowWidth_ != width || rowHeight_ != height;
+    }
 
     bool ReadRows(int first, int count, imaging::Pixel* into) override {
-        if (failed_ || first < static_cast<int>(cinfo_.output_scanline) || count < 0 ||
-            first + count > rowHeight_)
-            return false;
+        if (failed_ || count < 0 || first + count > rowHeight_) return false;
+        if (started_ && first < static_cast<int>(cinfo_.output_scanline)) return false;
         if (cmyk_) inks_.resize(static_cast<std::size_t>(rowWidth_) * 4);
-        if (setjmp(err_.jump)) {
-            failed_ = true;
-            return false;
+        if (setjmp(err_.jump)) return Fail(err_.why != nullptr ? err_.why : "the picture is damaged");
+        if (!started_) {
+            started_ = true;
+            jpeg_start_decompress(&cinfo_);
         }
         if (static_cast<int>(cinfo_.output_scanline) < first)
             skip_.resize(static_cast<std::size_t>(rowWidth_) * 4);
@@ -118,17 +154,38 @@ public:
         for (int i = 0; i < count; ++i) {
             imaging::Pixel* out = into + static_cast<std::size_t>(i) * rowWidth_;
             JSAMPROW row = cmyk_ ? inks_.data() : reinterpret_cast<JSAMPROW>(out);
-            if (jpeg_read_scanlines(&cinfo_, &row, 1) != 1) {
-                failed_ = true;
-                return false;
-            }
+            if (jpeg_read_scanlines(&cinfo_, &row, 1) != 1) return Fail("the picture is damaged");
             if (cmyk_) InksToRgb(out);
         }
-        if (err_.truncated) failed_ = true;
-        return !failed_;
+        if (err_.truncated) return Fail("the picture is damaged: its file ends early");
+        return true;
     }
 
 private:
+    bool Fail(const char* why) {
+        failed_ = true;
+        failure_ = why;
+        return false;
+    }
+
+    // The smallest of 1/8, 1/4, 1/2 and 1 that still covers the picture's fitted size. Other
+    // eighths save no time over a whole decode here, and the linear-light shrink that follows
+    // does the rest better. May raise libjpeg's error.
+    void ChooseScale(const imaging::DecodeHint& hint) {
+        int wantWidth = 0, wantHeight = 0;
+        detail::FittedStoredSize(info_.width, info_.height, info_.orientation, hint, wantWidth, wantHeight);
+        cinfo_.scale_denom = 8;
+        for (int num : {1, 2, 4, 8}) {
+            cinfo_.scale_num = static_cast<unsigned>(num);
+            jpeg_calc_output_dimensions(&cinfo_);
+            if (static_cast<int>(cinfo_.output_width) >= wantWidth &&
+                static_cast<int>(cinfo_.output_height) >= wantHeight)
+                break;
+        }
+        rowWidth_ = static_cast<int>(cinfo_.output_width);
+        rowHeight_ = static_cast<int>(cinfo_.output_height);
+    }
+
     // Adobe writes CMYK inverted; the product of ink and black gives each channel.
     void InksToRgb(imaging::Pixel* out) const {
         const bool inverted = cinfo_.saw_Adobe_marker;
@@ -143,12 +200,15 @@ private:
 
     jpeg_decompress_struct cinfo_{};
     ErrorManager err_{};
+    Progress progress_;
     bool created_ = false;
+    bool started_ = false;
     bool failed_ = false;
     bool cmyk_ = false;
     int rowWidth_ = 0, rowHeight_ = 0;
     imaging::PictureInfo info_;
     std::vector<std::uint8_t> profile_;
+    std::string failure_;
     std::vector<JSAMPLE> inks_;
     std::vector<JSAMPLE> skip_;
 };
@@ -192,7 +252,11 @@ bool Compress(CompressGuard& g, const imaging::Image& image, int quality) {
 namespace detail {
 SourcePtr OpenJpeg(Bytes bytes, imaging::DecodeHint hint) {
     auto source = std::make_unique<JpegSource>();
-    if (!source->Start(bytes, hint)) return nullptr;
+    std::string why;
+    if (!source->Start(bytes, hint, why)) {
+        Refuse(why);
+        return nullptr;
+    }
     return source;
 }
 }  // namespace detail

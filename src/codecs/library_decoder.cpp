@@ -1,5 +1,8 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <new>
+#include <string>
 
 #include "codecs/codecs.h"
 #include "codecs/sources.h"
@@ -10,9 +13,30 @@ namespace nimbrel::codecs {
 
 namespace detail {
 
+namespace {
+thread_local std::string refusal;
+}  // namespace
+
+void Refuse(const std::string& why) {
+    if (refusal.empty()) refusal = why;
+}
+
+std::string TooLarge(std::int64_t width, std::int64_t height) {
+    return "too large (" + std::to_string(width) + " x " + std::to_string(height) + " pixels)";
+}
+
 bool StoredSizeAllowed(std::int64_t width, std::int64_t height) {
-    return width >= 1 && height >= 1 && width <= kMaxStoredSide && height <= kMaxStoredSide &&
-           width * height <= kMaxStoredPixels;
+    const bool allowed = width >= 1 && height >= 1 && width <= kMaxStoredSide && height <= kMaxStoredSide &&
+                         width * height <= kMaxStoredPixels;
+    if (!allowed) Refuse(width < 1 || height < 1 ? std::string("damaged: it has no pixels") : TooLarge(width, height));
+    return allowed;
+}
+
+bool WholeSizeAllowed(std::int64_t width, std::int64_t height) {
+    const bool allowed = width >= 1 && height >= 1 && width <= INT32_MAX && height <= INT32_MAX &&
+                         imaging::ImageSizeAllowed(static_cast<int>(width), static_cast<int>(height));
+    if (!allowed) Refuse(width < 1 || height < 1 ? std::string("damaged: it has no pixels") : TooLarge(width, height));
+    return allowed;
 }
 
 bool ImageSource::ReadRows(int first, int count, imaging::Pixel* into) {
@@ -98,6 +122,37 @@ class LibraryDecoder : public imaging::PictureDecoder {
 public:
     std::unique_ptr<imaging::PictureSource> Open(std::string_view name, std::span<const std::uint8_t> bytes,
                                                  imaging::DecodeHint hint) override {
+        detail::refusal.clear();
+        refusal_.clear();
+        auto source = OpenFormat(name, bytes, hint);
+        if (!source) {
+            const std::string format = DetectFormat(name, bytes);
+            if (format.empty())
+                refusal_ = "not a picture this program can read";
+            else if (!detail::refusal.empty())
+                refusal_ = detail::refusal;
+            else if (std::int64_t width = 0, height = 0;
+                     imaging::DeclaredPictureSize(name, bytes, width, height) &&
+                     !(width <= detail::kMaxStoredSide && height <= detail::kMaxStoredSide &&
+                       width * height <= detail::kMaxStoredPixels))
+                // The library's own limits turned it away first.
+                refusal_ = detail::TooLarge(width, height);
+            else
+                refusal_ = "damaged, or a kind of " + FormatName(format) + " picture this program cannot read";
+        }
+        return source;
+    }
+    std::string Refusal() const override { return refusal_; }
+
+private:
+    static std::string FormatName(const std::string& format) {
+        std::string upper = format;
+        for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        return upper;
+    }
+
+    std::unique_ptr<imaging::PictureSource> OpenFormat(std::string_view name, std::span<const std::uint8_t> bytes,
+                                                       imaging::DecodeHint hint) {
         const std::string format = DetectFormat(name, bytes);
         try {
             if (format == "jpeg") return detail::OpenJpeg(bytes, hint);
@@ -111,11 +166,15 @@ public:
             if (format == "heif" || format == "avif") return detail::OpenHeif(bytes, format);
             if (format == "webp") return detail::OpenWebp(bytes, hint);
             if (format == "tiff") return detail::OpenTiff(bytes);
+        } catch (const std::bad_alloc&) {
+            detail::Refuse("too large for the memory available");
         } catch (const std::exception&) {
-            // Out of memory or a library's own failure: this picture cannot be read.
+            // A library's own failure: this picture cannot be read.
         }
         return nullptr;
     }
+
+    std::string refusal_;
 };
 
 }  // namespace

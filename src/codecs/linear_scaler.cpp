@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "codecs/codecs.h"
 #include "platform/error.h"
 
@@ -59,9 +63,31 @@ const Tables& GetTables() {
     return tables;
 }
 
-std::uint8_t ToSrgb(const std::uint8_t* toSrgb, float linear) {
-    const float clamped = linear < 0.0f ? 0.0f : linear > 1.0f ? 1.0f : linear;
-    return toSrgb[static_cast<int>(clamped * 4096.0f + 0.5f)];
+// One pixel's linear red, green and blue (scaled by `scale`) back to sRGB, with `alpha` on top:
+// the same rounding as ToSrgb, four channels at once where the processor has SSE2.
+imaging::Pixel PixelToSrgb(const std::uint8_t* toSrgb, const float* rgba, float scale, std::uint8_t alpha) {
+#if defined(__SSE2__)
+    __m128 v = _mm_mul_ps(_mm_loadu_ps(rgba), _mm_set1_ps(scale));
+    v = _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(1.0f));
+    const __m128i index = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, _mm_set1_ps(4096.0f)), _mm_set1_ps(0.5f)));
+    alignas(16) std::int32_t i[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(i), index);
+    return imaging::MakePixel(toSrgb[i[0]], toSrgb[i[1]], toSrgb[i[2]], alpha);
+#else
+    auto ToSrgb = [](const std::uint8_t* table, float linear) {
+        const float clamped = linear < 0.0f ? 0.0f : linear > 1.0f ? 1.0f : linear;
+        return table[static_cast<int>(clamped * 4096.0f + 0.5f)];
+    };
+    return imaging::MakePixel(ToSrgb(toSrgb, rgba[0] * scale), ToSrgb(toSrgb, rgba[1] * scale),
+                              ToSrgb(toSrgb, rgba[2] * scale), alpha);
+#endif
+}
+
+// True when every pixel of the row is opaque (a loop the compiler vectorises).
+bool RowOpaque(const imaging::Pixel* row, int width) {
+    imaging::Pixel all = 0xFFFFFFFFu;
+    for (int x = 0; x < width; ++x) all &= row[x];
+    return (all >> 24) == 0xFFu;
 }
 
 }  // namespace
@@ -89,6 +115,23 @@ LinearAreaScaler::LinearAreaScaler(int sourceWidth, int sourceHeight, int target
             columnWeights_.push_back(static_cast<float>(std::max(0.0, overlap) / sx));
         }
     }
+    // The same taps, every column given as many (the extra ones weighing nothing, and kept
+    // inside the row), so that the sums run as fixed, unrolled loops.
+    const int most = *std::max_element(columnCount_.begin(), columnCount_.end());
+    if (most <= 4 && most <= sourceWidth) {
+        std::vector<float> padded(static_cast<std::size_t>(targetWidth) * most, 0.0f);
+        std::size_t from = 0;
+        for (int tx = 0; tx < targetWidth; ++tx) {
+            const int start = std::min(columnStart_[tx], sourceWidth - most);
+            for (int i = 0; i < columnCount_[tx]; ++i)
+                padded[static_cast<std::size_t>(tx) * most + (columnStart_[tx] - start) + i] = columnWeights_[from + i];
+            from += columnCount_[tx];
+            columnStart_[tx] = start;
+            columnCount_[tx] = most;
+        }
+        columnWeights_ = std::move(padded);
+        fixedTaps_ = most;
+    }
     across_.resize(static_cast<std::size_t>(targetWidth) * 4);
     linear_.resize(static_cast<std::size_t>(sourceWidth) * 4);
     sums_[0].resize(across_.size());
@@ -96,36 +139,59 @@ LinearAreaScaler::LinearAreaScaler(int sourceWidth, int sourceHeight, int target
     result_ = imaging::Image(targetWidth, targetHeight, 0);
 }
 
+template <int Taps>
+void LinearAreaScaler::Across() {
+    const float* weight = columnWeights_.data();
+    float* out = across_.data();
+    for (int tx = 0; tx < targetWidth_; ++tx, out += 4, weight += Taps) {
+        const float* in = linear_.data() + static_cast<std::size_t>(columnStart_[tx]) * 4;
+        Float4 sum{};
+        for (int i = 0; i < Taps; ++i) sum += weight[i] * Load(in + i * 4);
+        Store(out, sum);
+    }
+}
+
 void LinearAreaScaler::PushRow(const imaging::Pixel* row) {
     if (Done()) return;
     const int r = nextSource_++;
     // Each source pixel into linear light, weighted by its alpha, once; then the taps. Photos
-    // are opaque: their pixels skip the weighting.
+    // are opaque: their rows skip the weighting, and their target rows the division by alpha.
     const float* linear = GetTables().toLinear.data();
     float* lin = linear_.data();
-    for (int x = 0; x < sourceWidth_; ++x, lin += 4) {
-        const imaging::Pixel p = row[x];
-        const unsigned a8 = imaging::AlphaOf(p);
-        if (a8 == 255) {
-            lin[0] = linear[imaging::RedOf(p)];
-            lin[1] = linear[imaging::GreenOf(p)];
-            lin[2] = linear[imaging::BlueOf(p)];
+    const bool opaque = RowOpaque(row, sourceWidth_);
+    if (opaque) {
+        for (int x = 0; x < sourceWidth_; ++x, lin += 4) {
+            const imaging::Pixel p = row[x];
+            lin[0] = linear[(p >> 16) & 0xFF];
+            lin[1] = linear[(p >> 8) & 0xFF];
+            lin[2] = linear[p & 0xFF];
             lin[3] = 1.0f;
-        } else {
-            const float a = static_cast<float>(a8) / 255.0f;
+        }
+    } else {
+        for (int x = 0; x < sourceWidth_; ++x, lin += 4) {
+            const imaging::Pixel p = row[x];
+            const float a = static_cast<float>(imaging::AlphaOf(p)) / 255.0f;
             lin[0] = a * linear[imaging::RedOf(p)];
             lin[1] = a * linear[imaging::GreenOf(p)];
             lin[2] = a * linear[imaging::BlueOf(p)];
             lin[3] = a;
         }
     }
-    const float* weight = columnWeights_.data();
-    float* out = across_.data();
-    for (int tx = 0; tx < targetWidth_; ++tx, out += 4) {
-        Float4 sum{};
-        const float* in = linear_.data() + static_cast<std::size_t>(columnStart_[tx]) * 4;
-        for (int i = columnCount_[tx]; i > 0; --i, in += 4) sum += *weight++ * Load(in);
-        Store(out, sum);
+    switch (fixedTaps_) {
+        case 1: Across<1>(); break;
+        case 2: Across<2>(); break;
+        case 3: Across<3>(); break;
+        case 4: Across<4>(); break;
+        default: {
+            const float* weight = columnWeights_.data();
+            float* out = across_.data();
+            for (int tx = 0; tx < targetWidth_; ++tx, out += 4) {
+                Float4 sum{};
+                const float* in = linear_.data() + static_cast<std::size_t>(columnStart_[tx]) * 4;
+                for (int i = columnCount_[tx]; i > 0; --i, in += 4) sum += *weight++ * Load(in);
+                Store(out, sum);
+            }
+        }
     }
     // In units of 1 / targetHeight_ of a source row, source row r spans [r T, (r + 1) T) and
     // target row ty spans [ty H, (ty + 1) H) exactly: no row boundary is lost to rounding.
@@ -139,7 +205,9 @@ void LinearAreaScaler::PushRow(const imaging::Pixel* row) {
         if (sumRow_[slot] != ty) {
             std::fill(sums_[slot].begin(), sums_[slot].end(), 0.0f);
             sumRow_[slot] = ty;
+            sumOpaque_[slot] = true;
         }
+        sumOpaque_[slot] = sumOpaque_[slot] && opaque;
         const float w = static_cast<float>(static_cast<double>(overlap) / static_cast<double>(H));
         float* sum = sums_[slot].data();
         const float* across = across_.data();
@@ -156,16 +224,19 @@ void LinearAreaScaler::EmitRow(int targetRow) {
     const float* sum = sums_[targetRow & 1].data();
     imaging::Pixel* out = result_.Row(targetRow);
     const std::uint8_t* toSrgb = GetTables().toSrgb.data();
-    for (int tx = 0; tx < targetWidth_; ++tx, sum += 4) {
-        const float alpha = sum[3];
-        if (alpha <= 0.5f / 255) {
-            out[tx] = 0;
-            continue;
+    if (sumOpaque_[targetRow & 1]) {
+        // Every tap opaque: the alpha sum is 1 up to rounding, nothing to divide.
+        for (int tx = 0; tx < targetWidth_; ++tx, sum += 4) out[tx] = PixelToSrgb(toSrgb, sum, 1.0f, 255);
+    } else {
+        for (int tx = 0; tx < targetWidth_; ++tx, sum += 4) {
+            const float alpha = sum[3];
+            if (alpha <= 0.5f / 255) {
+                out[tx] = 0;
+                continue;
+            }
+            out[tx] = PixelToSrgb(toSrgb, sum, 1.0f / alpha,
+                                  static_cast<std::uint8_t>(std::min(255.0f, alpha * 255.0f + 0.5f)));
         }
-        const float inverse = 1.0f / alpha;
-        out[tx] = imaging::MakePixel(ToSrgb(toSrgb, sum[0] * inverse), ToSrgb(toSrgb, sum[1] * inverse),
-                                     ToSrgb(toSrgb, sum[2] * inverse),
-                                     static_cast<std::uint8_t>(std::min(255.0f, alpha * 255.0f + 0.5f)));
     }
     sumRow_[targetRow & 1] = -1;
 }

@@ -79,7 +79,7 @@ public:
         passes_ = png_set_interlace_handling(png_);
         png_read_update_info(png_, info_);
         if (png_get_rowbytes(png_, info_) != static_cast<png_size_t>(width) * 4) return false;
-        if (passes_ > 1 && !imaging::ImageSizeAllowed(width, height)) return false;
+        if (passes_ > 1 && !detail::WholeSizeAllowed(width, height)) return false;
         return true;
     }
 

@@ -22,7 +22,16 @@ using SourcePtr = std::unique_ptr<imaging::PictureSource>;
 // would take minutes, and no photo comes near it (a decompression bomb claims far more).
 inline constexpr int kMaxStoredSide = 65535;
 inline constexpr std::int64_t kMaxStoredPixels = std::int64_t{400} * 1000 * 1000;
+// Both record a refusal (see Refuse) when the size is not allowed.
 bool StoredSizeAllowed(std::int64_t width, std::int64_t height);
+// The same for a picture that must be held whole in memory (imaging's image limits).
+bool WholeSizeAllowed(std::int64_t width, std::int64_t height);
+// "too large (70000 x 70000 pixels)".
+std::string TooLarge(std::int64_t width, std::int64_t height);
+
+// An opener that returns null may first say why ("damaged", "too large (...)"); the library
+// decoder hands the reason of its last Open to its caller. One per thread, as decoders are.
+void Refuse(const std::string& why);
 
 SourcePtr OpenJpeg(Bytes bytes, imaging::DecodeHint hint);
 SourcePtr OpenPng(Bytes bytes);

@@ -4,6 +4,7 @@
 #include <webp/demux.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "codecs/codecs.h"
@@ -17,6 +18,7 @@ class WebpSource : public imaging::PictureSource {
 public:
     bool Start(Bytes bytes, imaging::DecodeHint hint) {
         bytes_ = bytes;
+        stop_ = hint.stop;
         WebPBitstreamFeatures features;
         if (WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK) return false;
         WebPData data{bytes.data(), bytes.size()};
@@ -39,14 +41,14 @@ public:
         animated_ = features.has_animation != 0;
         // libwebp holds a lossless picture's pixels, and an alpha plane, whole at full size
         // whatever the scale asked for: those must fit within the whole-picture limits.
-        if ((features.format == 2 || features.has_alpha) && !imaging::ImageSizeAllowed(width, height))
+        if ((features.format == 2 || features.has_alpha) && !detail::WholeSizeAllowed(width, height))
             return false;
         // libwebp's own scaling averages stored values, which darkens fine detail: it is used only
         // where the whole picture would be too large to hold.
         rowWidth_ = width, rowHeight_ = height;
-        if (!animated_ && !imaging::ImageSizeAllowed(width, height))
+        if (!animated_ && !detail::WholeSizeAllowed(width, height))
             FittedStoredSize(width, height, 1, hint, rowWidth_, rowHeight_);
-        return imaging::ImageSizeAllowed(rowWidth_, rowHeight_);
+        return detail::WholeSizeAllowed(rowWidth_, rowHeight_);
     }
 
     const imaging::PictureInfo& Info() const override { return info_; }
@@ -79,7 +81,16 @@ private:
         config.output.u.RGBA.rgba = reinterpret_cast<std::uint8_t*>(pixels.Data());
         config.output.u.RGBA.stride = pixels.Stride();
         config.output.u.RGBA.size = static_cast<std::size_t>(pixels.Stride()) * rowHeight_;
-        const VP8StatusCode status = WebPDecode(bytes_.data(), bytes_.size(), &config);
+        // Fed in pieces, so that a decode the caller stops ends within a piece.
+        WebPIDecoder* incremental = WebPIDecode(nullptr, 0, &config);
+        if (incremental == nullptr) return false;
+        constexpr std::size_t kPiece = 256 * 1024;
+        VP8StatusCode status = VP8_STATUS_SUSPENDED;
+        for (std::size_t at = 0; at < bytes_.size() && status == VP8_STATUS_SUSPENDED; at += kPiece) {
+            if (stop_ != nullptr && stop_->load(std::memory_order_relaxed)) break;
+            status = WebPIUpdate(incremental, bytes_.data(), std::min(bytes_.size(), at + kPiece));
+        }
+        WebPIDelete(incremental);
         WebPFreeDecBuffer(&config.output);
         if (status != VP8_STATUS_OK) return false;
         pixels_ = std::move(pixels);
@@ -106,6 +117,7 @@ private:
     }
 
     Bytes bytes_;
+    const std::atomic<bool>* stop_ = nullptr;
     bool animated_ = false;
     bool failed_ = false;
     int rowWidth_ = 0, rowHeight_ = 0;

@@ -5,6 +5,7 @@
 // GDI+ in the players, Qt's image readers in the editor, libjpeg-turbo, libpng, giflib,
 // libheif, libwebp and libtiff for the command line); the engine and the build only see this.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -27,6 +28,15 @@ struct PictureInfo {
     std::string format;    // "jpeg", "png", "gif", "bmp", "pcx", "wbmp", "heif", "avif", "webp", "tiff", ...
 };
 
+// A size the caller will show the picture at, at most; 0 x 0 when the full size is wanted.
+struct DecodeHint {
+    int maxWidth = 0;
+    int maxHeight = 0;
+    // Turned true by the caller to abandon the decode: decoders that take in much at once (a
+    // progressive JPEG's scans) look at it as they go and fail; null when never stopped.
+    const std::atomic<bool>* stop = nullptr;
+};
+
 // An opened picture. Rows come in order from the top; a source is used by one thread at a time.
 class PictureSource {
 public:
@@ -41,12 +51,13 @@ public:
     virtual bool ReadRows(int first, int count, Pixel* into) = 0;
     // The embedded ICC profile, empty when there is none (or the decoder converted already).
     virtual std::vector<std::uint8_t> ColorProfile() const { return {}; }
-};
-
-// A size the caller will show the picture at, at most; 0 x 0 when the full size is wanted.
-struct DecodeHint {
-    int maxWidth = 0;
-    int maxHeight = 0;
+    // Before the first ReadRows: a decoder that can decode smaller on its own (JPEG in eighths)
+    // does so for a picture shown at most `hint`'s upright size, as if the hint had been given
+    // to Open; RowWidth() and RowHeight() then give the new size. False when the size stays.
+    virtual bool ReduceTo(const DecodeHint&) { return false; }
+    // Why ReadRows failed, for the user ("damaged: the file ends early"); empty when it did not
+    // fail or the decoder cannot say.
+    virtual std::string Failure() const { return {}; }
 };
 
 class PictureDecoder {
@@ -58,6 +69,9 @@ public:
     virtual std::unique_ptr<PictureSource> Open(std::string_view name,
                                                 std::span<const std::uint8_t> bytes,
                                                 DecodeHint hint = {}) = 0;
+    // Why the last Open gave null, for the user: "too large (70000 x 70000 pixels)", "damaged",
+    // "not a picture this program can read"; empty when the decoder cannot say.
+    virtual std::string Refusal() const { return {}; }
 };
 
 // Reads a whole source into an image (RowWidth() x RowHeight(), as stored, not turned upright).

@@ -154,4 +154,102 @@ PictureHeader ReadPictureHeader(std::string_view format, std::span<const std::ui
     return header;
 }
 
+namespace {
+
+std::uint32_t Be16(std::span<const std::uint8_t> b, std::size_t at) {
+    return (std::uint32_t{b[at]} << 8) | b[at + 1];
+}
+std::uint32_t Be32(std::span<const std::uint8_t> b, std::size_t at) {
+    return (Be16(b, at) << 16) | Be16(b, at + 2);
+}
+std::uint32_t Le16(std::span<const std::uint8_t> b, std::size_t at) {
+    return b[at] | (std::uint32_t{b[at + 1]} << 8);
+}
+
+// The first frame header's size, walking the markers from the start.
+bool JpegSize(std::span<const std::uint8_t> b, std::int64_t& width, std::int64_t& height) {
+    std::size_t at = 2;
+    while (at + 4 <= b.size()) {
+        if (b[at] != 0xFF) return false;
+        const std::uint8_t marker = b[at + 1];
+        if (marker == 0xFF) {  // fill byte
+            ++at;
+            continue;
+        }
+        if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            at += 2;
+            continue;
+        }
+        const std::size_t length = Be16(b, at + 2);
+        if (length < 2) return false;
+        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            if (at + 9 > b.size() || length < 7) return false;
+            height = Be16(b, at + 5);
+            width = Be16(b, at + 7);
+            return true;
+        }
+        if (marker == 0xDA || marker == 0xD9) return false;  // image data before any frame
+        at += 2 + length;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool DeclaredPictureSize(std::string_view name, std::span<const std::uint8_t> head, std::int64_t& width,
+                         std::int64_t& height) {
+    const std::string format = DetectPictureFormat(name, head);
+    const auto has = [&](std::size_t bytes) { return head.size() >= bytes; };
+    if (format == "jpeg") return JpegSize(head, width, height);
+    if (format == "png" && has(24) && StartsWith(head, 12, "IHDR")) {
+        width = Be32(head, 16);
+        height = Be32(head, 20);
+        return true;
+    }
+    if (format == "gif" && has(10)) {
+        width = Le16(head, 6);
+        height = Le16(head, 8);
+        return true;
+    }
+    if (format == "bmp") {
+        const std::size_t at = StartsWith(head, 0, "BM") ? 14 : 0;
+        if (!has(at + 12)) return false;
+        if (Le32(head, at) == 12) {  // the old core header: 16-bit sizes
+            width = Le16(head, at + 4);
+            height = Le16(head, at + 6);
+        } else {
+            width = static_cast<std::int32_t>(Le32(head, at + 4));
+            // Negative for a top-down picture.
+            height = static_cast<std::int32_t>(Le32(head, at + 8));
+            if (height < 0) height = -height;
+        }
+        return true;
+    }
+    if (format == "pcx" && has(12)) {
+        width = std::int64_t{Le16(head, 8)} - Le16(head, 4) + 1;
+        height = std::int64_t{Le16(head, 10)} - Le16(head, 6) + 1;
+        return true;
+    }
+    if (format == "webp" && has(30)) {
+        if (StartsWith(head, 12, "VP8X")) {
+            width = 1 + (head[24] | (head[25] << 8) | (head[26] << 16));
+            height = 1 + (head[27] | (head[28] << 8) | (head[29] << 16));
+            return true;
+        }
+        if (StartsWith(head, 12, "VP8L") && head[20] == 0x2F) {
+            const std::uint32_t bits = Le32(head, 21);
+            width = 1 + (bits & 0x3FFF);
+            height = 1 + ((bits >> 14) & 0x3FFF);
+            return true;
+        }
+        if (StartsWith(head, 12, "VP8 ")) {
+            width = Le16(head, 26) & 0x3FFF;
+            height = Le16(head, 28) & 0x3FFF;
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace nimbrel::imaging

@@ -28,4 +28,11 @@ struct PictureHeader {
 // `complete`: `bytes` is the whole file, so running out of bytes means the file is cut short.
 PictureHeader ReadPictureHeader(std::string_view format, std::span<const std::uint8_t> bytes, bool complete);
 
+// The size a picture's header declares, read from its first bytes without decoding anything
+// (JPEG, PNG, GIF, BMP/DIB, PCX and WebP), so that a picture too large to decode can be turned
+// away before a decoder takes its word. False when the bytes hold none of these or end before
+// the size (a JPEG's may follow long metadata: give the first 256 KiB or so).
+bool DeclaredPictureSize(std::string_view name, std::span<const std::uint8_t> head, std::int64_t& width,
+                         std::int64_t& height);
+
 }  // namespace nimbrel::imaging

@@ -1,6 +1,7 @@
 #include "pipeline/build_pipeline.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -8,6 +9,7 @@
 #include <optional>
 #include <system_error>
 
+#include "archive/file_stream.h"
 #include "archive/zlb_archive.h"
 #include "pipeline/picture_conversion.h"
 #include "platform/error.h"
@@ -17,6 +19,10 @@
 #include "platform/temp.h"
 #include "project/project_paths.h"
 #include "resedit/resource_edit.h"
+#include "show/captions.h"
+#ifdef NIMBREL_HAVE_CAPTIONS
+#include "captions/caption_text.h"
+#endif
 
 namespace nimbrel::pipeline {
 
@@ -33,27 +39,50 @@ bool IsReadable(const std::string& path) {
     return OpenFile(path, "rb") != nullptr;
 }
 
-// Appends all of `from` to the open file `to`; false on any read or write failure. `piece`,
-// when given, is called after each megabyte.
-bool AppendFile(std::FILE* to, const std::string& from, const std::function<void()>& piece = {}) {
-    FilePtr in = OpenFile(from, "rb");
-    if (!in) return false;
-    std::vector<char> buffer(1 << 20);
-    std::size_t got;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0) {
-        if (std::fwrite(buffer.data(), 1, got, to) != got) return false;
-        if (piece) piece();
-    }
-    return std::ferror(in.get()) == 0;
+// A message about the screensaver's temporary name, told with the screensaver's own name.
+std::string NamedAsOutput(std::string text, const std::string& temporary, const std::string& output) {
+    if (const auto at = text.find(temporary); at != std::string::npos) text.replace(at, temporary.size(), output);
+    return text;
+}
+
+// Why `stub` cannot be the screensaver's player, or "" when it can: it must be a regular file
+// (a pipe would hang the build, a link to a device fill the disk) holding a Windows program.
+std::string StubProblem(const std::string& stub) {
+    if (platform::DirectoryExists(stub)) return Format("Cannot open file %s", stub);
+    const std::string what = platform::DescribeNonRegular(stub);
+    if (!what.empty()) return "The player " + stub + " is " + what + ", not a Windows program; nothing was built";
+    if (!IsReadable(stub)) return Format("Cannot open file %s", stub);
+    char magic[2] = {};
+    FilePtr in = OpenFile(stub, "rb");
+    const std::size_t got = in ? std::fread(magic, 1, sizeof magic, in.get()) : 0;
+    if (got == 0)
+        return "The player " + stub + " is empty: it holds no Windows program; nothing was built";
+    if (got < 2 || magic[0] != 'M' || magic[1] != 'Z')
+        return "The player " + stub + " is not a Windows program (it does not start with \"MZ\"); nothing was built";
+    return {};
 }
 
 // Writes a fresh copy of the stub over `path`.
 void CopyStub(const std::string& stub, const std::string& path) {
-    if (!platform::FileExists(stub) || !IsReadable(stub)) throw Error(Format("Cannot open file %s", stub));
+    if (const std::string problem = StubProblem(stub); !problem.empty()) throw Error(problem);
+    FilePtr in = OpenFile(stub, "rb");
+    if (!in) throw Error(Format("Cannot open file %s", stub));
     FilePtr out = OpenFile(path, "wb");
     if (!out) throw Error(Format("Cannot create file %s", path));
-    if (!AppendFile(out.get(), stub)) throw Error(Format("Cannot open file %s", stub));
-    if (std::fclose(out.release()) != 0) throw Error(Format("Cannot create file %s", path));
+    const std::int64_t size = platform::FileSize(stub);
+    std::vector<char> buffer(1 << 20);
+    std::int64_t copied = 0;
+    std::size_t got;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0) {
+        errno = 0;
+        if (std::fwrite(buffer.data(), 1, got, out.get()) != got)
+            throw Error(platform::WriteFailureMessage(path, errno, size, copied));
+        copied += static_cast<std::int64_t>(got);
+    }
+    if (std::ferror(in.get())) throw Error(Format("Cannot open file %s", stub));
+    errno = 0;
+    if (std::fflush(out.get()) != 0) throw Error(platform::WriteFailureMessage(path, errno, size, copied));
+    if (std::fclose(out.release()) != 0) throw Error(platform::WriteFailureMessage(path, errno, size, copied));
 }
 
 // Gives the copied stub the project's icon. Any failure leaves the stub's own icon in place.
@@ -83,10 +112,36 @@ void ChangeIcon(const std::string& stub, const std::string& path, const std::str
     }
 }
 
+
+// The captions member: the masks of the entries' captions, by entry. An entry without a file
+// has none.
+void WriteCaptionsMember(const project::SlideShowValues& values, const std::vector<std::string>& resolvedMedia,
+                         const std::vector<std::string>& listedMedia, const std::string& path,
+                         BuildReporter& reporter) {
+#ifdef NIMBREL_HAVE_CAPTIONS
+    std::vector<std::string> paths(resolvedMedia.size());
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        if (!listedMedia[i].empty()) paths[i] = resolvedMedia[i];
+    const std::string bytes = show::WriteCaptionMasks(
+        captions::ProjectCaptionMasks(values, paths, [&](std::size_t, std::size_t) { reporter.ProcessEvents(); }));
+    FilePtr out = OpenFile(path, "wb");
+    if (!out || std::fwrite(bytes.data(), 1, bytes.size(), out.get()) != bytes.size() ||
+        std::fclose(out.release()) != 0)
+        throw Error(Format("Cannot create file %s", path));
+#else
+    (void)values, (void)resolvedMedia, (void)listedMedia, (void)path, (void)reporter;
+    throw Error("This build of Nimbrel cannot draw captions: turn them off on the Show tab to compile the show");
+#endif
+}
+
 }  // namespace
 
 std::string ChooseOutputPath(const std::string& outputBoxText, const std::string& projectFileName) {
     if (!outputBoxText.empty()) return outputBoxText;
+    // The box's text is read relative to the project: a project given as "sub/x.nssp" gets
+    // "x.scr", which names sub/x.scr, as it would from inside sub/.
+    if (!project::IsAbsolutePath(projectFileName))
+        return platform::ChangeExtension(platform::FileNamePart(projectFileName), ".scr");
     return platform::ChangeExtension(projectFileName, ".scr");
 }
 
@@ -270,18 +325,27 @@ void CheckBuildInputs(const BuildRequest& request) {
     if (!flash && values.files.empty()) return;
 
     const std::string& stub = flash ? request.flashStubPath : request.stubPath;
-    if (!IsReadable(stub)) throw Error(Format("Cannot open file %s", stub));
+    if (const std::string problem = StubProblem(stub); !problem.empty()) throw Error(problem);
 
     auto resolve = [&](const std::string& path) {
         return project::ResolveProjectPath(path, request.projectFileName);
     };
     const std::string output = resolve(
         ChooseOutputPath(flash ? values.flash.output : values.slideShow.output, request.projectFileName));
+    if (!platform::DirectoryExists(output)) platform::RequireRegularOrNew(output, "The output file");
+    const bool changeIcon = flash ? values.flash.changeIcon : values.slideShow.changeIcon;
+    const std::string iconFile = resolve(flash ? values.flash.iconFile : values.slideShow.iconFile);
+    if (changeIcon && !iconFile.empty()) {
+        // A missing icon leaves the player's own; anything but a file would hang or never end.
+        const std::string what = platform::DescribeNonRegular(iconFile);
+        if (!what.empty())
+            throw Error("The icon file " + iconFile + " is " + what + ", not an icon; nothing was built");
+    }
     const std::string outputFolder = platform::DirectoryPart(output);
     try {
         if (platform::DirectoryExists(output)) throw Error(output);
-        platform::TempFile probe(
-            platform::MakeUniqueTempFile(outputFolder.empty() ? "." : outputFolder, "~nb"));
+        platform::TempFile probe(platform::MakeUniqueTempFile(outputFolder.empty() ? "." : outputFolder,
+                                                              platform::LeftoverPrefix("~nb")));
     } catch (const Error&) {
         throw Error(Format("Cannot create file %s", output));
     }
@@ -335,23 +399,48 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
     };
     step(0, 0.0);
 
-    // The side files and the archive live in a directory of this build alone: nothing in the
-    // project folder is touched, and two builds at once never share a file.
+    // What builds killed before they could clean up left behind (their names carry the id of
+    // a process that is gone): the half-made screensavers beside the output, the work folders.
+    {
+        const std::string outputFolder = platform::DirectoryPart(result.outputPath);
+        platform::RemoveLeftoversOfGoneProcesses(outputFolder.empty() ? "." : outputFolder, "~nb");
+        const std::string temp = platform::GetTempDirectory();
+        if (!temp.empty()) {
+            platform::RemoveLeftoversOfGoneProcesses(temp, "nimbrel-build");
+            platform::RemoveLeftoversOfGoneProcesses(temp, "nimbrel");
+        }
+    }
+
+    // The side files live in a directory of this build alone: nothing in the project folder is
+    // touched, and two builds at once never share a file.
     platform::TempDirectory work("nimbrel-build");
     const std::string aboutPath = work.File("About.cfg");
     const std::string optionsPath = work.File("Options.ini");
-    const std::string archivePath = work.File("temp.cab");
 
     {
         const std::string& name = flash ? saved.flash.title : saved.slideShow.showName;
         const std::string& text = flash ? saved.flash.showText : saved.slideShow.showText;
         std::string bytes = AboutFileBytes(name, text);
         FilePtr about = OpenFile(aboutPath, "wb");
-        if (!about || std::fwrite(bytes.data(), 1, bytes.size(), about.get()) != bytes.size() ||
-            std::fclose(about.release()) != 0)
-            throw Error(Format("Cannot create file %s", aboutPath));
+        if (!about) throw Error(Format("Cannot create file %s", aboutPath));
+        errno = 0;
+        const bool written = std::fwrite(bytes.data(), 1, bytes.size(), about.get()) == bytes.size() &&
+                             std::fflush(about.get()) == 0;
+        const int err = errno;
+        if (std::fclose(about.release()) != 0 || !written)
+            throw Error(platform::WriteFailureMessage(aboutPath, written ? errno : err));
     }
 
+    // A failure to write the build's own copy of the project names that copy.
+    auto saveOptions = [&](const project::ProjectValues& values) {
+        try {
+            project::SaveProject(optionsPath, values);
+        } catch (const Error& e) {
+            if (e.what() == platform::IoErrorMessage(ENOSPC))
+                throw Error(platform::WriteFailureMessage(optionsPath, ENOSPC));
+            throw Error("Cannot write " + optionsPath + ": " + e.what());
+        }
+    };
     if (request.saveProject) {
         try {
             project::SaveProject(request.projectFileName, saved);
@@ -364,14 +453,14 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
         // The same bytes as saving and copying, with the project file left as it is.
         if (!platform::CopyFileBytes(request.projectFileName, optionsPath))
             throw Error(Format("Cannot open file %s", request.projectFileName));
-        project::SaveProject(optionsPath, saved);
+        saveOptions(saved);
     }
     if (request.fitOverride && !flash) {
         project::ProjectValues fitted = saved;
         fitted.slideShow.fitPictures = true;
         fitted.slideShow.fitWidth = request.fitWidth;
         fitted.slideShow.fitHeight = request.fitHeight;
-        project::SaveProject(optionsPath, fitted);
+        saveOptions(fitted);
     }
     step(25, OverallProgress::kSaved);
 
@@ -406,13 +495,58 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
         if (fit.width < kMinFitSide || fit.width > kMaxFitSide) fit.width = kDefaultFitWidth;
         if (fit.height < kMinFitSide || fit.height > kMaxFitSide) fit.height = kDefaultFitHeight;
         pictures.emplace(memberListed, 2, fit, work.File("pictures"), request.strict);
+        pictures->storeCompressed = saved.slideShow.storeCompressed || request.storeCompressedOverride;
+    }
+    // The captions are drawn here, into masks that the players only compose; they follow the media.
+    const std::size_t mediaEnd = members.size();
+    if (!flash && saved.slideShow.show.caption != project::kCaptionNone) {
+        const std::string captionsPath = work.File(show::kCaptionsMemberName);
+        WriteCaptionsMember(saved.slideShow, resolvedMedia, listedMedia, captionsPath, reporter);
+        members.push_back(captionsPath);
+        memberListed.push_back(captionsPath);
     }
     // The names the progress shows: the media as listed, nothing for the side files.
     std::vector<std::string> shownNames(memberListed);
     shownNames[0].clear();
     shownNames[1].clear();
+    for (std::size_t i = mediaEnd; i < shownNames.size(); ++i) shownNames[i].clear();
     overall.Plan(members, shownNames);
     step(40, OverallProgress::kPackStart);
+
+    // The screensaver is put together under a temporary name beside its final place, the player
+    // first and the archive written once straight after it, and takes that place only when
+    // complete: until then the previous screensaver stays as it was, and a failure (or an
+    // interrupt) leaves no half-written file behind. A link at the output path is written through.
+    std::string finalOutput = result.outputPath;
+    {
+        std::error_code ec;
+        if (std::filesystem::is_symlink(std::filesystem::symlink_status(finalOutput, ec)) &&
+            platform::FileExists(finalOutput))
+            finalOutput = std::filesystem::canonical(finalOutput, ec).string();
+        if (ec) finalOutput = result.outputPath;
+    }
+    std::string outputFolder = platform::DirectoryPart(finalOutput);
+    platform::TempFile part;
+    try {
+        part = platform::TempFile(platform::MakeUniqueTempFile(outputFolder.empty() ? "." : outputFolder,
+                                                               platform::LeftoverPrefix("~nb")));
+    } catch (const Error&) {
+        throw Error(Format("Cannot create file %s", result.outputPath));
+    }
+    const std::string& stub = flash ? request.flashStubPath : request.stubPath;
+    try {
+        CopyStub(stub, part.Path());
+        if (changeIcon && platform::FileExists(iconFile)) ChangeIcon(stub, part.Path(), iconFile, reporter);
+    } catch (const Error& e) {
+        throw Error(NamedAsOutput(e.what(), part.Path(), result.outputPath));
+    }
+    archive::FileStream screensaver;
+    try {
+        screensaver = archive::FileStream(part.Path(), archive::FileStream::Mode::ReadWrite);
+        screensaver.SeekEnd();
+    } catch (const Error&) {
+        throw Error(Format("Cannot create file %s", result.outputPath));
+    }
 
     std::vector<archive::RegistryEntry> packed;
     {
@@ -438,11 +572,11 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
         cab.OnMember = [&](const std::string& path, bool done) {
             overall.Member(path, done);
             if (!done) return;
-            if (pictures && current >= 2) {
+            if (pictures && current >= 2 && current < mediaEnd) {
                 if (pictures->PercentDone(current) >= 0) showConversion();
                 pictures->Release(current);
                 reporter.PictureProgress(path, static_cast<int>(current - 1),
-                                         static_cast<int>(members.size() - 2));
+                                         static_cast<int>(mediaEnd - 2));
             }
             ++current;
             shownPercent = -1;
@@ -454,13 +588,16 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
             };
             pictures->OnProgressHere = showConversion;
         }
-        cab.CreateArchive(archivePath);
         std::vector<std::string> adding = members;
         try {
-            cab.AddFiles(adding);
+            cab.WriteArchive(screensaver, adding);
         } catch (const archive::ArchiveLimitError& e) {
             cab.CloseArchive();
             throw Error(std::string(e.what()) + "; nothing was built");
+        } catch (const Error& e) {
+            // A failure to write names the screensaver, not the name it has while it is made.
+            cab.CloseArchive();
+            throw Error(NamedAsOutput(e.what(), part.Path(), result.outputPath));
         } catch (...) {
             cab.CloseArchive();
             throw;
@@ -469,7 +606,13 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
         cab.CloseArchive();
     }
     step(60, OverallProgress::kPackEnd);
-    if (!platform::FileExists(archivePath)) throw Error(Format("Cannot open file %s", archivePath));
+    try {
+        result.outputSize = screensaver.Position();
+        screensaver.Close();
+    } catch (const archive::FileStream::IoFailure& e) {
+        throw Error(platform::WriteFailureMessage(result.outputPath, e.code, result.outputSize,
+                                                  platform::FileSize(part.Path())));
+    }
 
     // A file that passed the checks above but failed while it was packed (it changed or could no
     // longer be read) is missing from the archive: name it too. The members are added in order.
@@ -484,7 +627,7 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
                     result.notShownFiles.push_back({memberListed[i], why});
                 continue;
             }
-            if (i < 2) throw Error(Format("Cannot open file %s", memberListed[i]));
+            if (i < 2 || i >= mediaEnd) throw Error(Format("Cannot open file %s", memberListed[i]));
             const std::string reason = pictures ? pictures->LeftOutReason(i) : std::string();
             if (!reason.empty()) {
                 result.leftOutFiles.push_back({memberListed[i], reason});
@@ -495,40 +638,7 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
         }
     }
 
-    // The screensaver is put together under a temporary name beside its final place and takes
-    // that place only when complete: until then the previous screensaver stays as it was, and a
-    // failure leaves no half-written file behind. A link at the output path is written through.
-    std::string finalOutput = result.outputPath;
-    {
-        std::error_code ec;
-        if (std::filesystem::is_symlink(std::filesystem::symlink_status(finalOutput, ec)) &&
-            platform::FileExists(finalOutput))
-            finalOutput = std::filesystem::canonical(finalOutput, ec).string();
-        if (ec) finalOutput = result.outputPath;
-    }
-    std::string outputFolder = platform::DirectoryPart(finalOutput);
-    platform::TempFile part;
-    try {
-        part = platform::TempFile(
-            platform::MakeUniqueTempFile(outputFolder.empty() ? "." : outputFolder, "~nb"));
-    } catch (const Error&) {
-        throw Error(Format("Cannot create file %s", result.outputPath));
-    }
-    const std::string& stub = flash ? request.flashStubPath : request.stubPath;
-    CopyStub(stub, part.Path());
-
-    if (changeIcon && platform::FileExists(iconFile)) ChangeIcon(stub, part.Path(), iconFile, reporter);
-
     step(80, OverallProgress::kStubCopied);
-    {
-        FilePtr out = OpenFile(part.Path(), "ab");
-        if (!out) throw Error(Format("Cannot create file %s", result.outputPath));
-        if (!AppendFile(out.get(), archivePath, [&] { reporter.ProcessEvents(); }))
-            throw Error(Format("Cannot open file %s", archivePath));
-        if (std::fflush(out.get()) != 0) throw Error(Format("Cannot create file %s", result.outputPath));
-        result.outputSize = platform::FileSize(part.Path());
-        if (std::fclose(out.release()) != 0) throw Error(Format("Cannot create file %s", result.outputPath));
-    }
     {
         // The new screensaver gets the permissions of the one it replaces, or those of a new file.
         std::error_code ec;
@@ -539,6 +649,8 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
                                std::filesystem::perms::group_read | std::filesystem::perms::others_read;
         std::filesystem::permissions(part.Path(), perms, ec);
     }
+    // The output may have become something else while the build ran.
+    platform::RequireRegularOrNew(finalOutput, "The output file");
     if (!platform::RenameFile(part.Path(), finalOutput))
         throw Error(Format("Cannot create file %s", result.outputPath));
     part.Release();

@@ -54,6 +54,9 @@ struct BuildRequest {
     // and the packed project says so, while the project file keeps its own choice.
     bool fitOverride = false;
     int fitWidth = 0, fitHeight = 0;
+    // The command line's --store-compressed: this build stores pictures that are compressed
+    // already as they are, whatever the project says; the project file keeps its own choice.
+    bool storeCompressedOverride = false;
 };
 
 // A media file the build left out of the screensaver, and why ("cannot be found", "is a

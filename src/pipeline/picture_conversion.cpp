@@ -83,7 +83,10 @@ imaging::Image ReadConverted(imaging::PictureSource& source, int width, int heig
     for (int y = 0; y < rowHeight; y += kBandRows) {
         const int count = std::min(kBandRows, rowHeight - y);
         imaging::Pixel* rows = shrink ? band.data() : whole.Row(y);
-        if (!source.ReadRows(y, count, rows)) throw Error(kCannotDecode);
+        if (!source.ReadRows(y, count, rows)) {
+            const std::string why = source.Failure();
+            throw Error(why.empty() ? std::string(kCannotDecode) : "cannot be decoded: " + why);
+        }
         toSrgb.Apply(rows, static_cast<std::size_t>(count) * rowWidth);
         if (shrink)
             for (int i = 0; i < count; ++i) scaler->PushRow(rows + static_cast<std::size_t>(i) * rowWidth);
@@ -156,6 +159,11 @@ std::string NotShownReason(std::string_view name, std::span<const std::uint8_t> 
     return {};
 }
 
+bool IsCompressedFormat(const std::string& format) {
+    return format == "jpeg" || format == "png" || format == "gif" || format == "webp" || format == "heif" ||
+           format == "avif";
+}
+
 ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::uint8_t> bytes,
                                 const FitOptions& options, const std::function<void(int)>& progress) {
     ConvertedPicture result;
@@ -167,13 +175,15 @@ ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::ui
 
     const imaging::DecodeHint hint =
         options.fit ? imaging::DecodeHint{options.width, options.height} : imaging::DecodeHint{};
-    auto source = codecs::MakeLibraryDecoder()->Open(name, bytes, hint);
+    auto decoder = codecs::MakeLibraryDecoder();
+    auto source = decoder->Open(name, bytes, hint);
     if (!source) {
         // Name the limit when the header gives a size beyond it.
         const imaging::PictureHeader header = imaging::ReadPictureHeader(format, bytes, true);
         if (header.state == imaging::PictureHeader::State::Read)
             if (std::string limit = SizeLimitReason(header.width, header.height); !limit.empty()) throw Error(limit);
-        throw Error(kCannotDecode);
+        const std::string why = decoder->Refusal();
+        throw Error(why.empty() ? std::string(kCannotDecode) : "cannot be decoded: " + why);
     }
     const imaging::PictureInfo& info = source->Info();
     int width = 0, height = 0;
@@ -322,7 +332,16 @@ archive::TZLBArchive::MemberSource ShowPictureConverter::Source(const std::strin
         std::lock_guard lock(mutex_);
         notShown_[index] = picture.notShownReason;
     }
-    if (!picture.converted) return {};
+    if (!picture.converted) {
+        if (storeCompressed) {
+            try {
+                if (IsCompressedFormat(codecs::DetectFormat(path, ReadFileBytes(path, 64)))) return {{}, true};
+            } catch (const Error&) {
+                // Unreadable now: the archive says so as it opens the file.
+            }
+        }
+        return {};
+    }
     {
         std::lock_guard lock(mutex_);
         copies_[index] = picture.path;

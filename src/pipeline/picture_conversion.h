@@ -72,6 +72,9 @@ std::string SizeLimitReason(std::int64_t width, std::int64_t height);
 // Called on the calling thread after each picture with the number done, the total and the result.
 using PictureProgress = std::function<void(int done, int total, const PreparedPicture& picture)>;
 
+// True for the formats whose files are compressed already, which deflate barely shrinks.
+bool IsCompressedFormat(const std::string& format);
+
 // Prepares every picture on up to `threads` workers (0: as many as the machine has cores, at
 // most 4), writing converted copies into folders of their own under `workFolder`; the calling
 // thread only reports progress. Memory stays bounded: each worker holds one picture's file, a
@@ -111,6 +114,9 @@ public:
     // Called on the thread that made the converter as a picture converted there moves on (when
     // the archive has no workers), so that the caller can report it.
     std::function<void()> OnProgressHere;
+    // "Store pictures that are already compressed": a picture packed as it is, whose format
+    // compresses already (JPEG, PNG, GIF, WebP, HEIF, AVIF), is stored without a deflate pass.
+    bool storeCompressed = false;
 
 private:
     std::vector<std::string> names_;

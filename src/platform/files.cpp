@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -83,6 +84,81 @@ std::string NotRegularFileMessage(const std::string& path) {
 void RequireRegularOrMissing(const std::string& path) {
     FileKind kind = KindOfFile(path);
     if (kind == FileKind::Directory || kind == FileKind::Other) throw Error(NotRegularFileMessage(path));
+}
+
+std::string DescribeNonRegular(const std::string& path) {
+    std::error_code ec;
+    const fs::path native = NativePath(path);
+    const fs::file_status own = fs::symlink_status(native, ec);
+    if (ec || !fs::exists(own)) return {};
+    const fs::file_status target = fs::status(native, ec);
+    if (ec) return {};
+    std::string what;
+    switch (target.type()) {
+        case fs::file_type::regular: return {};
+        case fs::file_type::directory: what = "a folder"; break;
+        case fs::file_type::fifo: what = "a named pipe (FIFO)"; break;
+        case fs::file_type::character: what = "a character device"; break;
+        case fs::file_type::block: what = "a block device"; break;
+        case fs::file_type::socket: what = "a socket"; break;
+        default: what = "not a regular file"; break;
+    }
+    return fs::is_symlink(own) ? "a link to " + what : what;
+}
+
+void RequireRegularOrNew(const std::string& path, const std::string& role) {
+    const std::string what = DescribeNonRegular(path);
+    if (what.empty()) return;
+    throw Error(role + " " + path + " is " + what +
+                "; only a regular file or a new name can take the screensaver, nothing was changed");
+}
+
+std::int64_t FreeDiskSpace(const std::string& path) {
+    std::error_code ec;
+    fs::path where = fs::absolute(NativePath(path.empty() ? std::string(".") : path), ec);
+    if (ec) return -1;
+    while (!fs::is_directory(where, ec) && where.has_relative_path()) where = where.parent_path();
+    const fs::space_info space = fs::space(where, ec);
+    if (ec || space.available == static_cast<std::uintmax_t>(-1)) return -1;
+    return static_cast<std::int64_t>(space.available);
+}
+
+std::string SizeInWords(std::int64_t bytes) {
+    constexpr std::int64_t kKilo = 1024, kMega = 1024 * 1024;
+    if (bytes >= 10 * kMega) return std::to_string((bytes + kMega / 2) / kMega) + " MB";
+    if (bytes >= kMega) {
+        const std::int64_t tenths = (bytes * 10 + kMega / 2) / kMega;
+        return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " MB";
+    }
+    if (bytes >= kKilo) return std::to_string((bytes + kKilo / 2) / kKilo) + " KB";
+    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+std::string WriteFailureMessage(const std::string& path, int errorNumber, std::int64_t needed,
+                                std::int64_t written) {
+    const std::string start = "Cannot write " + path + ": ";
+    std::string folder = DirectoryPart(path);
+    if (folder.empty()) folder = ".";
+    switch (errorNumber) {
+        case ENOSPC:
+#ifdef EDQUOT
+        case EDQUOT:
+#endif
+        {
+            std::string text = start + (errorNumber == ENOSPC ? "the disk holding " + folder + " is full"
+                                                             : "the disk quota for " + folder + " is used up");
+            std::int64_t free = FreeDiskSpace(folder);
+            if (free >= 0) free += std::max<std::int64_t>(written, 0);
+            if (needed > 0 && free >= 0)
+                text += ": " + SizeInWords(needed) + " needed, " + SizeInWords(free) + " free";
+            else if (free >= 0)
+                text += " (" + SizeInWords(free) + " free)";
+            return text;
+        }
+        case EFBIG:
+            return start + "the file would pass the largest file size allowed here (see ulimit -f)";
+        default: return start + IoErrorMessage(errorNumber ? errorNumber : EIO);
+    }
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

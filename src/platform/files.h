@@ -27,6 +27,27 @@ FileKind KindOfFile(const std::string& path);
 void RequireRegularOrMissing(const std::string& path);
 // The text of that refusal: "<path> is not a regular file".
 std::string NotRegularFileMessage(const std::string& path);
+// What a path that is not a regular file names, for messages: "a named pipe (FIFO)", "a
+// character device", "a folder", ..., with "a link to " in front when it is reached through a
+// symbolic link. "" for a regular file and for a missing one.
+std::string DescribeNonRegular(const std::string& path);
+// Throws Error unless `path` is a regular file or names nothing yet (a dangling link counts as
+// nothing yet): an output is never a pipe, a device or a folder, which writing would hang on,
+// fill a disk through, or replace. `role` starts the message ("The output file").
+void RequireRegularOrNew(const std::string& path, const std::string& role);
+
+// Free bytes on the disk holding `path` (a file or a folder, existing or not: its nearest existing
+// folder is asked); -1 when the system cannot tell.
+std::int64_t FreeDiskSpace(const std::string& path);
+// The message for a failure to write `path` with the errno value `errorNumber`: the file, and
+// what happened in words. A full disk says how much the write needed (`needed` bytes, when
+// known, 0 otherwise) and how much was free for it (what is free now and the `written` bytes the
+// unfinished file takes, which go with it); a file size limit says so.
+std::string WriteFailureMessage(const std::string& path, int errorNumber, std::int64_t needed = 0,
+                                std::int64_t written = 0);
+// "35 MB", "512 KB", "900 bytes": a size as messages show it.
+std::string SizeInWords(std::int64_t bytes);
+
 // True when both paths name the same file: the same file on disk when both exist (through
 // links, other spellings and hard links), otherwise the same path once made absolute and normal.
 bool SameFile(const std::string& a, const std::string& b);

@@ -10,6 +10,25 @@ namespace nimbrel::platform {
 // separator), whose name starts with `prefix`; returns its path. Throws Error on failure.
 std::string MakeUniqueTempFile(const std::string& directory, const std::string& prefix);
 
+// This process's id as a decimal number where leftover names carry it ("" where they cannot:
+// on Windows a temporary name keeps only three letters of its prefix).
+std::string CurrentProcessTag();
+// True unless the process of that id (as CurrentProcessTag writes it) is known to be gone.
+bool ProcessIsRunning(const std::string& tag);
+
+// `base` followed by this process's id and "-" where names can carry it ("~nb4711-"), so that a
+// later run can tell the leftovers of a process that is gone from those of one still at work.
+std::string LeftoverPrefix(const std::string& base);
+// Removes the files and folders in `folder` that a process now gone made with
+// LeftoverPrefix(base) and MakeUniqueTempFile (a "<base><pid>-XXXX.tmp" file and its ".d" folder),
+// as a killed build leaves them. Entries of a running process, of this one and of any other
+// name stay. Returns how many entries were removed; failures are ignored.
+int RemoveLeftoversOfGoneProcesses(const std::string& folder, const std::string& base);
+
+// Every TempFile and TempDirectory alive is listed here, so that an interrupted process can
+// remove them (RemoveLiveTemporaries, from the handler that CleanUpOnInterrupt installs).
+void RemoveLiveTemporaries();
+
 // The temporary folder of this process: made inside the user's temporary directory at the first
 // call, readable by its owner alone (mode 0700), with the trailing separator. The editor's and
 // the archive component's temporary files go here, never straight into the shared folder, so a
@@ -40,7 +59,7 @@ private:
 // Deletes the file when the object goes away, unless Release() was called.
 class TempFile {
 public:
-    explicit TempFile(std::string path = {}) : path_(std::move(path)) {}
+    explicit TempFile(std::string path = {});
     ~TempFile();
     TempFile(TempFile&& other) noexcept : path_(std::move(other.path_)) { other.path_.clear(); }
     TempFile& operator=(TempFile&& other) noexcept;

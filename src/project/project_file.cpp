@@ -34,6 +34,12 @@ std::string WithCrLf(std::string_view text) {
     return result;
 }
 
+bool HasSection(const TBigIniFile& ini, std::string_view name) {
+    const auto sections = ini.SectionNames();
+    return std::any_of(sections.begin(), sections.end(),
+                       [&](const std::string& section) { return platform::EqualIgnoringAsciiCase(section, name); });
+}
+
 LoadedProject ReadProject(const TBigIniFile& ini) {
     LoadedProject loaded;
     loaded.number = ini.ReadInteger("Header", "Number", 0);
@@ -67,6 +73,18 @@ LoadedProject ReadProject(const TBigIniFile& ini) {
         s.fitPictures = ini.ReadBool("Pictures", "Fit", false);
         s.fitWidth = ini.ReadInteger("Pictures", "FitWidth", s.fitWidth);
         s.fitHeight = ini.ReadInteger("Pictures", "FitHeight", s.fitHeight);
+        const ShowValues defaults;
+        s.show.motion = ini.ReadBool("Show", "Motion", defaults.motion);
+        s.show.caption = ini.ReadInteger("Show", "Caption", defaults.caption);
+        s.show.captionPlace = ini.ReadInteger("Show", "CaptionPlace", defaults.captionPlace);
+        s.show.monitors = ini.ReadInteger("Show", "Monitors", defaults.monitors);
+        if (HasSection(ini, "Captions")) {
+            s.captions.reserve(static_cast<std::size_t>(count));
+            for (int i = 0; i < count; ++i) s.captions.push_back(ini.ReadString("Captions", std::to_string(i), ""));
+            while (!s.captions.empty() && s.captions.back().empty()) s.captions.pop_back();
+        }
+
+        s.storeCompressed = ini.ReadBool("Pictures", "StoreCompressed", false);
     }
 
     if (loaded.type == kFlash) {
@@ -214,6 +232,8 @@ void SaveProject(const std::string& path, const ProjectValues& values) {
         WriteText(ini, "About", "ShowName", s.showName);
         WriteText(ini, "About", "ShowText", s.showText, WithCrLf(s.showText));
         WritePicturesSection(ini, s);
+        WriteShowSection(ini, s.show);
+        WriteCaptionsSection(ini, s.captions, count);
     } else if (values.kind == kFlash) {
         const FlashValues& f = values.flash;
         WriteText(ini, "About", "ShowName", f.title);
@@ -258,15 +278,49 @@ void WriteSlideShowPictureKeys(TBigIniFile& ini, const std::vector<std::string>&
 }
 
 void WritePicturesSection(TBigIniFile& ini, const SlideShowValues& values) {
-    const auto sections = ini.SectionNames();
-    const bool present = std::any_of(sections.begin(), sections.end(), [](const std::string& name) {
-        return platform::EqualIgnoringAsciiCase(name, "Pictures");
-    });
-    if (!values.fitPictures && !present) return;
-    const SlideShowValues defaults;
-    project::WriteBool(ini, "Pictures", "Fit", values.fitPictures, false);
-    project::WriteInteger(ini, "Pictures", "FitWidth", values.fitWidth, defaults.fitWidth);
-    project::WriteInteger(ini, "Pictures", "FitHeight", values.fitHeight, defaults.fitHeight);
+    const bool present = HasSection(ini, "Pictures");
+    // A section made for StoreCompressed alone does not bring the Fit keys with it.
+    const bool fitKeys = present && (ini.FindValue("Pictures", "Fit") || ini.FindValue("Pictures", "FitWidth") ||
+                                     ini.FindValue("Pictures", "FitHeight") ||
+                                     !ini.FindValue("Pictures", "StoreCompressed"));
+    if (values.fitPictures || fitKeys) {
+        const SlideShowValues defaults;
+        project::WriteBool(ini, "Pictures", "Fit", values.fitPictures, false);
+        project::WriteInteger(ini, "Pictures", "FitWidth", values.fitWidth, defaults.fitWidth);
+        project::WriteInteger(ini, "Pictures", "FitHeight", values.fitHeight, defaults.fitHeight);
+    }
+    if (values.storeCompressed || (present && ini.FindValue("Pictures", "StoreCompressed")))
+        project::WriteBool(ini, "Pictures", "StoreCompressed", values.storeCompressed, false);
+}
+
+void WriteShowSection(TBigIniFile& ini, const ShowValues& values) {
+    const ShowValues defaults;
+    if (values == defaults && !HasSection(ini, "Show")) return;
+    project::WriteBool(ini, "Show", "Motion", values.motion, defaults.motion);
+    project::WriteInteger(ini, "Show", "Caption", values.caption, defaults.caption);
+    project::WriteInteger(ini, "Show", "CaptionPlace", values.captionPlace, defaults.captionPlace);
+    project::WriteInteger(ini, "Show", "Monitors", values.monitors, defaults.monitors);
+}
+
+void WriteCaptionsSection(TBigIniFile& ini, const std::vector<std::string>& captions, std::size_t fileCount) {
+    const std::size_t given = std::min(captions.size(), fileCount);
+    const bool any = std::any_of(captions.begin(), captions.begin() + static_cast<std::ptrdiff_t>(given),
+                                 [](const std::string& text) { return !text.empty(); });
+    if (!any && !HasSection(ini, "Captions")) return;
+    for (std::size_t i = 0; i < given; ++i) {
+        const std::string key = std::to_string(i);
+        if (!captions[i].empty() || ini.FindValue("Captions", key)) WriteText(ini, "Captions", key, captions[i]);
+    }
+    // Stored texts of entries without one now, or past the list.
+    for (const std::string& line : ini.SectionLines("Captions")) {
+        const std::size_t equals = line.find('=');
+        if (equals == std::string::npos) continue;
+        std::int32_t index = 0;
+        const std::string key = line.substr(0, equals);
+        if (!TBigIniFile::ParseInteger(key, index) || index < 0) continue;
+        if (static_cast<std::size_t>(index) < given) continue;
+        if (!ini.ReadString("Captions", key, "").empty()) ini.WriteString("Captions", key, "");
+    }
 }
 
 }  // namespace nimbrel::project

@@ -19,6 +19,41 @@ inline constexpr int kFlash = 1;
 // (`LoadedProject::number` still holds the stored count).
 inline constexpr int kMaxLoadedFiles = 1000000;
 
+// [Show]/Caption: what a picture's caption says.
+inline constexpr int kCaptionNone = 0;
+inline constexpr int kCaptionFileName = 1;     // the file name without folder and extension
+inline constexpr int kCaptionDateTaken = 2;    // EXIF DateTimeOriginal, else the file's date
+inline constexpr int kCaptionDescription = 3;  // the picture's own description
+inline constexpr int kCaptionOwnText = 4;      // the entry's text in [Captions]
+inline constexpr int kCaptionLast = kCaptionOwnText;
+
+// [Show]/CaptionPlace: the corner or edge of the screen a caption sits at.
+inline constexpr int kPlaceBottomLeft = 0;
+inline constexpr int kPlaceBottomCenter = 1;
+inline constexpr int kPlaceBottomRight = 2;
+inline constexpr int kPlaceTopLeft = 3;
+inline constexpr int kPlaceTopCenter = 4;
+inline constexpr int kPlaceTopRight = 5;
+inline constexpr int kPlaceLast = kPlaceTopRight;
+
+// [Show]/Monitors: how a show uses several monitors.
+inline constexpr int kMonitorsSame = 0;  // the same show on each monitor
+inline constexpr int kMonitorsEach = 1;  // a picture of its own on each monitor, own order and timing
+inline constexpr int kMonitorsSpan = 2;  // one picture across the bounding rectangle of all monitors
+inline constexpr int kMonitorsLast = kMonitorsSpan;
+
+// The [Show] section: pan and zoom, captions and monitors. Its defaults give the still show of
+// one picture copied onto each monitor; the section is written only once one of them changed
+// (or the file has the section already). Values are read raw; the show treats one out of range
+// as the default.
+struct ShowValues {
+    bool motion = false;  // Motion: pan and zoom every picture
+    int caption = kCaptionNone;
+    int captionPlace = kPlaceBottomLeft;
+    int monitors = kMonitorsSame;
+    bool operator==(const ShowValues&) const = default;
+};
+
 // The slideshow page's values, as the project file stores them.
 struct SlideShowValues {
     std::string output;   // Options/Output
@@ -42,6 +77,15 @@ struct SlideShowValues {
     bool fitPictures = false;
     int fitWidth = 3840;
     int fitHeight = 2160;
+    ShowValues show;
+    // [Captions]: each entry's own text by its index in the file list ("" for none; the list
+    // may be shorter than the file list). The section is written only once a text was given.
+    std::vector<std::string> captions;
+
+    // [Pictures] StoreCompressed: JPEG, PNG, GIF, WebP, HEIF and AVIF pictures go into the
+    // screensaver as they are, without the deflate pass (compiles at about the speed of a copy,
+    // the screensaver a little larger). Written only once it has been turned on.
+    bool storeCompressed = false;
 };
 
 // The Flash page's values.
@@ -122,8 +166,18 @@ void SaveProject(const std::string& path, const ProjectValues& values);
 void WriteSlideShowPictureKeys(TBigIniFile& ini, const std::vector<std::string>& files,
                                const SlideShowValues& values);
 
-// Writes [Pictures] (Fit, FitWidth, FitHeight) when the option is on or the file has the section
-// already (so that turning it off is kept); a project that never used it gets no such section.
+// Writes [Pictures] (Fit, FitWidth, FitHeight) when the option is on or the file has those keys
+// already (so that turning it off is kept), and StoreCompressed likewise on its own; a project
+// that never used either gets no such section.
 void WritePicturesSection(TBigIniFile& ini, const SlideShowValues& values);
+
+// Writes [Show] (Motion, Caption, CaptionPlace, Monitors) when one of them differs from its
+// default or the file has the section already.
+void WriteShowSection(TBigIniFile& ini, const ShowValues& values);
+
+// Writes [Captions] ("i=text" for the entries 0..fileCount-1 with a text) when a text is given or
+// the file has the section already. A stored text of an entry that now has none, or of an index
+// past the list, is emptied, so that an entry added later never takes over a removed one's text.
+void WriteCaptionsSection(TBigIniFile& ini, const std::vector<std::string>& captions, std::size_t fileCount);
 
 }  // namespace nimbrel::project

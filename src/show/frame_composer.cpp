@@ -12,6 +12,22 @@ std::unique_ptr<Frame> BlankFrame(const FrameSettings& settings) {
                                    settings.background & 0x00FFFFFFu);
 }
 
+std::vector<imaging::Rect> PlacedAreas(int width, int height, int orientation, const FrameSettings& settings) {
+    const bool turned = orientation >= 5 && orientation <= 8;
+    const int uprightWidth = turned ? height : width, uprightHeight = turned ? width : height;
+    std::vector<imaging::Rect> areas;
+    if (uprightWidth < 1 || uprightHeight < 1) return areas;
+    for (const imaging::Rect& monitor : settings.monitors) {
+        const imaging::Rect place = imaging::LayoutPicture(monitor.width, monitor.height, uprightWidth,
+                                                           uprightHeight, settings.layout);
+        const int x0 = std::max({0, place.x, -monitor.x}), y0 = std::max({0, place.y, -monitor.y});
+        const int x1 = std::min({monitor.width, place.x + place.width, settings.width - monitor.x});
+        const int y1 = std::min({monitor.height, place.y + place.height, settings.height - monitor.y});
+        if (x1 > x0 && y1 > y0) areas.push_back({monitor.x + x0, monitor.y + y0, x1 - x0, y1 - y0});
+    }
+    return areas;
+}
+
 std::unique_ptr<Frame> ComposeRows(int width, int height, int orientation, const RowReader& read,
                                    const FrameSettings& settings) {
     return ComposeScaledRows(width, height, width, height, orientation, read, settings);

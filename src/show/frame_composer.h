@@ -26,6 +26,16 @@ struct FrameSettings {
     imaging::Pixel background = imaging::kOpaqueBlack;
 };
 
+// A composed picture: the frame and the rectangles the picture covers on it, one for each monitor
+// it shows on (clipped to the monitor).
+struct Composed {
+    Frame frame;
+    std::vector<imaging::Rect> areas;
+};
+
+// Where a width x height picture, turned upright by its EXIF `orientation`, covers the frame.
+std::vector<imaging::Rect> PlacedAreas(int width, int height, int orientation, const FrameSettings& settings);
+
 // A frame of the background alone.
 std::unique_ptr<Frame> BlankFrame(const FrameSettings& settings);
 

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <filesystem>
 #include <span>
+#include <thread>
 
+#include "imaging/pan_zoom.h"
 #include "imaging/transitions.h"
 #include "platform/error.h"
 #include "platform/files.h"
@@ -35,6 +37,11 @@ FrameSettings MakeSettings(const project::SlideShowValues& values, imaging::Pixe
         imaging::LayoutOptions{values.center, values.autoSize, values.stretch, values.keepAspect};
     settings.background = background | 0xFF000000u;
     return settings;
+}
+
+// One picture over the whole frame, the bounding rectangle of every monitor.
+void Span(FrameSettings& settings) {
+    settings.monitors.assign(1, imaging::Rect{0, 0, settings.width, settings.height});
 }
 
 // Formats whose decoders draw or decode at the size a hint asks for.
@@ -68,8 +75,10 @@ imaging::DecodeHint ShownSize(const imaging::PictureInfo& info, const FrameSetti
 Show::Show(const project::SlideShowValues& values, imaging::Pixel background, const Screen& screen,
            std::shared_ptr<const PictureList> pictures, std::vector<std::size_t> order,
            imaging::PictureDecoder& decoder, std::uint64_t seed)
-    : settings_(MakeSettings(values, background, screen)),
+    : options_(ShowOptions::From(values)),
+      settings_(MakeSettings(values, background, screen)),
       clock_(values.showSpeed, values.transition, seed),
+      seed_(seed),
       pictures_(std::move(pictures)),
       order_(std::move(order)),
       decoder_(decoder),
@@ -78,6 +87,7 @@ Show::Show(const project::SlideShowValues& values, imaging::Pixel background, co
       status_(pictures_->Count(), Status::Unknown),
       guess_(start_),
       knownBad_(pictures_->Count(), false) {
+    if (options_.monitors == Monitors::Span) Span(settings_);
     std::lock_guard<std::mutex> lock(keptMutex_);
     empty_ = sequence_.Empty();
 }
@@ -96,6 +106,7 @@ void Show::SetScreen(const Screen& screen) {
         settings_.width = measured.width;
         settings_.height = measured.height;
         settings_.monitors = measured.monitors;
+        if (options_.monitors == Monitors::Span) Span(settings_);
         screenKnown_ = true;
     }
     screenSet_.notify_all();
@@ -108,7 +119,7 @@ void Show::WaitForScreen(const std::atomic<bool>* stop) const {
         if (stop != nullptr && stop->load()) throw Abandoned{};
 }
 
-std::shared_ptr<const Frame> Show::Decode(std::size_t member, std::string* why) {
+std::shared_ptr<const Composed> Show::Decode(std::size_t member, std::string* why) {
     {
         std::unique_lock<std::mutex> lock(predecodeMutex_);
         auto it = predecoded_.find(member);
@@ -123,39 +134,59 @@ std::shared_ptr<const Frame> Show::Decode(std::size_t member, std::string* why) 
     return DecodeWith(decoder_, member, stop_, why);
 }
 
-std::shared_ptr<const Frame> Show::DecodeWith(imaging::PictureDecoder& decoder, std::size_t member,
+std::shared_ptr<const Composed> Show::DecodeWith(imaging::PictureDecoder& decoder, std::size_t member,
                                               const std::atomic<bool>* stop, std::string* why) const {
     try {
         const std::string bytes = pictures_->Bytes(member);
         const std::string name = pictures_->Name(member);
         auto data =
             std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-        std::unique_ptr<imaging::PictureSource> source = decoder.Open(name, data);
+        imaging::DecodeHint plain;
+        plain.stop = stop;
+        std::unique_ptr<imaging::PictureSource> source = decoder.Open(name, data, plain);
         WaitForScreen(stop);
         if (source && RescalingDecoder(source->Info().format)) {
-            // Decoded again at the size it shows at: a large photo shrinks as it is decoded.
-            const imaging::DecodeHint hint = ShownSize(source->Info(), settings_);
-            if (hint.maxWidth > 0 &&
-                (hint.maxWidth * 2 <= source->Info().width || source->Info().format == "metafile"))
+            // A large photo shrinks as it is decoded: by the decoder's own scale where it can
+            // settle it after the header, or opened again with the size it shows at. From a
+            // shrink of 2 the decoder halves; from 4 on it leaves at least 2 to the area
+            // average that follows, whose result is smoother than a decoder's coarse steps.
+            const imaging::PictureInfo& info = source->Info();
+            const bool metafile = info.format == "metafile";
+            imaging::DecodeHint hint = ShownSize(info, settings_);
+            hint.stop = stop;
+            const int uprightWidth = info.orientation >= 5 && info.orientation <= 8 ? info.height : info.width;
+            const double shrink = hint.maxWidth > 0 ? static_cast<double>(uprightWidth) / hint.maxWidth : 1.0;
+            if (shrink >= 4 && !metafile) {
+                hint.maxWidth *= 2;
+                hint.maxHeight *= 2;
+            }
+            if (hint.maxWidth > 0 && (shrink >= 2 || metafile) && !source->ReduceTo(hint))
                 if (auto scaled = decoder.Open(name, data, hint)) source = std::move(scaled);
         }
         if (!source) {
-            *why = "not a picture this program can read";
+            *why = decoder.Refusal();
+            if (why->empty()) *why = "not a picture this program can read";
             return nullptr;
         }
         const imaging::PictureInfo& info = source->Info();
         RowReader read = [&source, stop](int first, int count, imaging::Pixel* into) {
             if (stop != nullptr && stop->load()) throw Abandoned{};
-            return source->ReadRows(first, count, into);
+            const bool good = source->ReadRows(first, count, into);
+            if (!good && stop != nullptr && stop->load()) throw Abandoned{};
+            return good;
         };
         std::unique_ptr<Frame> frame =
             ComposeScaledRows(info.width, info.height, source->RowWidth(), source->RowHeight(),
                               info.orientation, read, settings_);
         if (!frame) {
-            *why = "the picture is damaged";
+            *why = source->Failure();
+            if (why->empty()) *why = "the picture is damaged";
             return nullptr;
         }
-        return frame;
+        auto composed = std::make_shared<Composed>();
+        composed->frame = std::move(*frame);
+        composed->areas = PlacedAreas(info.width, info.height, info.orientation, settings_);
+        return composed;
     } catch (const std::exception& e) {
         *why = e.what();
         return nullptr;
@@ -168,7 +199,7 @@ long Show::Resolve(std::int64_t slide) {
         const std::size_t member = sequence_.Next();
         if (status_[member] == Status::Unknown) {
             std::string why;
-            std::shared_ptr<const Frame> frame = Decode(member, &why);
+            std::shared_ptr<const Composed> frame = Decode(member, &why);
             status_[member] = frame ? Status::Good : Status::Bad;
             if (!frame) {
                 sequence_.Drop(member);
@@ -226,7 +257,7 @@ bool Show::PrepareSlide(std::int64_t slide) {
     }
     const long member = Resolve(slide);
     if (member < 0) return false;
-    std::shared_ptr<const Frame> frame;
+    std::shared_ptr<const Composed> frame;
     {
         std::lock_guard<std::mutex> lock(keptMutex_);
         // Keep the slide and the one before it; a slide of the same picture shares its frame.
@@ -243,7 +274,9 @@ bool Show::PrepareSlide(std::int64_t slide) {
         // It decoded before; should it fail now, its slide shows the background.
         if (!frame) {
             WaitForScreen(stop_);
-            frame = BlankFrame(settings_);
+            auto blank = std::make_shared<Composed>();
+            blank->frame = std::move(*BlankFrame(settings_));
+            frame = std::move(blank);
         }
     }
     std::lock_guard<std::mutex> lock(keptMutex_);
@@ -303,14 +336,79 @@ bool Show::Draw(const Moment& moment, Frame& out) const {
         }
     }
     if (!haveFrom) return false;
-    // A change to the same picture (a show left with one picture) shows nothing moving.
-    if (moment.phase == Phase::Change && haveTo && to.member != from.member && moment.effect >= 0) {
-        imaging::RenderTransition(moment.effect, *from.frame, *to.frame, moment.progress, out);
+    if (moment.phase == Phase::Change && !haveTo) return false;
+    // The captions go over the pictures; one caption fades into the next as the pictures change.
+    const auto drawCaptions = [&](bool change) {
+        if (!captions_) return;
+        if (!change || to.member == from.member) {
+            captions_->Draw(from.member, settings_.monitors, 256, out);
+            return;
+        }
+        const int in = std::clamp(static_cast<int>(std::lround(moment.progress * 256)), 0, 256);
+        captions_->Draw(from.member, settings_.monitors, 256 - in, out);
+        captions_->Draw(to.member, settings_.monitors, in, out);
+    };
+    if (options_.motion) {
+        if (moment.phase == Phase::Change && moment.effect >= 0) {
+            // Both pictures move through the change (a show of one picture blends its motion's
+            // end into its start).
+            thread_local Frame movedFrom, movedTo;
+            DrawMoving(*from.frame, moment.slide, moment.time, movedFrom);
+            DrawMoving(*to.frame, moment.slide + 1, moment.time, movedTo);
+            imaging::RenderTransition(moment.effect, movedFrom, movedTo, moment.progress, out);
+            drawCaptions(true);
+            return true;
+        }
+        DrawMoving(*from.frame, moment.slide, moment.time, out);
+        drawCaptions(false);
         return true;
     }
-    if (moment.phase == Phase::Change && !haveTo) return false;
-    out = *from.frame;
+    // A change to the same picture (a show left with one picture) shows nothing moving.
+    if (moment.phase == Phase::Change && to.member != from.member && moment.effect >= 0) {
+        imaging::RenderTransition(moment.effect, from.frame->frame, to.frame->frame, moment.progress, out);
+        drawCaptions(true);
+        return true;
+    }
+    out = from.frame->frame;
+    drawCaptions(false);
     return true;
+}
+
+imaging::PanZoomPath Show::MotionOf(std::int64_t slide) const {
+    return imaging::ChoosePanZoom(seed_ ^ (static_cast<std::uint64_t>(slide + 1) * 0x9E3779B97F4A7C15ull) ^
+                                  0x5A17C0FFEEull);
+}
+
+void Show::DrawMoving(const Composed& still, std::int64_t slide, std::int64_t ms, Frame& out) const {
+    const Frame& frame = still.frame;
+    out.Resize(frame.Width(), frame.Height());
+    // The background around the pictures as it is; each picture's area from its view.
+    const imaging::PanZoomPath path = MotionOf(slide);
+    const double progress = clock_.OnScreen(slide, ms);
+    for (int y = 0; y < frame.Height(); ++y) {
+        const imaging::Pixel* in = frame.Row(y);
+        imaging::Pixel* into = out.Row(y);
+        int x = 0;
+        for (const imaging::Rect& area : still.areas) {
+            if (y < area.y || y >= area.y + area.height || area.x < x) continue;
+            std::copy(in + x, in + area.x, into + x);
+            x = area.x + area.width;
+        }
+        std::copy(in + x, in + frame.Width(), into + x);
+    }
+    for (const imaging::Rect& area : still.areas) {
+        const imaging::PanZoomView view = path.At(progress, area.width, area.height);
+        // A picture over several large monitors is drawn in two bands at once.
+        constexpr std::int64_t kShared = std::int64_t{1} << 21;
+        if (static_cast<std::int64_t>(area.width) * area.height > kShared && std::thread::hardware_concurrency() > 1) {
+            const int half = area.height / 2;
+            std::thread helper([&] { imaging::DrawPanZoom(frame, area, view, out, half, area.height); });
+            imaging::DrawPanZoom(frame, area, view, out, 0, half);
+            helper.join();
+        } else {
+            imaging::DrawPanZoom(frame, area, view, out);
+        }
+    }
 }
 
 long Show::Guess(std::int64_t slide) {
@@ -358,7 +456,7 @@ void Show::Predecode(std::int64_t slide, imaging::PictureDecoder& decoder) {
             if (!predecoded_.emplace(index, Predecoded{slide, false, nullptr, {}}).second) return;
         }
         std::string why;
-        std::shared_ptr<const Frame> frame = DecodeWith(decoder, index, nullptr, &why);
+        std::shared_ptr<const Composed> frame = DecodeWith(decoder, index, nullptr, &why);
         const bool good = frame != nullptr;
         {
             std::lock_guard<std::mutex> lock(predecodeMutex_);
@@ -393,12 +491,23 @@ std::vector<std::string> PicturePaths(const std::vector<std::string>& files, con
     return paths;
 }
 
-std::unique_ptr<Show> MakeProjectShow(const project::SlideShowValues& values,
-                                      const std::vector<std::string>& paths, const Screen& screen,
-                                      imaging::PictureDecoder& decoder, std::uint64_t seed) {
+std::vector<std::size_t> ProjectOrder(const std::vector<std::string>& paths) {
     std::vector<std::size_t> order;
     for (std::size_t i = 0; i < paths.size(); ++i)
         if (!paths[i].empty()) order.push_back(i);
+    return order;
+}
+
+std::unique_ptr<Show> MakeProjectShow(const project::SlideShowValues& values,
+                                      const std::vector<std::string>& paths, const Screen& screen,
+                                      imaging::PictureDecoder& decoder, std::uint64_t seed) {
+    return MakeProjectShow(values, paths, screen, decoder, seed, ProjectOrder(paths));
+}
+
+std::unique_ptr<Show> MakeProjectShow(const project::SlideShowValues& values,
+                                      const std::vector<std::string>& paths, const Screen& screen,
+                                      imaging::PictureDecoder& decoder, std::uint64_t seed,
+                                      std::vector<std::size_t> order) {
     return std::make_unique<Show>(values, imaging::BackgroundPixel(values.backgroundColor), screen,
                                   std::make_shared<FilePictureList>(paths), std::move(order), decoder, seed);
 }

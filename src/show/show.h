@@ -32,10 +32,13 @@
 #include <string>
 #include <vector>
 
+#include "imaging/pan_zoom.h"
 #include "imaging/picture_decoder.h"
 #include "project/project_file.h"
+#include "show/captions.h"
 #include "show/frame_composer.h"
 #include "show/show_clock.h"
+#include "show/show_options.h"
 #include "show/show_order.h"
 
 namespace nimbrel::show {
@@ -97,6 +100,8 @@ public:
     void SetScreen(const Screen& screen);
 
     const ShowClock& Clock() const { return clock_; }
+    // Pan and zoom, captions and monitors, from the project's values.
+    const ShowOptions& Options() const { return options_; }
     const FrameSettings& Settings() const { return settings_; }
     std::size_t PictureCount() const { return order_.size(); }
 
@@ -132,20 +137,29 @@ public:
     // The background alone.
     void DrawBackground(Frame& out) const;
 
+    // The captions drawn over the pictures (by member index); none before this is called. Call
+    // before the first Draw.
+    void SetCaptions(std::shared_ptr<const CaptionLayer> captions) { captions_ = std::move(captions); }
+
 private:
     enum class Status { Unknown, Good, Bad };
     // The member shown as slide `slide`, finding out as needed; -1 when none is left.
     long Resolve(std::int64_t slide);
     bool PrepareSlide(std::int64_t slide);
     // The member's picture, predecoded or decoded now with the show's decoder.
-    std::shared_ptr<const Frame> Decode(std::size_t member, std::string* why);
-    std::shared_ptr<const Frame> DecodeWith(imaging::PictureDecoder& decoder, std::size_t member,
+    std::shared_ptr<const Composed> Decode(std::size_t member, std::string* why);
+    std::shared_ptr<const Composed> DecodeWith(imaging::PictureDecoder& decoder, std::size_t member,
                                             const std::atomic<bool>* stop, std::string* why) const;
     // Thrown out of a decode when the front end stops (not an error: nothing is left out).
     struct Abandoned {};
+    // Pan and zoom: slide k's path, and its picture moved to where it is at show time `ms`.
+    imaging::PanZoomPath MotionOf(std::int64_t slide) const;
+    void DrawMoving(const Composed& still, std::int64_t slide, std::int64_t ms, Frame& out) const;
     // Returns once the screen is known; raises Abandoned when `stop` turns true first.
     void WaitForScreen(const std::atomic<bool>* stop) const;
 
+    std::shared_ptr<const CaptionLayer> captions_;
+    ShowOptions options_;
     // Lock order: prepareMutex_ is the outermost and may be held while any other is taken;
     // screenMutex_, keptMutex_ and predecodeMutex_ are leaves: none is held while another of the
     // show's mutexes is taken (a step that needs two takes them one after the other).
@@ -154,6 +168,7 @@ private:
     mutable std::condition_variable screenSet_;
     bool screenKnown_ = true;
     ShowClock clock_;
+    std::uint64_t seed_;
     std::shared_ptr<const PictureList> pictures_;
     std::vector<std::size_t> order_;
     imaging::PictureDecoder& decoder_;
@@ -168,7 +183,7 @@ private:
 
     struct KeptSlide {
         std::size_t member;
-        std::shared_ptr<const Frame> frame;
+        std::shared_ptr<const Composed> frame;
     };
     mutable std::mutex keptMutex_;  // the kept slides and what Draw reads
     std::map<std::int64_t, KeptSlide> kept_;
@@ -180,7 +195,7 @@ private:
     struct Predecoded {
         std::int64_t slide = 0;
         bool done = false;
-        std::shared_ptr<const Frame> frame;  // null: it did not decode
+        std::shared_ptr<const Composed> frame;  // null: it did not decode
         std::string why;
     };
     long Guess(std::int64_t slide);  // the member, or -1; predecodeMutex_ held
@@ -201,10 +216,17 @@ namespace nimbrel::show {
 // the project's own folder.
 std::vector<std::string> PicturePaths(const std::vector<std::string>& files, const std::string& projectPath);
 
-// The show of a project's pictures on disk, in the file list's order (what the editor's preview
-// and nimbrel-cli render play).
+// The order of a project's pictures: the file list's, without entries that name no file.
+std::vector<std::size_t> ProjectOrder(const std::vector<std::string>& paths);
+
+// The show of a project's pictures on disk, in the file list's order or in `order` (what the
+// editor's preview and nimbrel-cli render play).
 std::unique_ptr<Show> MakeProjectShow(const project::SlideShowValues& values,
                                       const std::vector<std::string>& paths, const Screen& screen,
                                       imaging::PictureDecoder& decoder, std::uint64_t seed);
+std::unique_ptr<Show> MakeProjectShow(const project::SlideShowValues& values,
+                                      const std::vector<std::string>& paths, const Screen& screen,
+                                      imaging::PictureDecoder& decoder, std::uint64_t seed,
+                                      std::vector<std::size_t> order);
 
 }  // namespace nimbrel::show

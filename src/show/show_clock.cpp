@@ -25,6 +25,7 @@ int ShowClock::EffectOf(std::int64_t slide) const {
 Moment ShowClock::At(std::int64_t ms) const {
     Moment moment;
     if (ms <= 0) return moment;
+    moment.time = ms;
     const std::int64_t period = still_ + change_;
     moment.slide = ms / period;
     const std::int64_t into = ms % period;
@@ -34,6 +35,13 @@ Moment ShowClock::At(std::int64_t ms) const {
         moment.effect = EffectOf(moment.slide);
     }
     return moment;
+}
+
+double ShowClock::OnScreen(std::int64_t slide, std::int64_t ms) const {
+    const std::int64_t begin = slide > 0 ? SlideStart(slide) - change_ : 0;
+    const std::int64_t end = ChangeStart(slide) + change_;
+    if (end <= begin) return 0;
+    return std::clamp(static_cast<double>(ms - begin) / static_cast<double>(end - begin), 0.0, 1.0);
 }
 
 std::int64_t LiveClock::Now(std::int64_t wallMs, std::int64_t lastReady) {

@@ -22,6 +22,7 @@ struct Moment {
     Phase phase = Phase::Still;
     double progress = 0;  // how far the change has got, 0 to below 1 (Change only)
     int effect = -1;      // the transition's effect, 0..127 (Change only)
+    std::int64_t time = 0;  // the show time of the moment, in milliseconds (0 for times before 0)
 };
 
 class ShowClock {
@@ -40,6 +41,9 @@ public:
     int EffectOf(std::int64_t slide) const;
     // The moment at `ms` (times before 0 are the first slide's).
     Moment At(std::int64_t ms) const;
+    // How far slide k has got through its time on screen at `ms`, 0 to 1: from the start of the
+    // change that brings it (the show's start for slide 0) to the end of the change away from it.
+    double OnScreen(std::int64_t slide, std::int64_t ms) const;
 
 private:
     int still_;
@@ -56,6 +60,8 @@ public:
     explicit LiveClock(const ShowClock& clock) : clock_(clock) {}
     // The first picture went on screen at `wallMs`.
     void Start(std::int64_t wallMs) { offset_ = wallMs; }
+    // The wall time the show's time 0 is at (later than Start's once it waited for a picture).
+    std::int64_t StartedAt() const { return offset_; }
     // The show time at `wallMs` (never earlier than the last one given), when slides up to
     // `lastReady` are decoded.
     std::int64_t Now(std::int64_t wallMs, std::int64_t lastReady);

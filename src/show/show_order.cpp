@@ -2,6 +2,7 @@
 #include "platform/ascii.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace nimbrel::show {
 namespace {
@@ -18,27 +19,47 @@ std::string BareName(std::string_view path) {
 }
 
 bool IsPackageFile(std::string_view memberName) {
-    return EqualNoCase(memberName, "Options.ini") || EqualNoCase(memberName, "About.cfg");
+    return EqualNoCase(memberName, "Options.ini") || EqualNoCase(memberName, "About.cfg") ||
+           EqualNoCase(memberName, "Captions.dat");
+}
+
+std::vector<long> MemberEntries(const std::vector<std::string>& files, const std::vector<std::string>& memberNames) {
+    std::vector<long> entries(memberNames.size(), -1);
+    // The members of each lower-cased name, in archive order; an entry takes the first one left,
+    // so matching stays linear however many pictures a show holds.
+    struct SameName {
+        std::vector<std::size_t> members;
+        std::size_t next = 0;
+    };
+    std::unordered_map<std::string, SameName> byName;
+    byName.reserve(memberNames.size());
+    for (std::size_t i = 0; i < memberNames.size(); ++i)
+        if (!IsPackageFile(memberNames[i])) byName[platform::LowerAscii(memberNames[i])].members.push_back(i);
+    for (std::size_t entry = 0; entry < files.size(); ++entry) {
+        std::string name = BareName(files[entry]);
+        if (name.empty()) continue;
+        auto found = byName.find(platform::LowerAscii(name));
+        if (found == byName.end()) continue;
+        SameName& same = found->second;
+        if (same.next >= same.members.size()) continue;
+        entries[same.members[same.next++]] = static_cast<long>(entry);
+    }
+    return entries;
 }
 
 std::vector<std::size_t> ShowOrder(const std::vector<std::string>& files,
                                    const std::vector<std::string>& memberNames) {
-    std::vector<bool> taken(memberNames.size(), false);
-    for (std::size_t i = 0; i < memberNames.size(); ++i) taken[i] = IsPackageFile(memberNames[i]);
+    const std::vector<long> entries = MemberEntries(files, memberNames);
+    // The named members in list order, then the rest in archive order.
+    std::vector<std::pair<long, std::size_t>> named;
     std::vector<std::size_t> order;
-    for (const std::string& file : files) {
-        std::string name = BareName(file);
-        if (name.empty()) continue;
-        for (std::size_t i = 0; i < memberNames.size(); ++i) {
-            if (!taken[i] && EqualNoCase(memberNames[i], name)) {
-                taken[i] = true;
-                order.push_back(i);
-                break;
-            }
-        }
-    }
+    order.reserve(memberNames.size());
     for (std::size_t i = 0; i < memberNames.size(); ++i)
-        if (!taken[i]) order.push_back(i);
+        if (entries[i] >= 0) named.emplace_back(entries[i], i);
+    std::sort(named.begin(), named.end());
+    for (const auto& [entry, member] : named) order.push_back(member);
+    for (std::size_t i = 0; i < memberNames.size(); ++i)
+        if (entries[i] < 0 && !IsPackageFile(memberNames[i])) order.push_back(i);
     return order;
 }
 

@@ -14,7 +14,8 @@ namespace nimbrel::show {
 // The last component of a path written on either system ('\\', '/' or a drive's ':').
 std::string BareName(std::string_view path);
 
-// True for the two members the build adds beside the media ("Options.ini", "About.cfg").
+// True for the members the build adds beside the media ("Options.ini", "About.cfg" and, for a
+// show with captions, "Captions.dat").
 bool IsPackageFile(std::string_view memberName);
 
 // The indexes of the media members in the order of the project's file list. Each entry of
@@ -24,6 +25,10 @@ bool IsPackageFile(std::string_view memberName);
 // a show whose list was lost still shows everything it carries.
 std::vector<std::size_t> ShowOrder(const std::vector<std::string>& files,
                                    const std::vector<std::string>& memberNames);
+
+// For each member, the entry of `files` that takes it in ShowOrder (-1 for none), so that what
+// the project says of an entry (its caption) reaches the member that shows it.
+std::vector<long> MemberEntries(const std::vector<std::string>& files, const std::vector<std::string>& memberNames);
 
 // Walks a show order endlessly: in order, or shuffled anew for every round when `random`. A new
 // round never starts with the picture the last one ended with (unless there is only one). The

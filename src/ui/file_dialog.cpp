@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QHash>
 #include <QList>
 
@@ -53,7 +55,17 @@ QStringList TestAnswer(const QString& title, const QString& filter, const QStrin
     return answer;
 }
 
+// Opens a dialog wide enough to read its columns and filter, inside the parent's screen.
+void SizeDialog(QFileDialog& dialog, QWidget* parent) {
+    const QScreen* screen = parent && parent->screen() ? parent->screen() : QGuiApplication::primaryScreen();
+    if (screen) dialog.resize(FileDialogSize(screen->availableGeometry().size()));
+}
+
 }  // namespace
+
+QSize FileDialogSize(const QSize& available) {
+    return QSize(860, 540).boundedTo(QSize(available.width() * 9 / 10, available.height() * 17 / 20));
+}
 
 QString DialogFilter(const QString& filter) {
     QStringList parts = filter.split(u'|');
@@ -74,6 +86,7 @@ QStringList FileDialog::GetOpenFileNames(QWidget* parent, const QString& title, 
                                          const QString& directory) {
     if (State().on) return TestAnswer(title, filter, directory);
     QFileDialog dialog(parent, title, StartFolder(filter, directory), DialogFilter(filter));
+    SizeDialog(dialog, parent);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setOption(QFileDialog::ReadOnly, false);
     if (dialog.exec() != QDialog::Accepted) return {};
@@ -88,6 +101,7 @@ QString FileDialog::GetOpenFileName(QWidget* parent, const QString& title, const
         return names.isEmpty() ? QString() : names.first();
     }
     QFileDialog dialog(parent, title, StartFolder(filter, directory), DialogFilter(filter));
+    SizeDialog(dialog, parent);
     dialog.setFileMode(QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     Remember(filter, dialog.selectedFiles());
@@ -101,6 +115,7 @@ QString FileDialog::GetSaveFileName(QWidget* parent, const QString& title, const
         return names.isEmpty() ? QString() : names.first();
     }
     QFileDialog dialog(parent, title, StartFolder(filter, directory), DialogFilter(filter));
+    SizeDialog(dialog, parent);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(defaultSuffix);

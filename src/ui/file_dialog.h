@@ -1,6 +1,7 @@
 #pragma once
 // Every open and save dialog of the program goes through here, so that tests can choose files.
 
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -42,5 +43,9 @@ public:
 // The program's "description|patterns|..." filter in the dialog's own form
 // ("description (patterns);;...").
 QString DialogFilter(const QString& filter);
+
+// The size the file dialogs open with on a screen whose available area is `available`: wide
+// enough for their columns and filter, never larger than most of the area.
+QSize FileDialogSize(const QSize& available);
 
 }  // namespace nimbrel::ui

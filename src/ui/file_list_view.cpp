@@ -40,6 +40,13 @@ public:
         painter->restore();
     }
 
+    // Only the view's editable column is edited in place; the others describe the file.
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override {
+        if (index.column() != view_->EditableColumn()) return nullptr;
+        return QStyledItemDelegate::createEditor(parent, option, index);
+    }
+
 private:
     FileListView* view_;
 };

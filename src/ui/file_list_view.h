@@ -23,6 +23,11 @@ public:
     // entries end up selected. Emits EntriesMoved when the order changed.
     void MoveEntries(QList<int> rows, int before);
 
+    // The one column whose cells the user edits in place (of entries flagged editable), -1 for
+    // none (the default).
+    void SetEditableColumn(int column) { editableColumn_ = column; }
+    int EditableColumn() const { return editableColumn_; }
+
     // The row under the pointer, -1 when none.
     int HotRow() const { return hotRow_; }
 
@@ -51,6 +56,7 @@ private:
     QList<int> SelectedRows() const;
 
     bool reorderable_ = false;
+    int editableColumn_ = -1;
     int hotRow_ = -1;
     int dropRow_ = -1;  // where the drop line is drawn during a drag, -1 when none
 };

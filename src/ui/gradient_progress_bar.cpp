@@ -16,6 +16,12 @@ void GradientProgressBar::setMaximum(int maximum) {
 
 void GradientProgressBar::setPosition(int position) {
     position_ = position;
+    if (position > 0) text_.clear();
+    update();
+}
+
+void GradientProgressBar::setText(const QString& text) {
+    text_ = text;
     update();
 }
 
@@ -25,7 +31,14 @@ void GradientProgressBar::paintEvent(QPaintEvent*) {
     painter.fillRect(area, palette().window());
     painter.setPen(palette().mid().color());
     painter.drawRect(area.adjusted(0, 0, -1, -1));
-    if (maximum_ < 1 || position_ <= 0) return;
+    if (maximum_ < 1 || position_ <= 0) {
+        if (!text_.isEmpty()) {
+            painter.setPen(palette().windowText().color());
+            painter.drawText(area.adjusted(6, 0, -6, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                             fontMetrics().elidedText(text_, Qt::ElideRight, area.width() - 12));
+        }
+        return;
+    }
     int clamped = position_ > maximum_ ? maximum_ : position_;
     QRect inner = area.adjusted(1, 1, -1, -1);
     int width = static_cast<int>(static_cast<long long>(inner.width()) * clamped / maximum_);

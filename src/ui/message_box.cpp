@@ -1,6 +1,9 @@
 #include "ui/message_box.h"
 
+#include <QApplication>
 #include <QPushButton>
+
+#include "ui/pictures.h"
 
 namespace nimbrel::ui {
 
@@ -36,6 +39,9 @@ QMessageBox::StandardButton MessageBox::Show(QWidget* parent, const QString& cap
         return defaultButton != QMessageBox::NoButton ? defaultButton : FirstButton(buttons);
     }
     QMessageBox box(icon, caption, text, buttons, parent);
+    // Our own pictures, drawn for the screen, rather than the style's.
+    const QPixmap picture = MessagePicture(icon, parent ? parent->devicePixelRatioF() : qApp->devicePixelRatio());
+    if (!picture.isNull()) box.setIconPixmap(picture);
     if (defaultButton != QMessageBox::NoButton) box.setDefaultButton(defaultButton);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }

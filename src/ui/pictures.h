@@ -12,7 +12,8 @@ namespace nimbrel::ui {
 
 // The names of the pictures (the SVG files without ".svg"): "new", "open", "save", "exit",
 // "compile", "test", "addfile", "delfile", "check", "help", "about", "website", "preview",
-// "nimbrel" (the program), "slideshow", "flash", "wizard_strip".
+// "nimbrel" (the program), "slideshow", "flash", "wizard_strip", the message boxes'
+// "msg_information", "msg_warning", "msg_critical", "msg_question", and "file_missing".
 QStringList PictureNames();
 
 // A picture rendered at `size` device-independent pixels for a screen of `devicePixelRatio`;
@@ -30,5 +31,12 @@ QIcon CommandPicture(const QString& name);
 
 // The program's icon (window icon, About box), at the usual icon sizes.
 QIcon ProgramIcon();
+
+// A file list entry's icon: a page with a band in the colour of the file's type that names its
+// extension ("JPG"); for a path that names no file, a dashed page with a red cross.
+QIcon FileEntryIcon(const QString& path);
+
+// The picture of a message box of that kind at 48 x 48 (null for NoIcon).
+QPixmap MessagePicture(int messageBoxIcon, qreal devicePixelRatio);
 
 }  // namespace nimbrel::ui

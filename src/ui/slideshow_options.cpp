@@ -8,6 +8,7 @@
 #include <QSlider>
 #include <QSpinBox>
 
+#include "imaging/transitions.h"
 #include "ui/color_button.h"
 #include "project/value_ranges.h"
 #include "ui/form_helpers.h"
@@ -15,12 +16,16 @@
 namespace nimbrel::ui {
 
 QStringList TransitionNames() {
+    // Each effect by its own name, in the order the project stores it (item i plays effect i).
     QStringList names;
-    for (int i = 1; i <= 68; ++i) names << QStringLiteral("Image Transition %1").arg(i);
-    names << QStringLiteral("Image Transition 68");
-    for (int i = 69; i <= 127; ++i) names << QStringLiteral("Image Transition %1").arg(i);
+    for (int i = 0; i < imaging::TransitionCount(); ++i)
+        names << QString::fromStdString(imaging::TransitionName(i));
     names << QStringLiteral("Random") << QStringLiteral("None");
     return names;
+}
+
+QString ShowSpeedText(int seconds) {
+    return seconds == 1 ? QObject::tr("1 second") : QObject::tr("%1 seconds").arg(seconds);
 }
 
 void SlideShowOptionControls::Create(QWidget* parent) {
@@ -37,6 +42,15 @@ void SlideShowOptionControls::Create(QWidget* parent) {
     tbShowSpeed->setTickInterval(2);
     tbShowSpeed->setTickPosition(QSlider::TicksAbove);
     tbShowSpeed->setValue(10);
+    // The seconds a picture stays, beside the slider and in its tooltip, following it.
+    lblShowSpeed = Named(new QLabel(parent), "lblShowSpeed");
+    const auto showSeconds = [label = lblShowSpeed, slider = tbShowSpeed](int seconds) {
+        label->setText(ShowSpeedText(seconds));
+        slider->setToolTip(QObject::tr("Each picture stays %1").arg(ShowSpeedText(seconds)));
+    };
+    showSeconds(tbShowSpeed->value());
+    QObject::connect(tbShowSpeed, &QSlider::valueChanged, lblShowSpeed, showSeconds);
+    lblShowSpeed->setMinimumWidth(lblShowSpeed->fontMetrics().horizontalAdvance(ShowSpeedText(240)) + 4);
 
     cboTransition = Named(new QComboBox(parent), "cboTransition");
     cboTransition->setEditable(true);
@@ -46,6 +60,15 @@ void SlideShowOptionControls::Create(QWidget* parent) {
     cboTransition->setCurrentIndex(-1);
 
     btnBGColor = Named(new ColorButton(parent), "btnBGColor");  // starts black (0)
+}
+
+QWidget* SlideShowOptionControls::CreateSpeedRow(QWidget* parent) {
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(tbShowSpeed, 1);
+    layout->addWidget(lblShowSpeed);
+    return row;
 }
 
 QWidget* SlideShowOptionControls::CreateFitRow(QWidget* parent, bool stacked) {
@@ -71,8 +94,18 @@ QWidget* SlideShowOptionControls::CreateFitRow(QWidget* parent, bool stacked) {
     spnFitHeight = makeSide("spnFitHeight", 2160);
     QObject::connect(chkFitPictures, &QCheckBox::toggled, spnFitWidth, &QWidget::setEnabled);
     QObject::connect(chkFitPictures, &QCheckBox::toggled, spnFitHeight, &QWidget::setEnabled);
+    chkStoreCompressed = Named(
+        new QCheckBox(QObject::tr("Store pictures that are already &compressed"), row), "chkStoreCompressed");
+    chkStoreCompressed->setToolTip(QObject::tr(
+        "JPEG, PNG, GIF, WebP, HEIF and AVIF pictures go into the screensaver as they are: compiling "
+        "is much faster and the screensaver only slightly larger"));
     if (stacked) {
-        rows->addWidget(chkFitPictures);
+        auto* first = new QHBoxLayout;
+        first->setContentsMargins(0, 0, 0, 0);
+        first->addWidget(chkFitPictures);
+        first->addWidget(chkStoreCompressed);
+        first->addStretch();
+        rows->addLayout(first);
         layout->addSpacing(20);
     } else {
         layout->addWidget(chkFitPictures);
@@ -81,6 +114,7 @@ QWidget* SlideShowOptionControls::CreateFitRow(QWidget* parent, bool stacked) {
     layout->addWidget(spnFitWidth);
     layout->addWidget(new QLabel(QStringLiteral("x"), row));
     layout->addWidget(spnFitHeight);
+    if (!stacked) layout->addWidget(chkStoreCompressed);
     layout->addStretch();
     return row;
 }
@@ -91,6 +125,10 @@ void SlideShowOptionControls::SetFit(bool fit, int width, int height) {
     spnFitHeight->setEnabled(fit);
     spnFitWidth->setValue(width);  // the boxes clamp into 16..16384
     spnFitHeight->setValue(height);
+}
+
+void SlideShowOptionControls::SetStoreCompressed(bool store) {
+    chkStoreCompressed->setChecked(store);
 }
 
 std::array<QCheckBox*, 5> SlideShowOptionControls::CheckBoxes() const {
@@ -110,6 +148,7 @@ void SlideShowOptionControls::Gather(project::SlideShowValues& values) const {
         values.fitPictures = chkFitPictures->isChecked();
         values.fitWidth = spnFitWidth->value();
         values.fitHeight = spnFitHeight->value();
+        values.storeCompressed = chkStoreCompressed->isChecked();
     }
 }
 

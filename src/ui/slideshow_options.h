@@ -11,6 +11,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QSlider;
 class QSpinBox;
 class QWidget;
@@ -19,9 +20,12 @@ namespace nimbrel::ui {
 
 class ColorButton;
 
-// The transition box's 130 items. "Image Transition 68" stands twice, so every later item sits
-// one place after its number, as stored projects expect.
+// The transition box's 130 items: the 128 effects by name ("Wipe From Left"), then "Random"
+// and "None". The project stores the item's index.
 QStringList TransitionNames();
+
+// "10 seconds": the show speed as the user reads it.
+QString ShowSpeedText(int seconds);
 
 struct SlideShowOptionControls {
     QCheckBox* chkCenter = nullptr;
@@ -30,21 +34,28 @@ struct SlideShowOptionControls {
     QCheckBox* chkKeepAspect = nullptr;
     QCheckBox* chkRandom = nullptr;
     QSlider* tbShowSpeed = nullptr;
+    QLabel* lblShowSpeed = nullptr;  // the slider's value in seconds
     QComboBox* cboTransition = nullptr;
     ColorButton* btnBGColor = nullptr;
     // "Fit pictures to the screen" and the screen size, W x H (the sizes only while it is ticked).
     QCheckBox* chkFitPictures = nullptr;
     QSpinBox* spnFitWidth = nullptr;
     QSpinBox* spnFitHeight = nullptr;
+    // "Store pictures that are already compressed", beside Fit.
+    QCheckBox* chkStoreCompressed = nullptr;
 
     // Makes the controls as children of `parent`, in the order above, with their names, captions
     // and limits, in a new project's state: nothing ticked, speed 10 of 1..240, no transition
     // (-1), black.
     void Create(QWidget* parent);
+    // A row with the speed slider and its seconds, for the window's layout.
+    QWidget* CreateSpeedRow(QWidget* parent);
     // A row with the Fit check box and the two sizes, for the window's layout.
     QWidget* CreateFitRow(QWidget* parent, bool stacked = true);
     // The Fit controls to a project's values; off and 3840 x 2160 for a new project.
     void SetFit(bool fit, int width, int height);
+    // The check box beside Fit; off for a new project.
+    void SetStoreCompressed(bool store);
     // The five check boxes of the show, in the order above.
     std::array<QCheckBox*, 5> CheckBoxes() const;
     // Puts the controls' values into `values` (center to backgroundColor, and the Fit values);

@@ -4,7 +4,9 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QImageReader>
 #include <QMenu>
+#include <QMovie>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -20,6 +22,7 @@
 #include "ui/form_helpers.h"
 #include "ui/message_box.h"
 #include "ui/narrow_text.h"
+#include "ui/screen_fit.h"
 #include "viewer/picture_formats.h"
 
 namespace nimbrel::viewer {
@@ -116,6 +119,7 @@ void TfrmImageView::LoadPicture(const QString& path) {
             picture = LoadPictureFile(path);
         }
     } catch (const std::exception& e) {
+        StopAnimation();
         errorText_ = ui::FromNarrow(e.what());
         picture_ = QImage();
         imgPreview->setPixmap(QPixmap());
@@ -129,6 +133,19 @@ void TfrmImageView::LoadPicture(const QString& path) {
     imgPreview->setMargin(0);
     imgPreview->setText(QString());
     imgPreview->setPixmap(QPixmap::fromImage(picture_));
+    StopAnimation();
+    // A picture of several frames plays, as it does in the screensaver.
+    if (!picture_.isNull()) {
+        auto* movie = new QMovie(path, QByteArray(), this);
+        if (movie->isValid() && movie->frameCount() != 1 && QImageReader(path).supportsAnimation()) {
+            movie_ = movie;
+            movie_->setCacheMode(QMovie::CacheNone);
+            imgPreview->setMovie(movie_);
+            movie_->start();
+        } else {
+            delete movie;
+        }
+    }
     imgPreview->adjustSize();
     currentFile_ = path;
 
@@ -143,6 +160,13 @@ void TfrmImageView::LoadPicture(const QString& path) {
     QSize outer = OuterSize();
     SetOuterSize(std::max(outer.width(), kMinimumSide), std::max(outer.height(), kMinimumSide));
     setWindowTitle(QFileInfo(path).fileName());
+}
+
+void TfrmImageView::StopAnimation() {
+    if (!movie_) return;
+    imgPreview->setMovie(nullptr);
+    delete movie_;
+    movie_ = nullptr;
 }
 
 void TfrmImageView::SetWallpaper(bool tile, bool stretch) {
@@ -221,6 +245,7 @@ void ShowImageViewer(const QString& path) {
     // A top-level window of its own (the desktop is its owner), destroyed when it closes.
     auto viewer = std::make_unique<TfrmImageView>();
     viewer->LoadPicture(path);
+    ui::KeepOnScreen(*viewer);
     viewer->exec();
 }
 

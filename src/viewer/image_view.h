@@ -10,6 +10,7 @@
 class QAction;
 class QLabel;
 class QMenu;
+class QMovie;
 class QPaintDevice;
 class QPrinter;
 class QScrollArea;
@@ -35,6 +36,9 @@ public:
     // Why the last LoadPicture showed no picture; "" after a successful load.
     QString ErrorText() const { return errorText_; }
     const QImage& Picture() const { return picture_; }
+    // The player of an animated picture (a GIF of several frames) while one shows; else null.
+    // Picture() stays its first frame, for the wallpaper and printing.
+    QMovie* Animation() const { return movie_; }
 
     // Draws the picture for printing at the top left of `device`, each pixel as many device dots
     // as the device's resolution holds whole multiples of the window's (at least one).
@@ -54,11 +58,13 @@ public slots:
 private:
     void FormCreate();
     void SetOuterSize(int width, int height);
+    void StopAnimation();
     QSize OuterSize() const;
 
     QString currentFile_;
     QString errorText_;
     QImage picture_;
+    QMovie* movie_ = nullptr;
 
     QScrollArea* ScrollBox1 = nullptr;
     QLabel* imgPreview = nullptr;

@@ -12,6 +12,7 @@
 #include "ui/form_helpers.h"
 #include "ui/limited_memo.h"
 #include "ui/narrow_text.h"
+#include "ui/screen_fit.h"
 #include "wizards/wizard_project.h"
 
 namespace nimbrel::wizards {
@@ -102,6 +103,7 @@ void TfrmFlashWiz::showEvent(QShowEvent* event) {
         const QSize frame = frameGeometry().size() - size();
         resize(QSize(kOuterWidth, kOuterHeight) - frame);
         move(kDesignedPosition);
+        ui::KeepOnScreen(*this);  // all of it on a small or scaled screen too
     }
 }
 

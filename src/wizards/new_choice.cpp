@@ -6,6 +6,7 @@
 
 #include "app/main_window.h"
 #include "ui/pictures.h"
+#include "ui/screen_fit.h"
 #include "wizards/flash_wizard.h"
 #include "wizards/slideshow_wizard.h"
 
@@ -69,6 +70,7 @@ TfrmNewChoice::TfrmNewChoice(app::TfrmMain& main) : QDialog(&main), main_(main) 
 void TfrmNewChoice::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     move(main_.frameGeometry().center() - QPoint(width() / 2, height() / 2));
+    ui::KeepOnScreen(*this);  // all of it on the screen, title bar included
 }
 
 void TfrmNewChoice::btnSlideClick() {

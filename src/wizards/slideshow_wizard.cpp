@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHeaderView>
@@ -20,6 +19,8 @@
 #include "ui/file_name_edit.h"
 #include "ui/form_helpers.h"
 #include "ui/narrow_text.h"
+#include "ui/screen_fit.h"
+#include "ui/pictures.h"
 #include "ui/picture_files.h"
 
 namespace nimbrel::wizards {
@@ -64,7 +65,7 @@ TfrmWizard::TfrmWizard(app::TfrmMain& main, QWidget* parent) : WizardFrame(main,
     lvFiles->setColumnCount(1);
     lvFiles->setHeaderLabels({tr("Filename")});
     lvFiles->header()->setStretchLastSection(false);
-    lvFiles->header()->resizeSection(0, 250);
+    lvFiles->header()->setSectionResizeMode(0, QHeaderView::Stretch);  // the paths take the width
     lvFiles->setSelectionMode(QAbstractItemView::SingleSelection);
     lvFiles->SetReorderable(true);  // the list order is the show order
     files->addWidget(lvFiles, 1);
@@ -81,7 +82,7 @@ TfrmWizard::TfrmWizard(app::TfrmMain& main, QWidget* parent) : WizardFrame(main,
     int row = 0;
     for (QCheckBox* box : options.CheckBoxes()) grid->addWidget(box, row++, 0, 1, 2);
     grid->addWidget(Caption(tr("Show &Speed"), options.tbShowSpeed, page), row, 0);
-    grid->addWidget(options.tbShowSpeed, row++, 1);
+    grid->addWidget(options.CreateSpeedRow(page), row++, 1);
     grid->addWidget(Caption(tr("Image Transition"), options.cboTransition, page), row, 0);
     grid->addWidget(options.cboTransition, row++, 1);
     grid->addWidget(Caption(tr("BG Color"), options.btnBGColor, page), row, 0);
@@ -107,15 +108,15 @@ void TfrmWizard::showEvent(QShowEvent* event) {
     if (!placed_) {
         placed_ = true;
         move(main_.frameGeometry().center() - QPoint(width() / 2, height() / 2));
+        ui::KeepOnScreen(*this);  // all of it on the screen, title bar included
     }
 }
 
 void TfrmWizard::AppendFile(const QString& path) {
-    static QFileIconProvider icons;
     auto* item = new QTreeWidgetItem(lvFiles);
     item->setText(0, path);
     item->setToolTip(0, path);
-    item->setIcon(0, icons.icon(QFileInfo(path)));
+    item->setIcon(0, ui::FileEntryIcon(path));
 }
 
 void TfrmWizard::ToolButton1Click() {

@@ -15,9 +15,11 @@
 #include <QMimeData>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QSlider>
 #include <QRegularExpression>
 #include <QStyleOptionHeader>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 #include <cstdlib>
@@ -33,8 +35,10 @@
 #include "platform/temp.h"
 #include "ui/file_dialog.h"
 #include "ui/file_list_view.h"
+#include "ui/gradient_progress_bar.h"
 #include "ui/message_box.h"
 #include "ui/narrow_text.h"
+#include "ui/pictures.h"
 
 namespace nimbrel::app {
 namespace {
@@ -459,6 +463,134 @@ TEST_F(EditorTest, DraggedEntriesMoveTogetherAndTheNextSaveStoresTheOrder) {
     QApplication::sendEvent(list->viewport(), &fromOther);
     EXPECT_FALSE(fromOther.isAccepted());
 }
+
+// --- A newcomer's first steps --------------------------------------------------------------------
+
+TEST(CommandLine, OptionsAreNeverProjectsAndDoubleDashEndsThem) {
+    EXPECT_TRUE(ParseCommandLine({QStringLiteral("--help")}).help);
+    EXPECT_TRUE(ParseCommandLine({QStringLiteral("-h")}).help);
+    EXPECT_TRUE(ParseCommandLine({QStringLiteral("--version")}).version);
+    EXPECT_EQ(ParseCommandLine({QStringLiteral("--help")}).project, QString());
+    const CommandLine odd = ParseCommandLine({QStringLiteral("--frobnicate"), QStringLiteral("show.nssp")});
+    EXPECT_EQ(odd.badOption, "--frobnicate");
+    EXPECT_EQ(odd.project, "show.nssp");
+    EXPECT_EQ(ParseCommandLine({QStringLiteral("-")}).badOption, "-");
+    const CommandLine ended =
+        ParseCommandLine({QStringLiteral("--"), QStringLiteral("--help"), QStringLiteral("other.nssp")});
+    EXPECT_FALSE(ended.help);
+    EXPECT_EQ(ended.project, "--help");
+    EXPECT_TRUE(ended.badOption.isEmpty());
+    EXPECT_TRUE(UsageText().contains(QStringLiteral("--help")));
+}
+
+TEST_F(EditorTest, TheSortArrowShowsOnlyWhileTheRowsStandInItsOrder) {
+    // The stored sort (ascending by name) over a project whose entries are in another order.
+    auto window = WindowWith({File("b.jpg"), File("a.jpg")});
+    QHeaderView* header = List(*window)->header();
+    EXPECT_FALSE(header->isSortIndicatorShown());
+    ClickHeader(header, 0);
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    window->AddFileEntry(File("c.jpg"), TfrmMain::EntryMode::Tolerant);  // belongs at the end
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    window->AddFileEntry(File("0.jpg"), TfrmMain::EntryMode::Tolerant);
+    EXPECT_FALSE(header->isSortIndicatorShown());
+
+    // A project saved in its sort order shows the arrow when it is opened again.
+    ClickHeader(header, 0);
+    window->SaveProject(window->ProjectFileName());
+    window->LoadProject(window->ProjectFileName());
+    EXPECT_EQ(Names(*window), (QStringList{"0.jpg", "a.jpg", "b.jpg", "c.jpg"}));
+    EXPECT_TRUE(header->isSortIndicatorShown());
+}
+
+TEST_F(EditorTest, TestAndInstallBeforeTheFirstCompileSayWhy) {
+    auto window = WindowWith({});
+    const QString saver = ui::FromNarrow(dir_.File("lake.scr"));  // not built yet
+    window->findChild<QWidget*>(QStringLiteral("feOutput"))->findChild<QLineEdit*>()->setText(saver);
+    auto* status = window->findChild<ui::GradientProgressBar*>(QStringLiteral("pbar"));
+    window->Test1Click();
+    EXPECT_TRUE(status->text().contains(QStringLiteral("Compile the project first"))) << status->text().toStdString();
+    EXPECT_EQ(window->findChild<QWidget*>(QStringLiteral("btnTest"))->toolTip(), "Compile the project first");
+    status->setText({});
+    window->Install1Click();
+    EXPECT_TRUE(status->text().contains(QStringLiteral("Compile the project first")));
+    EXPECT_TRUE(platform::RecordedShellCalls().empty());
+    EXPECT_TRUE(MessageBox::ShownBoxes().isEmpty());
+
+    File("lake.scr");  // compiled
+    window->UpdateCommandState();
+    EXPECT_EQ(window->findChild<QWidget*>(QStringLiteral("btnTest"))->toolTip(), QString());
+}
+
+TEST_F(EditorTest, TheOptionsAndTheListSayWhatTheyHold) {
+    auto window = WindowWith({File("present.jpg", "12345"), File("still.png", "1")});
+    // The show speed in seconds, beside the slider and in its tooltip, following it.
+    auto* speed = window->findChild<QSlider*>(QStringLiteral("tbShowSpeed"));
+    auto* seconds = window->findChild<QLabel*>(QStringLiteral("lblShowSpeed"));
+    ASSERT_NE(seconds, nullptr);
+    speed->setValue(25);
+    EXPECT_EQ(seconds->text(), "25 seconds");
+    EXPECT_TRUE(speed->toolTip().contains(QStringLiteral("25 seconds")));
+    speed->setValue(1);
+    EXPECT_EQ(seconds->text(), "1 second");
+
+    // Each file type has its own icon; a missing file a mark of its own and says so.
+    window->AddFileEntry(ui::FromNarrow(dir_.File("gone.jpg")), TfrmMain::EntryMode::Tolerant);
+    ui::FileListView* list = List(*window);
+    const QIcon jpg = list->topLevelItem(0)->icon(0);
+    const QIcon png = list->topLevelItem(1)->icon(0);
+    const QIcon gone = list->topLevelItem(2)->icon(0);
+    const QImage jpgImage = jpg.pixmap(16, 16).toImage();
+    EXPECT_NE(jpgImage, png.pixmap(16, 16).toImage());
+    EXPECT_NE(jpgImage, gone.pixmap(16, 16).toImage());
+    EXPECT_TRUE(list->topLevelItem(2)->toolTip(0).contains(QStringLiteral("missing")));
+    EXPECT_FALSE(list->topLevelItem(0)->toolTip(0).contains(QStringLiteral("missing")));
+}
+
+TEST_F(EditorTest, MessageBoxesCarryOurOwnPictures) {
+    for (QMessageBox::Icon icon :
+         {QMessageBox::Information, QMessageBox::Warning, QMessageBox::Critical, QMessageBox::Question})
+        EXPECT_FALSE(ui::MessagePicture(icon, 1.0).isNull()) << icon;
+    EXPECT_TRUE(ui::MessagePicture(QMessageBox::NoIcon, 1.0).isNull());
+    // A real box shows the picture of its kind, not the style's.
+    MessageBox::SetTestMode(false);
+    QImage shown;
+    QTimer::singleShot(100, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->iconPixmap().toImage();
+            box->accept();
+        }
+    });
+    MessageBox::Show(nullptr, QStringLiteral("Nimbrel"), QStringLiteral("A notice"), QMessageBox::Warning,
+                     QMessageBox::Ok);
+    MessageBox::SetTestMode(true);
+    EXPECT_EQ(shown, ui::MessagePicture(QMessageBox::Warning, qApp->devicePixelRatio()).toImage());
+}
+
+#ifndef _WIN32
+TEST_F(EditorTest, AFailingOpenerIsReportedWithWhatToOpenByHand) {
+    // xdg-open there, but unable to start a browser (as when it refuses to run as root).
+    UsePrograms({{"xdg-open", "echo 'Running as root without --no-sandbox is not supported' >&2\nexit 4"}});
+    platform::SetShellRecording(false);
+    auto window = WindowWith({});
+    window->btnWebsiteClick();
+    QTRY_VERIFY_WITH_TIMEOUT(!MessageBox::ShownBoxes().isEmpty(), 10000);
+    const MessageBox::Shown box = MessageBox::ShownBoxes().first();
+    EXPECT_EQ(box.caption, "Nimbrel");
+    EXPECT_EQ(box.icon, QMessageBox::Warning);
+    EXPECT_TRUE(box.text.contains(TfrmMain::WebsiteAddress())) << box.text.toStdString();
+    EXPECT_TRUE(box.text.contains(QStringLiteral("exit code 4"))) << box.text.toStdString();
+    EXPECT_TRUE(box.text.contains(QStringLiteral("by hand"))) << box.text.toStdString();
+
+    // The help file likewise names the file to open (where the guide lies beside the tests).
+    if (QFileInfo(TfrmMain::HelpFileName()).isFile()) {
+        MessageBox::ClearShown();
+        window->Contents1Click();
+        QTRY_VERIFY_WITH_TIMEOUT(!MessageBox::ShownBoxes().isEmpty(), 10000);
+        EXPECT_TRUE(MessageBox::ShownBoxes().first().text.contains(TfrmMain::HelpFileName()));
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace nimbrel::app

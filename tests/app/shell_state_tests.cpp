@@ -172,7 +172,7 @@ TEST_F(ShellStateTest, NothingRunsWithoutAnOutputFileButTheStateIsUpdated) {
     auto window = StartWithProject();
     QAction* test = Find<QAction>(*window, "Test1");
     QAction* install = Find<QAction>(*window, "Install1");
-    QToolButton* save = Find<QToolButton>(*window, "btnSave");
+    QAction* save = Find<QAction>(*window, "Project3");  // btnSave follows it
     for (const std::string& output : {std::string(), dir_.File("deleted.scr"), dir_.Path()}) {
         SetOutput(*window, "feOutput", output);
         for (QAction* command : {test, install}) {
@@ -187,7 +187,7 @@ TEST_F(ShellStateTest, NothingRunsWithoutAnOutputFileButTheStateIsUpdated) {
 
 TEST_F(ShellStateTest, ControlPanelHelpAndWebsiteNeedNoProject) {
     TfrmMain window({});
-    QToolButton* save = Find<QToolButton>(window, "btnSave");
+    QAction* save = Find<QAction>(window, "Project3");  // btnSave follows it
     save->setEnabled(true);
     Find<QAction>(window, "ScreenSaverControlPanel1")->trigger();
     EXPECT_FALSE(save->isEnabled());  // the control panel command updates the state too
@@ -370,7 +370,7 @@ TEST_F(ShellStateTest, ADeletedRecentProjectIsDroppedSilently) {
     const std::string gone = File("gone.nssp", "[Options]\r\nType=0\r\n");
     window->AddRecentProject(ui::FromNarrow(gone));
     std::remove(gone.c_str());
-    QToolButton* save = Find<QToolButton>(*window, "btnSave");
+    QAction* save = Find<QAction>(*window, "Project3");  // btnSave follows it
     save->setEnabled(false);
     Find<QMenu>(*window, "Recent1")->actions()[0]->trigger();
     EXPECT_EQ(window->ProjectFileName(), ui::FromNarrow(dir_.File("show.nssp")));  // still open
@@ -531,26 +531,29 @@ TEST_F(ShellStateTest, FirstRunListLayoutAndWhatIsStored) {
     {
         TfrmMain window({});
         QHeaderView* header = Find<QTreeWidget>(window, "lvFiles")->header();
-        EXPECT_EQ(header->sectionSize(0), 250);
+        window.show();
+        // The paths take the width the short columns leave.
+        EXPECT_EQ(header->sectionResizeMode(0), QHeaderView::Stretch);
+        EXPECT_GT(header->sectionSize(0), 250);
         EXPECT_EQ(header->sectionSize(1), 75);
+        EXPECT_EQ(header->sectionSize(2), 140);
         EXPECT_EQ(header->sectionSize(3), 75);
         EXPECT_EQ(header->sortIndicatorSection(), 0);
         EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
-        header->resizeSection(0, 300);
+        header->resizeSection(2, 160);
         emit header->sectionClicked(2);
         emit header->sectionClicked(2);  // descending on Type
     }
     EXPECT_EQ(store.Read("Columns", "Order"), "0,1,2,3");
     std::string sizes = store.ReadString("Columns", "Sizes", "");
-    EXPECT_EQ(sizes.rfind("300,75,", 0), 0u) << sizes;
-    EXPECT_EQ(sizes.substr(sizes.size() - 3), ",75");
+    EXPECT_NE(sizes.find(",75,160,75"), std::string::npos) << sizes;
     EXPECT_EQ(store.Read("Sort", "Ascending"), "0");
     EXPECT_EQ(store.Read("Sort", "SortCol"), "2");
     EXPECT_EQ(store.Read("ViewStyle", "ViewStyle"), "3");
 
     TfrmMain next({});
     QHeaderView* header = Find<QTreeWidget>(next, "lvFiles")->header();
-    EXPECT_EQ(header->sectionSize(0), 300);
+    EXPECT_EQ(header->sectionSize(2), 160);
     EXPECT_EQ(header->sortIndicatorSection(), 2);
     EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
 }
@@ -558,7 +561,7 @@ TEST_F(ShellStateTest, FirstRunListLayoutAndWhatIsStored) {
 TEST_F(ShellStateTest, MalformedListLayoutFallsBackPartByPart) {
     SettingsStore store(kListSettingsKey);
     store.WriteString("Columns", "Order", "1,abc");
-    store.WriteString("Columns", "Sizes", "120,x,,-5");
+    store.WriteString("Columns", "Sizes", "120,x,130,-5");
     store.WriteString("Sort", "SortCol", "9");
     store.WriteString("Sort", "Ascending", "no");
     TfrmMain window({});
@@ -566,8 +569,8 @@ TEST_F(ShellStateTest, MalformedListLayoutFallsBackPartByPart) {
     EXPECT_EQ(header->logicalIndex(0), 1);
     EXPECT_EQ(header->logicalIndex(1), 0);  // the part that is no number names column 0
     EXPECT_EQ(header->logicalIndex(2), 2);
-    EXPECT_EQ(header->sectionSize(0), 120);
     EXPECT_EQ(header->sectionSize(1), 75);
+    EXPECT_EQ(header->sectionSize(2), 130);
     EXPECT_EQ(header->sectionSize(3), 75);
     EXPECT_EQ(header->sortIndicatorSection(), 3);  // beyond the last column: the last
     EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);

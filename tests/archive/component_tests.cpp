@@ -580,3 +580,51 @@ TEST_F(Component, EveryArchiveWrittenIsReadBack) {
     EXPECT_EQ(reader.Extract(0), RandomBytes(3000, 4));
     EXPECT_EQ(reader.Extract(1100), "");
 }
+
+TEST_F(Component, WritingOnceAfterAPlayerGivesTheBytesOfAStandAloneArchive) {
+    // A compressible member, a random one (stored), one that cannot be read (left out), and one
+    // over the memory staging limit.
+    std::vector<std::string> files{Make("a.txt", TextBytes(300000)), Make("b.bin", RandomBytes(70000, 4)),
+                                   dir.File("gone.jpg"), Make("c.txt", TextBytes(TZLBArchive::kMemoryStagingLimit + 5000))};
+    for (int threads : {0, 2}) {
+        TZLBArchive standAlone;
+        standAlone.WorkerThreads = threads;
+        standAlone.CompressionLevel = fcMaximum;
+        const std::string archive = ReadFile(Pack(standAlone, files, "alone" + std::to_string(threads) + ".cab"));
+
+        const std::string player = "MZ player " + RandomBytes(3000, 9);
+        const std::string path = Make("show" + std::to_string(threads) + ".scr", player);
+        TZLBArchive once;
+        once.WorkerThreads = threads;
+        once.CompressionLevel = fcMaximum;
+        std::vector<std::string> list = files;
+        FileStream out(path, FileStream::Mode::ReadWrite);
+        out.SeekEnd();
+        once.WriteArchive(out, list);
+        out.Close();
+        EXPECT_TRUE(list.empty());
+        EXPECT_EQ(ReadFile(path), player + archive) << threads << " threads";
+        EXPECT_EQ(once.Entries().size(), 3u);
+        ArchiveReader reader = ArchiveReader::FromFile(path);
+        EXPECT_TRUE(reader.VerifyArchiveCrc());
+    }
+}
+
+TEST_F(Component, AFailureToWriteTheArchiveNamesTheFile) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no /dev/full";
+#else
+    if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    std::vector<std::string> files{Make("a.bin", RandomBytes(200000, 2))};
+    TZLBArchive a;
+    FileStream out("/dev/full", FileStream::Mode::Create);
+    try {
+        a.WriteArchive(out, files);
+        FAIL() << "a full disk went unnoticed";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("Cannot write /dev/full: the disk holding /dev/ is full"),
+                  std::string::npos)
+            << e.what();
+    }
+#endif
+}

@@ -126,3 +126,33 @@ TEST_F(Render, AShowWithoutReadablePicturesRendersTheBackgroundAndSaysWhy) {
 }
 
 }  // namespace
+
+TEST_F(Render, SeveralSizesAreMonitorsSideBySideEachWithFramesOfItsOwn) {
+    constexpr std::uint32_t kRed = 0xE01010, kGreen = 0x10C020;
+    const std::vector<std::string> options = {"Stretch=1", "ShowSpeed=1", "Transition=0", "", "[Show]", "Monitors=1"};
+    const std::string out = dir.File("frames");
+    CliRun run = Cli({"render", Project(options), "--size", "80x60,40x30", "--at", "0.5,2.5", "--out", out});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_FALSE(fs::exists(out + "/frame-01.png"));
+    // A picture of its own on each monitor; the first monitor's is the one-monitor show.
+    nimbrel::imaging::Image first = ReadPng(out + "/frame-01-m1.png"), second = ReadPng(out + "/frame-01-m2.png");
+    ASSERT_EQ(first.Width(), 80);
+    ASSERT_EQ(second.Width(), 40);
+    EXPECT_EQ(second.Height(), 30);
+    EXPECT_EQ(Rgb(first, 40, 30), kRed);
+    EXPECT_EQ(Rgb(second, 20, 15), kGreen);
+    ASSERT_EQ(Cli({"render", Project(options), "--size", "80x60", "--at", "0.5,2.5", "--out", out + "1"}).code, 0);
+    EXPECT_EQ(ReadPng(out + "1/frame-01.png"), first);
+    EXPECT_EQ(ReadPng(out + "1/frame-02.png"), ReadPng(out + "/frame-02-m1.png"));
+
+    // The same show on each: the same picture, each at its monitor's size.
+    const std::vector<std::string> same = {"Stretch=1", "ShowSpeed=1", "Transition=0"};
+    run = Cli({"render", Project(same), "--size", "80x60,40x30", "--at", "0.5", "--out", out + "2"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    second = ReadPng(out + "2/frame-01-m2.png");
+    ASSERT_EQ(second.Width(), 40);
+    EXPECT_EQ(Rgb(second, 39, 29), kRed);
+    EXPECT_EQ(Rgb(ReadPng(out + "2/frame-01-m1.png"), 79, 59), kRed);
+    EXPECT_EQ(Cli({"render", Project(same), "--size", "80x60,", "--at", "0.5", "--out", out}).code,
+              nimbrel::cli::kExitUsage);
+}

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <utility>
+
 #include "codecs/codecs.h"
+#include "imaging/picture_format.h"
 #include "imaging/exif.h"
 #include "platform/error.h"
 #include "test_pictures.h"
@@ -208,6 +212,91 @@ TEST(LibraryDecoder, DecompressionBombsAreRefusedBeforeAnyAllocation) {
     bmp[18] = 0xA0, bmp[19] = 0x86, bmp[20] = 0x01;  // 100,000 wide
     bmp[22] = 0xA0, bmp[23] = 0x86, bmp[24] = 0x01;
     EXPECT_EQ(Open(bmp), nullptr);
+}
+
+TEST(LibraryDecoder, RefusalsNameTheirReason) {
+    auto decoder = MakeLibraryDecoder();
+    auto refusal = [&](const std::string& name, const Bytes& bytes) {
+        EXPECT_EQ(decoder->Open(name, bytes), nullptr) << name;
+        return decoder->Refusal();
+    };
+    for (const auto& [name, bomb] : DecompressionBombs()) {
+        if (name == "bomb.pcx" || name == "bomb.wbmp") continue;  // our own decoders say nothing
+        const std::string why = refusal(name, bomb);
+        EXPECT_NE(why.find("too large ("), std::string::npos) << name << ": " << why;
+    }
+    EXPECT_EQ(refusal("notes.txt", Bytes{'h', 'i'}), "not a picture this program can read");
+    const Bytes jpeg = EncodeJpeg(Gradient(16, 16));
+    EXPECT_EQ(refusal("cut.jpg", Bytes(jpeg.begin(), jpeg.begin() + 20)), "damaged");
+    // A good picture after a refusal leaves nothing behind.
+    ASSERT_NE(decoder->Open("good.jpg", jpeg), nullptr);
+    EXPECT_EQ(decoder->Refusal(), "");
+}
+
+TEST(LibraryDecoder, JpegReducedAfterItsHeaderDecodesAsWithTheHint) {
+    // Opening reads the header only: the scale may still be chosen, and a progressive picture
+    // is then taken in once, at that scale.
+    for (bool progressive : {false, true}) {
+        const Bytes jpeg = progressive ? MakeProgressiveJpeg(Gradient(800, 600), false) : EncodeJpeg(Gradient(800, 600));
+        auto reduced = Open(jpeg);
+        ASSERT_NE(reduced, nullptr);
+        EXPECT_EQ(reduced->RowWidth(), 800);
+        EXPECT_TRUE(reduced->ReduceTo({200, 150}));
+        EXPECT_EQ(reduced->RowWidth(), 200);
+        EXPECT_EQ(reduced->RowHeight(), 150);
+        auto hinted = Open(jpeg, {200, 150});
+        EXPECT_EQ(MostDifference(imaging::ReadWholePicture(*reduced), imaging::ReadWholePicture(*hinted)), 0);
+        EXPECT_FALSE(reduced->ReduceTo({100, 75})) << "the rows have been read";
+        EXPECT_EQ(reduced->RowWidth(), 200);
+    }
+}
+
+TEST(LibraryDecoder, JpegScansAreBoundedAndADecodeCanBeStopped) {
+    const imaging::Image picture = Gradient(48, 40);
+    auto many = Open(MakeProgressiveJpeg(picture, true));
+    ASSERT_NE(many, nullptr) << "the header is sound";
+    std::vector<imaging::Pixel> row(48);
+    EXPECT_FALSE(many->ReadRows(0, 1, row.data()));
+    EXPECT_NE(many->Failure().find("too many scans"), std::string::npos) << many->Failure();
+
+    const Bytes usual = MakeProgressiveJpeg(picture, false);
+    EXPECT_LE(MostDifference(imaging::ReadWholePicture(*Open(usual)), picture), 24);
+
+    std::atomic<bool> stop{true};
+    imaging::DecodeHint stopped;
+    stopped.stop = &stop;
+    auto abandoned = Open(usual, stopped);
+    ASSERT_NE(abandoned, nullptr);
+    EXPECT_FALSE(abandoned->ReadRows(0, 1, row.data()));
+    EXPECT_NE(abandoned->Failure().find("stopped"), std::string::npos) << abandoned->Failure();
+}
+
+TEST(DeclaredPictureSize, ReadsTheSizeEachHeaderClaims) {
+    std::int64_t width = 0, height = 0;
+    auto declared = [&](const std::string& name, const Bytes& bytes) {
+        width = height = 0;
+        return imaging::DeclaredPictureSize(name, bytes, width, height);
+    };
+    for (const auto& [name, bomb] : DecompressionBombs()) {
+        if (!declared(name, bomb)) continue;  // HEIF and such: left to their decoders
+        EXPECT_GT(width * height, imaging::kMaxImagePixels) << name;
+    }
+    const imaging::Image picture = Gradient(37, 23);
+    Bytes jpeg = WithExifOrientation(EncodeJpeg(picture), 6);
+    // Metadata before the frame header, as a camera writes it.
+    const Bytes comment = {0xFF, 0xFE, 0x10, 0x02};
+    jpeg.insert(jpeg.begin() + 2, comment.begin(), comment.end());
+    jpeg.insert(jpeg.begin() + 6, 0x1000, 'x');
+    for (const auto& [name, bytes] : {std::pair<std::string, Bytes>{"a.jpg", jpeg}, {"a.png", EncodePng(picture)},
+                                      {"a.bmp", MakeBmp24(picture)}, {"a.webp", MakeWebpLossless(picture)}}) {
+        EXPECT_TRUE(declared(name, bytes)) << name;
+        EXPECT_EQ(width, 37) << name;
+        EXPECT_EQ(height, 23) << name;
+    }
+    EXPECT_TRUE(declared("a.gif", MakeGif(70, 50, 0, 0, 2, 2, -1)));
+    EXPECT_EQ(width, 70);
+    EXPECT_FALSE(declared("cut.jpg", Bytes(jpeg.begin(), jpeg.begin() + 100)));
+    EXPECT_FALSE(declared("notes.txt", Bytes{'h', 'i'}));
 }
 
 TEST(SrgbConverter, DisplayP3BecomesSrgbAndSrgbIsLeftAlone) {

@@ -36,6 +36,10 @@ namespace nimbrel::codecs::testing {
 // ICC profile and a container orientation (1..8, written as rotation and mirroring boxes and as
 // EXIF, as phones do).
 Bytes MakeHeif(const imaging::Image& image, bool avif, const Bytes& iccProfile = {}, int orientation = 1);
+// A progressive JPEG of the picture (alpha dropped): libjpeg's usual ten scans, or with
+// `manyScans` one scan a coefficient, component and bit, 568 in all (a valid file that takes a
+// decoder that many passes).
+Bytes MakeProgressiveJpeg(const imaging::Image& image, bool manyScans);
 // A lossless WebP of the picture (alpha kept).
 Bytes MakeWebpLossless(const imaging::Image& image);
 // A 16-bit RGB TIFF of the picture with an Orientation tag.

@@ -14,6 +14,7 @@ namespace {
 
 using testing::MakeAboutFile;
 using testing::MakeSlideShowProject;
+using testing::MakeSolidBmp;
 using testing::MakeTestArchive;
 using testing::TestMember;
 
@@ -144,6 +145,27 @@ TEST(Package, ReadsSettingsAboutAndMediaBehindTheStub) {
     EXPECT_EQ(package.Extract(3), std::string(3000, 'r'));
     EXPECT_EQ(package.FindByExtension(".BMP"), 2);
     EXPECT_EQ(package.FindByExtension(".swf"), -1);
+}
+
+TEST(Package, APictureWhoseHeaderClaimsTooMuchIsRefusedBeforeItIsInflated) {
+    // A BMP header of 25000 x 25000 pixels before a megabyte of zeros, which deflates to little:
+    // the header alone decides.
+    std::string bomb = MakeSolidBmp(2, 2, 1, 2, 3);
+    for (int at : {18, 22}) bomb.replace(static_cast<std::size_t>(at), 4, std::string("\xA8\x61\x00\x00", 4));
+    bomb.resize(54);
+    bomb += std::string(1 << 20, '\0');
+    const std::string red = MakeSolidBmp(300, 300, 255, 0, 0);
+    std::string file = WithStub(MakeTestArchive({{"Options.ini", MakeSlideShowProject({"big.bmp", "red.bmp"}, {})},
+                                                 {"big.bmp", bomb},
+                                                 {"red.bmp", red}}));
+    Package package = Open(file);
+    try {
+        package.ExtractPicture(1);
+        ADD_FAILURE() << "the picture was taken out";
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "too large (25000 x 25000 pixels)");
+    }
+    EXPECT_EQ(package.ExtractPicture(2), red) << "a picture of a sound size comes out whole";
 }
 
 TEST(Package, WithoutAboutFileTheProjectNamesTheShow) {

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <memory>
 #include <regex>
@@ -547,6 +549,57 @@ TEST_F(PlayerUnderWine, BrokenPicturesAreLeftOutAndTheShowGoesOn) {
     ExpectInTurn(seen, {seen[0], seen[0] == kRed ? kGreen : kRed});
 }
 
+// The most memory any process of a running screensaver has held (VmHWM), in MiB.
+long PeakMemoryMiB(const std::string& screenSaverName) {
+    long most = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream cmdline(entry.path() / "cmdline", std::ios::binary);
+        std::string command((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+        if (command.find(screenSaverName) == std::string::npos) continue;
+        std::ifstream status(entry.path() / "status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmHWM:", 0) == 0) most = std::max(most, std::atol(line.c_str() + 6) / 1024);
+    }
+    return most;
+}
+
+TEST_F(PlayerUnderWine, PicturesThatClaimGigapixelsAreSkippedAndTheShowGoesOnInLittleMemory) {
+    // A 25000 x 25000 BMP of one bit a pixel (78 MB of zeros, which deflate to under 100 KB;
+    // 2.5 GB once decoded), and a JPEG whose header says 65500 x 65500.
+    auto le = [](std::uint32_t v, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+        return out;
+    };
+    const std::uint32_t rowBytes = (25000 + 31) / 32 * 4, pixelBytes = rowBytes * 25000;
+    std::string bomb = "BM" + le(62 + pixelBytes, 4) + le(0, 4) + le(62, 4) + le(40, 4) + le(25000, 4) +
+                       le(25000, 4) + le(1, 2) + le(1, 2) + le(0, 4) + le(pixelBytes, 4) + le(2835, 4) +
+                       le(2835, 4) + le(2, 4) + le(0, 4) + le(0x00E02010, 4) + le(0x00FFFFFF, 4);
+    bomb.resize(62 + pixelBytes, '\0');
+    std::string jpeg = MakeSolidJpeg(64, 48, 0x10, 0x20, 0xE0, 0);
+    const std::size_t frame = jpeg.find("\xFF\xC0");
+    ASSERT_NE(frame, std::string::npos);
+    jpeg.replace(frame + 5, 4, std::string("\xFF\xDC\xFF\xDC", 4));
+    std::string scr = SlideShow("gigapixels.scr", {"Stretch=1", "ShowSpeed=1", "Transition=129"},
+                                {{"bomb.bmp", bomb},
+                                 {"red.bmp", MakeSolidBmp(64, 48, 0xE0, 0x10, 0x10)},
+                                 {"huge.jpg", jpeg},
+                                 {"green.bmp", MakeSolidBmp(64, 48, 0x10, 0xC0, 0x20)}});
+    pid_t player = session_->Start(scr, {"/s"});
+    long peak = 0;
+    std::vector<std::uint32_t> seen = WatchPictures({kRed, kGreen}, 4, [&peak](const Screenshot&, std::uint32_t) {
+        peak = std::max(peak, PeakMemoryMiB("gigapixels.scr"));
+    });
+    peak = std::max(peak, PeakMemoryMiB("gigapixels.scr"));
+    const bool running = !session_->Wait(player, 0).has_value();
+    session_->Stop(player);
+    EXPECT_TRUE(running) << "the player ended by itself";
+    ASSERT_GE(seen.size(), 4u) << "the sound pictures did not take turns";
+    ExpectInTurn(seen, {seen[0], seen[0] == kRed ? kGreen : kRed});
+    EXPECT_GT(peak, 0) << "the player's process was not found";
+    EXPECT_LT(peak, 300) << "MiB at the most";
+}
+
 TEST_F(PlayerUnderWine, EachOfTwoMonitorsShowsThePictureByItself) {
     if (!session_->UseTwoMonitors(true)) GTEST_SKIP() << "Xephyr is not installed";
     struct Back {
@@ -584,6 +637,54 @@ TEST_F(PlayerUnderWine, EachOfTwoMonitorsShowsThePictureByItself) {
                 EXPECT_TRUE(Near(shot->At(left + 5, 5), kBackground)) << left;
             }
         }
+    }
+}
+
+// A picture of its own on each monitor, and one picture spanning both.
+TEST_F(PlayerUnderWine, TwoMonitorsShowPicturesOfTheirOwnOrOneAcrossBoth) {
+    if (!session_->UseTwoMonitors(true)) GTEST_SKIP() << "Xephyr is not installed";
+    struct Back {
+        ~Back() { session_->UseTwoMonitors(false); }
+    } back;
+    const std::vector<std::string> options = {"Center=1", "Stretch=1", "KeepAspect=1", "ShowSpeed=30",
+                                              "Transition=-1", "ColorR=10", "ColorG=20", "ColorB=30", ""};
+    {
+        std::vector<std::string> each = options;
+        each.insert(each.end(), {"[Show]", "Monitors=1"});
+        std::string scr = SlideShow("two-each.scr", each,
+                                    {{"red.bmp", MakeSolidBmp(200, 100, 0xE0, 0x10, 0x10)},
+                                     {"green.bmp", MakeSolidBmp(200, 100, 0x10, 0xC0, 0x20)}});
+        pid_t player = session_->Start(scr, {"/s"});
+        std::optional<Screenshot> shot;
+        auto both = [&] {
+            return shot && ((Near(shot->At(320, 240), kRed) && Near(shot->At(960, 240), kGreen)) ||
+                            (Near(shot->At(320, 240), kGreen) && Near(shot->At(960, 240), kRed)));
+        };
+        for (int i = 0; i < 30 && !both(); ++i) {
+            Pause(0.5);
+            shot = session_->Capture();
+        }
+        session_->Stop(player);
+        ASSERT_TRUE(shot.has_value());
+        EXPECT_TRUE(both()) << "each monitor its own picture: " << Hex(shot->At(320, 240)) << " "
+                            << Hex(shot->At(960, 240));
+    }
+    {
+        std::vector<std::string> span = options;
+        span.insert(span.end(), {"[Show]", "Monitors=2"});
+        std::string scr = SlideShow("two-span.scr", span, {{"red.bmp", MakeSolidBmp(200, 100, 0xE0, 0x10, 0x10)}});
+        pid_t player = session_->Start(scr, {"/s"});
+        std::optional<Screenshot> shot;
+        for (int i = 0; i < 30; ++i) {
+            Pause(0.5);
+            shot = session_->Capture();
+            if (shot && Near(shot->At(640, 240), kRed)) break;
+        }
+        session_->Stop(player);
+        ASSERT_TRUE(shot.has_value());
+        // 200 x 100 over 1280 x 480 keeping its proportions: 960 x 480 at x 160..1120, across the seam.
+        for (int x : {170, 635, 645, 1110}) EXPECT_TRUE(Near(shot->At(x, 240), kRed)) << x << " " << Hex(shot->At(x, 240));
+        for (int x : {150, 1130}) EXPECT_TRUE(Near(shot->At(x, 240), kBackground)) << x << " " << Hex(shot->At(x, 240));
     }
 }
 
@@ -847,6 +948,198 @@ TEST_F(PlayerUnderWine, ThePlayerAndRenderShowTheSameFrames) {
     EXPECT_GT(changes, 0) << report;
     EXPECT_LT(worstStill, 2.0) << report;
     EXPECT_LT(worstChange, 2.0) << report;
+}
+
+// A caption the build drew shows in the player where and as nimbrel-cli render draws it: the
+// screenshot matches render's captioned frame in the caption's band, and not the plain one.
+TEST_F(PlayerUnderWine, ThePlayerShowsTheCaptionRenderDraws) {
+    const std::string dir = std::string(NIMBREL_WINE_WORK_DIR) + "/caption";
+    std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "/frames' '" + dir + "/plain'").c_str());
+    WriteFile(dir + "/Harbour.bmp", GradientBmp(800, 400, 40));
+    const std::string options = MakeSlideShowProject(
+        {dir + "/Harbour.bmp"}, {"Output=" + dir + "/show.scr", "Center=1", "AutoSize=0", "Stretch=1", "KeepAspect=1",
+                                 "Random=0", "ShowSpeed=30", "Transition=129", "ColorR=0", "ColorG=0", "ColorB=0"});
+    WriteFile(dir + "/plain.nssp", options);
+    WriteFile(dir + "/show.nssp", options + "[Show]\r\nCaption=1\r\nCaptionPlace=1\r\n\r\n");
+    const std::string stubDir = PlayerPath("stub.bin").substr(0, PlayerPath("stub.bin").rfind('/'));
+    ASSERT_EQ(std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' compile '" + dir + "/show.nssp' --stub-dir '" +
+                           stubDir + "' >'" + dir + "/compile.log' 2>&1")
+                              .c_str()),
+              0)
+        << ReadFile(dir + "/compile.log");
+    pid_t player = session_->Start(dir + "/show.scr", {"/s"});
+    std::optional<Screenshot> shot;
+    for (int i = 0; i < 60; ++i) {
+        Pause(0.25);
+        shot = session_->Capture();
+        // The picture is up once the centre is no longer black.
+        if (shot && (shot->At(shot->width / 2, shot->height / 3) & 0xFFFFFF) != 0) break;
+    }
+    Pause(0.5);
+    shot = session_->Capture();
+    session_->Stop(player);
+    ASSERT_TRUE(shot);
+    const std::string size = std::to_string(shot->width) + "x" + std::to_string(shot->height);
+    for (const char* name : {"show", "plain"})
+        ASSERT_EQ(std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' render '" + dir + "/" + name + ".nssp' --size " +
+                               size + " --at 1000ms --out '" + dir + (name == std::string("show") ? "/frames" : "/plain") +
+                               "' >'" + dir + "/render.log' 2>&1")
+                                  .c_str()),
+                  0)
+            << ReadFile(dir + "/render.log");
+    auto decoder = codecs::MakeLibraryDecoder();
+    auto load = [&](const std::string& path) {
+        const std::string png = ReadFile(path);
+        auto source = decoder->Open("f.png", std::span(reinterpret_cast<const std::uint8_t*>(png.data()), png.size()));
+        return source ? imaging::ReadWholePicture(*source) : imaging::Image();
+    };
+    const imaging::Image captioned = load(dir + "/frames/frame-01.png"), plain = load(dir + "/plain/frame-01.png");
+    ASSERT_EQ(captioned.Width(), shot->width);
+    ASSERT_EQ(plain.Width(), shot->width);
+    // The band: where render's two frames differ.
+    int band = 0, bright = 0;
+    double toCaptioned = 0, toPlain = 0;
+    for (int y = 0; y < shot->height; ++y)
+        for (int x = 0; x < shot->width; ++x) {
+            const std::uint32_t c = captioned.At(x, y) & 0xFFFFFF, p = plain.At(x, y) & 0xFFFFFF;
+            if (c == p) continue;
+            ++band;
+            const std::uint32_t s = shot->At(x, y);
+            for (int k = 0; k < 3; ++k) {
+                const int sk = static_cast<int>(s >> (8 * k) & 255);
+                toCaptioned += std::abs(sk - static_cast<int>(c >> (8 * k) & 255));
+                toPlain += std::abs(sk - static_cast<int>(p >> (8 * k) & 255));
+            }
+            if ((s & 0xFF) > 230 && (s >> 8 & 0xFF) > 230 && (s >> 16 & 0xFF) > 230) ++bright;
+        }
+    ASSERT_GT(band, 500) << "render drew no caption";
+    toCaptioned /= 3.0 * 255.0 * band / 100, toPlain /= 3.0 * 255.0 * band / 100;
+    std::printf("caption band of %d pixels: %.3f %% from render's captioned frame, %.3f %% from the plain one\n",
+                band, toCaptioned, toPlain);
+    EXPECT_LT(toCaptioned, 2.0);
+    EXPECT_GT(toPlain, 8.0);
+    EXPECT_GT(bright, 30) << "white text in the band";
+}
+
+// Diagonal stripes a few pixels wide: a picture that moves by a pixel changes all over.
+std::string StripesBmp(int width, int height) {
+    std::string out = "BM";
+    const int rowBytes = (width * 3 + 3) & ~3;
+    auto put32 = [&out](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+    };
+    put32(static_cast<std::uint32_t>(54 + rowBytes * height));
+    put32(0);
+    put32(54);
+    put32(40);
+    put32(static_cast<std::uint32_t>(width));
+    put32(static_cast<std::uint32_t>(height));
+    out += std::string("\x01\x00\x18\x00", 4);
+    for (int i = 0; i < 6; ++i) put32(0);
+    for (int y = height - 1; y >= 0; --y) {
+        std::string row(static_cast<std::size_t>(rowBytes), '\0');
+        for (int x = 0; x < width; ++x) {
+            const bool light = (x + y) / 5 % 2 == 0;
+            row[static_cast<std::size_t>(x) * 3] = static_cast<char>(light ? 230 : 40);
+            row[static_cast<std::size_t>(x) * 3 + 1] = static_cast<char>(y * 255 / height);
+            row[static_cast<std::size_t>(x) * 3 + 2] = static_cast<char>(light ? 200 : 60);
+        }
+        out += row;
+    }
+    return out;
+}
+
+// With pan and zoom, the player's picture moves all the time, and each screenshot is the frame
+// render draws at the time the player's trace names.
+TEST_F(PlayerUnderWine, AMovingPictureMovesAsRenderDrawsIt) {
+    const std::string dir = std::string(NIMBREL_WINE_WORK_DIR) + "/moving";
+    std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "/frames'").c_str());
+    WriteFile(dir + "/stripes.bmp", StripesBmp(600, 400));
+    WriteFile(dir + "/show.nssp",
+              MakeSlideShowProject({dir + "/stripes.bmp"},
+                                   {"Output=" + dir + "/show.scr", "Center=1", "Stretch=1", "KeepAspect=1",
+                                    "ShowSpeed=20", "Transition=-1", "ColorR=10", "ColorG=20", "ColorB=30", "",
+                                    "[Show]", "Motion=1"}));
+    const std::string stubDir = PlayerPath("stub.bin").substr(0, PlayerPath("stub.bin").rfind('/'));
+    ASSERT_EQ(std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' compile '" + dir + "/show.nssp' --stub-dir '" +
+                           stubDir + "' >'" + dir + "/compile.log' 2>&1")
+                              .c_str()),
+              0)
+        << ReadFile(dir + "/compile.log");
+    const std::string trace = dir + "/show.trace";
+    std::string windowsTrace = "Z:" + trace;
+    for (char& c : windowsTrace)
+        if (c == '/') c = '\\';
+    setenv("NIMBREL_PLAYER_TRACE", windowsTrace.c_str(), 1);
+    setenv("NIMBREL_SHOW_SEED", "77", 1);
+    pid_t player = session_->Start(dir + "/show.scr", {"/s"});
+    unsetenv("NIMBREL_PLAYER_TRACE");
+    unsetenv("NIMBREL_SHOW_SEED");
+    struct Sample {
+        Screenshot shot;
+        std::vector<std::int64_t> candidates;
+    };
+    std::vector<Sample> samples;
+    for (int i = 0; i < 150 && TracedShowTimes(ReadFile(trace)).empty(); ++i) Pause(0.2);
+    for (int i = 0; i < 30 && samples.size() < 8; ++i) {
+        if (i > 0) Pause(0.7);
+        const std::vector<std::int64_t> before = TracedShowTimes(ReadFile(trace));
+        if (before.empty()) break;
+        auto shot = session_->Capture();
+        const std::vector<std::int64_t> after = TracedShowTimes(ReadFile(trace));
+        if (!shot) continue;
+        Sample sample{*shot, {}};
+        for (std::size_t k = before.size() >= 2 ? before.size() - 2 : 0; k < after.size(); ++k)
+            sample.candidates.push_back(after[k]);
+        samples.push_back(sample);
+    }
+    session_->Stop(player);
+    ASSERT_GE(samples.size(), 4u) << "too few screenshots of the show";
+    std::vector<std::int64_t> times;
+    for (const Sample& s : samples) times.insert(times.end(), s.candidates.begin(), s.candidates.end());
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    std::string at;
+    for (std::int64_t t : times) at += (at.empty() ? "" : ",") + std::to_string(t) + "ms";
+    ASSERT_EQ(std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' render '" + dir + "/show.nssp' --size 640x480 --at " +
+                           at + " --out '" + dir + "/frames' --seed 77 >'" + dir + "/render.log' 2>&1")
+                              .c_str()),
+              0)
+        << ReadFile(dir + "/render.log");
+    auto decoder = codecs::MakeLibraryDecoder();
+    std::map<std::int64_t, imaging::Image> frames;
+    const int digits = std::max<int>(2, static_cast<int>(std::to_string(times.size()).size()));
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        std::string number = std::to_string(i + 1);
+        number.insert(0, static_cast<std::size_t>(digits) - std::min<std::size_t>(digits, number.size()), '0');
+        const std::string png = ReadFile(dir + "/frames/frame-" + number + ".png");
+        auto source = decoder->Open("f.png", std::span(reinterpret_cast<const std::uint8_t*>(png.data()), png.size()));
+        ASSERT_TRUE(source) << number;
+        frames[times[i]] = imaging::ReadWholePicture(*source);
+    }
+    double worst = 0;
+    std::vector<std::int64_t> best;
+    std::string report;
+    for (const Sample& s : samples) {
+        double closest = 100;
+        std::int64_t time = -1;
+        for (std::int64_t t : s.candidates) {
+            const double d = MeanDifference(s.shot, frames[t]);
+            if (d < closest) {
+                closest = d;
+                time = t;
+            }
+        }
+        worst = std::max(worst, closest);
+        best.push_back(time);
+        report += std::to_string(time) + " ms: " + std::to_string(closest) + " %\n";
+    }
+    // The first screenshot against the frame of the last one's time: the picture moved.
+    const double moved = MeanDifference(samples.front().shot, frames[best.back()]);
+    std::printf("%sfirst screenshot against the last frame: %.3f %%\n", report.c_str(), moved);
+    EXPECT_LT(worst, 2.0) << report;
+    EXPECT_GT(best.back() - best.front(), 2000) << report;
+    EXPECT_GT(moved, 5 * std::max(worst, 0.5)) << report;
 }
 #endif
 

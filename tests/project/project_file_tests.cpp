@@ -481,3 +481,42 @@ TEST_F(ProjectFile, BadInputNeverCrashesAndNeverLosesTheFile) {
     EXPECT_EQ(ReadProjectText(inputs[10]).files, std::vector<std::string>{"a"});
     EXPECT_EQ(ReadProjectText(inputs[12]).number, 1);
 }
+
+TEST_F(ProjectFile, ShowAndCaptionSectionsRoundTrip) {
+    const std::string kSea = "Sunset at \xd7\x99\xd7\x9d = sea";  // a right-to-left word
+    // A project that never used them saves and reads as before (the layout test holds the bytes).
+    SaveProject(path_, HolidayProject());
+    EXPECT_EQ(ReadBytes(path_).find("[Show]"), std::string::npos);
+    LoadedProject plain = LoadProject(path_);
+    EXPECT_EQ(plain.slideShow.show, ShowValues{});
+    EXPECT_TRUE(plain.slideShow.captions.empty());
+
+    ProjectValues values = HolidayProject();
+    values.files.push_back("C:\\Pictures\\hills.jpg");
+    values.slideShow.show = {true, kCaptionOwnText, kPlaceTopRight, kMonitorsSpan};
+    values.slideShow.captions = {"", kSea, ""};
+    SaveProject(path_, values);
+    const std::string bytes = ReadBytes(path_);
+    EXPECT_NE(bytes.find(Crlf({"[Show]", "Motion=1", "Caption=4", "CaptionPlace=5", "Monitors=2", "",
+                               "[Captions]", "1=Sunset at \xd7\x99\xd7\x9d = sea"})),
+              std::string::npos);
+    LoadedProject loaded = LoadProject(path_);
+    EXPECT_EQ(loaded.slideShow.show, values.slideShow.show);
+    EXPECT_EQ(loaded.slideShow.captions, (std::vector<std::string>{"", kSea}));
+    // The packed copy reads the same.
+    EXPECT_EQ(ReadProjectText(bytes).slideShow.show, values.slideShow.show);
+
+    // Saved again unchanged: the same bytes. Turned back to the defaults: the sections stay, so
+    // that the change is kept, and a text no entry has any more is emptied.
+    loaded.slideShow.captions.resize(3);
+    values.slideShow.captions = loaded.slideShow.captions;
+    SaveProject(path_, values);
+    EXPECT_EQ(ReadBytes(path_), bytes);
+    values.slideShow.show = {};
+    values.files.resize(1);
+    SaveProject(path_, values);
+    loaded = LoadProject(path_);
+    EXPECT_EQ(loaded.slideShow.show, ShowValues{});
+    EXPECT_NE(ReadBytes(path_).find("[Show]"), std::string::npos);
+    EXPECT_EQ(LoadProject(path_).slideShow.captions, std::vector<std::string>{});
+}

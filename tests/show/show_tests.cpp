@@ -1,6 +1,7 @@
 // The show engine: its clock, and the frames a show of pictures gives at given times.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <set>
 #include <sstream>
@@ -186,6 +187,73 @@ TEST(Show, DamagedPicturesAreLeftOutAndTakeNoTime) {
     const int opened = f.decoder.opened;
     for (int s = 6; s < 12; ++s) f.CentreAt(s * 1000 + 500);
     EXPECT_LE(f.decoder.opened - opened, 6);
+}
+
+// Large "photos" of one colour, as a decoder that reads the header on opening and can still
+// choose a smaller scale (as libjpeg does): "huge" is refused, "cut" fails part way.
+class ReducingDecoder : public imaging::PictureDecoder {
+public:
+    class Source : public imaging::PictureSource {
+    public:
+        Source(bool cut, ReducingDecoder& owner) : cut_(cut), owner_(owner) {
+            info_.width = 800;
+            info_.height = 600;
+            info_.format = "jpeg";
+        }
+        const imaging::PictureInfo& Info() const override { return info_; }
+        int RowWidth() const override { return rowWidth_; }
+        int RowHeight() const override { return rowHeight_; }
+        bool ReduceTo(const imaging::DecodeHint& hint) override {
+            if (read_) return false;
+            while (rowWidth_ / 2 >= hint.maxWidth && rowHeight_ / 2 >= hint.maxHeight && rowWidth_ > 100)
+                rowWidth_ /= 2, rowHeight_ /= 2;
+            owner_.reducedTo = rowWidth_;
+            return rowWidth_ != 800;
+        }
+        bool ReadRows(int first, int count, Pixel* into) override {
+            read_ = true;
+            if (cut_ && first + count > rowHeight_ / 2) return false;
+            std::fill(into, into + static_cast<std::size_t>(count) * rowWidth_, MakePixel(0xE0, 0x10, 0x10));
+            return true;
+        }
+        std::string Failure() const override { return "the picture is damaged: its file ends early"; }
+
+    private:
+        bool cut_, read_ = false;
+        ReducingDecoder& owner_;
+        imaging::PictureInfo info_;
+        int rowWidth_ = 800, rowHeight_ = 600;
+    };
+    std::unique_ptr<imaging::PictureSource> Open(std::string_view, std::span<const std::uint8_t> bytes,
+                                                 imaging::DecodeHint) override {
+        ++opened;
+        const std::string text(bytes.begin(), bytes.end());
+        refusal_ = text == "huge" ? "too large (70000 x 70000 pixels)" : "";
+        if (!refusal_.empty()) return nullptr;
+        return std::make_unique<Source>(text == "cut", *this);
+    }
+    std::string Refusal() const override { return refusal_; }
+    int opened = 0;
+    int reducedTo = 0;
+
+private:
+    std::string refusal_;
+};
+
+TEST(Show, APhotoIsOpenedOnceAndDecodedSmallerAndWhatIsLeftOutSaysWhy) {
+    ReducingDecoder decoder;
+    auto list = std::make_shared<MemoryPictures>(
+        std::vector<std::pair<std::string, std::string>>{{"huge.jpg", "huge"}, {"cut.jpg", "cut"}, {"a.jpg", "a"}});
+    Show show(Values(5, 129), kBack, Screen{64, 48, {}}, list, {0, 1, 2}, decoder, 1);
+    Frame frame;
+    show.Render(0, frame);
+    EXPECT_EQ(frame.At(32, 24) & 0xFFFFFF, kRed);
+    EXPECT_EQ(decoder.opened, 3) << "each picture opened once";
+    EXPECT_EQ(decoder.reducedTo, 200) << "a quarter, leaving at least 2x of the shrink to 64 x 48";
+    const std::vector<std::string> leftOut = show.LeftOut();
+    ASSERT_EQ(leftOut.size(), 2u);
+    EXPECT_EQ(leftOut[0], "huge.jpg: too large (70000 x 70000 pixels)");
+    EXPECT_EQ(leftOut[1], "cut.jpg: the picture is damaged: its file ends early");
 }
 
 TEST(Show, WithNothingShowableTheBackgroundStaysAndTheProblemIsNamed) {

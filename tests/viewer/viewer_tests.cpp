@@ -7,11 +7,13 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QMenu>
+#include <QMovie>
 #include <QPainter>
 #include <QPrinter>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <cstdlib>
@@ -447,6 +449,79 @@ TEST_F(ViewerTest, FormatsWithoutAReaderHereSaySo) {
     if (QImageReader::supportedImageFormats().contains("sgi")) GTEST_SKIP() << "Qt reads SGI pictures here";
     auto sgi = Open(Write("t.sgi", QByteArray(40, '\0')));
     EXPECT_TRUE(sgi->ErrorText().startsWith("SGI image cannot be shown on this system"));
+}
+
+// A GIF of 8 x 8 whose frames are each one colour of `colours` (RGB), shown 100 ms each and
+// looping. The pixel codes are sent uncompressed: a clear code before each keeps the codes 3 bits.
+QByteArray AnimatedGif(const std::vector<QRgb>& colours) {
+    QByteArray gif("GIF89a");
+    auto word = [&gif](int value) {
+        gif.append(static_cast<char>(value & 0xFF));
+        gif.append(static_cast<char>(value >> 8));
+    };
+    word(8);
+    word(8);
+    gif.append(static_cast<char>(0xF1));  // a global palette of 4 colours
+    gif.append('\0');
+    gif.append('\0');
+    for (int i = 0; i < 4; ++i) {
+        const QRgb colour = i < static_cast<int>(colours.size()) ? colours[static_cast<std::size_t>(i)] : 0;
+        gif.append(static_cast<char>(qRed(colour)));
+        gif.append(static_cast<char>(qGreen(colour)));
+        gif.append(static_cast<char>(qBlue(colour)));
+    }
+    gif.append(QByteArray("\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00", 19));
+    for (std::size_t frame = 0; frame < colours.size(); ++frame) {
+        gif.append(QByteArray("\x21\xF9\x04\x04\x0A\x00\x00\x00", 8));  // 100 ms
+        gif.append(QByteArray("\x2C\x00\x00\x00\x00\x08\x00\x08\x00\x00", 10));
+        gif.append('\x02');  // codes of 2 + 1 bits
+        QByteArray data;
+        unsigned bits = 0;
+        int count = 0;
+        auto code = [&](unsigned value) {
+            bits |= value << count;
+            count += 3;
+            while (count >= 8) {
+                data.append(static_cast<char>(bits & 0xFF));
+                bits >>= 8;
+                count -= 8;
+            }
+        };
+        for (int pixel = 0; pixel < 64; ++pixel) {
+            code(4);  // clear
+            code(static_cast<unsigned>(frame));
+        }
+        code(5);  // end
+        if (count > 0) data.append(static_cast<char>(bits & 0xFF));
+        for (qsizetype at = 0; at < data.size(); at += 255) {
+            const QByteArray block = data.mid(at, 255);
+            gif.append(static_cast<char>(block.size()));
+            gif.append(block);
+        }
+        gif.append('\0');
+    }
+    gif.append('\x3B');
+    return gif;
+}
+
+TEST_F(ViewerTest, AnimatedGifsPlayAndStillOnesStayStill) {
+    const QString path = Write("spinner.gif", AnimatedGif({qRgb(255, 0, 0), qRgb(0, 0, 255)}));
+    auto viewer = Open(path);
+    ASSERT_TRUE(viewer->ErrorText().isEmpty()) << viewer->ErrorText().toStdString();
+    ASSERT_NE(viewer->Animation(), nullptr);
+    EXPECT_EQ(viewer->Animation()->frameCount(), 2);
+    EXPECT_EQ(viewer->Picture().pixel(3, 3) & 0xFFFFFF, 0xFF0000u);  // the first frame, for the wallpaper
+    viewer->show();
+    auto* shown = viewer->findChild<QLabel*>("imgPreview");
+    // The label plays the frames in turn: blue comes after red.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return shown->movie() && (shown->movie()->currentImage().pixel(3, 3) & 0xFFFFFF) == 0x0000FFu; }, 3000));
+
+    const QString still = Write("still.gif", AnimatedGif({qRgb(0, 255, 0)}));
+    viewer->LoadPicture(still);
+    EXPECT_EQ(viewer->Animation(), nullptr);
+    EXPECT_EQ(shown->movie(), nullptr);
+    EXPECT_EQ(viewer->Picture().pixel(3, 3) & 0xFFFFFF, 0x00FF00u);
 }
 
 TEST_F(ViewerTest, WindowFitsThePicture) {

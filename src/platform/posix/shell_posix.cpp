@@ -2,6 +2,7 @@
 // addresses through xdg-open. The program is started by a short-lived child that forks it off,
 // so nothing waits for it and no zombie is left behind.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -89,6 +90,12 @@ void Spawn(const std::vector<std::string>& commandLine) {
         pid_t grandchild = ::fork();
         if (grandchild == 0) {
             ::setsid();
+            // The program starts with the signals as a program expects them, whatever this
+            // process blocked or ignored for its own clean-up.
+            sigset_t none;
+            sigemptyset(&none);
+            ::sigprocmask(SIG_SETMASK, &none, nullptr);
+            ::signal(SIGXFSZ, SIG_DFL);
             int null = ::open("/dev/null", O_RDWR);
             if (null >= 0) {
                 ::dup2(null, STDIN_FILENO);

@@ -1,5 +1,6 @@
 // POSIX implementations of the system queries in paths.h and temp.h.
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +21,19 @@ std::string ExecutableDirectory() {
     ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     if (length <= 0) return WithTrailingSeparator(".");
     return DirectoryPart(std::string(buffer, static_cast<std::size_t>(length)));
+}
+
+std::string CurrentProcessTag() {
+    return std::to_string(static_cast<long>(::getpid()));
+}
+
+bool ProcessIsRunning(const std::string& tag) {
+    char* end = nullptr;
+    errno = 0;
+    const long id = std::strtol(tag.c_str(), &end, 10);
+    if (errno != 0 || end == tag.c_str() || *end != '\0' || id <= 0 || id > INT_MAX) return true;
+    // EPERM: it runs, under another user.
+    return ::kill(static_cast<pid_t>(id), 0) == 0 || errno != ESRCH;
 }
 
 std::string GetTempDirectory() {

@@ -31,6 +31,14 @@ std::string GetTempDirectory() {
     return std::string(buffer, length);
 }
 
+std::string CurrentProcessTag() {
+    return {};
+}
+
+bool ProcessIsRunning(const std::string&) {
+    return true;
+}
+
 std::string MakeUniqueTempFile(const std::string& directory, const std::string& prefix) {
     char buffer[MAX_PATH + 1];
     if (GetTempFileNameA(directory.c_str(), prefix.c_str(), 0, buffer) == 0)

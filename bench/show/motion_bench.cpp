@@ -1,0 +1,154 @@
+// Pan and zoom's speed. Prints the processor time one core takes to draw a 1920 x 1080 frame of a
+// moving picture, still and during changes (mean and slowest over every effect), and the time of a
+// frame of three 2560 x 1440 monitors spanned by one moving picture, which the engine draws on two
+// threads: wall time, and the process's processor time (on a busy machine the wall time is longer
+// than the frame takes on two free cores).
+// Usage: motion_bench
+// Times are the thread's processor time where one core is measured, so that other work on a busy
+// machine does not count.
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "imaging/transitions.h"
+#include "show/show.h"
+
+using namespace nimbrel;
+
+namespace {
+
+double CpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
+}
+
+double ProcessMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
+}
+
+double WallMs() {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+class TwoPictures : public show::PictureList {
+public:
+    std::size_t Count() const override { return 2; }
+    std::string Name(std::size_t i) const override { return i ? "b.bmp" : "a.bmp"; }
+    std::string Bytes(std::size_t i) const override { return std::to_string(i); }
+};
+
+// Pictures of the screen's size with detail everywhere, so that the figures are the drawing's.
+class PatternDecoder : public imaging::PictureDecoder {
+public:
+    PatternDecoder(int width, int height) : width_(width), height_(height) {}
+    std::unique_ptr<imaging::PictureSource> Open(std::string_view, std::span<const std::uint8_t> bytes,
+                                                 imaging::DecodeHint) override {
+        const bool second = !bytes.empty() && bytes[0] == '1';
+        imaging::Image image(width_, height_);
+        for (int y = 0; y < height_; ++y)
+            for (int x = 0; x < width_; ++x)
+                image.Set(x, y, second ? imaging::MakePixel(200, (x + y) & 255, y & 255)
+                                       : imaging::MakePixel(x & 255, y & 255, 40));
+        class Source : public imaging::PictureSource {
+        public:
+            explicit Source(imaging::Image image) : image_(std::move(image)) {
+                info_.width = image_.Width();
+                info_.height = image_.Height();
+                info_.format = "pattern";
+            }
+            const imaging::PictureInfo& Info() const override { return info_; }
+            bool ReadRows(int first, int count, imaging::Pixel* into) override {
+                std::copy(image_.Row(first), image_.Row(first) + static_cast<std::size_t>(count) * image_.Width(), into);
+                return true;
+            }
+
+        private:
+            imaging::Image image_;
+            imaging::PictureInfo info_;
+        };
+        return std::make_unique<Source>(std::move(image));
+    }
+
+private:
+    int width_, height_;
+};
+
+void OneMonitor() {
+    PatternDecoder decoder(1920, 1080);
+    show::Frame out;
+    double stillSum = 0, stillWorst = 0, changeSum = 0, changeWorst = 0;
+    int stillFrames = 0, changeFrames = 0;
+    for (int effect = 0; effect < imaging::TransitionCount(); ++effect) {
+        project::SlideShowValues values;
+        values.stretch = true;
+        values.showSpeed = 1;
+        values.transition = effect;
+        values.show.motion = true;
+        show::Show engine(values, imaging::kOpaqueBlack, show::Screen{1920, 1080, {}},
+                          std::make_shared<TwoPictures>(), {0, 1}, decoder, 1);
+        engine.Prepare(0);
+        engine.Prepare(1);
+        for (int f = 0; f < 10; ++f) {
+            for (bool change : {false, true}) {
+                const show::Moment m = engine.Clock().At(change ? 1000 + f * 100 + 50 : f * 100 + 40);
+                const double start = CpuMs();
+                engine.Draw(m, out);
+                const double ms = CpuMs() - start;
+                (change ? changeSum : stillSum) += ms;
+                (change ? changeWorst : stillWorst) = std::max(change ? changeWorst : stillWorst, ms);
+                ++(change ? changeFrames : stillFrames);
+            }
+        }
+    }
+    std::printf("1920x1080 moving picture, processor ms per frame on one core\n");
+    std::printf("  still phase: mean %.2f, slowest %.2f (%d frames)\n", stillSum / stillFrames, stillWorst, stillFrames);
+    std::printf("  during a change (every effect): mean %.2f, slowest %.2f (%d frames)\n\n",
+                changeSum / changeFrames, changeWorst, changeFrames);
+}
+
+void ThreeSpanned() {
+    const int width = 3 * 2560, height = 1440;
+    PatternDecoder decoder(width, height);
+    project::SlideShowValues values;
+    values.stretch = true;
+    values.showSpeed = 1;
+    values.transition = 0;
+    values.show.motion = true;
+    values.show.monitors = project::kMonitorsSpan;
+    const show::Screen screen{width, height, {{0, 0, 2560, 1440}, {2560, 0, 2560, 1440}, {5120, 0, 2560, 1440}}};
+    show::Show engine(values, imaging::kOpaqueBlack, screen, std::make_shared<TwoPictures>(), {0, 1}, decoder, 1);
+    engine.Prepare(0);
+    engine.Prepare(1);
+    show::Frame out;
+    for (bool change : {false, true}) {
+        double sum = 0, worst = 0, cpu = 0;
+        constexpr int kFrames = 20;
+        for (int f = 0; f < kFrames; ++f) {
+            const show::Moment m = engine.Clock().At(change ? 1000 + f * 45 : f * 45 + 20);
+            const double start = WallMs(), cpuStart = ProcessMs();
+            engine.Draw(m, out);
+            const double ms = WallMs() - start;
+            sum += ms;
+            cpu += ProcessMs() - cpuStart;
+            worst = std::max(worst, ms);
+        }
+        std::printf("three 2560x1440 monitors spanned by one moving picture, %s: wall ms per frame mean %.2f, "
+                    "slowest %.2f; processor ms per frame %.2f (%u cores)\n",
+                    change ? "during a fade" : "still phase", sum / kFrames, worst, cpu / kFrames,
+                    std::thread::hardware_concurrency());
+    }
+}
+
+}  // namespace
+
+int main() {
+    OneMonitor();
+    ThreeSpanned();
+    return 0;
+}
