@@ -1,5 +1,5 @@
-// The first byte picks the parser (0 PCX, 1 WBMP, 2 EXIF, 3 the row-fed scaler); the rest is the
-// file, or for the scaler the sizes, the crop and the pixels.
+// The first byte picks the parser (0 PCX, 1 WBMP, 2 EXIF, 3 the row-fed scaler, 4 Targa); the rest
+// is the file, or for the scaler the sizes, the crop and the pixels.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -52,10 +52,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t* file = data + 1;
     const std::size_t fileSize = size - 1;
     try {
-        switch (data[0] % 4) {
+        switch (data[0] % 5) {
             case 0: nimbrel::imaging::DecodePcx(file, fileSize); break;
             case 1: nimbrel::imaging::DecodeWbmp(file, fileSize); break;
             case 3: Resample(file, fileSize); break;
+            case 4: {
+                // Whatever it reads, it reads the size its header gives.
+                const nimbrel::imaging::Image image = nimbrel::imaging::DecodeTga(file, fileSize);
+                if (fileSize < 18 || image.Width() != (file[12] | file[13] << 8) ||
+                    image.Height() != (file[14] | file[15] << 8))
+                    __builtin_trap();
+                break;
+            }
             default: {
                 const int o = nimbrel::imaging::ReadExifOrientation(file, fileSize);
                 if (o < 1 || o > 8) __builtin_trap();

@@ -53,6 +53,32 @@ int main(int argc, char** argv) {
     Write(dir, "wbmp_wide", 1,
           {0, 0, 0x81, 0x08, 1, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17});
 
+    // Targa: 2x2 true colour plain (bottom-up), RLE top-down with alpha, colour-mapped with a
+    // footer, and greyscale RLE.
+    auto tga = [](std::uint8_t type, std::uint8_t depth, std::uint8_t descriptor, Bytes map, Bytes pixels) {
+        Bytes b(18, 0);
+        b[1] = map.empty() ? 0 : 1;
+        b[2] = type;
+        if (!map.empty()) {
+            b[5] = static_cast<std::uint8_t>(map.size() / 3);
+            b[7] = 24;
+        }
+        b[12] = 2;
+        b[14] = 2;
+        b[16] = depth;
+        b[17] = descriptor;
+        b.insert(b.end(), map.begin(), map.end());
+        b.insert(b.end(), pixels.begin(), pixels.end());
+        return b;
+    };
+    Write(dir, "tga24", 4, tga(2, 24, 0, {}, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    Write(dir, "tga32_rle", 4, tga(10, 32, 0x28, {}, {0x81, 1, 2, 3, 200, 0x01, 4, 5, 6, 7, 8, 9, 10, 11}));
+    Bytes mapped = tga(9, 8, 0, {0, 0, 255, 0, 255, 0}, {0x83, 1});
+    const char footer[] = "\0\0\0\0\0\0\0\0TRUEVISION-XFILE.";
+    mapped.insert(mapped.end(), footer, footer + sizeof footer);
+    Write(dir, "tga_mapped", 4, mapped);
+    Write(dir, "tga_grey", 4, tga(11, 8, 0, {}, {0x01, 10, 20, 0x81, 30}));
+
     Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE1, 0, 34, 'E', 'x', 'i',  'f',  0,    0,    'M', 'M',
                   0,    42,   0,    0,    0, 8,  0,   1,   0x01, 0x12, 0,    3,    0,   0,
                   0,    1,    0,    6,    0, 0,  0,   0,   0,    0,    0xFF, 0xDA, 0,   2};

@@ -22,6 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     nimbrel::project::LoadedProject loaded = nimbrel::project::ReadProjectText(bytes);
+    // The list read in one pass is what reading key by key gives, never runs past the highest
+    // file key present, and no value holds a NUL.
+    if (static_cast<std::int64_t>(loaded.files.size()) > ini.HighestNumberedKey("Files") + 1) __builtin_trap();
+    for (std::size_t i = 0; i < loaded.files.size() && i < 64; ++i)
+        if (loaded.files[i] != ini.ReadString("Files", std::to_string(i), "")) __builtin_trap();
+    if (loaded.slideShow.output.find('\0') != std::string::npos) __builtin_trap();
 
     // What was read must come back the same after a rewrite.
     std::string first = ini.Content();

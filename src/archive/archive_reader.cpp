@@ -63,9 +63,11 @@ std::string Numbered(const char* pattern, std::int64_t a) {
 
 // Turns registry records into members and refuses what no writer of the format produces:
 // members whose data lies outside the data area, overlaps another member's, or whose sizes the
-// bytes present cannot give. The number of members is bounded by the data area, not by any
-// count the file declares: members with data cannot share a byte, and empty members (a writer
-// stores one for each empty file) may not outnumber them by more than a few.
+// bytes present cannot give. The number of members follows the file, not any count it declares:
+// members with data cannot share a byte of the data area, and every member, empty ones included
+// (a writer stores one for each empty file, as many as the project lists), takes its share of the
+// registry's bytes, which deflate cannot expand beyond kMaxInflateRatio (checked before the
+// registry is inflated).
 class MemberChecker {
 public:
     MemberChecker(std::int64_t dataArea, std::vector<ArchiveMember>& members)
@@ -90,10 +92,7 @@ public:
             Damaged(which + " is stored with a size that differs from its length");
         if (!m.stored && m.originalSize > m.storedSize * kMaxInflateRatio)
             Damaged(which + " claims more bytes than its compressed data can hold");
-        if (m.storedSize == 0) {
-            // Empty members beyond what the data area can ever balance are refused at once.
-            if (++empty_ > kSpareEmptyMembers + dataArea_) TooManyEmpty();
-        } else {
+        if (m.storedSize > 0) {
             // A writer lays members out in registry order, so sharing with the member before is
             // caught here, before the rest of a hostile registry is even inflated.
             if (!spans_.empty()) {
@@ -110,7 +109,6 @@ public:
 
     // The checks that need every member: sharing between members listed apart.
     void Finish() {
-        if (empty_ > kSpareEmptyMembers + static_cast<std::int64_t>(spans_.size())) TooManyEmpty();
         std::sort(spans_.begin(), spans_.end(), [](const Span& a, const Span& b) {
             return a.start != b.start ? a.start < b.start : a.number < b.number;
         });
@@ -127,8 +125,6 @@ private:
     struct Span {
         std::int64_t start, end, number;
     };
-    static constexpr std::int64_t kSpareEmptyMembers = 1024;
-
     static std::string Label(std::int64_t number, const std::string& name) {
         return Numbered("member %lld", number) + " (" + name + ")";
     }
@@ -136,14 +132,10 @@ private:
         Damaged("the data of " + Label(number, name) + " overlaps that of " +
                 Label(earlier, members_[static_cast<std::size_t>(earlier - 1)].name));
     }
-    [[noreturn]] static void TooManyEmpty() {
-        Damaged("it lists far more empty members than members with data");
-    }
 
     std::int64_t dataArea_;
     std::vector<ArchiveMember>& members_;
     std::vector<Span> spans_;
-    std::int64_t empty_ = 0;
     std::int64_t stored_ = 0;
 };
 

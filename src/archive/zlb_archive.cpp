@@ -249,6 +249,12 @@ void TZLBArchive::AddFiles(std::vector<std::string>& files) {
         }
     }
 
+    // Every archive written must be one the reader takes.
+    if (entries_.size() + files.size() > static_cast<std::size_t>(kMaxEntryCount))
+        throw ArchiveLimitError("The archive would list " + std::to_string(entries_.size() + files.size()) +
+                                " files, more than the " + std::to_string(kMaxEntryCount) +
+                                " an archive can hold");
+
     platform::TempFile built(MakeTempFileName());
     FileStream file(built.Path(), FileStream::Mode::Create);
     Output output{file};
@@ -294,6 +300,9 @@ void TZLBArchive::WriteArchive(FileStream& file, std::vector<std::string>& files
             ++i;
         }
     }
+    if (files.size() > static_cast<std::size_t>(kMaxEntryCount))
+        throw ArchiveLimitError("The archive would list " + std::to_string(files.size()) + " files, more than the " +
+                                std::to_string(kMaxEntryCount) + " an archive can hold");
     Output output{file};
     output.base = file.Position();
     archiveName_ = file.Path();

@@ -53,7 +53,8 @@ ArchiveReader OpenArchive(const std::string& path) {
     try {
         return ArchiveReader(source);
     } catch (const Error& e) {
-        throw Error(path + ": " + e.what());
+        // The reader's messages may quote member names: shown escaped, as every name is.
+        throw Error(path + ": " + PrintableText(e.what()));
     }
 }
 
@@ -108,7 +109,7 @@ int RunList(const Arguments& args, Console& console) {
             << Column(std::to_string(m.originalSize), 11, true) << "  "
             << Column(m.stored ? "stored" : "compressed", 10) << "  "
             << Column(std::to_string(m.level), 5, true) << "  " << Hex(m.crc) << "  "
-            << Column(std::to_string(m.dataOffset), 11, true) << "  " << m.path << m.name << "\n";
+            << Column(std::to_string(m.dataOffset), 11, true) << "  " << PrintableText(m.path + m.name) << "\n";
     }
     return kExitOk;
 }
@@ -183,7 +184,8 @@ int RunVerify(const Arguments& args, Console& console) {
     }
     for (std::size_t i = 0; i < errors.size(); ++i)
         if (!errors[i].empty())
-            err << "member " << i + 1 << " (" << reader.Members()[i].name << "): " << errors[i] << "\n";
+            err << "member " << i + 1 << " (" << PrintableText(reader.Members()[i].name)
+                << "): " << PrintableText(errors[i]) << "\n";
     if (ok) {
         out << "OK: " << reader.Members().size() << " member(s) checked\n";
         return kExitOk;
@@ -223,7 +225,7 @@ int RunExtract(const Arguments& args, Console& console) {
     std::size_t written = 0;
     for (std::size_t i = 0; i < reader.Members().size(); ++i) {
         const ArchiveMember& m = reader.Members()[i];
-        std::string label = "member " + std::to_string(i + 1) + " \"" + m.name + "\"";
+        std::string label = "member " + std::to_string(i + 1) + " \"" + PrintableText(m.name) + "\"";
         std::string safe = SafeMemberName(m.name, "member_" + std::to_string(i + 1));
         if (safe != m.name) out << label << " is not a plain file name: written as \"" << safe << "\"\n";
         // Each file is created new, never over an existing entry and never through a link (even
@@ -261,7 +263,7 @@ int RunExtract(const Arguments& args, Console& console) {
         } catch (const Error& e) {
             file = archive::FileStream();
             platform::RemoveFile(path);
-            err << label << " (" << path << "): " << e.what() << "\n";
+            err << label << " (" << path << "): " << PrintableText(e.what()) << "\n";
             ok = false;
         }
     }

@@ -245,6 +245,13 @@ int RunBuild(const Arguments& args, Console& console, bool installer) {
     }
     if (!result.notRecordedNotice.empty())
         console.err << "nimbrel-cli compile: warning: " << result.notRecordedNotice << "\n";
+    if (!result.notShownFiles.empty()) {
+        console.err << "nimbrel-cli compile: warning: " << result.notShownFiles.size()
+                    << (result.notShownFiles.size() == 1 ? " file was packed that the screensaver will not show:\n"
+                                                         : " files were packed that the screensaver will not show:\n");
+        for (const auto& file : result.notShownFiles)
+            console.err << "nimbrel-cli compile: will not be shown: " << file.path << " " << file.reason << "\n";
+    }
     if (!quiet) {
         if (request.saveProject) console.out << "Project saved: " << projectPath << "\n";
         console.out << "Screensaver: " << result.outputPath << " (" << result.outputSize << " bytes)\n";
@@ -310,8 +317,9 @@ Command CompileCommandEntry() {
         "The player, the output folder and the pictures are checked before any work starts.\n"
         "On a terminal a progress bar shows on standard error; through a pipe only the result\n"
         "is printed, on standard output.\n"
-        "Pictures that cannot be packed are left out and named on standard error; the build\n"
-        "still succeeds unless --strict is given.\n";
+        "Pictures that cannot be packed are left out and named on standard error, as are\n"
+        "pictures packed that the screensaver will not show (empty, damaged, or in no format\n"
+        "it reads); the build still succeeds unless --strict is given.\n";
     c.options = {
         {"--output", "-o", "FILE", "--output needs a file name",
          "write the screensaver to FILE; the project file is left as it is"},
@@ -319,7 +327,7 @@ Command CompileCommandEntry() {
          "take stub.bin and flash.bin from DIR (default: beside nimbrel-cli)"},
         {"--strict", "", "", "",
          "fail (exit code 1) when a picture or movie would be left out (missing, unreadable, not a "
-         "regular file, or a picture that cannot be converted)"},
+         "regular file, or a picture that cannot be converted) or would not be shown"},
         {"--fit", "", "WxH", "--fit needs a screen size such as 3840x2160",
          "fit pictures to a W x H screen: larger ones are shrunk, as \"Fit pictures to the screen\" does; "
          "the project file is left as it is"},

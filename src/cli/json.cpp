@@ -64,6 +64,45 @@ std::string JsonString(const std::string& text) {
     return json + "\"";
 }
 
+std::string PrintableText(const std::string& text) {
+    std::string shown;
+    auto escape = [&shown](unsigned code) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
+        shown += escaped;
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\n') {
+            shown += "\\n";
+        } else if (c == '\r') {
+            shown += "\\r";
+        } else if (c == '\t') {
+            shown += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            escape(c);
+        } else if (c < 0x80) {
+            shown += static_cast<char>(c);
+        } else if (std::size_t length = Utf8Length(text, i); length > 0) {
+            // U+0080..U+009F are the C1 controls (CSI among them).
+            const auto second = static_cast<unsigned char>(text[i + 1]);
+            if (length == 2 && c == 0xC2 && second < 0xA0)
+                escape(second);
+            else
+                shown.append(text, i, length);
+            i += length;
+            continue;
+        } else if (c < 0xA0) {
+            escape(c);
+        } else {
+            shown += static_cast<char>(0xC0 | (c >> 6));
+            shown += static_cast<char>(0x80 | (c & 0x3F));
+        }
+        ++i;
+    }
+    return shown;
+}
+
 JsonObject& JsonObject::Add(const std::string& key, const std::string& value) {
     members_.emplace_back(key, JsonString(value));
     return *this;

@@ -12,6 +12,11 @@ namespace nimbrel::cli {
 // page made them: valid UTF-8 passes as it is, any other byte is taken as Latin-1.
 std::string JsonString(const std::string& text);
 
+// `text` for a terminal line, without quotes: control characters (C0, DEL and C1) escaped as
+// JSONString escapes them (\n, \r, \t, \u001b), so that a name can neither break a line nor
+// drive the terminal; other bytes as JsonString takes them.
+std::string PrintableText(const std::string& text);
+
 // Builds one JSON object, members in the order added.
 class JsonObject {
 public:

@@ -1,6 +1,6 @@
 #pragma once
 // Picture codecs of the core built on well-kept libraries: one decoder that picks by content
-// among JPEG (libjpeg-turbo), PNG (libpng), GIF (giflib), BMP/DIB, PCX, WBMP, HEIF/AVIF
+// among JPEG (libjpeg-turbo), PNG (libpng), GIF (giflib), BMP/DIB, PCX, WBMP, Targa, HEIF/AVIF
 // (libheif), WebP (libwebp) and TIFF (libtiff), the encoders that write converted pictures, and
 // colour conversion to sRGB (LittleCMS).
 
@@ -25,7 +25,7 @@ namespace nimbrel::codecs {
 std::unique_ptr<imaging::PictureDecoder> MakeLibraryDecoder();
 
 // The format of a file's bytes as PictureInfo::format names it ("jpeg", "png", "gif", "bmp",
-// "pcx", "wbmp", "heif", "avif", "webp", "tiff"), empty when none of these. `name` only breaks
+// "pcx", "wbmp", "tga", "heif", "avif", "webp", "tiff"), empty when none of these. `name` only breaks
 // ties for formats without a signature (WBMP, a DIB without its file header).
 std::string DetectFormat(std::string_view name, std::span<const std::uint8_t> bytes);
 

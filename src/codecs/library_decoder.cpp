@@ -64,12 +64,12 @@ void Unpremultiply(imaging::Pixel* pixels, std::size_t count) {
 
 namespace {
 
-// A PCX or WBMP picture, decoded whole by our own decoders.
-SourcePtr OpenWithOwnDecoder(Bytes bytes, bool pcx) {
+// A PCX, WBMP or Targa picture, decoded whole by our own decoders.
+SourcePtr OpenWithOwnDecoder(Bytes bytes, imaging::Image (*decode)(const std::uint8_t*, std::size_t),
+                             const char* format) {
     imaging::Image image;
     try {
-        image = pcx ? imaging::DecodePcx(bytes.data(), bytes.size())
-                    : imaging::DecodeWbmp(bytes.data(), bytes.size());
+        image = decode(bytes.data(), bytes.size());
     } catch (const std::exception&) {
         return nullptr;
     }
@@ -77,17 +77,23 @@ SourcePtr OpenWithOwnDecoder(Bytes bytes, bool pcx) {
     imaging::PictureInfo info;
     info.width = image.Width();
     info.height = image.Height();
-    info.format = pcx ? "pcx" : "wbmp";
+    info.format = format;
+    const imaging::Pixel* pixels = image.Data();
+    info.hasAlpha = std::any_of(pixels, pixels + static_cast<std::size_t>(image.Width()) * image.Height(),
+                                [](imaging::Pixel p) { return imaging::AlphaOf(p) != 255; });
     return std::make_unique<ImageSource>(std::move(image), std::move(info));
 }
 
 }  // namespace
 
 SourcePtr OpenPcx(Bytes bytes) {
-    return OpenWithOwnDecoder(bytes, true);
+    return OpenWithOwnDecoder(bytes, &imaging::DecodePcx, "pcx");
 }
 SourcePtr OpenWbmp(Bytes bytes) {
-    return OpenWithOwnDecoder(bytes, false);
+    return OpenWithOwnDecoder(bytes, &imaging::DecodeWbmp, "wbmp");
+}
+SourcePtr OpenTga(Bytes bytes) {
+    return OpenWithOwnDecoder(bytes, &imaging::DecodeTga, "tga");
 }
 
 }  // namespace detail
@@ -156,6 +162,7 @@ private:
                 return detail::OpenBmp(bytes, !(bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M'));
             if (format == "pcx") return detail::OpenPcx(bytes);
             if (format == "wbmp") return detail::OpenWbmp(bytes);
+            if (format == "tga") return detail::OpenTga(bytes);
             if (format == "heif" || format == "avif") return detail::OpenHeif(bytes, format);
             if (format == "webp") return detail::OpenWebp(bytes, hint);
             if (format == "tiff") return detail::OpenTiff(bytes);

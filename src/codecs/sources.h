@@ -39,6 +39,7 @@ SourcePtr OpenGif(Bytes bytes);
 SourcePtr OpenBmp(Bytes bytes, bool bareDib);
 SourcePtr OpenPcx(Bytes bytes);
 SourcePtr OpenWbmp(Bytes bytes);
+SourcePtr OpenTga(Bytes bytes);
 SourcePtr OpenHeif(Bytes bytes, const std::string& format);
 // A grid picture decoded a tile row at a time whatever its size (OpenHeif does so only beyond
 // the whole-picture limits); null when the picture is no grid that can be read so.

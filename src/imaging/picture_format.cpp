@@ -1,8 +1,11 @@
 #include "imaging/picture_format.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
+#include "imaging/decoders.h"
 #include "platform/ascii.h"
 
 namespace nimbrel::imaging {
@@ -63,12 +66,92 @@ std::string DetectPictureFormat(std::string_view name, std::span<const std::uint
         (bytes[3] == 1 || bytes[3] == 2 || bytes[3] == 4 || bytes[3] == 8))
         return "pcx";
     if (ext == "wbmp" && bytes.size() >= 4 && bytes[0] == 0 && bytes[1] == 0) return "wbmp";
+    // Targa has no signature: its usual extensions with a header it can be, or the 2.0 footer.
+    if ((ext == "tga" || ext == "targa" || ext == "icb" || ext == "vda" || ext == "vst" ||
+         HasTgaFooter(bytes.data(), bytes.size())) &&
+        LooksLikeTgaHeader(bytes.data(), bytes.size()))
+        return "tga";
     if (ext == "dib" && bytes.size() >= 16) {
         const std::uint32_t header = Le32(bytes, 0);
         if (header == 12 || header == 40 || header == 52 || header == 56 || header == 108 || header == 124)
             return "bmp";
     }
     return {};
+}
+
+PictureHeader ReadPictureHeader(std::string_view format, std::span<const std::uint8_t> b, bool complete) {
+    using State = PictureHeader::State;
+    PictureHeader header;
+    auto result = [&](std::int64_t width, std::int64_t height) {
+        header.width = width;
+        header.height = height;
+        header.state = width > 0 && height > 0 ? State::Read : State::Damaged;
+        return header;
+    };
+    // Too few bytes: damaged when they are the whole file, otherwise not known from them.
+    auto shortOf = [&] {
+        header.state = complete ? State::Damaged : State::Unknown;
+        return header;
+    };
+    auto be16 = [&](std::size_t at) { return std::int64_t{b[at]} << 8 | b[at + 1]; };
+    auto le16 = [&](std::size_t at) { return std::int64_t{b[at]} | std::int64_t{b[at + 1]} << 8; };
+    auto be32 = [&](std::size_t at) { return be16(at) << 16 | be16(at + 2); };
+
+    if (format == "jpeg") {
+        // Segments up to the frame header; the scan cannot come before it.
+        std::size_t at = 2;
+        for (;;) {
+            if (at + 4 > b.size()) return shortOf();
+            if (b[at] != 0xFF) return result(0, 0);
+            const std::uint8_t marker = b[at + 1];
+            if (marker == 0xFF) {
+                ++at;  // fill byte
+                continue;
+            }
+            if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+                at += 2;
+                continue;
+            }
+            if (marker == 0xD8 || marker == 0xD9 || marker == 0xDA) return result(0, 0);
+            const std::size_t length = static_cast<std::size_t>(be16(at + 2));
+            if (length < 2) return result(0, 0);
+            const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+            if (frame) {
+                if (length < 8) return result(0, 0);
+                if (at + 9 > b.size()) return shortOf();
+                return result(be16(at + 7), be16(at + 5));
+            }
+            at += 2 + length;
+        }
+    }
+    if (format == "png") {
+        if (b.size() < 24) return shortOf();
+        if (be32(8) != 13 || !StartsWith(b, 12, "IHDR")) return result(0, 0);
+        return result(be32(16), be32(20));
+    }
+    if (format == "gif") {
+        if (b.size() < 13) return shortOf();
+        // A logical screen of 0 x 0 is left to the frames; the decoders take it.
+        if (le16(6) == 0 || le16(8) == 0) return header;
+        return result(le16(6), le16(8));
+    }
+    if (format == "bmp") {
+        if (b.size() < 26) return shortOf();
+        const std::uint32_t size = Le32(b, 14);
+        if (size == 12) return result(le16(18), le16(20));
+        if (size < 40) return result(0, 0);
+        const auto height = static_cast<std::int32_t>(Le32(b, 22));
+        return result(static_cast<std::int32_t>(Le32(b, 18)), height == INT32_MIN ? 0 : std::abs(height));
+    }
+    if (format == "pcx") {
+        if (b.size() < 12) return shortOf();
+        return result(le16(8) - le16(4) + 1, le16(10) - le16(6) + 1);
+    }
+    if (format == "tga") {
+        if (b.size() < 18) return shortOf();
+        return result(le16(12), le16(14));
+    }
+    return header;
 }
 
 namespace {

@@ -152,7 +152,8 @@ std::string AboutFileBytes(const std::string& name, const std::string& aboutText
 }
 
 std::string CompletionText(const std::string& outputPath, std::int64_t size,
-                           const std::vector<LeftOutFile>& leftOutFiles) {
+                           const std::vector<LeftOutFile>& leftOutFiles,
+                           const std::vector<LeftOutFile>& notShownFiles) {
     std::string text = "The project was saved during compile.";
     text += "\n\r";
     text += "File: " + platform::FileNamePart(outputPath) + " Output";
@@ -165,6 +166,12 @@ std::string CompletionText(const std::string& outputPath, std::int64_t size,
         for (const auto& file : leftOutFiles)
             text += "\n\r" + (file.path.empty() ? std::string("(an entry without a file name)") : file.path) +
                     " " + file.reason;
+    }
+    if (!notShownFiles.empty()) {
+        text += "\n\r\n\r";
+        text += notShownFiles.size() == 1 ? "This file was packed, but the screensaver will not show it:"
+                                          : "These files were packed, but the screensaver will not show them:";
+        for (const auto& file : notShownFiles) text += "\n\r" + file.path + " " + file.reason;
     }
     return text;
 }
@@ -192,17 +199,26 @@ void CheckOutputPath(const std::string& output, const std::string& projectFileNa
 // Why a media file cannot go into the archive, or "" when it can be read. A file beyond the
 // format's limit for one member ends the build.
 std::string ReasonLeftOut(const std::string& listed, const std::string& resolved) {
+    (void)listed;
     switch (platform::KindOfFile(resolved)) {
-        case platform::FileKind::Missing: return "cannot be found";
+        case platform::FileKind::Missing: {
+            // A file that is there but cannot be reached is not "missing".
+            std::error_code ec;
+            (void)std::filesystem::status(platform::NativePath(resolved), ec);
+            if (ec == std::errc::too_many_symbolic_link_levels)
+                return "cannot be reached: its path runs into a loop of symbolic links";
+            if (ec == std::errc::permission_denied)
+                return "cannot be reached: a folder on its path cannot be read (permission denied)";
+            return "cannot be found";
+        }
         case platform::FileKind::Directory: return "is a folder, not a file";
         case platform::FileKind::Other: return "is not a regular file (a device or a pipe cannot be packed)";
         case platform::FileKind::Regular: break;
     }
     std::int64_t size = platform::FileSize(resolved);
     if (size > archive::kMaxArchiveSize)
-        throw Error(
-            listed + " is " + std::to_string(size) +
-            " bytes, more than the 2147483647 bytes a file in a screensaver can hold; nothing was built");
+        return "is " + std::to_string(size) + " bytes, more than the " + std::to_string(archive::kMaxArchiveSize) +
+               " bytes a file in a screensaver can hold";
     if (!IsReadable(resolved)) return "cannot be read";
     return {};
 }
@@ -499,7 +515,11 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
         }
     };
     if (request.saveProject) {
-        project::SaveProject(request.projectFileName, saved);
+        try {
+            project::SaveProject(request.projectFileName, saved);
+        } catch (const Error& e) {
+            throw Error("Cannot save the project " + request.projectFileName + ": " + e.what());
+        }
         if (!platform::CopyFileBytes(request.projectFileName, optionsPath))
             throw Error(Format("Cannot open file %s", request.projectFileName));
     } else {
@@ -681,6 +701,9 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
             std::string name = platform::FileNamePart(members[i]).substr(0, archive::kMaxNameLength);
             if (next < packed.size() && packed[next].FileName == name) {
                 ++next;
+                if (const std::string why = pictures && i >= 2 ? pictures->NotShownReason(i) : std::string();
+                    !why.empty())
+                    result.notShownFiles.push_back({memberListed[i], why});
                 continue;
             }
             if (i < 2 || i >= mediaEnd) throw Error(Format("Cannot open file %s", memberListed[i]));
@@ -713,7 +736,8 @@ BuildResult CompileProject(const BuildRequest& request, BuildReporter& reporter)
     step(100, 1.0);
 
     result.built = true;
-    result.completionText = CompletionText(result.outputPath, result.outputSize, result.leftOutFiles);
+    result.completionText =
+        CompletionText(result.outputPath, result.outputSize, result.leftOutFiles, result.notShownFiles);
     if (!result.notRecordedNotice.empty()) result.completionText += "\n\r\n\r" + result.notRecordedNotice;
     return result;
 }

@@ -78,6 +78,9 @@ struct BuildResult {
     std::int64_t outputSize = 0;
     // Media left out of the screensaver, in list order, each with its reason.
     std::vector<LeftOutFile> leftOutFiles;
+    // Pictures packed as they are that the screensaver will not show (empty, no picture format it
+    // reads, a damaged header, a size beyond the limits), in list order, each with its reason.
+    std::vector<LeftOutFile> notShownFiles;
     // The completion box's text ("The project was saved during compile." ...), empty when !built.
     std::string completionText;
     // A Flash build whose movie could not be recorded: the one-line notice (also in the
@@ -96,9 +99,11 @@ std::string ChooseOutputPath(const std::string& outputBoxText, const std::string
 // The About file's bytes: name, CR LF, About text, CR LF.
 std::string AboutFileBytes(const std::string& name, const std::string& aboutText);
 
-// The completion box's text for an output file and its size, with the left-out media named.
+// The completion box's text for an output file and its size, with the left-out media named and
+// the pictures that will not be shown.
 std::string CompletionText(const std::string& outputPath, std::int64_t size,
-                           const std::vector<LeftOutFile>& leftOutFiles);
+                           const std::vector<LeftOutFile>& leftOutFiles,
+                           const std::vector<LeftOutFile>& notShownFiles = {});
 
 // The checks run before any work: the player stub can be read, the output folder takes a new
 // file, and (when strict) every picture or movie can be read. Raises nimbrel::Error with the

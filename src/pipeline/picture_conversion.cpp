@@ -13,7 +13,9 @@
 
 #include "pipeline/build_pipeline.h"
 #include "codecs/codecs.h"
+#include "codecs/sources.h"
 #include "imaging/exif.h"
+#include "imaging/picture_format.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -25,6 +27,29 @@ namespace {
 constexpr const char* kCannotDecode =
     "cannot be decoded: it is damaged, or its format, codec or size is not supported";
 constexpr int kBandRows = 32;
+// Enough of a file for the headers of the formats the players read (a JPEG's frame header may
+// come after large metadata segments).
+constexpr std::size_t kHeaderBytes = 256 * 1024;
+
+std::string Pixels(std::int64_t width, std::int64_t height) {
+    return std::to_string(width) + " x " + std::to_string(height) + " pixels";
+}
+
+// Formats the players read that DetectFormat does not name: icons (WIC), metafiles (GDI+),
+// JPEG XR and DDS (WIC's own codecs).
+bool PlayersReadUnnamed(std::span<const std::uint8_t> b) {
+    auto at = [&](std::size_t i, std::string_view text) {
+        return b.size() >= i + text.size() && std::equal(text.begin(), text.end(), b.begin() + static_cast<std::ptrdiff_t>(i),
+                                                         [](char c, std::uint8_t v) { return static_cast<std::uint8_t>(c) == v; });
+    };
+    using namespace std::string_view_literals;
+    return at(0, "\0\0\1\0"sv) ||                                   // icon
+           at(0, "\xD7\xCD\xC6\x9A"sv) ||                           // placeable metafile
+           at(0, "\1\0\x09\0"sv) || at(0, "\2\0\x09\0"sv) ||    // metafile
+           (at(0, "\1\0\0\0"sv) && at(40, " EMF"sv)) ||             // enhanced metafile
+           at(0, "II\xBC"sv) ||                                        // JPEG XR
+           at(0, "DDS "sv);
+}
 
 bool AnyTransparent(const imaging::Image& image) {
     const imaging::Pixel* p = image.Data();
@@ -41,7 +66,11 @@ imaging::Image ReadConverted(imaging::PictureSource& source, int width, int heig
     const std::vector<std::uint8_t> profile = source.ColorProfile();
     const codecs::SrgbConverter toSrgb(profile);
     const bool shrink = width < rowWidth || height < rowHeight;
-    if (!shrink && !imaging::ImageSizeAllowed(rowWidth, rowHeight)) throw Error(kCannotDecode);
+    if (!shrink && !imaging::ImageSizeAllowed(rowWidth, rowHeight))
+        throw Error("is " + Pixels(rowWidth, rowHeight) + ", more than a picture converted at its full size may have (" +
+                    std::to_string(imaging::kMaxImageSide) + " pixels a side and " +
+                    std::to_string(imaging::kMaxImagePixels) +
+                    " pixels in all); \"Fit pictures to the screen\" shrinks it");
     imaging::Image whole;
     std::optional<codecs::LinearAreaScaler> scaler;
     std::vector<imaging::Pixel> band;
@@ -108,6 +137,28 @@ void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
 
 }  // namespace
 
+std::string SizeLimitReason(std::int64_t width, std::int64_t height) {
+    if (codecs::detail::StoredSizeAllowed(width, height)) return {};
+    const bool side = width > codecs::detail::kMaxStoredSide || height > codecs::detail::kMaxStoredSide;
+    return "cannot be decoded: it is " + Pixels(width, height) + ", more than the " +
+           (side ? std::to_string(codecs::detail::kMaxStoredSide) + " pixels a side"
+                 : std::to_string(codecs::detail::kMaxStoredPixels) + " pixels") +
+           " a picture may have";
+}
+
+std::string NotShownReason(std::string_view name, std::span<const std::uint8_t> head, bool complete) {
+    if (head.empty() && complete) return "is empty (0 bytes)";
+    const std::string format = codecs::DetectFormat(name, head);
+    if (format.empty())
+        return PlayersReadUnnamed(head) ? std::string() : "is not a picture in a format the screensaver can show";
+    if (!codecs::PlayersDecode(format)) return {};  // converted by the build
+    const imaging::PictureHeader header = imaging::ReadPictureHeader(format, head, complete);
+    if (header.state == imaging::PictureHeader::State::Damaged)
+        return "cannot be decoded: its header is damaged or cut short";
+    if (header.state == imaging::PictureHeader::State::Read) return SizeLimitReason(header.width, header.height);
+    return {};
+}
+
 bool IsCompressedFormat(const std::string& format) {
     return format == "jpeg" || format == "png" || format == "gif" || format == "webp" || format == "heif" ||
            format == "avif";
@@ -127,6 +178,10 @@ ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::ui
     auto decoder = codecs::MakeLibraryDecoder();
     auto source = decoder->Open(name, bytes, hint);
     if (!source) {
+        // Name the limit when the header gives a size beyond it.
+        const imaging::PictureHeader header = imaging::ReadPictureHeader(format, bytes, true);
+        if (header.state == imaging::PictureHeader::State::Read)
+            if (std::string limit = SizeLimitReason(header.width, header.height); !limit.empty()) throw Error(limit);
         const std::string why = decoder->Refusal();
         throw Error(why.empty() ? std::string(kCannotDecode) : "cannot be decoded: " + why);
     }
@@ -163,10 +218,14 @@ PreparedPicture PrepareOne(const std::string& path, std::size_t index, const Fit
     picture.source = path;
     picture.path = path;
     try {
-        // Without "Fit" the first bytes tell whether the picture is packed as it is.
-        if (!options.fit) {
-            const std::string format = codecs::DetectFormat(path, ReadFileBytes(path, 64));
-            if (format.empty() || codecs::PlayersDecode(format)) return picture;
+        // The first bytes tell whether the picture is packed as it is (always, for no picture
+        // format we convert; without "Fit", for the formats the players read), and whether the
+        // players will show it then.
+        const std::vector<std::uint8_t> head = ReadFileBytes(path, kHeaderBytes);
+        const std::string format = codecs::DetectFormat(path, head);
+        if (format.empty() || (!options.fit && codecs::PlayersDecode(format))) {
+            picture.notShownReason = pipeline::NotShownReason(path, head, head.size() < kHeaderBytes);
+            return picture;
         }
         const WholeFile file = ReadWholeFile(path);
         const ConvertedPicture converted = ConvertPicture(
@@ -244,7 +303,8 @@ ShowPictureConverter::ShowPictureConverter(std::vector<std::string> names, std::
       strict_(strict),
       percent_(std::make_unique<std::atomic<int>[]>(names_.size())),
       reasons_(names_.size()),
-      copies_(names_.size()) {
+      copies_(names_.size()),
+      notShown_(names_.size()) {
     for (std::size_t i = 0; i < names_.size(); ++i) percent_[i] = -1;
 }
 
@@ -264,6 +324,13 @@ archive::TZLBArchive::MemberSource ShowPictureConverter::Source(const std::strin
             reasons_[index] = picture.leftOutReason;
         }
         throw Error(picture.leftOutReason);
+    }
+    if (!picture.notShownReason.empty()) {
+        const std::string& name = names_[index].empty() ? path : names_[index];
+        if (strict_)
+            throw archive::MemberRefused(name + " " + picture.notShownReason + ": the screensaver would not show it.");
+        std::lock_guard lock(mutex_);
+        notShown_[index] = picture.notShownReason;
     }
     if (!picture.converted) {
         if (storeCompressed) {
@@ -289,6 +356,11 @@ int ShowPictureConverter::PercentDone(std::size_t index) const {
 std::string ShowPictureConverter::LeftOutReason(std::size_t index) const {
     std::lock_guard lock(mutex_);
     return index < reasons_.size() ? reasons_[index] : std::string();
+}
+
+std::string ShowPictureConverter::NotShownReason(std::size_t index) const {
+    std::lock_guard lock(mutex_);
+    return index < notShown_.size() ? notShown_[index] : std::string();
 }
 
 void ShowPictureConverter::Release(std::size_t index) {

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -55,7 +56,18 @@ struct PreparedPicture {
     std::string path;    // the file to pack: the picture itself or its converted copy
     bool converted = false;
     std::string leftOutReason;  // not empty: the picture is left out, for this reason
+    // Not empty: the picture is packed as it is, but the players will not show it, for this
+    // reason ("is empty (0 bytes)", "is not a picture ...", "cannot be decoded: ...").
+    std::string notShownReason;
 };
+
+// Why the players will not show a file packed as it is, or "" when they can. `head` is the
+// file's first bytes, `complete` says whether they are all of it. Completes a sentence that
+// starts with the file's path.
+std::string NotShownReason(std::string_view name, std::span<const std::uint8_t> head, bool complete);
+
+// The reason a width x height picture cannot be decoded, naming the limit it passes; "" within.
+std::string SizeLimitReason(std::int64_t width, std::int64_t height);
 
 // Called on the calling thread after each picture with the number done, the total and the result.
 using PictureProgress = std::function<void(int done, int total, const PreparedPicture& picture)>;
@@ -94,6 +106,9 @@ public:
     int PercentDone(std::size_t index) const;
     // Why member `index` was left out, empty when it was not (ask once it has been packed).
     std::string LeftOutReason(std::size_t index) const;
+    // Why member `index`, packed as it is, will not be shown by the players; empty when it will.
+    // A strict build refuses such a picture instead (archive::MemberRefused).
+    std::string NotShownReason(std::size_t index) const;
     // Removes member `index`'s converted copy, once it is in the archive.
     void Release(std::size_t index);
     // Called on the thread that made the converter as a picture converted there moves on (when
@@ -112,7 +127,7 @@ private:
     std::thread::id home_ = std::this_thread::get_id();
     std::unique_ptr<std::atomic<int>[]> percent_;
     mutable std::mutex mutex_;
-    std::vector<std::string> reasons_, copies_;
+    std::vector<std::string> reasons_, copies_, notShown_;
 };
 
 }  // namespace nimbrel::pipeline

@@ -49,6 +49,12 @@ bool ProjectFileExists(const std::string& fileName) {
     return true;
 }
 
+// The value of a "key=value" line: up to its first NUL.
+std::string ValueOf(const std::string& line) {
+    const std::size_t start = line.find('=') + 1;
+    return line.substr(start, line.find('\0', start) - start);
+}
+
 }  // namespace
 
 TBigIniFile::TBigIniFile(const std::string& fileName) {
@@ -159,7 +165,7 @@ std::string TBigIniFile::ReadString(std::string_view section, std::string_view k
     if (!found) return std::string(defaultValue);
     const std::string* line = FindLine(*found, key);
     if (!line) return std::string(defaultValue);
-    return line->substr(line->find('=') + 1);
+    return ValueOf(*line);
 }
 
 std::optional<std::string> TBigIniFile::FindValue(std::string_view section, std::string_view key) const {
@@ -167,10 +173,11 @@ std::optional<std::string> TBigIniFile::FindValue(std::string_view section, std:
     if (!found) return std::nullopt;
     const std::string* line = FindLine(*found, key);
     if (!line) return std::nullopt;
-    return line->substr(line->find('=') + 1);
+    return ValueOf(*line);
 }
 
 void TBigIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    value = value.substr(0, value.find('\0'));
     std::string line;
     line.reserve(key.size() + 1 + value.size());
     line.append(key).append("=").append(value);
@@ -248,6 +255,42 @@ bool TBigIniFile::ReadBool(std::string_view section, std::string_view key, bool 
 
 void TBigIniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
     WriteString(section, key, value ? "1" : "0");
+}
+
+namespace {
+
+// The number a key spells as std::to_string would (no sign, blanks or leading zeros) within
+// 32 bits, or -1.
+std::int64_t KeyNumber(const std::string& key) {
+    if (key.empty() || key.size() > 10 || (key[0] == '0' && key.size() > 1)) return -1;
+    std::int64_t number = 0;
+    for (char c : key) {
+        if (c < '0' || c > '9') return -1;
+        number = number * 10 + (c - '0');
+    }
+    return number <= 2147483647 ? number : -1;
+}
+
+}  // namespace
+
+std::int64_t TBigIniFile::HighestNumberedKey(std::string_view section) const {
+    const Section* found = Find(section);
+    if (!found) return -1;
+    std::int64_t highest = -1;
+    for (const auto& entry : found->keys) highest = std::max(highest, KeyNumber(entry.first));
+    return highest;
+}
+
+std::vector<std::string> TBigIniFile::NumberedValues(std::string_view section, std::size_t count) const {
+    std::vector<std::string> values(count);
+    const Section* found = Find(section);
+    if (!found) return values;
+    for (const auto& [key, index] : found->keys) {
+        const std::int64_t number = KeyNumber(key);
+        if (number >= 0 && static_cast<std::uint64_t>(number) < count)
+            values[static_cast<std::size_t>(number)] = ValueOf(found->lines[index]);
+    }
+    return values;
 }
 
 std::vector<std::string> TBigIniFile::SectionNames() const {

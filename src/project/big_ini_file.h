@@ -12,6 +12,8 @@
 // - Sections and keys match without regard to (ASCII) case. Only the first occurrence of a
 //   section is kept; later ones are discarded with all their lines, which marks the content as
 //   modified so that the next flush writes the file without them.
+// - A value ends at its first NUL byte, as the Windows profile functions read it: what a read
+//   gives, what a write stores and what is shown are the same text.
 // - Nothing reaches the disk before Flush() (or the destructor). A flush writes, for every
 //   section that has lines, "[name]", its lines and one empty line, each ending in CR LF, and
 //   replaces the file only once the new content is complete.
@@ -66,6 +68,13 @@ public:
     // Any integer other than 0 is true; text that is not an integer gives the default.
     bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
     void WriteBool(std::string_view section, std::string_view key, bool value);
+
+    // The largest key under `section` that is a number as std::to_string spells it ("0", "17",
+    // not "017" or "+1") and fits 32 bits; -1 when the section holds none.
+    std::int64_t HighestNumberedKey(std::string_view section) const;
+    // The values of the keys "0" to count - 1 under `section`, as ReadString reads them with an
+    // empty default, in one pass over the section.
+    std::vector<std::string> NumberedValues(std::string_view section, std::size_t count) const;
 
     // The names of the sections in file order, and the lines of one (empty when missing).
     std::vector<std::string> SectionNames() const;

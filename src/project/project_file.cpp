@@ -47,10 +47,11 @@ LoadedProject ReadProject(const TBigIniFile& ini) {
 
     if (loaded.type == kSlideShow) {
         loaded.slideShowRead = loaded.number > 0;
-        int count = std::clamp(loaded.number, 0, kMaxLoadedFiles);
-        loaded.files.reserve(static_cast<std::size_t>(count));
-        for (int i = 0; i < count; ++i)
-            loaded.files.push_back(ini.ReadString("Files", std::to_string(i), ""));
+        // Keys beyond the highest one present are all missing and could only add blank entries:
+        // the list ends there, whatever Number claims. Blanks within it stay, as missing files.
+        const std::int64_t present = ini.HighestNumberedKey("Files") + 1;
+        int count = static_cast<int>(std::min<std::int64_t>({std::max(loaded.number, 0), present, kMaxLoadedFiles}));
+        loaded.files = ini.NumberedValues("Files", static_cast<std::size_t>(count));
 
         SlideShowValues& s = loaded.slideShow;
         s.output = ini.ReadString("Options", "Output", "");
@@ -247,7 +248,13 @@ void SaveProject(const std::string& path, const ProjectValues& values) {
 
 void WriteSlideShowPictureKeys(TBigIniFile& ini, const std::vector<std::string>& files,
                                const SlideShowValues& values) {
-    for (std::size_t i = 0; i < files.size(); ++i) WriteText(ini, "Files", std::to_string(i), files[i]);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string key = std::to_string(i);
+        // A blank entry whose key is missing reads back blank as it is: writing it would only
+        // add lines (a damaged project can list a great many).
+        if (files[i].empty() && !ini.FindValue("Files", key)) continue;
+        WriteText(ini, "Files", key, files[i]);
+    }
     WriteText(ini, "Options", "Output", values.output);
     project::WriteBool(ini, "Options", "Center", values.center, true);
     project::WriteBool(ini, "Options", "AutoSize", values.autoSize, false);

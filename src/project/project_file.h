@@ -115,7 +115,8 @@ struct ProjectValues {
 struct LoadedProject {
     int number = 0;  // Header/Number
     int type = 0;    // Header/Type: 0 slideshow, 1 Flash, other: leave the page
-    // Files/0..Number-1 when slideShowRead ("" for a missing key; at most kMaxLoadedFiles)
+    // Files/0..Number-1 when slideShowRead ("" for a missing key), but never beyond the highest
+    // file key present (nor kMaxLoadedFiles): trailing missing keys add no entries
     std::vector<std::string> files;
     bool slideShowRead = false;
     SlideShowValues slideShow;

@@ -163,7 +163,11 @@ QImage Pcx(const QByteArray& bytes, const QString&) {
 }
 
 QImage Targa(const QByteArray& bytes, const QString& path) {
-    return ReadWithQt(bytes, path, "tga", QStringLiteral("Targa image"));
+    try {
+        return FromCoreDecoder(&imaging::DecodeTga, bytes);
+    } catch (const Error& e) {
+        Fail(QStringLiteral("%1 is not a valid Targa image (%2)").arg(FileName(path), QString::fromUtf8(e.what())));
+    }
 }
 
 QImage PortablePixmap(const QByteArray& bytes, const QString& path) {

@@ -567,6 +567,20 @@ TEST_F(Component, WaitingForAWorkerLetsTheCallerPaint) {
     EXPECT_EQ(a.Count(), 1);
 }
 
+TEST_F(Component, EveryArchiveWrittenIsReadBack) {
+    // One picture and 1,100 empty files (one name, each in a folder of its own).
+    std::vector<std::string> files{Make("photo.jpg", RandomBytes(3000, 4))};
+    for (int i = 0; i < 1100; ++i) files.push_back(Make("e" + std::to_string(i) + "/blank.png", ""));
+    TZLBArchive a;
+    a.CompressionLevel = fcMaximum;
+    std::string path = Pack(a, files);
+    ArchiveReader reader = ArchiveReader::FromFile(path);
+    ASSERT_EQ(reader.Members().size(), 1101u);
+    EXPECT_TRUE(reader.VerifyArchiveCrc());
+    EXPECT_EQ(reader.Extract(0), RandomBytes(3000, 4));
+    EXPECT_EQ(reader.Extract(1100), "");
+}
+
 TEST_F(Component, WritingOnceAfterAPlayerGivesTheBytesOfAStandAloneArchive) {
     // A compressible member, a random one (stored), one that cannot be read (left out), and one
     // over the memory staging limit.

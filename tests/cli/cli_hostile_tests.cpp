@@ -2,6 +2,7 @@
 // describe no archive, and failures that must be told in words with the file's name.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -114,4 +115,27 @@ TEST_F(CliHostile, FailuresNameTheFileInWords) {
     EXPECT_NE(noFolder.err.find(blocked + "/sub"), std::string::npos) << noFolder.err;
     EXPECT_NE(noFolder.err.find("Not a directory"), std::string::npos) << noFolder.err;
 #endif
+}
+
+TEST_F(CliHostile, MemberNamesReachTheTerminalEscaped) {
+    // A line break that would forge a row, an escape sequence, and a C1 control (CSI in UTF-8).
+    const std::string forged = "a.jpg\n    9      999      999  stored  0  00000000  0  fake.jpg";
+    const std::string escape = "\x1b[2Jclear.png";
+    const std::string csi = "\xC2\x9B" "31mred.gif";
+    std::string scr = Scr(BuildArchive({{forged, "one"}, {escape, "two"}, {csi, "three"}}));
+
+    CliRun list = Cli({"list", scr});
+    EXPECT_EQ(list.code, 0) << list.err;
+    EXPECT_EQ(list.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(list.out.find("\xC2\x9B"), std::string::npos);
+    EXPECT_NE(list.out.find("a.jpg\\n    9"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("\\u001b[2Jclear.png"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("\\u009b31mred.gif"), std::string::npos) << list.out;
+    // Header, title and one line a member.
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 5);
+
+    CliRun extract = Cli({"extract", scr, dir.File("out")});
+    EXPECT_EQ(extract.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(extract.err.find('\x1b'), std::string::npos);
+    EXPECT_NE(extract.out.find("member 2 \"\\u001b[2Jclear.png\""), std::string::npos) << extract.out;
 }

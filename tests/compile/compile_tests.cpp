@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/temp.h"
 #include "project/project_file.h"
+#include "support/test_system.h"
 #if NIMBREL_HAVE_PE_FIXTURES
 #include "pe_check.h"
 #endif
@@ -36,6 +37,15 @@ std::string Pattern(std::size_t size, unsigned seed) {
     std::string bytes(size, '\0');
     for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed * 7) ^ (i >> 5));
     return bytes;
+}
+
+// `bytes` behind the header of a 16 x 16 JPEG or PNG, so that the build takes them for a picture
+// the players show (only the header is looked at).
+std::string AsJpeg(std::string bytes) {
+    return bytes.replace(0, 12, std::string("\xFF\xD8\xFF\xC0\x00\x11\x08\x00\x10\x00\x10\x03", 12));
+}
+std::string AsPng(std::string bytes) {
+    return bytes.replace(0, 24, std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x10\0\0\0\x10", 24));
 }
 
 struct Recorder : pipeline::BuildReporter {
@@ -71,8 +81,8 @@ protected:
         WriteBytes(dir.File("stub.bin"), stubBytes);
         WriteBytes(dir.File("flash.bin"), flashStubBytes);
         fs::create_directory(folder + "pics");
-        WriteBytes(folder + "pics/a.jpg", Pattern(200000, 3));
-        WriteBytes(folder + "pics/b.png", std::string(70000, 'b'));
+        WriteBytes(folder + "pics/a.jpg", AsJpeg(Pattern(200000, 3)));
+        WriteBytes(folder + "pics/b.png", AsPng(std::string(70000, 'b')));
         request.projectFileName = folder + "Show.nssp";
         request.values = pipeline::NewProjectValues();
         request.values.slideShow.showName = "Lake";
@@ -569,18 +579,72 @@ TEST_F(Compile, FilesThatAreNotRegularAreLeftOutAtOnceAndNamed) {
 #endif
 }
 
-TEST_F(Compile, AMemberBeyondTheArchiveLimitEndsTheBuildNamingFileAndLimit) {
+TEST_F(Compile, AMemberBeyondTheArchiveLimitIsLeftOutNamingFileAndLimit) {
     WriteBytes(folder + "Show.scr", "previous screensaver");
     {
         // A sparse file: its size is all that is looked at.
         std::ofstream(folder + "huge.jpg", std::ios::binary).put('x');
-        fs::resize_file(folder + "huge.jpg", 2147483648ull);
+        fs::resize_file(folder + "huge.jpg", 4294967296ull);
     }
     request.values.files.push_back(folder + "huge.jpg");
+    BuildResult result = pipeline::CompileProject(request, reporter);
+    ASSERT_TRUE(result.built);
+    ASSERT_EQ(result.leftOutFiles.size(), 1u);
+    EXPECT_EQ(result.leftOutFiles[0].path, folder + "huge.jpg");
+    EXPECT_EQ(result.leftOutFiles[0].reason,
+              "is 4294967296 bytes, more than the 2147483647 bytes a file in a screensaver can hold");
+
+    // Strict fails before any work, naming file and limit.
+    fs::remove(folder + "Show.scr");
+    WriteBytes(folder + "Show.scr", "previous screensaver");
+    request.strict = true;
     std::string message = FailedBuild(request, reporter);
-    EXPECT_NE(message.find(folder + "huge.jpg"), std::string::npos) << message;
-    EXPECT_NE(message.find("2147483647 bytes"), std::string::npos) << message;
+    EXPECT_NE(message.find(folder + "huge.jpg is 4294967296 bytes"), std::string::npos) << message;
     EXPECT_EQ(platform::ReadWholeFile(folder + "Show.scr"), "previous screensaver");
+}
+
+TEST_F(Compile, PicturesTheScreensaverWillNotShowAreNamedAndFailStrictBuilds) {
+    auto be32 = [](std::uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                           static_cast<char>(v)};
+    };
+    auto png = [&](std::uint32_t w, std::uint32_t h) {
+        return std::string("\x89PNG\r\n\x1a\n", 8) + be32(13) + "IHDR" + be32(w) + be32(h) + Pattern(40, 5);
+    };
+    WriteBytes(folder + "broken.jpg", "not a picture\n");
+    WriteBytes(folder + "empty.png", "");
+    WriteBytes(folder + "cut.jpg", std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\0", 11));
+    WriteBytes(folder + "strip.png", png(1, 65536));
+    WriteBytes(folder + "fine.png", png(4, 4));
+    WriteBytes(folder + "icon.ico", std::string("\0\0\1\0", 4) + Pattern(100, 6));
+    request.values.files = {folder + "broken.jpg", folder + "fine.png", folder + "empty.png",
+                            folder + "cut.jpg",    folder + "icon.ico", folder + "strip.png"};
+    BuildResult result = pipeline::CompileProject(request, reporter);
+    ASSERT_TRUE(result.built);
+    EXPECT_TRUE(result.leftOutFiles.empty());
+    std::vector<std::pair<std::string, std::string>> notShown;
+    for (const auto& file : result.notShownFiles) notShown.emplace_back(file.path, file.reason);
+    EXPECT_EQ(notShown,
+              (std::vector<std::pair<std::string, std::string>>{
+                  {folder + "broken.jpg", "is not a picture in a format the screensaver can show"},
+                  {folder + "empty.png", "is empty (0 bytes)"},
+                  {folder + "cut.jpg", "cannot be decoded: its header is damaged or cut short"},
+                  {folder + "strip.png",
+                   "cannot be decoded: it is 1 x 65536 pixels, more than the 65535 pixels a side a picture may have"},
+              }));
+    EXPECT_NE(result.completionText.find("These files were packed, but the screensaver will not show them:\n\r" +
+                                         folder + "broken.jpg is not a picture"),
+              std::string::npos)
+        << result.completionText;
+    // Packed all the same.
+    std::string scr = platform::ReadWholeFile(result.outputPath);
+    archive::ArchiveReader reader(reinterpret_cast<const unsigned char*>(scr.data()), scr.size());
+    EXPECT_EQ(reader.Members().size(), 8u);
+
+    request.strict = true;
+    request.values.files = {folder + "fine.png", folder + "empty.png"};
+    EXPECT_EQ(FailedBuild(request, reporter),
+              folder + "empty.png is empty (0 bytes): the screensaver would not show it.");
 }
 
 TEST_F(Compile, AProjectOfAnUnknownKindBuildsAndSavesNothing) {
@@ -702,3 +766,22 @@ TEST_F(Compile, AnIconThatCannotBeImportedKeepsThePlayersOwn) {
     EXPECT_EQ(reader.ArchiveStart(), player.size());
 }
 #endif
+
+TEST_F(Compile, FilesThatCannotBeReachedSayWhyAndAReadOnlyProjectIsNamed) {
+#ifdef _WIN32
+    GTEST_SKIP() << "links and file modes are POSIX's here";
+#else
+    fs::create_symlink(folder + "loop2.jpg", folder + "loop1.jpg");
+    fs::create_symlink(folder + "loop1.jpg", folder + "loop2.jpg");
+    request.values.files = {folder + "pics/a.jpg", folder + "loop1.jpg"};
+    BuildResult result = pipeline::CompileProject(request, reporter);
+    ASSERT_EQ(result.leftOutFiles.size(), 1u);
+    EXPECT_EQ(result.leftOutFiles[0].reason, "cannot be reached: its path runs into a loop of symbolic links");
+
+    if (!nimbrel::testing::ReadOnlyMarksBind()) GTEST_SKIP() << "read-only marks do not stop root";
+    request.values.slideShow.showName = "Changed";
+    ASSERT_TRUE(nimbrel::testing::SetReadOnly(request.projectFileName, true));
+    EXPECT_EQ(FailedBuild(request, reporter), "Cannot save the project " + request.projectFileName + ": File access denied");
+    nimbrel::testing::SetReadOnly(request.projectFileName, false);
+#endif
+}

@@ -231,3 +231,89 @@ TEST(Wbmp, HostileInputsRaiseErrors) {
     EXPECT_THROW(Wbmp({0, 0, 0x82, 0x80, 0x01, 0x82, 0x80, 0x01, 0}), nimbrel::Error);  // 32769 wide
     EXPECT_THROW(Wbmp({0, 0, 0x81, 0x80, 0x00, 0x81, 0x80, 0x00, 0}), nimbrel::Error);  // no pixel data
 }
+
+namespace {
+
+// A Targa file: the 18-byte header, an optional palette (24-bit entries), the pixel bytes and,
+// when asked, the TGA 2.0 footer.
+Bytes MakeTga(std::uint8_t type, int width, int height, std::uint8_t depth, std::uint8_t descriptor,
+              const Bytes& pixels, const Bytes& palette = {}, bool footer = false) {
+    Bytes b(18, 0);
+    b[0] = 3;  // an image ID of three bytes, skipped
+    b[1] = palette.empty() ? 0 : 1;
+    b[2] = type;
+    PutWord(b, 5, static_cast<unsigned>(palette.size() / 3));
+    b[7] = palette.empty() ? 0 : 24;
+    PutWord(b, 12, static_cast<unsigned>(width));
+    PutWord(b, 14, static_cast<unsigned>(height));
+    b[16] = depth;
+    b[17] = descriptor;
+    b.insert(b.end(), {'i', 'd', '!'});
+    b.insert(b.end(), palette.begin(), palette.end());
+    b.insert(b.end(), pixels.begin(), pixels.end());
+    if (footer) {
+        const char tail[] = "\0\0\0\0\0\0\0\0TRUEVISION-XFILE.";
+        b.insert(b.end(), tail, tail + sizeof tail);
+    }
+    return b;
+}
+
+}  // namespace
+
+TEST(Tga, PlainTrueColourRowsFromTheBottomOrTheTop) {
+    // Stored blue, green, red: the first stored row is the bottom one unless bit 5 says top.
+    const Bytes pixels = {255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9};
+    const Bytes plain = MakeTga(2, 2, 2, 24, 0, pixels);
+    Image up = DecodeTga(plain.data(), plain.size());
+    EXPECT_EQ(up.At(0, 1), MakePixel(0, 0, 255));
+    EXPECT_EQ(up.At(1, 1), MakePixel(0, 255, 0));
+    EXPECT_EQ(up.At(0, 0), MakePixel(255, 0, 0));
+    EXPECT_EQ(up.At(1, 0), MakePixel(9, 9, 9));
+    const Bytes down = MakeTga(2, 2, 2, 24, 0x20, pixels, {}, true);
+    Image top = DecodeTga(down.data(), down.size());
+    EXPECT_EQ(top.At(0, 0), MakePixel(0, 0, 255));
+    EXPECT_EQ(top.At(1, 1), MakePixel(9, 9, 9));
+
+    // 32-bit keeps its alpha; one whose alpha is 0 everywhere is opaque.
+    const Bytes alpha = MakeTga(2, 1, 1, 32, 0x28, {1, 2, 3, 128, 4, 5, 6, 0});
+    EXPECT_EQ(DecodeTga(alpha.data(), alpha.size()).At(0, 0), MakePixel(3, 2, 1, 128));
+    const Bytes unfilled = MakeTga(2, 1, 1, 32, 0, {1, 2, 3, 0, 4, 5, 6, 0});
+    EXPECT_EQ(DecodeTga(unfilled.data(), unfilled.size()).At(0, 0), MakePixel(3, 2, 1));
+}
+
+TEST(Tga, RunLengthPacketsAcrossRowsMappedAndGrey) {
+    // 3x2 top-down: a run of four across the row end, then two raw pixels; with a footer after.
+    const Bytes rle = {0x83, 10, 20, 30, 0x01, 1, 2, 3, 4, 5, 6};
+    for (bool footer : {false, true}) {
+        const Bytes file = MakeTga(10, 3, 2, 24, 0x20, rle, {}, footer);
+        Image image = DecodeTga(file.data(), file.size());
+        EXPECT_EQ(image.At(2, 0), MakePixel(30, 20, 10));
+        EXPECT_EQ(image.At(0, 1), MakePixel(30, 20, 10));
+        EXPECT_EQ(image.At(1, 1), MakePixel(3, 2, 1));
+        EXPECT_EQ(image.At(2, 1), MakePixel(6, 5, 4));
+    }
+    // Colour-mapped RLE and greyscale plain, both 2x1.
+    const Bytes mapped = MakeTga(9, 2, 1, 8, 0, {0x00, 1, 0x00, 0}, {0, 0, 255, 0, 255, 0});
+    Image m = DecodeTga(mapped.data(), mapped.size());
+    EXPECT_EQ(m.At(0, 0), MakePixel(0, 255, 0));
+    EXPECT_EQ(m.At(1, 0), MakePixel(255, 0, 0));
+    const Bytes grey = MakeTga(3, 2, 1, 8, 0x10, {40, 80});  // right to left
+    EXPECT_EQ(DecodeTga(grey.data(), grey.size()).At(0, 0), MakePixel(80, 80, 80));
+}
+
+TEST(Tga, HostileInputsRaiseErrors) {
+    auto fails = [](const Bytes& b) {
+        EXPECT_THROW(DecodeTga(b.data(), b.size()), nimbrel::Error);
+    };
+    fails({});
+    fails(MakeTga(2, 2, 2, 24, 0, Bytes(11, 0)));               // one byte short
+    fails(MakeTga(2, 0, 2, 24, 0, {}));                         // no width
+    fails(MakeTga(4, 1, 1, 24, 0, {1, 2, 3}));                  // no such type
+    fails(MakeTga(2, 1, 1, 12, 0, {1, 2}));                     // no such depth
+    fails(MakeTga(10, 4, 4, 24, 0, {0x8E, 1, 2, 3}));           // runs end early
+    fails(MakeTga(9, 1, 1, 8, 0, {0x00, 7}, {0, 0, 0}));        // index beyond the palette
+    // 65535 x 65535 from a few bytes of RLE: refused before anything is allocated.
+    fails(MakeTga(10, 65535, 65535, 24, 0, {0xFF, 1, 2, 3}));
+    // A raw packet that runs into the footer.
+    fails(MakeTga(10, 3, 1, 24, 0, {0x02, 1, 2, 3}, {}, true));
+}

@@ -76,6 +76,19 @@ TEST(ConvertPicture, TransparencyGivesPngAndOtherFormatsGiveJpeg) {
     EXPECT_EQ(tiff.width, 40);
     EXPECT_EQ(tiff.height, 80);
     EXPECT_LE(ChannelDistance(Decode(tiff.bytes).At(36, 4), imaging::MakePixel(0, 0, 255)), 16);
+
+    // An ordinary Targa (24-bit, bottom-up, no footer) of 16 x 8: red above, blue below.
+    Bytes tga(18, 0);
+    tga[2] = 2, tga[12] = 16, tga[14] = 8, tga[16] = 24;
+    for (int i = 0; i < 16 * 8; ++i) {
+        const bool bottom = i < 16 * 4;
+        tga.insert(tga.end(), {static_cast<std::uint8_t>(bottom ? 255 : 0), 0, static_cast<std::uint8_t>(bottom ? 0 : 255)});
+    }
+    const pipeline::ConvertedPicture targa = ConvertPicture("logo.tga", tga, {});
+    ASSERT_TRUE(targa.converted);
+    EXPECT_EQ(targa.format, "jpeg");
+    EXPECT_LE(ChannelDistance(Decode(targa.bytes).At(8, 1), imaging::MakePixel(255, 0, 0)), 16);
+    EXPECT_LE(ChannelDistance(Decode(targa.bytes).At(8, 6), imaging::MakePixel(0, 0, 255)), 16);
 }
 
 TEST(ConvertPicture, WhatThePlayersReadIsKeptUnlessTooLargeForTheScreen) {

@@ -190,7 +190,8 @@ TEST(BigIniBadInput, GarbageNulBytesAndHugeLines) {
     std::string nul(kNul, sizeof kNul - 1);
     auto ini = TBigIniFile::FromBytes(nul);
     EXPECT_EQ(ini.SectionNames(), Lines{std::string("S\0", 2)});
-    EXPECT_EQ(ini.ReadString(std::string("s\0", 2), std::string("K\0ey", 4), ""), std::string("va\0lue", 6));
+    // A value ends at its first NUL (section and key names keep theirs).
+    EXPECT_EQ(ini.ReadString(std::string("s\0", 2), std::string("K\0ey", 4), ""), "va");
     EXPECT_EQ(ini.Content(), nul + "\r\n");
 
     std::string huge = "[S]\r\n" + std::string(10 * 1024 * 1024, 'z') + "\r\nk=1\r\n";

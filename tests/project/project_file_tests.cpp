@@ -205,9 +205,10 @@ TEST(ProjectReading, ValuesAndDefaults) {
     EXPECT_EQ(full.slideShow.showText, "Pictures from the <B>holiday</B>");
 
     // Only the count: every option takes its default, Center on, Transition 0, the default text.
+    // No file key is present, so the list is empty.
     LoadedProject bare = ReadProjectText(Crlf({"[Header]", "Number=3"}));
     EXPECT_TRUE(bare.slideShowRead);
-    EXPECT_EQ(bare.files, (std::vector<std::string>{"", "", ""}));
+    EXPECT_TRUE(bare.files.empty());
     EXPECT_TRUE(bare.slideShow.center);
     EXPECT_FALSE(bare.slideShow.autoSize || bare.slideShow.stretch || bare.slideShow.keepAspect ||
                  bare.slideShow.random || bare.slideShow.changeIcon);
@@ -273,11 +274,52 @@ TEST(ProjectReading, WhatReadsNothing) {
     EXPECT_EQ(lf.type, 1);
     EXPECT_EQ(lf.flash.flashFile, "m.swf");
 
-    // A damaged count is bounded.
+    // A damaged count is bounded by the file keys present.
     LoadedProject huge = ReadProjectText(Crlf({"[Header]", "Number=2147483647", "[Files]", "0=a.jpg"}));
     EXPECT_EQ(huge.number, 2147483647);
-    EXPECT_EQ(huge.files.size(), static_cast<std::size_t>(kMaxLoadedFiles));
-    EXPECT_EQ(huge.files[0], "a.jpg");
+    EXPECT_EQ(huge.files, std::vector<std::string>{"a.jpg"});
+}
+
+TEST_F(ProjectFile, AnAbsurdCountNeitherListsNorSavesBlanks) {
+    // Blanks inside the keys present stay (missing files); nothing beyond the highest key.
+    // Keys that std::to_string never spells ("07", "+9") are not file keys.
+    WriteBytes(path_, Crlf({"[Header]", "Number=2147483647", "Type=0", "[Files]", "0=a.jpg", "3=d.jpg", "07=x",
+                            "+9=y", "[Options]", "Output=o.scr"}));
+    LoadedProject loaded = LoadProject(path_);
+    EXPECT_EQ(loaded.files, (std::vector<std::string>{"a.jpg", "", "", "d.jpg"}));
+
+    // Saving what was loaded writes the count of the list and no lines for the missing keys.
+    ProjectValues values;
+    values.files = loaded.files;
+    values.slideShow = loaded.slideShow;
+    SaveProject(path_, values);
+    const std::string saved = ReadBytes(path_);
+    EXPECT_LT(saved.size(), 1000u);
+    EXPECT_NE(saved.find("Number=4\r\n"), std::string::npos);
+    EXPECT_EQ(saved.find("\r\n1="), std::string::npos);
+    EXPECT_EQ(LoadProject(path_).files, loaded.files);
+
+    // A key far out makes a long list of blanks, but saving it stays small.
+    WriteBytes(path_, Crlf({"[Header]", "Number=2147483647", "[Files]", "0=a.jpg", "200000=z.jpg"}));
+    values.files = LoadProject(path_).files;
+    EXPECT_EQ(values.files.size(), 200001u);
+    SaveProject(path_, values);
+    EXPECT_LT(ReadBytes(path_).size(), 1000u);
+}
+
+TEST(ProjectReading, AValueEndsAtItsFirstNul) {
+    static const char kText[] =
+        "[Header]\r\nNumber=2\r\n[Files]\r\n0=p2.png\0../../etc/passwd\r\n1=b.jpg\r\n"
+        "[Options]\r\nOutput=precious.txt\0.scr\r\nShowSpeed=12\0 0\r\n[About]\r\nShowName=A\0B\r\n";
+    LoadedProject p = ReadProjectText(std::string_view(kText, sizeof kText - 1));
+    EXPECT_EQ(p.files, (std::vector<std::string>{"p2.png", "b.jpg"}));
+    EXPECT_EQ(p.slideShow.output, "precious.txt");
+    EXPECT_EQ(p.slideShow.showSpeed, 12);
+    EXPECT_EQ(p.slideShow.showName, "A");
+    // A value written with a NUL in it is stored up to there, so that it reads back the same.
+    auto ini = TBigIniFile::FromBytes("");
+    ini.WriteString("Options", "Output", std::string_view("x.scr\0y", 7));
+    EXPECT_EQ(ini.Content(), "[Options]\r\nOutput=x.scr\r\n\r\n");
 }
 
 TEST_F(ProjectFile, LongTextsAndLineBreaks) {
@@ -436,7 +478,7 @@ TEST_F(ProjectFile, BadInputNeverCrashesAndNeverLosesTheFile) {
         EXPECT_EQ(Describe(LoadProject(path_)), Describe(first));
         EXPECT_EQ(ReadBytes(path_), after);
     }
-    EXPECT_EQ(ReadProjectText(inputs[10]).files, std::vector<std::string>{std::string("a\0b.jpg", 7)});
+    EXPECT_EQ(ReadProjectText(inputs[10]).files, std::vector<std::string>{"a"});
     EXPECT_EQ(ReadProjectText(inputs[12]).number, 1);
 }
 

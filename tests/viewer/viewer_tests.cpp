@@ -315,6 +315,19 @@ TEST_F(ViewerTest, TiffAndTargaOpenAndAPictureThatCannotBeDecodedSaysSo) {
     EXPECT_EQ(targa->ErrorText(), "");
     ASSERT_EQ(targa->Picture().size(), QSize(2, 1));
     EXPECT_EQ(targa->Picture().pixel(0, 0), qRgb(0, 0, 255));
+    // The ordinary kind, without the footer: 32-bit, top-down, RLE (a run of two).
+    QByteArray plain(18, '\0');
+    plain[2] = 10;
+    plain[12] = 2;
+    plain[14] = 2;
+    plain[16] = 32;
+    plain[17] = 0x28;
+    plain.append(QByteArray("\x81\x00\xFF\x00\xFF\x81\xFF\x00\x00\x80", 10));
+    auto ordinary = Open(Write("ordinary.tga", plain));
+    EXPECT_EQ(ordinary->ErrorText(), "");
+    ASSERT_EQ(ordinary->Picture().size(), QSize(2, 2));
+    EXPECT_EQ(ordinary->Picture().pixel(1, 0), qRgba(0, 255, 0, 255));
+    EXPECT_EQ(ordinary->Picture().pixel(0, 1), qRgba(0, 0, 255, 128));
 
     // A Photoshop file: no decoder here, and the viewer says so instead of showing an empty window.
     auto psd = Open(Write("layers.psd", QByteArray("8BPS\x00\x01", 6) + QByteArray(40, '\0')));
@@ -429,10 +442,13 @@ TEST_F(ViewerTest, DamagedPhotosSayWhatIsWrongAndKeepTheDesignedWindow) {
 #endif
 
 TEST_F(ViewerTest, FormatsWithoutAReaderHereSaySo) {
-    // Qt reads Targa only with the image-format plugins; without them the text says why.
-    if (QImageReader::supportedImageFormats().contains("tga")) GTEST_SKIP() << "Qt reads Targa here";
+    // Targa has a reader of our own: a file that is none says what is wrong with it.
     auto viewer = Open(Write("t.tga", QByteArray(40, '\0')));
-    EXPECT_TRUE(viewer->ErrorText().startsWith("Targa image cannot be shown on this system"));
+    EXPECT_TRUE(viewer->ErrorText().startsWith("t.tga is not a valid Targa image")) << viewer->ErrorText().toStdString();
+    // Qt reads SGI pictures only with the image-format plugins; without them the text says why.
+    if (QImageReader::supportedImageFormats().contains("sgi")) GTEST_SKIP() << "Qt reads SGI pictures here";
+    auto sgi = Open(Write("t.sgi", QByteArray(40, '\0')));
+    EXPECT_TRUE(sgi->ErrorText().startsWith("SGI image cannot be shown on this system"));
 }
 
 // A GIF of 8 x 8 whose frames are each one colour of `colours` (RGB), shown 100 ms each and
