@@ -1,0 +1,182 @@
+// The main window's build commands: Compile, Make Installer, and the build run with its progress,
+// signing and completion text.
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QScrollArea>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <exception>
+#include <optional>
+
+#include "app/file_entries.h"
+#include "app/main_window_parts.h"
+#include "app/show_tab.h"
+#include "app/signing_group.h"
+#include "flash/flash_recorder.h"
+#include "pipeline/build_pipeline.h"
+#include "pipeline/installer_package.h"
+#include "pipeline/working_paths.h"
+#include "platform/error.h"
+#include "platform/file_info.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "project/project_paths.h"
+#include "project/value_ranges.h"
+#include "ui/color_button.h"
+#include "ui/file_dialog.h"
+#include "ui/file_list_view.h"
+#include "ui/file_name_edit.h"
+#include "ui/form_helpers.h"
+#include "ui/gradient_progress_bar.h"
+#include "ui/limited_memo.h"
+#include "ui/message_box.h"
+#include "ui/narrow_text.h"
+#include "ui/picture_button.h"
+#include "ui/picture_files.h"
+#include "ui/pictures.h"
+
+namespace nimbrel::app {
+
+using namespace detail;
+using ui::Caption;
+using ui::Named;
+
+namespace {
+
+// The build's reports, shown in the window: the progress bar is repainted at once, and the
+// window keeps painting while the build runs, without taking the user's input.
+class WindowBuildReporter : public pipeline::BuildReporter {
+public:
+    explicit WindowBuildReporter(TfrmMain& window) : window_(window) {}
+    void Progress(int percent) override {
+        window_.cabProgress(QString(), percent);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    void Notice(const std::string& text) override {
+        ui::MessageBox::Show(&window_, kApplicationTitle, ui::FromNarrow(text), QMessageBox::NoIcon,
+                             QMessageBox::Ok);
+    }
+    void ProcessEvents() override { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+
+private:
+    TfrmMain& window_;
+};
+
+// The completion text's LF CR line breaks, as a Qt label shows them.
+QString ForDisplay(const std::string& text) {
+    QString shown = ui::FromNarrow(text);
+    shown.replace(QStringLiteral("\n\r"), QStringLiteral("\n"));
+    return shown;
+}
+
+}  // namespace
+
+void TfrmMain::cabProgress(const QString& /*msg*/, int percentage) {
+    pbar->setPosition(percentage);
+    pbar->repaint();
+}
+
+void TfrmMain::Compile1Click() {
+    if (building_ || projectFileName_.isEmpty()) return;
+    building_ = true;
+    if (ProjectKind() == project::kFlash) {
+        CompileFlash();
+    } else {
+        CompileSlideShow();
+    }
+    building_ = false;
+}
+
+void TfrmMain::MakeInstaller1Click() {
+    if (building_ || projectFileName_.isEmpty()) return;
+    building_ = true;
+    RunBuild(true);
+    building_ = false;
+}
+
+void TfrmMain::CompileSlideShow() {
+    RunBuild();
+}
+
+void TfrmMain::CompileFlash() {
+    RunBuild();
+}
+
+void TfrmMain::RunBuild(bool installer) {
+    RunCommand([this, installer] {
+        pipeline::BuildRequest request;
+        request.projectFileName = ui::ToNarrow(projectFileName_);
+        request.values = GatherProjectValues();
+        if (unknownKind_ != 0) request.values.kind = unknownKind_;
+        request.stubPath = stubPath_.empty() ? pipeline::StubPath() : stubPath_;
+        request.flashStubPath = flashStubPath_.empty() ? pipeline::FlashStubPath() : flashStubPath_;
+        WindowBuildReporter reporter(*this);
+        pipeline::BuildResult result;
+        try {
+            result = pipeline::CompileProject(request, reporter);
+        } catch (...) {
+            UpdateCommandState();
+            throw;
+        }
+        ui::FileNameEdit* outputBox = ProjectKind() == project::kFlash ? feFlashOutput : feOutput;
+        outputBox->setText(ui::FromNarrow(result.outputBoxText));
+        pipeline::SetOutputPath(result.outputPath);
+        UpdateCommandState();  // the build saved the project, as Save does
+        if (!result.built) return;
+        if (ProjectKind() == project::kFlash && !result.posterFrame.empty()) {
+            QPixmap poster;
+            if (poster.loadFromData(reinterpret_cast<const uchar*>(result.posterFrame.data()),
+                                    static_cast<uint>(result.posterFrame.size())))
+                imgFlashPoster->setPixmap(
+                    poster.scaled(QSize(240, 135), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+            imgFlashPoster->setVisible(!poster.isNull());
+        }
+        std::string text = result.completionText;
+        // Signing: the password is asked now and forgotten when the build is done.
+        std::optional<std::string> password;
+        std::string signer;
+        if (gbSigning && gbSigning->SignRequested()) {
+            password = gbSigning->AskPassword(this);
+            if (password) {
+                signer = gbSigning->Sign(result.outputPath, *password);
+                text += "\n\r" + app::SignedLine(signer);
+            } else {
+                text += "\n\rThe screensaver was not signed.";
+            }
+        }
+        if (installer) {
+            pipeline::InstallerContent content =
+                pipeline::InstallerContentOf(request.values, request.projectFileName);
+            content.publisher = signer;
+            const std::string setup = pipeline::DefaultInstallerPath(result.outputPath, content.showName);
+            pipeline::WriteInstaller(
+                platform::JoinPath(platform::DirectoryPart(request.stubPath), "setup.bin"), result.outputPath,
+                content, setup);
+            if (password) gbSigning->Sign(setup, *password);
+            text += "\n\rInstaller: " + setup;
+        }
+        if (password) std::fill(password->begin(), password->end(), '\0');
+        ui::MessageBox::Show(this, QString::fromLatin1(pipeline::kCompletionCaption), ForDisplay(text),
+                             QMessageBox::Information, QMessageBox::Ok);
+    });
+}
+
+}  // namespace nimbrel::app
