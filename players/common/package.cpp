@@ -109,6 +109,7 @@ std::string Package::ExtractPicture(std::size_t index) const {
     // A member smaller than the head is whole already (and its CRC was checked).
     if (head.size() < kHead) return head;
     return Extract(index);
+}
 
 std::shared_ptr<const show::CaptionLayer> Package::Captions(show::CaptionPlace place) const {
     const long member = FindName(names_, show::kCaptionsMemberName);

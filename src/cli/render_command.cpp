@@ -370,8 +370,10 @@ int RenderCommand(const std::vector<std::string>& args, std::ostream& out, std::
             << "\": " << (ec ? ec.message() : std::string("a file of that name is in the way")) << "\n";
         return kExitFailure;
     }
+    // A movie plays the same on every monitor: its frames at the first size.
     if (project.type == project::kFlash)
-        return RenderFlash(project, projectPath, width, height, times, outDir, out, err);
+        return RenderFlash(project, projectPath, monitors.front().width, monitors.front().height, times, outDir,
+                           out, err);
 
 #ifndef NIMBREL_HAVE_CAPTIONS
     if (project.slideShow.show.caption != project::kCaptionNone) {
