@@ -125,6 +125,12 @@ install_ruffle() {  # target folder
 configure_and_build() {  # dir, extra cmake args...
     local dir=$1
     shift
+    # ccache, where the machine has it, keeps rebuilds of unchanged files short (any checkout of
+    # the project shares its cache: paths are taken relative to the checkout).
+    if command -v ccache >/dev/null 2>&1; then
+        export CCACHE_BASEDIR=$ROOT
+        set -- "$@" -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
+    fi
     cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
     cmake --build "$dir" -j "$JOBS"
 }

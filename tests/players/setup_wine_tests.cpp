@@ -127,7 +127,7 @@ TEST_F(SetupUnderWine, SilentInstallThenUninstallLeavesNoTraceAndRestoresTheScre
     if (ReadFile(BinPath("setup.bin")).empty()) GTEST_SKIP() << "setup.bin was not built";
     const std::string scr = RedShow("lake.scr");
     const std::string setup = kWork + "/Lake Setup.exe";
-    pipeline::WriteInstaller(BinPath("setup.bin"), scr, {"Lake", "Hello <b>there</b>", "Wine Test Signer"}, setup);
+    pipeline::WriteInstaller(BinPath("setup.bin"), scr, {"Lake", "Hello <b>there</b>", "Wine Test Signer", ""}, setup);
     if (CanSign()) Sign(setup);
     SetPreviousScreenSaver("C:\\windows\\system32\\old.scr");
 
@@ -166,7 +166,7 @@ TEST_F(SetupUnderWine, ADamagedInstallerRefusesAndInstallsNothing) {
     if (ReadFile(BinPath("setup.bin")).empty()) GTEST_SKIP() << "setup.bin was not built";
     const std::string scr = RedShow("broken.scr");
     const std::string setup = kWork + "/Broken Setup.exe";
-    pipeline::WriteInstaller(BinPath("setup.bin"), scr, {"Broken", "", ""}, setup);
+    pipeline::WriteInstaller(BinPath("setup.bin"), scr, {"Broken", "", "", ""}, setup);
     std::string bytes = ReadFile(setup);
     const std::size_t at = ReadFile(BinPath("setup.bin")).size() + 2000;  // inside the screensaver
     bytes[at] = static_cast<char>(bytes[at] ^ 0x11);
