@@ -98,8 +98,8 @@ void TfrmMain::BuildMenus() {
 
     QMenu* project = menuBar()->addMenu(tr("&Project"));
     Compile1 = NamedAction(project, "Compile1", tr("&Compile"), QKeySequence(Qt::Key_F9));
-    MakeInstaller1 = NamedAction(project, "MakeInstaller1", tr("Make Installe&r..."), QKeySequence());
     Preview1 = NamedAction(project, "Preview1", tr("Pre&view"), QKeySequence(Qt::Key_F5));
+    MakeInstaller1 = NamedAction(project, "MakeInstaller1", tr("Make Installe&r..."), QKeySequence());
     Test1 = NamedAction(project, "Test1", tr("&Test"), QKeySequence(Qt::CTRL | Qt::Key_F9));
     Install1 = NamedAction(project, "Install1", tr("&Install"), QKeySequence(Qt::ALT | Qt::Key_F9));
     project->addSeparator();
@@ -315,6 +315,8 @@ QWidget* TfrmMain::BuildFlashPage() {
     layout->addWidget(feFlash);
     lblFlashMovie = Named(new QLabel(page), "lblFlashMovie");
     lblFlashMovie->setWordWrap(true);
+    // A long path or package name in the description wraps or is cut; it never widens the page.
+    lblFlashMovie->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(lblFlashMovie);
     imgFlashPoster = Named(new QLabel(page), "imgFlashPoster");
     imgFlashPoster->hide();

@@ -3,7 +3,7 @@
 #include <QCheckBox>
 #include <QInputDialog>
 #include <QLineEdit>
-#include <QVBoxLayout>
+#include <QHBoxLayout>
 
 #include "app/interface_state.h"
 #include "platform/error.h"
@@ -21,16 +21,19 @@ constexpr const char* kSection = "Nimbrel\\Signing";
 
 SigningGroup::SigningGroup(QWidget* parent) : QGroupBox(tr("Signing"), parent) {
     setObjectName(QStringLiteral("gbSigning"));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(6, 4, 6, 4);
-    layout->setSpacing(3);
-    chkSign_ = new QCheckBox(tr("Sign the screensaver with this certificate (.pfx)"), this);
+    // One line, the check box before the certificate it signs with: the Options tab has little
+    // height to spare.
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(6, 2, 6, 2);
+    layout->setSpacing(6);
+    chkSign_ = new QCheckBox(tr("Si&gn with"), this);
+    chkSign_->setToolTip(tr("Sign the screensaver (and its installer) with this certificate (.pfx)"));
     chkSign_->setObjectName(QStringLiteral("chkSign"));
     feCertificate_ = new ui::FileNameEdit(ui::FileNameEdit::DialogKind::Open, this);
     feCertificate_->setObjectName(QStringLiteral("feCertificate"));
     feCertificate_->setFilter(QStringLiteral("Certificates (*.pfx, *.p12)|*.pfx;*.p12|All Files (*.*)|*.*"));
     layout->addWidget(chkSign_);
-    layout->addWidget(feCertificate_);
+    layout->addWidget(feCertificate_, 1);
 
     const platform::SettingsStore store(kStoreRoot);
     chkSign_->setChecked(store.ReadBool(kSection, "Sign", false));

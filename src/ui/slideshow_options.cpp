@@ -100,12 +100,7 @@ QWidget* SlideShowOptionControls::CreateFitRow(QWidget* parent, bool stacked) {
         "JPEG, PNG, GIF, WebP, HEIF and AVIF pictures go into the screensaver as they are: compiling "
         "is much faster and the screensaver only slightly larger"));
     if (stacked) {
-        auto* first = new QHBoxLayout;
-        first->setContentsMargins(0, 0, 0, 0);
-        first->addWidget(chkFitPictures);
-        first->addWidget(chkStoreCompressed);
-        first->addStretch();
-        rows->addLayout(first);
+        rows->addWidget(chkFitPictures);
         layout->addSpacing(20);
     } else {
         layout->addWidget(chkFitPictures);
@@ -114,8 +109,14 @@ QWidget* SlideShowOptionControls::CreateFitRow(QWidget* parent, bool stacked) {
     layout->addWidget(spnFitWidth);
     layout->addWidget(new QLabel(QStringLiteral("x"), row));
     layout->addWidget(spnFitHeight);
-    if (!stacked) layout->addWidget(chkStoreCompressed);
     layout->addStretch();
+    // A row of its own: beside the sizes it would widen the column that holds them. The wizard's
+    // page has no room for it; a new project starts without it and the Options tab offers it.
+    if (stacked) {
+        rows->addWidget(chkStoreCompressed);
+    } else {
+        chkStoreCompressed->hide();
+    }
     return row;
 }
 

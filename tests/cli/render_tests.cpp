@@ -103,7 +103,7 @@ TEST_F(Render, BadCommandLinesProjectsAndFoldersAreRefused) {
     Write(dir.File("flash.nssp"), "[Header]\r\nNumber=0\r\nType=1\r\n\r\n");
     CliRun flash = Cli({"render", dir.File("flash.nssp"), "--size", "64x48", "--at", "1", "--out", out});
     EXPECT_EQ(flash.code, 1);
-    EXPECT_NE(flash.err.find("not a slideshow"), std::string::npos) << flash.err;
+    EXPECT_NE(flash.err.find("movie"), std::string::npos) << flash.err;  // a Flash project without one
 
     // A file where the folder should be.
     Write(dir.File("blocked"), "x");

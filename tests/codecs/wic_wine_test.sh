@@ -11,11 +11,19 @@ cli_exe=$bin/win64/nimbrel-cli.exe
 command -v wine >/dev/null || { echo "SKIP: wine is not installed"; exit 77; }
 rm -rf "$work" && mkdir -p "$work"
 export WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$work/prefix}
+# The wine that runs the 64-bit program: "wine" may be the 32-bit loader, which a kernel without
+# 32-bit support cannot start.
+wine=
+for candidate in wine wine64 /usr/lib/wine/wine64; do
+    command -v "$candidate" >/dev/null || continue
+    if timeout 300 "$candidate" "$cli_exe" --version >/dev/null 2>&1; then wine=$candidate; break; fi
+done
+[ -n "$wine" ] || { echo "SKIP: no wine here runs 64-bit Windows programs"; exit 77; }
 "$probe" make "$work" || exit 1
 printf 'MZ stand-in player' > "$work/stub.bin"
 printf '[Header]\r\nNumber=5\r\nType=0\r\n[Files]\r\n0=scan.tif\r\n1=photo.jpg\r\n2=small.jpg\r\n3=phone.heic\r\n4=web.webp\r\n' \
     > "$work/Show.nssp"
-(cd "$work" && timeout 300 wine "$cli_exe" compile Show.nssp --stub-dir . --fit 400x400) > "$work/compile.txt" 2>&1
+(cd "$work" && timeout 300 "$wine" "$cli_exe" compile Show.nssp --stub-dir . --fit 400x400) > "$work/compile.txt" 2>&1
 status=$?
 cat "$work/compile.txt"
 [ $status -eq 0 ] || { echo "FAIL: nimbrel-cli.exe compile ended with $status"; exit 1; }
