@@ -128,7 +128,7 @@ configure_and_build() {  # dir, extra cmake args...
     # ccache, where the machine has it, keeps rebuilds of unchanged files short (any checkout of
     # the project shares its cache: paths are taken relative to the checkout).
     if command -v ccache >/dev/null 2>&1; then
-        export CCACHE_BASEDIR=$ROOT
+        export CCACHE_BASEDIR=$ROOT CCACHE_NOHASHDIR=1
         set -- "$@" -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
     fi
     cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null

@@ -10,6 +10,7 @@
 #include "captions/text_mask.h"
 #include "imaging/picture_metadata.h"
 #include "platform/error.h"
+#include "platform/file_info.h"
 #include "show/show_order.h"
 
 namespace nimbrel::captions {
@@ -36,17 +37,15 @@ std::string FormatDate(const std::tm& tm, const std::locale& locale) {
 }
 
 std::string FileDate(const std::string& path, const std::locale& locale) {
-    std::error_code ec;
-    const auto written = std::filesystem::last_write_time(std::filesystem::path(path), ec);
-    if (ec) return {};
-    const std::time_t t =
-        std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written));
+    const std::optional<platform::LocalDateTime> written = platform::FileLastWriteTime(path);
+    if (!written) return {};
     std::tm tm{};
-#ifdef _WIN32
-    if (localtime_s(&tm, &t) != 0) return {};
-#else
-    if (localtime_r(&t, &tm) == nullptr) return {};
-#endif
+    tm.tm_year = written->year - 1900;
+    tm.tm_mon = written->month - 1;
+    tm.tm_mday = written->day;
+    tm.tm_hour = written->hour;
+    tm.tm_min = written->minute;
+    tm.tm_sec = written->second;
     return FormatDate(tm, locale);
 }
 

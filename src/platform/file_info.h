@@ -26,6 +26,9 @@ std::string GetFileSizeText(const std::string& path);
 // Nothing when no file or folder of that name is found.
 std::optional<LocalDateTime> FileLastAccessTime(const std::string& path);
 
+// The file's last-write time in local time, to the second. Nothing when it cannot be read.
+std::optional<LocalDateTime> FileLastWriteTime(const std::string& path);
+
 // The current local date and time.
 LocalDateTime CurrentLocalDateTime();
 

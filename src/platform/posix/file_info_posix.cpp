@@ -46,6 +46,15 @@ std::optional<LocalDateTime> FileLastAccessTime(const std::string& path) {
     return result;
 }
 
+std::optional<LocalDateTime> FileLastWriteTime(const std::string& path) {
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0) return std::nullopt;
+    std::time_t seconds = info.st_mtim.tv_sec;
+    std::tm local{};
+    if (!::localtime_r(&seconds, &local)) return std::nullopt;
+    return FromLocal(local);
+}
+
 LocalDateTime CurrentLocalDateTime() {
     std::time_t now = std::time(nullptr);
     std::tm local{};

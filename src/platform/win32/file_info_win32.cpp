@@ -82,6 +82,17 @@ std::optional<LocalDateTime> FileLastAccessTime(const std::string& path) {
     return FromSystemTime(time);
 }
 
+std::optional<LocalDateTime> FileLastWriteTime(const std::string& path) {
+    if (path.empty()) return std::nullopt;
+    WIN32_FILE_ATTRIBUTE_DATA found{};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &found)) return std::nullopt;
+    FILETIME local{};
+    SYSTEMTIME time{};
+    if (!FileTimeToLocalFileTime(&found.ftLastWriteTime, &local) || !FileTimeToSystemTime(&local, &time))
+        return std::nullopt;
+    return FromSystemTime(time);
+}
+
 LocalDateTime CurrentLocalDateTime() {
     SYSTEMTIME now{};
     GetLocalTime(&now);
