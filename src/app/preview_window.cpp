@@ -70,21 +70,31 @@ TfrmPreview::TfrmPreview(const project::SlideShowValues& values, const std::vect
     // In the middle of the editor's screen, where the user looks.
     ui::CentreOnScreen(*this, screen);
 
-    live_ = std::make_unique<show::LiveShow>(*show_, kFrameMilliseconds);
+    // The window sleeps until the show asks to be called again, or until the worker has the next
+    // picture ready (its report arrives on the window's thread).
+    live_ = std::make_unique<show::LiveShow>(*show_, kFrameMilliseconds, [this](std::int64_t) {
+        QMetaObject::invokeMethod(this, &TfrmPreview::Tick, Qt::QueuedConnection);
+    });
     if (show_->PictureCount() == 0) problem_ = QString::fromStdString(show_->Problem());
     connect(&timer_, &QTimer::timeout, this, &TfrmPreview::Tick);
     timer_.setTimerType(Qt::PreciseTimer);
-    timer_.start(kFrameMilliseconds);
+    timer_.setSingleShot(true);
     wall_.start();
+    timer_.start(0);
 }
 
 TfrmPreview::~TfrmPreview() {
     live_->Stop();
 }
 
-// The timer polls: the show draws when its clock says the screen changed.
+// The show draws when its clock says the screen changed, and says when to call again.
 void TfrmPreview::Tick() {
     const show::LiveShow::Step step = live_->Update(wall_.elapsed(), frame_);
+    if (step.wakeAt) {
+        timer_.start(static_cast<int>(std::clamp<std::int64_t>(*step.wakeAt - wall_.elapsed(), 0, 1 << 30)));
+    } else {
+        timer_.stop();
+    }
     if (live_->Failed() && problem_.isEmpty()) problem_ = QString::fromStdString(show_->Problem());
     if (!step.drew) {
         if (!live_->Showing() && !problem_.isEmpty()) update();
