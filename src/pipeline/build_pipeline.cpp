@@ -1,3 +1,6 @@
+// The build from project to screensaver in one place: its checks, its steps and the one rollback
+// that keeps the old screensaver until the new one is whole read best together, so this file
+// stays whole at a little over 700 lines.
 #include "pipeline/build_pipeline.h"
 
 #include <algorithm>
