@@ -12,10 +12,10 @@ int main(int argc, char** argv) {
     int n = 0;
     for (bool compressed : {false, true})
         for (bool script : {false, true}) {
-            MovieSpec spec;
-            spec.compressed = compressed;
-            if (script) spec.extraTags = EndlessScriptTag();
-            const auto bytes = MakeMovie(spec);
+            MoviePlan plan;
+            plan.compressed = compressed;
+            if (script) plan.extraTags = EndlessScriptTag();
+            const auto bytes = MakeMovie(plan);
             std::ofstream(dir + "/movie" + std::to_string(n++) + ".swf", std::ios::binary)
                 .write(reinterpret_cast<const char*>(bytes.data()),
                        static_cast<std::streamsize>(bytes.size()));

@@ -22,7 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::MakeMovie;
-using testing::MovieSpec;
+using testing::MoviePlan;
 
 RecorderSetup TestSetup() {
     return FindRecorder(std::string(NIMBREL_TEST_BUILD_DIR) + "/bin");
@@ -31,8 +31,8 @@ RecorderSetup TestSetup() {
 #define SKIP_WITHOUT_RECORDER(setup) \
     if (!(setup).Available()) GTEST_SKIP() << (setup).missing
 
-std::string WriteMovie(const platform::TempDirectory& dir, const std::string& name, const MovieSpec& spec) {
-    const auto bytes = MakeMovie(spec);
+std::string WriteMovie(const platform::TempDirectory& dir, const std::string& name, const MoviePlan& plan) {
+    const auto bytes = MakeMovie(plan);
     std::ofstream(dir.File(name), std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return dir.File(name);
@@ -58,22 +58,22 @@ int SquareLeft(const imaging::Image& frame, int y) {
     return -1;
 }
 
-MovieSpec MovingSquare(int frames) {
-    MovieSpec spec;
-    spec.frameRate = 10;
-    spec.shapeX.clear();
-    for (int k = 0; k < frames; ++k) spec.shapeX.push_back(7 + 13 * k);
-    return spec;
+MoviePlan MovingSquare(int frames) {
+    MoviePlan plan;
+    plan.frameRate = 10;
+    plan.shapeX.clear();
+    for (int k = 0; k < frames; ++k) plan.shapeX.push_back(7 + 13 * k);
+    return plan;
 }
 
 TEST(FlashRecorder, EachRecordedFrameIsThatFrameOfTheMovieAlsoWhenCompressed) {
     const RecorderSetup setup = TestSetup();
     SKIP_WITHOUT_RECORDER(setup);
-    MovieSpec spec = MovingSquare(12);
+    MoviePlan plan = MovingSquare(12);
     for (bool compressed : {false, true}) {
-        spec.compressed = compressed;
+        plan.compressed = compressed;
         platform::TempDirectory dir("flash-rec");
-        const std::string movie = WriteMovie(dir, "moving.swf", spec);
+        const std::string movie = WriteMovie(dir, "moving.swf", plan);
         fs::create_directories(dir.File("frames"));
         std::vector<int> reported;
         RecordOptions options;
@@ -93,7 +93,7 @@ TEST(FlashRecorder, EachRecordedFrameIsThatFrameOfTheMovieAlsoWhenCompressed) {
         for (std::size_t k = 0; k < recording.frameFiles.size(); ++k) {
             const imaging::Image frame = ReadFrame(recording.frameFiles[k]);
             ASSERT_EQ(frame.Width(), 200);
-            EXPECT_NEAR(SquareLeft(frame, spec.shapeTop + spec.shapeSize / 2), spec.shapeX[k], 2)
+            EXPECT_NEAR(SquareLeft(frame, plan.shapeTop + plan.shapeSize / 2), plan.shapeX[k], 2)
                 << "frame " << k << " compressed " << compressed;
             // Above the square: the movie's own blue background.
             const imaging::Pixel corner = frame.At(190, 5);
@@ -110,7 +110,7 @@ TEST(FlashRecorder, StillMoviesScriptsThatNeverEndAndCancellingEndInTime) {
     fs::create_directories(dir.File("frames"));
 
     // Nothing drawn, ever: the background for the fixed length, packed once.
-    MovieSpec empty = MovingSquare(3);
+    MoviePlan empty = MovingSquare(3);
     empty.drawsNothing = true;
     empty.shapeX = {0};
     RecordOptions options;
@@ -120,7 +120,7 @@ TEST(FlashRecorder, StillMoviesScriptsThatNeverEndAndCancellingEndInTime) {
     EXPECT_EQ(still.distinctFrames, 1);
 
     // A script that loops forever: the player stops it, or the step limit ends the recording.
-    MovieSpec endless = MovingSquare(4);
+    MoviePlan endless = MovingSquare(4);
     endless.extraTags = testing::EndlessScriptTag();
     options.stepLimit = std::chrono::milliseconds(8000);
     try {
@@ -152,9 +152,9 @@ TEST(FlashRecorder, TheBuildPacksTheRecordedFramesAfterTheThreeMembers) {
     SKIP_WITHOUT_RECORDER(setup);
     setenv("NIMBREL_RUFFLE_DIR", setup.playerDir.c_str(), 1);
     platform::TempDirectory dir("flash-build");
-    MovieSpec spec = MovingSquare(6);
-    spec.shapeX = {0, 30, 60, 60, 60, 90};  // frames 2 to 4 are the same
-    const std::string movie = WriteMovie(dir, "moving.swf", spec);
+    MoviePlan plan = MovingSquare(6);
+    plan.shapeX = {0, 30, 60, 60, 60, 90};  // frames 2 to 4 are the same
+    const std::string movie = WriteMovie(dir, "moving.swf", plan);
     std::ofstream(dir.File("flash.bin"), std::ios::binary) << "MZ stand-in Flash player";
     pipeline::BuildRequest request;
     request.projectFileName = dir.File("show.nssp");

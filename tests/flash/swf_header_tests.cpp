@@ -18,18 +18,18 @@ namespace nimbrel::flash {
 namespace {
 
 using testing::MakeMovie;
-using testing::MovieSpec;
+using testing::MoviePlan;
 
 TEST(SwfHeader, PlainAndCompressedMoviesGiveTheSameHeader) {
-    MovieSpec spec;
-    spec.width = 801;  // 16020 twips: a stage that needs more than 15 bits a value
-    spec.height = 600;
-    spec.frameRate = 24;
-    spec.background = 0x123456;
-    spec.shapeX = {0, 5, 10, 15, 20, 25, 30};
+    MoviePlan plan;
+    plan.width = 801;  // 16020 twips: a stage that needs more than 15 bits a value
+    plan.height = 600;
+    plan.frameRate = 24;
+    plan.background = 0x123456;
+    plan.shapeX = {0, 5, 10, 15, 20, 25, 30};
     for (bool compressed : {false, true}) {
-        spec.compressed = compressed;
-        const auto bytes = MakeMovie(spec);
+        plan.compressed = compressed;
+        const auto bytes = MakeMovie(plan);
         const SwfInfo info = ReadSwfInfo(bytes);
         EXPECT_EQ(info.compression, compressed ? 'C' : 'F');
         EXPECT_EQ(info.version, 8);
@@ -50,9 +50,9 @@ TEST(SwfHeader, PlainAndCompressedMoviesGiveTheSameHeader) {
 // The LZMA form: the plain movie's body packed by liblzma's ".lzma" writer, whose 13-byte header
 // (properties, then the 8-byte length) becomes the 4-byte packed length and the properties.
 TEST(SwfHeader, LzmaCompressedMoviesAreReadToo) {
-    MovieSpec spec;
-    spec.background = 0x445566;
-    const auto plain = MakeMovie(spec);
+    MoviePlan plan;
+    plan.background = 0x445566;
+    const auto plain = MakeMovie(plan);
     lzma_options_lzma options;
     lzma_lzma_preset(&options, 6);
     lzma_stream stream = LZMA_STREAM_INIT;
@@ -80,18 +80,18 @@ TEST(SwfHeader, LzmaCompressedMoviesAreReadToo) {
 #endif
 
 TEST(SwfHeader, ScriptedOrStillMoviesAreRecordedForTheFixedLength) {
-    MovieSpec spec;
-    spec.frameRate = 12.5;  // 8.8 fixed point keeps the half
-    spec.extraTags = testing::EndlessScriptTag();
-    SwfInfo info = ReadSwfInfo(MakeMovie(spec));
+    MoviePlan plan;
+    plan.frameRate = 12.5;  // 8.8 fixed point keeps the half
+    plan.extraTags = testing::EndlessScriptTag();
+    SwfInfo info = ReadSwfInfo(MakeMovie(plan));
     EXPECT_TRUE(info.scripted);
     EXPECT_DOUBLE_EQ(info.frameRate, 12.5);
     EXPECT_EQ(FramesToRecord(info, 20), 250);
     EXPECT_EQ(FramesToRecord(info, 1000), 1500);  // at most two minutes
 
-    spec.extraTags.clear();
-    spec.shapeX = {0};
-    info = ReadSwfInfo(MakeMovie(spec));
+    plan.extraTags.clear();
+    plan.shapeX = {0};
+    info = ReadSwfInfo(MakeMovie(plan));
     EXPECT_FALSE(info.scripted);
     EXPECT_EQ(FramesToRecord(info, 3), 38);  // 3 s at 12.5 frames a second, rounded
 }
@@ -118,9 +118,9 @@ TEST(SwfHeader, BadBytesRaiseErrorsThatSayWhy) {
     EXPECT_NE(message({'F', 'W', 'S', 8, 30, 0, 0, 0, 0x08, 0, 0, 0, 0}).find("no area"), std::string::npos);
 
     // Every prefix of a good movie is read without a fault: an error, or what there is.
-    MovieSpec spec;
-    spec.compressed = true;
-    const auto whole = MakeMovie(spec);
+    MoviePlan plan;
+    plan.compressed = true;
+    const auto whole = MakeMovie(plan);
     for (std::size_t n = 0; n < whole.size(); ++n) {
         std::vector<std::uint8_t> cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
         try {
@@ -132,15 +132,15 @@ TEST(SwfHeader, BadBytesRaiseErrorsThatSayWhy) {
 }
 
 TEST(SwfHeader, HugeDeclaredLengthsAndTagLengthsStayBounded) {
-    MovieSpec spec;
-    auto bytes = MakeMovie(spec);
+    MoviePlan plan;
+    auto bytes = MakeMovie(plan);
     bytes[4] = bytes[5] = bytes[6] = bytes[7] = 0xFF;  // 4 GB stated
     SwfInfo info = ReadSwfInfo(bytes);
     EXPECT_EQ(info.width, 200);
     EXPECT_FALSE(info.tagsComplete);
 
     // A tag that claims more bytes than follow ends the walk.
-    bytes = MakeMovie(spec);
+    bytes = MakeMovie(plan);
     std::vector<std::uint8_t> tag{0x3F, 0x02, 0xFF, 0xFF, 0xFF, 0x7F};  // tag 8, 2 GB long
     bytes.insert(bytes.begin() + 20, tag.begin(), tag.end());           // the first tag
     info = ReadSwfInfo(bytes);
@@ -149,12 +149,12 @@ TEST(SwfHeader, HugeDeclaredLengthsAndTagLengthsStayBounded) {
 
 TEST(SwfHeader, TheEditorsLineSaysSizeRateLengthAndWhetherItIsRecorded) {
     platform::TempDirectory dir("swf-describe");
-    MovieSpec spec;
-    spec.width = 320;
-    spec.height = 240;
-    spec.frameRate = 24;
-    spec.shapeX.assign(48, 0);
-    const auto bytes = MakeMovie(spec);
+    MoviePlan plan;
+    plan.width = 320;
+    plan.height = 240;
+    plan.frameRate = 24;
+    plan.shapeX.assign(48, 0);
+    const auto bytes = MakeMovie(plan);
     std::ofstream(dir.File("m.swf"), std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     std::ofstream(dir.File("bad.swf")) << "hello";
@@ -165,8 +165,8 @@ TEST(SwfHeader, TheEditorsLineSaysSizeRateLengthAndWhetherItIsRecorded) {
     EXPECT_EQ(
         DescribeMovie(dir.File("m.swf"), missing, 20),
         "320 x 240, 24 frames a second, 48 frames (2.0 s); will not be recorded: Chromium is not installed");
-    spec.shapeX = {0};
-    const auto still = MakeMovie(spec);
+    plan.shapeX = {0};
+    const auto still = MakeMovie(plan);
     std::ofstream(dir.File("still.swf"), std::ios::binary)
         .write(reinterpret_cast<const char*>(still.data()), static_cast<std::streamsize>(still.size()));
     EXPECT_EQ(DescribeMovie(dir.File("still.swf"), ready, 5),

@@ -44,7 +44,7 @@ inline void Rect(BitWriter& w, std::int32_t x0, std::int32_t x1, std::int32_t y0
     w.Align();
 }
 
-struct MovieSpec {
+struct MoviePlan {
     int width = 200, height = 100;  // stage in pixels
     double frameRate = 10;
     std::uint32_t background = 0x0000FF;  // 0xRRGGBB
@@ -70,31 +70,31 @@ inline void Tag(std::vector<std::uint8_t>& out, unsigned code, const std::vector
     out.insert(out.end(), body.begin(), body.end());
 }
 
-inline std::vector<std::uint8_t> MakeMovie(const MovieSpec& spec) {
+inline std::vector<std::uint8_t> MakeMovie(const MoviePlan& plan) {
     std::vector<std::uint8_t> body;
     {
         BitWriter w;
-        Rect(w, 0, spec.width * 20, 0, spec.height * 20);
+        Rect(w, 0, plan.width * 20, 0, plan.height * 20);
         body = w.bytes;
     }
-    const unsigned rate = static_cast<unsigned>(spec.frameRate * 256 + 0.5);
+    const unsigned rate = static_cast<unsigned>(plan.frameRate * 256 + 0.5);
     body.push_back(static_cast<std::uint8_t>(rate)), body.push_back(static_cast<std::uint8_t>(rate >> 8));
-    const std::size_t frames = spec.shapeX.size();
+    const std::size_t frames = plan.shapeX.size();
     body.push_back(static_cast<std::uint8_t>(frames)), body.push_back(static_cast<std::uint8_t>(frames >> 8));
     Tag(body, 69, {0, 0, 0, 0});  // FileAttributes: no ActionScript 3, no network
     Tag(body, 9,
-        {static_cast<std::uint8_t>(spec.background >> 16), static_cast<std::uint8_t>(spec.background >> 8),
-         static_cast<std::uint8_t>(spec.background)});
-    body.insert(body.end(), spec.extraTags.begin(), spec.extraTags.end());
+        {static_cast<std::uint8_t>(plan.background >> 16), static_cast<std::uint8_t>(plan.background >> 8),
+         static_cast<std::uint8_t>(plan.background)});
+    body.insert(body.end(), plan.extraTags.begin(), plan.extraTags.end());
     {  // DefineShape 1: a solid square from (0,0)
-        const std::int32_t side = spec.shapeSize * 20;
+        const std::int32_t side = plan.shapeSize * 20;
         std::vector<std::uint8_t> shape{1, 0};
         BitWriter w;
         Rect(w, 0, side, 0, side);
         shape.insert(shape.end(), w.bytes.begin(), w.bytes.end());
-        shape.insert(shape.end(), {1, 0x00, static_cast<std::uint8_t>(spec.shapeColor >> 16),
-                                   static_cast<std::uint8_t>(spec.shapeColor >> 8),
-                                   static_cast<std::uint8_t>(spec.shapeColor), 0, 0x10});
+        shape.insert(shape.end(), {1, 0x00, static_cast<std::uint8_t>(plan.shapeColor >> 16),
+                                   static_cast<std::uint8_t>(plan.shapeColor >> 8),
+                                   static_cast<std::uint8_t>(plan.shapeColor), 0, 0x10});
         BitWriter r;
         const int n = SignedBits(side) + 1;
         // Style change: move to (0,0), fill style 1.
@@ -111,9 +111,9 @@ inline std::vector<std::uint8_t> MakeMovie(const MovieSpec& spec) {
         Tag(body, 2, shape);
     }
     for (std::size_t f = 0; f < frames; ++f) {
-        if (!spec.drawsNothing) {
+        if (!plan.drawsNothing) {
             BitWriter m;
-            const std::int32_t x = spec.shapeX[f] * 20, y = spec.shapeTop * 20;
+            const std::int32_t x = plan.shapeX[f] * 20, y = plan.shapeTop * 20;
             const int n = std::max(SignedBits(x), SignedBits(y));
             m.Bits(0, 1), m.Bits(0, 1), m.Bits(static_cast<std::uint32_t>(n), 5), m.Signed(x, n),
                 m.Signed(y, n);
@@ -129,10 +129,10 @@ inline std::vector<std::uint8_t> MakeMovie(const MovieSpec& spec) {
     }
     Tag(body, 0, {});
 
-    std::vector<std::uint8_t> movie{static_cast<std::uint8_t>(spec.compressed ? 'C' : 'F'), 'W', 'S', 8};
+    std::vector<std::uint8_t> movie{static_cast<std::uint8_t>(plan.compressed ? 'C' : 'F'), 'W', 'S', 8};
     const std::uint32_t length = static_cast<std::uint32_t>(body.size() + 8);
     for (int i = 0; i < 4; ++i) movie.push_back(static_cast<std::uint8_t>(length >> (8 * i)));
-    if (!spec.compressed) {
+    if (!plan.compressed) {
         movie.insert(movie.end(), body.begin(), body.end());
     } else {
         uLongf packed = compressBound(static_cast<uLong>(body.size()));
