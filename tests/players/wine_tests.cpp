@@ -886,6 +886,14 @@ std::vector<std::int64_t> TracedShowTimes(const std::string& trace) {
     return times;
 }
 
+// Compiles dir/show.nssp with the players under test, the command line's output in dir/compile.log.
+int CompileShow(const std::string& dir) {
+    const std::string stubDir = PlayerPath("stub.bin").substr(0, PlayerPath("stub.bin").rfind('/'));
+    return std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' compile '" + dir + "/show.nssp' --stub-dir '" + stubDir +
+                        "' >'" + dir + "/compile.log' 2>&1")
+                           .c_str());
+}
+
 // The player under wine and nimbrel-cli render show the same frames for the same seed: screenshots
 // of the running show against the frames render makes of the times the player's trace names.
 TEST_F(PlayerUnderWine, ThePlayerAndRenderShowTheSameFrames) {
@@ -902,12 +910,7 @@ TEST_F(PlayerUnderWine, ThePlayerAndRenderShowTheSameFrames) {
             {dir + "/wide.bmp", dir + "/small.bmp", dir + "/photo.jpg", dir + "/tall.bmp", dir + "/grey.jpg"},
             {"Output=" + dir + "/show.scr", "Center=1", "AutoSize=0", "Stretch=1", "KeepAspect=1", "Random=1",
              "ShowSpeed=1", "Transition=128", "ColorR=10", "ColorG=20", "ColorB=30"}));
-    const std::string stubDir = PlayerPath("stub.bin").substr(0, PlayerPath("stub.bin").rfind('/'));
-    ASSERT_EQ(std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' compile '" + dir + "/show.nssp' --stub-dir '" +
-                           stubDir + "' >'" + dir + "/compile.log' 2>&1")
-                              .c_str()),
-              0)
-        << ReadFile(dir + "/compile.log");
+    ASSERT_EQ(CompileShow(dir), 0) << ReadFile(dir + "/compile.log");
     const std::string trace = dir + "/show.trace";
     std::string windowsTrace = "Z:" + trace;
     for (char& c : windowsTrace)
@@ -1009,12 +1012,7 @@ TEST_F(PlayerUnderWine, ThePlayerShowsTheCaptionRenderDraws) {
                                  "Random=0", "ShowSpeed=30", "Transition=129", "ColorR=0", "ColorG=0", "ColorB=0"});
     WriteFile(dir + "/plain.nssp", options);
     WriteFile(dir + "/show.nssp", options + "[Show]\r\nCaption=1\r\nCaptionPlace=1\r\n\r\n");
-    const std::string stubDir = PlayerPath("stub.bin").substr(0, PlayerPath("stub.bin").rfind('/'));
-    ASSERT_EQ(std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' compile '" + dir + "/show.nssp' --stub-dir '" +
-                           stubDir + "' >'" + dir + "/compile.log' 2>&1")
-                              .c_str()),
-              0)
-        << ReadFile(dir + "/compile.log");
+    ASSERT_EQ(CompileShow(dir), 0) << ReadFile(dir + "/compile.log");
     pid_t player = session_->Start(dir + "/show.scr", {"/s"});
     std::optional<Screenshot> shot;
     for (int i = 0; i < 60; ++i) {
@@ -1108,12 +1106,7 @@ TEST_F(PlayerUnderWine, AMovingPictureMovesAsRenderDrawsIt) {
                                    {"Output=" + dir + "/show.scr", "Center=1", "Stretch=1", "KeepAspect=1",
                                     "ShowSpeed=20", "Transition=-1", "ColorR=10", "ColorG=20", "ColorB=30", "",
                                     "[Show]", "Motion=1"}));
-    const std::string stubDir = PlayerPath("stub.bin").substr(0, PlayerPath("stub.bin").rfind('/'));
-    ASSERT_EQ(std::system(("'" NIMBREL_BIN_DIR "/nimbrel-cli' compile '" + dir + "/show.nssp' --stub-dir '" +
-                           stubDir + "' >'" + dir + "/compile.log' 2>&1")
-                              .c_str()),
-              0)
-        << ReadFile(dir + "/compile.log");
+    ASSERT_EQ(CompileShow(dir), 0) << ReadFile(dir + "/compile.log");
     const std::string trace = dir + "/show.trace";
     std::string windowsTrace = "Z:" + trace;
     for (char& c : windowsTrace)
