@@ -17,7 +17,16 @@ namespace nimbrel::app {
 namespace {
 constexpr const char* kStoreRoot = kPlacementKey;
 constexpr const char* kSection = "Nimbrel\\Signing";
+
+SigningGroup::PasswordSource& TestPasswordSource() {
+    static SigningGroup::PasswordSource source;
+    return source;
+}
 }  // namespace
+
+void SigningGroup::SetPasswordSource(PasswordSource source) {
+    TestPasswordSource() = std::move(source);
+}
 
 SigningGroup::SigningGroup(QWidget* parent) : QGroupBox(tr("Signing"), parent) {
     setObjectName(QStringLiteral("gbSigning"));
@@ -69,7 +78,14 @@ std::optional<std::string> SigningGroup::AskPassword(QWidget* parent) const {
     QString prompt = tr("Password of the certificate %1:").arg(feCertificate_->text());
     for (;;) {
         bool ok = false;
-        QString password = QInputDialog::getText(parent, tr("Nimbrel - Sign"), prompt, QLineEdit::Password, {}, &ok);
+        QString password;
+        if (const PasswordSource& source = TestPasswordSource()) {
+            std::optional<QString> answer = source(prompt);
+            ok = answer.has_value();
+            if (ok) password = *answer;
+        } else {
+            password = QInputDialog::getText(parent, tr("Nimbrel - Sign"), prompt, QLineEdit::Password, {}, &ok);
+        }
         if (!ok) return std::nullopt;
         std::string text = password.toStdString();
         password.fill(QChar(0));

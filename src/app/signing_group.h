@@ -4,6 +4,7 @@
 // forgotten after it.
 
 #include <QGroupBox>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -26,6 +27,12 @@ public:
     // Asks for the certificate's password, checked at once against the file; nothing when the
     // user cancelled. The caller forgets it after the build.
     std::optional<std::string> AskPassword(QWidget* parent) const;
+
+    // Test seam: while set, the password is taken from here instead of the dialog. It gets the
+    // dialog's prompt and answers the typed text, or nothing for Cancel. Empty to show the
+    // dialog again.
+    using PasswordSource = std::function<std::optional<QString>(const QString& prompt)>;
+    static void SetPasswordSource(PasswordSource source);
     // Signs the file; the signer's name. Raises nimbrel::Error when signing fails.
     std::string Sign(const std::string& path, const std::string& password) const;
 

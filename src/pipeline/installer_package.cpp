@@ -124,7 +124,7 @@ void WriteInstaller(const std::string& setupPath, const std::string& screensaver
         archive.CloseArchive();
     }
 
-    // The show's icon on setup.bin where it can be put in (the 32-bit setup); else setup's own.
+    // The show's icon on setup.bin where it can be put in; else setup's own.
     std::string setup = setupPath;
     if (!content.iconFile.empty()) {
         const std::string withIcon = work.File("setup.bin");

@@ -1,4 +1,4 @@
-// Reading and checking the headers of a PE32 image, and its checksum.
+// Reading and checking the headers of a PE32 or PE32+ image, and its checksum.
 #include <bit>
 #include <cstring>
 
@@ -51,21 +51,30 @@ std::int64_t LocateNtHeaders(const std::uint8_t* base, std::size_t size) {
 
 bool ReadPeHeaders(const std::uint8_t* base, std::size_t size, PeHeaders& headers) {
     std::int64_t nt = LocateNtHeaders(base, size);
-    if (nt < 0 || !Fits(static_cast<std::uint64_t>(nt), kSectionTableOffset, size)) return false;
+    if (nt < 0 || !Fits(static_cast<std::uint64_t>(nt), kOptionalHeaderOffset + 2, size)) return false;
     const std::uint8_t* p = base + nt;
-    // Only PE32 with the full optional header: the fixed section-table position relies on it.
-    if (Load16(p + kMagicOffset) != kPe32Magic || Load16(p + kSizeOfOptionalHeaderOffset) != 224)
+    // Only the full optional header of either width: the data directories are read at its end.
+    const std::uint16_t magic = Load16(p + kMagicOffset);
+    const std::uint16_t optionalSize = Load16(p + kSizeOfOptionalHeaderOffset);
+    if (magic == kPe32Magic && optionalSize == 224) {
+        headers.DataDirectoryOffset = kPe32DataDirectoryOffset;
+    } else if (magic == kPe32PlusMagic && optionalSize == 240) {
+        headers.DataDirectoryOffset = kPe32PlusDataDirectoryOffset;
+    } else {
         return false;
+    }
+    headers.SectionTableOffset = kOptionalHeaderOffset + optionalSize;
+    if (!Fits(static_cast<std::uint64_t>(nt), headers.SectionTableOffset, size)) return false;
     headers.NtHeaders = static_cast<std::uint32_t>(nt);
     headers.FileAlignment = Load32(p + kFileAlignmentOffset);
     headers.SectionAlignment = Load32(p + kSectionAlignmentOffset);
     if (!IsPowerOfTwo(headers.FileAlignment) || !IsPowerOfTwo(headers.SectionAlignment)) return false;
     for (int i = 0; i < 16; ++i) {
-        headers.directories[i][0] = Load32(p + kDataDirectoryOffset + 8 * i);
-        headers.directories[i][1] = Load32(p + kDataDirectoryOffset + 8 * i + 4);
+        headers.directories[i][0] = Load32(p + headers.DataDirectoryOffset + 8 * i);
+        headers.directories[i][1] = Load32(p + headers.DataDirectoryOffset + 8 * i + 4);
     }
     std::uint32_t count = Load16(p + kNumberOfSectionsOffset);
-    std::uint64_t table = static_cast<std::uint64_t>(nt) + kSectionTableOffset;
+    std::uint64_t table = static_cast<std::uint64_t>(nt) + headers.SectionTableOffset;
     if (!Fits(table, std::uint64_t{kSectionHeaderSize} * count, size)) return false;
     headers.Sections.clear();
     for (std::uint32_t i = 0; i < count; ++i) {

@@ -149,7 +149,7 @@ void CorrectHeaders(ResourceEditHandle& handle, UndoLog& undo, const PeHeaders& 
     std::uint8_t* rs = view + res.TableOffset;
     Store32(rs + 8, newSize);
     Store32(rs + 16, AlignUp(newSize, old.FileAlignment));
-    Store32(nt + kDataDirectoryOffset + 8 * kResourceDirectory + 4, newSize);
+    Store32(nt + old.DataDirectoryOffset + 8 * kResourceDirectory + 4, newSize);
     add(nt + kSizeOfImageOffset, virtDelta);
     for (std::size_t j = 0; j < old.Sections.size(); ++j) {
         if (static_cast<int>(j) == resource) continue;
@@ -162,7 +162,7 @@ void CorrectHeaders(ResourceEditHandle& handle, UndoLog& undo, const PeHeaders& 
     }
     for (int d = 0; d < 16; ++d) {
         if (d == kResourceDirectory) continue;
-        std::uint8_t* entry = nt + kDataDirectoryOffset + 8 * d;
+        std::uint8_t* entry = nt + old.DataDirectoryOffset + 8 * d;
         if (d == kCertificateDirectory) {
             // The certificate table is given by its file position, not by an image address.
             if (Load32(entry) > resRaw) add(entry, rawDelta);

@@ -1,5 +1,5 @@
 #pragma once
-// The executable resource editor: opens a 32-bit Windows executable (PE32), edits its resource
+// The executable resource editor: opens a Windows executable (PE32 or PE32+), edits its resource
 // tree in memory and writes the tree back as a new resource section.
 //
 // The operations return booleans and leave the platform's last-error value
@@ -22,7 +22,7 @@ struct ResourceEditHandle;  // one open edit; opaque to callers
 
 // Opens `fileName` (an existing file) for an edit and reads its resource tree. Gives null on
 // failure: the file cannot be opened or mapped (it is missing, read-only or held by another
-// editor), is not a PE32 image, its resource directory is malformed (last error 13,
+// editor), is not a PE32 or PE32+ image, its resource directory is malformed (last error 13,
 // ERROR_INVALID_DATA), or it has no resource section (last error 2, ERROR_FILE_NOT_FOUND).
 // With `deleteExisting` the edit starts from an empty tree and drops every resource at commit.
 ResourceEditHandle* BeginResourceEdit(const std::u16string& fileName, bool deleteExisting);

@@ -83,18 +83,24 @@ inline constexpr std::uint32_t kSectionAlignmentOffset = 24 + 32;
 inline constexpr std::uint32_t kFileAlignmentOffset = 24 + 36;
 inline constexpr std::uint32_t kSizeOfImageOffset = 24 + 56;
 inline constexpr std::uint32_t kCheckSumOffset = 24 + 64;
-inline constexpr std::uint32_t kDataDirectoryOffset = 24 + 96;
-inline constexpr std::uint32_t kSectionTableOffset = 248;  // 4 + 20 + 224
+// The fields above sit at the same offsets in PE32 and PE32+ (64-bit) images; the data
+// directories and the section table, behind the wider fields of PE32+, do not.
+inline constexpr std::uint32_t kPe32DataDirectoryOffset = 24 + 96;
+inline constexpr std::uint32_t kPe32PlusDataDirectoryOffset = 24 + 112;
 inline constexpr std::uint32_t kSectionHeaderSize = 40;
 inline constexpr std::uint16_t kPe32Magic = 0x10B;
+inline constexpr std::uint16_t kPe32PlusMagic = 0x20B;
 inline constexpr int kResourceDirectory = 2;
 inline constexpr int kCertificateDirectory = 4;
 inline constexpr int kDebugDirectory = 6;
 inline constexpr std::uint32_t kDebugEntrySize = 28;
 
-// The headers of a PE32 image, checked against the file: read through a bounds-checked reader.
+// The headers of a PE32 or PE32+ image, checked against the file: read through a bounds-checked
+// reader.
 struct PeHeaders {
     std::uint32_t NtHeaders = 0;
+    std::uint32_t DataDirectoryOffset = kPe32DataDirectoryOffset;  // from the PE signature
+    std::uint32_t SectionTableOffset = 0;                           // from the PE signature
     std::uint32_t FileAlignment = 0;
     std::uint32_t SectionAlignment = 0;
     std::vector<SectionInfo> Sections;
@@ -102,7 +108,7 @@ struct PeHeaders {
     std::uint32_t DirectorySize(int index) const { return directories[index][1]; }
     std::uint32_t directories[16][2] = {};
     std::uint32_t HeadersEnd() const {  // end of the section table
-        return NtHeaders + kSectionTableOffset +
+        return NtHeaders + SectionTableOffset +
                kSectionHeaderSize * static_cast<std::uint32_t>(Sections.size());
     }
     // Index of the first section whose VirtualAddress is that of the resource directory, or -1.
@@ -117,7 +123,8 @@ void Store32(std::uint8_t* p, std::uint32_t value);
 // The file offset of the NT headers of an image of `size` bytes at `base` (MZ, e_lfanew, "PE\0\0"),
 // or -1.
 std::int64_t LocateNtHeaders(const std::uint8_t* base, std::size_t size);
-// Reads and checks the headers: PE32 with a 224-byte optional header, alignments that are
+// Reads and checks the headers: PE32 with a 224-byte optional header or PE32+ with a 240-byte
+// one (each with its 16 data directories), alignments that are
 // powers of two, the section table inside the file. False when the image is not acceptable.
 bool ReadPeHeaders(const std::uint8_t* base, std::size_t size, PeHeaders& headers);
 // Writes the standard PE checksum of the whole file into the optional header.

@@ -1,6 +1,6 @@
-// The built stubs as the build uses them: PE32 images whose default icon group "1" (language
-// 2057) the resource editor replaces, leaving exactly the user's icon, with the show still found
-// behind the rewritten stub.
+// The built players and setup programs as the build uses them, 32-bit (PE32) and 64-bit (PE32+):
+// images whose default icon group "1" (language 2057) the resource editor replaces, leaving
+// exactly the user's icon, with the show still found behind the rewritten program.
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,10 @@ TEST_P(BuiltStub, IconReplacementLeavesOneIconAndTheShowIsStillFound) {
     std::string stub = Read(std::string(NIMBREL_BIN_DIR) + "/" + GetParam());
     if (stub.empty()) GTEST_SKIP() << GetParam() << " was not built";
     ASSERT_EQ(stub.substr(0, 2), "MZ");
-    std::string path = ::testing::TempDir() + "/icon_" + GetParam() + ".scr";
+    std::string name = GetParam();
+    for (char& c : name)
+        if (c == '/') c = '_';
+    std::string path = ::testing::TempDir() + "/icon_" + name + ".scr";
     std::ofstream(path, std::ios::binary).write(stub.data(), static_cast<std::streamsize>(stub.size()));
 
     auto* edit = resedit::BeginResourceEdit(Wide(path), false);
@@ -61,9 +64,14 @@ TEST_P(BuiltStub, IconReplacementLeavesOneIconAndTheShowIsStillFound) {
     EXPECT_EQ(package.SlideOrder(), (std::vector<std::size_t>{2}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Players, BuiltStub, ::testing::Values("stub.bin", "flash.bin"),
+INSTANTIATE_TEST_SUITE_P(Players, BuiltStub,
+                         ::testing::Values("stub.bin", "flash.bin", "setup.bin", "win64/stub.bin",
+                                           "win64/flash.bin", "win64/setup.bin"),
                          [](const auto& info) {
-                             return std::string(info.param).substr(0, info.param[0] == 's' ? 4 : 5);
+                             std::string name;
+                             for (const char* c = info.param; *c && *c != '.'; ++c)
+                                 if (*c != '/') name += *c;
+                             return name;
                          });
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "package_writer.h"
 #include "pipeline/installer_package.h"
+#include "setup_harness.h"
 #include "signing/authenticode.h"
 #include "wine_session.h"
 
@@ -48,6 +49,7 @@ protected:
         if (!WineSession::Unavailable().empty()) return;
         session_ = new WineSession(NIMBREL_WINE_WORK_DIR);
         fs::create_directories(kWork);
+        harness_ = new SetupHarness(*session_, kWork);
         // A throw-away certificate for signing, made here (none is kept in the sources).
         if (signing::SigningAvailable() &&
             std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Wine Test Signer' "
@@ -58,6 +60,8 @@ protected:
             fs::remove(kWork + "/test.pfx");
     }
     static void TearDownTestSuite() {
+        delete harness_;
+        harness_ = nullptr;
         delete session_;
         session_ = nullptr;
     }
@@ -80,48 +84,12 @@ protected:
         return path;
     }
 
-    // Runs a program under wine to its end; its exit code (-1 when it did not end).
-    static int RunToEnd(const std::string& program, const std::vector<std::string>& arguments,
-                        const std::string& errors = "") {
-        pid_t process = session_->Start(program, arguments, errors);
-        std::optional<int> code = session_->Wait(process, 90);
-        // Wine is ended only when the program hangs: the uninstaller leaves a process behind that
-        // removes its folder once it has ended.
-        if (!code) session_->Stop(process);
-        return code.value_or(-1);
-    }
-
-    // A registry key as `reg export` writes it, as plain ASCII text.
-    static std::string ExportKey(const std::string& key) {
-        const std::string file = kWork + "/export.reg";
-        fs::remove(file);
-        RunToEnd("reg", {"export", key, "Z:" + file, "/y"});
-        std::string text;
-        for (char c : ReadFile(file))
-            if (c != '\0') text += c;
-        return text;
-    }
-
-    static void SetPreviousScreenSaver(const std::string& value) {
-        RunToEnd("reg", {"add", "HKCU\\Control Panel\\Desktop", "/v", "SCRNSAVE.EXE", "/d", value, "/f"});
-    }
-
-    // The folder the installer puts a show into: the user's local Programs\NAME.
-    static std::string InstallFolder(const std::string& name) {
-        for (const auto& user : fs::directory_iterator(session_->Prefix() + "/drive_c/users")) {
-            const fs::path folder = user.path() / "AppData/Local/Programs" / name;
-            if (fs::exists(user.path() / "AppData/Local")) return folder.string();
-        }
-        return {};
-    }
-
     static WineSession* session_;
+    static SetupHarness* harness_;
 };
 
 WineSession* SetupUnderWine::session_ = nullptr;
-
-constexpr const char* kDesktop = "HKCU\\Control Panel\\Desktop";
-constexpr const char* kEntry = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Nimbrel Screensaver Lake";
+SetupHarness* SetupUnderWine::harness_ = nullptr;
 
 TEST_F(SetupUnderWine, SilentInstallThenUninstallLeavesNoTraceAndRestoresTheScreenSaver) {
     if (ReadFile(BinPath("setup.bin")).empty()) GTEST_SKIP() << "setup.bin was not built";
@@ -129,37 +97,17 @@ TEST_F(SetupUnderWine, SilentInstallThenUninstallLeavesNoTraceAndRestoresTheScre
     const std::string setup = kWork + "/Lake Setup.exe";
     pipeline::WriteInstaller(BinPath("setup.bin"), scr, {"Lake", "Hello <b>there</b>", "Wine Test Signer", ""}, setup);
     if (CanSign()) Sign(setup);
-    SetPreviousScreenSaver("C:\\windows\\system32\\old.scr");
+    const std::string previous = "C:\\windows\\system32\\old.scr";
+    harness_->SetPreviousScreenSaver(previous);
 
     // Twice: installing over an earlier install replaces it and keeps what was active before.
     for (int round = 0; round < 2; ++round) {
-        ASSERT_EQ(RunToEnd(setup, {"/S"}, kWork + "/setup.err"), 0) << ReadFile(kWork + "/setup.err");
-        const std::string folder = InstallFolder("Lake");
-        ASSERT_FALSE(folder.empty());
-        EXPECT_EQ(ReadFile(folder + "/lake.scr"), ReadFile(scr)) << round;
-        EXPECT_TRUE(fs::exists(folder + "/uninstall.exe"));
-        const std::string desktop = ExportKey(kDesktop);
-        EXPECT_NE(desktop.find("\"SCRNSAVE.EXE\"=\"C:\\\\users\\\\"), std::string::npos) << desktop;
-        EXPECT_NE(desktop.find("\\\\AppData\\\\Local\\\\Programs\\\\Lake\\\\lake.scr\""), std::string::npos) << desktop;
-        EXPECT_NE(desktop.find("\"ScreenSaveActive\"=\"1\""), std::string::npos) << desktop;
-        const std::string entry = ExportKey(kEntry);
-        EXPECT_NE(entry.find("\"DisplayName\"=\"Lake\""), std::string::npos) << entry;
-        EXPECT_NE(entry.find("\"Publisher\"=\"Wine Test Signer\""), std::string::npos) << entry;
-        EXPECT_NE(entry.find("\"DisplayIcon\"="), std::string::npos) << entry;
-        EXPECT_NE(entry.find("\"EstimatedSize\"=dword:"), std::string::npos) << entry;
-        EXPECT_NE(entry.find("uninstall.exe\\\" /uninstall\""), std::string::npos) << entry;
-        EXPECT_NE(entry.find("old.scr"), std::string::npos) << "the previous screensaver was not remembered";
+        SCOPED_TRACE(round);
+        ASSERT_EQ(harness_->RunToEnd(setup, {"/S"}, kWork + "/setup.err"), 0) << ReadFile(kWork + "/setup.err");
+        harness_->ExpectInstalled("Lake", scr, "Wine Test Signer", previous);
     }
-
     // The uninstall entry's command, silently.
-    const std::string folder = InstallFolder("Lake");
-    ASSERT_EQ(RunToEnd(folder + "/uninstall.exe", {"/uninstall", "/S"}, kWork + "/uninstall.err"), 0)
-        << ReadFile(kWork + "/uninstall.err");
-    for (int i = 0; i < 100 && fs::exists(folder); ++i) Pause(0.2);  // the uninstaller's own file goes last
-    EXPECT_FALSE(fs::exists(folder)) << "the install folder is left";
-    EXPECT_EQ(ExportKey(kEntry).find("DisplayName"), std::string::npos) << "the uninstall entry is left";
-    const std::string desktop = ExportKey(kDesktop);
-    EXPECT_NE(desktop.find("\"SCRNSAVE.EXE\"=\"C:\\\\windows\\\\system32\\\\old.scr\""), std::string::npos) << desktop;
+    harness_->UninstallAndExpectNoTrace("Lake", previous);
 }
 
 TEST_F(SetupUnderWine, ADamagedInstallerRefusesAndInstallsNothing) {
@@ -171,10 +119,10 @@ TEST_F(SetupUnderWine, ADamagedInstallerRefusesAndInstallsNothing) {
     const std::size_t at = ReadFile(BinPath("setup.bin")).size() + 2000;  // inside the screensaver
     bytes[at] = static_cast<char>(bytes[at] ^ 0x11);
     WriteFile(setup, bytes);
-    EXPECT_EQ(RunToEnd(setup, {"/S"}, kWork + "/broken.err"), 2);
+    EXPECT_EQ(harness_->RunToEnd(setup, {"/S"}, kWork + "/broken.err"), 2);
     EXPECT_NE(ReadFile(kWork + "/broken.err").find("This installer is damaged"), std::string::npos)
         << ReadFile(kWork + "/broken.err");
-    EXPECT_FALSE(fs::exists(InstallFolder("Broken")));
+    EXPECT_FALSE(fs::exists(harness_->InstallFolder("Broken")));
 }
 
 TEST_F(SetupUnderWine, BothPlayersPlayASignedScreenSaver) {
