@@ -20,11 +20,11 @@ namespace fs = std::filesystem;
 
 bool MakeTestCertificate(const std::string& folder, const std::string& signer, const std::string& password) {
     const std::string key = folder + "/key.pem", cert = folder + "/cert.pem", pfx = folder + "/test.pfx";
-    const std::string command =
-        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=" + signer +
-        "' -addext extendedKeyUsage=codeSigning -keyout '" + key + "' -out '" + cert +
-        "' >/dev/null 2>&1 && openssl pkcs12 -export -inkey '" + key + "' -in '" + cert + "' -out '" + pfx +
-        "' -passout 'pass:" + password + "' >/dev/null 2>&1";
+    const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=" + signer +
+                                "' -addext extendedKeyUsage=codeSigning -keyout '" + key + "' -out '" + cert +
+                                "' >/dev/null 2>&1 && openssl pkcs12 -export -inkey '" + key + "' -in '" +
+                                cert + "' -out '" + pfx + "' -passout 'pass:" + password +
+                                "' >/dev/null 2>&1";
     const bool made = std::system(command.c_str()) == 0;
     fs::remove(key);  // the key is needed inside the .pfx only
     return made && fs::exists(pfx);
@@ -36,7 +36,8 @@ EditorBuild BuildSignedInEditor(const std::string& folder, const std::string& pl
     EditorBuild build;
     fs::create_directories(folder);
     for (const auto& entry : fs::directory_iterator(NIMBREL_EXAMPLE_DIR))
-        fs::copy_file(entry.path(), fs::path(folder) / entry.path().filename(), fs::copy_options::overwrite_existing);
+        fs::copy_file(entry.path(), fs::path(folder) / entry.path().filename(),
+                      fs::copy_options::overwrite_existing);
     build.screensaver = folder + "/holiday.scr";
     build.installer = folder + "/Holiday Setup.exe";
 
@@ -58,7 +59,8 @@ EditorBuild BuildSignedInEditor(const std::string& folder, const std::string& pl
             EXPECT_TRUE(signing->SignRequested());
             ui::MessageBox::ClearShown();
             window.Compile1Click();
-            if (!ui::MessageBox::ShownBoxes().isEmpty()) build.compileText = ui::MessageBox::ShownBoxes().last().text;
+            if (!ui::MessageBox::ShownBoxes().isEmpty())
+                build.compileText = ui::MessageBox::ShownBoxes().last().text;
             ui::MessageBox::ClearShown();
             window.MakeInstaller1Click();
             if (!ui::MessageBox::ShownBoxes().isEmpty())

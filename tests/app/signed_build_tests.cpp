@@ -47,23 +47,25 @@ TEST(EditorSigning, CompileAndMakeInstallerSignBothWithTheRealPlayers) {
         EXPECT_TRUE(build.prompts[1].contains(QStringLiteral("password"))) << build.prompts[1].toStdString();
         EXPECT_TRUE(build.compileText.endsWith(QStringLiteral("\nSigned by Nimbrel Editor Signer.")))
             << build.compileText.toStdString();
-        EXPECT_TRUE(build.installerText.endsWith(QStringLiteral("\nSigned by Nimbrel Editor Signer.\nInstaller: ") +
-                                                 ui::FromNarrow(build.installer)))
+        EXPECT_TRUE(
+            build.installerText.endsWith(QStringLiteral("\nSigned by Nimbrel Editor Signer.\nInstaller: ") +
+                                         ui::FromNarrow(build.installer)))
             << build.installerText.toStdString();
 
         for (const std::string& path : {build.screensaver, build.installer}) {
             std::ostringstream out, err;
             EXPECT_EQ(cli::RunCli({"verify", path}, out, err), 0) << err.str();
-            EXPECT_NE(out.str().find("signature OK: signed by Nimbrel Editor Signer, SHA-256"), std::string::npos)
+            EXPECT_NE(out.str().find("signature OK: signed by Nimbrel Editor Signer, SHA-256"),
+                      std::string::npos)
                 << out.str();
             if (osslsigncode)
-                EXPECT_EQ(std::system(("osslsigncode verify -CAfile '" + dir.File("cert.pem") + "' -in '" + path +
-                                       "' >/dev/null 2>&1")
+                EXPECT_EQ(std::system(("osslsigncode verify -CAfile '" + dir.File("cert.pem") + "' -in '" +
+                                       path + "' >/dev/null 2>&1")
                                           .c_str()),
                           0)
                     << path;
-            const std::string program =
-                platform::ReadWholeFile(path).substr(0, archive::ArchiveReader::FromFile(path).ArchiveStart());
+            const std::string program = platform::ReadWholeFile(path).substr(
+                0, archive::ArchiveReader::FromFile(path).ArchiveStart());
             EXPECT_NE(program.find(iconTail), std::string::npos) << path << " lacks the show's icon";
         }
         archive::ArchiveReader setup = archive::ArchiveReader::FromFile(build.installer);
@@ -72,7 +74,8 @@ TEST(EditorSigning, CompileAndMakeInstallerSignBothWithTheRealPlayers) {
         EXPECT_EQ(setup.Extract(2), platform::ReadWholeFile(build.screensaver));
 
         EXPECT_NE(build.settings.find("test.pfx"), std::string::npos) << "the certificate was not remembered";
-        EXPECT_EQ(build.settings.find(password), std::string::npos) << "the password is in the settings store";
+        EXPECT_EQ(build.settings.find(password), std::string::npos)
+            << "the password is in the settings store";
     }
     if (widths == 0) GTEST_SKIP() << "the players were not built";
     for (const auto& entry : fs::recursive_directory_iterator(dir.Path()))

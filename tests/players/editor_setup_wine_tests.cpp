@@ -77,7 +77,8 @@ std::unique_ptr<WineSession> EditorInstallerUnderWine::session_;
 std::unique_ptr<SetupHarness> EditorInstallerUnderWine::harness_;
 
 TEST_F(EditorInstallerUnderWine, InstallsSilentlyAndUninstallsWithoutATrace) {
-    ASSERT_EQ(harness_->RunToEnd(build_->installer, {"/S"}, kWork + "/setup.err"), 0) << ReadFile(kWork + "/setup.err");
+    ASSERT_EQ(harness_->RunToEnd(build_->installer, {"/S"}, kWork + "/setup.err"), 0)
+        << ReadFile(kWork + "/setup.err");
     harness_->ExpectInstalled("Holiday", build_->screensaver, kSigner, kPrevious);
     harness_->UninstallAndExpectNoTrace("Holiday", kPrevious);
 }
@@ -96,13 +97,15 @@ TEST_F(EditorInstallerUnderWine, ItsWindowShowsTheShowAndInstallsOnInstall) {
 
     // What its controls say, read through Windows.
     const std::string texts = kWork + "/window.txt";
-    pid_t reader = session_->Start(
-        WineSession::SixtyFourBitOnly() ? NIMBREL_WINDOW_TEXT64 : NIMBREL_WINDOW_TEXT32,
-        {"Holiday Setup", "Z:" + texts});
+    pid_t reader =
+        session_->Start(WineSession::SixtyFourBitOnly() ? NIMBREL_WINDOW_TEXT64 : NIMBREL_WINDOW_TEXT32,
+                        {"Holiday Setup", "Z:" + texts});
     EXPECT_EQ(session_->Wait(reader, 30), 0);
     const std::string shownText = ReadFile(texts);
-    EXPECT_NE(shownText.find("Install the screen saver \"Holiday\" for yourself?"), std::string::npos) << shownText;
-    EXPECT_NE(shownText.find("Pictures from the holiday, drawn by Nimbrel itself"), std::string::npos) << shownText;
+    EXPECT_NE(shownText.find("Install the screen saver \"Holiday\" for yourself?"), std::string::npos)
+        << shownText;
+    EXPECT_NE(shownText.find("Pictures from the holiday, drawn by Nimbrel itself"), std::string::npos)
+        << shownText;
 
     // Enter presses Install, the button that has the focus.
     EXPECT_EQ(std::system((search + " windowfocus --sync key Return").c_str()), 0);
@@ -124,8 +127,7 @@ int main(int argc, char** argv) {
         return 77;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    ::testing::AddGlobalTestEnvironment(new nimbrel::test::QtTestEnvironment("editor_setup_wine_tests", [] {
-        nimbrel::ui::MessageBox::SetTestMode(true);
-    }));
+    ::testing::AddGlobalTestEnvironment(new nimbrel::test::QtTestEnvironment(
+        "editor_setup_wine_tests", [] { nimbrel::ui::MessageBox::SetTestMode(true); }));
     return RUN_ALL_TESTS();
 }

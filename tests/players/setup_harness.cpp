@@ -78,7 +78,8 @@ void SetupHarness::ExpectInstalled(const std::string& name, const std::string& s
     EXPECT_TRUE(fs::exists(folder + "/uninstall.exe"));
     const std::string desktop = ExportKey(kDesktop);
     EXPECT_NE(desktop.find("\"SCRNSAVE.EXE\"=\"C:\\\\users\\\\"), std::string::npos) << desktop;
-    EXPECT_NE(desktop.find(Exported("\\AppData\\Local\\Programs\\" + name + "\\" + file + "\"")), std::string::npos)
+    EXPECT_NE(desktop.find(Exported("\\AppData\\Local\\Programs\\" + name + "\\" + file + "\"")),
+              std::string::npos)
         << desktop;
     EXPECT_NE(desktop.find("\"ScreenSaveActive\"=\"1\""), std::string::npos) << desktop;
     const std::string entry = ExportKey(EntryKey(name));
@@ -87,7 +88,8 @@ void SetupHarness::ExpectInstalled(const std::string& name, const std::string& s
     EXPECT_NE(entry.find("\"DisplayIcon\"="), std::string::npos) << entry;
     EXPECT_NE(entry.find("\"EstimatedSize\"=dword:"), std::string::npos) << entry;
     EXPECT_NE(entry.find("uninstall.exe\\\" /uninstall\""), std::string::npos) << entry;
-    EXPECT_NE(entry.find(Exported(previous)), std::string::npos) << "the previous screensaver was not remembered";
+    EXPECT_NE(entry.find(Exported(previous)), std::string::npos)
+        << "the previous screensaver was not remembered";
 }
 
 void SetupHarness::UninstallAndExpectNoTrace(const std::string& name, const std::string& previous) {
@@ -96,9 +98,11 @@ void SetupHarness::UninstallAndExpectNoTrace(const std::string& name, const std:
     ASSERT_EQ(RunToEnd(folder + "/uninstall.exe", {"/uninstall", "/S"}, work_ + "/uninstall.err"), 0)
         << ReadFile(work_ + "/uninstall.err");
     // The uninstaller's own file goes last.
-    for (int i = 0; i < 100 && fs::exists(folder); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    for (int i = 0; i < 100 && fs::exists(folder); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(fs::exists(folder)) << "the install folder is left";
-    EXPECT_EQ(ExportKey(EntryKey(name)).find("DisplayName"), std::string::npos) << "the uninstall entry is left";
+    EXPECT_EQ(ExportKey(EntryKey(name)).find("DisplayName"), std::string::npos)
+        << "the uninstall entry is left";
     const std::string desktop = ExportKey(kDesktop);
     EXPECT_NE(desktop.find("\"SCRNSAVE.EXE\"=\"" + Exported(previous) + "\""), std::string::npos) << desktop;
 }

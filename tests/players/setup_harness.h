@@ -26,8 +26,8 @@ public:
     // Checks that the show `name` is installed: `screensaver`'s bytes under its file name, the
     // uninstaller, the active screensaver and the uninstall entry naming `publisher` and
     // remembering `previous`, the screensaver that was active before.
-    void ExpectInstalled(const std::string& name, const std::string& screensaver, const std::string& publisher,
-                         const std::string& previous);
+    void ExpectInstalled(const std::string& name, const std::string& screensaver,
+                         const std::string& publisher, const std::string& previous);
     // Runs the uninstall entry's command silently and checks that nothing of the show is left
     // and that `previous` (a Windows path) is the active screensaver again.
     void UninstallAndExpectNoTrace(const std::string& name, const std::string& previous);
