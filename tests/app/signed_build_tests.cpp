@@ -58,12 +58,11 @@ TEST(EditorSigning, CompileAndMakeInstallerSignBothWithTheRealPlayers) {
             EXPECT_NE(out.str().find("signature OK: signed by Nimbrel Editor Signer, SHA-256"),
                       std::string::npos)
                 << out.str();
-            if (osslsigncode)
-                EXPECT_EQ(std::system(("osslsigncode verify -CAfile '" + dir.File("cert.pem") + "' -in '" +
-                                       path + "' >/dev/null 2>&1")
-                                          .c_str()),
-                          0)
-                    << path;
+            if (osslsigncode) {
+                const std::string verify = "osslsigncode verify -CAfile '" + dir.File("cert.pem") +
+                                           "' -in '" + path + "' >/dev/null 2>&1";
+                EXPECT_EQ(std::system(verify.c_str()), 0) << path;
+            }
             const std::string program = platform::ReadWholeFile(path).substr(
                 0, archive::ArchiveReader::FromFile(path).ArchiveStart());
             EXPECT_NE(program.find(iconTail), std::string::npos) << path << " lacks the show's icon";
@@ -78,10 +77,11 @@ TEST(EditorSigning, CompileAndMakeInstallerSignBothWithTheRealPlayers) {
             << "the password is in the settings store";
     }
     if (widths == 0) GTEST_SKIP() << "the players were not built";
-    for (const auto& entry : fs::recursive_directory_iterator(dir.Path()))
-        if (entry.is_regular_file())
-            EXPECT_EQ(platform::ReadWholeFile(entry.path().string()).find(password), std::string::npos)
-                << "the password is in " << entry.path();
+    for (const auto& entry : fs::recursive_directory_iterator(dir.Path())) {
+        if (!entry.is_regular_file()) continue;
+        EXPECT_EQ(platform::ReadWholeFile(entry.path().string()).find(password), std::string::npos)
+            << "the password is in " << entry.path();
+    }
     if (!osslsigncode) GTEST_SKIP() << "osslsigncode is not installed: checked by our own verify only";
 }
 
