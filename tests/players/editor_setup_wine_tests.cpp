@@ -87,7 +87,7 @@ TEST_F(EditorInstallerUnderWine, ItsWindowShowsTheShowAndInstallsOnInstall) {
     if (std::system("command -v xdotool >/dev/null 2>&1") != 0) GTEST_SKIP() << "xdotool is not installed";
     pid_t setup = session_->Start(build_->installer, {}, kWork + "/window.err");
     // The window, found by its title on the X server.
-    const std::string search = "xdotool search --name '^Holiday Setup$' 2>/dev/null";
+    const std::string search = "timeout 20 xdotool search --name '^Holiday Setup$' 2>/dev/null";
     bool shown = false;
     for (int i = 0; i < 60 && !shown; ++i) {
         Pause(0.5);

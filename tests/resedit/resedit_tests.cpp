@@ -260,7 +260,7 @@ TEST_F(ResEdit, RefusesMalformedHeadersAndResourceTrees) {
     std::uint32_t groups = root + (pecheck::Get32(good, root + 36) & 0x7FFFFFFF);
 
     std::vector<std::pair<std::string, std::function<void(std::string&)>>> damages = {
-        {"PE32+ magic", [&](std::string& f) { pecheck::Set16(f, opt, 0x20B); }},
+        {"PE32+ magic on a PE32 optional header", [&](std::string& f) { pecheck::Set16(f, opt, 0x20B); }},
         {"FileAlignment 0", [&](std::string& f) { pecheck::Set32(f, opt + 36, 0); }},
         {"FileAlignment 3", [&](std::string& f) { pecheck::Set32(f, opt + 36, 3); }},
         {"SectionAlignment 0x1800", [&](std::string& f) { pecheck::Set32(f, opt + 32, 0x1800); }},
