@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QCheckBox>
 #include <cstdlib>
 #include <filesystem>
@@ -57,15 +58,20 @@ EditorBuild BuildSignedInEditor(const std::string& folder, const std::string& pl
             sign->setChecked(true);
             certificateBox->setText(ui::FromNarrow(certificate));
             EXPECT_TRUE(signing->SignRequested());
-            ui::MessageBox::ClearShown();
-            window.Compile1Click();
-            if (!ui::MessageBox::ShownBoxes().isEmpty())
-                build.compileText = ui::MessageBox::ShownBoxes().last().text;
-            ui::MessageBox::ClearShown();
-            window.MakeInstaller1Click();
-            if (!ui::MessageBox::ShownBoxes().isEmpty())
-                build.installerText = ui::MessageBox::ShownBoxes().last().text;
-            ui::MessageBox::ClearShown();
+            // The menu's commands, the completion box's text of each.
+            auto run = [&window](const char* command) {
+                auto* action = window.findChild<QAction*>(QString::fromLatin1(command));
+                EXPECT_TRUE(action && action->isEnabled()) << command;
+                ui::MessageBox::ClearShown();
+                if (action) action->trigger();
+                const QString text = ui::MessageBox::ShownBoxes().isEmpty()
+                                         ? QString()
+                                         : ui::MessageBox::ShownBoxes().last().text;
+                ui::MessageBox::ClearShown();
+                return text;
+            };
+            build.compileText = run("Compile1");
+            build.installerText = run("MakeInstaller1");
             build.settings = platform::ReadWholeFile(platform::SettingsFilePath());
             // Later builds in this process must not ask for a password.
             sign->setChecked(false);

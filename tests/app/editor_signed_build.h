@@ -1,7 +1,7 @@
 #pragma once
 // A signed screensaver and its signed installer, made the way a user makes them: the example
-// project opened in the main window, a certificate chosen in the Signing group, Compile, then
-// Make Installer..., the password typed when asked. Needs a QApplication and the message box
+// project opened in the main window, a certificate chosen in the Signing group, the Project menu's
+// Compile, then Make Installer..., the password typed when asked. Needs a QApplication and the message box
 // test mode.
 
 #include <QString>
