@@ -10,6 +10,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
+
+#include <unistd.h>
 
 #include "archive/archive_reader.h"
 #include "archive/pe_layout.h"
@@ -34,7 +37,9 @@ void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-const std::string kWork = NIMBREL_SIGNING_WORK_DIR;
+// CTest runs each case as a process of its own, several at once: each process makes its own
+// certificate in a folder of its own, so that no case verifies against another's certificate.
+const std::string kWork = std::string(NIMBREL_SIGNING_WORK_DIR) + "/" + std::to_string(getpid());
 
 // Runs a shell command, its output into `output`; the exit status.
 int Shell(const std::string& command, std::string* output = nullptr) {
@@ -59,6 +64,11 @@ protected:
         Shell("openssl pkcs12 -export -inkey '" + kWork + "/key.pem' -in '" + kWork + "/cert.pem' -out '" + kWork +
             "/test.pfx' -passout pass:s3cret");
         WriteFile(kWork + "/password.txt", "s3cret\n");
+    }
+
+    static void TearDownTestSuite() {
+        std::error_code ignored;
+        fs::remove_all(kWork, ignored);
     }
 
     void SetUp() override {
