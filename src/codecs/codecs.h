@@ -77,7 +77,8 @@ public:
     imaging::Image Take() { return std::move(result_); }
 
 private:
-    void EmitRow(int targetRow);
+    // Writes target row `targetRow` from its sums so far (null for none) and `across` weighed by `w`.
+    void EmitRow(int targetRow, const float* sum, const float* across, float w);
     template <int Taps>
     void Across();  // the current row's taps when every column has Taps of them
 
