@@ -183,6 +183,7 @@ void LinearAreaScaler::PushRow(const imaging::Pixel* row) {
         Store(lin, Float4{linear[(p >> 16) & 0xFF], linear[(p >> 8) & 0xFF], linear[p & 0xFF], 1.0f});
     }
     const bool opaque = (alphas >> 24) == 0xFFu;
+    allOpaque_ = allOpaque_ && opaque;
     if (!opaque) {
         lin = linear_.data();
         for (int x = 0; x < sourceWidth_; ++x, lin += 4) {
