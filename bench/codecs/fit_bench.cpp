@@ -118,6 +118,10 @@ int main(int argc, char** argv) {
     }
     for (int i = 0; i < std::min(photos, 4) && distinct.empty(); ++i)
         distinct.push_back(codecs::EncodeJpeg(Photo(width, height, static_cast<unsigned>(i + 1)), 90));
+    // NIMBREL_FIT_SAVE names a file to keep the first photo in (to time other tools on it).
+    if (const char* save = std::getenv("NIMBREL_FIT_SAVE"))
+        std::ofstream(save, std::ios::binary)
+            .write(reinterpret_cast<const char*>(distinct[0].data()), static_cast<std::streamsize>(distinct[0].size()));
     for (int i = 0; i < photos; ++i) {
         const auto& bytes = distinct[static_cast<std::size_t>(i) % distinct.size()];
         files.push_back(dir.File("IMG_" + std::to_string(1000 + i) + ".jpg"));
