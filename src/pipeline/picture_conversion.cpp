@@ -193,12 +193,12 @@ ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::ui
     codecs::FittedStoredSize(source->Info().width, source->Info().height, source->Info().orientation, hint, width,
                              height);
     // A picture shrunk 4 times or more is decoded to twice its fitted size at least (a JPEG in
-    // eighths), so that the linear-light shrink still does a factor of 2 or more: a decoder's
-    // own coarse steps alias fine detail and darken it, as they average gamma-encoded values.
+    // eighths, settled again after its header), so that the linear-light shrink still does a
+    // factor of 2 or more: a decoder's own coarse steps alias fine detail and darken it, as they
+    // average gamma-encoded values.
     if (options.fit && source->Info().width >= 4 * width && source->Info().height >= 4 * height) {
         const bool turned = source->Info().orientation >= 5 && source->Info().orientation <= 8;
-        const imaging::DecodeHint twice{2 * (turned ? height : width), 2 * (turned ? width : height)};
-        if (auto wider = decoder->Open(name, bytes, twice)) source = std::move(wider);
+        source->ReduceTo({2 * (turned ? height : width), 2 * (turned ? width : height)});
     }
     const imaging::PictureInfo& info = source->Info();
     if (playable && width == info.width && height == info.height) return result;
