@@ -2,10 +2,12 @@
 // 6000 x 4000, 24 megapixels, 8-12 MB each as JPEG), compiles a show of them with "Fit pictures
 // to the screen" at 3840 x 2160, and prints photos a second, the screensaver's share of the
 // photos' size, the longest time without a progress report and the compile's peak memory; then times
-// the conversion alone on 1 and 2 workers.
+// the conversion alone on 1 and 2 workers, and one photo's parts (decode, shrink, encode) with
+// what the decoder's own scaling changes in the result.
 #include <sys/resource.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -109,8 +111,17 @@ int main(int argc, char** argv) {
     const auto made = std::chrono::steady_clock::now();
     // A few distinct photos, each written several times under its own name, keep the setup short.
     std::vector<std::vector<std::uint8_t>> distinct;
-    for (int i = 0; i < std::min(photos, 4); ++i)
+    // NIMBREL_FIT_PHOTO names a JPEG to use instead (of WIDTH x HEIGHT, which must be given).
+    if (const char* own = std::getenv("NIMBREL_FIT_PHOTO")) {
+        const std::string bytes = platform::ReadWholeFile(own);
+        distinct.emplace_back(bytes.begin(), bytes.end());
+    }
+    for (int i = 0; i < std::min(photos, 4) && distinct.empty(); ++i)
         distinct.push_back(codecs::EncodeJpeg(Photo(width, height, static_cast<unsigned>(i + 1)), 90));
+    // NIMBREL_FIT_SAVE names a file to keep the first photo in (to time other tools on it).
+    if (const char* save = std::getenv("NIMBREL_FIT_SAVE"))
+        std::ofstream(save, std::ios::binary)
+            .write(reinterpret_cast<const char*>(distinct[0].data()), static_cast<std::streamsize>(distinct[0].size()));
     for (int i = 0; i < photos; ++i) {
         const auto& bytes = distinct[static_cast<std::size_t>(i) % distinct.size()];
         files.push_back(dir.File("IMG_" + std::to_string(1000 + i) + ".jpg"));
@@ -156,6 +167,7 @@ int main(int argc, char** argv) {
     {
         const int count = std::min(photos, 8);
         auto decoder = codecs::MakeLibraryDecoder();
+        const auto begun = std::chrono::steady_clock::now();
         const std::clock_t cpuBegun = std::clock();
         for (int i = 0; i < count; ++i) {
             const std::string bytes = platform::ReadWholeFile(files[static_cast<std::size_t>(i)]);
@@ -168,7 +180,81 @@ int main(int argc, char** argv) {
                 if (!source->ReadRows(y, std::min(32, source->RowHeight() - y), band.data())) return 1;
         }
         decodeCpu = static_cast<double>(std::clock() - cpuBegun) / CLOCKS_PER_SEC / count;
-        std::printf("full-size decode alone: %.3f CPU s a photo\n", decodeCpu);
+        std::printf("full-size decode alone: %.3f CPU s a photo (%.3f s of wall time)\n", decodeCpu,
+                    Seconds(begun) / count);
+    }
+    // The conversion's parts for one photo, each in processor time: its decode at the scale the
+    // conversion chooses, the linear-light shrink of those rows, and the encode of the result.
+    {
+        const std::string bytes = platform::ReadWholeFile(files[0]);
+        const auto data =
+            std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        auto decoder = codecs::MakeLibraryDecoder();
+        auto seconds = [](std::clock_t since) { return static_cast<double>(std::clock() - since) / CLOCKS_PER_SEC; };
+        const int repeats = 3;
+        std::clock_t begun = std::clock();
+        int decodedWidth = 0, decodedHeight = 0;
+        for (int i = 0; i < repeats; ++i) {
+            auto source = decoder->Open(files[0], data, {3840, 2160});
+            if (!source) return 1;
+            decodedWidth = source->RowWidth(), decodedHeight = source->RowHeight();
+            std::vector<imaging::Pixel> band(static_cast<std::size_t>(decodedWidth) * 32);
+            for (int y = 0; y < decodedHeight; y += 32)
+                if (!source->ReadRows(y, std::min(32, decodedHeight - y), band.data())) return 1;
+        }
+        const double decode = seconds(begun) / repeats;
+        imaging::Image rows = imaging::ReadWholePicture(*decoder->Open(files[0], data, {3840, 2160}));
+        int fitWidth = 0, fitHeight = 0;
+        codecs::FittedStoredSize(width, height, 1, {3840, 2160}, fitWidth, fitHeight);
+        fitWidth = std::min(fitWidth, rows.Width());
+        fitHeight = std::min(fitHeight, rows.Height());
+        begun = std::clock();
+        imaging::Image small;
+        for (int i = 0; i < repeats; ++i) {
+            codecs::LinearAreaScaler scaler(rows.Width(), rows.Height(), fitWidth, fitHeight);
+            for (int y = 0; y < rows.Height(); ++y) scaler.PushRow(rows.Row(y));
+            small = scaler.Take();
+        }
+        const double shrink = seconds(begun) / repeats;
+        begun = std::clock();
+        std::size_t encoded = 0;
+        for (int i = 0; i < repeats; ++i) encoded = codecs::EncodeJpeg(small, 92).size();
+        const double encode = seconds(begun) / repeats;
+        // What the decoder's own scaling changes: the result against the whole-size decode shrunk
+        // in linear light alone, as PSNR over the three colours (and the largest difference).
+        {
+            imaging::Image whole = imaging::ReadWholePicture(*decoder->Open(files[0], data));
+            codecs::LinearAreaScaler scaler(whole.Width(), whole.Height(), fitWidth, fitHeight);
+            for (int y = 0; y < whole.Height(); ++y) scaler.PushRow(whole.Row(y));
+            const imaging::Image reference = scaler.Take();
+            auto psnr = [&](const imaging::Image& a, const imaging::Image& b, int& most) {
+                double squares = 0;
+                most = 0;
+                for (int y = 0; y < a.Height(); ++y)
+                    for (int x = 0; x < a.Width(); ++x)
+                        for (int shift : {0, 8, 16}) {
+                            const int d = static_cast<int>((a.At(x, y) >> shift) & 0xFF) -
+                                          static_cast<int>((b.At(x, y) >> shift) & 0xFF);
+                            squares += d * d;
+                            most = std::max(most, std::abs(d));
+                        }
+                const double mse = squares / (3.0 * a.Width() * a.Height());
+                return mse > 0 ? 10 * std::log10(255.0 * 255.0 / mse) : 99.0;
+            };
+            int most = 0, mostEncoded = 0;
+            const double scaled = psnr(small, reference, most);
+            const std::vector<std::uint8_t> jpeg = codecs::EncodeJpeg(small, 92);
+            const imaging::Image back = imaging::ReadWholePicture(*decoder->Open(
+                "fit.jpg", std::span<const std::uint8_t>(jpeg.data(), jpeg.size())));
+            const double encoded = psnr(back, small, mostEncoded);
+            std::printf("decoded at %d x %d and shrunk against decoded whole and shrunk: PSNR %.1f dB, largest "
+                        "difference %d levels (for scale: the JPEG at quality 92 against its own pixels: PSNR "
+                        "%.1f dB, largest difference %d)\n",
+                        decodedWidth, decodedHeight, scaled, most, encoded, mostEncoded);
+        }
+        std::printf("one photo's parts: decode to %d x %d %.3f CPU s, linear-light shrink to %d x %d %.3f CPU s, "
+                    "encode %.3f CPU s (%.1f MB)\n",
+                    decodedWidth, decodedHeight, decode, fitWidth, fitHeight, shrink, encode, encoded / 1e6);
     }
     for (int threads : {1, 2}) {
         platform::TempDirectory work("nbfitwork");
@@ -180,8 +266,9 @@ int main(int argc, char** argv) {
         const double s = Seconds(begun);
         const double c = static_cast<double>(std::clock() - cpuBegun) / CLOCKS_PER_SEC;
         std::printf(
-            "conversion alone, %d worker(s): %d photos in %.2f s (%.2f photos/s), %.2f CPU s a photo\n",
-            threads, count, s, count / s, c / count);
+            "conversion alone, %d worker(s): %d photos in %.2f s (%.2f photos/s, %.3f s of wall time a photo), "
+            "%.3f CPU s a photo\n",
+            threads, count, s, count / s, s / count, c / count);
         if (threads == 1)
             std::printf("conversion with Fit 3840x2160 against the full-size decode: %.2fx the CPU time "
                         "(target: 1.3x)\n",

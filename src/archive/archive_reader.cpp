@@ -73,10 +73,10 @@ public:
     MemberChecker(std::int64_t dataArea, std::vector<ArchiveMember>& members)
         : dataArea_(dataArea), members_(members) {}
 
-    void Add(const RegistryEntry& entry) {
+    void Add(RegistryEntry entry) {
         ArchiveMember m;
-        m.name = entry.FileName;
-        m.path = entry.FilePath;
+        m.name = std::move(entry.FileName);
+        m.path = std::move(entry.FilePath);
         m.originalSize = entry.OriginalSize;
         m.storedSize = entry.StoredSize;
         m.dataOffset = entry.DataOffset;
@@ -84,14 +84,15 @@ public:
         m.stored = entry.Stored != 0;
         m.level = entry.Level;
         const std::int64_t number = static_cast<std::int64_t>(members_.size()) + 1;
-        std::string which = Label(number, m.name);
+        // (The label is only made for a damaged member: a show may hold 100,000.)
+        auto which = [&] { return Label(number, m.name); };
         if (m.originalSize < 0 || m.storedSize < 0 || m.dataOffset < 0)
-            Damaged(which + " has a negative size or offset");
-        if (m.dataOffset + m.storedSize > dataArea_) Damaged(which + " lies outside the member data area");
+            Damaged(which() + " has a negative size or offset");
+        if (m.dataOffset + m.storedSize > dataArea_) Damaged(which() + " lies outside the member data area");
         if (m.stored && m.storedSize != m.originalSize)
-            Damaged(which + " is stored with a size that differs from its length");
+            Damaged(which() + " is stored with a size that differs from its length");
         if (!m.stored && m.originalSize > m.storedSize * kMaxInflateRatio)
-            Damaged(which + " claims more bytes than its compressed data can hold");
+            Damaged(which() + " claims more bytes than its compressed data can hold");
         if (m.storedSize > 0) {
             // A writer lays members out in registry order, so sharing with the member before is
             // caught here, before the rest of a hostile registry is even inflated.

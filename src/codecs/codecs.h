@@ -73,11 +73,14 @@ public:
     // Source row `index` (in order from 0), sourceWidth pixels of 0xAARRGGBB, straight alpha.
     void PushRow(const imaging::Pixel* row);
     bool Done() const { return nextSource_ >= sourceHeight_; }
+    // True while every row pushed so far was opaque (then so is every target pixel).
+    bool AllOpaque() const { return allOpaque_; }
     // The target picture, straight alpha; rows never reached stay transparent black.
     imaging::Image Take() { return std::move(result_); }
 
 private:
-    void EmitRow(int targetRow);
+    // Writes target row `targetRow` from its sums so far (null for none) and `across` weighed by `w`.
+    void EmitRow(int targetRow, const float* sum, const float* across, float w);
     template <int Taps>
     void Across();  // the current row's taps when every column has Taps of them
 
@@ -92,6 +95,7 @@ private:
     std::vector<float> sums_[2];        // two target rows being gathered
     int sumRow_[2] = {-1, -1};
     bool sumOpaque_[2] = {true, true};  // every source row in the target row so far was opaque
+    bool allOpaque_ = true;
     imaging::Image result_;
 };
 

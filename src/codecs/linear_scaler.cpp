@@ -83,11 +83,22 @@ imaging::Pixel PixelToSrgb(const std::uint8_t* toSrgb, const float* rgba, float 
 #endif
 }
 
-// True when every pixel of the row is opaque (a loop the compiler vectorises).
-bool RowOpaque(const imaging::Pixel* row, int width) {
-    imaging::Pixel all = 0xFFFFFFFFu;
-    for (int x = 0; x < width; ++x) all &= row[x];
-    return (all >> 24) == 0xFFu;
+// An opaque pixel's linear red, green and blue back to sRGB.
+imaging::Pixel OpaqueToSrgb(const std::uint8_t* toSrgb, Float4 rgb) {
+#if defined(__SSE2__)
+    __m128 v;
+    std::memcpy(&v, &rgb, sizeof v);
+    v = _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(1.0f));
+    const __m128i index = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, _mm_set1_ps(4096.0f)), _mm_set1_ps(0.5f)));
+    const int r = _mm_cvtsi128_si32(index);
+    const int g = _mm_cvtsi128_si32(_mm_srli_si128(index, 4));
+    const int b = _mm_cvtsi128_si32(_mm_srli_si128(index, 8));
+    return imaging::MakePixel(toSrgb[r], toSrgb[g], toSrgb[b], 255);
+#else
+    alignas(16) float rgba[4];
+    Store(rgba, rgb);
+    return PixelToSrgb(toSrgb, rgba, 1.0f, 255);
+#endif
 }
 
 }  // namespace
@@ -136,17 +147,22 @@ LinearAreaScaler::LinearAreaScaler(int sourceWidth, int sourceHeight, int target
     linear_.resize(static_cast<std::size_t>(sourceWidth) * 4);
     sums_[0].resize(across_.size());
     sums_[1].resize(across_.size());
-    result_ = imaging::Image(targetWidth, targetHeight, 0);
+    // (Transparent black, as the vector clears it: no second pass.)
+    result_.Resize(targetWidth, targetHeight);
 }
 
 template <int Taps>
 void LinearAreaScaler::Across() {
     const float* weight = columnWeights_.data();
+    const int* start = columnStart_.data();
+    const float* linear = linear_.data();
     float* out = across_.data();
-    for (int tx = 0; tx < targetWidth_; ++tx, out += 4, weight += Taps) {
-        const float* in = linear_.data() + static_cast<std::size_t>(columnStart_[tx]) * 4;
-        Float4 sum{};
-        for (int i = 0; i < Taps; ++i) sum += weight[i] * Load(in + i * 4);
+    for (int tx = 0, width = targetWidth_; tx < width; ++tx, out += 4, weight += Taps) {
+        const float* in = linear + static_cast<std::size_t>(start[tx]) * 4;
+        Float4 sum = weight[0] * Load(in);
+        if constexpr (Taps > 1) sum += weight[1] * Load(in + 4);
+        if constexpr (Taps > 2) sum += weight[2] * Load(in + 8);
+        if constexpr (Taps > 3) sum += weight[3] * Load(in + 12);
         Store(out, sum);
     }
 }
@@ -158,16 +174,18 @@ void LinearAreaScaler::PushRow(const imaging::Pixel* row) {
     // are opaque: their rows skip the weighting, and their target rows the division by alpha.
     const float* linear = GetTables().toLinear.data();
     float* lin = linear_.data();
-    const bool opaque = RowOpaque(row, sourceWidth_);
-    if (opaque) {
-        for (int x = 0; x < sourceWidth_; ++x, lin += 4) {
-            const imaging::Pixel p = row[x];
-            lin[0] = linear[(p >> 16) & 0xFF];
-            lin[1] = linear[(p >> 8) & 0xFF];
-            lin[2] = linear[p & 0xFF];
-            lin[3] = 1.0f;
-        }
-    } else {
+    // Taken as opaque while the alphas are gathered on the way; done again for the rare row
+    // that turns out not to be.
+    imaging::Pixel alphas = 0xFF000000u;
+    for (int x = 0, width = sourceWidth_; x < width; ++x, lin += 4) {
+        const imaging::Pixel p = row[x];
+        alphas &= p;
+        Store(lin, Float4{linear[(p >> 16) & 0xFF], linear[(p >> 8) & 0xFF], linear[p & 0xFF], 1.0f});
+    }
+    const bool opaque = (alphas >> 24) == 0xFFu;
+    allOpaque_ = allOpaque_ && opaque;
+    if (!opaque) {
+        lin = linear_.data();
         for (int x = 0; x < sourceWidth_; ++x, lin += 4) {
             const imaging::Pixel p = row[x];
             const float a = static_cast<float>(imaging::AlphaOf(p)) / 255.0f;
@@ -202,39 +220,54 @@ void LinearAreaScaler::PushRow(const imaging::Pixel* row) {
         if (lo >= bottom) break;
         const std::int64_t overlap = std::min(bottom, hi) - std::max(top, lo);
         const int slot = ty & 1;
-        if (sumRow_[slot] != ty) {
-            std::fill(sums_[slot].begin(), sums_[slot].end(), 0.0f);
+        const bool first = sumRow_[slot] != ty, last = hi <= bottom;
+        if (first) {
             sumRow_[slot] = ty;
             sumOpaque_[slot] = true;
         }
         sumOpaque_[slot] = sumOpaque_[slot] && opaque;
         const float w = static_cast<float>(static_cast<double>(overlap) / static_cast<double>(H));
+        // A target row's first source row starts its sums, its last one is added as the row is
+        // written out: each row of sums is written once and read once.
         float* sum = sums_[slot].data();
         const float* across = across_.data();
-        for (std::size_t i = 0; i < across_.size(); i += 4) {
-            Float4 total = Load(sum + i);
-            total += w * Load(across + i);
-            Store(sum + i, total);
+        const std::size_t size = across_.size();
+        if (last) {
+            EmitRow(ty, first ? nullptr : sum, across, w);
+        } else if (first) {
+            for (std::size_t i = 0; i < size; i += 4) Store(sum + i, w * Load(across + i));
+        } else {
+            for (std::size_t i = 0; i < size; i += 4) {
+                Float4 total = Load(sum + i);
+                total += w * Load(across + i);
+                Store(sum + i, total);
+            }
         }
-        if (hi <= bottom) EmitRow(ty);
     }
 }
 
-void LinearAreaScaler::EmitRow(int targetRow) {
-    const float* sum = sums_[targetRow & 1].data();
+void LinearAreaScaler::EmitRow(int targetRow, const float* sum, const float* across, float w) {
     imaging::Pixel* out = result_.Row(targetRow);
     const std::uint8_t* toSrgb = GetTables().toSrgb.data();
+    // The row's sums so far (none when this source row is its only one) and this row's share.
+    auto total = [&](int tx) {
+        Float4 v = w * Load(across + tx * 4);
+        if (sum != nullptr) v += Load(sum + tx * 4);
+        return v;
+    };
     if (sumOpaque_[targetRow & 1]) {
         // Every tap opaque: the alpha sum is 1 up to rounding, nothing to divide.
-        for (int tx = 0; tx < targetWidth_; ++tx, sum += 4) out[tx] = PixelToSrgb(toSrgb, sum, 1.0f, 255);
+        for (int tx = 0; tx < targetWidth_; ++tx) out[tx] = OpaqueToSrgb(toSrgb, total(tx));
     } else {
-        for (int tx = 0; tx < targetWidth_; ++tx, sum += 4) {
-            const float alpha = sum[3];
+        for (int tx = 0; tx < targetWidth_; ++tx) {
+            alignas(16) float rgba[4];
+            Store(rgba, total(tx));
+            const float alpha = rgba[3];
             if (alpha <= 0.5f / 255) {
                 out[tx] = 0;
                 continue;
             }
-            out[tx] = PixelToSrgb(toSrgb, sum, 1.0f / alpha,
+            out[tx] = PixelToSrgb(toSrgb, rgba, 1.0f / alpha,
                                   static_cast<std::uint8_t>(std::min(255.0f, alpha * 255.0f + 0.5f)));
         }
     }

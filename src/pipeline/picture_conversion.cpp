@@ -60,8 +60,10 @@ bool AnyTransparent(const imaging::Image& image) {
 }
 
 // Reads the source's rows in bands into sRGB and, when smaller, through the linear-light scaler.
+// `opaque` tells whether every pixel is known opaque (the scaler saw only opaque rows).
 imaging::Image ReadConverted(imaging::PictureSource& source, int width, int height,
-                             const std::function<void(int)>& progress) {
+                             const std::function<void(int)>& progress, bool& opaque) {
+    opaque = false;
     const int rowWidth = source.RowWidth(), rowHeight = source.RowHeight();
     const std::vector<std::uint8_t> profile = source.ColorProfile();
     const codecs::SrgbConverter toSrgb(profile);
@@ -93,7 +95,9 @@ imaging::Image ReadConverted(imaging::PictureSource& source, int width, int heig
         // Reading the rows is most of the work; the encoding that follows is the last tenth.
         if (progress) progress(static_cast<int>(90LL * (y + count) / rowHeight));
     }
-    return shrink ? scaler->Take() : std::move(whole);
+    if (!shrink) return whole;
+    opaque = scaler->AllOpaque();
+    return scaler->Take();
 }
 
 // The first `most` bytes of a file.
@@ -185,21 +189,31 @@ ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::ui
         const std::string why = decoder->Refusal();
         throw Error(why.empty() ? std::string(kCannotDecode) : "cannot be decoded: " + why);
     }
-    const imaging::PictureInfo& info = source->Info();
     int width = 0, height = 0;
-    codecs::FittedStoredSize(info.width, info.height, info.orientation, hint, width, height);
+    codecs::FittedStoredSize(source->Info().width, source->Info().height, source->Info().orientation, hint, width,
+                             height);
+    // A picture shrunk 4 times or more is decoded to twice its fitted size at least (a JPEG in
+    // eighths, settled again after its header), so that the linear-light shrink still does a
+    // factor of 2 or more: a decoder's own coarse steps alias fine detail and darken it, as they
+    // average gamma-encoded values.
+    if (options.fit && source->Info().width >= 4 * width && source->Info().height >= 4 * height) {
+        const bool turned = source->Info().orientation >= 5 && source->Info().orientation <= 8;
+        source->ReduceTo({2 * (turned ? height : width), 2 * (turned ? width : height)});
+    }
+    const imaging::PictureInfo& info = source->Info();
     if (playable && width == info.width && height == info.height) return result;
     width = std::min(width, source->RowWidth());
     height = std::min(height, source->RowHeight());
 
-    imaging::Image picture = ReadConverted(*source, width, height, progress);
+    bool opaque = false;
+    imaging::Image picture = ReadConverted(*source, width, height, progress, opaque);
     // (Upright pictures are not copied.)
     if (info.orientation >= 2 && info.orientation <= 8)
         picture = imaging::ApplyOrientation(picture, info.orientation);
     result.converted = true;
     result.width = picture.Width();
     result.height = picture.Height();
-    if (AnyTransparent(picture)) {
+    if (!opaque && AnyTransparent(picture)) {
         result.format = "png";
         result.bytes = codecs::EncodePng(picture);
     } else {

@@ -115,9 +115,7 @@ void TBigIniFile::Parse(std::string_view bytes) {
             continue;
         }
         if (!inSection) continue;
-        Section& section = sections_[current];
-        section.lines.emplace_back(line);
-        IndexLine(section, section.lines.size() - 1);
+        sections_[current].lines.emplace_back(line);
     }
 }
 
@@ -142,7 +140,8 @@ TBigIniFile::Section& TBigIniFile::FindOrAdd(std::string_view name) {
     return AddSection(std::string(name));
 }
 
-void TBigIniFile::IndexLine(Section& section, std::size_t index) {
+void TBigIniFile::IndexLine(const Section& section, std::size_t index) {
+    if (!section.indexed) return;
     const std::string& line = section.lines[index];
     std::size_t equals = line.find('=');
     if (equals == std::string::npos) return;
@@ -151,12 +150,23 @@ void TBigIniFile::IndexLine(Section& section, std::size_t index) {
 
 void TBigIniFile::RebuildIndex(Section& section) {
     section.keys.clear();
-    for (std::size_t i = 0; i < section.lines.size(); ++i) IndexLine(section, i);
+    section.indexed = false;
+}
+
+const TBigIniFile::Section& TBigIniFile::Indexed(const Section& section) {
+    if (!section.indexed) {
+        section.indexed = true;
+        section.keys.reserve(section.lines.size());
+        for (std::size_t i = 0; i < section.lines.size(); ++i) IndexLine(section, i);
+    }
+    return section;
 }
 
 const std::string* TBigIniFile::FindLine(const Section& section, std::string_view key) {
-    auto it = section.keys.find(Lower(key));
-    return it == section.keys.end() ? nullptr : &section.lines[it->second];
+    const auto& keys = Indexed(section).keys;
+    auto it = keys.find(Lower(key));
+    if (it == keys.end()) return nullptr;
+    return &section.lines[it->second];
 }
 
 std::string TBigIniFile::ReadString(std::string_view section, std::string_view key,
@@ -184,7 +194,7 @@ void TBigIniFile::WriteString(std::string_view section, std::string_view key, st
     if (line.size() > kMaxLine) line.resize(kMaxLine);
 
     Section& target = FindOrAdd(section);
-    auto it = target.keys.find(Lower(key));
+    auto it = Indexed(target).keys.find(Lower(key));
     if (it == target.keys.end()) {
         target.lines.push_back(std::move(line));
         IndexLine(target, target.lines.size() - 1);
@@ -261,7 +271,7 @@ namespace {
 
 // The number a key spells as std::to_string would (no sign, blanks or leading zeros) within
 // 32 bits, or -1.
-std::int64_t KeyNumber(const std::string& key) {
+std::int64_t KeyNumber(std::string_view key) {
     if (key.empty() || key.size() > 10 || (key[0] == '0' && key.size() > 1)) return -1;
     std::int64_t number = 0;
     for (char c : key) {
@@ -271,13 +281,19 @@ std::int64_t KeyNumber(const std::string& key) {
     return number <= 2147483647 ? number : -1;
 }
 
+// The number of a "key=value" line's key; -1 for a line without "=" or another key.
+std::int64_t LineNumber(std::string_view line) {
+    const std::size_t equals = line.find('=');
+    return equals == std::string_view::npos ? -1 : KeyNumber(line.substr(0, equals));
+}
+
 }  // namespace
 
 std::int64_t TBigIniFile::HighestNumberedKey(std::string_view section) const {
     const Section* found = Find(section);
     if (!found) return -1;
     std::int64_t highest = -1;
-    for (const auto& entry : found->keys) highest = std::max(highest, KeyNumber(entry.first));
+    for (const std::string& line : found->lines) highest = std::max(highest, LineNumber(line));
     return highest;
 }
 
@@ -285,10 +301,15 @@ std::vector<std::string> TBigIniFile::NumberedValues(std::string_view section, s
     std::vector<std::string> values(count);
     const Section* found = Find(section);
     if (!found) return values;
-    for (const auto& [key, index] : found->keys) {
-        const std::int64_t number = KeyNumber(key);
-        if (number >= 0 && static_cast<std::uint64_t>(number) < count)
-            values[static_cast<std::size_t>(number)] = ValueOf(found->lines[index]);
+    // In file order, the first line of each number wins, as in a lookup by key (digits have no
+    // case, and "017" is not 17).
+    std::vector<bool> seen(count, false);
+    for (const std::string& line : found->lines) {
+        const std::int64_t number = LineNumber(line);
+        if (number < 0 || static_cast<std::uint64_t>(number) >= count || seen[static_cast<std::size_t>(number)])
+            continue;
+        seen[static_cast<std::size_t>(number)] = true;
+        values[static_cast<std::size_t>(number)] = ValueOf(line);
     }
     return values;
 }

@@ -96,8 +96,10 @@ private:
     struct Section {
         std::string name;
         std::vector<std::string> lines;
-        // Lower-case key -> index of the first line with that key.
-        std::unordered_map<std::string, std::size_t> keys;
+        // Lower-case key -> index of the first line with that key; built at the first lookup
+        // by key, so that a section only read in order (a show's [Files]) never needs it.
+        mutable std::unordered_map<std::string, std::size_t> keys;
+        mutable bool indexed = false;
     };
 
     struct InMemory {};
@@ -106,8 +108,9 @@ private:
     const Section* Find(std::string_view name) const;
     Section& FindOrAdd(std::string_view name);
     Section& AddSection(std::string name);
-    static void IndexLine(Section& section, std::size_t index);
+    static void IndexLine(const Section& section, std::size_t index);
     static void RebuildIndex(Section& section);
+    static const Section& Indexed(const Section& section);
     static const std::string* FindLine(const Section& section, std::string_view key);
 
     std::string fileName_;

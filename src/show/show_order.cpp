@@ -2,7 +2,8 @@
 #include "platform/ascii.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <cstdint>
+#include <string_view>
 
 namespace nimbrel::show {
 namespace {
@@ -25,24 +26,55 @@ bool IsPackageFile(std::string_view memberName) {
 
 std::vector<long> MemberEntries(const std::vector<std::string>& files, const std::vector<std::string>& memberNames) {
     std::vector<long> entries(memberNames.size(), -1);
-    // The members of each lower-cased name, in archive order; an entry takes the first one left,
-    // so matching stays linear however many pictures a show holds.
-    struct SameName {
-        std::vector<std::size_t> members;
-        std::size_t next = 0;
+    // An open-addressed table of the members' names, without regard to case, over indexes
+    // alone: a show of 100,000 pictures is matched without a string or a node allocated for each
+    // (the players start with this, and their heap is slow under some systems). Members of the
+    // same name are chained in archive order; an entry takes the first one left.
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    auto hash = [](std::string_view name) {
+        std::uint64_t h = 1469598103934665603ull;
+        for (char c : name) h = (h ^ static_cast<unsigned char>(platform::LowerAscii(c))) * 1099511628211ull;
+        return static_cast<std::size_t>(h ^ (h >> 29));
     };
-    std::unordered_map<std::string, SameName> byName;
-    byName.reserve(memberNames.size());
-    for (std::size_t i = 0; i < memberNames.size(); ++i)
-        if (!IsPackageFile(memberNames[i])) byName[platform::LowerAscii(memberNames[i])].members.push_back(i);
+    std::size_t slots = 16;
+    while (slots < memberNames.size() * 2) slots *= 2;
+    std::vector<std::size_t> table(slots, kNone);                  // the first member of each name
+    std::vector<std::size_t> sameNext(memberNames.size(), kNone);  // the next member of that name
+    // Of a name's first member: while the table is built, the last member of the name; then the
+    // first one no entry has taken yet.
+    std::vector<std::size_t> cursor(memberNames.size(), kNone);
+    for (std::size_t i = 0; i < memberNames.size(); ++i) {
+        if (IsPackageFile(memberNames[i])) continue;
+        for (std::size_t at = hash(memberNames[i]) & (slots - 1);; at = (at + 1) & (slots - 1)) {
+            const std::size_t first = table[at];
+            if (first == kNone) {
+                table[at] = cursor[i] = i;
+                break;
+            }
+            if (EqualNoCase(memberNames[first], memberNames[i])) {
+                sameNext[cursor[first]] = i;
+                cursor[first] = i;
+                break;
+            }
+        }
+    }
+    for (std::size_t first : table)
+        if (first != kNone) cursor[first] = first;
     for (std::size_t entry = 0; entry < files.size(); ++entry) {
-        std::string name = BareName(files[entry]);
+        const std::string_view path = files[entry];
+        const std::size_t cut = path.find_last_of("\\/:");
+        const std::string_view name = cut == std::string_view::npos ? path : path.substr(cut + 1);
         if (name.empty()) continue;
-        auto found = byName.find(platform::LowerAscii(name));
-        if (found == byName.end()) continue;
-        SameName& same = found->second;
-        if (same.next >= same.members.size()) continue;
-        entries[same.members[same.next++]] = static_cast<long>(entry);
+        for (std::size_t at = hash(name) & (slots - 1); table[at] != kNone; at = (at + 1) & (slots - 1)) {
+            const std::size_t first = table[at];
+            if (!EqualNoCase(memberNames[first], name)) continue;
+            const std::size_t member = cursor[first];
+            if (member != kNone) {
+                entries[member] = static_cast<long>(entry);
+                cursor[first] = sameNext[member];
+            }
+            break;
+        }
     }
     return entries;
 }

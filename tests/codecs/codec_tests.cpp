@@ -81,10 +81,18 @@ TEST(LibraryDecoder, JpegScalesDownToTheHintTakingOrientationIntoAccount) {
     EXPECT_EQ(quarter->RowHeight(), 150);
     EXPECT_EQ(quarter->Info().width, 800) << "the info keeps the stored size";
 
-    // 201 wide needs more than a quarter: the half covers it.
+    // 201 wide needs more than a quarter: the half covers it (not 3/8). Above a half, the
+    // smallest eighth that covers: 401 wide takes 5/8, 701 the whole picture.
     auto larger = Open(jpeg, {201, 600});
     ASSERT_NE(larger, nullptr);
     EXPECT_EQ(larger->RowWidth(), 400);
+    for (auto [wanted, width] : {std::pair{401, 500}, std::pair{501, 600}, std::pair{700, 700}, std::pair{701, 800}}) {
+        auto eighths = Open(jpeg, {wanted, 600});
+        ASSERT_NE(eighths, nullptr);
+        EXPECT_EQ(eighths->RowWidth(), width) << wanted;
+        EXPECT_EQ(eighths->RowHeight(), width * 3 / 4) << wanted;
+        EXPECT_LE(MostDifference(imaging::ReadWholePicture(*eighths), Gradient(width, width * 3 / 4)), 24) << wanted;
+    }
 
     // Turned by EXIF orientation 6 the picture stands 600 x 800; a 300 x 400 box is half of it.
     auto turned = Open(WithExifOrientation(jpeg, 6), {300, 400});
@@ -244,6 +252,11 @@ TEST(LibraryDecoder, JpegReducedAfterItsHeaderDecodesAsWithTheHint) {
         EXPECT_TRUE(reduced->ReduceTo({200, 150}));
         EXPECT_EQ(reduced->RowWidth(), 200);
         EXPECT_EQ(reduced->RowHeight(), 150);
+        // Until rows are read the scale may be settled again, also larger (as "Fit" asks for
+        // twice the size it shows a picture shrunk 4 times or more).
+        EXPECT_TRUE(reduced->ReduceTo({400, 300}));
+        EXPECT_EQ(reduced->RowWidth(), 400);
+        EXPECT_TRUE(reduced->ReduceTo({200, 150}));
         auto hinted = Open(jpeg, {200, 150});
         EXPECT_EQ(MostDifference(imaging::ReadWholePicture(*reduced), imaging::ReadWholePicture(*hinted)), 0);
         EXPECT_FALSE(reduced->ReduceTo({100, 75})) << "the rows have been read";

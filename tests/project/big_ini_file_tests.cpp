@@ -78,6 +78,21 @@ TEST(BigIniReading, SectionHeadersAndCase) {
     EXPECT_EQ(ini.SectionLines("options"), (Lines{"key=new", "key=second"}));
 }
 
+TEST(BigIniReading, NumberedKeysTakeTheFirstLineOfEachNumber) {
+    // Read in one pass over the lines: the same lines a lookup by key finds, also once the
+    // section has been written to.
+    auto ini = TBigIniFile::FromBytes("[Files]\r\n2=two\r\n0=zero\r\n2=again\r\n01=padded\r\nnone\r\n"
+                                      "4=\r\n9=beyond\r\n");
+    EXPECT_EQ(ini.HighestNumberedKey("FILES"), 9);
+    EXPECT_EQ(ini.NumberedValues("files", 5), (Lines{"zero", "", "two", "", ""}));
+    EXPECT_EQ(ini.ReadString("Files", "2", ""), "two");
+    ini.WriteString("Files", "1", "one");
+    ini.WriteString("Files", "2", "new");
+    EXPECT_EQ(ini.NumberedValues("Files", 3), (Lines{"zero", "one", "new"}));
+    EXPECT_EQ(ini.ReadString("Files", "1", ""), "one");
+    EXPECT_EQ(ini.HighestNumberedKey("Other"), -1);
+}
+
 TEST(BigIniReading, RepeatedSectionsAreDiscardedWithTheirLines) {
     auto ini = TBigIniFile::FromBytes("[A]\r\na=1\r\n[B]\r\nb=1\r\n[a]\r\na=2\r\nextra\r\n[C]\r\nc=1\r\n");
     EXPECT_TRUE(ini.Modified());

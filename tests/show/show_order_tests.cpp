@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <random>
 
 #include "show/show_order.h"
 
@@ -20,6 +22,34 @@ TEST(ShowOrder, TwoMembersOfOneNameInArchiveOrderAndUnlistedMembersLast) {
                                       ""};
     EXPECT_EQ(ShowOrder(files, members), (std::vector<std::size_t>{4, 2, 3, 5}));
     EXPECT_EQ(ShowOrder({}, members), (std::vector<std::size_t>{2, 3, 4, 5}));
+}
+
+TEST(ShowOrder, ManyMembersOfFewNamesMatchAsOneByOne) {
+    // A few names in varying case, each on several members, listed more or fewer times than
+    // there are members: the table must hand out each name's members in archive order, once.
+    std::mt19937 random(5);
+    const std::vector<std::string> stems = {"a.jpg", "B.JPG", "photo10.png", "Photo1.png", "x"};
+    auto name = [&] {
+        std::string n = stems[random() % stems.size()];
+        for (char& c : n)
+            if (random() % 2) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return n;
+    };
+    for (int round = 0; round < 20; ++round) {
+        std::vector<std::string> members = {"Options.ini"}, files;
+        for (int i = 0; i < 40; ++i) members.push_back(name());
+        for (int i = 0; i < 50; ++i) files.push_back("C:\\dir\\" + name());
+        std::vector<long> expected(members.size(), -1);
+        for (std::size_t entry = 0; entry < files.size(); ++entry)
+            for (std::size_t m = 1; m < members.size(); ++m)
+                if (expected[m] < 0 && BareName(files[entry]).size() == members[m].size() &&
+                    std::equal(members[m].begin(), members[m].end(), BareName(files[entry]).begin(),
+                               [](char a, char b) { return std::tolower(a) == std::tolower(b); })) {
+                    expected[m] = static_cast<long>(entry);
+                    break;
+                }
+        EXPECT_EQ(MemberEntries(files, members), expected) << "round " << round;
+    }
 }
 
 TEST(ShowSequence, LoopsInOrderAndShufflesEveryRound) {
