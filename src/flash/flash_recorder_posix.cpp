@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include "codecs/codecs.h"
 #include "flash/flash_recorder.h"
 #include "project/big_ini_file.h"
 
@@ -109,7 +110,10 @@ constexpr const char* kClockScript = R"JS((() => {
   window.__nimbrelNow = () => now;
 })();)JS";
 
-std::string Page(int width, int height, std::uint32_t background) {
+// The page that plays the movie. `canvas` picks Ruffle's 2D canvas renderer, which draws about
+// twice as fast here as its WebGL ones (the browser has no GPU) but has no filters and few blend
+// modes; the others are left to Ruffle's own choice.
+std::string Page(int width, int height, std::uint32_t background, bool canvas) {
     char color[8];
     std::snprintf(color, sizeof color, "#%06X", background & 0xFFFFFF);
     std::string w = std::to_string(width) + "px", h = std::to_string(height) + "px";
@@ -122,7 +126,8 @@ html,body{margin:0;padding:0;overflow:hidden;background:)") +
 window.RufflePlayer = {config: {autoplay: "on", unmuteOverlay: "hidden", splashScreen: false,
   letterbox: "off", contextMenu: "off", warnOnUnsupportedContent: false, allowNetworking: "none",
   openUrlMode: "deny", publicPath: "/ruffle/", polyfills: false, logLevel: "error",
-  maxExecutionDuration: 5, backgroundColor: ")" +
+  maxExecutionDuration: 5, )" +
+           (canvas ? R"(preferredRenderer: "canvas", )" : "") + R"(backgroundColor: ")" +
            color + R"("}};
 </script><script src="/ruffle/ruffle.js"></script></head><body><script>
 window.__nimbrelState = "loading";
@@ -162,6 +167,8 @@ public:
             "--disable-features=Translate,MediaRouter,OptimizationHints,AutofillServerCommunication",
             "--metrics-recording-only", "--password-store=basic", "--mute-audio", "--hide-scrollbars",
             "--force-device-scale-factor=1", "--enable-unsafe-swiftshader",
+            // Frames are drawn when asked for, not at the display's rate: a capture waits less.
+            "--disable-gpu-vsync", "--disable-frame-rate-limit",
             // A second wall besides the page's request interception:
             // anything that still went out would meet a dead proxy.
             "--proxy-server=http://127.0.0.1:9", "--proxy-bypass-list=<-loopback>",
@@ -338,7 +345,8 @@ public:
     }
 
     void Attach(const std::string& sessionId) { sessionId_ = sessionId; }
-    int Blocked() const { return blocked_; }
+    const std::vector<std::string>& Blocked() const { return blocked_; }
+    const std::vector<std::string>& Requested() const { return requested_; }
 
 private:
     [[noreturn]] void Fail(const std::string& method) {
@@ -349,6 +357,11 @@ private:
     void Event(const Json& event, Clock::time_point deadline) {
         const std::string method = event.value("method", std::string());
         if (method == "Inspector.targetCrashed") throw RecordingError("the browser's page crashed");
+        if (method == "Network.requestWillBeSent" && event.contains("params") &&
+            event["params"].contains("request")) {
+            requested_.push_back(event["params"]["request"].value("url", std::string()));
+            return;
+        }
         if (method != "Fetch.requestPaused") return;
         const Json& params = event["params"];
         const std::string requestId = params.value("requestId", std::string());
@@ -370,7 +383,7 @@ private:
                 {"body", Base64(file->second.second)}};
         } else {
             // Everything else, the network above all, is refused.
-            if (!url.empty() && url.rfind("data:", 0) != 0 && url.rfind("blob:", 0) != 0) ++blocked_;
+            if (!url.empty() && url.rfind("data:", 0) != 0 && url.rfind("blob:", 0) != 0) blocked_.push_back(url);
             replyMethod = "Fetch.failRequest";
             reply = {{"requestId", requestId}, {"errorReason", "BlockedByClient"}};
         }
@@ -384,8 +397,15 @@ private:
     std::map<std::string, std::pair<std::string, std::string> > files_;
     std::string sessionId_;
     int nextId_ = 1;
-    int blocked_ = 0;
+    std::vector<std::string> blocked_, requested_;
 };
+
+imaging::Image Decode(const std::string& picture) {
+    auto decoder = codecs::MakeLibraryDecoder();
+    auto source = decoder->Open("frame", {reinterpret_cast<const std::uint8_t*>(picture.data()), picture.size()});
+    if (!source) return {};
+    return imaging::ReadWholePicture(*source);
+}
 
 std::string ContentType(const fs::path& file) {
     const std::string ext = file.extension().string();
@@ -432,7 +452,7 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
                                  " bytes; the recorder takes movies of up to " +
                                  std::to_string(kMaxRecordedMovieBytes >> 20) + " MB)");
         files["/movie.swf"] = {"application/x-shockwave-flash", ReadWhole(swfPath)};
-        files["/index.html"] = {"text/html", Page(recording.width, recording.height, info.background)};
+        files["/index.html"] = {"text/html", Page(recording.width, recording.height, info.background, !info.effects)};
     }
 
     auto fail = [&](const std::string& what) -> RecordingError {
@@ -458,6 +478,8 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
         session.Attach(attached.value("sessionId", std::string()));
         session.Call("Fetch.enable", {{"patterns", Json::array({{{"urlPattern", "*"}}})}}, startDeadline);
         session.Call("Page.enable", Json::object(), startDeadline);
+        // Only to list what the page asked for: no bodies are kept.
+        session.Call("Network.enable", {{"maxTotalBufferSize", 0}, {"maxResourceBufferSize", 0}}, startDeadline);
         session.Call("Page.addScriptToEvaluateOnNewDocument", {{"source", kClockScript}}, startDeadline);
         session.Call("Emulation.setDeviceMetricsOverride",
                      {{"width", recording.width},
@@ -502,7 +524,7 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
         // never adds up and the player never sees a step shorter than a frame.
         const double bias = frameTime / 4;
 
-        std::string previous;
+        std::string first, previous;
         std::string previousFile;
         for (int k = 0; k < total; ++k) {
             if (options.progress && !options.progress(k, total)) throw RecordingCancelled();
@@ -513,35 +535,41 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
                               t0 + bias + (k + 1) * frameTime);
                 evaluate(expression, stepLimit(endDeadline));
             }
-            Json shot = session.Call("Page.captureScreenshot",
-                                     {{"format", "jpeg"},
-                                      {"quality", options.jpegQuality},
-                                      {"clip",
-                                       {{"x", 0},
-                                        {"y", 0},
-                                        {"width", recording.width},
-                                        {"height", recording.height},
-                                        {"scale", 1}}},
-                                      {"captureBeyondViewport", false},
-                                      {"optimizeForSpeed", true}},
-                                     stepLimit(endDeadline));
+            Json capture{{"format", options.losslessFrames ? "png" : "jpeg"},
+                         {"clip",
+                          {{"x", 0}, {"y", 0}, {"width", recording.width}, {"height", recording.height}, {"scale", 1}}},
+                         {"captureBeyondViewport", false},
+                         {"optimizeForSpeed", true}};
+            if (!options.losslessFrames) capture["quality"] = options.jpegQuality;
+            Json shot = session.Call("Page.captureScreenshot", std::move(capture), stepLimit(endDeadline));
             std::string bytes = Unbase64(shot.value("data", std::string()));
             if (bytes.size() < 4)
                 throw fail("the browser returned an empty picture for frame " + std::to_string(k));
             if (bytes != previous) {
                 char name[32];
-                std::snprintf(name, sizeof name, "f%05d.jpg", recording.distinctFrames);
+                std::snprintf(name, sizeof name, "f%05d.%s", recording.distinctFrames,
+                              options.losslessFrames ? "png" : "jpg");
                 previousFile = (fs::path(outDir) / name).string();
                 std::ofstream out(previousFile, std::ios::binary);
                 out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
                 if (!out.flush()) throw fail("the frame " + previousFile + " cannot be written");
+                if (first.empty()) first = bytes;
                 previous = std::move(bytes);
                 ++recording.distinctFrames;
             }
             recording.frameFiles.push_back(previousFile);
         }
+        if (recording.distinctFrames > 1 && LooksTheSame(Decode(first), Decode(previous))) {
+            recording.frameFiles.pop_back();
+            if (recording.frameFiles.back() != previousFile) {
+                std::error_code ec;
+                fs::remove(previousFile, ec);
+                --recording.distinctFrames;
+            }
+        }
         if (options.progress && !options.progress(total, total)) throw RecordingCancelled();
-        recording.blockedRequests = session.Blocked();
+        recording.blockedUrls = session.Blocked();
+        recording.requestedUrls = session.Requested();
     } catch (const RecordingCancelled&) {
         throw;
     } catch (const RecordingError& e) {
