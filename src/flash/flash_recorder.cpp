@@ -127,7 +127,7 @@ void CaptureSize(const SwfInfo& info, int& width, int& height) {
 }
 
 bool LooksTheSame(const imaging::Image& a, const imaging::Image& b) {
-    if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
+    if (a.Empty() || a.Width() != b.Width() || a.Height() != b.Height()) return false;
     const std::size_t pixels = static_cast<std::size_t>(a.Width()) * static_cast<std::size_t>(a.Height());
     std::uint64_t total = 0;
     std::size_t far = 0;

@@ -242,6 +242,7 @@ TEST(FlashRecorderSetup, FramesLookTheSameDespiteNoiseButNotWhenAnythingMoved) {
         for (int x = 11; x < 31; ++x) moved.Set(x, y, imaging::MakePixel(255, 0, 0));
     EXPECT_FALSE(LooksTheSame(a, moved));  // one pixel to the right
     EXPECT_FALSE(LooksTheSame(a, imaging::Image(200, 101, imaging::MakePixel(0, 0, 255))));
+    EXPECT_FALSE(LooksTheSame(imaging::Image(), imaging::Image()));  // frames that could not be read
 }
 
 TEST(FrameIndex, RoundTripsAndRejectsDamage) {
