@@ -314,10 +314,17 @@ private:
     bool gone_ = false;
 };
 
+// What the page may load: the bytes, or the file to read them from when asked (the player's
+// package holds two large builds of its code, of which the browser loads one).
+struct Served {
+    std::string type, bytes;
+    fs::path file;
+};
+
 class Session {
 public:
     Session(Browser& browser, std::string movieName,
-            std::map<std::string, std::pair<std::string, std::string> > files)
+            std::map<std::string, Served> files)
         : browser_(browser), movieName_(std::move(movieName)), files_(std::move(files)) {}
 
     // Sends a command (to the page once attached) and waits for its answer, serving the page's
@@ -368,7 +375,7 @@ private:
         const std::string url =
             params.contains("request") ? params["request"].value("url", std::string()) : "";
         Json reply;
-        std::string replyMethod;
+        std::string replyMethod, body;
         std::string path =
             url.rfind(kOrigin, 0) == 0 ? url.substr(std::string(kOrigin).size()) : std::string();
         if (auto q = path.find_first_of("?#"); q != std::string::npos) path.resize(q);
@@ -378,9 +385,10 @@ private:
             reply = {
                 {"requestId", requestId},
                 {"responseCode", 200},
-                {"responseHeaders", Json::array({{{"name", "Content-Type"}, {"value", file->second.first}},
+                {"responseHeaders", Json::array({{{"name", "Content-Type"}, {"value", file->second.type}},
                                                  {{"name", "Cache-Control"}, {"value", "no-store"}}})},
-                {"body", Base64(file->second.second)}};
+                {"body", ""}};
+            body = Base64(file->second.file.empty() ? file->second.bytes : ReadWhole(file->second.file));
         } else {
             // Everything else, the network above all, is refused.
             if (!url.empty() && url.rfind("data:", 0) != 0 && url.rfind("blob:", 0) != 0) blocked_.push_back(url);
@@ -389,12 +397,16 @@ private:
         }
         Json message{{"id", nextId_++}, {"method", replyMethod}, {"params", reply}};
         if (event.contains("sessionId")) message["sessionId"] = event["sessionId"];
-        if (!browser_.Send(message.dump(), deadline)) Fail(replyMethod);
+        std::string text = message.dump();
+        // The body (up to 20 MB for the player's code) goes into the message text only once.
+        if (const auto at = text.find("\"body\":\"\""); !body.empty() && at != std::string::npos)
+            text.insert(at + 8, body);
+        if (!browser_.Send(text, deadline)) Fail(replyMethod);
     }
 
     Browser& browser_;
     std::string movieName_;
-    std::map<std::string, std::pair<std::string, std::string> > files_;
+    std::map<std::string, Served> files_;
     std::string sessionId_;
     int nextId_ = 1;
     std::vector<std::string> blocked_, requested_;
@@ -431,14 +443,13 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
     recording.frameRate = PlayingFrameRate(info);
     const int total = FramesToRecord(info, options.fixedSeconds);
 
-    std::map<std::string, std::pair<std::string, std::string> > files;
+    std::map<std::string, Served> files;
     {
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(setup.playerDir, ec)) {
             const auto ext = entry.path().extension();
             if (entry.is_regular_file() && (ext == ".js" || ext == ".wasm"))
-                files["/ruffle/" + entry.path().filename().string()] = {ContentType(entry.path()),
-                                                                        ReadWhole(entry.path())};
+                files["/ruffle/" + entry.path().filename().string()] = {ContentType(entry.path()), "", entry.path()};
         }
         if (ec || files.find("/ruffle/ruffle.js") == files.end())
             throw RecordingError(swfPath + " was not recorded: the Ruffle package in " + setup.playerDir +
@@ -451,8 +462,8 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
             throw RecordingError(swfPath + " is too large to record (" + std::to_string(size) +
                                  " bytes; the recorder takes movies of up to " +
                                  std::to_string(kMaxRecordedMovieBytes >> 20) + " MB)");
-        files["/movie.swf"] = {"application/x-shockwave-flash", ReadWhole(swfPath)};
-        files["/index.html"] = {"text/html", Page(recording.width, recording.height, info.background, !info.effects)};
+        files["/movie.swf"] = {"application/x-shockwave-flash", ReadWhole(swfPath), {}};
+        files["/index.html"] = {"text/html", Page(recording.width, recording.height, info.background, !info.effects), {}};
     }
 
     auto fail = [&](const std::string& what) -> RecordingError {
