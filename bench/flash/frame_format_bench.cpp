@@ -94,7 +94,9 @@ void ApplyDelta(const std::vector<std::uint8_t>& packed, std::size_t rawSize, im
     }
 }
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 }  // namespace
 
@@ -115,14 +117,16 @@ int main(int argc, char** argv) {
     plan.shapeTop = height / 2 - plan.shapeSize / 2;
     plan.shapeX.clear();
     const int frames = seconds * fps;
-    for (int k = 0; k < frames; ++k) plan.shapeX.push_back((width - plan.shapeSize) * k / std::max(1, frames - 1));
+    for (int k = 0; k < frames; ++k)
+        plan.shapeX.push_back((width - plan.shapeSize) * k / std::max(1, frames - 1));
     const auto movie = flash::testing::MakeMovie(plan);
     std::ofstream(dir.File("movie.swf"), std::ios::binary)
         .write(reinterpret_cast<const char*>(movie.data()), static_cast<std::streamsize>(movie.size()));
     std::filesystem::create_directories(dir.File("frames"));
     flash::RecordOptions options;
     options.losslessFrames = true;
-    const flash::Recording recording = flash::RecordMovie(dir.File("movie.swf"), dir.File("frames"), setup, options);
+    const flash::Recording recording =
+        flash::RecordMovie(dir.File("movie.swf"), dir.File("frames"), setup, options);
 
     auto decoder = codecs::MakeLibraryDecoder();
     std::vector<imaging::Image> pictures;
@@ -131,7 +135,8 @@ int main(int argc, char** argv) {
         if (file == last) continue;
         last = file;
         const std::string bytes = platform::ReadWholeFile(file);
-        auto source = decoder->Open(file, {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+        auto source =
+            decoder->Open(file, {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
         pictures.push_back(imaging::ReadWholePicture(*source));
     }
     std::size_t jpegBytes = 0, deltaBytes = 0, firstDelta = 0;
@@ -160,14 +165,17 @@ int main(int argc, char** argv) {
         previous = pictures[k];
     }
     const double n = static_cast<double>(pictures.size());
-    std::printf("movie: %d s, %d fps, %dx%d; recorded %dx%d, %zu distinct frames of %zu\n", seconds, fps, width,
-                height, recording.width, recording.height, pictures.size(), recording.frameFiles.size());
-    std::printf("JPEG q%d: %zu bytes (%.1f KB a frame), decode %.2f ms a frame (libjpeg-turbo), "
-                "mean red error %.2f\n",
-                options.jpegQuality, jpegBytes, jpegBytes / n / 1024, jpegMs / n,
-                static_cast<double>(jpegError) / (n * recording.width * recording.height / 97));
-    std::printf("delta runs + zlib: %zu bytes (%.1f KB a frame; first frame %zu bytes), decode %.2f ms a frame, "
-                "exact\n",
-                deltaBytes, deltaBytes / n / 1024, firstDelta, deltaMs / n);
+    std::printf("movie: %d s, %d fps, %dx%d; recorded %dx%d, %zu distinct frames of %zu\n", seconds, fps,
+                width, height, recording.width, recording.height, pictures.size(),
+                recording.frameFiles.size());
+    std::printf(
+        "JPEG q%d: %zu bytes (%.1f KB a frame), decode %.2f ms a frame (libjpeg-turbo), "
+        "mean red error %.2f\n",
+        options.jpegQuality, jpegBytes, jpegBytes / n / 1024, jpegMs / n,
+        static_cast<double>(jpegError) / (n * recording.width * recording.height / 97));
+    std::printf(
+        "delta runs + zlib: %zu bytes (%.1f KB a frame; first frame %zu bytes), decode %.2f ms a frame, "
+        "exact\n",
+        deltaBytes, deltaBytes / n / 1024, firstDelta, deltaMs / n);
     return 0;
 }

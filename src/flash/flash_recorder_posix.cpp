@@ -127,8 +127,7 @@ window.RufflePlayer = {config: {autoplay: "on", unmuteOverlay: "hidden", splashS
   letterbox: "off", contextMenu: "off", warnOnUnsupportedContent: false, allowNetworking: "none",
   openUrlMode: "deny", publicPath: "/ruffle/", polyfills: false, logLevel: "error",
   maxExecutionDuration: 5, )" +
-           (canvas ? R"(preferredRenderer: "canvas", )" : "") + R"(backgroundColor: ")" +
-           color + R"("}};
+           (canvas ? R"(preferredRenderer: "canvas", )" : "") + R"(backgroundColor: ")" + color + R"("}};
 </script><script src="/ruffle/ruffle.js"></script></head><body><script>
 window.__nimbrelState = "loading";
 try {
@@ -323,8 +322,7 @@ struct Served {
 
 class Session {
 public:
-    Session(Browser& browser, std::string movieName,
-            std::map<std::string, Served> files)
+    Session(Browser& browser, std::string movieName, std::map<std::string, Served> files)
         : browser_(browser), movieName_(std::move(movieName)), files_(std::move(files)) {}
 
     // Sends a command (to the page once attached) and waits for its answer, serving the page's
@@ -391,7 +389,8 @@ private:
             body = Base64(file->second.file.empty() ? file->second.bytes : ReadWhole(file->second.file));
         } else {
             // Everything else, the network above all, is refused.
-            if (!url.empty() && url.rfind("data:", 0) != 0 && url.rfind("blob:", 0) != 0) blocked_.push_back(url);
+            if (!url.empty() && url.rfind("data:", 0) != 0 && url.rfind("blob:", 0) != 0)
+                blocked_.push_back(url);
             replyMethod = "Fetch.failRequest";
             reply = {{"requestId", requestId}, {"errorReason", "BlockedByClient"}};
         }
@@ -414,7 +413,8 @@ private:
 
 imaging::Image Decode(const std::string& picture) {
     auto decoder = codecs::MakeLibraryDecoder();
-    auto source = decoder->Open("frame", {reinterpret_cast<const std::uint8_t*>(picture.data()), picture.size()});
+    auto source =
+        decoder->Open("frame", {reinterpret_cast<const std::uint8_t*>(picture.data()), picture.size()});
     if (!source) return {};
     return imaging::ReadWholePicture(*source);
 }
@@ -449,7 +449,8 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
         for (const auto& entry : fs::directory_iterator(setup.playerDir, ec)) {
             const auto ext = entry.path().extension();
             if (entry.is_regular_file() && (ext == ".js" || ext == ".wasm"))
-                files["/ruffle/" + entry.path().filename().string()] = {ContentType(entry.path()), "", entry.path()};
+                files["/ruffle/" + entry.path().filename().string()] = {ContentType(entry.path()), "",
+                                                                        entry.path()};
         }
         if (ec || files.find("/ruffle/ruffle.js") == files.end())
             throw RecordingError(swfPath + " was not recorded: the Ruffle package in " + setup.playerDir +
@@ -463,7 +464,8 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
                                  " bytes; the recorder takes movies of up to " +
                                  std::to_string(kMaxRecordedMovieBytes >> 20) + " MB)");
         files["/movie.swf"] = {"application/x-shockwave-flash", ReadWhole(swfPath), {}};
-        files["/index.html"] = {"text/html", Page(recording.width, recording.height, info.background, !info.effects), {}};
+        files["/index.html"] = {
+            "text/html", Page(recording.width, recording.height, info.background, !info.effects), {}};
     }
 
     auto fail = [&](const std::string& what) -> RecordingError {
@@ -490,7 +492,8 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
         session.Call("Fetch.enable", {{"patterns", Json::array({{{"urlPattern", "*"}}})}}, startDeadline);
         session.Call("Page.enable", Json::object(), startDeadline);
         // Only to list what the page asked for: no bodies are kept.
-        session.Call("Network.enable", {{"maxTotalBufferSize", 0}, {"maxResourceBufferSize", 0}}, startDeadline);
+        session.Call("Network.enable", {{"maxTotalBufferSize", 0}, {"maxResourceBufferSize", 0}},
+                     startDeadline);
         session.Call("Page.addScriptToEvaluateOnNewDocument", {{"source", kClockScript}}, startDeadline);
         session.Call("Emulation.setDeviceMetricsOverride",
                      {{"width", recording.width},
@@ -548,7 +551,11 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
             }
             Json capture{{"format", options.losslessFrames ? "png" : "jpeg"},
                          {"clip",
-                          {{"x", 0}, {"y", 0}, {"width", recording.width}, {"height", recording.height}, {"scale", 1}}},
+                          {{"x", 0},
+                           {"y", 0},
+                           {"width", recording.width},
+                           {"height", recording.height},
+                           {"scale", 1}}},
                          {"captureBeyondViewport", false},
                          {"optimizeForSpeed", true}};
             if (!options.losslessFrames) capture["quality"] = options.jpegQuality;

@@ -114,7 +114,12 @@ int TwipsToPixels(std::int64_t twips) {
 // are walked (sprites do not nest).
 bool MayDrawEffects(unsigned code, const std::uint8_t* tag, std::size_t length, bool inSprite = false) {
     switch (code) {
-        case 12: case 59: case 72: case 82: case 34: case 70: return true;
+        case 12:
+        case 59:
+        case 72:
+        case 82:
+        case 34:
+        case 70: return true;
         case 26: return length >= 1 && (tag[0] & 0x80);
         case 39: break;
         default: return false;

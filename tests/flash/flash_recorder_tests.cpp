@@ -174,7 +174,8 @@ TEST(FlashRecorder, AMovieThatReachesForTheNetworkGetsNothing) {
                                          {"https://127.0.0.1:9/data.txt", "_level2"}});
     RecordOptions options;
     options.fixedSeconds = 1;
-    const Recording recording = RecordMovie(WriteMovie(dir, "net.swf", plan), dir.File("frames"), setup, options);
+    const Recording recording =
+        RecordMovie(WriteMovie(dir, "net.swf", plan), dir.File("frames"), setup, options);
     EXPECT_EQ(recording.frameFiles.size(), 10u);
     EXPECT_EQ(recording.distinctFrames, 10);
     const std::string ours = "http://movie.nimbrel.invalid/";
@@ -184,8 +185,8 @@ TEST(FlashRecorder, AMovieThatReachesForTheNetworkGetsNothing) {
     };
     for (const std::string& url : recording.requestedUrls) {
         if (url.rfind("data:", 0) == 0 || url.rfind("blob:", 0) == 0) continue;
-        const bool served = url == ours + "index.html" || url == ours + "movie.swf" ||
-                            url.rfind(ours + "ruffle/", 0) == 0;
+        const bool served =
+            url == ours + "index.html" || url == ours + "movie.swf" || url.rfind(ours + "ruffle/", 0) == 0;
         EXPECT_NE(served, wasBlocked(url)) << url;
     }
     // The page opening a window is refused by the player itself; the loads reach the recorder.

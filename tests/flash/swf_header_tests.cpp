@@ -220,9 +220,9 @@ TEST(FlashRecorderSetup, CaptureSizeFitsLargeStagesAndEnlargesSmallOnes) {
         CaptureSize(info, width, height);
         return std::pair{width, height};
     };
-    EXPECT_EQ(size(800, 600), std::pair(800, 600));     // the screen enlarges it 1.8 times
-    EXPECT_EQ(size(960, 540), std::pair(960, 540));     // exactly twice
-    EXPECT_EQ(size(400, 300), std::pair(720, 540));     // 3.6 times: drawn at 1.8
+    EXPECT_EQ(size(800, 600), std::pair(800, 600));  // the screen enlarges it 1.8 times
+    EXPECT_EQ(size(960, 540), std::pair(960, 540));  // exactly twice
+    EXPECT_EQ(size(400, 300), std::pair(720, 540));  // 3.6 times: drawn at 1.8
     EXPECT_EQ(size(200, 100), std::pair(960, 480));
     EXPECT_EQ(size(3840, 2160), std::pair(1920, 1080));
     EXPECT_EQ(size(4000, 1000), std::pair(1920, 480));

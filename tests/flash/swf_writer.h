@@ -154,11 +154,13 @@ inline std::vector<std::uint8_t> EndlessScriptTag() {
 
 // A DoAction tag that asks for each URL with the given target: "_level1" loads a movie from
 // there, "_blank" opens it in a browser window.
-inline std::vector<std::uint8_t> GetUrlTag(const std::vector<std::pair<std::string, std::string> >& requests) {
+inline std::vector<std::uint8_t> GetUrlTag(
+    const std::vector<std::pair<std::string, std::string> >& requests) {
     std::vector<std::uint8_t> actions;
     for (const auto& [url, target] : requests) {
         const std::size_t length = url.size() + target.size() + 2;
-        actions.insert(actions.end(), {0x83, static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8)});
+        actions.insert(actions.end(),
+                       {0x83, static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8)});
         actions.insert(actions.end(), url.begin(), url.end());
         actions.push_back(0);
         actions.insert(actions.end(), target.begin(), target.end());
