@@ -14,6 +14,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -144,6 +145,36 @@ try {
 
 constexpr const char* kOrigin = "http://movie.nimbrel.invalid";
 
+// A write into the pipe of a browser that has gone raises SIGPIPE, which would end this whole
+// program: the signal is held back on this thread while the object lives, and one raised
+// meanwhile is taken away, so that the write only fails (EPIPE).
+class HoldBackSigpipe {
+public:
+    HoldBackSigpipe() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+    }
+    ~HoldBackSigpipe() {
+        sigset_t pending;
+        sigpending(&pending);
+        if (!wasPending_ && sigismember(&pending, SIGPIPE) == 1) {
+            const timespec none{0, 0};
+            sigtimedwait(&pipe_, nullptr, &none);
+        }
+        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    }
+    HoldBackSigpipe(const HoldBackSigpipe&) = delete;
+    HoldBackSigpipe& operator=(const HoldBackSigpipe&) = delete;
+
+private:
+    sigset_t pipe_, old_;
+    bool wasPending_ = false;
+};
+
 // Chromium in its own process group, with its DevTools pipe; killed with all its children and
 // its profile removed when the object goes.
 class Browser {
@@ -222,12 +253,14 @@ public:
         std::string data = message;
         data.push_back('\0');
         std::size_t done = 0;
+        HoldBackSigpipe hold;
         while (done < data.size()) {
             ssize_t n = write(write_, data.data() + done, data.size() - done);
             if (n > 0) {
                 done += static_cast<std::size_t>(n);
                 continue;
             }
+            if (n < 0 && errno == EPIPE) gone_ = true;
             if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
             pollfd p{write_, POLLOUT, 0};
             if (!Wait(p, deadline)) return false;

@@ -259,7 +259,11 @@ TEST(FlashRecorder, ABrowserThatCrashesOrHangsEndsTheRecordingWithItsProfileRemo
     fs::create_directories(dir.File("ruffle"));
     std::ofstream(dir.File("ruffle/ruffle.js")) << "// nothing";
     const std::string movie = WriteMovie(dir, "m.swf", MovingSquare(3));
-    for (const std::string& behaviour : {std::string("exit 3"), std::string("sleep 30")}) {
+    // Gone at once, never answering, or answering the first command after closing its end of
+    // the pipe (the next command's write into it must fail, not end this program).
+    for (const std::string& behaviour :
+         {std::string("exit 3"), std::string("sleep 30"),
+          std::string("exec 3<&-; printf '{\"id\":1,\"result\":{}}\\000' >&4; sleep 30")}) {
         const std::string fake = dir.File("browser.sh");
         {
             std::ofstream script(fake);
