@@ -110,14 +110,37 @@ std::string DescribeMovie(const std::string& swfPath, const RecorderSetup& setup
 }
 
 void CaptureSize(const SwfInfo& info, int& width, int& height) {
-    width = std::max(1, info.width);
-    height = std::max(1, info.height);
-    if (width > kMaxFrameWidth || height > kMaxFrameHeight) {
-        const double scale = std::min(static_cast<double>(kMaxFrameWidth) / width,
-                                      static_cast<double>(kMaxFrameHeight) / height);
-        width = std::max(1, static_cast<int>(width * scale));
-        height = std::max(1, static_cast<int>(height * scale));
+    const int stageWidth = std::max(1, info.width), stageHeight = std::max(1, info.height);
+    // The factor that fits the stage into 1920 x 1080 keeping its aspect.
+    const double fit = std::min(static_cast<double>(kMaxFrameWidth) / stageWidth,
+                                static_cast<double>(kMaxFrameHeight) / stageHeight);
+    // A large stage shrinks to fit. A small one is drawn larger, as vectors, so that the player
+    // never enlarges a frame more than twice on a 1920 x 1080 screen; that keeps every frame
+    // within 960 x 540 pixels' worth, as costly to capture, pack and decode as an 800 x 600 stage.
+    double scale = 1;
+    if (fit < 1)
+        scale = fit;
+    else if (fit > kMaxPlayerEnlargement)
+        scale = fit / kMaxPlayerEnlargement;
+    width = std::clamp(static_cast<int>(stageWidth * scale + 0.5), 1, kMaxFrameWidth);
+    height = std::clamp(static_cast<int>(stageHeight * scale + 0.5), 1, kMaxFrameHeight);
+}
+
+bool LooksTheSame(const imaging::Image& a, const imaging::Image& b) {
+    if (a.Empty() || a.Width() != b.Width() || a.Height() != b.Height()) return false;
+    const std::size_t pixels = static_cast<std::size_t>(a.Width()) * static_cast<std::size_t>(a.Height());
+    std::uint64_t total = 0;
+    std::size_t far = 0;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const imaging::Pixel p = a.Data()[i], q = b.Data()[i];
+        const int d = std::max({std::abs(imaging::RedOf(p) - imaging::RedOf(q)),
+                                std::abs(imaging::GreenOf(p) - imaging::GreenOf(q)),
+                                std::abs(imaging::BlueOf(p) - imaging::BlueOf(q))});
+        total += static_cast<std::uint64_t>(d);
+        if (d > 64) ++far;
     }
+    // On average within one step, and at most one pixel in 10,000 clearly different.
+    return total <= pixels && far * 10000 <= pixels;
 }
 
 }  // namespace nimbrel::flash

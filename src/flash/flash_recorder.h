@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "flash/swf_header.h"
+#include "imaging/image.h"
 #include "platform/error.h"
 
 namespace nimbrel::flash {
@@ -56,6 +57,8 @@ struct RecordOptions {
     // movie); clamped to 1 .. kMaxRecordSeconds.
     double fixedSeconds = kDefaultRecordSeconds;
     int jpegQuality = 85;
+    // PNG frames instead of JPEG, exactly as drawn (for comparing frame formats).
+    bool losslessFrames = false;
     // How long the browser may take to start and load the movie; the frames then get three times
     // the movie's length, 0.1 s a frame and 5 s besides.
     std::chrono::milliseconds startLimit{60000};
@@ -78,19 +81,29 @@ std::string DescribeMovie(const std::string& swfPath, const RecorderSetup& setup
 // is the whole show, else the fixed length.
 int FramesToRecord(const SwfInfo& info, double fixedSeconds);
 
-// The size frames are captured at: the stage's, or a stage larger than 1920 x 1080 fitted into
-// it keeping its aspect.
+// The size frames are captured at, keeping the stage's aspect: a stage larger than 1920 x 1080
+// fitted into it; a stage that a 1920 x 1080 screen would enlarge more than
+// kMaxPlayerEnlargement times drawn larger, to the size it enlarges exactly that much from;
+// else the stage's own.
+inline constexpr double kMaxPlayerEnlargement = 2;
 void CaptureSize(const SwfInfo& info, int& width, int& height);
+
+// Whether two recorded frames of the same size show the same picture: a little JPEG noise
+// passes, anything that moved does not.
+bool LooksTheSame(const imaging::Image& a, const imaging::Image& b);
 
 struct Recording {
     SwfInfo info;
     int width = 0, height = 0;  // of every frame
     double frameRate = 0;       // frames a second the recording plays at
     // The file of each frame, in order: JPEG pictures written into the folder given, a file
-    // repeated where a frame is the same as the one before it.
+    // repeated where a frame is the same as the one before it. A last frame that looks the same
+    // as the first is left out, so that the loop does not show that picture twice.
     std::vector<std::string> frameFiles;
     int distinctFrames = 0;
-    int blockedRequests = 0;  // requests of the movie that were refused (network access)
+    // What the page asked for, as the browser's network log saw it, and the requests refused:
+    // everything but the page, the player package and the movie.
+    std::vector<std::string> requestedUrls, blockedUrls;
 };
 
 // Records the movie at `swfPath` into the (existing, empty) folder `outDir`. Throws

@@ -8,11 +8,13 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include "codecs/codecs.h"
 #include "flash/flash_recorder.h"
 #include "project/big_ini_file.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -109,7 +111,10 @@ constexpr const char* kClockScript = R"JS((() => {
   window.__nimbrelNow = () => now;
 })();)JS";
 
-std::string Page(int width, int height, std::uint32_t background) {
+// The page that plays the movie. `canvas` picks Ruffle's 2D canvas renderer, which draws about
+// twice as fast here as its WebGL ones (the browser has no GPU) but has no filters and few blend
+// modes; the others are left to Ruffle's own choice.
+std::string Page(int width, int height, std::uint32_t background, bool canvas) {
     char color[8];
     std::snprintf(color, sizeof color, "#%06X", background & 0xFFFFFF);
     std::string w = std::to_string(width) + "px", h = std::to_string(height) + "px";
@@ -122,8 +127,8 @@ html,body{margin:0;padding:0;overflow:hidden;background:)") +
 window.RufflePlayer = {config: {autoplay: "on", unmuteOverlay: "hidden", splashScreen: false,
   letterbox: "off", contextMenu: "off", warnOnUnsupportedContent: false, allowNetworking: "none",
   openUrlMode: "deny", publicPath: "/ruffle/", polyfills: false, logLevel: "error",
-  maxExecutionDuration: 5, backgroundColor: ")" +
-           color + R"("}};
+  maxExecutionDuration: 5, )" +
+           (canvas ? R"(preferredRenderer: "canvas", )" : "") + R"(backgroundColor: ")" + color + R"("}};
 </script><script src="/ruffle/ruffle.js"></script></head><body><script>
 window.__nimbrelState = "loading";
 try {
@@ -139,6 +144,36 @@ try {
 }
 
 constexpr const char* kOrigin = "http://movie.nimbrel.invalid";
+
+// A write into the pipe of a browser that has gone raises SIGPIPE, which would end this whole
+// program: the signal is held back on this thread while the object lives, and one raised
+// meanwhile is taken away, so that the write only fails (EPIPE).
+class HoldBackSigpipe {
+public:
+    HoldBackSigpipe() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+    }
+    ~HoldBackSigpipe() {
+        sigset_t pending;
+        sigpending(&pending);
+        if (!wasPending_ && sigismember(&pending, SIGPIPE) == 1) {
+            const timespec none{0, 0};
+            sigtimedwait(&pipe_, nullptr, &none);
+        }
+        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    }
+    HoldBackSigpipe(const HoldBackSigpipe&) = delete;
+    HoldBackSigpipe& operator=(const HoldBackSigpipe&) = delete;
+
+private:
+    sigset_t pipe_, old_;
+    bool wasPending_ = false;
+};
 
 // Chromium in its own process group, with its DevTools pipe; killed with all its children and
 // its profile removed when the object goes.
@@ -162,6 +197,8 @@ public:
             "--disable-features=Translate,MediaRouter,OptimizationHints,AutofillServerCommunication",
             "--metrics-recording-only", "--password-store=basic", "--mute-audio", "--hide-scrollbars",
             "--force-device-scale-factor=1", "--enable-unsafe-swiftshader",
+            // Frames are drawn when asked for, not at the display's rate: a capture waits less.
+            "--disable-gpu-vsync", "--disable-frame-rate-limit",
             // A second wall besides the page's request interception:
             // anything that still went out would meet a dead proxy.
             "--proxy-server=http://127.0.0.1:9", "--proxy-bypass-list=<-loopback>",
@@ -216,12 +253,14 @@ public:
         std::string data = message;
         data.push_back('\0');
         std::size_t done = 0;
+        HoldBackSigpipe hold;
         while (done < data.size()) {
             ssize_t n = write(write_, data.data() + done, data.size() - done);
             if (n > 0) {
                 done += static_cast<std::size_t>(n);
                 continue;
             }
+            if (n < 0 && errno == EPIPE) gone_ = true;
             if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
             pollfd p{write_, POLLOUT, 0};
             if (!Wait(p, deadline)) return false;
@@ -307,10 +346,16 @@ private:
     bool gone_ = false;
 };
 
+// What the page may load: the bytes, or the file to read them from when asked (the player's
+// package holds two large builds of its code, of which the browser loads one).
+struct Served {
+    std::string type, bytes;
+    fs::path file;
+};
+
 class Session {
 public:
-    Session(Browser& browser, std::string movieName,
-            std::map<std::string, std::pair<std::string, std::string> > files)
+    Session(Browser& browser, std::string movieName, std::map<std::string, Served> files)
         : browser_(browser), movieName_(std::move(movieName)), files_(std::move(files)) {}
 
     // Sends a command (to the page once attached) and waits for its answer, serving the page's
@@ -338,7 +383,8 @@ public:
     }
 
     void Attach(const std::string& sessionId) { sessionId_ = sessionId; }
-    int Blocked() const { return blocked_; }
+    const std::vector<std::string>& Blocked() const { return blocked_; }
+    const std::vector<std::string>& Requested() const { return requested_; }
 
 private:
     [[noreturn]] void Fail(const std::string& method) {
@@ -349,13 +395,18 @@ private:
     void Event(const Json& event, Clock::time_point deadline) {
         const std::string method = event.value("method", std::string());
         if (method == "Inspector.targetCrashed") throw RecordingError("the browser's page crashed");
+        if (method == "Network.requestWillBeSent" && event.contains("params") &&
+            event["params"].contains("request")) {
+            requested_.push_back(event["params"]["request"].value("url", std::string()));
+            return;
+        }
         if (method != "Fetch.requestPaused") return;
         const Json& params = event["params"];
         const std::string requestId = params.value("requestId", std::string());
         const std::string url =
             params.contains("request") ? params["request"].value("url", std::string()) : "";
         Json reply;
-        std::string replyMethod;
+        std::string replyMethod, body;
         std::string path =
             url.rfind(kOrigin, 0) == 0 ? url.substr(std::string(kOrigin).size()) : std::string();
         if (auto q = path.find_first_of("?#"); q != std::string::npos) path.resize(q);
@@ -365,27 +416,41 @@ private:
             reply = {
                 {"requestId", requestId},
                 {"responseCode", 200},
-                {"responseHeaders", Json::array({{{"name", "Content-Type"}, {"value", file->second.first}},
+                {"responseHeaders", Json::array({{{"name", "Content-Type"}, {"value", file->second.type}},
                                                  {{"name", "Cache-Control"}, {"value", "no-store"}}})},
-                {"body", Base64(file->second.second)}};
+                {"body", ""}};
+            body = Base64(file->second.file.empty() ? file->second.bytes : ReadWhole(file->second.file));
         } else {
             // Everything else, the network above all, is refused.
-            if (!url.empty() && url.rfind("data:", 0) != 0 && url.rfind("blob:", 0) != 0) ++blocked_;
+            if (!url.empty() && url.rfind("data:", 0) != 0 && url.rfind("blob:", 0) != 0)
+                blocked_.push_back(url);
             replyMethod = "Fetch.failRequest";
             reply = {{"requestId", requestId}, {"errorReason", "BlockedByClient"}};
         }
         Json message{{"id", nextId_++}, {"method", replyMethod}, {"params", reply}};
         if (event.contains("sessionId")) message["sessionId"] = event["sessionId"];
-        if (!browser_.Send(message.dump(), deadline)) Fail(replyMethod);
+        std::string text = message.dump();
+        // The body (up to 20 MB for the player's code) goes into the message text only once.
+        if (const auto at = text.find("\"body\":\"\""); !body.empty() && at != std::string::npos)
+            text.insert(at + 8, body);
+        if (!browser_.Send(text, deadline)) Fail(replyMethod);
     }
 
     Browser& browser_;
     std::string movieName_;
-    std::map<std::string, std::pair<std::string, std::string> > files_;
+    std::map<std::string, Served> files_;
     std::string sessionId_;
     int nextId_ = 1;
-    int blocked_ = 0;
+    std::vector<std::string> blocked_, requested_;
 };
+
+imaging::Image Decode(const std::string& picture) {
+    auto decoder = codecs::MakeLibraryDecoder();
+    auto source =
+        decoder->Open("frame", {reinterpret_cast<const std::uint8_t*>(picture.data()), picture.size()});
+    if (!source) return {};
+    return imaging::ReadWholePicture(*source);
+}
 
 std::string ContentType(const fs::path& file) {
     const std::string ext = file.extension().string();
@@ -411,14 +476,14 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
     recording.frameRate = PlayingFrameRate(info);
     const int total = FramesToRecord(info, options.fixedSeconds);
 
-    std::map<std::string, std::pair<std::string, std::string> > files;
+    std::map<std::string, Served> files;
     {
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(setup.playerDir, ec)) {
             const auto ext = entry.path().extension();
             if (entry.is_regular_file() && (ext == ".js" || ext == ".wasm"))
-                files["/ruffle/" + entry.path().filename().string()] = {ContentType(entry.path()),
-                                                                        ReadWhole(entry.path())};
+                files["/ruffle/" + entry.path().filename().string()] = {ContentType(entry.path()), "",
+                                                                        entry.path()};
         }
         if (ec || files.find("/ruffle/ruffle.js") == files.end())
             throw RecordingError(swfPath + " was not recorded: the Ruffle package in " + setup.playerDir +
@@ -431,8 +496,9 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
             throw RecordingError(swfPath + " is too large to record (" + std::to_string(size) +
                                  " bytes; the recorder takes movies of up to " +
                                  std::to_string(kMaxRecordedMovieBytes >> 20) + " MB)");
-        files["/movie.swf"] = {"application/x-shockwave-flash", ReadWhole(swfPath)};
-        files["/index.html"] = {"text/html", Page(recording.width, recording.height, info.background)};
+        files["/movie.swf"] = {"application/x-shockwave-flash", ReadWhole(swfPath), {}};
+        files["/index.html"] = {
+            "text/html", Page(recording.width, recording.height, info.background, !info.effects), {}};
     }
 
     auto fail = [&](const std::string& what) -> RecordingError {
@@ -458,6 +524,9 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
         session.Attach(attached.value("sessionId", std::string()));
         session.Call("Fetch.enable", {{"patterns", Json::array({{{"urlPattern", "*"}}})}}, startDeadline);
         session.Call("Page.enable", Json::object(), startDeadline);
+        // Only to list what the page asked for: no bodies are kept.
+        session.Call("Network.enable", {{"maxTotalBufferSize", 0}, {"maxResourceBufferSize", 0}},
+                     startDeadline);
         session.Call("Page.addScriptToEvaluateOnNewDocument", {{"source", kClockScript}}, startDeadline);
         session.Call("Emulation.setDeviceMetricsOverride",
                      {{"width", recording.width},
@@ -502,7 +571,7 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
         // never adds up and the player never sees a step shorter than a frame.
         const double bias = frameTime / 4;
 
-        std::string previous;
+        std::string first, previous;
         std::string previousFile;
         for (int k = 0; k < total; ++k) {
             if (options.progress && !options.progress(k, total)) throw RecordingCancelled();
@@ -513,35 +582,45 @@ Recording RecordMovie(const std::string& swfPath, const std::string& outDir, con
                               t0 + bias + (k + 1) * frameTime);
                 evaluate(expression, stepLimit(endDeadline));
             }
-            Json shot = session.Call("Page.captureScreenshot",
-                                     {{"format", "jpeg"},
-                                      {"quality", options.jpegQuality},
-                                      {"clip",
-                                       {{"x", 0},
-                                        {"y", 0},
-                                        {"width", recording.width},
-                                        {"height", recording.height},
-                                        {"scale", 1}}},
-                                      {"captureBeyondViewport", false},
-                                      {"optimizeForSpeed", true}},
-                                     stepLimit(endDeadline));
+            Json capture{{"format", options.losslessFrames ? "png" : "jpeg"},
+                         {"clip",
+                          {{"x", 0},
+                           {"y", 0},
+                           {"width", recording.width},
+                           {"height", recording.height},
+                           {"scale", 1}}},
+                         {"captureBeyondViewport", false},
+                         {"optimizeForSpeed", true}};
+            if (!options.losslessFrames) capture["quality"] = options.jpegQuality;
+            Json shot = session.Call("Page.captureScreenshot", std::move(capture), stepLimit(endDeadline));
             std::string bytes = Unbase64(shot.value("data", std::string()));
             if (bytes.size() < 4)
                 throw fail("the browser returned an empty picture for frame " + std::to_string(k));
             if (bytes != previous) {
                 char name[32];
-                std::snprintf(name, sizeof name, "f%05d.jpg", recording.distinctFrames);
+                std::snprintf(name, sizeof name, "f%05d.%s", recording.distinctFrames,
+                              options.losslessFrames ? "png" : "jpg");
                 previousFile = (fs::path(outDir) / name).string();
                 std::ofstream out(previousFile, std::ios::binary);
                 out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
                 if (!out.flush()) throw fail("the frame " + previousFile + " cannot be written");
+                if (first.empty()) first = bytes;
                 previous = std::move(bytes);
                 ++recording.distinctFrames;
             }
             recording.frameFiles.push_back(previousFile);
         }
+        if (recording.distinctFrames > 1 && LooksTheSame(Decode(first), Decode(previous))) {
+            recording.frameFiles.pop_back();
+            if (recording.frameFiles.back() != previousFile) {
+                std::error_code ec;
+                fs::remove(previousFile, ec);
+                --recording.distinctFrames;
+            }
+        }
         if (options.progress && !options.progress(total, total)) throw RecordingCancelled();
-        recording.blockedRequests = session.Blocked();
+        recording.blockedUrls = session.Blocked();
+        recording.requestedUrls = session.Requested();
     } catch (const RecordingCancelled&) {
         throw;
     } catch (const RecordingError& e) {

@@ -110,6 +110,38 @@ int TwipsToPixels(std::int64_t twips) {
     return static_cast<int>(std::min<std::int64_t>((twips + 19) / 20, 1 << 20));
 }
 
+// Whether a tag may bring filters or blend modes: see SwfInfo::effects. A sprite's own tags
+// are walked (sprites do not nest).
+bool MayDrawEffects(unsigned code, const std::uint8_t* tag, std::size_t length, bool inSprite = false) {
+    switch (code) {
+        case 12:
+        case 59:
+        case 72:
+        case 82:
+        case 34:
+        case 70: return true;
+        case 26: return length >= 1 && (tag[0] & 0x80);
+        case 39: break;
+        default: return false;
+    }
+    if (inSprite) return false;
+    for (std::size_t at = 4; at + 2 <= length;) {  // after the sprite's id and frame count
+        const unsigned head = tag[at] | (tag[at + 1] << 8);
+        at += 2;
+        std::size_t inner = head & 0x3F;
+        if (inner == 0x3F) {
+            if (at + 4 > length) return false;
+            inner = Le32(tag + at);
+            at += 4;
+        }
+        if (inner > length - at) return false;
+        if ((head >> 6) == 0) return false;
+        if (MayDrawEffects(head >> 6, tag + at, inner, true)) return true;
+        at += inner;
+    }
+    return false;
+}
+
 }  // namespace
 
 SwfInfo ReadSwfInfo(std::span<const std::uint8_t> bytes) {
@@ -194,6 +226,7 @@ SwfInfo ReadSwfInfo(std::span<const std::uint8_t> bytes) {
                 break;
             default: break;
         }
+        if (MayDrawEffects(code, tag, static_cast<std::size_t>(length))) info.effects = true;
         at += static_cast<std::size_t>(length);
         if (ended) break;
     }

@@ -25,6 +25,9 @@ struct SwfInfo {
     // True when the movie carries code (actions or ActionScript 3): what it shows may then depend
     // on more than its timeline.
     bool scripted = false;
+    // True when filters or blend modes may be drawn: a PlaceObject3 or a DefineButton2 (which
+    // carry them), or code anywhere, also inside a sprite (code can add them).
+    bool effects = false;
     int showFrames = 0;  // ShowFrame tags seen on the main timeline
     // False when the tags could not all be walked (the body was beyond the reading limit or
     // could not be unpacked): scripted and showFrames then describe only the part read.

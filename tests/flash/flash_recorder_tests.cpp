@@ -66,25 +66,32 @@ MoviePlan MovingSquare(int frames) {
     return plan;
 }
 
-TEST(FlashRecorder, EachRecordedFrameIsThatFrameOfTheMovieAlsoWhenCompressed) {
+// Plain, and compressed with a (do-nothing) script: a movie with code may draw filters, so it is
+// drawn with Ruffle's WebGL renderer instead of its canvas one.
+TEST(FlashRecorder, EachRecordedFrameIsThatFrameOfTheMovieAlsoWhenCompressedAndScripted) {
     const RecorderSetup setup = TestSetup();
     SKIP_WITHOUT_RECORDER(setup);
     MoviePlan plan = MovingSquare(12);
     for (bool compressed : {false, true}) {
         plan.compressed = compressed;
+        plan.extraTags.clear();
+        if (compressed) testing::Tag(plan.extraTags, 12, {0x00});
         platform::TempDirectory dir("flash-rec");
         const std::string movie = WriteMovie(dir, "moving.swf", plan);
         fs::create_directories(dir.File("frames"));
         std::vector<int> reported;
         RecordOptions options;
+        options.fixedSeconds = 1.2;  // the scripted one's length: its 12 frames once
         options.progress = [&](int done, int total) {
             EXPECT_EQ(total, 12);
             reported.push_back(done);
             return true;
         };
         const Recording recording = RecordMovie(movie, dir.File("frames"), setup, options);
-        EXPECT_EQ(recording.width, 200);
-        EXPECT_EQ(recording.height, 100);
+        // The small stage is drawn 4.8 times larger, so that a 1920 x 1080 screen enlarges it twice.
+        const double scale = 4.8;
+        EXPECT_EQ(recording.width, 960);
+        EXPECT_EQ(recording.height, 480);
         EXPECT_DOUBLE_EQ(recording.frameRate, 10);
         ASSERT_EQ(recording.frameFiles.size(), 12u) << "compressed " << compressed;
         EXPECT_EQ(recording.distinctFrames, 12);
@@ -92,11 +99,12 @@ TEST(FlashRecorder, EachRecordedFrameIsThatFrameOfTheMovieAlsoWhenCompressed) {
         EXPECT_EQ(reported.back(), 12);
         for (std::size_t k = 0; k < recording.frameFiles.size(); ++k) {
             const imaging::Image frame = ReadFrame(recording.frameFiles[k]);
-            ASSERT_EQ(frame.Width(), 200);
-            EXPECT_NEAR(SquareLeft(frame, plan.shapeTop + plan.shapeSize / 2), plan.shapeX[k], 2)
+            ASSERT_EQ(frame.Width(), 960);
+            EXPECT_NEAR(SquareLeft(frame, static_cast<int>((plan.shapeTop + plan.shapeSize / 2) * scale)),
+                        plan.shapeX[k] * scale, 3)
                 << "frame " << k << " compressed " << compressed;
             // Above the square: the movie's own blue background.
-            const imaging::Pixel corner = frame.At(190, 5);
+            const imaging::Pixel corner = frame.At(950, 5);
             EXPECT_LT(imaging::RedOf(corner), 40);
             EXPECT_GT(imaging::BlueOf(corner), 200);
         }
@@ -136,6 +144,59 @@ TEST(FlashRecorder, StillMoviesScriptsThatNeverEndAndCancellingEndInTime) {
     EXPECT_THROW(
         RecordMovie(WriteMovie(dir, "moving.swf", MovingSquare(10)), dir.File("frames"), setup, options),
         RecordingCancelled);
+}
+
+// A movie that ends where it began loses its last frame, so that the loop shows no picture
+// twice; one that ends a pixel away keeps it.
+TEST(FlashRecorder, ALastFrameThatLooksLikeTheFirstIsLeftOut) {
+    const RecorderSetup setup = TestSetup();
+    SKIP_WITHOUT_RECORDER(setup);
+    platform::TempDirectory dir("flash-rec");
+    MoviePlan plan = MovingSquare(4);
+    for (int last : {7, 8}) {
+        plan.shapeX = {7, 40, 70, 40, last};
+        const std::string frames = dir.File("frames" + std::to_string(last));
+        fs::create_directories(frames);
+        const Recording recording = RecordMovie(WriteMovie(dir, "loop.swf", plan), frames, setup, {});
+        const std::size_t expected = last == 7 ? 4 : 5;
+        EXPECT_EQ(recording.frameFiles.size(), expected) << last;
+        EXPECT_EQ(recording.distinctFrames, static_cast<int>(expected)) << last;
+        EXPECT_EQ(static_cast<std::size_t>(std::distance(fs::directory_iterator(frames), {})), expected);
+    }
+}
+
+// A movie that asks for a movie and a page on the network is recorded all the same, in its
+// usual time, and nothing it asked for was let through: every request but the page, the player
+// package and the movie was refused by the recorder.
+TEST(FlashRecorder, AMovieThatReachesForTheNetworkGetsNothing) {
+    const RecorderSetup setup = TestSetup();
+    SKIP_WITHOUT_RECORDER(setup);
+    platform::TempDirectory dir("flash-rec");
+    fs::create_directories(dir.File("frames"));
+    MoviePlan plan = MovingSquare(10);
+    plan.extraTags = testing::GetUrlTag({{"http://example.invalid/other.swf", "_level1"},
+                                         {"http://example.invalid/page.html", "_blank"},
+                                         {"https://127.0.0.1:9/data.txt", "_level2"}});
+    RecordOptions options;
+    options.fixedSeconds = 1;
+    const Recording recording =
+        RecordMovie(WriteMovie(dir, "net.swf", plan), dir.File("frames"), setup, options);
+    EXPECT_EQ(recording.frameFiles.size(), 10u);
+    EXPECT_EQ(recording.distinctFrames, 10);
+    const std::string ours = "http://movie.nimbrel.invalid/";
+    const auto& blocked = recording.blockedUrls;
+    auto wasBlocked = [&](const std::string& url) {
+        return std::find(blocked.begin(), blocked.end(), url) != blocked.end();
+    };
+    for (const std::string& url : recording.requestedUrls) {
+        if (url.rfind("data:", 0) == 0 || url.rfind("blob:", 0) == 0) continue;
+        const bool served =
+            url == ours + "index.html" || url == ours + "movie.swf" || url.rfind(ours + "ruffle/", 0) == 0;
+        EXPECT_NE(served, wasBlocked(url)) << url;
+    }
+    // The page opening a window is refused by the player itself; the loads reach the recorder.
+    EXPECT_TRUE(wasBlocked("http://example.invalid/other.swf"));
+    EXPECT_TRUE(wasBlocked("https://127.0.0.1:9/data.txt"));
 }
 
 struct QuietReporter : pipeline::BuildReporter {
@@ -180,7 +241,7 @@ TEST(FlashRecorder, TheBuildPacksTheRecordedFramesAfterTheThreeMembers) {
     EXPECT_EQ(reader.Extract(2), platform::ReadWholeFile(movie));
     const auto index = ReadFrameIndex(reader.Extract(3));
     ASSERT_TRUE(index);
-    EXPECT_EQ(index->width, 200);
+    EXPECT_EQ(index->width, 960);
     EXPECT_DOUBLE_EQ(index->frameRate, 10);
     EXPECT_EQ(index->background, 0x0000FFu);
     ASSERT_EQ(index->frames.size(), 6u);
@@ -198,7 +259,11 @@ TEST(FlashRecorder, ABrowserThatCrashesOrHangsEndsTheRecordingWithItsProfileRemo
     fs::create_directories(dir.File("ruffle"));
     std::ofstream(dir.File("ruffle/ruffle.js")) << "// nothing";
     const std::string movie = WriteMovie(dir, "m.swf", MovingSquare(3));
-    for (const std::string& behaviour : {std::string("exit 3"), std::string("sleep 30")}) {
+    // Gone at once, never answering, or answering the first command after closing its end of
+    // the pipe (the next command's write into it must fail, not end this program).
+    for (const std::string& behaviour :
+         {std::string("exit 3"), std::string("sleep 30"),
+          std::string("exec 3<&-; printf '{\"id\":1,\"result\":{}}\\000' >&4; sleep 30")}) {
         const std::string fake = dir.File("browser.sh");
         {
             std::ofstream script(fake);

@@ -41,6 +41,7 @@ TEST(SwfHeader, PlainAndCompressedMoviesGiveTheSameHeader) {
         EXPECT_TRUE(info.hasBackground);
         EXPECT_EQ(info.background, 0x123456u);
         EXPECT_FALSE(info.scripted);
+        EXPECT_FALSE(info.effects);
         EXPECT_TRUE(info.tagsComplete);
         EXPECT_EQ(FramesToRecord(info, 20), 7);
     }
@@ -89,11 +90,25 @@ TEST(SwfHeader, ScriptedOrStillMoviesAreRecordedForTheFixedLength) {
     EXPECT_EQ(FramesToRecord(info, 20), 250);
     EXPECT_EQ(FramesToRecord(info, 1000), 1500);  // at most two minutes
 
+    EXPECT_TRUE(info.effects);
+
     plan.extraTags.clear();
     plan.shapeX = {0};
     info = ReadSwfInfo(MakeMovie(plan));
     EXPECT_FALSE(info.scripted);
     EXPECT_EQ(FramesToRecord(info, 3), 38);  // 3 s at 12.5 frames a second, rounded
+
+    // A sprite that places its child with PlaceObject3 (which carries filters and blend modes):
+    // the movie may draw effects, though its own timeline holds no code.
+    std::vector<std::uint8_t> sprite{9, 0, 1, 0};
+    testing::Tag(sprite, 70, {0x02, 0x00, 1, 0, 1, 0});  // character 1 at depth 1
+    testing::Tag(sprite, 1, {});
+    testing::Tag(sprite, 0, {});
+    plan.extraTags.clear();
+    testing::Tag(plan.extraTags, 39, sprite);
+    info = ReadSwfInfo(MakeMovie(plan));
+    EXPECT_FALSE(info.scripted);
+    EXPECT_TRUE(info.effects);
 }
 
 TEST(SwfHeader, BadBytesRaiseErrorsThatSayWhy) {
@@ -193,6 +208,41 @@ TEST(FlashRecorderSetup, ThePlayerPackageIsFoundBesideTheProgramsOrInTheirParent
     EXPECT_EQ(std::filesystem::path(FindRecorder(dir.File("bin")).playerDir),
               std::filesystem::path(dir.File("bin/ruffle")));
     EXPECT_TRUE(FindRecorder(dir.File("nowhere/bin")).playerDir.empty());
+}
+
+// Frames are captured at the stage's size unless a 1920 x 1080 screen would have to shrink them
+// or enlarge them more than twice; the aspect stays.
+TEST(FlashRecorderSetup, CaptureSizeFitsLargeStagesAndEnlargesSmallOnes) {
+    auto size = [](int w, int h) {
+        SwfInfo info;
+        info.width = w, info.height = h;
+        int width = 0, height = 0;
+        CaptureSize(info, width, height);
+        return std::pair{width, height};
+    };
+    EXPECT_EQ(size(800, 600), std::pair(800, 600));  // the screen enlarges it 1.8 times
+    EXPECT_EQ(size(960, 540), std::pair(960, 540));  // exactly twice
+    EXPECT_EQ(size(400, 300), std::pair(720, 540));  // 3.6 times: drawn at 1.8
+    EXPECT_EQ(size(200, 100), std::pair(960, 480));
+    EXPECT_EQ(size(3840, 2160), std::pair(1920, 1080));
+    EXPECT_EQ(size(4000, 1000), std::pair(1920, 480));
+    EXPECT_EQ(size(10, 2000), std::pair(5, 1080));
+}
+
+TEST(FlashRecorderSetup, FramesLookTheSameDespiteNoiseButNotWhenAnythingMoved) {
+    imaging::Image a(200, 100, imaging::MakePixel(0, 0, 255));
+    for (int y = 40; y < 60; ++y)
+        for (int x = 10; x < 30; ++x) a.Set(x, y, imaging::MakePixel(255, 0, 0));
+    imaging::Image noisy = a;
+    for (int i = 0; i < 200 * 100; i += 7) noisy.Data()[i] ^= 0x010203;  // JPEG-like noise
+    noisy.Set(0, 0, imaging::kOpaqueWhite);                              // and one stray pixel
+    EXPECT_TRUE(LooksTheSame(a, noisy));
+    imaging::Image moved(200, 100, imaging::MakePixel(0, 0, 255));
+    for (int y = 40; y < 60; ++y)
+        for (int x = 11; x < 31; ++x) moved.Set(x, y, imaging::MakePixel(255, 0, 0));
+    EXPECT_FALSE(LooksTheSame(a, moved));  // one pixel to the right
+    EXPECT_FALSE(LooksTheSame(a, imaging::Image(200, 101, imaging::MakePixel(0, 0, 255))));
+    EXPECT_FALSE(LooksTheSame(imaging::Image(), imaging::Image()));  // frames that could not be read
 }
 
 TEST(FrameIndex, RoundTripsAndRejectsDamage) {

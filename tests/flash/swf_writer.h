@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace nimbrel::flash::testing {
@@ -148,6 +149,26 @@ inline std::vector<std::uint8_t> EndlessScriptTag() {
     std::vector<std::uint8_t> tag;
     // ActionJump (0x99) with offset -5: back to its own start; then the end of the actions.
     Tag(tag, 12, {0x99, 0x02, 0x00, 0xFB, 0xFF, 0x00});
+    return tag;
+}
+
+// A DoAction tag that asks for each URL with the given target: "_level1" loads a movie from
+// there, "_blank" opens it in a browser window.
+inline std::vector<std::uint8_t> GetUrlTag(
+    const std::vector<std::pair<std::string, std::string> >& requests) {
+    std::vector<std::uint8_t> actions;
+    for (const auto& [url, target] : requests) {
+        const std::size_t length = url.size() + target.size() + 2;
+        actions.insert(actions.end(),
+                       {0x83, static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8)});
+        actions.insert(actions.end(), url.begin(), url.end());
+        actions.push_back(0);
+        actions.insert(actions.end(), target.begin(), target.end());
+        actions.push_back(0);
+    }
+    actions.push_back(0);
+    std::vector<std::uint8_t> tag;
+    Tag(tag, 12, actions);
     return tag;
 }
 
