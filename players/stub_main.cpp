@@ -267,16 +267,6 @@ private:
             if (lane->live) lane->live->Stop();
     }
 
-    void ReleaseDisplay() {
-        if (memory_ != nullptr) {
-            if (oldBitmap_ != nullptr) SelectObject(memory_, oldBitmap_);
-            DeleteDC(memory_);
-        }
-        if (bitmap_ != nullptr) DeleteObject(bitmap_);
-        memory_ = nullptr;
-        bitmap_ = nullptr;
-    }
-
     const Package& package_;
     std::function<void()> firstShown_;
     project::SlideShowValues options_;
