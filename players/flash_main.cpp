@@ -241,7 +241,7 @@ protected:
         KillTimer(Handle(), kFrameTimer);
         LARGE_INTEGER now;
         QueryPerformanceCounter(&now);
-        ShowFrameAt(static_cast<std::int64_t>((now.QuadPart - started_.QuadPart) * 1000 / frequency_.QuadPart));
+        ShowFrameAt((now.QuadPart - started_.QuadPart) * 1000 / frequency_.QuadPart);
     }
 
     void OnPaint(HDC dc) override {

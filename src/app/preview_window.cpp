@@ -57,8 +57,8 @@ TfrmPreview::TfrmPreview(flash::FrameIndex index, std::unique_ptr<platform::Temp
         std::move(index),
         [dir = frames_.get()](const std::string& name) { return platform::ReadWholeFile(dir->File(name)); },
         *decoder_);
-    show::ComposeMovieScreen({}, movie_->Index().background, show::Screen{showSize_.width(), showSize_.height(), {}},
-                             frame_);
+    const show::Screen screen{showSize_.width(), showSize_.height(), {}};
+    show::ComposeMovieScreen({}, movie_->Index().background, screen, frame_);
     TakeFrame();
     connect(&timer_, &QTimer::timeout, this, &TfrmPreview::TickMovie);
     Start();
@@ -140,7 +140,8 @@ void TfrmPreview::TickMovie() {
         update();
     }
     shownAt_ = now;
-    timer_.start(static_cast<int>(std::clamp<std::int64_t>(movie_->NextChange(now) - wall_.elapsed(), 0, 1 << 30)));
+    const std::int64_t wait = movie_->NextChange(now) - wall_.elapsed();
+    timer_.start(static_cast<int>(std::clamp<std::int64_t>(wait, 0, 1 << 30)));
 }
 
 void TfrmPreview::paintEvent(QPaintEvent*) {

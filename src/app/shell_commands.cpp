@@ -201,8 +201,9 @@ void TfrmMain::OpenMoviePreview(const QString& note) {
     const flash::RecorderSetup setup = flash::FindRecorder(
         platform::DirectoryPart(flashStubPath_.empty() ? pipeline::FlashStubPath() : flashStubPath_));
     if (!setup.Available()) {
-        ui::MessageBox::Show(this, QStringLiteral("Nimbrel"), ui::FromNarrow(flash::NotRecordedNotice(setup.missing)),
-                             QMessageBox::Information, QMessageBox::Ok);
+        ui::MessageBox::Show(this, QStringLiteral("Nimbrel"),
+                             ui::FromNarrow(flash::NotRecordedNotice(setup.missing)), QMessageBox::Information,
+                             QMessageBox::Ok);
         return;
     }
     RunCommand([&] {
@@ -212,11 +213,11 @@ void TfrmMain::OpenMoviePreview(const QString& note) {
         bool finished = false;
         try {
             finished = RunReported(true, [&](pipeline::BuildReporter& reporter) {
-                recording = pipeline::RecordProjectMovie(movie, projectFile, frames->Path(), setup,
-                                                         [&](int done, int total) {
-                                                             reporter.Progress(total > 0 ? done * 100 / total : 100);
-                                                             return !reporter.Cancelled();
-                                                         });
+                const auto progress = [&](int done, int total) {
+                    reporter.Progress(total > 0 ? done * 100 / total : 100);
+                    return !reporter.Cancelled();
+                };
+                recording = pipeline::RecordProjectMovie(movie, projectFile, frames->Path(), setup, progress);
             });
         } catch (...) {
             building_ = false;

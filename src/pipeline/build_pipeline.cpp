@@ -339,12 +339,13 @@ void AddRecordedMovie(const BuildRequest& request, const std::string& listed, co
         const std::string frameDir = work.File("frames");
         std::filesystem::create_directories(frameDir);
         try {
-            const MovieRecording recording = RecordProjectMovie(movie, optionsPath, frameDir, setup, [&](int done, int total) {
+            const auto progress = [&](int done, int total) {
                 overall.Recording(done, total, listed);
                 reporter.Progress(total > 0 ? done * 100 / total : 100);
                 reporter.ProcessEvents();
                 return !reporter.Cancelled();
-            });
+            };
+            const MovieRecording recording = RecordProjectMovie(movie, optionsPath, frameDir, setup, progress);
             const flash::FrameIndex& index = recording.index;
             const std::vector<std::string>& files = recording.files;
             const std::string indexPath = work.File(flash::kFrameIndexName);

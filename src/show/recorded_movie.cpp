@@ -42,7 +42,8 @@ std::int64_t NextMovieChange(const flash::FrameIndex& index, std::int64_t ms) {
     return std::max(at, ms + 1);
 }
 
-void ComposeMovieScreen(const imaging::Image& picture, std::uint32_t background, const Screen& screen, Frame& out) {
+void ComposeMovieScreen(const imaging::Image& picture, std::uint32_t background, const Screen& screen,
+                        Frame& out) {
     out.Resize(screen.width, screen.height);
     out.Fill(imaging::MakePixel((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF));
     if (picture.Empty()) return;
@@ -88,8 +89,8 @@ bool RecordedMovie::Draw(std::int64_t ms, const Screen& screen, Frame& out) {
             // The picture shown before stays.
         }
     }
-    if (drawn_ && drawnName_ == shownName_ && SameScreen(drawnScreen_, screen) && out.Width() == screen.width &&
-        out.Height() == screen.height)
+    if (drawn_ && drawnName_ == shownName_ && SameScreen(drawnScreen_, screen) &&
+        out.Width() == screen.width && out.Height() == screen.height)
         return false;
     ComposeMovieScreen(picture_, index_.background, screen, out);
     drawn_ = true;

@@ -26,7 +26,8 @@ std::int64_t NextMovieChange(const flash::FrameIndex& index, std::int64_t ms);
 
 // Draws `picture` fitted into each of the screen's monitors (the whole screen when it has none)
 // on `background` (0xRRGGBB) into `out`, which takes the screen's size.
-void ComposeMovieScreen(const imaging::Image& picture, std::uint32_t background, const Screen& screen, Frame& out);
+void ComposeMovieScreen(const imaging::Image& picture, std::uint32_t background, const Screen& screen,
+                        Frame& out);
 
 class RecordedMovie {
 public:

@@ -81,7 +81,8 @@ TEST_F(FlashEditor, ThePreviewPlaysTheRecordedMovieInALoop) {
     OpenProject(Crossing(5));
     if (HasFatalFailure()) return;
     window->Preview1Click();
-    ASSERT_TRUE(ui::MessageBox::ShownBoxes().isEmpty()) << ui::MessageBox::ShownBoxes().front().text.toStdString();
+    ASSERT_TRUE(ui::MessageBox::ShownBoxes().isEmpty())
+        << ui::MessageBox::ShownBoxes().front().text.toStdString();
     auto* preview = window->findChild<TfrmPreview*>();
     ASSERT_NE(preview, nullptr);
     ASSERT_NE(preview->Movie(), nullptr);
@@ -98,7 +99,8 @@ TEST_F(FlashEditor, ThePreviewPlaysTheRecordedMovieInALoop) {
         if (at < 0) continue;
         const std::size_t frame = preview->Movie()->FrameAt(at);
         const int x = SquareLeft(preview->CurrentFrame());
-        EXPECT_NEAR(x, left + Crossing(5).shapeX[frame] * scale, 2 + scale) << "frame " << frame << " at " << at;
+        EXPECT_NEAR(x, left + Crossing(5).shapeX[frame] * scale, 2 + scale)
+            << "frame " << frame << " at " << at;
         seen.insert(frame);
     }
     EXPECT_EQ(seen.size(), 5u);
@@ -183,7 +185,8 @@ TEST_F(FlashEditor, CancelDuringTheRecordingEndsTheBrowserAtOnce) {
     EXPECT_FALSE(profile.empty());
     EXPECT_FALSE(fs::exists(profile)) << profile;
     EXPECT_FALSE(platform::FileExists(dir.File("show.scr")));
-    EXPECT_TRUE(ui::MessageBox::ShownBoxes().isEmpty()) << ui::MessageBox::ShownBoxes().front().text.toStdString();
+    EXPECT_TRUE(ui::MessageBox::ShownBoxes().isEmpty())
+        << ui::MessageBox::ShownBoxes().front().text.toStdString();
     EXPECT_FALSE(cancel->isVisible());
     EXPECT_TRUE(bar->text().contains(QStringLiteral("Cancelled")));
 }

@@ -18,8 +18,9 @@ public:
         std::istringstream in(std::string(bytes.begin(), bytes.end()));
         int w = 0, h = 0, r = 0, g = 0, b = 0;
         if (!(in >> w >> h >> r >> g >> b)) return nullptr;
-        imaging::Image image(w, h, imaging::MakePixel(static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(g),
-                                                      static_cast<std::uint8_t>(b)));
+        imaging::Image image(w, h,
+                             imaging::MakePixel(static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(g),
+                                                static_cast<std::uint8_t>(b)));
         return std::make_unique<ImageSource>(std::move(image), "solid");
     }
 };
@@ -56,8 +57,8 @@ TEST(RecordedMovie, FramesLoopAtTheMoviesRateAndEachChangeIsFoundExactly) {
 
 TEST(RecordedMovie, EachMonitorShowsTheFrameFittedOnTheBackgroundAndABadFrameKeepsTheLast) {
     SolidPictures decoder;
-    std::map<std::string, std::string> files{{"red", "200 100 255 0 0"}, {"green", "200 100 0 255 0"},
-                                             {"bad", "damaged"}};
+    std::map<std::string, std::string> files{
+        {"red", "200 100 255 0 0"}, {"green", "200 100 0 255 0"}, {"bad", "damaged"}};
     int reads = 0;
     RecordedMovie movie(
         Index(10, {"red", "red", "green", "bad"}),
