@@ -20,6 +20,7 @@
 #include "platform/error.h"
 #include "platform/file_mapping.h"
 #include "platform/files.h"
+#include "platform/interrupt.h"
 #include "platform/paths.h"
 #include "platform/temp.h"
 #include "project/project_paths.h"
@@ -381,6 +382,8 @@ MovieRecording RecordProjectMovie(const std::string& movie, const std::string& p
     flash::RecordOptions options;
     options.fixedSeconds = flash::ProjectRecordSeconds(projectFile);
     options.progress = progress;
+    // A browser that dies fails the recording, never the program that records.
+    const platform::BrokenPipesFail brokenPipesFail;
     const flash::Recording recording = flash::RecordMovie(movie, frameDir, setup, options);
     MovieRecording out;
     out.index.width = recording.width;
