@@ -131,7 +131,8 @@ public slots:
     void Exit1Click();
     // Compile (F9): builds the project's screensaver, slideshow or Flash by ProjectKind.
     void Compile1Click();
-    // Preview (F5): plays the project's show from the controls' values in a window of its own.
+    // Preview (F5): plays the project's show from the controls' values in a window of its own; a
+    // Flash project's movie is recorded first, as a compile records it.
     void Preview1Click();
     // The build's progress reports (the archive's among them): Percentage into pbar.
     void cabProgress(const QString& msg, int percentage);
