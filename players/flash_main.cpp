@@ -1,8 +1,8 @@
 // flash.bin: the Flash player. Writes the show's .swf member to a private temporary file and
 // plays it in the Flash ActiveX control. Where no such control is registered it plays the
-// frames recorded at compile (the "Movie.frames" member and its pictures), looped at the movie's
-// frame rate on every monitor; a screensaver without them shows the show's title and a sentence
-// that says why nothing plays.
+// frames recorded at compile (the "Movie.frames" member and its pictures) through the show
+// engine's show::RecordedMovie, as render and the editor's preview do; a screensaver without
+// them shows the show's title and a sentence that says why nothing plays.
 
 #include <ole2.h>
 #include <oleauto.h>
@@ -10,6 +10,8 @@
 
 #include "gdiplus_headers.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <optional>
@@ -17,12 +19,12 @@
 
 #include "about_box.h"
 #include "flash/frame_index.h"
-#include "imaging/layout.h"
 #include "picture_decoder_win32.h"
 #include "command_line.h"
 #include "package.h"
 #include "platform/error.h"
 #include "saver_window.h"
+#include "show/recorded_movie.h"
 #include "win32_util.h"
 
 namespace nimbrel::player::win32 {
@@ -175,7 +177,7 @@ bool Invoke(IDispatch* dispatch, const wchar_t* name, WORD flags, VARIANT* argum
     return SUCCEEDED(hr);
 }
 
-// The recorded frames of a package: each frame's member, decoded when it comes on screen.
+// The recorded frames of a package, played by the show engine's rule from the package's members.
 class RecordedFrames {
 public:
     static std::unique_ptr<RecordedFrames> Find(const Package& package) {
@@ -188,47 +190,28 @@ public:
             return nullptr;
         }
         if (!index) return nullptr;
-        auto frames = std::unique_ptr<RecordedFrames>(new RecordedFrames(package, std::move(*index)));
-        std::map<std::string, long> byName;
+        auto frames = std::unique_ptr<RecordedFrames>(new RecordedFrames(package));
         const auto& names = package.MemberNames();
-        for (std::size_t i = names.size(); i-- > 0;) byName[names[i]] = static_cast<long>(i);
-        for (const auto& name : frames->index_.frames) {
-            const auto member = byName.find(name);
-            if (member == byName.end()) return nullptr;
-            frames->members_.push_back(member->second);
-        }
+        for (std::size_t i = names.size(); i-- > 0;) frames->members_[names[i]] = i;
+        for (const auto& name : index->frames)
+            if (frames->members_.find(name) == frames->members_.end()) return nullptr;
+        frames->movie_ = std::make_unique<show::RecordedMovie>(
+            std::move(*index),
+            [raw = frames.get()](const std::string& name) {
+                return raw->package_.Extract(raw->members_.at(name));
+            },
+            frames->decoder_);
         return frames;
     }
 
-    const flash::FrameIndex& Index() const { return index_; }
-    // Decodes the frame shown `milliseconds` into the show; false when it is the one decoded
-    // already or cannot be read (the last good frame then stays).
-    bool Advance(std::int64_t milliseconds) {
-        const long member = members_[index_.FrameAt(milliseconds)];
-        if (member == shown_) return false;
-        try {
-            bytes_ = package_.Extract(static_cast<std::size_t>(member));
-            auto source = decoder_.Open(
-                "frame.jpg", {reinterpret_cast<const std::uint8_t*>(bytes_.data()), bytes_.size()});
-            if (!source) return false;
-            picture_ = imaging::ReadWholePicture(*source);
-        } catch (const std::exception&) {
-            return false;
-        }
-        shown_ = member;
-        return true;
-    }
-    const imaging::Image& Picture() const { return picture_; }
+    show::RecordedMovie& Movie() { return *movie_; }
 
 private:
-    RecordedFrames(const Package& package, flash::FrameIndex index) : package_(package), index_(std::move(index)) {}
+    explicit RecordedFrames(const Package& package) : package_(package) {}
     const Package& package_;
-    flash::FrameIndex index_;
-    std::vector<long> members_;
+    std::map<std::string, std::size_t> members_;
     WindowsPictureDecoder decoder_;
-    std::string bytes_;
-    imaging::Image picture_;
-    long shown_ = -1;
+    std::unique_ptr<show::RecordedMovie> movie_;
 };
 
 class FlashWindow : public SaverWindow {
@@ -241,37 +224,30 @@ protected:
 
     void OnCreated() override {
         if (movie_ != nullptr) playing_ = StartControl();
-        if (!playing_ && frames_ != nullptr) {
+        if (!playing_ && frames_ != nullptr && display_.Create(Handle(), Width(), Height())) {
+            screen_ = show::Screen{Width(), Height(), {}};
+            for (const RECT& m : Monitors())
+                screen_.monitors.push_back({m.left, m.top, m.right - m.left, m.bottom - m.top});
             QueryPerformanceFrequency(&frequency_);
             QueryPerformanceCounter(&started_);
-            recorded_ = frames_->Advance(0);
-            if (recorded_) {
-                Trace("flash frame 0");
-                // A short timer: each tick shows the frame the clock has come to.
-                SetTimer(Handle(), kFrameTimer, 5, nullptr);
-            }
+            recorded_ = true;
+            ShowFrameAt(0);
         }
         Present();
     }
 
     void OnTimer(UINT_PTR id) override {
         if (id != kFrameTimer || !recorded_) return;
+        KillTimer(Handle(), kFrameTimer);
         LARGE_INTEGER now;
         QueryPerformanceCounter(&now);
-        const auto ms = static_cast<std::int64_t>((now.QuadPart - started_.QuadPart) * 1000 / frequency_.QuadPart);
-        if (frames_->Advance(ms)) {
-            char line[64];
-            std::snprintf(line, sizeof line, "flash frame %lld at %lld",
-                          static_cast<long long>(frames_->Index().FrameAt(ms)), static_cast<long long>(ms));
-            Trace(line);
-            Present();
-        }
+        ShowFrameAt((now.QuadPart - started_.QuadPart) * 1000 / frequency_.QuadPart);
     }
 
     void OnPaint(HDC dc) override {
         RECT all{0, 0, Width(), Height()};
         if (recorded_) {
-            PaintFrame(dc, all);
+            display_.Paint(dc);
             return;
         }
         FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
@@ -296,38 +272,19 @@ protected:
     }
 
 private:
-    // The frame fitted into each monitor keeping its aspect, on the movie's background colour.
-    void PaintFrame(HDC dc, const RECT& all) {
-        const std::uint32_t rgb = frames_->Index().background;
-        HBRUSH background = CreateSolidBrush(RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF));
-        const imaging::Image& picture = frames_->Picture();
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = picture.Width();
-        info.bmiHeader.biHeight = -picture.Height();  // top-down
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        std::vector<RECT> monitors = Monitors();
-        if (monitors.empty()) monitors.push_back(all);
-        SetStretchBltMode(dc, COLORONCOLOR);
-        SetBrushOrgEx(dc, 0, 0, nullptr);
-        for (const RECT& monitor : monitors) {
-            const imaging::Rect place = imaging::LayoutPicture(
-                monitor.right - monitor.left, monitor.bottom - monitor.top, picture.Width(), picture.Height(),
-                imaging::LayoutOptions{true, false, true, true});
-            const int x = monitor.left + place.x, y = monitor.top + place.y;
-            // The bands beside the picture, never under it, so the picture does not flicker.
-            RECT bands[4] = {{monitor.left, monitor.top, monitor.right, y},
-                             {monitor.left, y + place.height, monitor.right, monitor.bottom},
-                             {monitor.left, y, x, y + place.height},
-                             {x + place.width, y, monitor.right, y + place.height}};
-            for (const RECT& band : bands)
-                if (band.right > band.left && band.bottom > band.top) FillRect(dc, &band, background);
-            StretchDIBits(dc, x, y, place.width, place.height, 0, 0, picture.Width(), picture.Height(),
-                          picture.Data(), &info, DIB_RGB_COLORS, SRCCOPY);
+    // Draws the frame of show time `ms` when it changed, and sleeps until the next one.
+    void ShowFrameAt(std::int64_t ms) {
+        show::RecordedMovie& movie = frames_->Movie();
+        if (movie.Draw(ms, screen_, frame_)) {
+            display_.Put(frame_);
+            char line[80];
+            std::snprintf(line, sizeof line, "show %lld frame %lld", static_cast<long long>(ms),
+                          static_cast<long long>(movie.FrameAt(ms)));
+            Trace(line);
+            Present();
         }
-        DeleteObject(background);
+        const std::int64_t wait = movie.NextChange(ms) - ms;
+        SetTimer(Handle(), kFrameTimer, static_cast<UINT>(std::clamp<std::int64_t>(wait, 1, 60000)), nullptr);
     }
 
     bool StartControl() {
@@ -380,6 +337,9 @@ private:
     const TemporaryMovie* movie_;
     RecordedFrames* frames_;
     bool recorded_ = false;
+    show::Screen screen_;
+    show::Frame frame_;
+    FrameBitmap display_;
     LARGE_INTEGER frequency_{}, started_{};
     IOleObject* object_ = nullptr;
     std::unique_ptr<ControlSite> site_;

@@ -82,7 +82,6 @@ public:
 
     ~SlideShowWindow() override {
         StopWorkers();
-        ReleaseDisplay();
     }
 
     // Starts decoding the first picture, then measures the area the window will cover (which
@@ -137,7 +136,7 @@ public:
 
 protected:
     void OnCreated() override {
-        CreateDisplay();
+        display_.Create(Handle(), Width(), Height());
         // The frame is made here, while the first picture decodes, rather than when it shows.
         frame_.Resize(Width(), Height());
         frame_.Fill(BackgroundColor(options_.backgroundColor) & 0x00FFFFFFu);
@@ -152,10 +151,7 @@ protected:
     }
 
     void OnPaint(HDC dc) override {
-        if (memory_ != nullptr) {
-            GdiFlush();
-            BitBlt(dc, 0, 0, Width(), Height(), memory_, 0, 0, SRCCOPY);
-        }
+        display_.Paint(dc);
     }
 
     void OnAppMessage(UINT message, WPARAM, LPARAM) override {
@@ -261,30 +257,8 @@ private:
         }
     }
 
-    void CreateDisplay() {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = Width();
-        info.bmiHeader.biHeight = -Height();  // top-down
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        HDC screen = GetDC(Handle());
-        void* bits = nullptr;
-        bitmap_ = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        memory_ = CreateCompatibleDC(screen);
-        ReleaseDC(Handle(), screen);
-        if (bitmap_ == nullptr || memory_ == nullptr) return;
-        bits_ = static_cast<std::uint32_t*>(bits);
-        oldBitmap_ = SelectObject(memory_, bitmap_);
-    }
-
     void ShowFrame(const show::Frame& frame) {
-        if (bits_ != nullptr && frame.Width() == Width() && frame.Height() == Height()) {
-            GdiFlush();
-            std::copy(frame.Data(), frame.Data() + static_cast<std::size_t>(frame.Width()) * frame.Height(),
-                      bits_);
-        }
+        display_.Put(frame);
         Present();
     }
 
@@ -293,26 +267,13 @@ private:
             if (lane->live) lane->live->Stop();
     }
 
-    void ReleaseDisplay() {
-        if (memory_ != nullptr) {
-            if (oldBitmap_ != nullptr) SelectObject(memory_, oldBitmap_);
-            DeleteDC(memory_);
-        }
-        if (bitmap_ != nullptr) DeleteObject(bitmap_);
-        memory_ = nullptr;
-        bitmap_ = nullptr;
-    }
-
     const Package& package_;
     std::function<void()> firstShown_;
     project::SlideShowValues options_;
     WindowsPictureDecoder decoder_;
     show::Frame frame_;
 
-    HBITMAP bitmap_ = nullptr;
-    HDC memory_ = nullptr;
-    HGDIOBJ oldBitmap_ = nullptr;
-    std::uint32_t* bits_ = nullptr;
+    FrameBitmap display_;
     bool firstTraced_ = false;
 
     std::mutex mutex_;

@@ -1,5 +1,6 @@
 #include "saver_window.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "win32_util.h"
@@ -131,6 +132,56 @@ void SaverWindow::PaintThroughParent() {
     SetViewportOrgEx(dc, origin.x, origin.y, nullptr);
     OnPaint(dc);
     ReleaseDC(parent, dc);
+}
+
+bool FrameBitmap::Create(HWND window, int width, int height) {
+    Release();
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    HDC screen = GetDC(window);
+    void* bits = nullptr;
+    bitmap_ = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    memory_ = CreateCompatibleDC(screen);
+    ReleaseDC(window, screen);
+    if (bitmap_ == nullptr || memory_ == nullptr || bits == nullptr) {
+        Release();
+        return false;
+    }
+    bits_ = static_cast<std::uint32_t*>(bits);
+    oldBitmap_ = SelectObject(memory_, bitmap_);
+    width_ = width;
+    height_ = height;
+    return true;
+}
+
+void FrameBitmap::Put(const imaging::Image& frame) {
+    if (bits_ == nullptr || frame.Width() != width_ || frame.Height() != height_) return;
+    GdiFlush();
+    std::copy(frame.Data(), frame.Data() + static_cast<std::size_t>(width_) * height_, bits_);
+}
+
+void FrameBitmap::Paint(HDC dc) const {
+    if (memory_ == nullptr) return;
+    GdiFlush();
+    BitBlt(dc, 0, 0, width_, height_, memory_, 0, 0, SRCCOPY);
+}
+
+void FrameBitmap::Release() {
+    if (memory_ != nullptr) {
+        if (oldBitmap_ != nullptr) SelectObject(memory_, oldBitmap_);
+        DeleteDC(memory_);
+    }
+    if (bitmap_ != nullptr) DeleteObject(bitmap_);
+    memory_ = nullptr;
+    bitmap_ = nullptr;
+    oldBitmap_ = nullptr;
+    bits_ = nullptr;
+    width_ = height_ = 0;
 }
 
 void SaverWindow::Close() {

@@ -5,7 +5,10 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <vector>
+
+#include "imaging/image.h"
 
 namespace nimbrel::player::win32 {
 
@@ -68,6 +71,31 @@ private:
     bool haveMousePoint_ = false;
     POINT mousePoint_{};
     bool closing_ = false;
+};
+
+// A screen-sized picture kept in a DIB section: the players compose their frames in memory and
+// the window paints them 1 to 1.
+class FrameBitmap {
+public:
+    FrameBitmap() = default;
+    ~FrameBitmap() { Release(); }
+    FrameBitmap(const FrameBitmap&) = delete;
+    FrameBitmap& operator=(const FrameBitmap&) = delete;
+
+    // Makes the bitmap for `window`'s size (width x height); false when it cannot be made.
+    bool Create(HWND window, int width, int height);
+    // Copies `frame` in when it has the bitmap's size.
+    void Put(const imaging::Image& frame);
+    // Paints the bitmap at the top left of `dc`.
+    void Paint(HDC dc) const;
+    void Release();
+
+private:
+    HBITMAP bitmap_ = nullptr;
+    HDC memory_ = nullptr;
+    HGDIOBJ oldBitmap_ = nullptr;
+    std::uint32_t* bits_ = nullptr;
+    int width_ = 0, height_ = 0;
 };
 
 // Writes wrapped text into `rect`, each line centred, in the given colour.

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QPixmap>
 #include <QScrollArea>
 #include <QSlider>
@@ -82,8 +83,16 @@ TfrmMain::TfrmMain(const QStringList& arguments, QWidget* parent) : QMainWindow(
     pages->setWidgetResizable(true);
     pages->setWidget(nbMain);
     layout->addWidget(pages, 1);
+    auto* progressRow = new QHBoxLayout();
+    progressRow->setSpacing(0);
     pbar = Named(new ui::GradientProgressBar(central), "pbar");
-    layout->addWidget(pbar);
+    progressRow->addWidget(pbar, 1);
+    btnCancelBuild = Named(new QPushButton(tr("&Cancel"), central), "btnCancelBuild");
+    btnCancelBuild->setFocusPolicy(Qt::NoFocus);
+    btnCancelBuild->hide();
+    connect(btnCancelBuild, &QPushButton::clicked, this, &TfrmMain::CancelBuild);
+    progressRow->addWidget(btnCancelBuild);
+    layout->addLayout(progressRow);
     setCentralWidget(central);
     designedSize_ = QSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
     setFixedSize(designedSize_);

@@ -17,6 +17,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QPushButton;
 class QStackedWidget;
 class QTabWidget;
 class QTreeWidget;
@@ -29,6 +30,10 @@ class GradientProgressBar;
 class LimitedMemo;
 class PictureButton;
 }  // namespace nimbrel::ui
+
+namespace nimbrel::pipeline {
+class BuildReporter;
+}
 
 namespace nimbrel::app {
 
@@ -126,10 +131,16 @@ public slots:
     void Exit1Click();
     // Compile (F9): builds the project's screensaver, slideshow or Flash by ProjectKind.
     void Compile1Click();
-    // Preview (F5): plays the project's show from the controls' values in a window of its own.
+    // Preview (F5): plays the project's show from the controls' values in a window of its own; a
+    // Flash project's movie is recorded first, as a compile records it.
     void Preview1Click();
     // The build's progress reports (the archive's among them): Percentage into pbar.
     void cabProgress(const QString& msg, int percentage);
+    // Stops the Flash build or the preview's recording that runs (btnCancelBuild, or Esc while it
+    // runs): the browser that records is ended at once.
+    void CancelBuild();
+    // True while a build or a recording runs.
+    bool Building() const { return building_; }
     void AddFile1Click();
     void RemoveFile1Click();
     void CheckFiles1Click();
@@ -182,6 +193,12 @@ private:
     void CompileSlideShow();
     void CompileFlash();
     void RunBuild(bool installer = false);
+    // Runs `work` (a build or a recording) with a reporter over pbar. With `cancellable`, the
+    // Cancel button shows beside pbar and the window takes no other input until it ends; false
+    // when the user cancelled it.
+    bool RunReported(bool cancellable, const std::function<void(pipeline::BuildReporter&)>& work);
+    // The preview of a Flash project: its movie recorded as a compile records it, then played.
+    void OpenMoviePreview(const QString& note);
     // The output box of the project kind, or null for an unknown kind.
     QString OutputBoxText() const;
     void RebuildRecentMenu();
@@ -198,6 +215,7 @@ private:
     std::string stubPath_;
     std::string flashStubPath_;
     bool building_ = false;
+    bool cancelRequested_ = false;
     std::function<void(TfrmMain&)> newProjectChooser_;
     RecentProjects recent_;
     bool windowStateRestored_ = false;
@@ -267,6 +285,7 @@ private:
     QCheckBox* chkFlashChangeIcon = nullptr;
     ui::FileNameEdit* feFlashIcon = nullptr;
     ui::GradientProgressBar* pbar = nullptr;
+    QPushButton* btnCancelBuild = nullptr;  // beside pbar while a Flash build or recording runs
     ShowTab* showTab = nullptr;  // motion, captions, monitors
 };
 

@@ -10,11 +10,13 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QSlider>
 #include <QStackedWidget>
@@ -62,22 +64,75 @@ using ui::Named;
 namespace {
 
 // The build's reports, shown in the window: the progress bar is repainted at once, and the
-// window keeps painting while the build runs, without taking the user's input.
+// window keeps painting while the build runs. User input waits, unless the build can be
+// cancelled: then the input gate below lets through what may reach the window.
 class WindowBuildReporter : public pipeline::BuildReporter {
 public:
-    explicit WindowBuildReporter(TfrmMain& window) : window_(window) {}
+    WindowBuildReporter(TfrmMain& window, bool cancellable, const bool& cancelRequested)
+        : window_(window), flags_(cancellable ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents),
+          cancelRequested_(cancelRequested) {}
     void Progress(int percent) override {
         window_.cabProgress(QString(), percent);
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QCoreApplication::processEvents(flags_);
     }
     void Notice(const std::string& text) override {
         ui::MessageBox::Show(&window_, kApplicationTitle, ui::FromNarrow(text), QMessageBox::NoIcon,
                              QMessageBox::Ok);
     }
-    void ProcessEvents() override { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+    void ProcessEvents() override { QCoreApplication::processEvents(flags_); }
+    bool Cancelled() override { return cancelRequested_; }
 
 private:
     TfrmMain& window_;
+    const QEventLoop::ProcessEventsFlags flags_;
+    const bool& cancelRequested_;
+};
+
+// While a cancellable build runs on the window's thread, the main window takes no input but its
+// Cancel button's: Esc and closing the window cancel too, and no other command starts inside the
+// build. Other windows (a message box of the build, a preview) keep theirs.
+class CancelOnlyInput : public QObject {
+public:
+    CancelOnlyInput(TfrmMain& window, QPushButton& cancel) : window_(window), cancel_(cancel) {
+        cancel_.show();
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    ~CancelOnlyInput() override {
+        QCoreApplication::instance()->removeEventFilter(this);
+        cancel_.hide();
+    }
+
+protected:
+    bool eventFilter(QObject* target, QEvent* event) override {
+        auto* widget = qobject_cast<QWidget*>(target);
+        const bool ours = widget != nullptr ? widget->window() == &window_ : !target->isWindowType();
+        switch (event->type()) {
+            case QEvent::Close:
+                if (target != &window_) return false;
+                event->ignore();
+                window_.CancelBuild();
+                return true;
+            case QEvent::KeyPress:
+                if (!ours) return false;
+                if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) window_.CancelBuild();
+                return true;
+            case QEvent::Shortcut:
+            case QEvent::KeyRelease:
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::Wheel:
+            case QEvent::ContextMenu:
+            case QEvent::DragEnter:
+            case QEvent::Drop:
+                return ours && widget != &cancel_;
+            default: return false;
+        }
+    }
+
+private:
+    TfrmMain& window_;
+    QPushButton& cancel_;
 };
 
 // The completion text's LF CR line breaks, as a Qt label shows them.
@@ -92,6 +147,28 @@ QString ForDisplay(const std::string& text) {
 void TfrmMain::cabProgress(const QString& /*msg*/, int percentage) {
     pbar->setPosition(percentage);
     pbar->repaint();
+}
+
+void TfrmMain::CancelBuild() {
+    if (building_) cancelRequested_ = true;
+}
+
+bool TfrmMain::RunReported(bool cancellable, const std::function<void(pipeline::BuildReporter&)>& work) {
+    cancelRequested_ = false;
+    WindowBuildReporter reporter(*this, cancellable, cancelRequested_);
+    std::optional<CancelOnlyInput> gate;
+    if (cancellable) gate.emplace(*this, *btnCancelBuild);
+    try {
+        work(reporter);
+    } catch (const flash::RecordingCancelled&) {
+        // The user asked for it: no error box, a line in the status bar.
+        cabProgress(QString(), 0);
+        pbar->setText(tr("Cancelled: the movie was not recorded."));
+        cancelRequested_ = false;
+        return false;
+    }
+    cancelRequested_ = false;
+    return true;
 }
 
 void TfrmMain::Compile1Click() {
@@ -128,13 +205,20 @@ void TfrmMain::RunBuild(bool installer) {
         if (unknownKind_ != 0) request.values.kind = unknownKind_;
         request.stubPath = stubPath_.empty() ? pipeline::StubPath() : stubPath_;
         request.flashStubPath = flashStubPath_.empty() ? pipeline::FlashStubPath() : flashStubPath_;
-        WindowBuildReporter reporter(*this);
+        // A Flash build records its movie, which can take a while: that one can be cancelled.
         pipeline::BuildResult result;
+        bool finished = false;
         try {
-            result = pipeline::CompileProject(request, reporter);
+            finished = RunReported(ProjectKind() == project::kFlash, [&](pipeline::BuildReporter& reporter) {
+                result = pipeline::CompileProject(request, reporter);
+            });
         } catch (...) {
             UpdateCommandState();
             throw;
+        }
+        if (!finished) {
+            UpdateCommandState();
+            return;
         }
         ui::FileNameEdit* outputBox = ProjectKind() == project::kFlash ? feFlashOutput : feOutput;
         outputBox->setText(ui::FromNarrow(result.outputBoxText));

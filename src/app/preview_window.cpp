@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "app/qt_picture_decoder.h"
+#include "platform/files.h"
 #include "ui/screen_fit.h"
 
 #ifdef NIMBREL_HAVE_CAPTIONS
@@ -29,6 +30,41 @@ constexpr int kFrameMilliseconds = 10;
 TfrmPreview::TfrmPreview(const project::SlideShowValues& values, const std::vector<std::string>& paths,
                          const QString& note, std::uint64_t seed, QWidget* parent)
     : QWidget(parent, Qt::Window), decoder_(std::make_unique<QtPictureDecoder>()) {
+    SetUpWindow(note, parent);
+    show_ = show::MakeProjectShow(
+        values, paths, show::Screen{showSize_.width(), showSize_.height(), {}}, *decoder_,
+        seed != 0 ? seed : static_cast<std::uint64_t>(QDateTime::currentMSecsSinceEpoch()));
+#ifdef NIMBREL_HAVE_CAPTIONS
+    show_->SetCaptions(captions::ProjectCaptionLayer(values, paths));
+#endif
+    show_->DrawBackground(frame_);
+    TakeFrame();
+    // The window sleeps until the show asks to be called again, or until the worker has the next
+    // picture ready (its report arrives on the window's thread).
+    live_ = std::make_unique<show::LiveShow>(*show_, kFrameMilliseconds, [this](std::int64_t) {
+        QMetaObject::invokeMethod(this, &TfrmPreview::Tick, Qt::QueuedConnection);
+    });
+    if (show_->PictureCount() == 0) problem_ = QString::fromStdString(show_->Problem());
+    connect(&timer_, &QTimer::timeout, this, &TfrmPreview::Tick);
+    Start();
+}
+
+TfrmPreview::TfrmPreview(flash::FrameIndex index, std::unique_ptr<platform::TempDirectory> frames,
+                         const QString& note, QWidget* parent)
+    : QWidget(parent, Qt::Window), decoder_(std::make_unique<QtPictureDecoder>()), frames_(std::move(frames)) {
+    SetUpWindow(note, parent);
+    movie_ = std::make_unique<show::RecordedMovie>(
+        std::move(index),
+        [dir = frames_.get()](const std::string& name) { return platform::ReadWholeFile(dir->File(name)); },
+        *decoder_);
+    const show::Screen screen{showSize_.width(), showSize_.height(), {}};
+    show::ComposeMovieScreen({}, movie_->Index().background, screen, frame_);
+    TakeFrame();
+    connect(&timer_, &QTimer::timeout, this, &TfrmPreview::TickMovie);
+    Start();
+}
+
+void TfrmPreview::SetUpWindow(const QString& note, QWidget* parent) {
     setObjectName(QStringLiteral("frmPreview"));
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -40,15 +76,6 @@ TfrmPreview::TfrmPreview(const project::SlideShowValues& values, const std::vect
     const qreal ratio = screen != nullptr ? screen->devicePixelRatio() : 1.0;
     showSize_ = screen != nullptr ? screen->geometry().size() * ratio : QSize(1024, 768);
     if (showSize_.isEmpty()) showSize_ = QSize(1024, 768);
-    show_ = show::MakeProjectShow(
-        values, paths, show::Screen{showSize_.width(), showSize_.height(), {}}, *decoder_,
-        seed != 0 ? seed : static_cast<std::uint64_t>(QDateTime::currentMSecsSinceEpoch()));
-#ifdef NIMBREL_HAVE_CAPTIONS
-    show_->SetCaptions(captions::ProjectCaptionLayer(values, paths));
-#endif
-    show_->DrawBackground(frame_);
-    image_ = QImage(reinterpret_cast<const uchar*>(frame_.Data()), frame_.Width(), frame_.Height(),
-                    QImage::Format_RGB32);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -69,14 +96,9 @@ TfrmPreview::TfrmPreview(const project::SlideShowValues& values, const std::vect
     resize(showSize_ / ratio * 2 / 3);
     // In the middle of the editor's screen, where the user looks.
     ui::CentreOnScreen(*this, screen);
+}
 
-    // The window sleeps until the show asks to be called again, or until the worker has the next
-    // picture ready (its report arrives on the window's thread).
-    live_ = std::make_unique<show::LiveShow>(*show_, kFrameMilliseconds, [this](std::int64_t) {
-        QMetaObject::invokeMethod(this, &TfrmPreview::Tick, Qt::QueuedConnection);
-    });
-    if (show_->PictureCount() == 0) problem_ = QString::fromStdString(show_->Problem());
-    connect(&timer_, &QTimer::timeout, this, &TfrmPreview::Tick);
+void TfrmPreview::Start() {
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setSingleShot(true);
     wall_.start();
@@ -84,7 +106,12 @@ TfrmPreview::TfrmPreview(const project::SlideShowValues& values, const std::vect
 }
 
 TfrmPreview::~TfrmPreview() {
-    live_->Stop();
+    if (live_) live_->Stop();
+}
+
+void TfrmPreview::TakeFrame() {
+    image_ = QImage(reinterpret_cast<const uchar*>(frame_.Data()), frame_.Width(), frame_.Height(),
+                    QImage::Format_RGB32);
 }
 
 // The show draws when its clock says the screen changed, and says when to call again.
@@ -101,9 +128,20 @@ void TfrmPreview::Tick() {
         return;
     }
     shownAt_ = step.showTime;
-    image_ = QImage(reinterpret_cast<const uchar*>(frame_.Data()), frame_.Width(), frame_.Height(),
-                    QImage::Format_RGB32);
+    TakeFrame();
     update();
+}
+
+// The movie's frame of this moment, drawn when it changed; the window then sleeps until the next.
+void TfrmPreview::TickMovie() {
+    const std::int64_t now = wall_.elapsed();
+    if (movie_->Draw(now, show::Screen{showSize_.width(), showSize_.height(), {}}, frame_)) {
+        TakeFrame();
+        update();
+    }
+    shownAt_ = now;
+    const std::int64_t wait = movie_->NextChange(now) - wall_.elapsed();
+    timer_.start(static_cast<int>(std::clamp<std::int64_t>(wait, 0, 1 << 30)));
 }
 
 void TfrmPreview::paintEvent(QPaintEvent*) {

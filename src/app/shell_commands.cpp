@@ -12,9 +12,14 @@
 #include "app/about_box.h"
 #include "app/main_window.h"
 #include "app/preview_window.h"
+#include "flash/flash_recorder.h"
+#include "pipeline/build_pipeline.h"
+#include "pipeline/working_paths.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
+#include "platform/temp.h"
+#include "project/project_paths.h"
 #include "ui/file_name_edit.h"
 #include "ui/gradient_progress_bar.h"
 #include "ui/message_box.h"
@@ -170,16 +175,61 @@ void TfrmMain::Preview1Click() {
 }
 
 void TfrmMain::OpenPreview(const QString& note) {
-    if (ProjectKind() != project::kSlideShow) {
-        ui::MessageBox::Show(this, QStringLiteral("Nimbrel"),
-                             tr("The preview plays slideshows; Compile and Test play a Flash show."),
-                             QMessageBox::Information, QMessageBox::Ok);
+    if (ProjectKind() == project::kFlash) {
+        OpenMoviePreview(note);
         return;
     }
+    if (ProjectKind() != project::kSlideShow) return;
     const project::ProjectValues values = GatherProjectValues();
     auto* preview = new TfrmPreview(
         values.slideShow, show::PicturePaths(values.files, ui::ToNarrow(ProjectFileName())), note, 0, this);
     preview->show();
+}
+
+void TfrmMain::OpenMoviePreview(const QString& note) {
+    if (building_) return;
+    const project::ProjectValues values = GatherProjectValues();
+    const std::string projectFile = ui::ToNarrow(ProjectFileName());
+    const std::string movie = project::ResolveProjectPath(values.flash.flashFile, projectFile);
+    if (values.flash.flashFile.empty() || !platform::FileExists(movie)) {
+        ui::MessageBox::Show(this, QStringLiteral("Nimbrel"),
+                             tr("The project has no movie to play: choose its Flash file first."),
+                             QMessageBox::Information, QMessageBox::Ok);
+        return;
+    }
+    // The recorder the build would use: beside the Flash player.
+    const flash::RecorderSetup setup = flash::FindRecorder(
+        platform::DirectoryPart(flashStubPath_.empty() ? pipeline::FlashStubPath() : flashStubPath_));
+    if (!setup.Available()) {
+        ui::MessageBox::Show(this, QStringLiteral("Nimbrel"),
+                             ui::FromNarrow(flash::NotRecordedNotice(setup.missing)), QMessageBox::Information,
+                             QMessageBox::Ok);
+        return;
+    }
+    RunCommand([&] {
+        auto frames = std::make_unique<platform::TempDirectory>("nimbrel-preview");
+        pipeline::MovieRecording recording;
+        building_ = true;
+        bool finished = false;
+        try {
+            finished = RunReported(true, [&](pipeline::BuildReporter& reporter) {
+                const auto progress = [&](int done, int total) {
+                    reporter.Progress(total > 0 ? done * 100 / total : 100);
+                    return !reporter.Cancelled();
+                };
+                recording = pipeline::RecordProjectMovie(movie, projectFile, frames->Path(), setup, progress);
+            });
+        } catch (...) {
+            building_ = false;
+            cabProgress(QString(), 0);
+            throw;
+        }
+        building_ = false;
+        cabProgress(QString(), 0);
+        if (!finished) return;
+        auto* preview = new TfrmPreview(std::move(recording.index), std::move(frames), note, this);
+        preview->show();
+    });
 }
 
 void TfrmMain::Install1Click() {

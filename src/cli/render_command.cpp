@@ -19,13 +19,14 @@
 #include "cli/cli.h"
 #include "codecs/codecs.h"
 #include "flash/flash_recorder.h"
-#include "flash/frame_index.h"
+#include "pipeline/build_pipeline.h"
 #include "platform/paths.h"
 #include "platform/temp.h"
 #include "project/project_paths.h"
 #include "platform/files.h"
 #include "project/project_file.h"
 #include "show/monitor_lanes.h"
+#include "show/recorded_movie.h"
 #include "show/show.h"
 #ifdef NIMBREL_HAVE_CAPTIONS
 #include "captions/caption_text.h"
@@ -38,7 +39,8 @@ constexpr const char* kUsage =
     "usage: nimbrel-cli render PROJECT.nssp --size WxH[,WxH...] --at T1,T2,... --out DIR [--seed N]\n"
     "  Writes the frames of the project's show at the given times as PNG files into DIR\n"
     "  (frame-01.png, frame-02.png, ... in the order of the times), as the screensaver shows\n"
-    "  them on a screen of that size.\n"
+    "  them on a screen of that size. A Flash project's movie is first recorded into a temporary\n"
+    "  folder, as a compile records it, and each time shows the recorded frame the player shows.\n"
     "  --size WxH  the screen, in pixels (1 to 16384 each way); several sizes are monitors side\n"
     "              by side from left to right, tops aligned, and each monitor's frames are\n"
     "              written apart (frame-01-m1.png for the first monitor, frame-01-m2.png, ...)\n"
@@ -227,11 +229,21 @@ void ReportShow(const show::Show& show, std::ostream& err) {
     }
 }
 
-// A Flash project's frames: the movie recorded as a compile records it, each time shown as the
-// Flash player shows the recorded frame of that moment.
-int RenderFlash(const project::LoadedProject& project, const std::string& projectPath, int width, int height,
-                const std::vector<std::int64_t>& times, const std::string& outDir, std::ostream& out,
-                std::ostream& err) {
+// The screen of the monitors: their bounding rectangle, with the monitors when there are several.
+show::Screen ScreenOf(const std::vector<imaging::Rect>& monitors) {
+    const imaging::Rect& last = monitors.back();
+    int height = 0;
+    for (const imaging::Rect& m : monitors) height = std::max(height, m.height);
+    show::Screen screen{last.x + last.width, height, {}};
+    if (monitors.size() > 1) screen.monitors = monitors;
+    return screen;
+}
+
+// A Flash project's frames: the movie recorded into a temporary folder as a compile records it,
+// each time drawn as the Flash player draws the recorded frame of that moment.
+int RenderFlash(const project::LoadedProject& project, const std::string& projectPath,
+                const std::vector<imaging::Rect>& monitors, const std::vector<std::int64_t>& times,
+                std::ostream& err, const std::function<bool(std::size_t, const show::Frame&)>& write) {
     const std::string movie = project::ResolveProjectPath(project.flash.flashFile, projectPath);
     if (project.flash.flashFile.empty() || !platform::FileExists(movie)) {
         err << "nimbrel-cli render: the project's movie \"" << project.flash.flashFile << "\" cannot be found\n";
@@ -243,44 +255,22 @@ int RenderFlash(const project::LoadedProject& project, const std::string& projec
         return kExitFailure;
     }
     platform::TempDirectory work("nimbrel-render");
-    flash::Recording recording;
+    pipeline::MovieRecording recording;
     try {
-        flash::RecordOptions options;
-        options.fixedSeconds = flash::ProjectRecordSeconds(projectPath);
-        recording = flash::RecordMovie(movie, work.Path(), setup, options);
+        recording = pipeline::RecordProjectMovie(movie, projectPath, work.Path(), setup, {});
     } catch (const Error& e) {
         err << "nimbrel-cli render: " << e.what() << "\n";
         return kExitFailure;
     }
-    flash::FrameIndex index;
-    index.frameRate = recording.frameRate;
-    index.frames = recording.frameFiles;
     auto decoder = codecs::MakeLibraryDecoder();
-    const int digits = std::max<int>(2, static_cast<int>(std::to_string(times.size()).size()));
+    show::RecordedMovie player(
+        std::move(recording.index),
+        [&work](const std::string& name) { return platform::ReadWholeFile(work.File(name)); }, *decoder);
+    const show::Screen screen = ScreenOf(monitors);
+    show::Frame frame;
     for (std::size_t i = 0; i < times.size(); ++i) {
-        const std::string& file = index.frames[index.FrameAt(times[i])];
-        imaging::Image picture;
-        std::vector<std::uint8_t> bytes;
-        {
-            std::FILE* in = std::fopen(file.c_str(), "rb");
-            if (in != nullptr) {
-                std::uint8_t chunk[65536];
-                std::size_t got;
-                while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-                std::fclose(in);
-            }
-        }
-        if (auto source = decoder->Open(file, bytes)) picture = imaging::ReadWholePicture(*source);
-        const show::Frame frame = flash::ComposeMovieFrame(picture, width, height, recording.info.background);
-        std::string number = std::to_string(i + 1);
-        number.insert(0, static_cast<std::size_t>(digits) - std::min<std::size_t>(digits, number.size()), '0');
-        const std::string path = (std::filesystem::path(outDir) / ("frame-" + number + ".png")).string();
-        if (!WritePng(path, frame)) {
-            err << "nimbrel-cli render: cannot write \"" << path << "\" (is the folder \"" << outDir
-                << "\" writable?)\n";
-            return kExitFailure;
-        }
-        out << path << "  at " << times[i] / 1000.0 << " s\n";
+        player.Draw(times[i], screen, frame);
+        if (!write(i, frame)) return kExitFailure;
     }
     return kExitOk;
 }
@@ -370,11 +360,6 @@ int RenderCommand(const std::vector<std::string>& args, std::ostream& out, std::
             << "\": " << (ec ? ec.message() : std::string("a file of that name is in the way")) << "\n";
         return kExitFailure;
     }
-    // A movie plays the same on every monitor: its frames at the first size.
-    if (project.type == project::kFlash)
-        return RenderFlash(project, projectPath, monitors.front().width, monitors.front().height, times, outDir,
-                           out, err);
-
 #ifndef NIMBREL_HAVE_CAPTIONS
     if (project.slideShow.show.caption != project::kCaptionNone) {
         err << "nimbrel-cli render: this build cannot draw the captions \"" << projectPath << "\" asks for\n";
@@ -396,6 +381,15 @@ int RenderCommand(const std::vector<std::string>& args, std::ostream& out, std::
         out << path << "  at " << times[index] / 1000.0 << " s\n";
         return true;
     };
+    // The frame of the whole screen, each monitor's part written apart when there are several.
+    auto writeScreen = [&](std::size_t index, const show::Frame& frame) {
+        if (monitors.size() == 1) return write(index, 0, frame);
+        for (std::size_t k = 0; k < monitors.size(); ++k)
+            if (!write(index, k, Crop(frame, monitors[k]))) return false;
+        return true;
+    };
+    if (project.type == project::kFlash) return RenderFlash(project, projectPath, monitors, times, err, writeScreen);
+
     const std::vector<std::string> paths = show::PicturePaths(project.files, projectPath);
     const show::ShowOptions options = show::ShowOptions::From(project.slideShow);
     auto decoder = codecs::MakeLibraryDecoder();
@@ -429,19 +423,9 @@ int RenderCommand(const std::vector<std::string>& args, std::ostream& out, std::
         }
         return kExitOk;
     }
-    const imaging::Rect& last = monitors.back();
-    int height = 0;
-    for (const imaging::Rect& m : monitors) height = std::max(height, m.height);
-    show::Screen screen{last.x + last.width, height, {}};
-    if (monitors.size() > 1) screen.monitors = monitors;
-    auto show = show::MakeProjectShow(project.slideShow, paths, screen, *decoder, seed);
+    auto show = show::MakeProjectShow(project.slideShow, paths, ScreenOf(monitors), *decoder, seed);
     withCaptions(*show);
-    const bool written = RenderTimes(*show, times, [&](std::size_t index, const show::Frame& frame) {
-        if (monitors.size() == 1) return write(index, 0, frame);
-        for (std::size_t k = 0; k < monitors.size(); ++k)
-            if (!write(index, k, Crop(frame, monitors[k]))) return false;
-        return true;
-    });
+    const bool written = RenderTimes(*show, times, writeScreen);
     if (!written) return kExitFailure;
     ReportShow(*show, err);
     return kExitOk;

@@ -1,19 +1,9 @@
 #include "flash/frame_index.h"
 
-#include <cmath>
 #include <cstdio>
 #include <sstream>
 
 namespace nimbrel::flash {
-
-std::size_t FrameIndex::FrameAt(std::int64_t milliseconds) const {
-    if (frames.empty() || !(frameRate > 0)) return 0;
-    if (milliseconds < 0) milliseconds = 0;
-    // Whole frames since the start, counted without drifting over a long run.
-    const auto frame =
-        static_cast<std::uint64_t>(std::floor(static_cast<double>(milliseconds) * frameRate / 1000.0));
-    return static_cast<std::size_t>(frame % frames.size());
-}
 
 std::string WriteFrameIndex(const FrameIndex& index) {
     std::string text = "NimbrelFrames 1\r\n";
@@ -67,32 +57,6 @@ std::optional<FrameIndex> ReadFrameIndex(const std::string& text) {
     }
     if (index.frames.empty()) return std::nullopt;
     return index;
-}
-
-}  // namespace nimbrel::flash
-
-#include "imaging/layout.h"
-
-namespace nimbrel::flash {
-
-imaging::Image ComposeMovieFrame(const imaging::Image& picture, int width, int height,
-                                 std::uint32_t background) {
-    imaging::Image screen(
-        width, height,
-        imaging::MakePixel((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF));
-    if (picture.Empty()) return screen;
-    const imaging::Rect place = imaging::LayoutPicture(width, height, picture.Width(), picture.Height(),
-                                                       imaging::LayoutOptions{true, false, true, true});
-    const imaging::Image scaled = imaging::ScaleBilinear(picture, place.width, place.height);
-    for (int y = 0; y < place.height; ++y) {
-        const int to = place.y + y;
-        if (to < 0 || to >= height) continue;
-        for (int x = 0; x < place.width; ++x) {
-            const int tx = place.x + x;
-            if (tx >= 0 && tx < width) screen.Set(tx, to, scaled.At(x, y) | 0xFF000000u);
-        }
-    }
-    return screen;
 }
 
 }  // namespace nimbrel::flash

@@ -27,26 +27,13 @@ struct FrameIndex {
     int width = 0, height = 0;
     double frameRate = 0;
     std::uint32_t background = 0;  // 0xRRGGBB
-    // The member name of each frame, in order (a name repeats where frames repeat).
+    // The member name of each frame, in order (a name repeats where frames repeat). How they
+    // play is show::RecordedMovie's.
     std::vector<std::string> frames;
-
-    // The frame shown `milliseconds` into the looping show.
-    std::size_t FrameAt(std::int64_t milliseconds) const;
 };
 
 std::string WriteFrameIndex(const FrameIndex& index);
 // Nothing when the text is not a valid index.
 std::optional<FrameIndex> ReadFrameIndex(const std::string& text);
-
-}  // namespace nimbrel::flash
-
-#include "imaging/image.h"
-
-namespace nimbrel::flash {
-
-// The screen a recorded frame is shown on: the frame fitted into width x height keeping its
-// aspect, centred, on the movie's background colour. The players lay frames out the same way.
-imaging::Image ComposeMovieFrame(const imaging::Image& picture, int width, int height,
-                                 std::uint32_t background);
 
 }  // namespace nimbrel::flash

@@ -20,6 +20,7 @@
 #include "platform/error.h"
 #include "platform/file_mapping.h"
 #include "platform/files.h"
+#include "platform/interrupt.h"
 #include "platform/paths.h"
 #include "platform/temp.h"
 #include "project/project_paths.h"
@@ -338,26 +339,16 @@ void AddRecordedMovie(const BuildRequest& request, const std::string& listed, co
     } else {
         const std::string frameDir = work.File("frames");
         std::filesystem::create_directories(frameDir);
-        flash::RecordOptions options;
-        options.fixedSeconds = flash::ProjectRecordSeconds(optionsPath);
-        options.progress = [&](int done, int total) {
-            overall.Recording(done, total, listed);
-            reporter.Progress(total > 0 ? done * 100 / total : 100);
-            reporter.ProcessEvents();
-            return !reporter.Cancelled();
-        };
         try {
-            const flash::Recording recording = flash::RecordMovie(movie, frameDir, setup, options);
-            flash::FrameIndex index;
-            index.width = recording.width;
-            index.height = recording.height;
-            index.frameRate = recording.frameRate;
-            index.background = recording.info.background;
-            std::vector<std::string> files;
-            for (const auto& file : recording.frameFiles) {
-                index.frames.push_back(platform::FileNamePart(file));
-                if (files.empty() || files.back() != file) files.push_back(file);
-            }
+            const auto progress = [&](int done, int total) {
+                overall.Recording(done, total, listed);
+                reporter.Progress(total > 0 ? done * 100 / total : 100);
+                reporter.ProcessEvents();
+                return !reporter.Cancelled();
+            };
+            const MovieRecording recording = RecordProjectMovie(movie, optionsPath, frameDir, setup, progress);
+            const flash::FrameIndex& index = recording.index;
+            const std::vector<std::string>& files = recording.files;
             const std::string indexPath = work.File(flash::kFrameIndexName);
             const std::string text = flash::WriteFrameIndex(index);
             FilePtr out = OpenFile(indexPath, "wb");
@@ -370,7 +361,7 @@ void AddRecordedMovie(const BuildRequest& request, const std::string& listed, co
                 members.push_back(file);
                 memberListed.push_back(file);
             }
-            result.recordedFrames = static_cast<int>(recording.frameFiles.size());
+            result.recordedFrames = static_cast<int>(index.frames.size());
             if (!files.empty()) result.posterFrame = platform::ReadWholeFile(files.front());
             return;
         } catch (const flash::RecordingCancelled&) {
@@ -384,6 +375,27 @@ void AddRecordedMovie(const BuildRequest& request, const std::string& listed, co
 }
 
 }  // namespace
+
+MovieRecording RecordProjectMovie(const std::string& movie, const std::string& projectFile,
+                                  const std::string& frameDir, const flash::RecorderSetup& setup,
+                                  const std::function<bool(int, int)>& progress) {
+    flash::RecordOptions options;
+    options.fixedSeconds = flash::ProjectRecordSeconds(projectFile);
+    options.progress = progress;
+    // A browser that dies fails the recording, never the program that records.
+    const platform::BrokenPipesFail brokenPipesFail;
+    const flash::Recording recording = flash::RecordMovie(movie, frameDir, setup, options);
+    MovieRecording out;
+    out.index.width = recording.width;
+    out.index.height = recording.height;
+    out.index.frameRate = recording.frameRate;
+    out.index.background = recording.info.background;
+    for (const auto& file : recording.frameFiles) {
+        out.index.frames.push_back(platform::FileNamePart(file));
+        if (out.files.empty() || out.files.back() != file) out.files.push_back(file);
+    }
+    return out;
+}
 
 std::string UnknownKindMessage(const std::string& projectFileName, int kind) {
     return projectFileName +

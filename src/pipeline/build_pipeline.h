@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "flash/flash_recorder.h"
+#include "flash/frame_index.h"
 #include "project/project_file.h"
 
 namespace nimbrel::pipeline {
@@ -113,6 +115,21 @@ void CheckBuildInputs(const BuildRequest& request);
 
 // The error for a project whose Header/Type names a kind this program does not know.
 std::string UnknownKindMessage(const std::string& projectFileName, int kind);
+
+// A project's movie recorded as the build records it.
+struct MovieRecording {
+    flash::FrameIndex index;         // its frames named by their file names in the folder
+    std::vector<std::string> files;  // the distinct frame files, in order
+};
+
+// Records `movie` into the existing, empty folder `frameDir` for the project file `projectFile`
+// (whose [Flash] RecordSeconds sets the length of a scripted movie). `progress` gets frames done
+// and the total; false from it stops the recording (flash::RecordingCancelled). Throws
+// flash::RecordingError for a movie that cannot be recorded. The build, nimbrel-cli render and
+// the editor's preview all record through this.
+MovieRecording RecordProjectMovie(const std::string& movie, const std::string& projectFile,
+                                  const std::string& frameDir, const flash::RecorderSetup& setup,
+                                  const std::function<bool(int, int)>& progress);
 
 // Runs the whole build. Errors that end it raise nimbrel::Error with the message to show; the
 // screensaver that was at the output path before stays there, untouched, until the new one is

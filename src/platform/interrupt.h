@@ -11,4 +11,19 @@ namespace nimbrel::platform {
 // a word. Call once, from main, before any other thread starts.
 void CleanUpOnInterrupt();
 
+// While one lives, a write on this thread to a pipe whose reader is gone (a child program that
+// died) fails with EPIPE, which the writer reports, instead of ending the whole program by
+// SIGPIPE. For code that talks to a child program over pipes (the Flash recorder's browser).
+// Nothing on Windows, where a broken pipe is an error code already.
+class BrokenPipesFail {
+public:
+    BrokenPipesFail();
+    ~BrokenPipesFail();
+    BrokenPipesFail(const BrokenPipesFail&) = delete;
+    BrokenPipesFail& operator=(const BrokenPipesFail&) = delete;
+
+private:
+    bool unblock_ = false;  // SIGPIPE was not blocked before
+};
+
 }  // namespace nimbrel::platform

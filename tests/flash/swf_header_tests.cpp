@@ -261,15 +261,6 @@ TEST(FrameIndex, RoundTripsAndRejectsDamage) {
     EXPECT_EQ(back->background, 0xA0B0C0u);
     EXPECT_EQ(back->frames, index.frames);
 
-    // Frame at a time: the show loops.
-    index.frameRate = 10;
-    EXPECT_EQ(index.FrameAt(0), 0u);
-    EXPECT_EQ(index.FrameAt(99), 0u);
-    EXPECT_EQ(index.FrameAt(100), 1u);
-    EXPECT_EQ(index.FrameAt(350), 3u);
-    EXPECT_EQ(index.FrameAt(400), 0u);
-    EXPECT_EQ(index.FrameAt(-5), 0u);
-
     for (const std::string& bad :
          {std::string(""), std::string("NimbrelFrames 2\r\n"), text.substr(0, text.find("Rate")),
           std::string("NimbrelFrames 1\nSize=0x5\nRate=10\nBackground=000000\na 1\n"),

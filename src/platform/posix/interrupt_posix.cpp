@@ -2,6 +2,7 @@
 // ordinary code (no async-signal-safety limits) while the other threads go on until it is done.
 #include <pthread.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <thread>
@@ -37,6 +38,26 @@ void CleanUpOnInterrupt() {
         ::raise(signal);
         ::_exit(128 + signal);
     }).detach();
+}
+
+BrokenPipesFail::BrokenPipesFail() {
+    sigset_t pipe, before;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    if (pthread_sigmask(SIG_BLOCK, &pipe, &before) == 0) unblock_ = sigismember(&before, SIGPIPE) == 0;
+}
+
+BrokenPipesFail::~BrokenPipesFail() {
+    if (!unblock_) return;
+    sigset_t pipe, pending;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    // A broken pipe met meanwhile left its signal pending: taken here, it is never delivered.
+    while (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+        const timespec now{0, 0};
+        if (sigtimedwait(&pipe, nullptr, &now) < 0) break;
+    }
+    pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
 }
 
 }  // namespace nimbrel::platform

@@ -19,4 +19,7 @@ void CleanUpOnInterrupt() {
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
+BrokenPipesFail::BrokenPipesFail() = default;
+BrokenPipesFail::~BrokenPipesFail() = default;
+
 }  // namespace nimbrel::platform
