@@ -47,6 +47,9 @@ public:
         Trace("picture taken out of the archive");
         return bytes;
     }
+    std::shared_ptr<imaging::PictureStream> Stream(std::size_t index) const override {
+        return package_.PictureStream(index);
+    }
 
 private:
     const Package& package_;

@@ -2,6 +2,7 @@
 #include "platform/ascii.h"
 
 #include <algorithm>
+#include <cstring>
 #include <span>
 
 #include "imaging/image.h"
@@ -21,6 +22,38 @@ long FindName(const std::vector<std::string>& names, const std::string& wanted) 
         if (names[i].size() == wanted.size() && EndsWithNoCase(names[i], wanted)) return static_cast<long>(i);
     return -1;
 }
+
+// Enough for a JPEG's frame header behind its metadata (EXIF with a preview, a profile).
+constexpr std::size_t kHead = 256 * 1024;
+
+// A picture member for a decoder that reads through a stream.
+class MemberStream : public imaging::PictureStream {
+public:
+    explicit MemberStream(std::unique_ptr<archive::MemberReader> reader) : reader_(std::move(reader)) {}
+    std::uint64_t Size() const override { return reader_->Size(); }
+    std::size_t ReadAt(std::uint64_t offset, void* into, std::size_t size) override {
+        // Each step back inflates the member again from its start: after a few, it is taken in
+        // whole, once, rather than again and again.
+        constexpr int kRestarts = 4;
+        if (whole_.empty() && reader_->Restarts() >= kRestarts && Size() > 0) {
+            whole_.resize(static_cast<std::size_t>(Size()));
+            for (std::size_t at = 0; at < whole_.size();) {
+                const std::size_t got = reader_->ReadAt(at, whole_.data() + at, whole_.size() - at);
+                if (got == 0) throw Error("the picture is damaged");
+                at += got;
+            }
+        }
+        if (whole_.empty()) return reader_->ReadAt(offset, into, size);
+        if (offset >= whole_.size()) return 0;
+        size = static_cast<std::size_t>(std::min<std::uint64_t>(size, whole_.size() - offset));
+        std::memcpy(into, whole_.data() + offset, size);
+        return size;
+    }
+
+private:
+    std::unique_ptr<archive::MemberReader> reader_;
+    std::vector<unsigned char> whole_;
+};
 
 [[noreturn]] void Damaged(const std::string& detail) {
     throw Error(std::string(kDamagedMessage) + "\n\n(" + detail + ")");
@@ -88,8 +121,6 @@ std::string PictureTooLarge(std::int64_t width, std::int64_t height) {
 }
 
 std::string Package::ExtractPicture(std::size_t index) const {
-    // Enough for a JPEG's frame header behind its metadata (EXIF with a preview, a profile).
-    constexpr std::size_t kHead = 256 * 1024;
     struct HaveHead {};
     std::string head;
     {
@@ -109,6 +140,20 @@ std::string Package::ExtractPicture(std::size_t index) const {
     // A member smaller than the head is whole already (and its CRC was checked).
     if (head.size() < kHead) return head;
     return Extract(index);
+}
+
+std::shared_ptr<imaging::PictureStream> Package::PictureStream(std::size_t index) const {
+    auto stream = std::make_shared<MemberStream>(reader_->OpenMember(index));
+    std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uint64_t>(stream->Size(), kHead)));
+    for (std::size_t at = 0; at < head.size();) {
+        const std::size_t got = stream->ReadAt(at, head.data() + at, head.size() - at);
+        if (got == 0) throw Error("the picture is damaged");
+        at += got;
+    }
+    std::int64_t width = 0, height = 0;
+    if (imaging::DeclaredPictureSize(names_.at(index), head, width, height) && !PictureSizeAllowed(width, height))
+        throw Error(PictureTooLarge(width, height));
+    return stream;
 }
 
 std::shared_ptr<const show::CaptionLayer> Package::Captions(show::CaptionPlace place) const {

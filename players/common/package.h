@@ -12,6 +12,7 @@
 
 #include "about_text.h"
 #include "archive/archive_reader.h"
+#include "imaging/picture_decoder.h"
 #include "project/project_file.h"
 #include "show/captions.h"
 
@@ -58,6 +59,11 @@ public:
     // before the member is inflated, so that a small member that inflates to gigabytes, or a
     // header that claims them, costs next to nothing.
     std::string ExtractPicture(std::size_t index) const;
+    // The same picture as a stream that inflates the member as the decoder reads it (a stored
+    // member is read where it lies), after the same look at its declared size. A decoder that
+    // reads back and forth too often makes it take the member in whole instead. Used by one
+    // thread at a time.
+    std::shared_ptr<imaging::PictureStream> PictureStream(std::size_t index) const;
 
     // The show's captions by member, drawn at `place`; null when the screensaver carries none
     // (or they are damaged: the show goes on without them).

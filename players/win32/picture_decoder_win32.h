@@ -17,6 +17,9 @@ class WindowsPictureDecoder : public imaging::PictureDecoder {
 public:
     std::unique_ptr<imaging::PictureSource> Open(std::string_view name, std::span<const std::uint8_t> bytes,
                                                  imaging::DecodeHint hint = {}) override;
+    // Bitmaps that WIC reads are taken from the stream as the decoder asks for them.
+    std::unique_ptr<imaging::PictureSource> OpenStream(std::string_view name, std::shared_ptr<imaging::PictureStream> stream,
+                                                       imaging::DecodeHint hint = {}) override;
 };
 
 // The background pixel of a project's colour value (red in the low byte; negative values name

@@ -361,4 +361,95 @@ std::string ArchiveReader::Extract(std::size_t index) const {
     return bytes;
 }
 
+std::unique_ptr<MemberReader> ArchiveReader::OpenMember(std::size_t index) const {
+    if (index >= members_.size()) throw Error("Index out of bounds");
+    return std::make_unique<MemberReader>(source_, start_, members_[index]);
+}
+
+struct MemberReader::Inflating {
+    std::uint64_t at = 0;    // source offset of the next compressed byte
+    std::uint64_t left = 0;  // compressed bytes not yet taken
+    std::uint32_t crc = 0;
+    bool checked = false;  // the end and the CRC, once reached
+    std::unique_ptr<DecompressionStream> stream;
+};
+
+MemberReader::MemberReader(std::shared_ptr<ByteSource> source, std::uint64_t archiveStart, ArchiveMember member)
+    : source_(std::move(source)), start_(archiveStart), member_(std::move(member)) {}
+
+MemberReader::~MemberReader() = default;
+
+void MemberReader::Restart() {
+    auto fresh = std::make_unique<Inflating>();
+    fresh->at = start_ + static_cast<std::uint64_t>(member_.dataOffset);
+    fresh->left = static_cast<std::uint64_t>(member_.storedSize);
+    Inflating* state = fresh.get();
+    fresh->stream = std::make_unique<DecompressionStream>([this, state](unsigned char* into, std::size_t capacity) {
+        auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(state->left, capacity));
+        source_->Read(state->at, into, piece);
+        state->at += piece;
+        state->left -= piece;
+        return piece;
+    });
+    inflating_ = std::move(fresh);
+    position_ = 0;
+    ++restarts_;
+}
+
+std::size_t MemberReader::Inflate(void* into, std::size_t size) {
+    const std::uint64_t expected = Size();
+    std::size_t got = 0;
+    auto* bytes = static_cast<unsigned char*>(into);
+    while (got < size) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(size - got, kPiece));
+        std::size_t piece = 0;
+        try {
+            piece = inflating_->stream->Read(bytes + got, want);
+        } catch (const Error&) {
+            Damaged("the data of member \"" + member_.name + "\" cannot be inflated");
+        }
+        if (piece == 0) break;
+        if (position_ + piece > expected)
+            Damaged("member \"" + member_.name + "\" inflates beyond its declared size");
+        inflating_->crc = Crc32(inflating_->crc, bytes + got, piece);
+        position_ += piece;
+        got += piece;
+    }
+    if (position_ < expected) {
+        if (got < size) Damaged("member \"" + member_.name + "\" inflates to fewer bytes than declared");
+    } else if (!inflating_->checked) {
+        inflating_->checked = true;
+        unsigned char extra = 0;
+        std::size_t more = 0;
+        try {
+            more = inflating_->stream->Read(&extra, 1);
+        } catch (const Error&) {
+            Damaged("the data of member \"" + member_.name + "\" cannot be inflated");
+        }
+        if (more != 0) Damaged("member \"" + member_.name + "\" inflates beyond its declared size");
+        if (inflating_->crc != member_.crc) Damaged("member \"" + member_.name + "\" fails its CRC check");
+    }
+    return got;
+}
+
+std::size_t MemberReader::ReadAt(std::uint64_t offset, void* into, std::size_t size) {
+    const std::uint64_t total = Size();
+    if (offset >= total || size == 0) return 0;
+    size = static_cast<std::size_t>(std::min<std::uint64_t>(size, total - offset));
+    if (member_.stored) {
+        source_->Read(start_ + static_cast<std::uint64_t>(member_.dataOffset) + offset, into, size);
+        return size;
+    }
+    if (!inflating_ || offset < position_) Restart();
+    // Forward to the offset, through a scratch piece.
+    if (position_ < offset) {
+        std::vector<unsigned char> scratch(kPiece);
+        while (position_ < offset) {
+            const auto skip = static_cast<std::size_t>(std::min<std::uint64_t>(offset - position_, kPiece));
+            if (Inflate(scratch.data(), skip) < skip) return 0;
+        }
+    }
+    return Inflate(into, size);
+}
+
 }  // namespace nimbrel::archive

@@ -42,6 +42,37 @@ struct ArchiveMember {
     int level = 0;
 };
 
+// One member read from any position. A stored member is read straight from the source; a
+// deflated one is inflated as it is read, so that it is never held whole: reading on from where
+// the last read ended costs only the bytes read, reading before it inflates again from the start.
+// The member's CRC is checked when it has been inflated through to its end. Used by one thread.
+class MemberReader {
+public:
+    MemberReader(std::shared_ptr<ByteSource> source, std::uint64_t archiveStart, ArchiveMember member);
+    ~MemberReader();
+    MemberReader(const MemberReader&) = delete;
+    MemberReader& operator=(const MemberReader&) = delete;
+
+    std::uint64_t Size() const { return static_cast<std::uint64_t>(member_.originalSize); }
+    // Up to `size` bytes from `offset`; fewer only at the member's end. Raises Error for damaged
+    // data, as Extract does.
+    std::size_t ReadAt(std::uint64_t offset, void* into, std::size_t size);
+    // How many times a deflated member was inflated again from its start.
+    int Restarts() const { return restarts_; }
+
+private:
+    void Restart();
+    std::size_t Inflate(void* into, std::size_t size);
+
+    std::shared_ptr<ByteSource> source_;
+    std::uint64_t start_;
+    ArchiveMember member_;
+    struct Inflating;
+    std::unique_ptr<Inflating> inflating_;  // null for a stored member, or before the first read
+    std::uint64_t position_ = 0;            // of the next inflated byte
+    int restarts_ = -1;
+};
+
 class ArchiveReader {
 public:
     using ChunkSink = std::function<void(const char* data, std::size_t size)>;
@@ -72,6 +103,8 @@ public:
     // The member's bytes in pieces of at most 64 KiB. The CRC verdict comes after the last
     // piece: on a mismatch Error is raised then, so the receiver must drop what it got.
     void Extract(std::size_t index, const ChunkSink& sink) const;
+    // A reader of the member that takes its bytes as they are asked for.
+    std::unique_ptr<MemberReader> OpenMember(std::size_t index) const;
 
 private:
     void Load();

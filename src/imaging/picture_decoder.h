@@ -60,6 +60,17 @@ public:
     virtual std::string Failure() const { return {}; }
 };
 
+// A picture's bytes taken as a decoder asks for them (an archive member inflated as it is read).
+// Used by one thread at a time.
+class PictureStream {
+public:
+    virtual ~PictureStream() = default;
+    virtual std::uint64_t Size() const = 0;
+    // Up to `size` bytes from `offset`, fewer only at the end; raises nimbrel::Error when the
+    // bytes are damaged.
+    virtual std::size_t ReadAt(std::uint64_t offset, void* into, std::size_t size) = 0;
+};
+
 class PictureDecoder {
 public:
     virtual ~PictureDecoder() = default;
@@ -69,6 +80,11 @@ public:
     virtual std::unique_ptr<PictureSource> Open(std::string_view name,
                                                 std::span<const std::uint8_t> bytes,
                                                 DecodeHint hint = {}) = 0;
+    // The same for the picture in `stream`. A decoder that reads through a stream of its own
+    // (the players' WIC decoders) takes the bytes as it goes, so that a large member is never
+    // held whole; by default the whole stream is read first and handed to Open.
+    virtual std::unique_ptr<PictureSource> OpenStream(std::string_view name, std::shared_ptr<PictureStream> stream,
+                                                      DecodeHint hint = {});
     // Why the last Open gave null, for the user: "too large (70000 x 70000 pixels)", "damaged",
     // "not a picture this program can read"; empty when the decoder cannot say.
     virtual std::string Refusal() const { return {}; }

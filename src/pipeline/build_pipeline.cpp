@@ -200,6 +200,24 @@ void CheckOutputPath(const std::string& output, const std::string& projectFileNa
     if (platform::SameFile(output, request.flashStubPath)) refuse("a player stub", request.flashStubPath);
 }
 
+// Which folder on the path to `file` keeps it from being looked at: the folder above the first
+// entry on the path whose status is refused.
+std::string LockedFolderOf(const std::string& file) {
+    namespace fs = std::filesystem;
+    std::error_code absolute;
+    const fs::path path = fs::absolute(platform::NativePath(file), absolute);
+    fs::path reached;
+    for (const fs::path& part : path) {
+        const fs::path next = reached / part;
+        std::error_code ec;
+        (void)fs::status(next, ec);
+        if (ec == std::errc::permission_denied && !reached.empty())
+            return "the folder " + platform::NarrowPath(reached) + " cannot be opened (permission denied)";
+        reached = next;
+    }
+    return "a folder on its path cannot be opened (permission denied)";
+}
+
 // Why a media file cannot go into the archive, or "" when it can be read. A file beyond the
 // format's limit for one member ends the build.
 std::string ReasonLeftOut(const std::string& listed, const std::string& resolved) {
@@ -211,8 +229,7 @@ std::string ReasonLeftOut(const std::string& listed, const std::string& resolved
             (void)std::filesystem::status(platform::NativePath(resolved), ec);
             if (ec == std::errc::too_many_symbolic_link_levels)
                 return "cannot be reached: its path runs into a loop of symbolic links";
-            if (ec == std::errc::permission_denied)
-                return "cannot be reached: a folder on its path cannot be read (permission denied)";
+            if (ec == std::errc::permission_denied) return "cannot be found: " + LockedFolderOf(resolved);
             return "cannot be found";
         }
         case platform::FileKind::Directory: return "is a folder, not a file";

@@ -48,6 +48,10 @@ bool RenameFile(const std::string& from, const std::string& to) {
 bool CopyFileBytes(const std::string& from, const std::string& to) {
     std::error_code ec;
     fs::copy_file(NativePath(from), NativePath(to), fs::copy_options::overwrite_existing, ec);
+    if (ec) return false;
+    // The copy is there to be worked on: a read-only original (its mode, or the read-only
+    // attribute on Windows) must not make it read-only too.
+    fs::permissions(NativePath(to), fs::perms::owner_write, fs::perm_options::add, ec);
     return !ec;
 }
 

@@ -16,7 +16,8 @@ std::int64_t FileSize(const std::string& path);
 bool RemoveFile(const std::string& path);
 // Renames, replacing an existing target where the system allows it.
 bool RenameFile(const std::string& from, const std::string& to);
-// Copies the bytes of `from` to `to`, replacing it. False on any failure.
+// Copies the bytes of `from` to `to`, replacing it; the copy is writable by its owner even where
+// `from` is read-only. False on any failure.
 bool CopyFileBytes(const std::string& from, const std::string& to);
 
 // What a path names, following symbolic links.

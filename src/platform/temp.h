@@ -10,8 +10,7 @@ namespace nimbrel::platform {
 // separator), whose name starts with `prefix`; returns its path. Throws Error on failure.
 std::string MakeUniqueTempFile(const std::string& directory, const std::string& prefix);
 
-// This process's id as a decimal number where leftover names carry it ("" where they cannot:
-// on Windows a temporary name keeps only three letters of its prefix).
+// This process's id as a decimal number, as leftover names carry it.
 std::string CurrentProcessTag();
 // True unless the process of that id (as CurrentProcessTag writes it) is known to be gone.
 bool ProcessIsRunning(const std::string& tag);

@@ -137,19 +137,24 @@ std::shared_ptr<const Composed> Show::Decode(std::size_t member, std::string* wh
 std::shared_ptr<const Composed> Show::DecodeWith(imaging::PictureDecoder& decoder, std::size_t member,
                                               const std::atomic<bool>* stop, std::string* why) const {
     try {
-        const std::string bytes = pictures_->Bytes(member);
+        const std::shared_ptr<imaging::PictureStream> stream = pictures_->Stream(member);
+        const std::string bytes = stream ? std::string() : pictures_->Bytes(member);
         const std::string name = pictures_->Name(member);
         auto data =
             std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        auto open = [&](const imaging::DecodeHint& hint) {
+            return stream ? decoder.OpenStream(name, stream, hint) : decoder.Open(name, data, hint);
+        };
         imaging::DecodeHint plain;
         plain.stop = stop;
-        std::unique_ptr<imaging::PictureSource> source = decoder.Open(name, data, plain);
+        std::unique_ptr<imaging::PictureSource> source = open(plain);
         WaitForScreen(stop);
-        if (source && RescalingDecoder(source->Info().format)) {
+        if (source) {
             // A large photo shrinks as it is decoded: by the decoder's own scale where it can
-            // settle it after the header, or opened again with the size it shows at. From a
-            // shrink of 2 the decoder halves; from 4 on it leaves at least 2 to the area
-            // average that follows, whose result is smoother than a decoder's coarse steps.
+            // settle it after the header (any decoder may), or opened again with the size it
+            // shows at (those that draw at a size given to Open). From a shrink of 2 the decoder
+            // halves; from 4 on it leaves at least 2 to the area average that follows, whose
+            // result is smoother than a decoder's coarse steps.
             const imaging::PictureInfo& info = source->Info();
             const bool metafile = info.format == "metafile";
             imaging::DecodeHint hint = ShownSize(info, settings_);
@@ -160,8 +165,9 @@ std::shared_ptr<const Composed> Show::DecodeWith(imaging::PictureDecoder& decode
                 hint.maxWidth *= 2;
                 hint.maxHeight *= 2;
             }
-            if (hint.maxWidth > 0 && (shrink >= 2 || metafile) && !source->ReduceTo(hint))
-                if (auto scaled = decoder.Open(name, data, hint)) source = std::move(scaled);
+            if (hint.maxWidth > 0 && (shrink >= 2 || metafile) && !source->ReduceTo(hint) &&
+                RescalingDecoder(info.format))
+                if (auto scaled = open(hint)) source = std::move(scaled);
         }
         if (!source) {
             *why = decoder.Refusal();

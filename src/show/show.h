@@ -53,6 +53,9 @@ public:
     // The picture's bytes; raises nimbrel::Error when they cannot be read. Called from the
     // thread that prepares slides.
     virtual std::string Bytes(std::size_t index) const = 0;
+    // The picture's bytes to be read as the decoder goes, where the list can give them so (an
+    // archive's members); null where Bytes is the way. Raises nimbrel::Error as Bytes does.
+    virtual std::shared_ptr<imaging::PictureStream> Stream(std::size_t) const { return nullptr; }
 };
 
 // Pictures in files on disk (a project's file list), in list order.

@@ -146,6 +146,42 @@ TEST(ArchiveReader, HostileMemberRecords) {
               "The archive is damaged: the data of member \"Options.ini\" cannot be inflated");
 }
 
+TEST(ArchiveReader, MembersReadFromAnyPlaceAsTheyInflate) {
+    const std::string text = TextBytes(300000), noise = RandomBytes(5000);
+    const std::string archive = BuildArchive({{"text.bmp", text}, {"noise.jpg", noise}});
+    ArchiveReader r(Bytes(archive), archive.size());
+    ASSERT_FALSE(r.Members()[0].stored);
+    ASSERT_TRUE(r.Members()[1].stored);
+    for (std::size_t index : {0u, 1u}) {
+        const std::string& whole = index == 0 ? text : noise;
+        std::unique_ptr<MemberReader> member = r.OpenMember(index);
+        ASSERT_EQ(member->Size(), whole.size());
+        std::string piece(1000, '\0');
+        // Forward, with a gap; back to the start; over the end.
+        for (std::uint64_t at : {0u, 4000u, 170000u, 10u, 4500u}) {
+            if (at >= whole.size()) continue;
+            const std::size_t got = member->ReadAt(at, piece.data(), piece.size());
+            ASSERT_EQ(got, std::min<std::size_t>(1000, whole.size() - at)) << at;
+            EXPECT_EQ(piece.substr(0, got), whole.substr(at, got)) << at;
+        }
+        EXPECT_EQ(member->ReadAt(whole.size() - 5, piece.data(), piece.size()), 5u);
+        EXPECT_EQ(member->ReadAt(whole.size(), piece.data(), piece.size()), 0u);
+    }
+    // A deflated member whose bytes fail its CRC says so once it has been read to its end.
+    const std::string bad = BuildArchive({{"text.bmp", text}}, [](std::vector<RegistryEntry>& e, auto&, auto&) {
+        e[0].Crc ^= 1;
+    });
+    ArchiveReader damaged(Bytes(bad), bad.size());
+    std::unique_ptr<MemberReader> member = damaged.OpenMember(0);
+    std::string all(text.size(), '\0');
+    try {
+        member->ReadAt(0, all.data(), all.size());
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "The archive is damaged: member \"text.bmp\" fails its CRC check");
+    }
+}
+
 TEST(ArchiveReader, ReadsFilesOnDisk) {
     std::string archive = BuildArchive(Sample());
     EXPECT_THROW(ArchiveReader::FromFile("/nonexistent/x.scr"), Error);

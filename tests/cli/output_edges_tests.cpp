@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -364,6 +366,61 @@ TEST_F(OutputEdges, StoreCompressedKeepsCompressedPicturesAsTheyAreAndIsSavedOnl
     EXPECT_FALSE(project::LoadProject(project).slideShow.storeCompressed);
 }
 #endif
+
+// File modes do not stop root: run as root, the real program runs here as the user "nobody",
+// which owns the test's folder.
+TEST_F(OutputEdges, APictureInALockedFolderAndAReadOnlyProjectAreNamed) {
+    uid_t uid = geteuid();
+    gid_t gid = getegid();
+    if (uid == 0) {
+        const passwd* nobody = getpwnam("nobody");
+        if (nobody == nullptr) GTEST_SKIP() << "there is no user \"nobody\" to run the program as";
+        uid = nobody->pw_uid;
+        gid = nobody->pw_gid;
+    }
+    const std::string locked = folder + "locked/";
+    fs::create_directories(locked);
+    WriteFile(locked + "hidden.bmp", "not seen");
+    values.files.push_back(locked + "hidden.bmp");
+    project::SaveProject(project, values);
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        ASSERT_EQ(lchown(entry.path().c_str(), uid, gid), 0) << entry.path();
+    ASSERT_EQ(chown(folder.c_str(), uid, gid), 0);
+    ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+    ASSERT_EQ(chmod(project.c_str(), 0444), 0);
+    struct Unlock {
+        std::string path;
+        ~Unlock() { chmod(path.c_str(), 0700); }
+    } unlock{locked};
+    const std::string errors = folder + "tmp/errors.txt";
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"compile", "--stub-dir", stubs});
+        pid_t child = Spawn(args, folder + "tmp", [&] {
+            int file = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(file, 2);
+            setenv("HOME", folder.c_str(), 1);
+            setenv("XDG_CONFIG_HOME", (folder + "tmp").c_str(), 1);
+            if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)) _exit(126);
+            if (access(folder.c_str(), W_OK | X_OK) != 0) _exit(125);
+        });
+        int status = 0;
+        waitpid(child, &status, 0);
+        return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(errors));
+    };
+
+    // Left out, saying which folder keeps it from the build.
+    auto [code, said] = run({"-o", folder + "out.scr", project});
+    if (code == 126) GTEST_SKIP() << "the program cannot be run as the user \"nobody\" here";
+    if (code == 125) GTEST_SKIP() << "the user \"nobody\" cannot reach the test's folder " << folder;
+    EXPECT_EQ(code, 0) << said;
+    EXPECT_TRUE(Contains(said, locked + "hidden.bmp cannot be found: the folder " + folder + "locked cannot be opened "
+                                        "(permission denied)"))
+        << said;
+    // The project must be saved before a build that writes its own output: it is named.
+    std::tie(code, said) = run({project});
+    EXPECT_EQ(code, 1) << said;
+    EXPECT_TRUE(Contains(said, "Cannot save the project " + project + ": File access denied")) << said;
+}
 
 TEST(Leftovers, OnlyThoseOfGoneProcessesAreRemoved) {
     platform::TempDirectory dir{"leftovers"};

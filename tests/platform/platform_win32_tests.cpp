@@ -325,6 +325,64 @@ TEST(LongPaths, AProgramInstalledBeyond260CharactersFindsItsOwnFolder) {
     RemoveLongFolder(dir, deep);
 }
 
+// Starts this test program again, doing nothing (suspended: not yet running its code at all).
+PROCESS_INFORMATION StartIdleCopy(bool suspended) {
+    std::string self(MAX_PATH + 1, '\0');
+    self.resize(GetModuleFileNameA(nullptr, self.data(), static_cast<DWORD>(self.size())));
+    std::string commandLine = "\"" + self + "\" --gtest_filter=NoTestHasThisName";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;  // none: it has nothing to say here
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, suspended ? CREATE_SUSPENDED : 0,
+                        nullptr, nullptr, &startup, &process))
+        ADD_FAILURE() << "cannot start " << self << " (error " << GetLastError() << ")";
+    return process;
+}
+
+TEST(Leftovers, OnlyThoseOfGoneProcessesAreRemoved) {
+    TempDirectory dir{"leftovers"};
+    // A name made for leftovers carries this process's id whole, so that a later run can tell.
+    const std::string own = CurrentProcessTag();
+    const std::string ours = MakeUniqueTempFile(dir.Path(), LeftoverPrefix("~nb"));
+    EXPECT_EQ(ours.substr(dir.Path().size(), 4 + own.size()), "~nb" + own + "-") << ours;
+
+    PROCESS_INFORMATION gone = StartIdleCopy(false);
+    PROCESS_INFORMATION waiting = StartIdleCopy(true);
+    ASSERT_NE(gone.hProcess, nullptr);
+    ASSERT_NE(waiting.hProcess, nullptr);
+    ASSERT_EQ(WaitForSingleObject(gone.hProcess, 60000), WAIT_OBJECT_0);
+    const std::string goneId = std::to_string(gone.dwProcessId);
+    const std::string waitingId = std::to_string(waiting.dwProcessId);
+    // Ended, though this process still holds a handle to it.
+    EXPECT_FALSE(ProcessIsRunning(goneId));
+    EXPECT_TRUE(ProcessIsRunning(waitingId));
+    EXPECT_TRUE(ProcessIsRunning(own));
+    EXPECT_TRUE(ProcessIsRunning("not a number"));
+    CloseHandle(gone.hThread);
+    CloseHandle(gone.hProcess);
+    EXPECT_FALSE(ProcessIsRunning(goneId));
+
+    WriteFileAtomically(dir.File("~nb" + goneId + "-1A2B.tmp"), "x");
+    WriteFileAtomically(dir.File("nimbrel-build" + goneId + "-1A2B.tmp"), "");
+    ASSERT_TRUE(CreateDirectoryA(dir.File("nimbrel-build" + goneId + "-1A2B.tmp.d").c_str(), nullptr));
+    WriteFileAtomically(dir.File("nimbrel-build" + goneId + "-1A2B.tmp.d\\picture.png"), "p");
+    WriteFileAtomically(dir.File("~nb" + waitingId + "-1A2B.tmp"), "still at work");
+    WriteFileAtomically(dir.File("~nb" + goneId + "-notes.txt"), "not a name we make");
+    EXPECT_EQ(RemoveLeftoversOfGoneProcesses(dir.Path(), "~nb"), 1);
+    EXPECT_EQ(RemoveLeftoversOfGoneProcesses(dir.Path(), "nimbrel-build"), 2);
+    EXPECT_TRUE(FileExists(ours));
+    EXPECT_TRUE(FileExists(dir.File("~nb" + waitingId + "-1A2B.tmp")));
+    EXPECT_TRUE(FileExists(dir.File("~nb" + goneId + "-notes.txt")));
+    EXPECT_FALSE(DirectoryExists(dir.File("nimbrel-build" + goneId + "-1A2B.tmp.d")));
+
+    TerminateProcess(waiting.hProcess, 0);
+    WaitForSingleObject(waiting.hProcess, 60000);
+    CloseHandle(waiting.hThread);
+    CloseHandle(waiting.hProcess);
+    RemoveFile(ours);
+}
+
 bool UnderWine() {
     return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
 }

@@ -324,6 +324,51 @@ std::string MakeSolidPcx(int width, int height, unsigned char r, unsigned char g
     return out;
 }
 
+std::string MakeSolidTiff(int width, int height, unsigned char r, unsigned char g, unsigned char b) {
+    const std::uint32_t rowBytes = static_cast<std::uint32_t>(width) * 3, rowsPerStrip = 16;
+    const std::uint32_t strips = (static_cast<std::uint32_t>(height) + rowsPerStrip - 1) / rowsPerStrip;
+    struct Entry {
+        std::uint16_t tag, type;
+        std::uint32_t count, value;
+    };
+    const std::uint32_t entries = 10;
+    const std::uint32_t ifdSize = 2 + entries * 12 + 4;
+    const std::uint32_t bitsAt = 8 + ifdSize, offsetsAt = bitsAt + 6, countsAt = offsetsAt + strips * 4;
+    const std::uint32_t dataAt = countsAt + strips * 4;
+    const Entry directory[entries] = {{256, 4, 1, static_cast<std::uint32_t>(width)},
+                                      {257, 4, 1, static_cast<std::uint32_t>(height)},
+                                      {258, 3, 3, bitsAt},
+                                      {259, 3, 1, 1},  // no compression
+                                      {262, 3, 1, 2},  // RGB
+                                      {273, 4, strips, offsetsAt},
+                                      {277, 3, 1, 3},
+                                      {278, 4, 1, rowsPerStrip},
+                                      {279, 4, strips, countsAt},
+                                      {284, 3, 1, 1}};  // samples interleaved
+    std::string out("II*\0", 4);
+    AppendInt32(out, 8);
+    out += static_cast<char>(entries);
+    out += '\0';
+    for (const Entry& e : directory) {
+        out += static_cast<char>(e.tag & 0xFF);
+        out += static_cast<char>(e.tag >> 8);
+        out += static_cast<char>(e.type);
+        out += '\0';
+        AppendInt32(out, e.count);
+        AppendInt32(out, e.value);
+    }
+    AppendInt32(out, 0);
+    out += std::string("\x08\0\x08\0\x08\0", 6);
+    for (std::uint32_t i = 0; i < strips; ++i) AppendInt32(out, dataAt + i * rowsPerStrip * rowBytes);
+    for (std::uint32_t i = 0; i < strips; ++i)
+        AppendInt32(out, std::min(rowsPerStrip, static_cast<std::uint32_t>(height) - i * rowsPerStrip) * rowBytes);
+    std::string row;
+    for (int x = 0; x < width; ++x) row += {static_cast<char>(r), static_cast<char>(g), static_cast<char>(b)};
+    out.reserve(out.size() + static_cast<std::size_t>(rowBytes) * static_cast<std::size_t>(height));
+    for (int y = 0; y < height; ++y) out += row;
+    return out;
+}
+
 std::string MakeWhiteWbmp(int width, int height) {
     std::string out("\0\0", 2);
     for (int value : {width, height}) {

@@ -50,6 +50,8 @@ std::string MakeSolidGif(int width, int height, unsigned char r, unsigned char g
 std::string MakeSolidIco(int size, unsigned char r, unsigned char g, unsigned char b);
 std::string MakeSolidPcx(int width, int height, unsigned char r, unsigned char g, unsigned char b);
 std::string MakeWhiteWbmp(int width, int height);
+// An uncompressed 24-bit TIFF of one colour, its directory first and its rows in strips of 16.
+std::string MakeSolidTiff(int width, int height, unsigned char r, unsigned char g, unsigned char b);
 std::string MakeSolidEmf(int width, int height, unsigned char r, unsigned char g, unsigned char b);
 std::string MakeSolidWmf(int width, int height, unsigned char r, unsigned char g, unsigned char b);
 

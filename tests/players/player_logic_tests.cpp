@@ -166,6 +166,22 @@ TEST(Package, APictureWhoseHeaderClaimsTooMuchIsRefusedBeforeItIsInflated) {
         EXPECT_EQ(std::string(e.what()), "too large (25000 x 25000 pixels)");
     }
     EXPECT_EQ(package.ExtractPicture(2), red) << "a picture of a sound size comes out whole";
+
+    // The same through a stream, which the decoder may read back and forth.
+    try {
+        package.PictureStream(1);
+        ADD_FAILURE() << "the picture was opened";
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "too large (25000 x 25000 pixels)");
+    }
+    std::shared_ptr<imaging::PictureStream> stream = package.PictureStream(2);
+    ASSERT_EQ(stream->Size(), red.size());
+    std::string piece(5000, '\0');
+    for (std::uint64_t at : {200000u, 60u, 100000u, 0u, 150000u, 10u, 250000u, 5u, 269000u}) {
+        const std::size_t got = stream->ReadAt(at, piece.data(), piece.size());
+        ASSERT_EQ(got, std::min<std::size_t>(piece.size(), red.size() - at)) << at;
+        EXPECT_EQ(piece.substr(0, got), red.substr(at, got)) << at;
+    }
 }
 
 TEST(Package, WithoutAboutFileTheProjectNamesTheShow) {
