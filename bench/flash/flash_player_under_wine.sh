@@ -36,7 +36,7 @@ $wine "$scr" /s 2>"$work/player.err" &
 player=$!
 first=""
 for _ in $(seq 3000); do
-    if grep -q "flash frame 0" "$trace" 2>/dev/null; then first=$(date +%s.%N); break; fi
+    if grep -Eq " show [0-9]+ frame 0[^0-9]*$" "$trace" 2>/dev/null; then first=$(date +%s.%N); break; fi
     sleep 0.01
 done
 [ -n "$first" ] && echo "first frame after $(echo "$first - $start" | bc) s (target: 0.5 s)" || echo "no frame within 30 s"
@@ -50,7 +50,7 @@ for _ in $(seq 10); do
 done
 kill $player 2>/dev/null || true
 wait $player 2>/dev/null || true
-# Frames put on screen in the last ten seconds, from the trace's "flash frame N at MS" lines.
-awk '/flash frame [0-9]+ at / { t = $NF; if (!first) first = t; last = t; n++ }
+# Frames put on screen over the ten seconds, from the trace's "MS show SHOWMS frame N" lines.
+awk '/ show [0-9]+ frame [0-9]+/ { t = $1; if (!first) first = t; last = t; n++ }
      END { if (n > 1) printf "frames shown: %d in %.1f s = %.1f a second (target: 24)\n", n - 1, (last - first) / 1000, (n - 1) * 1000 / (last - first) }' "$trace"
 echo "peak memory (resident, of the player's process): $((peak / 1024)) MB (target: 150 MB)"
