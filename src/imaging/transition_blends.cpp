@@ -70,16 +70,17 @@ void PrepareDissolve(int width, int height, int block) {
     KeysFor(width, height, block);
 }
 
-void RenderDissolve(const Effect& e, const Image& from, const Image& to, double t, Image& out) {
+template <class Rows>
+void RenderDissolve(const Effect& e, const Rows& from, const Rows& to, double t, Image& out, int y0, int y1) {
     const int w = from.Width(), h = from.Height(), block = e.a;
     const auto keys = KeysFor(w, h, block);
     const auto threshold = static_cast<std::uint32_t>(std::ceil(t * 16777216.0));
     std::vector<std::uint32_t> expanded(block > 1 ? static_cast<std::size_t>(w) : 0);
-    for (int y = 0; y < h; ++y) {
+    for (int y = y0; y < y1; ++y) {
         const std::uint32_t* cells = keys->keys.data() + static_cast<std::size_t>(y / block) * keys->cols;
         const std::uint32_t* key = cells;
         if (block > 1) {
-            if (y % block == 0)
+            if (y % block == 0 || y == y0)
                 for (int c = 0, x = 0; x < w; ++c, x += block)
                     std::fill(expanded.begin() + x, expanded.begin() + std::min(w, x + block), cells[c]);
             key = expanded.data();
@@ -95,24 +96,29 @@ void RenderDissolve(const Effect& e, const Image& from, const Image& to, double 
     }
 }
 
-void RenderFade(const Effect& e, const Image& from, const Image& to, double t, Image& out) {
-    const int w = from.Width(), h = from.Height();
+template <class Rows>
+void RenderFade(const Effect& e, const Rows& from, const Rows& to, double t, Image& out, int y0, int y1) {
+    const int w = from.Width();
     const Pixel through = e.a == 2 ? kOpaqueWhite : kOpaqueBlack;
-    for (int y = 0; y < h; ++y) {
+    for (int y = y0; y < y1; ++y) {
         const Pixel* a = from.Row(y);
         const Pixel* b = to.Row(y);
         Pixel* dst = out.Row(y);
         if (e.a == 0) {
-            const auto k = static_cast<std::uint32_t>(std::lround(t * 256));
-            for (int x = 0; x < w; ++x) dst[x] = BlendPixels(a[x], b[x], k);
+            BlendRow(a, b, static_cast<std::uint32_t>(std::lround(t * 256)), dst, w);
         } else if (t < 0.5) {
-            const auto k = static_cast<std::uint32_t>(std::lround(t * 512));
-            for (int x = 0; x < w; ++x) dst[x] = BlendPixels(a[x], through, k);
+            BlendRowWith(a, through, static_cast<std::uint32_t>(std::lround(t * 512)), dst, w);
         } else {
+            // through * (256 - k) + b * k, the same sum as b blended toward `through` by 256 - k.
             const auto k = static_cast<std::uint32_t>(std::lround((t - 0.5) * 512));
-            for (int x = 0; x < w; ++x) dst[x] = BlendPixels(through, b[x], k);
+            BlendRowWith(b, through, 256 - k, dst, w);
         }
     }
 }
+
+template void RenderDissolve(const Effect&, const Image&, const Image&, double, Image&, int, int);
+template void RenderDissolve(const Effect&, const PictureBand&, const PictureBand&, double, Image&, int, int);
+template void RenderFade(const Effect&, const Image&, const Image&, double, Image&, int, int);
+template void RenderFade(const Effect&, const PictureBand&, const PictureBand&, double, Image&, int, int);
 
 }  // namespace nimbrel::imaging::detail
