@@ -53,6 +53,17 @@ void BlendRowWith(const Pixel* a, Pixel b, std::uint32_t w, Pixel* out, int coun
     for (; x < count; ++x) out[x] = BlendPixels(a[x], b, w);
 }
 
+void StreamPixels(const Pixel* from, Pixel* to, std::size_t count) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    for (; i < count && (reinterpret_cast<std::uintptr_t>(to + i) & 15) != 0; ++i) to[i] = from[i];
+    for (; i + 4 <= count; i += 4)
+        _mm_stream_si128(reinterpret_cast<__m128i*>(to + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i)));
+    _mm_sfence();
+#endif
+    for (; i < count; ++i) to[i] = from[i];
+}
+
 bool ImageSizeAllowed(std::int64_t width, std::int64_t height) {
     return width >= 0 && height >= 0 && width <= kMaxImageSide && height <= kMaxImageSide &&
            width * height <= kMaxImagePixels;

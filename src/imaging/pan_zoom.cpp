@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -87,7 +88,8 @@ void PanZoomDrawing::DrawRows(Image& out, int fromRow, int toRow) const {
     DrawRows(out.Data(), 0, std::max(fromRow, 0), std::min(toRow, out.Height()));
 }
 
-void PanZoomDrawing::DrawRows(Pixel* band, int bandFirst, int fromRow, int toRow) const {
+void PanZoomDrawing::DrawRows(Pixel* band, int bandFirst, int fromRow, int toRow, bool stream) const {
+    static_cast<void>(stream);  // without SSE2 every store goes through the cache
     if (empty_) return;
     const int begin = std::max(fromRow, y0_) - y0_, end = std::min(toRow, y0_ + height_) - y0_;
     if (begin >= end) return;
@@ -114,16 +116,30 @@ void PanZoomDrawing::DrawRows(Pixel* band, int bandFirst, int fromRow, int toRow
         Pixel* into = band + static_cast<std::size_t>(y0_ + y - bandFirst) * still_.Width() + x0_;
         int x = 0;
 #if defined(__SSE2__)
-        for (; x + 2 <= width_; x += 2) {
+        // Two pixels' channels as 16-bit lanes: the first's in the low half, the second's in the high.
+        const auto two = [&](int at) {
             const __m128i p0 =
-                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(blended + columns[x].index)), zero);
+                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(blended + columns[at].index)), zero);
             const __m128i p1 = _mm_unpacklo_epi8(
-                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(blended + columns[x + 1].index)), zero);
-            const __m128i m0 = _mm_mullo_epi16(p0, _mm_loadu_si128(weights + x));
-            const __m128i m1 = _mm_mullo_epi16(p1, _mm_loadu_si128(weights + x + 1));
-            // The first pixel's two halves in the low lanes, the second's in the high ones.
-            const __m128i sum = _mm_add_epi16(_mm_unpacklo_epi64(m0, m1), _mm_unpackhi_epi64(m0, m1));
-            const __m128i pixels = _mm_srli_epi16(sum, 8);
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(blended + columns[at + 1].index)), zero);
+            const __m128i m0 = _mm_mullo_epi16(p0, _mm_loadu_si128(weights + at));
+            const __m128i m1 = _mm_mullo_epi16(p1, _mm_loadu_si128(weights + at + 1));
+            return _mm_srli_epi16(_mm_add_epi16(_mm_unpacklo_epi64(m0, m1), _mm_unpackhi_epi64(m0, m1)), 8);
+        };
+        if (stream) {
+            // Up to a 16-byte boundary, then four pixels at a time straight to memory, past the
+            // cache: a frame this large leaves the cache before anything reads it again.
+            for (; x < width_ && (reinterpret_cast<std::uintptr_t>(into + x) & 15) != 0; ++x) {
+                const Tap& c = columns[x];
+                into[x] = BlendPixels(blended[c.index], blended[c.index + 1], c.weight);
+            }
+            for (; x + 4 <= width_; x += 4)
+                _mm_stream_si128(reinterpret_cast<__m128i*>(into + x), _mm_packus_epi16(two(x), two(x + 2)));
+        }
+        for (; x + 4 <= width_; x += 4)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(into + x), _mm_packus_epi16(two(x), two(x + 2)));
+        for (; x + 2 <= width_; x += 2) {
+            const __m128i pixels = two(x);
             _mm_storel_epi64(reinterpret_cast<__m128i*>(into + x), _mm_packus_epi16(pixels, pixels));
         }
 #endif
@@ -132,6 +148,9 @@ void PanZoomDrawing::DrawRows(Pixel* band, int bandFirst, int fromRow, int toRow
             into[x] = BlendPixels(blended[c.index], blended[c.index + 1], c.weight);
         }
     }
+#if defined(__SSE2__)
+    if (stream) _mm_sfence();
+#endif
 }
 
 void DrawPanZoom(const Image& still, const Rect& area, const PanZoomView& view, Image& out, int fromRow,

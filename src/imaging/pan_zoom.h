@@ -49,8 +49,10 @@ public:
     PanZoomDrawing(const Image& still, const Rect& area, const PanZoomView& view);
     // Draws the frame's rows [fromRow, toRow) (in the frame's coordinates) that lie in the area.
     void DrawRows(Image& out, int fromRow, int toRow) const;
-    // The same into a band of rows of the frame's width, packed, whose first is frame row `bandFirst`.
-    void DrawRows(Pixel* band, int bandFirst, int fromRow, int toRow) const;
+    // The same into a band of rows of the frame's width, packed, whose first is frame row
+    // `bandFirst`. `stream`: the rows go to memory past the cache (for a frame larger than the
+    // cache, whose rows nothing reads soon); the pixels are the same.
+    void DrawRows(Pixel* band, int bandFirst, int fromRow, int toRow, bool stream = false) const;
 
 private:
     // A source position split into the pixel before it and the weight (0..256) of the one after.

@@ -435,7 +435,7 @@ MaskPlan PlanMask(const Effect& e, int w, int h, double t) {
 }  // namespace
 
 template <class Rows>
-void RenderMask(const Effect& e, const Rows& from, const Rows& to, double t, Image& out, int y0, int y1) {
+void RenderMask(const Effect& e, const Rows& from, const Rows& to, double t, const FrameRows& out, int y0, int y1) {
     const int w = from.Width(), h = from.Height();
     MaskPlan plan = PlanMask(e, w, h, t);
     const Rows& base = plan.inverted ? to : from;
@@ -466,7 +466,7 @@ void RenderMask(const Effect& e, const Rows& from, const Rows& to, double t, Ima
     }
 }
 
-template void RenderMask(const Effect&, const Image&, const Image&, double, Image&, int, int);
-template void RenderMask(const Effect&, const PictureBand&, const PictureBand&, double, Image&, int, int);
+template void RenderMask(const Effect&, const Image&, const Image&, double, const FrameRows&, int, int);
+template void RenderMask(const Effect&, const PictureBand&, const PictureBand&, double, const FrameRows&, int, int);
 
 }  // namespace nimbrel::imaging::detail

@@ -37,8 +37,8 @@ RowRange MovedRows(int dy, int h, int y0, int y1) {
 // Draws rows [y0, y1) of `image` moved by (dx, dy) onto `out`; the uncovered parts of `out` stay
 // as they are.
 template <class Rows>
-void DrawMoved(const Rows& image, int dx, int dy, Image& out, int y0, int y1) {
-    const int w = out.Width(), h = out.Height();
+void DrawMoved(const Rows& image, int dx, int dy, const FrameRows& out, int y0, int y1) {
+    const int w = image.Width(), h = image.Height();
     const int x0 = std::max(0, dx), x1 = std::min(w, w + dx);
     if (x0 >= x1) return;
     for (int y = std::max({0, dy, y0}); y < std::min({h, h + dy, y1}); ++y)
@@ -47,7 +47,7 @@ void DrawMoved(const Rows& image, int dx, int dy, Image& out, int y0, int y1) {
 }
 
 template <class Rows>
-void CopyRows(const Rows& image, Image& out, int y0, int y1) {
+void CopyRows(const Rows& image, const FrameRows& out, int y0, int y1) {
     if (y1 > y0)
         std::memcpy(out.Row(y0), image.Row(y0), static_cast<std::size_t>(image.Width()) * (y1 - y0) * sizeof(Pixel));
 }
@@ -73,7 +73,7 @@ Scaled ScaledAt(const Effect& e, int w, int h, double t) {
 }  // namespace
 
 template <class Rows>
-void RenderMove(const Effect& e, const Rows& from, const Rows& to, double t, Image& out, int y0, int y1) {
+void RenderMove(const Effect& e, const Rows& from, const Rows& to, double t, const FrameRows& out, int y0, int y1) {
     const Moves m = MovesAt(e, from.Width(), from.Height(), t);
     switch (e.family) {
         case F::Slide:
@@ -93,7 +93,7 @@ void RenderMove(const Effect& e, const Rows& from, const Rows& to, double t, Ima
 
 // Zooms and stretches: one picture scaled into a growing (or shrinking) rectangle.
 template <class Rows>
-void RenderScaled(const Effect& e, const Rows& from, const Rows& to, double t, Image& out, int y0, int y1) {
+void RenderScaled(const Effect& e, const Rows& from, const Rows& to, double t, const FrameRows& out, int y0, int y1) {
     const int w = from.Width(), h = from.Height();
     const Scaled s = ScaledAt(e, w, h, t);
     const Rows& base = s.shrinking ? to : from;
@@ -137,9 +137,9 @@ void ScaledRowsRead(const Effect& e, double t, int w, int h, int y0, int y1, Row
                  static_cast<int>(static_cast<std::int64_t>(last - 1) * h / s.rh) + 1};
 }
 
-template void RenderMove(const Effect&, const Image&, const Image&, double, Image&, int, int);
-template void RenderMove(const Effect&, const PictureBand&, const PictureBand&, double, Image&, int, int);
-template void RenderScaled(const Effect&, const Image&, const Image&, double, Image&, int, int);
-template void RenderScaled(const Effect&, const PictureBand&, const PictureBand&, double, Image&, int, int);
+template void RenderMove(const Effect&, const Image&, const Image&, double, const FrameRows&, int, int);
+template void RenderMove(const Effect&, const PictureBand&, const PictureBand&, double, const FrameRows&, int, int);
+template void RenderScaled(const Effect&, const Image&, const Image&, double, const FrameRows&, int, int);
+template void RenderScaled(const Effect&, const PictureBand&, const PictureBand&, double, const FrameRows&, int, int);
 
 }  // namespace nimbrel::imaging::detail

@@ -261,23 +261,22 @@ void RenderTransitionRows(int index, const Image& from, const Image& to, double 
         return;
     }
     const Effect& e = kEffects[static_cast<std::size_t>(index)];
+    const FrameRows rows{out.Data(), out.Width(), 0};
     switch (e.family) {
-        case F::Fade: RenderFade(e, from, to, t, out, first, last); break;
+        case F::Fade: RenderFade(e, from, to, t, rows, first, last); break;
         case F::Slide:
         case F::Push:
-        case F::Uncover: RenderMove(e, from, to, t, out, first, last); break;
+        case F::Uncover: RenderMove(e, from, to, t, rows, first, last); break;
         case F::Zoom:
-        case F::Stretch: RenderScaled(e, from, to, t, out, first, last); break;
-        case F::Dissolve: RenderDissolve(e, from, to, t, out, first, last); break;
-        default: RenderMask(e, from, to, t, out, first, last); break;
+        case F::Stretch: RenderScaled(e, from, to, t, rows, first, last); break;
+        case F::Dissolve: RenderDissolve(e, from, to, t, rows, first, last); break;
+        default: RenderMask(e, from, to, t, rows, first, last); break;
     }
 }
 
-void RenderTransitionBand(int index, const PictureBand& from, const PictureBand& to, double t, Image& out,
-                          int first, int last) {
-    if (from.width != to.width || from.height != to.height || out.Width() != from.width ||
-        out.Height() != from.height)
-        return;
+void RenderTransitionBand(int index, const PictureBand& from, const PictureBand& to, double t,
+                          const FrameRows& out, int first, int last) {
+    if (from.width != to.width || from.height != to.height || out.width != from.width) return;
     first = std::max(first, 0);
     last = std::min(last, from.height);
     if (first >= last || from.width <= 0) return;

@@ -93,11 +93,20 @@ struct RowRange {
 // and stretches. Either may be empty.
 void TransitionRowsRead(int index, double t, int width, int height, int first, int last, RowRange& from,
                         RowRange& to);
+// Rows [first, first + n) of a frame `width` pixels wide, packed, to draw into (an Image's rows, or
+// a band of them held apart).
+struct FrameRows {
+    Pixel* pixels = nullptr;
+    int width = 0;
+    int first = 0;
+    Pixel* Row(int y) const { return pixels + static_cast<std::size_t>(y - first) * width; }
+};
 // RenderTransitionRows from bands that hold (at least) the rows TransitionRowsRead names: the
 // same rows as from whole pictures, so that a frame can be drawn a band at a time with each band of
 // the two pictures made just before it.
-void RenderTransitionBand(int index, const PictureBand& from, const PictureBand& to, double t, Image& out,
-                          int first, int last);
+// `out` holds rows [first, last) of the frame (it may hold more).
+void RenderTransitionBand(int index, const PictureBand& from, const PictureBand& to, double t,
+                          const FrameRows& out, int first, int last);
 
 // Sets up what effect `index` needs for frames of width x height (a dissolve's order of cells),
 // so that its first frame costs no more than the others: for the thread that prepares the next

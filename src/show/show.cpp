@@ -37,7 +37,8 @@ public:
 
     // Rows [first, last) of a frame of the picture's size, into a band of its rows whose first
     // is row `bandFirst`.
-    void DrawRows(imaging::Pixel* band, int bandFirst, int first, int last) const {
+    // `stream`: the picture's rows go to memory past the cache (see PanZoomDrawing).
+    void DrawRows(imaging::Pixel* band, int bandFirst, int first, int last, bool stream = false) const {
         const Frame& frame = still_.frame;
         const auto width = static_cast<std::size_t>(frame.Width());
         for (int y = first; y < last; ++y) {
@@ -51,9 +52,8 @@ public:
             }
             std::copy(in + x, in + frame.Width(), into + x);
         }
-        for (const imaging::PanZoomDrawing& area : areas_) area.DrawRows(band, bandFirst, first, last);
+        for (const imaging::PanZoomDrawing& area : areas_) area.DrawRows(band, bandFirst, first, last, stream);
     }
-    void DrawRows(Frame& out, int first, int last) const { DrawRows(out.Data(), 0, first, last); }
 
 private:
     const Composed& still_;
@@ -388,12 +388,15 @@ bool Show::Draw(const Moment& moment, Frame& out) const {
         const int width = still.Width(), height = still.Height();
         const int threads = imaging::BandThreadsFor(static_cast<long long>(width) * height);
         const int band = std::max(8, (1 << 16) / std::max(width, 1));
+        // A frame shared by threads is larger than the cache: it goes straight to memory.
+        const bool stream = threads > 1;
         const bool change = moment.phase == Phase::Change && moment.effect >= 0;
         if (change && (to.frame->frame.Width() != width || to.frame->frame.Height() != height)) return false;
         const MovingPicture moving(*from.frame, MotionOf(moment.slide), clock_.OnScreen(moment.slide, moment.time));
         out.Resize(width, height);
         if (!change) {
-            imaging::RunInBands(height, band, threads, [&](int first, int last) { moving.DrawRows(out, first, last); });
+            imaging::RunInBands(height, band, threads,
+                                [&](int first, int last) { moving.DrawRows(out.Data(), 0, first, last, stream); });
             drawCaptions(false);
             return true;
         }
@@ -410,13 +413,18 @@ bool Show::Draw(const Moment& moment, Frame& out) const {
                 return static_cast<std::size_t>(width) * static_cast<std::size_t>(std::max(r.last - r.first, 0));
             };
             thread_local std::vector<imaging::Pixel> bands;
-            bands.resize(rowsOf(fromRows) + rowsOf(toRows));
+            const std::size_t rows = static_cast<std::size_t>(width) * static_cast<std::size_t>(last - first);
+            bands.resize(rowsOf(fromRows) + rowsOf(toRows) + (stream ? rows : 0));
             imaging::Pixel* const fromBand = bands.data();
-            imaging::Pixel* const toBand = bands.data() + rowsOf(fromRows);
+            imaging::Pixel* const toBand = fromBand + rowsOf(fromRows);
             moving.DrawRows(fromBand, fromRows.first, fromRows.first, fromRows.last);
             next.DrawRows(toBand, toRows.first, toRows.first, toRows.last);
+            // A large frame's band is drawn in the cache too, then goes to memory past it.
+            imaging::Pixel* const outBand = stream ? toBand + rowsOf(toRows) : out.Row(first);
             imaging::RenderTransitionBand(moment.effect, {fromBand, width, height, fromRows.first},
-                                          {toBand, width, height, toRows.first}, moment.progress, out, first, last);
+                                          {toBand, width, height, toRows.first}, moment.progress,
+                                          {outBand, width, first}, first, last);
+            if (stream) imaging::StreamPixels(outBand, out.Row(first), rows);
         });
         drawCaptions(true);
         return true;
