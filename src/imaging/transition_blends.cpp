@@ -1,6 +1,7 @@
 // The blending families: the fade, and the dissolve whose cells turn in a fixed random order.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -84,9 +85,16 @@ void RenderDissolve(const Effect& e, const Rows& from, const Rows& to, double t,
         const std::uint32_t* cells = keys->keys.data() + static_cast<std::size_t>(y / block) * keys->cols;
         const std::uint32_t* key = cells;
         if (block > 1) {
-            if (y % block == 0 || y == y0)
-                for (int c = 0, x = 0; x < w; ++c, x += block)
-                    std::fill(expanded.begin() + x, expanded.begin() + std::min(w, x + block), cells[c]);
+            if (y % block == 0 || y == y0) {
+                if ((block & (block - 1)) == 0) {
+                    // The blocks are powers of two: each pixel's cell by a shift.
+                    const int shift = std::countr_zero(static_cast<unsigned>(block));
+                    for (int x = 0; x < w; ++x) expanded[static_cast<std::size_t>(x)] = cells[x >> shift];
+                } else {
+                    for (int c = 0, x = 0; x < w; ++c, x += block)
+                        std::fill(expanded.begin() + x, expanded.begin() + std::min(w, x + block), cells[c]);
+                }
+            }
             key = expanded.data();
         }
         const Pixel* a = from.Row(y);
