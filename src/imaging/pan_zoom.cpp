@@ -11,6 +11,7 @@
 #endif
 
 #include "imaging/random_source.h"
+#include "imaging/row_bands.h"
 
 namespace nimbrel::imaging {
 
@@ -101,11 +102,21 @@ void PanZoomDrawing::DrawRows(Pixel* band, int bandFirst, int fromRow, int toRow
     thread_local std::vector<Pixel> scratch;
     scratch.resize(static_cast<std::size_t>(width_) + 1);
     Pixel* blended = scratch.data();
+    const bool prefetch = static_cast<long long>(still_.Width()) * still_.Height() > kSharedFramePixels;
     const Tap* columns = columns_.data();
     for (int y = begin; y < end; ++y) {
         const Tap row = MakeTap(view_.top + (y + 0.5) * step_ - 0.5, height_);
         const Pixel* above = still_.Row(y0_ + row.index) + x0_;
         const Pixel* below = still_.Row(y0_ + std::min(row.index + 1, height_ - 1)) + x0_;
+#if defined(__SSE2__)
+        // The row two on is asked for now, so that it is on its way from memory while this one is
+        // drawn (a picture this large is not in the cache).
+        if (prefetch && row.index + 2 < height_) {
+            const auto* ahead = reinterpret_cast<const char*>(still_.Row(y0_ + row.index + 2) + x0_ + first_);
+            const auto* aheadEnd = reinterpret_cast<const char*>(still_.Row(y0_ + row.index + 2) + x0_ + last_ + 1);
+            for (; ahead < aheadEnd; ahead += 64) _mm_prefetch(ahead, _MM_HINT_T0);
+        }
+#endif
         // Down first, over the columns the view takes, then across.
         if (row.weight == 0) {
             std::copy(above + first_, above + last_ + 1, blended + first_);
