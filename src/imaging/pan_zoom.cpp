@@ -103,6 +103,7 @@ void PanZoomDrawing::DrawRows(Pixel* band, int bandFirst, int fromRow, int toRow
     scratch.resize(static_cast<std::size_t>(width_) + 1);
     Pixel* blended = scratch.data();
     const bool prefetch = static_cast<long long>(still_.Width()) * still_.Height() > kSharedFramePixels;
+    static_cast<void>(prefetch);  // without SSE2 the processor finds the rows by itself
     const Tap* columns = columns_.data();
     for (int y = begin; y < end; ++y) {
         const Tap row = MakeTap(view_.top + (y + 0.5) * step_ - 0.5, height_);
