@@ -425,6 +425,12 @@ bool Show::Draw(const Moment& moment, Frame& out) const {
                                           {toBand, width, height, toRows.first}, moment.progress,
                                           {outBand, width, first}, first, last);
             if (stream) imaging::StreamPixels(outBand, out.Row(first), rows);
+            // A zoom's small picture may take every row of its picture for one band: that much is
+            // not kept for the frames that follow.
+            if (bands.size() > 4 * rows) {
+                bands.clear();
+                bands.shrink_to_fit();
+            }
         });
         drawCaptions(true);
         return true;
