@@ -2,9 +2,67 @@
 
 #include <algorithm>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/error.h"
 
 namespace nimbrel::imaging {
+
+namespace {
+
+#if defined(__SSE2__)
+// Four pixels of a and b blended as BlendPixels does: each channel's a * (256 - w) + b * w is at
+// most 255 * 256, so it fits a 16-bit lane, and the shift keeps its high byte.
+inline __m128i Blend4(__m128i a, __m128i b, __m128i wa, __m128i wb) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lo = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), wa),
+                                                    _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), wb)), 8);
+    const __m128i hi = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), wa),
+                                                    _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), wb)), 8);
+    return _mm_packus_epi16(lo, hi);
+}
+#endif
+
+}  // namespace
+
+void BlendRow(const Pixel* a, const Pixel* b, std::uint32_t w, Pixel* out, int count) {
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i wb = _mm_set1_epi16(static_cast<short>(w)), wa = _mm_set1_epi16(static_cast<short>(256 - w));
+    for (; x + 4 <= count; x += 4) {
+        const __m128i pa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x));
+        const __m128i pb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), Blend4(pa, pb, wa, wb));
+    }
+#endif
+    for (; x < count; ++x) out[x] = BlendPixels(a[x], b[x], w);
+}
+
+void BlendRowWith(const Pixel* a, Pixel b, std::uint32_t w, Pixel* out, int count) {
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i wb = _mm_set1_epi16(static_cast<short>(w)), wa = _mm_set1_epi16(static_cast<short>(256 - w));
+    const __m128i pb = _mm_set1_epi32(static_cast<int>(b));
+    for (; x + 4 <= count; x += 4) {
+        const __m128i pa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), Blend4(pa, pb, wa, wb));
+    }
+#endif
+    for (; x < count; ++x) out[x] = BlendPixels(a[x], b, w);
+}
+
+void StreamPixels(const Pixel* from, Pixel* to, std::size_t count) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    for (; i < count && (reinterpret_cast<std::uintptr_t>(to + i) & 15) != 0; ++i) to[i] = from[i];
+    for (; i + 4 <= count; i += 4)
+        _mm_stream_si128(reinterpret_cast<__m128i*>(to + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i)));
+    _mm_sfence();
+#endif
+    for (; i < count; ++i) to[i] = from[i];
+}
 
 bool ImageSizeAllowed(std::int64_t width, std::int64_t height) {
     return width >= 0 && height >= 0 && width <= kMaxImageSide && height <= kMaxImageSide &&

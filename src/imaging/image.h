@@ -43,6 +43,16 @@ inline constexpr Pixel BlendPixels(Pixel a, Pixel b, std::uint32_t w) {
     return (rb & 0x00FF00FFu) | ((ga & 0x00FF00FFu) << 8);
 }
 
+// BlendPixels over `count` pixels: out[i] = BlendPixels(a[i], b[i], w), with the same result on
+// every system (four pixels at a time where the processor can). `out` may be `a` or `b`.
+void BlendRow(const Pixel* a, const Pixel* b, std::uint32_t w, Pixel* out, int count);
+// The same with one pixel `b` for every pixel of `a`.
+void BlendRowWith(const Pixel* a, Pixel b, std::uint32_t w, Pixel* out, int count);
+
+// Copies `count` pixels to memory past the cache where the processor can (for a large frame that
+// nothing reads again soon): the pixels are those of std::copy.
+void StreamPixels(const Pixel* from, Pixel* to, std::size_t count);
+
 // True when a width x height picture is within kMaxImageSide and kMaxImagePixels (and not negative).
 bool ImageSizeAllowed(std::int64_t width, std::int64_t height);
 

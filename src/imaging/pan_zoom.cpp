@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -9,6 +11,7 @@
 #endif
 
 #include "imaging/random_source.h"
+#include "imaging/row_bands.h"
 
 namespace nimbrel::imaging {
 
@@ -45,15 +48,7 @@ PanZoomPath ChoosePanZoom(std::uint64_t seed) {
     return path;
 }
 
-namespace {
-
-// A source coordinate split into the pixel before it and the weight (0..256) of the one after.
-struct Tap {
-    int index;
-    std::uint32_t weight;
-};
-
-Tap MakeTap(double position, int size) {
+PanZoomDrawing::Tap PanZoomDrawing::MakeTap(double position, int size) {
     position = std::clamp(position, 0.0, static_cast<double>(size - 1));
     int index = std::min(static_cast<int>(position), std::max(size - 2, 0));
     auto weight = static_cast<std::uint32_t>(std::lround((position - index) * 256));
@@ -61,98 +56,124 @@ Tap MakeTap(double position, int size) {
     return {index, std::min<std::uint32_t>(weight, 256)};
 }
 
-}  // namespace
-
-namespace {
-
-// Blends two rows: out = (above * (256 - w) + below * w) / 256 per channel, as BlendPixels does.
-void BlendRows(const Pixel* above, const Pixel* below, std::uint32_t w, Pixel* out, int count) {
-    int x = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i wb = _mm_set1_epi16(static_cast<short>(w)), wa = _mm_set1_epi16(static_cast<short>(256 - w));
-    for (; x + 4 <= count; x += 4) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + x));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(below + x));
-        const __m128i lo = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), wa),
-                                                        _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), wb)), 8);
-        const __m128i hi = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), wa),
-                                                        _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), wb)), 8);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(lo, hi));
+PanZoomDrawing::PanZoomDrawing(const Image& still, const Rect& area, const PanZoomView& view)
+    : still_(still), view_(view) {
+    x0_ = std::max(area.x, 0);
+    y0_ = std::max(area.y, 0);
+    const int x1 = std::min(area.x + area.width, still.Width()), y1 = std::min(area.y + area.height, still.Height());
+    if (x1 <= x0_ || y1 <= y0_) return;
+    empty_ = false;
+    width_ = x1 - x0_;
+    height_ = y1 - y0_;
+    step_ = 1 / std::max(view.zoom, 1.0);
+    // Columns: where each output pixel's centre falls in the still picture's part.
+    columns_.resize(static_cast<std::size_t>(width_));
+    weights_.resize(static_cast<std::size_t>(width_) * 8);
+    for (int x = 0; x < width_; ++x) {
+        const Tap tap = MakeTap(view.left + (x + 0.5) * step_ - 0.5, width_);
+        columns_[static_cast<std::size_t>(x)] = tap;
+        const auto w = static_cast<std::int16_t>(tap.weight);
+        const auto iw = static_cast<std::int16_t>(256 - w);
+        std::int16_t* lanes = weights_.data() + static_cast<std::size_t>(x) * 8;
+        for (int k = 0; k < 4; ++k) {
+            lanes[k] = iw;
+            lanes[k + 4] = w;
+        }
     }
-#endif
-    for (; x < count; ++x) out[x] = BlendPixels(above[x], below[x], w);
+    first_ = columns_.front().index;
+    last_ = std::min(columns_.back().index + 1, width_ - 1);
 }
 
-}  // namespace
+void PanZoomDrawing::DrawRows(Image& out, int fromRow, int toRow) const {
+    if (out.Width() != still_.Width() || out.Height() != still_.Height()) return;
+    DrawRows(out.Data(), 0, std::max(fromRow, 0), std::min(toRow, out.Height()));
+}
 
-void DrawPanZoom(const Image& still, const Rect& area, const PanZoomView& view, Image& out, int fromRow,
-                 int toRow) {
-    const int x0 = std::max(area.x, 0), y0 = std::max(area.y, 0);
-    const int x1 = std::min(area.x + area.width, still.Width()), y1 = std::min(area.y + area.height, still.Height());
-    if (x1 <= x0 || y1 <= y0 || out.Width() != still.Width() || out.Height() != still.Height()) return;
-    const int width = x1 - x0, height = y1 - y0;
-    const double step = 1 / std::max(view.zoom, 1.0);
-    // Columns: where each output pixel's centre falls in the still picture's part.
-    std::vector<Tap> columns(static_cast<std::size_t>(width));
-    for (int x = 0; x < width; ++x)
-        columns[static_cast<std::size_t>(x)] = MakeTap(view.left + (x + 0.5) * step - 0.5, width);
-    const int first = columns.front().index;
-    const int last = std::min(columns.back().index + 1, width - 1);
+void PanZoomDrawing::DrawRows(Pixel* band, int bandFirst, int fromRow, int toRow, bool stream) const {
+    static_cast<void>(stream);  // without SSE2 every store goes through the cache
+    if (empty_) return;
+    const int begin = std::max(fromRow, y0_) - y0_, end = std::min(toRow, y0_ + height_) - y0_;
+    if (begin >= end) return;
 #if defined(__SSE2__)
-    // Each column's two weights, four times each, for the channels of the pixel pair it blends.
-    struct Weights {
-        std::int16_t lanes[8];
-    };
-    std::vector<Weights> weights(static_cast<std::size_t>(width));
-    for (int x = 0; x < width; ++x) {
-        const auto w = static_cast<std::int16_t>(columns[static_cast<std::size_t>(x)].weight);
-        const auto iw = static_cast<std::int16_t>(256 - w);
-        weights[static_cast<std::size_t>(x)] = Weights{{iw, iw, iw, iw, w, w, w, w}};
-    }
-    auto weightsOf = [&weights](int x) {
-        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights[static_cast<std::size_t>(x)].lanes));
-    };
     const __m128i zero = _mm_setzero_si128();
+    const auto* weights = reinterpret_cast<const __m128i*>(weights_.data());
 #endif
     // One more than the row, so that the pixel after the last is always there to read.
-    std::vector<Pixel> blended(static_cast<std::size_t>(width) + 1);
-    // The area's rows are counted from its top, before clipping to the picture.
-    const int firstRow = std::max(fromRow - (y0 - area.y), 0), endRow = std::min(toRow - (y0 - area.y), height);
-    for (int y = firstRow; y < endRow; ++y) {
-        const Tap row = MakeTap(view.top + (y + 0.5) * step - 0.5, height);
-        const Pixel* above = still.Row(y0 + row.index) + x0;
-        const Pixel* below = still.Row(y0 + std::min(row.index + 1, height - 1)) + x0;
+    thread_local std::vector<Pixel> scratch;
+    scratch.resize(static_cast<std::size_t>(width_) + 1);
+    Pixel* blended = scratch.data();
+    const bool prefetch = static_cast<long long>(still_.Width()) * still_.Height() > kSharedFramePixels;
+    static_cast<void>(prefetch);  // without SSE2 the processor finds the rows by itself
+    const Tap* columns = columns_.data();
+    for (int y = begin; y < end; ++y) {
+        const Tap row = MakeTap(view_.top + (y + 0.5) * step_ - 0.5, height_);
+        const Pixel* above = still_.Row(y0_ + row.index) + x0_;
+        const Pixel* below = still_.Row(y0_ + std::min(row.index + 1, height_ - 1)) + x0_;
+#if defined(__SSE2__)
+        // The row two on is asked for now, so that it is on its way from memory while this one is
+        // drawn (a picture this large is not in the cache).
+        if (prefetch && row.index + 2 < height_) {
+            const auto* ahead = reinterpret_cast<const char*>(still_.Row(y0_ + row.index + 2) + x0_ + first_);
+            const auto* aheadEnd = reinterpret_cast<const char*>(still_.Row(y0_ + row.index + 2) + x0_ + last_ + 1);
+            for (; ahead < aheadEnd; ahead += 64) _mm_prefetch(ahead, _MM_HINT_T0);
+        }
+#endif
         // Down first, over the columns the view takes, then across.
         if (row.weight == 0) {
-            std::copy(above + first, above + last + 1, blended.data() + first);
+            std::copy(above + first_, above + last_ + 1, blended + first_);
         } else {
-            BlendRows(above + first, below + first, row.weight, blended.data() + first, last - first + 1);
+            BlendRow(above + first_, below + first_, row.weight, blended + first_, last_ - first_ + 1);
         }
-        blended[static_cast<std::size_t>(last) + 1] = blended[static_cast<std::size_t>(last)];
-        Pixel* into = out.Row(y0 + y) + x0;
-        const Pixel* from = blended.data();
+        blended[last_ + 1] = blended[last_];
+        Pixel* into = band + static_cast<std::size_t>(y0_ + y - bandFirst) * still_.Width() + x0_;
         int x = 0;
 #if defined(__SSE2__)
-        for (; x + 2 <= width; x += 2) {
-            const __m128i p0 = _mm_unpacklo_epi8(
-                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + columns[static_cast<std::size_t>(x)].index)), zero);
+        // Two pixels' channels as 16-bit lanes: the first's in the low half, the second's in the high.
+        const auto two = [&](int at) {
+            const __m128i p0 =
+                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(blended + columns[at].index)), zero);
             const __m128i p1 = _mm_unpacklo_epi8(
-                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + columns[static_cast<std::size_t>(x) + 1].index)),
-                zero);
-            const __m128i m0 = _mm_mullo_epi16(p0, weightsOf(x));
-            const __m128i m1 = _mm_mullo_epi16(p1, weightsOf(x + 1));
-            // The first pixel's two halves in the low lanes, the second's in the high ones.
-            const __m128i sum = _mm_add_epi16(_mm_unpacklo_epi64(m0, m1), _mm_unpackhi_epi64(m0, m1));
-            const __m128i pixels = _mm_srli_epi16(sum, 8);
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(blended + columns[at + 1].index)), zero);
+            const __m128i m0 = _mm_mullo_epi16(p0, _mm_loadu_si128(weights + at));
+            const __m128i m1 = _mm_mullo_epi16(p1, _mm_loadu_si128(weights + at + 1));
+            return _mm_srli_epi16(_mm_add_epi16(_mm_unpacklo_epi64(m0, m1), _mm_unpackhi_epi64(m0, m1)), 8);
+        };
+        if (stream) {
+            // Up to a 16-byte boundary, then four pixels at a time straight to memory, past the
+            // cache: a frame this large leaves the cache before anything reads it again.
+            for (; x < width_ && (reinterpret_cast<std::uintptr_t>(into + x) & 15) != 0; ++x) {
+                const Tap& c = columns[x];
+                into[x] = BlendPixels(blended[c.index], blended[c.index + 1], c.weight);
+            }
+            for (; x + 4 <= width_; x += 4)
+                _mm_stream_si128(reinterpret_cast<__m128i*>(into + x), _mm_packus_epi16(two(x), two(x + 2)));
+        }
+        for (; x + 4 <= width_; x += 4)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(into + x), _mm_packus_epi16(two(x), two(x + 2)));
+        for (; x + 2 <= width_; x += 2) {
+            const __m128i pixels = two(x);
             _mm_storel_epi64(reinterpret_cast<__m128i*>(into + x), _mm_packus_epi16(pixels, pixels));
         }
 #endif
-        for (; x < width; ++x) {
-            const Tap& c = columns[static_cast<std::size_t>(x)];
-            into[x] = BlendPixels(from[c.index], from[c.index + 1], c.weight);
+        for (; x < width_; ++x) {
+            const Tap& c = columns[x];
+            into[x] = BlendPixels(blended[c.index], blended[c.index + 1], c.weight);
         }
     }
+#if defined(__SSE2__)
+    if (stream) _mm_sfence();
+#endif
+}
+
+void DrawPanZoom(const Image& still, const Rect& area, const PanZoomView& view, Image& out, int fromRow,
+                 int toRow) {
+    // The area's rows counted from its top, as frame rows.
+    const auto frameRow = [&area](int row) {
+        return static_cast<int>(std::clamp<long long>(static_cast<long long>(area.y) + row,
+                                                      std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+    };
+    const int from = frameRow(fromRow), to = frameRow(toRow);
+    PanZoomDrawing(still, area, view).DrawRows(out, from, to);
 }
 
 }  // namespace nimbrel::imaging

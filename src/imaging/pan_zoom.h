@@ -6,6 +6,7 @@
 // the motion is smooth at any speed rather than stepping by whole pixels.
 
 #include <cstdint>
+#include <vector>
 
 #include "imaging/image.h"
 #include "imaging/layout.h"
@@ -39,9 +40,40 @@ inline constexpr double kMaxPanZoom = 1.20;
 // A path from a seed: the same seed gives the same path on every system.
 PanZoomPath ChoosePanZoom(std::uint64_t seed);
 
-// Draws the view of the part `area` of `still` into the same part of `out` (same size as
-// `still`); the rest of `out` is left as it is. Samples never come from outside `area`. Only the
-// area's rows fromRow to toRow - 1 are drawn, so that threads can share a large area.
+// The view of the part `area` of `still` drawn into the same part of frames of the same size as
+// `still`; the rest of a frame is left as it is. Samples never come from outside `area`. Where
+// each column samples is worked out once, so that the rows can be drawn in bands, by any number of
+// threads at once. `still` must outlive the object.
+class PanZoomDrawing {
+public:
+    PanZoomDrawing(const Image& still, const Rect& area, const PanZoomView& view);
+    // Draws the frame's rows [fromRow, toRow) (in the frame's coordinates) that lie in the area.
+    void DrawRows(Image& out, int fromRow, int toRow) const;
+    // The same into a band of rows of the frame's width, packed, whose first is frame row
+    // `bandFirst`. `stream`: the rows go to memory past the cache (for a frame larger than the
+    // cache, whose rows nothing reads soon); the pixels are the same.
+    void DrawRows(Pixel* band, int bandFirst, int fromRow, int toRow, bool stream = false) const;
+
+private:
+    // A source position split into the pixel before it and the weight (0..256) of the one after.
+    struct Tap {
+        int index;
+        std::uint32_t weight;
+    };
+    static Tap MakeTap(double position, int size);
+
+    const Image& still_;
+    int x0_ = 0, y0_ = 0, width_ = 0, height_ = 0;  // the area clipped to the picture
+    bool empty_ = true;
+    PanZoomView view_;
+    double step_ = 1;
+    std::vector<Tap> columns_;
+    std::vector<std::int16_t> weights_;  // each column's two weights, four times each
+    int first_ = 0, last_ = 0;           // the columns of the area the view takes
+};
+
+// Draws the whole area's view at once (see PanZoomDrawing). Only the area's rows fromRow to
+// toRow - 1 (counted from the area's top) are drawn.
 void DrawPanZoom(const Image& still, const Rect& area, const PanZoomView& view, Image& out, int fromRow = 0,
                  int toRow = 1 << 30);
 

@@ -1,12 +1,17 @@
 // The blending families: the fade, and the dissolve whose cells turn in a fixed random order.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <utility>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "imaging/transition_effects.h"
 
@@ -70,49 +75,75 @@ void PrepareDissolve(int width, int height, int block) {
     KeysFor(width, height, block);
 }
 
-void RenderDissolve(const Effect& e, const Image& from, const Image& to, double t, Image& out) {
+template <class Rows>
+void RenderDissolve(const Effect& e, const Rows& from, const Rows& to, double t, const FrameRows& out, int y0, int y1) {
     const int w = from.Width(), h = from.Height(), block = e.a;
     const auto keys = KeysFor(w, h, block);
     const auto threshold = static_cast<std::uint32_t>(std::ceil(t * 16777216.0));
     std::vector<std::uint32_t> expanded(block > 1 ? static_cast<std::size_t>(w) : 0);
-    for (int y = 0; y < h; ++y) {
+    for (int y = y0; y < y1; ++y) {
         const std::uint32_t* cells = keys->keys.data() + static_cast<std::size_t>(y / block) * keys->cols;
         const std::uint32_t* key = cells;
         if (block > 1) {
-            if (y % block == 0)
-                for (int c = 0, x = 0; x < w; ++c, x += block)
-                    std::fill(expanded.begin() + x, expanded.begin() + std::min(w, x + block), cells[c]);
+            if (y % block == 0 || y == y0) {
+                if ((block & (block - 1)) == 0) {
+                    // The blocks are powers of two: each pixel's cell by a shift.
+                    const int shift = std::countr_zero(static_cast<unsigned>(block));
+                    for (int x = 0; x < w; ++x) expanded[static_cast<std::size_t>(x)] = cells[x >> shift];
+                } else {
+                    for (int c = 0, x = 0; x < w; ++c, x += block)
+                        std::fill(expanded.begin() + x, expanded.begin() + std::min(w, x + block), cells[c]);
+                }
+            }
             key = expanded.data();
         }
         const Pixel* a = from.Row(y);
         const Pixel* b = to.Row(y);
         Pixel* dst = out.Row(y);
         // Without branches: at half way every other pixel would be a mispredicted jump.
-        for (int x = 0; x < w; ++x) {
+        int x = 0;
+#if defined(__SSE2__)
+        // The keys have 24 bits and the threshold at most 2^24, so the signed compare is exact.
+        const __m128i limit = _mm_set1_epi32(static_cast<int>(threshold));
+        for (; x + 4 <= w; x += 4) {
+            const __m128i take =
+                _mm_cmpgt_epi32(limit, _mm_loadu_si128(reinterpret_cast<const __m128i*>(key + x)));
+            const __m128i pa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x));
+            const __m128i pb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x),
+                             _mm_or_si128(_mm_and_si128(take, pb), _mm_andnot_si128(take, pa)));
+        }
+#endif
+        for (; x < w; ++x) {
             const Pixel take = 0u - static_cast<Pixel>(key[x] < threshold);
             dst[x] = (b[x] & take) | (a[x] & ~take);
         }
     }
 }
 
-void RenderFade(const Effect& e, const Image& from, const Image& to, double t, Image& out) {
-    const int w = from.Width(), h = from.Height();
+template <class Rows>
+void RenderFade(const Effect& e, const Rows& from, const Rows& to, double t, const FrameRows& out, int y0, int y1) {
+    const int w = from.Width();
     const Pixel through = e.a == 2 ? kOpaqueWhite : kOpaqueBlack;
-    for (int y = 0; y < h; ++y) {
+    for (int y = y0; y < y1; ++y) {
         const Pixel* a = from.Row(y);
         const Pixel* b = to.Row(y);
         Pixel* dst = out.Row(y);
         if (e.a == 0) {
-            const auto k = static_cast<std::uint32_t>(std::lround(t * 256));
-            for (int x = 0; x < w; ++x) dst[x] = BlendPixels(a[x], b[x], k);
+            BlendRow(a, b, static_cast<std::uint32_t>(std::lround(t * 256)), dst, w);
         } else if (t < 0.5) {
-            const auto k = static_cast<std::uint32_t>(std::lround(t * 512));
-            for (int x = 0; x < w; ++x) dst[x] = BlendPixels(a[x], through, k);
+            BlendRowWith(a, through, static_cast<std::uint32_t>(std::lround(t * 512)), dst, w);
         } else {
+            // through * (256 - k) + b * k, the same sum as b blended toward `through` by 256 - k.
             const auto k = static_cast<std::uint32_t>(std::lround((t - 0.5) * 512));
-            for (int x = 0; x < w; ++x) dst[x] = BlendPixels(through, b[x], k);
+            BlendRowWith(b, through, 256 - k, dst, w);
         }
     }
 }
+
+template void RenderDissolve(const Effect&, const Image&, const Image&, double, const FrameRows&, int, int);
+template void RenderDissolve(const Effect&, const PictureBand&, const PictureBand&, double, const FrameRows&, int, int);
+template void RenderFade(const Effect&, const Image&, const Image&, double, const FrameRows&, int, int);
+template void RenderFade(const Effect&, const PictureBand&, const PictureBand&, double, const FrameRows&, int, int);
 
 }  // namespace nimbrel::imaging::detail

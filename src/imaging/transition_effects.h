@@ -24,13 +24,23 @@ enum Dir { kLeft, kRight, kTop, kBottom, kTopLeft, kTopRight, kBottomLeft, kBott
 inline constexpr int kAnchors[][2] = {{1, 1}, {1, 1}, {0, 0}, {2, 0}, {0, 2},
                                       {2, 2}, {1, 0}, {1, 2}, {0, 1}, {2, 1}};
 
-// Each renderer draws the frame at t (0..1, already clamped) of `e` from `from` to `to` into
-// `out`, which has their size and is neither of them.
-void RenderMask(const Effect& e, const Image& from, const Image& to, double t, Image& out);
-void RenderDissolve(const Effect& e, const Image& from, const Image& to, double t, Image& out);
-void RenderFade(const Effect& e, const Image& from, const Image& to, double t, Image& out);
-void RenderMove(const Effect& e, const Image& from, const Image& to, double t, Image& out);
-void RenderScaled(const Effect& e, const Image& from, const Image& to, double t, Image& out);
+// Each renderer draws rows [y0, y1) of the frame at t (0..1, already clamped) of `e` from `from`
+// to `to` into `out`, which holds those rows of a frame of their size apart from them.
+// They read the pictures through an Image or a PictureBand (instantiated for both); the mask
+// families, dissolves and fades read rows [y0, y1) only.
+template <class Rows>
+void RenderMask(const Effect& e, const Rows& from, const Rows& to, double t, const FrameRows& out, int y0, int y1);
+template <class Rows>
+void RenderDissolve(const Effect& e, const Rows& from, const Rows& to, double t, const FrameRows& out, int y0, int y1);
+template <class Rows>
+void RenderFade(const Effect& e, const Rows& from, const Rows& to, double t, const FrameRows& out, int y0, int y1);
+template <class Rows>
+void RenderMove(const Effect& e, const Rows& from, const Rows& to, double t, const FrameRows& out, int y0, int y1);
+template <class Rows>
+void RenderScaled(const Effect& e, const Rows& from, const Rows& to, double t, const FrameRows& out, int y0, int y1);
+// The rows of each picture that rows [y0, y1) of a w x h frame of a move or a zoom read.
+void MoveRowsRead(const Effect& e, double t, int w, int h, int y0, int y1, RowRange& from, RowRange& to);
+void ScaledRowsRead(const Effect& e, double t, int w, int h, int y0, int y1, RowRange& from, RowRange& to);
 
 // Works out a dissolve's cell order for a size and block ahead of its first frame.
 void PrepareDissolve(int width, int height, int block);

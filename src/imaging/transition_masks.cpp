@@ -434,16 +434,17 @@ MaskPlan PlanMask(const Effect& e, int w, int h, double t) {
 
 }  // namespace
 
-void RenderMask(const Effect& e, const Image& from, const Image& to, double t, Image& out) {
+template <class Rows>
+void RenderMask(const Effect& e, const Rows& from, const Rows& to, double t, const FrameRows& out, int y0, int y1) {
     const int w = from.Width(), h = from.Height();
     MaskPlan plan = PlanMask(e, w, h, t);
-    const Image& base = plan.inverted ? to : from;
-    const Image& top = plan.inverted ? from : to;
+    const Rows& base = plan.inverted ? to : from;
+    const Rows& top = plan.inverted ? from : to;
     Spans spans;
     spans.reserve(64);
     const auto rowBytes = static_cast<std::size_t>(w) * sizeof(Pixel);
-    for (int y = 0; y < h; ++y) {
-        if (!plan.rowInvariant || y == 0) {
+    for (int y = y0; y < y1; ++y) {
+        if (!plan.rowInvariant || y == y0) {
             spans.clear();
             plan.rowSpans(y, spans);
         }
@@ -464,5 +465,8 @@ void RenderMask(const Effect& e, const Image& from, const Image& to, double t, I
         }
     }
 }
+
+template void RenderMask(const Effect&, const Image&, const Image&, double, const FrameRows&, int, int);
+template void RenderMask(const Effect&, const PictureBand&, const PictureBand&, double, const FrameRows&, int, int);
 
 }  // namespace nimbrel::imaging::detail

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <utility>
 
+#include "imaging/row_bands.h"
 #include "imaging/transition_effects.h"
 #include "platform/error.h"
 
@@ -222,6 +223,83 @@ void PrepareTransition(int index, int width, int height) {
     if (e.family == F::Dissolve) PrepareDissolve(width, height, e.a);
 }
 
+void TransitionRowsRead(int index, double t, int width, int height, int first, int last, RowRange& from,
+                        RowRange& to) {
+    first = std::max(first, 0);
+    last = std::min(last, height);
+    from = to = {first, std::max(first, last)};
+    if (index < 0 || index >= TransitionCount() || width < 1 || first >= last) return;
+    t = std::isnan(t) ? 0.0 : std::clamp(t, 0.0, 1.0);
+    const Effect& e = kEffects[static_cast<std::size_t>(index)];
+    switch (e.family) {
+        case F::Slide:
+        case F::Push:
+        case F::Uncover: MoveRowsRead(e, t, width, height, first, last, from, to); break;
+        case F::Zoom:
+        case F::Stretch: ScaledRowsRead(e, t, width, height, first, last, from, to); break;
+        default: break;
+    }
+    for (RowRange* r : {&from, &to}) {
+        r->first = std::clamp(r->first, 0, height);
+        r->last = std::clamp(r->last, r->first, height);
+    }
+}
+
+void RenderTransitionRows(int index, const Image& from, const Image& to, double t, Image& out, int first,
+                          int last) {
+    if (from.Width() != to.Width() || from.Height() != to.Height() || out.Width() != from.Width() ||
+        out.Height() != from.Height())
+        throw Error("The pictures of a transition must have the same size");
+    first = std::max(first, 0);
+    last = std::min(last, from.Height());
+    if (first >= last || from.Empty()) return;
+    t = std::isnan(t) ? 0.0 : std::clamp(t, 0.0, 1.0);
+    if (index < 0 || index >= TransitionCount()) {
+        const Image& shown = t >= 1 ? to : from;
+        std::copy(shown.Row(first), shown.Row(first) + static_cast<std::size_t>(last - first) * from.Width(),
+                  out.Row(first));
+        return;
+    }
+    const Effect& e = kEffects[static_cast<std::size_t>(index)];
+    const FrameRows rows{out.Data(), out.Width(), 0};
+    switch (e.family) {
+        case F::Fade: RenderFade(e, from, to, t, rows, first, last); break;
+        case F::Slide:
+        case F::Push:
+        case F::Uncover: RenderMove(e, from, to, t, rows, first, last); break;
+        case F::Zoom:
+        case F::Stretch: RenderScaled(e, from, to, t, rows, first, last); break;
+        case F::Dissolve: RenderDissolve(e, from, to, t, rows, first, last); break;
+        default: RenderMask(e, from, to, t, rows, first, last); break;
+    }
+}
+
+void RenderTransitionBand(int index, const PictureBand& from, const PictureBand& to, double t,
+                          const FrameRows& out, int first, int last) {
+    if (from.width != to.width || from.height != to.height || out.width != from.width) return;
+    first = std::max(first, 0);
+    last = std::min(last, from.height);
+    if (first >= last || from.width <= 0) return;
+    t = std::isnan(t) ? 0.0 : std::clamp(t, 0.0, 1.0);
+    if (index < 0 || index >= TransitionCount()) {
+        const PictureBand& shown = t >= 1 ? to : from;
+        std::copy(shown.Row(first), shown.Row(first) + static_cast<std::size_t>(last - first) * from.width,
+                  out.Row(first));
+        return;
+    }
+    const Effect& e = kEffects[static_cast<std::size_t>(index)];
+    switch (e.family) {
+        case F::Fade: RenderFade(e, from, to, t, out, first, last); break;
+        case F::Slide:
+        case F::Push:
+        case F::Uncover: RenderMove(e, from, to, t, out, first, last); break;
+        case F::Zoom:
+        case F::Stretch: RenderScaled(e, from, to, t, out, first, last); break;
+        case F::Dissolve: RenderDissolve(e, from, to, t, out, first, last); break;
+        default: RenderMask(e, from, to, t, out, first, last); break;
+    }
+}
+
 void RenderTransition(int index, const Image& from, const Image& to, double t, Image& out) {
     if (from.Width() != to.Width() || from.Height() != to.Height())
         throw Error("The pictures of a transition must have the same size");
@@ -238,17 +316,10 @@ void RenderTransition(int index, const Image& from, const Image& to, double t, I
         out = t >= 1 ? to : from;
         return;
     }
-    const Effect& e = kEffects[static_cast<std::size_t>(index)];
-    switch (e.family) {
-        case F::Fade: RenderFade(e, from, to, t, out); break;
-        case F::Slide:
-        case F::Push:
-        case F::Uncover: RenderMove(e, from, to, t, out); break;
-        case F::Zoom:
-        case F::Stretch: RenderScaled(e, from, to, t, out); break;
-        case F::Dissolve: RenderDissolve(e, from, to, t, out); break;
-        default: RenderMask(e, from, to, t, out); break;
-    }
+    // A frame over several large monitors is drawn by a few threads, a band of rows at a time.
+    const int threads = BandThreadsFor(static_cast<long long>(from.Width()) * from.Height());
+    RunInBands(from.Height(), threads > 1 ? std::max(8, (1 << 16) / from.Width()) : from.Height(), threads,
+               [&](int first, int last) { RenderTransitionRows(index, from, to, t, out, first, last); });
 }
 
 }  // namespace nimbrel::imaging

@@ -6,6 +6,7 @@
 // 128 "Random" (a new random effect for every change of picture), 129 "None" and -1 (nothing
 // chosen) a plain cut. Any other stored value is treated as a cut too.
 
+#include <cstddef>
 #include <string>
 
 #include "imaging/image.h"
@@ -65,6 +66,47 @@ int ResolveTransition(int index, RandomSource& random);
 // t = 0 gives exactly `from` and t = 1 exactly `to`. An index outside 0..127 is a cut: `from`
 // before t = 1, `to` at t = 1.
 void RenderTransition(int index, const Image& from, const Image& to, double t, Image& out);
+
+// The same for rows [first, last) of the frame only (the other rows of `out` stay as they are):
+// `out` must already have the pictures' size and be neither of them. The rows come out as
+// RenderTransition gives them, so that threads can share a frame, a band of rows each.
+void RenderTransitionRows(int index, const Image& from, const Image& to, double t, Image& out, int first,
+                          int last);
+// Rows [first, first + rows) of a width x height picture, held by themselves (a band of rows
+// drawn just before a change's band is).
+struct PictureBand {
+    const Pixel* pixels = nullptr;  // the band's rows, packed
+    int width = 0;                  // the whole picture's size
+    int height = 0;
+    int first = 0;  // the band's first row
+    int Width() const { return width; }
+    int Height() const { return height; }
+    const Pixel* Row(int y) const { return pixels + static_cast<std::size_t>(y - first) * width; }
+};
+// The rows of a picture a band of a frame reads: [first, last).
+struct RowRange {
+    int first = 0;
+    int last = 0;
+};
+// The rows of `from` and of `to` that rows [first, last) of a width x height frame of effect
+// `index` at t read: the same rows for most effects, others for slides, pushes, uncovers, zooms
+// and stretches. Either may be empty.
+void TransitionRowsRead(int index, double t, int width, int height, int first, int last, RowRange& from,
+                        RowRange& to);
+// Rows [first, first + n) of a frame `width` pixels wide, packed, to draw into (an Image's rows, or
+// a band of them held apart).
+struct FrameRows {
+    Pixel* pixels = nullptr;
+    int width = 0;
+    int first = 0;
+    Pixel* Row(int y) const { return pixels + static_cast<std::size_t>(y - first) * width; }
+};
+// RenderTransitionRows from bands that hold (at least) the rows TransitionRowsRead names: the
+// same rows as from whole pictures, so that a frame can be drawn a band at a time with each band of
+// the two pictures made just before it.
+// `out` holds rows [first, last) of the frame (it may hold more).
+void RenderTransitionBand(int index, const PictureBand& from, const PictureBand& to, double t,
+                          const FrameRows& out, int first, int last);
 
 // Sets up what effect `index` needs for frames of width x height (a dissolve's order of cells),
 // so that its first frame costs no more than the others: for the thread that prepares the next

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <filesystem>
 #include <span>
-#include <thread>
 
 #include "imaging/pan_zoom.h"
+#include "imaging/row_bands.h"
 #include "imaging/transitions.h"
 #include "platform/error.h"
 #include "platform/files.h"
@@ -25,6 +25,40 @@ std::string FilePictureList::Bytes(std::size_t index) const {
 }
 
 namespace {
+
+// A kept slide's picture moved to where it is at one moment: the background around its areas as
+// it is, and each area from its view, drawn a band of rows at a time.
+class MovingPicture {
+public:
+    MovingPicture(const Composed& still, const imaging::PanZoomPath& path, double progress) : still_(still) {
+        for (const imaging::Rect& area : still.areas)
+            areas_.emplace_back(still.frame, area, path.At(progress, area.width, area.height));
+    }
+
+    // Rows [first, last) of a frame of the picture's size, into a band of its rows whose first
+    // is row `bandFirst`.
+    // `stream`: the picture's rows go to memory past the cache (see PanZoomDrawing).
+    void DrawRows(imaging::Pixel* band, int bandFirst, int first, int last, bool stream = false) const {
+        const Frame& frame = still_.frame;
+        const auto width = static_cast<std::size_t>(frame.Width());
+        for (int y = first; y < last; ++y) {
+            const imaging::Pixel* in = frame.Row(y);
+            imaging::Pixel* into = band + static_cast<std::size_t>(y - bandFirst) * width;
+            int x = 0;
+            for (const imaging::Rect& area : still_.areas) {
+                if (y < area.y || y >= area.y + area.height || area.x < x) continue;
+                std::copy(in + x, in + area.x, into + x);
+                x = area.x + area.width;
+            }
+            std::copy(in + x, in + frame.Width(), into + x);
+        }
+        for (const imaging::PanZoomDrawing& area : areas_) area.DrawRows(band, bandFirst, first, last, stream);
+    }
+
+private:
+    const Composed& still_;
+    std::vector<imaging::PanZoomDrawing> areas_;
+};
 
 FrameSettings MakeSettings(const project::SlideShowValues& values, imaging::Pixel background,
                            const Screen& screen) {
@@ -355,18 +389,56 @@ bool Show::Draw(const Moment& moment, Frame& out) const {
         captions_->Draw(to.member, settings_.monitors, in, out);
     };
     if (options_.motion) {
-        if (moment.phase == Phase::Change && moment.effect >= 0) {
-            // Both pictures move through the change (a show of one picture blends its motion's
-            // end into its start).
-            thread_local Frame movedFrom, movedTo;
-            DrawMoving(*from.frame, moment.slide, moment.time, movedFrom);
-            DrawMoving(*to.frame, moment.slide + 1, moment.time, movedTo);
-            imaging::RenderTransition(moment.effect, movedFrom, movedTo, moment.progress, out);
-            drawCaptions(true);
+        // Drawn in bands of rows, on a few threads for a large frame.
+        const Frame& still = from.frame->frame;
+        const int width = still.Width(), height = still.Height();
+        const int threads = imaging::BandThreadsFor(static_cast<long long>(width) * height);
+        const int band = std::max(8, (1 << 16) / std::max(width, 1));
+        // A frame shared by threads is larger than the cache: it goes straight to memory.
+        const bool stream = threads > 1;
+        const bool change = moment.phase == Phase::Change && moment.effect >= 0;
+        if (change && (to.frame->frame.Width() != width || to.frame->frame.Height() != height)) return false;
+        const MovingPicture moving(*from.frame, MotionOf(moment.slide), clock_.OnScreen(moment.slide, moment.time));
+        out.Resize(width, height);
+        if (!change) {
+            imaging::RunInBands(height, band, threads,
+                                [&](int first, int last) { moving.DrawRows(out.Data(), 0, first, last, stream); });
+            drawCaptions(false);
             return true;
         }
-        DrawMoving(*from.frame, moment.slide, moment.time, out);
-        drawCaptions(false);
+        // Both pictures move through the change (a show of one picture blends its motion's end
+        // into its start).
+        const MovingPicture next(*to.frame, MotionOf(moment.slide + 1), clock_.OnScreen(moment.slide + 1, moment.time));
+        // Each band of the change is drawn from the rows of the two moving pictures it reads
+        // (for most effects the band's own), made just before into the drawing thread's own
+        // buffers, which stay in its cache.
+        imaging::RunInBands(height, band, threads, [&](int first, int last) {
+            imaging::RowRange fromRows, toRows;
+            imaging::TransitionRowsRead(moment.effect, moment.progress, width, height, first, last, fromRows, toRows);
+            const auto rowsOf = [width](const imaging::RowRange& r) {
+                return static_cast<std::size_t>(width) * static_cast<std::size_t>(std::max(r.last - r.first, 0));
+            };
+            thread_local std::vector<imaging::Pixel> bands;
+            const std::size_t rows = static_cast<std::size_t>(width) * static_cast<std::size_t>(last - first);
+            bands.resize(rowsOf(fromRows) + rowsOf(toRows) + (stream ? rows : 0));
+            imaging::Pixel* const fromBand = bands.data();
+            imaging::Pixel* const toBand = fromBand + rowsOf(fromRows);
+            moving.DrawRows(fromBand, fromRows.first, fromRows.first, fromRows.last);
+            next.DrawRows(toBand, toRows.first, toRows.first, toRows.last);
+            // A large frame's band is drawn in the cache too, then goes to memory past it.
+            imaging::Pixel* const outBand = stream ? toBand + rowsOf(toRows) : out.Row(first);
+            imaging::RenderTransitionBand(moment.effect, {fromBand, width, height, fromRows.first},
+                                          {toBand, width, height, toRows.first}, moment.progress,
+                                          {outBand, width, first}, first, last);
+            if (stream) imaging::StreamPixels(outBand, out.Row(first), rows);
+            // A zoom's small picture may take every row of its picture for one band: that much is
+            // not kept for the frames that follow.
+            if (bands.size() > 4 * rows) {
+                bands.clear();
+                bands.shrink_to_fit();
+            }
+        });
+        drawCaptions(true);
         return true;
     }
     // A change to the same picture (a show left with one picture) shows nothing moving.
@@ -383,38 +455,6 @@ bool Show::Draw(const Moment& moment, Frame& out) const {
 imaging::PanZoomPath Show::MotionOf(std::int64_t slide) const {
     return imaging::ChoosePanZoom(seed_ ^ (static_cast<std::uint64_t>(slide + 1) * 0x9E3779B97F4A7C15ull) ^
                                   0x5A17C0FFEEull);
-}
-
-void Show::DrawMoving(const Composed& still, std::int64_t slide, std::int64_t ms, Frame& out) const {
-    const Frame& frame = still.frame;
-    out.Resize(frame.Width(), frame.Height());
-    // The background around the pictures as it is; each picture's area from its view.
-    const imaging::PanZoomPath path = MotionOf(slide);
-    const double progress = clock_.OnScreen(slide, ms);
-    for (int y = 0; y < frame.Height(); ++y) {
-        const imaging::Pixel* in = frame.Row(y);
-        imaging::Pixel* into = out.Row(y);
-        int x = 0;
-        for (const imaging::Rect& area : still.areas) {
-            if (y < area.y || y >= area.y + area.height || area.x < x) continue;
-            std::copy(in + x, in + area.x, into + x);
-            x = area.x + area.width;
-        }
-        std::copy(in + x, in + frame.Width(), into + x);
-    }
-    for (const imaging::Rect& area : still.areas) {
-        const imaging::PanZoomView view = path.At(progress, area.width, area.height);
-        // A picture over several large monitors is drawn in two bands at once.
-        constexpr std::int64_t kShared = std::int64_t{1} << 21;
-        if (static_cast<std::int64_t>(area.width) * area.height > kShared && std::thread::hardware_concurrency() > 1) {
-            const int half = area.height / 2;
-            std::thread helper([&] { imaging::DrawPanZoom(frame, area, view, out, half, area.height); });
-            imaging::DrawPanZoom(frame, area, view, out, 0, half);
-            helper.join();
-        } else {
-            imaging::DrawPanZoom(frame, area, view, out);
-        }
-    }
 }
 
 long Show::Guess(std::int64_t slide) {

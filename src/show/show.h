@@ -155,9 +155,8 @@ private:
                                             const std::atomic<bool>* stop, std::string* why) const;
     // Thrown out of a decode when the front end stops (not an error: nothing is left out).
     struct Abandoned {};
-    // Pan and zoom: slide k's path, and its picture moved to where it is at show time `ms`.
+    // Pan and zoom: slide k's path.
     imaging::PanZoomPath MotionOf(std::int64_t slide) const;
-    void DrawMoving(const Composed& still, std::int64_t slide, std::int64_t ms, Frame& out) const;
     // Returns once the screen is known; raises Abandoned when `stop` turns true first.
     void WaitForScreen(const std::atomic<bool>* stop) const;
 

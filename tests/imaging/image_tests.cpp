@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "imaging/image.h"
 #include "platform/error.h"
 
@@ -25,6 +27,27 @@ TEST(Image, BlendEndsAreExact) {
     EXPECT_EQ(BlendPixels(a, b, 256), b);
     Pixel m = BlendPixels(MakePixel(0, 0, 0), MakePixel(200, 100, 50), 128);
     EXPECT_EQ(m, MakePixel(100, 50, 25));
+    // The rows' blends (several pixels at a time) give BlendPixels' pixels, at every weight and
+    // for rows of any length.
+    std::vector<Pixel> x(23), y(23), out(23), with(23);
+    std::uint32_t s = 7;
+    for (int round = 0; round < 40; ++round) {
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            s = s * 1664525u + 1013904223u;
+            x[i] = s;
+            s = s * 1664525u + 1013904223u;
+            y[i] = round % 4 == 0 ? 0xFFFFFFFFu : s;
+        }
+        for (std::uint32_t w : {0u, 1u, 127u, 128u, 255u, 256u, 97u + static_cast<std::uint32_t>(round)}) {
+            const int count = 1 + round % 23;
+            BlendRow(x.data(), y.data(), w, out.data(), count);
+            BlendRowWith(x.data(), y[0], w, with.data(), count);
+            for (int i = 0; i < count; ++i) {
+                ASSERT_EQ(out[i], BlendPixels(x[i], y[i], w)) << w << " " << i;
+                ASSERT_EQ(with[i], BlendPixels(x[i], y[0], w)) << w << " " << i;
+            }
+        }
+    }
 }
 
 TEST(Image, NearestAndBilinearScaling) {

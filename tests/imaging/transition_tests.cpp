@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "imaging/row_bands.h"
 #include "imaging/transitions.h"
 #include "platform/error.h"
 
@@ -194,6 +197,81 @@ TEST(Transitions, DissolvesTurnWholeBlocksAndAboutTheirShareOfThePicture) {
             EXPECT_EQ(again, out);
         }
     }
+}
+
+}  // namespace
+}  // namespace nimbrel::imaging
+
+namespace nimbrel::imaging {
+namespace {
+
+// A frame drawn a band of rows at a time, on one thread or several, is the frame drawn whole:
+// from whole pictures, and from bands that hold only the rows TransitionRowsRead names (the rest
+// of each band's memory is garbage, so a read outside them shows).
+TEST(Transitions, FramesDrawnInBandsAreTheWholeFrames) {
+    const int w = 67, h = 41;
+    const Image from = Pattern(w, h, 3), to = Pattern(w, h, 4);
+    for (int i = -1; i < TransitionCount(); ++i)
+        for (double t : {0.0, 0.13, 0.5, 0.77, 1.0}) {
+            Image whole, rows(w, h), banded(w, h);
+            RenderTransition(i, from, to, t, whole);
+            RunInBands(h, 5, 4, [&](int first, int last) { RenderTransitionRows(i, from, to, t, rows, first, last); });
+            ASSERT_EQ(rows, whole) << TransitionName(i) << " at " << t;
+            for (int first = 0; first < h; first += 6) {
+                const int last = std::min(h, first + 6);
+                RowRange a, b;
+                TransitionRowsRead(i, t, w, h, first, last, a, b);
+                ASSERT_LE(0, a.first);
+                ASSERT_LE(a.last, h);
+                ASSERT_LE(0, b.first);
+                ASSERT_LE(b.last, h);
+                auto band = [w](const Image& picture, const RowRange& r) {
+                    std::vector<Pixel> pixels(static_cast<std::size_t>(w) * (r.last - r.first + 2), 0xDEADBEEFu);
+                    if (r.last > r.first)
+                        std::copy(picture.Row(r.first), picture.Row(r.first) + static_cast<std::size_t>(w) * (r.last - r.first),
+                                  pixels.begin() + w);
+                    return pixels;
+                };
+                const std::vector<Pixel> fromBand = band(from, a), toBand = band(to, b);
+                // The band of the frame is drawn apart, then put in its place.
+                std::vector<Pixel> outBand(static_cast<std::size_t>(w) * (last - first));
+                RenderTransitionBand(i, {fromBand.data() + w, w, h, a.first}, {toBand.data() + w, w, h, b.first}, t,
+                                     {outBand.data(), w, first}, first, last);
+                StreamPixels(outBand.data(), banded.Row(first), outBand.size());
+            }
+            ASSERT_EQ(banded, whole) << TransitionName(i) << " at " << t;
+        }
+    // Large enough to be shared between threads.
+    const Image bigFrom = Pattern(2000, 1100, 5), bigTo = Pattern(2000, 1100, 6);
+    for (int i : {0, 3, 20, 110}) {
+        Image shared, alone(2000, 1100);
+        RenderTransition(i, bigFrom, bigTo, 0.4, shared);
+        RenderTransitionRows(i, bigFrom, bigTo, 0.4, alone, 0, 1100);
+        EXPECT_EQ(shared, alone) << TransitionName(i);
+    }
+}
+
+TEST(RowBands, EveryRowOnceWhateverTheThreadsAndCallers) {
+    for (int threads : {1, 2, 4})
+        for (int band : {1, 7, 1000}) {
+            std::vector<std::atomic<int>> seen(1000);
+            RunInBands(1000, band, threads, [&](int first, int last) {
+                for (int y = first; y < last; ++y) ++seen[static_cast<std::size_t>(y)];
+            });
+            for (const auto& n : seen) ASSERT_EQ(n.load(), 1) << threads << " " << band;
+        }
+    // Callers at once: one has the pool, the others do their work themselves.
+    std::vector<std::atomic<int>> seen(4 * 500);
+    std::vector<std::thread> callers;
+    for (int c = 0; c < 4; ++c)
+        callers.emplace_back([&seen, c] {
+            for (int round = 0; round < 50; ++round)
+                RunInBands(500, 3, 4, [&seen, c](int first, int last) {
+                    for (int y = first; y < last; ++y) ++seen[static_cast<std::size_t>(c * 500 + y)];
+                });
+        });
+    for (std::thread& t : callers) t.join();
+    for (const auto& n : seen) ASSERT_EQ(n.load(), 50);
 }
 
 }  // namespace
