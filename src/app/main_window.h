@@ -188,6 +188,8 @@ private:
     bool OutputBuilt() const;
     // Says in the status line why Test and Install did nothing.
     void ShowCompileFirst();
+    // The movie's first recorded frame (a JPEG file's bytes) on the Flash page; nothing when empty.
+    void ShowFlashPoster(const std::string& jpeg);
     // Runs one command; an error it raises is shown in the general error box.
     bool RunCommand(const std::function<void()>& command);
     void CompileSlideShow();

@@ -225,14 +225,7 @@ void TfrmMain::RunBuild(bool installer) {
         pipeline::SetOutputPath(result.outputPath);
         UpdateCommandState();  // the build saved the project, as Save does
         if (!result.built) return;
-        if (ProjectKind() == project::kFlash && !result.posterFrame.empty()) {
-            QPixmap poster;
-            if (poster.loadFromData(reinterpret_cast<const uchar*>(result.posterFrame.data()),
-                                    static_cast<uint>(result.posterFrame.size())))
-                imgFlashPoster->setPixmap(
-                    poster.scaled(QSize(240, 135), Qt::KeepAspectRatio, Qt::SmoothTransformation));
-            imgFlashPoster->setVisible(!poster.isNull());
-        }
+        if (ProjectKind() == project::kFlash) ShowFlashPoster(result.posterFrame);
         std::string text = result.completionText;
         // Signing: the password is asked now and forgotten when the build is done.
         std::optional<std::string> password;
@@ -261,6 +254,14 @@ void TfrmMain::RunBuild(bool installer) {
         ui::MessageBox::Show(this, QString::fromLatin1(pipeline::kCompletionCaption), ForDisplay(text),
                              QMessageBox::Information, QMessageBox::Ok);
     });
+}
+
+void TfrmMain::ShowFlashPoster(const std::string& jpeg) {
+    if (jpeg.empty()) return;
+    QPixmap poster;
+    if (poster.loadFromData(reinterpret_cast<const uchar*>(jpeg.data()), static_cast<uint>(jpeg.size())))
+        imgFlashPoster->setPixmap(poster.scaled(QSize(240, 135), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    imgFlashPoster->setVisible(!poster.isNull());
 }
 
 }  // namespace nimbrel::app

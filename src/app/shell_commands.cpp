@@ -227,6 +227,7 @@ void TfrmMain::OpenMoviePreview(const QString& note) {
         building_ = false;
         cabProgress(QString(), 0);
         if (!finished) return;
+        if (!recording.files.empty()) ShowFlashPoster(platform::ReadWholeFile(recording.files.front()));
         auto* preview = new TfrmPreview(std::move(recording.index), std::move(frames), note, this);
         preview->show();
     });

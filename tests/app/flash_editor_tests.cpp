@@ -3,6 +3,7 @@
 // the Ruffle package, and skip where either is missing.
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -87,6 +88,11 @@ TEST_F(FlashEditor, ThePreviewPlaysTheRecordedMovieInALoop) {
     ASSERT_NE(preview, nullptr);
     ASSERT_NE(preview->Movie(), nullptr);
     EXPECT_EQ(preview->Movie()->Index().frames.size(), 5u);
+    // Recorded once, the movie's first frame is the Flash page's poster.
+    auto* poster = window->findChild<QLabel*>(QStringLiteral("imgFlashPoster"));
+    ASSERT_NE(poster, nullptr);
+    EXPECT_FALSE(poster->isHidden());
+    EXPECT_FALSE(poster->pixmap().isNull());
     // The frame of each moment: the square's place follows the frame the show time names, and
     // the stage (2 : 1) is letterboxed on the movie's blue.
     const QSize size = preview->ShowSize();

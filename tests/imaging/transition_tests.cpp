@@ -225,7 +225,7 @@ TEST(Transitions, FramesDrawnInBandsAreTheWholeFrames) {
                 ASSERT_LE(a.last, h);
                 ASSERT_LE(0, b.first);
                 ASSERT_LE(b.last, h);
-                auto band = [w](const Image& picture, const RowRange& r) {
+                auto band = [&](const Image& picture, const RowRange& r) {
                     std::vector<Pixel> pixels(static_cast<std::size_t>(w) * (r.last - r.first + 2), 0xDEADBEEFu);
                     if (r.last > r.first)
                         std::copy(picture.Row(r.first), picture.Row(r.first) + static_cast<std::size_t>(w) * (r.last - r.first),
