@@ -15,13 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 // A Windows path as `reg export` writes it: every backslash doubled.
 std::string Exported(const std::string& path) {
     std::string text;
@@ -36,6 +29,13 @@ std::string EntryKey(const std::string& name) {
 }
 
 }  // namespace
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
 
 int SetupHarness::RunToEnd(const std::string& program, const std::vector<std::string>& arguments,
                            const std::string& errors) {

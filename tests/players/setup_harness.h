@@ -9,6 +9,9 @@
 
 namespace nimbrel::testing {
 
+// A file's bytes; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+
 class SetupHarness {
 public:
     // `work` holds the harness's scratch files (registry exports, error logs).
