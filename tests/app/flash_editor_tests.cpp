@@ -145,8 +145,8 @@ std::string ProfileOf(int pid) {
 }
 
 // Cancel while the movie records: the browser and its profile are gone when Compile returns, and
-// the build did not wait for one more frame (no event was handled inside it after the button's
-// click). Nothing was built, and no error box speaks of it.
+// the build did not wait for more frames (at most the round of events that carried the click was
+// handled inside it afterwards). Nothing was built, and no error box speaks of it.
 TEST_F(FlashEditor, CancelDuringTheRecordingEndsTheBrowserAtOnce) {
     OpenProject(Crossing(400));  // 40 s of movie, hundreds of steps
     if (HasFatalFailure()) return;
@@ -185,7 +185,9 @@ TEST_F(FlashEditor, CancelDuringTheRecordingEndsTheBrowserAtOnce) {
     ASSERT_TRUE(clicked) << "the recording never started";
     EXPECT_FALSE(window->Building());
     EXPECT_TRUE(cancelled);
-    EXPECT_EQ(eventsAfterCancel, 0);
+    // The click is handled inside the watch's own timer event; the round of events that carries it
+    // may still deliver the watch's next tick before the build looks at the flag, never more.
+    EXPECT_LE(eventsAfterCancel, 1);
     EXPECT_TRUE(Children().empty()) << "a browser process is left";
     EXPECT_FALSE(fs::exists("/proc/" + std::to_string(browser)));
     EXPECT_FALSE(profile.empty());
