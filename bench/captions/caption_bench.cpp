@@ -2,7 +2,6 @@
 // a compile pays per picture), and to compose a 1920 x 1080 frame with a caption: a still frame
 // and frames of a change (a fade and the slowest effects), beside the same frames without one.
 // Usage: caption_bench [frames per figure (default 200)]
-#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -10,6 +9,7 @@
 #include <map>
 #include <string>
 
+#include "bench_clock.h"
 #include "captions/text_mask.h"
 #include "imaging/transitions.h"
 #include "show/picture_sources.h"
@@ -17,13 +17,9 @@
 
 using namespace nimbrel;
 
-namespace {
+using nimbrel::bench::CpuMs;
 
-double CpuMs() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
-}
+namespace {
 
 class TwoPictures : public show::PictureList {
 public:

@@ -55,16 +55,8 @@ int main(int argc, char** argv) {
     platform::TempDirectory dir("flash-bench");
     const std::string output = argc > 5 ? argv[5] : dir.File("movie.scr");
 
-    flash::testing::MoviePlan plan;
-    plan.width = width;
-    plan.height = height;
-    plan.frameRate = fps;
-    plan.shapeSize = height / 6;
-    plan.shapeTop = height / 2 - plan.shapeSize / 2;
-    plan.shapeX.clear();
-    const int frames = seconds * fps;
-    for (int k = 0; k < frames; ++k)
-        plan.shapeX.push_back((width - plan.shapeSize) * k / std::max(1, frames - 1));
+    const flash::testing::MoviePlan plan = flash::testing::CrossingPlan(width, height, fps, seconds);
+    const auto frames = static_cast<int>(plan.shapeX.size());
     const auto movie = flash::testing::MakeMovie(plan);
     std::ofstream(dir.File("movie.swf"), std::ios::binary)
         .write(reinterpret_cast<const char*>(movie.data()), static_cast<std::streamsize>(movie.size()));

@@ -111,14 +111,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     platform::TempDirectory dir("frame-format-bench");
-    flash::testing::MoviePlan plan;
-    plan.width = width, plan.height = height, plan.frameRate = fps;
-    plan.shapeSize = height / 6;
-    plan.shapeTop = height / 2 - plan.shapeSize / 2;
-    plan.shapeX.clear();
-    const int frames = seconds * fps;
-    for (int k = 0; k < frames; ++k)
-        plan.shapeX.push_back((width - plan.shapeSize) * k / std::max(1, frames - 1));
+    const flash::testing::MoviePlan plan = flash::testing::CrossingPlan(width, height, fps, seconds);
     const auto movie = flash::testing::MakeMovie(plan);
     std::ofstream(dir.File("movie.swf"), std::ios::binary)
         .write(reinterpret_cast<const char*>(movie.data()), static_cast<std::streamsize>(movie.size()));

@@ -1,7 +1,6 @@
 // Prints the time to render one full-HD transition frame, per family: the mean, and the slowest
 // single frame with its effect. The thread's processor time, so that other work on a busy
 // machine does not count. Usage: imaging_bench [width height]
-#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -9,17 +8,12 @@
 #include <map>
 #include <string>
 
+#include "bench_clock.h"
 #include "imaging/transitions.h"
 
 using namespace nimbrel::imaging;
 
-namespace {
-double CpuMs() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
-}
-}  // namespace
+using nimbrel::bench::CpuMs;
 
 int main(int argc, char** argv) {
     const int w = argc > 2 ? std::atoi(argv[1]) : 1920;

@@ -17,21 +17,18 @@
 #include <cstring>
 #include <thread>
 
+#include "bench_clock.h"
 #include "imaging/transitions.h"
 #include "show/captions.h"
 #include "show/show.h"
 
 using namespace nimbrel;
 
+using nimbrel::bench::CpuMs;
+
 namespace {
 
 int tries = 3;
-
-double CpuMs() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
-}
 
 double ProcessMs() {
     timespec t{};

@@ -3,23 +3,15 @@
 // already decoded) onto a 1920 x 1080 monitor and onto two monitors side by side (1920 x 1080
 // and 2560 x 1440), on the movie's background.
 // Usage: recorded_movie_bench
-#include <time.h>
 
 #include <cstdio>
 
+#include "bench_clock.h"
 #include "show/recorded_movie.h"
 
 using namespace nimbrel;
 
-namespace {
-
-double CpuMs() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
-}
-
-}  // namespace
+using nimbrel::bench::CpuMs;
 
 int main() {
     imaging::Image picture(800, 600);

@@ -8,7 +8,6 @@
 // `nimbrel-cli render` on them.
 // Times are the thread's processor time, so that other work on a busy machine does not count;
 // the first-picture and render figures are given as wall-clock time as well.
-#include <time.h>
 
 #include <chrono>
 #include <cstdio>
@@ -19,6 +18,7 @@
 #include <random>
 #include <string>
 
+#include "bench_clock.h"
 #include "codecs/codecs.h"
 #include "imaging/transitions.h"
 #include "platform/temp.h"
@@ -26,13 +26,9 @@
 
 using namespace nimbrel;
 
-namespace {
+using nimbrel::bench::CpuMs;
 
-double CpuMs() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
-}
+namespace {
 
 double WallMs() {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())

@@ -172,4 +172,18 @@ inline std::vector<std::uint8_t> GetUrlTag(
     return tag;
 }
 
+// A square a sixth of the stage's height crossing the stage once, left to right, over `seconds`:
+// the benchmarks' movie of ordinary vector motion.
+inline MoviePlan CrossingPlan(int width, int height, double frameRate, int seconds) {
+    MoviePlan plan;
+    plan.width = width, plan.height = height, plan.frameRate = frameRate;
+    plan.shapeSize = height / 6;
+    plan.shapeTop = height / 2 - plan.shapeSize / 2;
+    plan.shapeX.clear();
+    const int frames = static_cast<int>(seconds * frameRate);
+    for (int k = 0; k < frames; ++k)
+        plan.shapeX.push_back((width - plan.shapeSize) * k / std::max(1, frames - 1));
+    return plan;
+}
+
 }  // namespace nimbrel::flash::testing
