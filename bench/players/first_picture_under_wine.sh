@@ -10,7 +10,10 @@
 #       a show of PICTURES (e.g. 100000 or 200000) small JPEGs, listed by name in the project:
 #       the start's cost of matching the list to the members
 # RUNS (default 5) sets how often the player is started; the median start is the figure.
-# MOTION=1 turns pan and zoom on in the show of photos packed as they are (the first form).
+# MOTION=1 turns pan and zoom on in the show of photos packed as they are (the first form);
+# CAPTION=N (1 the file name, 2 the date taken, 3 the description) adds captions. With CAPTION, or
+# with CLI=1 for the same show without captions, the screensaver is made by nimbrel-cli compile
+# (which draws the captions) rather than packed directly.
 set -euo pipefail
 trap 'echo "stopped at line $LINENO" >&2' ERR
 build=$(realpath "${1:?build directory}")
@@ -86,15 +89,32 @@ for i in $(seq 1 "$photos"); do
     [ -s "$f" ] || cp "$photo" "$f"
     files+=("$f")
 done
+cli=""
+[ -z "${CAPTION:-}" ] && [ "${CLI:-}" != 1 ] || cli=1
 {
     printf '[Header]\r\nNumber=%d\r\nType=0\r\n\r\n[Files]\r\n' "$photos"
-    i=0; for f in "${files[@]}"; do printf '%d=C:\\Photos\\%s\r\n' $i "$(basename "$f")"; i=$((i + 1)); done
-    printf '\r\n[Options]\r\nCenter=1\r\nStretch=1\r\nKeepAspect=1\r\nShowSpeed=5\r\nTransition=0\r\n'
+    i=0; for f in "${files[@]}"; do
+        if [ -n "$cli" ]; then printf '%d=%s\r\n' $i "$f"; else printf '%d=C:\\Photos\\%s\r\n' $i "$(basename "$f")"; fi
+        i=$((i + 1))
+    done
+    printf '\r\n[Options]\r\n'
+    [ -z "$cli" ] || printf 'Output=%s\r\n' "$work/photos.scr"
+    printf 'Center=1\r\nStretch=1\r\nKeepAspect=1\r\nShowSpeed=5\r\nTransition=0\r\n'
     printf 'ColorR=0\r\nColorG=0\r\nColorB=0\r\n\r\n'
-    [ "${MOTION:-}" != 1 ] || printf '[Show]\r\nMotion=1\r\n\r\n'
+    if [ "${MOTION:-}" = 1 ] || [ -n "${CAPTION:-}" ]; then
+        printf '[Show]\r\n'
+        [ "${MOTION:-}" != 1 ] || printf 'Motion=1\r\n'
+        [ -z "${CAPTION:-}" ] || printf 'Caption=%s\r\n' "$CAPTION"
+        printf '\r\n'
+    fi
 } >"$work/Options.ini"
-printf 'Photos\r\nLarge photos\r\n' >"$work/About.cfg"
-"$bin/player_make_screensaver" "$work/photos.scr" "$stub" "$work/Options.ini" "$work/About.cfg" "${files[@]}"
+if [ -n "$cli" ]; then
+    cp "$work/Options.ini" "$work/photos.nssp"
+    "$bin/nimbrel-cli" compile -q --stub-dir "$(dirname "$stub")" "$work/photos.nssp"
+else
+    printf 'Photos\r\nLarge photos\r\n' >"$work/About.cfg"
+    "$bin/player_make_screensaver" "$work/photos.scr" "$stub" "$work/Options.ini" "$work/About.cfg" "${files[@]}"
+fi
 echo "screensaver: $(($(stat -c %s "$work/photos.scr") / 1048576)) MB, $photos photos"
 target_first=1 target_peak=200
 else

@@ -6,7 +6,14 @@
 #include <emmintrin.h>
 #endif
 
+#include <atomic>
+
+#include "imaging/wide_vectors.h"
 #include "platform/error.h"
+
+#if defined(NIMBREL_WIDE_VECTORS)
+#include <immintrin.h>
+#endif
 
 namespace nimbrel::imaging {
 
@@ -25,10 +32,50 @@ inline __m128i Blend4(__m128i a, __m128i b, __m128i wa, __m128i wb) {
 }
 #endif
 
+#if defined(NIMBREL_WIDE_VECTORS)
+// Blend4 over eight pixels: the unpacking and packing stay within each 128-bit half, so the
+// pixels keep their order.
+NIMBREL_TARGET_AVX2 int BlendRowWide(const Pixel* a, const Pixel* b, std::uint32_t w, Pixel* out, int count) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i wb = _mm256_set1_epi16(static_cast<short>(w)), wa = _mm256_set1_epi16(static_cast<short>(256 - w));
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m256i pa = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + x));
+        const __m256i pb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + x));
+        const __m256i lo = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(pa, zero), wa),
+                                                              _mm256_mullo_epi16(_mm256_unpacklo_epi8(pb, zero), wb)),
+                                             8);
+        const __m256i hi = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(pa, zero), wa),
+                                                              _mm256_mullo_epi16(_mm256_unpackhi_epi8(pb, zero), wb)),
+                                             8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_packus_epi16(lo, hi));
+    }
+    return x;
+}
+#endif
+
+std::atomic<bool> wideAllowed{true};
+
 }  // namespace
+
+bool WideVectors() {
+#if defined(NIMBREL_WIDE_VECTORS)
+    static const bool present = __builtin_cpu_supports("avx2");
+    return present && wideAllowed.load(std::memory_order_relaxed);
+#else
+    return false;
+#endif
+}
+
+void AllowWideVectors(bool allow) {
+    wideAllowed.store(allow, std::memory_order_relaxed);
+}
 
 void BlendRow(const Pixel* a, const Pixel* b, std::uint32_t w, Pixel* out, int count) {
     int x = 0;
+#if defined(NIMBREL_WIDE_VECTORS)
+    if (WideVectors()) x = BlendRowWide(a, b, w, out, count);
+#endif
 #if defined(__SSE2__)
     const __m128i wb = _mm_set1_epi16(static_cast<short>(w)), wa = _mm_set1_epi16(static_cast<short>(256 - w));
     for (; x + 4 <= count; x += 4) {

@@ -54,12 +54,13 @@ public:
     // cache, whose rows nothing reads soon); the pixels are the same.
     void DrawRows(Pixel* band, int bandFirst, int fromRow, int toRow, bool stream = false) const;
 
-private:
     // A source position split into the pixel before it and the weight (0..256) of the one after.
     struct Tap {
         int index;
         std::uint32_t weight;
     };
+
+private:
     static Tap MakeTap(double position, int size);
 
     const Image& still_;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "imaging/pan_zoom.h"
+#include "imaging/wide_vectors.h"
 #include "show/picture_sources.h"
 #include "show/show.h"
 
@@ -168,25 +169,33 @@ TEST(Motion, TheSameSeedGivesTheSameFramesAndTheChangeBlendsMovingPictures) {
 
 // A frame over two megapixels is shared out in bands between threads; one whose drawing finds the
 // helpers busy draws alone. Either way the pixels are the same, still and through changes of each
-// kind (blends, masks, moves, zooms).
-TEST(Motion, LargeFramesAreTheSameWhicheverThreadsDrawThem) {
+// kind (blends, masks, moves, zooms); and so they are with or without the processor's widest
+// vectors, on a large frame (stored past the cache) and on a small one of odd width.
+TEST(Motion, FramesAreTheSameWhicheverThreadsAndVectorsDrawThem) {
     PatternDecoder decoder;
     project::SlideShowValues values = Moving(2, 0);
     values.stretch = true;
-    for (int effect : {0, 3, 17, 26, 111, 118}) {
-        values.transition = effect;
-        auto show = MakeShow(values, decoder, Screen{2200, 1000, {}}, {"2200 1000 0", "2200 1000 1"});
-        ASSERT_TRUE(show->Prepare(0));
-        ASSERT_TRUE(show->Prepare(1));
-        for (std::int64_t ms : {700, 2100, 2300}) {
-            const Moment moment = show->Clock().At(ms);
-            Frame alone, one, two;
-            ASSERT_TRUE(show->Draw(moment, alone));
-            std::thread other([&] { show->Draw(moment, two); });
-            show->Draw(moment, one);
-            other.join();
-            ASSERT_EQ(one, alone) << effect << " at " << ms;
-            ASSERT_EQ(two, alone) << effect << " at " << ms;
+    for (const Screen& screen : {Screen{2200, 1000, {}}, Screen{317, 181, {}}}) {
+        const std::string size = std::to_string(screen.width) + " " + std::to_string(screen.height);
+        for (int effect : {0, 3, 17, 26, 111, 118}) {
+            values.transition = effect;
+            auto show = MakeShow(values, decoder, screen, {size + " 0", size + " 1"});
+            ASSERT_TRUE(show->Prepare(0));
+            ASSERT_TRUE(show->Prepare(1));
+            for (std::int64_t ms : {700, 2100, 2300}) {
+                const Moment moment = show->Clock().At(ms);
+                Frame alone, one, two, narrow;
+                ASSERT_TRUE(show->Draw(moment, alone));
+                std::thread other([&] { show->Draw(moment, two); });
+                show->Draw(moment, one);
+                other.join();
+                imaging::AllowWideVectors(false);
+                show->Draw(moment, narrow);
+                imaging::AllowWideVectors(true);
+                ASSERT_EQ(one, alone) << effect << " at " << ms;
+                ASSERT_EQ(two, alone) << effect << " at " << ms;
+                ASSERT_EQ(narrow, alone) << screen.width << " " << effect << " at " << ms;
+            }
         }
     }
 }
