@@ -35,10 +35,13 @@ inline __m128i Blend4(__m128i a, __m128i b, __m128i wa, __m128i wb) {
 #if defined(NIMBREL_WIDE_VECTORS)
 // Blend4 over eight pixels: the unpacking and packing stay within each 128-bit half, so the
 // pixels keep their order.
-NIMBREL_TARGET_AVX2 int BlendRowWide(const Pixel* a, const Pixel* b, std::uint32_t w, Pixel* out, int count) {
+NIMBREL_TARGET_AVX2 int BlendRowWide(const Pixel* a, const Pixel* b, std::uint32_t w, Pixel* out, int count,
+                                     bool stream) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i wb = _mm256_set1_epi16(static_cast<short>(w)), wa = _mm256_set1_epi16(static_cast<short>(256 - w));
     int x = 0;
+    if (stream)
+        for (; x < count && (reinterpret_cast<std::uintptr_t>(out + x) & 31) != 0; ++x) out[x] = BlendPixels(a[x], b[x], w);
     for (; x + 8 <= count; x += 8) {
         const __m256i pa = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + x));
         const __m256i pb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + x));
@@ -48,7 +51,11 @@ NIMBREL_TARGET_AVX2 int BlendRowWide(const Pixel* a, const Pixel* b, std::uint32
         const __m256i hi = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(pa, zero), wa),
                                                               _mm256_mullo_epi16(_mm256_unpackhi_epi8(pb, zero), wb)),
                                              8);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_packus_epi16(lo, hi));
+        if (stream) {
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(out + x), _mm256_packus_epi16(lo, hi));
+        } else {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_packus_epi16(lo, hi));
+        }
     }
     return x;
 }
@@ -71,13 +78,23 @@ void AllowWideVectors(bool allow) {
     wideAllowed.store(allow, std::memory_order_relaxed);
 }
 
-void BlendRow(const Pixel* a, const Pixel* b, std::uint32_t w, Pixel* out, int count) {
+void BlendRow(const Pixel* a, const Pixel* b, std::uint32_t w, Pixel* out, int count, bool stream) {
     int x = 0;
 #if defined(NIMBREL_WIDE_VECTORS)
-    if (WideVectors()) x = BlendRowWide(a, b, w, out, count);
+    if (WideVectors()) x = BlendRowWide(a, b, w, out, count, stream);
 #endif
 #if defined(__SSE2__)
     const __m128i wb = _mm_set1_epi16(static_cast<short>(w)), wa = _mm_set1_epi16(static_cast<short>(256 - w));
+    if (stream) {
+        for (; x < count && (reinterpret_cast<std::uintptr_t>(out + x) & 15) != 0; ++x)
+            out[x] = BlendPixels(a[x], b[x], w);
+        for (; x + 4 <= count; x += 4) {
+            const __m128i pa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x));
+            const __m128i pb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
+            _mm_stream_si128(reinterpret_cast<__m128i*>(out + x), Blend4(pa, pb, wa, wb));
+        }
+        _mm_sfence();
+    }
     for (; x + 4 <= count; x += 4) {
         const __m128i pa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x));
         const __m128i pb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
@@ -87,11 +104,19 @@ void BlendRow(const Pixel* a, const Pixel* b, std::uint32_t w, Pixel* out, int c
     for (; x < count; ++x) out[x] = BlendPixels(a[x], b[x], w);
 }
 
-void BlendRowWith(const Pixel* a, Pixel b, std::uint32_t w, Pixel* out, int count) {
+void BlendRowWith(const Pixel* a, Pixel b, std::uint32_t w, Pixel* out, int count, bool stream) {
     int x = 0;
 #if defined(__SSE2__)
     const __m128i wb = _mm_set1_epi16(static_cast<short>(w)), wa = _mm_set1_epi16(static_cast<short>(256 - w));
     const __m128i pb = _mm_set1_epi32(static_cast<int>(b));
+    if (stream) {
+        for (; x < count && (reinterpret_cast<std::uintptr_t>(out + x) & 15) != 0; ++x) out[x] = BlendPixels(a[x], b, w);
+        for (; x + 4 <= count; x += 4) {
+            const __m128i pa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x));
+            _mm_stream_si128(reinterpret_cast<__m128i*>(out + x), Blend4(pa, pb, wa, wb));
+        }
+        _mm_sfence();
+    }
     for (; x + 4 <= count; x += 4) {
         const __m128i pa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), Blend4(pa, pb, wa, wb));

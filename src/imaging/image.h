@@ -44,10 +44,11 @@ inline constexpr Pixel BlendPixels(Pixel a, Pixel b, std::uint32_t w) {
 }
 
 // BlendPixels over `count` pixels: out[i] = BlendPixels(a[i], b[i], w), with the same result on
-// every system (four pixels at a time where the processor can). `out` may be `a` or `b`.
-void BlendRow(const Pixel* a, const Pixel* b, std::uint32_t w, Pixel* out, int count);
+// every system (four or eight pixels at a time where the processor can). `out` may be `a` or `b`.
+// `stream`: `out` goes to memory past the cache (a large frame's rows that nothing reads soon).
+void BlendRow(const Pixel* a, const Pixel* b, std::uint32_t w, Pixel* out, int count, bool stream = false);
 // The same with one pixel `b` for every pixel of `a`.
-void BlendRowWith(const Pixel* a, Pixel b, std::uint32_t w, Pixel* out, int count);
+void BlendRowWith(const Pixel* a, Pixel b, std::uint32_t w, Pixel* out, int count, bool stream = false);
 
 // Copies `count` pixels to memory past the cache where the processor can (for a large frame that
 // nothing reads again soon): the pixels are those of std::copy.

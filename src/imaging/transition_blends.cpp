@@ -130,13 +130,13 @@ void RenderFade(const Effect& e, const Rows& from, const Rows& to, double t, con
         const Pixel* b = to.Row(y);
         Pixel* dst = out.Row(y);
         if (e.a == 0) {
-            BlendRow(a, b, static_cast<std::uint32_t>(std::lround(t * 256)), dst, w);
+            BlendRow(a, b, static_cast<std::uint32_t>(std::lround(t * 256)), dst, w, out.stream);
         } else if (t < 0.5) {
-            BlendRowWith(a, through, static_cast<std::uint32_t>(std::lround(t * 512)), dst, w);
+            BlendRowWith(a, through, static_cast<std::uint32_t>(std::lround(t * 512)), dst, w, out.stream);
         } else {
             // through * (256 - k) + b * k, the same sum as b blended toward `through` by 256 - k.
             const auto k = static_cast<std::uint32_t>(std::lround((t - 0.5) * 512));
-            BlendRowWith(b, through, 256 - k, dst, w);
+            BlendRowWith(b, through, 256 - k, dst, w, out.stream);
         }
     }
 }

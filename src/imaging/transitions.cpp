@@ -300,6 +300,10 @@ void RenderTransitionBand(int index, const PictureBand& from, const PictureBand&
     }
 }
 
+bool TransitionWritesOnce(int index) {
+    return index >= 0 && index < TransitionCount() && kEffects[static_cast<std::size_t>(index)].family == F::Fade;
+}
+
 void RenderTransition(int index, const Image& from, const Image& to, double t, Image& out) {
     if (from.Width() != to.Width() || from.Height() != to.Height())
         throw Error("The pictures of a transition must have the same size");

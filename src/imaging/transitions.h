@@ -99,6 +99,8 @@ struct FrameRows {
     Pixel* pixels = nullptr;
     int width = 0;
     int first = 0;
+    // The rows go to memory past the cache, for an effect that TransitionWritesOnce.
+    bool stream = false;
     Pixel* Row(int y) const { return pixels + static_cast<std::size_t>(y - first) * width; }
 };
 // RenderTransitionRows from bands that hold (at least) the rows TransitionRowsRead names: the
@@ -107,6 +109,9 @@ struct FrameRows {
 // `out` holds rows [first, last) of the frame (it may hold more).
 void RenderTransitionBand(int index, const PictureBand& from, const PictureBand& to, double t,
                           const FrameRows& out, int first, int last);
+// True for an effect that writes each pixel of its rows once and reads none of them back (the
+// fades): its rows can go straight to memory past the cache (FrameRows::stream).
+bool TransitionWritesOnce(int index);
 
 // Sets up what effect `index` needs for frames of width x height (a dissolve's order of cells),
 // so that its first frame costs no more than the others: for the thread that prepares the next

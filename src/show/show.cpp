@@ -420,17 +420,20 @@ bool Show::Draw(const Moment& moment, Frame& out) const {
             };
             thread_local std::vector<imaging::Pixel> bands;
             const std::size_t rows = static_cast<std::size_t>(width) * static_cast<std::size_t>(last - first);
-            bands.resize(rowsOf(fromRows) + rowsOf(toRows) + (stream ? rows : 0));
+            // A large frame's band goes to memory past the cache: straight from a fade, otherwise
+            // drawn in the cache first.
+            const bool direct = stream && imaging::TransitionWritesOnce(moment.effect);
+            const bool staged = stream && !direct;
+            bands.resize(rowsOf(fromRows) + rowsOf(toRows) + (staged ? rows : 0));
             imaging::Pixel* const fromBand = bands.data();
             imaging::Pixel* const toBand = fromBand + rowsOf(fromRows);
             moving.DrawRows(fromBand, fromRows.first, fromRows.first, fromRows.last);
             next.DrawRows(toBand, toRows.first, toRows.first, toRows.last);
-            // A large frame's band is drawn in the cache too, then goes to memory past it.
-            imaging::Pixel* const outBand = stream ? toBand + rowsOf(toRows) : out.Row(first);
+            imaging::Pixel* const outBand = staged ? toBand + rowsOf(toRows) : out.Row(first);
             imaging::RenderTransitionBand(moment.effect, {fromBand, width, height, fromRows.first},
                                           {toBand, width, height, toRows.first}, moment.progress,
-                                          {outBand, width, first}, first, last);
-            if (stream) imaging::StreamPixels(outBand, out.Row(first), rows);
+                                          {outBand, width, first, direct}, first, last);
+            if (staged) imaging::StreamPixels(outBand, out.Row(first), rows);
             // A zoom's small picture may take every row of its picture for one band: that much is
             // not kept for the frames that follow.
             if (bands.size() > 4 * rows) {
