@@ -142,6 +142,44 @@ TEST(LinearAreaScaler, OpaqueAndTranslucentRowsMatchTheExactAverage) {
     }
 }
 
+TEST(LinearAreaScaler, OpaquePicturesMatchTheExactAverageAtAnyNumberOfTaps) {
+    // Opaque rows take a fixed-point path with taps in pairs: one tap padded to two, odd counts,
+    // many taps, rows too narrow for a pair, a target row made of one source row.
+    std::mt19937 random(5);
+    struct Case {
+        int sourceWidth, sourceHeight, width, height;
+    };
+    for (const Case c : {Case{1, 9, 1, 4}, Case{2, 5, 1, 5}, Case{3, 3, 2, 1}, Case{37, 23, 37, 11},
+                         Case{37, 23, 20, 23}, Case{101, 61, 29, 17}, Case{101, 61, 9, 5}}) {
+        imaging::Image noise(c.sourceWidth, c.sourceHeight);
+        for (int y = 0; y < c.sourceHeight; ++y)
+            for (int x = 0; x < c.sourceWidth; ++x) {
+                const unsigned n = random();
+                noise.Set(x, y, imaging::MakePixel(n & 255, (n >> 8) & 255, (n >> 16) & 255));
+            }
+        const imaging::Image small = Scale(noise, c.width, c.height);
+        int worst = 0;
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x)
+                worst = std::max(worst, codecs::testing::ChannelDistance(
+                                            small.At(x, y), ReferencePixel(noise, c.width, c.height, x, y)));
+        EXPECT_LE(worst, 1) << c.sourceWidth << " x " << c.sourceHeight << " into " << c.width << " x " << c.height;
+
+        // The same rows handed to a sink, in order, instead of a picture.
+        imaging::Image sunk(c.width, c.height, 0);
+        int next = 0;
+        LinearAreaScaler scaler(c.sourceWidth, c.sourceHeight, c.width, c.height,
+                                [&](int row, const imaging::Pixel* pixels) {
+                                    EXPECT_EQ(row, next++);
+                                    std::copy(pixels, pixels + c.width, sunk.Row(row));
+                                });
+        for (int y = 0; y < c.sourceHeight; ++y) scaler.PushRow(noise.Row(y));
+        EXPECT_EQ(next, c.height);
+        EXPECT_TRUE(scaler.Take().Empty());
+        EXPECT_EQ(sunk, small);
+    }
+}
+
 TEST(LinearAreaScaler, RefusesToEnlarge) {
     EXPECT_THROW(LinearAreaScaler(10, 10, 11, 10), Error);
     EXPECT_THROW(LinearAreaScaler(10, 10, 0, 10), Error);
