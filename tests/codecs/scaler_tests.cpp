@@ -144,13 +144,14 @@ TEST(LinearAreaScaler, OpaqueAndTranslucentRowsMatchTheExactAverage) {
 
 TEST(LinearAreaScaler, OpaquePicturesMatchTheExactAverageAtAnyNumberOfTaps) {
     // Opaque rows take a fixed-point path with taps in pairs: one tap padded to two, odd counts,
-    // many taps, rows too narrow for a pair, a target row made of one source row.
+    // many taps, rows too narrow for a pair, a target row made of one source row. Two pairs (up
+    // to four taps) have an AVX2 path that must give the very same pixels.
     std::mt19937 random(5);
     struct Case {
         int sourceWidth, sourceHeight, width, height;
     };
     for (const Case c : {Case{1, 9, 1, 4}, Case{2, 5, 1, 5}, Case{3, 3, 2, 1}, Case{37, 23, 37, 11},
-                         Case{37, 23, 20, 23}, Case{101, 61, 29, 17}, Case{101, 61, 9, 5}}) {
+                         Case{37, 23, 20, 23}, Case{75, 10, 33, 7}, Case{101, 61, 29, 17}, Case{101, 61, 9, 5}}) {
         imaging::Image noise(c.sourceWidth, c.sourceHeight);
         for (int y = 0; y < c.sourceHeight; ++y)
             for (int x = 0; x < c.sourceWidth; ++x) {
@@ -164,6 +165,9 @@ TEST(LinearAreaScaler, OpaquePicturesMatchTheExactAverageAtAnyNumberOfTaps) {
                 worst = std::max(worst, codecs::testing::ChannelDistance(
                                             small.At(x, y), ReferencePixel(noise, c.width, c.height, x, y)));
         EXPECT_LE(worst, 1) << c.sourceWidth << " x " << c.sourceHeight << " into " << c.width << " x " << c.height;
+        LinearAreaScaler::AllowAvx2(false);
+        EXPECT_EQ(Scale(noise, c.width, c.height), small) << "the baseline path gives other pixels";
+        LinearAreaScaler::AllowAvx2(true);
 
         // The same rows handed to a sink, in order, instead of a picture.
         imaging::Image sunk(c.width, c.height, 0);
