@@ -43,7 +43,8 @@ bool PlayersDecode(std::string_view format);
 std::vector<std::uint8_t> EncodeJpeg(const imaging::Image& image, int quality = 92);
 
 // The same JPEG written a row at a time from the top, so that a picture made row by row (as the
-// scaler below makes it) is never held whole. Raises nimbrel::Error.
+// scaler below makes it) is never held whole (over WIC, on Windows, the rows are gathered and
+// encoded at the end). Raises nimbrel::Error.
 class JpegRowEncoder {
 public:
     JpegRowEncoder(int width, int height, int quality = 92);
