@@ -11,8 +11,9 @@
 #endif
 // The opaque rows' taps across also have an AVX2 path where the processor has it (checked as
 // the program runs), with the same integer arithmetic as the baseline: the same pixels. (The
-// table look-ups stay scalar: gathers were slower than them.)
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// table look-ups stay scalar: gathers were slower than them.) Not on Windows: mingw-w64's GCC
+// does not align the stack for 256-bit values it may spill there.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
 #define NIMBREL_SCALER_AVX2 1
 #include <immintrin.h>
 #endif
