@@ -100,9 +100,6 @@ public:
     bool AllOpaque() const { return allOpaque_; }
     // The target picture (without a sink), straight alpha; rows never reached stay transparent black.
     imaging::Image Take() { return std::move(result_); }
-    // Whether opaque rows may take the AVX2 path where the processor has it (by default they
-    // do; tests compare it with the baseline). Not to be changed while a scaler works.
-    static void AllowAvx2(bool allow);
 
 private:
     // Writes target row `targetRow` from its sums so far (null for none) and `across` weighed by `w`.

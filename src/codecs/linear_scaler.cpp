@@ -6,20 +6,19 @@
 #include <cstring>
 #include <utility>
 
+#include "codecs/codecs.h"
+#include "imaging/wide_vectors.h"
+#include "platform/error.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-// The opaque rows' taps across also have an AVX2 path where the processor has it (checked as
-// the program runs), with the same integer arithmetic as the baseline: the same pixels. (The
-// table look-ups stay scalar: gathers were slower than them.) Not on Windows: mingw-w64's GCC
-// does not align the stack for 256-bit values it may spill there.
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
-#define NIMBREL_SCALER_AVX2 1
+// The opaque rows' taps across also have an AVX2 path where the processor has it (see
+// imaging/wide_vectors.h), with the same integer arithmetic as the baseline: the same pixels. (The
+// table look-ups stay scalar: gathers were slower than them.)
+#if defined(NIMBREL_WIDE_VECTORS)
 #include <immintrin.h>
 #endif
-
-#include "codecs/codecs.h"
-#include "platform/error.h"
 
 namespace nimbrel::codecs {
 
@@ -238,16 +237,9 @@ imaging::Pixel OpaqueToSrgb(const std::uint8_t* toSrgb, Float4 rgb) {
 #endif
 }
 
-#if defined(NIMBREL_SCALER_AVX2)
-bool avx2Allowed = true;
-
-bool UseAvx2() {
-    static const bool have = __builtin_cpu_supports("avx2");
-    return have && avx2Allowed;
-}
-
+#if defined(NIMBREL_WIDE_VECTORS)
 // Target pixel t's two pairs of taps: the first pair's sums in the low half, the second's in the high.
-__attribute__((target("avx2"))) inline __m256i TwoPairsAvx2(const std::uint16_t* linear, const int* start,
+NIMBREL_TARGET_AVX2 inline __m256i TwoPairsAvx2(const std::uint16_t* linear, const int* start,
                                                             const std::int16_t* weights, int t) {
     const __m256i four =
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(linear + static_cast<std::size_t>(start[t]) * 4));
@@ -256,7 +248,7 @@ __attribute__((target("avx2"))) inline __m256i TwoPairsAvx2(const std::uint16_t*
 }
 
 // AcrossFixed for two pairs of taps, two target pixels at a time; returns how many it did.
-__attribute__((target("avx2"))) int AcrossTwoPairsAvx2(const std::uint16_t* linear, const int* start,
+NIMBREL_TARGET_AVX2 int AcrossTwoPairsAvx2(const std::uint16_t* linear, const int* start,
                                                        const std::int16_t* weights, std::uint16_t* out, int width) {
     const __m256i half = _mm256_set1_epi32(kHalfWeight);
     int t = 0;
@@ -373,19 +365,11 @@ void LinearAreaScaler::LeaveFixed() {
     }
 }
 
-void LinearAreaScaler::AllowAvx2(bool allow) {
-#if defined(NIMBREL_SCALER_AVX2)
-    avx2Allowed = allow;
-#else
-    (void)allow;
-#endif
-}
-
 void LinearAreaScaler::PushOpaqueRow(int r) {
     const int pairs = pairs_, width = targetWidth_;
     int done = 0;  // target pixels done by the AVX2 path
-#if defined(NIMBREL_SCALER_AVX2)
-    if (pairs == 2 && UseAvx2())
+#if defined(NIMBREL_WIDE_VECTORS)
+    if (pairs == 2 && imaging::WideVectors())
         done = AcrossTwoPairsAvx2(linear16_.data(), pairStart_.data(), pairWeights_.data(), across16_.data(), width);
 #endif
     {

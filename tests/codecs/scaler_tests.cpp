@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "codecs/codecs.h"
+#include "imaging/wide_vectors.h"
 #include "platform/error.h"
 #include "test_pictures.h"
 
@@ -165,9 +166,9 @@ TEST(LinearAreaScaler, OpaquePicturesMatchTheExactAverageAtAnyNumberOfTaps) {
                 worst = std::max(worst, codecs::testing::ChannelDistance(
                                             small.At(x, y), ReferencePixel(noise, c.width, c.height, x, y)));
         EXPECT_LE(worst, 1) << c.sourceWidth << " x " << c.sourceHeight << " into " << c.width << " x " << c.height;
-        LinearAreaScaler::AllowAvx2(false);
+        imaging::AllowWideVectors(false);
         EXPECT_EQ(Scale(noise, c.width, c.height), small) << "the baseline path gives other pixels";
-        LinearAreaScaler::AllowAvx2(true);
+        imaging::AllowWideVectors(true);
 
         // The same rows handed to a sink, in order, instead of a picture.
         imaging::Image sunk(c.width, c.height, 0);
