@@ -5,6 +5,7 @@
 // colour conversion to sRGB (LittleCMS).
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -40,6 +41,25 @@ bool PlayersDecode(std::string_view format);
 
 // JPEG at `quality` (1..100), 4:2:0, of an opaque picture (alpha is ignored). Raises nimbrel::Error.
 std::vector<std::uint8_t> EncodeJpeg(const imaging::Image& image, int quality = 92);
+
+// The same JPEG written a row at a time from the top, so that a picture made row by row (as the
+// scaler below makes it) is never held whole (over WIC, on Windows, the rows are gathered and
+// encoded at the end). Raises nimbrel::Error.
+class JpegRowEncoder {
+public:
+    JpegRowEncoder(int width, int height, int quality = 92);
+    ~JpegRowEncoder();
+    JpegRowEncoder(const JpegRowEncoder&) = delete;
+    JpegRowEncoder& operator=(const JpegRowEncoder&) = delete;
+    // The next row, `width` pixels of 0xAARRGGBB (alpha is ignored).
+    void WriteRow(const imaging::Pixel* row);
+    // The file, once every row is written.
+    std::vector<std::uint8_t> Finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 // PNG, RGBA when some pixel is less than opaque, RGB otherwise. Raises nimbrel::Error.
 std::vector<std::uint8_t> EncodePng(const imaging::Image& image);
 
@@ -67,15 +87,18 @@ std::vector<std::uint8_t> MakeRgbProfile(const double primaries[6]);
 // brightness. Only shrinks: the target is at most the source in each direction.
 class LinearAreaScaler {
 public:
+    // Each target row as it is finished, in order from the top; `pixels` (targetWidth of them)
+    // are valid during the call only.
+    using RowSink = std::function<void(int row, const imaging::Pixel* pixels)>;
     // Raises nimbrel::Error for sizes below 1, a target larger than the source, or a target
-    // beyond the image limits.
-    LinearAreaScaler(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight);
+    // beyond the image limits. With a sink, the rows go there and Take() gives nothing.
+    LinearAreaScaler(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight, RowSink sink = {});
     // Source row `index` (in order from 0), sourceWidth pixels of 0xAARRGGBB, straight alpha.
     void PushRow(const imaging::Pixel* row);
     bool Done() const { return nextSource_ >= sourceHeight_; }
     // True while every row pushed so far was opaque (then so is every target pixel).
     bool AllOpaque() const { return allOpaque_; }
-    // The target picture, straight alpha; rows never reached stay transparent black.
+    // The target picture (without a sink), straight alpha; rows never reached stay transparent black.
     imaging::Image Take() { return std::move(result_); }
 
 private:
@@ -83,9 +106,14 @@ private:
     void EmitRow(int targetRow, const float* sum, const float* across, float w);
     template <int Taps>
     void Across();  // the current row's taps when every column has Taps of them
+    // Opaque rows in fixed point (see linear_scaler.cpp); LeaveFixed hands the sums gathered so
+    // far to the general path when the first row that is not opaque arrives.
+    void PushOpaqueRow(int sourceRow);
+    void LeaveFixed();
 
     int sourceWidth_, sourceHeight_, targetWidth_, targetHeight_;
     int nextSource_ = 0;
+    // The general path: linear light in floats, alpha-weighted.
     std::vector<int> columnStart_;      // first source column of each target column's taps
     std::vector<int> columnCount_;      // number of taps
     std::vector<float> columnWeights_;  // the taps' weights, flat
@@ -96,7 +124,23 @@ private:
     int sumRow_[2] = {-1, -1};
     bool sumOpaque_[2] = {true, true};  // every source row in the target row so far was opaque
     bool allOpaque_ = true;
+    // The opaque path: 15-bit linear values, 14-bit weights, taps taken in pairs.
+    // Where target row `row` is written, and its hand-over to the sink once written.
+    imaging::Pixel* TargetRow(int row) { return sink_ ? sinkRow_.data() : result_.Row(row); }
+    void Finished(int row) {
+        if (sink_) sink_(row, sinkRow_.data());
+    }
+    bool fixed_ = false;                      // rows so far went the fixed-point way
+    int pairs_ = 0;                           // pairs of taps of every target column
+    std::vector<int> pairStart_;              // first source column of each target column's taps
+    std::vector<std::int16_t> pairWeights_;   // each pair's two weights, four times over
+    std::vector<std::uint16_t> linear16_;     // the current source row: blue, green, red, 0
+    std::vector<std::uint16_t> across16_;     // the same scaled across
+    std::vector<std::int32_t> sums32_[2];     // two target rows being gathered (weights 1 << 14)
+    int sumWeight_[2] = {0, 0};               // their source rows' weights so far
     imaging::Image result_;
+    RowSink sink_;
+    std::vector<imaging::Pixel> sinkRow_;
 };
 
 }  // namespace nimbrel::codecs

@@ -8,9 +8,13 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include <algorithm>
 #include <atomic>
+#include <memory>
 #include <cstring>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "codecs/codecs.h"
@@ -215,40 +219,6 @@ private:
     std::vector<JSAMPLE> skip_;
 };
 
-struct CompressGuard {
-    jpeg_compress_struct cinfo{};
-    ErrorManager err{};
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    bool created = false;
-    ~CompressGuard() {
-        if (created) jpeg_destroy_compress(&cinfo);
-        std::free(buffer);
-    }
-};
-
-bool Compress(CompressGuard& g, const imaging::Image& image, int quality) {
-    if (setjmp(g.err.jump)) return false;
-    jpeg_create_compress(&g.cinfo);
-    g.created = true;
-    jpeg_mem_dest(&g.cinfo, &g.buffer, &g.size);
-    g.cinfo.image_width = static_cast<JDIMENSION>(image.Width());
-    g.cinfo.image_height = static_cast<JDIMENSION>(image.Height());
-    g.cinfo.input_components = 4;
-    g.cinfo.in_color_space = JCS_EXT_BGRX;
-    jpeg_set_defaults(&g.cinfo);
-    jpeg_set_quality(&g.cinfo, quality, TRUE);
-    g.cinfo.dct_method = JDCT_ISLOW;
-    jpeg_start_compress(&g.cinfo, TRUE);
-    while (g.cinfo.next_scanline < g.cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(
-            reinterpret_cast<const JSAMPLE*>(image.Row(static_cast<int>(g.cinfo.next_scanline))));
-        jpeg_write_scanlines(&g.cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&g.cinfo);
-    return true;
-}
-
 }  // namespace
 
 namespace detail {
@@ -263,15 +233,105 @@ SourcePtr OpenJpeg(Bytes bytes, imaging::DecodeHint hint) {
 }
 }  // namespace detail
 
+// The encoder's libjpeg state; each step that may raise libjpeg's error runs in a function of
+// its own that holds nothing to destroy, and reports the error as false. The file goes straight
+// into the vector Finish returns: its room is reserved up front (pages not yet written cost
+// nothing) and cleared a step at a time as the encoder fills it.
+struct JpegRowEncoder::State {
+    jpeg_compress_struct cinfo{};
+    ErrorManager err{};
+    jpeg_destination_mgr destination{};
+    std::vector<std::uint8_t> file;
+    bool created = false;
+    ~State() {
+        if (created) jpeg_destroy_compress(&cinfo);
+    }
+
+    static State& Of(j_compress_ptr cinfo) { return *static_cast<State*>(cinfo->client_data); }
+    static void Begin(j_compress_ptr cinfo) {
+        State& state = Of(cinfo);
+        state.file.resize(std::min<std::size_t>(state.file.capacity(), 64 * 1024));
+        cinfo->dest->next_output_byte = state.file.data();
+        cinfo->dest->free_in_buffer = state.file.size();
+    }
+    // The whole room so far is written: as much again (at least 64 KiB). Without the memory,
+    // the encoder stops as if suspended, and the row or the finish fails.
+    static boolean Grow(j_compress_ptr cinfo) {
+        State& state = Of(cinfo);
+        const std::size_t used = state.file.size();
+        try {
+            state.file.resize(used + std::max<std::size_t>(used, 64 * 1024));
+        } catch (const std::bad_alloc&) {
+            return FALSE;
+        }
+        cinfo->dest->next_output_byte = state.file.data() + used;
+        cinfo->dest->free_in_buffer = state.file.size() - used;
+        return TRUE;
+    }
+    static void End(j_compress_ptr cinfo) {
+        State& state = Of(cinfo);
+        state.file.resize(state.file.size() - cinfo->dest->free_in_buffer);
+    }
+
+    bool Start(int width, int height, int quality) {
+        cinfo.err = jpeg_std_error(&err.pub);
+        err.pub.error_exit = ErrorExit;
+        err.pub.output_message = SilentOutput;
+        // About a byte a pixel: more than a photo at quality 92 takes.
+        file.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+        if (setjmp(err.jump)) return false;
+        jpeg_create_compress(&cinfo);
+        created = true;
+        cinfo.client_data = this;
+        destination.init_destination = Begin;
+        destination.empty_output_buffer = Grow;
+        destination.term_destination = End;
+        cinfo.dest = &destination;
+        cinfo.image_width = static_cast<JDIMENSION>(width);
+        cinfo.image_height = static_cast<JDIMENSION>(height);
+        cinfo.input_components = 4;
+        cinfo.in_color_space = JCS_EXT_BGRX;
+        jpeg_set_defaults(&cinfo);
+        jpeg_set_quality(&cinfo, quality, TRUE);
+        cinfo.dct_method = JDCT_ISLOW;
+        jpeg_start_compress(&cinfo, TRUE);
+        return true;
+    }
+    bool Write(const imaging::Pixel* pixels) {
+        if (setjmp(err.jump)) return false;
+        JSAMPROW row = const_cast<JSAMPROW>(reinterpret_cast<const JSAMPLE*>(pixels));
+        return jpeg_write_scanlines(&cinfo, &row, 1) == 1;
+    }
+    bool Finish() {
+        if (setjmp(err.jump)) return false;
+        jpeg_finish_compress(&cinfo);
+        return true;
+    }
+};
+
+JpegRowEncoder::JpegRowEncoder(int width, int height, int quality) : state_(std::make_unique<State>()) {
+    if (width < 1 || height < 1) throw Error("An empty picture cannot be written as JPEG.");
+    if (!state_->Start(width, height, quality)) throw Error("The picture could not be written as JPEG.");
+}
+
+JpegRowEncoder::~JpegRowEncoder() = default;
+
+void JpegRowEncoder::WriteRow(const imaging::Pixel* row) {
+    if (state_->cinfo.next_scanline >= state_->cinfo.image_height || !state_->Write(row))
+        throw Error("The picture could not be written as JPEG.");
+}
+
+std::vector<std::uint8_t> JpegRowEncoder::Finish() {
+    if (state_->cinfo.next_scanline < state_->cinfo.image_height || !state_->Finish())
+        throw Error("The picture could not be written as JPEG.");
+    return std::move(state_->file);
+}
+
 std::vector<std::uint8_t> EncodeJpeg(const imaging::Image& image, int quality) {
     if (image.Empty()) throw Error("An empty picture cannot be written as JPEG.");
-    CompressGuard guard;
-    guard.err.pub.error_exit = ErrorExit;
-    guard.cinfo.err = jpeg_std_error(&guard.err.pub);
-    guard.err.pub.error_exit = ErrorExit;
-    guard.err.pub.output_message = SilentOutput;
-    if (!Compress(guard, image, quality)) throw Error("The picture could not be written as JPEG.");
-    return std::vector<std::uint8_t>(guard.buffer, guard.buffer + guard.size);
+    JpegRowEncoder encoder(image.Width(), image.Height(), quality);
+    for (int y = 0; y < image.Height(); ++y) encoder.WriteRow(image.Row(y));
+    return encoder.Finish();
 }
 
 }  // namespace nimbrel::codecs

@@ -1,15 +1,24 @@
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
+
+#include "codecs/codecs.h"
+#include "imaging/wide_vectors.h"
+#include "platform/error.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-
-#include "codecs/codecs.h"
-#include "platform/error.h"
+// The opaque rows' taps across also have an AVX2 path where the processor has it (see
+// imaging/wide_vectors.h), with the same integer arithmetic as the baseline: the same pixels. (The
+// table look-ups stay scalar: gathers were slower than them.)
+#if defined(NIMBREL_WIDE_VECTORS)
+#include <immintrin.h>
+#endif
 
 namespace nimbrel::codecs {
 
@@ -63,6 +72,133 @@ const Tables& GetTables() {
     return tables;
 }
 
+// The opaque path works in integers: linear light as 0..kLinearOne, the weights of one target
+// pixel (across, then down) adding up to exactly kWeightOne, so that a flat colour comes back
+// unchanged and every sum stays below 2^29.
+constexpr int kLinearOne = 32767;
+constexpr int kWeightBits = 14;
+constexpr int kWeightOne = 1 << kWeightBits;
+constexpr int kHalfWeight = kWeightOne / 2;
+static_assert(std::endian::native == std::endian::little, "a pixel's 16-bit lanes are filled as one 64-bit value");
+
+struct FixedTables {
+    // A channel's linear value placed in its lane of a pixel's four 16-bit lanes (blue, green,
+    // red, 0: the order of the pixel's bytes), so that three loads and two ORs make the pixel.
+    std::array<std::uint64_t, 256> blue{}, green{}, red{};
+    // The nearest sRGB level of every linear value.
+    std::array<std::uint8_t, kLinearOne + 1> toSrgb{};
+    FixedTables() {
+        auto toLinear = [](double c) { return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+        for (int i = 0; i < 256; ++i) {
+            const auto v = static_cast<std::uint64_t>(std::lround(toLinear(i / 255.0) * kLinearOne));
+            blue[i] = v;
+            green[i] = v << 16;
+            red[i] = v << 32;
+        }
+        // Level c + 1 begins where the sRGB value reaches c + 0.5 (rounding halves up).
+        int level = 0;
+        double next = toLinear(0.5 / 255) * kLinearOne;
+        for (int l = 0; l <= kLinearOne; ++l) {
+            while (level < 255 && l >= next) {
+                ++level;
+                next = level < 255 ? toLinear((level + 0.5) / 255) * kLinearOne : 1e9;
+            }
+            toSrgb[l] = static_cast<std::uint8_t>(level);
+        }
+    }
+};
+
+const FixedTables& GetFixedTables() {
+    static const FixedTables tables;
+    return tables;
+}
+
+// A target pixel's taps across, a pair at a time: the source pixels at `in` and the next one,
+// channel by channel, times the pair's weights, as 32-bit sums for blue, green, red and 0.
+#if defined(__SSE2__)
+inline __m128i PairTimes(const std::uint16_t* in, const std::int16_t* weights) {
+    const __m128i two = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    return _mm_madd_epi16(_mm_unpacklo_epi16(two, _mm_srli_si128(two, 8)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights)));
+}
+#endif
+
+// A row of 16-bit linear values scaled across: `pairs` pairs of taps for each of `width`
+// target pixels, starting at start[t] with eight weights a pair (the two repeated four times).
+template <int Pairs>
+void AcrossFixed(const std::uint16_t* linear, const int* start, const std::int16_t* weights, int pairs,
+                 std::uint16_t* out, int width) {
+    if constexpr (Pairs > 0) pairs = Pairs;
+    for (int t = 0; t < width; ++t, out += 4, weights += 8 * pairs) {
+        const std::uint16_t* in = linear + static_cast<std::size_t>(start[t]) * 4;
+#if defined(__SSE2__)
+        __m128i sum = PairTimes(in, weights);
+        for (int k = 1; k < pairs; ++k) sum = _mm_add_epi32(sum, PairTimes(in + 8 * k, weights + 8 * k));
+        sum = _mm_srai_epi32(_mm_add_epi32(sum, _mm_set1_epi32(kHalfWeight)), kWeightBits);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packs_epi32(sum, sum));
+#else
+        for (int c = 0; c < 3; ++c) {
+            std::int32_t sum = 0;
+            for (int k = 0; k < pairs; ++k)
+                sum += in[8 * k + c] * weights[8 * k] + in[8 * k + 4 + c] * weights[8 * k + 1];
+            out[c] = static_cast<std::uint16_t>((sum + kHalfWeight) >> kWeightBits);
+        }
+        out[3] = 0;
+#endif
+    }
+}
+
+// sums[i] = w * across[i] (start) or sums[i] += w * across[i], over `count` values (a multiple of 4).
+void GatherFixed(std::int32_t* sums, const std::uint16_t* across, std::size_t count, int w, bool start) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i weight = _mm_set1_epi32(w), zero = _mm_setzero_si128();
+    auto add = [&](std::int32_t* at, __m128i v) {
+        __m128i* p = reinterpret_cast<__m128i*>(at);
+        _mm_storeu_si128(p, start ? v : _mm_add_epi32(_mm_loadu_si128(p), v));
+    };
+    for (; i + 8 <= count; i += 8) {
+        const __m128i h = _mm_loadu_si128(reinterpret_cast<const __m128i*>(across + i));
+        add(sums + i, _mm_madd_epi16(_mm_unpacklo_epi16(h, zero), weight));
+        add(sums + i + 4, _mm_madd_epi16(_mm_unpackhi_epi16(h, zero), weight));
+    }
+#endif
+    for (; i < count; ++i) sums[i] = (start ? 0 : sums[i]) + w * across[i];
+}
+
+// A target row from its sums so far (null for none) and `across` weighed by `w`, into sRGB.
+void EmitFixed(imaging::Pixel* out, const std::int32_t* sums, const std::uint16_t* across, int w, int width) {
+    const std::uint8_t* toSrgb = GetFixedTables().toSrgb.data();
+    int t = 0;
+#if defined(__SSE2__)
+    const __m128i weight = _mm_set1_epi32(w), zero = _mm_setzero_si128(), half = _mm_set1_epi32(kHalfWeight);
+    for (; t + 2 <= width; t += 2) {
+        const __m128i h = _mm_loadu_si128(reinterpret_cast<const __m128i*>(across + 4 * t));
+        __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi16(h, zero), weight);
+        __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi16(h, zero), weight);
+        if (sums != nullptr) {
+            lo = _mm_add_epi32(lo, _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + 4 * t)));
+            hi = _mm_add_epi32(hi, _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + 4 * t + 4)));
+        }
+        lo = _mm_srai_epi32(_mm_add_epi32(lo, half), kWeightBits);
+        hi = _mm_srai_epi32(_mm_add_epi32(hi, half), kWeightBits);
+        const __m128i l = _mm_packs_epi32(lo, hi);
+        out[t] = imaging::MakePixel(toSrgb[_mm_extract_epi16(l, 2)], toSrgb[_mm_extract_epi16(l, 1)],
+                                    toSrgb[_mm_extract_epi16(l, 0)]);
+        out[t + 1] = imaging::MakePixel(toSrgb[_mm_extract_epi16(l, 6)], toSrgb[_mm_extract_epi16(l, 5)],
+                                        toSrgb[_mm_extract_epi16(l, 4)]);
+    }
+#endif
+    for (; t < width; ++t) {
+        std::uint8_t c[3];
+        for (int i = 0; i < 3; ++i) {
+            const std::int32_t v = (sums != nullptr ? sums[4 * t + i] : 0) + w * across[4 * t + i];
+            c[i] = toSrgb[(v + kHalfWeight) >> kWeightBits];
+        }
+        out[t] = imaging::MakePixel(c[2], c[1], c[0]);
+    }
+}
+
 // One pixel's linear red, green and blue (scaled by `scale`) back to sRGB, with `alpha` on top:
 // the same rounding as ToSrgb, four channels at once where the processor has SSE2.
 imaging::Pixel PixelToSrgb(const std::uint8_t* toSrgb, const float* rgba, float scale, std::uint8_t alpha) {
@@ -101,13 +237,42 @@ imaging::Pixel OpaqueToSrgb(const std::uint8_t* toSrgb, Float4 rgb) {
 #endif
 }
 
+#if defined(NIMBREL_WIDE_VECTORS)
+// Target pixel t's two pairs of taps: the first pair's sums in the low half, the second's in the high.
+NIMBREL_TARGET_AVX2 inline __m256i TwoPairsAvx2(const std::uint16_t* linear, const int* start,
+                                                            const std::int16_t* weights, int t) {
+    const __m256i four =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(linear + static_cast<std::size_t>(start[t]) * 4));
+    return _mm256_madd_epi16(_mm256_unpacklo_epi16(four, _mm256_srli_si256(four, 8)),
+                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + 16 * t)));
+}
+
+// AcrossFixed for two pairs of taps, two target pixels at a time; returns how many it did.
+NIMBREL_TARGET_AVX2 int AcrossTwoPairsAvx2(const std::uint16_t* linear, const int* start,
+                                                       const std::int16_t* weights, std::uint16_t* out, int width) {
+    const __m256i half = _mm256_set1_epi32(kHalfWeight);
+    int t = 0;
+    for (; t + 2 <= width; t += 2) {
+        const __m256i a = TwoPairsAvx2(linear, start, weights, t), b = TwoPairsAvx2(linear, start, weights, t + 1);
+        __m256i sum = _mm256_add_epi32(_mm256_permute2x128_si256(a, b, 0x20), _mm256_permute2x128_si256(a, b, 0x31));
+        sum = _mm256_srai_epi32(_mm256_add_epi32(sum, half), kWeightBits);
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(sum, sum), _MM_SHUFFLE(3, 1, 2, 0));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * t), _mm256_castsi256_si128(packed));
+    }
+    return t;
+}
+
+#endif
+
 }  // namespace
 
-LinearAreaScaler::LinearAreaScaler(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight)
+LinearAreaScaler::LinearAreaScaler(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight,
+                                   RowSink sink)
     : sourceWidth_(sourceWidth),
       sourceHeight_(sourceHeight),
       targetWidth_(targetWidth),
-      targetHeight_(targetHeight) {
+      targetHeight_(targetHeight),
+      sink_(std::move(sink)) {
     if (sourceWidth < 1 || sourceHeight < 1 || targetWidth < 1 || targetHeight < 1 ||
         targetWidth > sourceWidth || targetHeight > sourceHeight ||
         !imaging::ImageSizeAllowed(targetWidth, targetHeight))
@@ -143,12 +308,106 @@ LinearAreaScaler::LinearAreaScaler(int sourceWidth, int sourceHeight, int target
         columnWeights_ = std::move(padded);
         fixedTaps_ = most;
     }
-    across_.resize(static_cast<std::size_t>(targetWidth) * 4);
-    linear_.resize(static_cast<std::size_t>(sourceWidth) * 4);
-    sums_[0].resize(across_.size());
-    sums_[1].resize(across_.size());
-    // (Transparent black, as the vector clears it: no second pass.)
-    result_.Resize(targetWidth, targetHeight);
+    // The opaque path's taps: the same spans, each column's weights in integers that add up to
+    // exactly kWeightOne, padded to an even number of taps that stays inside the row.
+    const int pairs = (*std::max_element(columnCount_.begin(), columnCount_.end()) + 1) / 2;
+    if (2 * pairs <= sourceWidth) {
+        pairs_ = pairs;
+        pairStart_.resize(targetWidth);
+        pairWeights_.assign(static_cast<std::size_t>(targetWidth) * pairs * 8, 0);
+        for (int tx = 0; tx < targetWidth; ++tx) {
+            const double left = tx * sx, right = std::min<double>((tx + 1) * sx, sourceWidth);
+            const int first = static_cast<int>(left);
+            const int last = std::min(sourceWidth - 1, static_cast<int>(std::ceil(right)) - 1);
+            const int start = std::min(first, sourceWidth - 2 * pairs);
+            pairStart_[tx] = start;
+            double covered = 0;
+            int given = 0;
+            for (int x = first; x <= std::max(first, last); ++x) {
+                covered += std::max(0.0, std::min<double>(x + 1, right) - std::max<double>(x, left));
+                const int upTo = x == std::max(first, last) ? kWeightOne
+                                                             : static_cast<int>(std::lround(covered / (right - left) * kWeightOne));
+                const int tap = x - start;
+                std::int16_t* pair = &pairWeights_[(static_cast<std::size_t>(tx) * pairs + tap / 2) * 8];
+                for (int lane = tap % 2; lane < 8; lane += 2) pair[lane] = static_cast<std::int16_t>(upTo - given);
+                given = upTo;
+            }
+        }
+        linear16_.resize(static_cast<std::size_t>(sourceWidth) * 4);
+        across16_.resize(static_cast<std::size_t>(targetWidth) * 4);
+        sums32_[0].resize(across16_.size());
+        sums32_[1].resize(across16_.size());
+        fixed_ = true;
+    } else {
+        LeaveFixed();
+    }
+    if (sink_)
+        sinkRow_.resize(static_cast<std::size_t>(targetWidth));
+    else
+        result_.Resize(targetWidth, targetHeight);  // (transparent black, as the vector clears it)
+}
+
+void LinearAreaScaler::LeaveFixed() {
+    fixed_ = false;
+    across_.resize(static_cast<std::size_t>(targetWidth_) * 4);
+    linear_.resize(static_cast<std::size_t>(sourceWidth_) * 4);
+    for (int slot = 0; slot < 2; ++slot) {
+        sums_[slot].resize(across_.size());
+        if (sumRow_[slot] < 0) continue;
+        // The opaque rows gathered so far, in the general path's units and order (red, green,
+        // blue, alpha, where alpha is their weight).
+        const float scale = 1.0f / (static_cast<float>(kWeightOne) * kLinearOne);
+        for (std::size_t i = 0; i < sums_[slot].size(); i += 4) {
+            for (int c = 0; c < 3; ++c) sums_[slot][i + c] = static_cast<float>(sums32_[slot][i + 2 - c]) * scale;
+            sums_[slot][i + 3] = static_cast<float>(sumWeight_[slot]) / kWeightOne;
+        }
+        sumOpaque_[slot] = true;
+    }
+}
+
+void LinearAreaScaler::PushOpaqueRow(int r) {
+    const int pairs = pairs_, width = targetWidth_;
+    int done = 0;  // target pixels done by the AVX2 path
+#if defined(NIMBREL_WIDE_VECTORS)
+    if (pairs == 2 && imaging::WideVectors())
+        done = AcrossTwoPairsAvx2(linear16_.data(), pairStart_.data(), pairWeights_.data(), across16_.data(), width);
+#endif
+    {
+        const int* start = pairStart_.data() + done;
+        const std::int16_t* weights = pairWeights_.data() + static_cast<std::size_t>(done) * pairs * 8;
+        std::uint16_t* out = across16_.data() + static_cast<std::size_t>(done) * 4;
+        switch (pairs) {
+            case 1: AcrossFixed<1>(linear16_.data(), start, weights, pairs, out, width - done); break;
+            case 2: AcrossFixed<2>(linear16_.data(), start, weights, pairs, out, width - done); break;
+            default: AcrossFixed<0>(linear16_.data(), start, weights, pairs, out, width - done);
+        }
+    }
+    // Down as in PushRow, each source row's share of a target row in integers: the shares of a
+    // target row's source rows add up to exactly kWeightOne.
+    const std::int64_t T = targetHeight_, H = sourceHeight_;
+    const std::int64_t top = r * T, bottom = (r + 1) * T;
+    auto upTo = [&](std::int64_t units) { return static_cast<int>((units * kWeightOne + H / 2) / H); };
+    for (int ty = static_cast<int>(top / H); ty < targetHeight_; ++ty) {
+        const std::int64_t lo = ty * H, hi = (ty + 1) * H;
+        if (lo >= bottom) break;
+        const int w = upTo(std::min(bottom, hi) - lo) - upTo(std::max(top, lo) - lo);
+        const int slot = ty & 1;
+        const bool first = sumRow_[slot] != ty, last = hi <= bottom;
+        if (first) {
+            sumRow_[slot] = ty;
+            sumWeight_[slot] = 0;
+        }
+        sumWeight_[slot] += w;
+        std::int32_t* sums = sums32_[slot].data();
+        const std::uint16_t* across = across16_.data();
+        if (last) {
+            EmitFixed(TargetRow(ty), first ? nullptr : sums, across, w, width);
+            Finished(ty);
+            sumRow_[slot] = -1;
+        } else {
+            GatherFixed(sums, across, across16_.size(), w, first);
+        }
+    }
 }
 
 template <int Taps>
@@ -170,6 +429,23 @@ void LinearAreaScaler::Across() {
 void LinearAreaScaler::PushRow(const imaging::Pixel* row) {
     if (Done()) return;
     const int r = nextSource_++;
+    if (fixed_) {
+        // Into 16-bit linear light while the alphas are gathered: photos never leave this path.
+        const FixedTables& tables = GetFixedTables();
+        std::uint16_t* lin = linear16_.data();
+        imaging::Pixel alphas = 0xFF000000u;
+        for (int x = 0, width = sourceWidth_; x < width; ++x, lin += 4) {
+            const imaging::Pixel p = row[x];
+            alphas &= p;
+            const std::uint64_t v = tables.blue[p & 0xFF] | tables.green[(p >> 8) & 0xFF] | tables.red[(p >> 16) & 0xFF];
+            std::memcpy(lin, &v, sizeof v);
+        }
+        if ((alphas >> 24) == 0xFFu) {
+            PushOpaqueRow(r);
+            return;
+        }
+        LeaveFixed();
+    }
     // Each source pixel into linear light, weighted by its alpha, once; then the taps. Photos
     // are opaque: their rows skip the weighting, and their target rows the division by alpha.
     const float* linear = GetTables().toLinear.data();
@@ -247,7 +523,7 @@ void LinearAreaScaler::PushRow(const imaging::Pixel* row) {
 }
 
 void LinearAreaScaler::EmitRow(int targetRow, const float* sum, const float* across, float w) {
-    imaging::Pixel* out = result_.Row(targetRow);
+    imaging::Pixel* out = TargetRow(targetRow);
     const std::uint8_t* toSrgb = GetTables().toSrgb.data();
     // The row's sums so far (none when this source row is its only one) and this row's share.
     auto total = [&](int tx) {
@@ -272,6 +548,7 @@ void LinearAreaScaler::EmitRow(int targetRow, const float* sum, const float* acr
         }
     }
     sumRow_[targetRow & 1] = -1;
+    Finished(targetRow);
 }
 
 }  // namespace nimbrel::codecs

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "pipeline/build_pipeline.h"
 #include "codecs/codecs.h"
@@ -60,9 +61,11 @@ bool AnyTransparent(const imaging::Image& image) {
 }
 
 // Reads the source's rows in bands into sRGB and, when smaller, through the linear-light scaler.
-// `opaque` tells whether every pixel is known opaque (the scaler saw only opaque rows).
+// `opaque` tells whether every pixel is known opaque (the scaler saw only opaque rows). With an
+// encoder, the scaler's rows go there as they are made and the result is empty.
 imaging::Image ReadConverted(imaging::PictureSource& source, int width, int height,
-                             const std::function<void(int)>& progress, bool& opaque) {
+                             const std::function<void(int)>& progress, bool& opaque,
+                             codecs::JpegRowEncoder* encoder = nullptr) {
     opaque = false;
     const int rowWidth = source.RowWidth(), rowHeight = source.RowHeight();
     const std::vector<std::uint8_t> profile = source.ColorProfile();
@@ -77,7 +80,9 @@ imaging::Image ReadConverted(imaging::PictureSource& source, int width, int heig
     std::optional<codecs::LinearAreaScaler> scaler;
     std::vector<imaging::Pixel> band;
     if (shrink) {
-        scaler.emplace(rowWidth, rowHeight, width, height);
+        codecs::LinearAreaScaler::RowSink sink;
+        if (encoder != nullptr) sink = [encoder](int, const imaging::Pixel* row) { encoder->WriteRow(row); };
+        scaler.emplace(rowWidth, rowHeight, width, height, std::move(sink));
         band.resize(static_cast<std::size_t>(rowWidth) * kBandRows);
     } else {
         whole = imaging::Image(rowWidth, rowHeight);
@@ -206,11 +211,24 @@ ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::ui
     height = std::min(height, source->RowHeight());
 
     bool opaque = false;
+    result.converted = true;
+    // A JPEG is opaque: shrunk and upright, it goes from the scaler into the encoder a row at a
+    // time, never held whole.
+    const bool upright = info.orientation < 2 || info.orientation > 8;
+    if (format == "jpeg" && upright && (width < source->RowWidth() || height < source->RowHeight())) {
+        codecs::JpegRowEncoder encoder(width, height, 92);
+        ReadConverted(*source, width, height, progress, opaque, &encoder);
+        result.width = width;
+        result.height = height;
+        result.format = "jpeg";
+        result.bytes = encoder.Finish();
+        if (progress) progress(100);
+        return result;
+    }
     imaging::Image picture = ReadConverted(*source, width, height, progress, opaque);
     // (Upright pictures are not copied.)
     if (info.orientation >= 2 && info.orientation <= 8)
         picture = imaging::ApplyOrientation(picture, info.orientation);
-    result.converted = true;
     result.width = picture.Width();
     result.height = picture.Height();
     if (!opaque && AnyTransparent(picture)) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <random>
 #include <utility>
 
 #include "codecs/codecs.h"
@@ -67,6 +68,29 @@ TEST(LibraryDecoder, JpegRoundTripKeepsColoursAndReadsInBands) {
 
     auto again = Open(EncodeJpeg(picture, 95));
     EXPECT_LE(MostDifference(imaging::ReadWholePicture(*again), picture), 24);
+}
+
+TEST(JpegRowEncoder, GrowsPastItsFirstRoomAndWantsEveryRowOnce) {
+    // Grey noise at quality 100 takes about two bytes a pixel, more than the room made at first.
+    imaging::Image noise(96, 80);
+    std::mt19937 random(3);
+    for (int y = 0; y < noise.Height(); ++y)
+        for (int x = 0; x < noise.Width(); ++x) {
+            const auto v = static_cast<std::uint8_t>(random());
+            noise.Set(x, y, imaging::MakePixel(v, v, v));
+        }
+    JpegRowEncoder encoder(noise.Width(), noise.Height(), 100);
+    for (int y = 0; y < noise.Height(); ++y) encoder.WriteRow(noise.Row(y));
+    EXPECT_THROW(encoder.WriteRow(noise.Row(0)), Error) << "a row too many";
+    const Bytes jpeg = encoder.Finish();
+    EXPECT_GT(jpeg.size(), static_cast<std::size_t>(noise.Width() * noise.Height()));
+    auto source = Open(jpeg);
+    ASSERT_NE(source, nullptr);
+    EXPECT_LE(MostDifference(imaging::ReadWholePicture(*source), noise), 8);
+
+    JpegRowEncoder cut(8, 8);
+    cut.WriteRow(noise.Row(0));
+    EXPECT_THROW(cut.Finish(), Error) << "rows missing";
 }
 
 TEST(LibraryDecoder, JpegScalesDownToTheHintTakingOrientationIntoAccount) {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "codecs/codecs.h"
+#include "imaging/wide_vectors.h"
 #include "platform/error.h"
 #include "test_pictures.h"
 
@@ -139,6 +140,48 @@ TEST(LinearAreaScaler, OpaqueAndTranslucentRowsMatchTheExactAverage) {
                                                 small.At(x, y), ReferencePixel(noise, width, height, x, y)));
             EXPECT_LE(worst, 1) << width << " x " << height << (translucentBand ? " with translucent rows" : "");
         }
+    }
+}
+
+TEST(LinearAreaScaler, OpaquePicturesMatchTheExactAverageAtAnyNumberOfTaps) {
+    // Opaque rows take a fixed-point path with taps in pairs: one tap padded to two, odd counts,
+    // many taps, rows too narrow for a pair, a target row made of one source row. Two pairs (up
+    // to four taps) have an AVX2 path that must give the very same pixels.
+    std::mt19937 random(5);
+    struct Case {
+        int sourceWidth, sourceHeight, width, height;
+    };
+    for (const Case c : {Case{1, 9, 1, 4}, Case{2, 5, 1, 5}, Case{3, 3, 2, 1}, Case{37, 23, 37, 11},
+                         Case{37, 23, 20, 23}, Case{75, 10, 33, 7}, Case{101, 61, 29, 17}, Case{101, 61, 9, 5}}) {
+        imaging::Image noise(c.sourceWidth, c.sourceHeight);
+        for (int y = 0; y < c.sourceHeight; ++y)
+            for (int x = 0; x < c.sourceWidth; ++x) {
+                const unsigned n = random();
+                noise.Set(x, y, imaging::MakePixel(n & 255, (n >> 8) & 255, (n >> 16) & 255));
+            }
+        const imaging::Image small = Scale(noise, c.width, c.height);
+        int worst = 0;
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x)
+                worst = std::max(worst, codecs::testing::ChannelDistance(
+                                            small.At(x, y), ReferencePixel(noise, c.width, c.height, x, y)));
+        EXPECT_LE(worst, 1) << c.sourceWidth << " x " << c.sourceHeight << " into " << c.width << " x " << c.height;
+        imaging::AllowWideVectors(false);
+        EXPECT_EQ(Scale(noise, c.width, c.height), small) << "the baseline path gives other pixels";
+        imaging::AllowWideVectors(true);
+
+        // The same rows handed to a sink, in order, instead of a picture.
+        imaging::Image sunk(c.width, c.height, 0);
+        int next = 0;
+        LinearAreaScaler scaler(c.sourceWidth, c.sourceHeight, c.width, c.height,
+                                [&](int row, const imaging::Pixel* pixels) {
+                                    EXPECT_EQ(row, next++);
+                                    std::copy(pixels, pixels + c.width, sunk.Row(row));
+                                });
+        for (int y = 0; y < c.sourceHeight; ++y) scaler.PushRow(noise.Row(y));
+        EXPECT_EQ(next, c.height);
+        EXPECT_TRUE(scaler.Take().Empty());
+        EXPECT_EQ(sunk, small);
     }
 }
 

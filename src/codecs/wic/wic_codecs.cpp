@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "codecs/codecs.h"
 #include "codecs/sources.h"
@@ -244,6 +245,32 @@ SourcePtr OpenTiff(Bytes bytes) {
 
 std::vector<std::uint8_t> EncodeJpeg(const imaging::Image& image, int quality) {
     return Encode(image, GUID_ContainerFormatJpeg, false, std::clamp(quality, 1, 100) / 100.0f);
+}
+
+// WIC's JPEG encoder takes rows in its own pixel format only: the rows are gathered and written
+// at the end.
+struct JpegRowEncoder::State {
+    imaging::Image image;
+    int next = 0;
+    int quality = 92;
+};
+
+JpegRowEncoder::JpegRowEncoder(int width, int height, int quality) : state_(std::make_unique<State>()) {
+    if (width < 1 || height < 1) throw Error("An empty picture cannot be written as JPEG.");
+    state_->image = imaging::Image(width, height);
+    state_->quality = quality;
+}
+
+JpegRowEncoder::~JpegRowEncoder() = default;
+
+void JpegRowEncoder::WriteRow(const imaging::Pixel* row) {
+    if (state_->next >= state_->image.Height()) throw Error("The picture could not be written as JPEG.");
+    std::copy(row, row + state_->image.Width(), state_->image.Row(state_->next++));
+}
+
+std::vector<std::uint8_t> JpegRowEncoder::Finish() {
+    if (state_->next < state_->image.Height()) throw Error("The picture could not be written as JPEG.");
+    return EncodeJpeg(state_->image, state_->quality);
 }
 
 std::vector<std::uint8_t> EncodePng(const imaging::Image& image) {
