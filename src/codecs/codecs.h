@@ -47,7 +47,9 @@ std::vector<std::uint8_t> EncodeJpeg(const imaging::Image& image, int quality = 
 // encoded at the end). Raises nimbrel::Error.
 class JpegRowEncoder {
 public:
-    JpegRowEncoder(int width, int height, int quality = 92);
+    // `room` is memory to write the file into (what it holds is dropped): a caller encoding one
+    // picture after another hands back the previous file, so that its pages are used again.
+    JpegRowEncoder(int width, int height, int quality = 92, std::vector<std::uint8_t> room = {});
     ~JpegRowEncoder();
     JpegRowEncoder(const JpegRowEncoder&) = delete;
     JpegRowEncoder& operator=(const JpegRowEncoder&) = delete;

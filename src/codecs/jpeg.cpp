@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "codecs/codecs.h"
+#include "codecs/jpeg_idct.h"
 #include "codecs/sources.h"
 #include "imaging/exif.h"
 #include "platform/error.h"
@@ -148,6 +149,7 @@ public:
         if (!started_) {
             started_ = true;
             jpeg_start_decompress(&cinfo_);
+            idct_.TakeOver(cinfo_);
         }
         if (static_cast<int>(cinfo_.output_scanline) < first)
             skip_.resize(static_cast<std::size_t>(rowWidth_) * 4);
@@ -217,6 +219,7 @@ private:
     std::string failure_;
     std::vector<JSAMPLE> inks_;
     std::vector<JSAMPLE> skip_;
+    detail::ScaledIdct idct_;  // the reduced-size transforms, when libjpeg would do them in plain C
 };
 
 }  // namespace
@@ -250,6 +253,7 @@ struct JpegRowEncoder::State {
     static State& Of(j_compress_ptr cinfo) { return *static_cast<State*>(cinfo->client_data); }
     static void Begin(j_compress_ptr cinfo) {
         State& state = Of(cinfo);
+        state.file.clear();
         state.file.resize(std::min<std::size_t>(state.file.capacity(), 64 * 1024));
         cinfo->dest->next_output_byte = state.file.data();
         cinfo->dest->free_in_buffer = state.file.size();
@@ -273,11 +277,12 @@ struct JpegRowEncoder::State {
         state.file.resize(state.file.size() - cinfo->dest->free_in_buffer);
     }
 
-    bool Start(int width, int height, int quality) {
+    bool Start(int width, int height, int quality, std::vector<std::uint8_t> room) {
         cinfo.err = jpeg_std_error(&err.pub);
         err.pub.error_exit = ErrorExit;
         err.pub.output_message = SilentOutput;
         // About a byte a pixel: more than a photo at quality 92 takes.
+        file = std::move(room);
         file.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
         if (setjmp(err.jump)) return false;
         jpeg_create_compress(&cinfo);
@@ -309,9 +314,11 @@ struct JpegRowEncoder::State {
     }
 };
 
-JpegRowEncoder::JpegRowEncoder(int width, int height, int quality) : state_(std::make_unique<State>()) {
+JpegRowEncoder::JpegRowEncoder(int width, int height, int quality, std::vector<std::uint8_t> room)
+    : state_(std::make_unique<State>()) {
     if (width < 1 || height < 1) throw Error("An empty picture cannot be written as JPEG.");
-    if (!state_->Start(width, height, quality)) throw Error("The picture could not be written as JPEG.");
+    if (!state_->Start(width, height, quality, std::move(room)))
+        throw Error("The picture could not be written as JPEG.");
 }
 
 JpegRowEncoder::~JpegRowEncoder() = default;

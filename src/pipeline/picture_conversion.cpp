@@ -23,6 +23,39 @@
 
 namespace nimbrel::pipeline {
 
+// Memory the workers of a build pass on from one picture to the next: fresh memory costs a page
+// fault every 4 KiB, which for a photo read whole and re-encoded came to a sixth of its
+// conversion. (The archive runs each member on a thread of its own, so the rooms cannot be the
+// threads' own.) A room larger than 64 MiB is not kept.
+struct ConversionRoom {
+    std::unique_ptr<std::uint8_t[]> read;  // the file
+    std::size_t readCapacity = 0;
+    std::vector<std::uint8_t> encoded;  // the converted picture
+};
+
+class ConversionRooms {
+public:
+    ConversionRoom Take() {
+        std::lock_guard lock(mutex_);
+        if (rooms_.empty()) return {};
+        ConversionRoom room = std::move(rooms_.back());
+        rooms_.pop_back();
+        return room;
+    }
+    void Give(ConversionRoom room) {
+        if (room.readCapacity > kKept) room.read.reset(), room.readCapacity = 0;
+        if (room.encoded.capacity() > kKept) room.encoded = {};
+        std::lock_guard lock(mutex_);
+        if (rooms_.size() < kMostRooms) rooms_.push_back(std::move(room));
+    }
+
+private:
+    static constexpr std::size_t kKept = 64u << 20;
+    static constexpr std::size_t kMostRooms = 8;
+    std::mutex mutex_;
+    std::vector<ConversionRoom> rooms_;
+};
+
 namespace {
 
 constexpr const char* kCannotDecode =
@@ -116,25 +149,27 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::size_t mos
     return bytes;
 }
 
-// A whole file in a buffer that is not cleared first (a photo is read once, and often).
-struct WholeFile {
-    std::unique_ptr<std::uint8_t[]> bytes;
-    std::size_t size = 0;
-};
-
-WholeFile ReadWholeFile(const std::string& path) {
+// A whole file, read into `room` (made larger when it must; not cleared first: a photo is read
+// once, and often).
+std::span<const std::uint8_t> ReadWholeFile(const std::string& path, ConversionRoom& room) {
     std::ifstream in(platform::NativePath(path), std::ios::binary);
     if (!in) throw Error("cannot be read");
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
     in.seekg(0, std::ios::beg);
     if (size < 0) throw Error("cannot be read");
-    WholeFile file;
-    file.size = static_cast<std::size_t>(size);
-    file.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(file.size);
-    in.read(reinterpret_cast<char*>(file.bytes.get()), size);
+    const auto length = static_cast<std::size_t>(size);
+    if (length > room.readCapacity) {
+        // (A quarter more, so that the next photos, about as large, fit in it too.)
+        const std::size_t capacity = length + length / 4;
+        room.read.reset();
+        room.readCapacity = 0;
+        room.read = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+        room.readCapacity = capacity;
+    }
+    in.read(reinterpret_cast<char*>(room.read.get()), size);
     if (in.gcount() != size || in.bad()) throw Error("cannot be read");
-    return file;
+    return {room.read.get(), length};
 }
 
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -173,8 +208,12 @@ bool IsCompressedFormat(const std::string& format) {
            format == "avif";
 }
 
-ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::uint8_t> bytes,
-                                const FitOptions& options, const std::function<void(int)>& progress) {
+namespace {
+
+// ConvertPicture, a JPEG result written into the memory of `room`.
+ConvertedPicture ConvertInto(const std::string& name, std::span<const std::uint8_t> bytes,
+                             const FitOptions& options, const std::function<void(int)>& progress,
+                             std::vector<std::uint8_t>& room) {
     ConvertedPicture result;
     const std::string format = codecs::DetectFormat(name, bytes);
     // What we do not know is packed as before; the players try it themselves.
@@ -216,7 +255,7 @@ ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::ui
     // time, never held whole.
     const bool upright = info.orientation < 2 || info.orientation > 8;
     if (format == "jpeg" && upright && (width < source->RowWidth() || height < source->RowHeight())) {
-        codecs::JpegRowEncoder encoder(width, height, 92);
+        codecs::JpegRowEncoder encoder(width, height, 92, std::move(room));
         ReadConverted(*source, width, height, progress, opaque, &encoder);
         result.width = width;
         result.height = height;
@@ -242,10 +281,33 @@ ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::ui
     return result;
 }
 
+}  // namespace
+
+ConvertedPicture ConvertPicture(const std::string& name, std::span<const std::uint8_t> bytes,
+                                const FitOptions& options, const std::function<void(int)>& progress) {
+    std::vector<std::uint8_t> room;
+    return ConvertInto(name, bytes, options, progress, room);
+}
+
 namespace {
 
+// A room taken from `rooms` for the length of a conversion (or a room of its own).
+struct BorrowedRoom {
+    explicit BorrowedRoom(ConversionRooms* from) : rooms(from) {
+        if (rooms) room = rooms->Take();
+    }
+    ~BorrowedRoom() {
+        if (rooms) rooms->Give(std::move(room));
+    }
+    BorrowedRoom(const BorrowedRoom&) = delete;
+    BorrowedRoom& operator=(const BorrowedRoom&) = delete;
+    ConversionRooms* rooms;
+    ConversionRoom room;
+};
+
 PreparedPicture PrepareOne(const std::string& path, std::size_t index, const FitOptions& options,
-                           const std::string& workFolder, const std::function<void(int)>& progress = {}) {
+                           const std::string& workFolder, ConversionRooms* rooms,
+                           const std::function<void(int)>& progress = {}) {
     PreparedPicture picture;
     picture.source = path;
     picture.path = path;
@@ -259,9 +321,9 @@ PreparedPicture PrepareOne(const std::string& path, std::size_t index, const Fit
             picture.notShownReason = pipeline::NotShownReason(path, head, head.size() < kHeaderBytes);
             return picture;
         }
-        const WholeFile file = ReadWholeFile(path);
-        const ConvertedPicture converted = ConvertPicture(
-            path, std::span<const std::uint8_t>(file.bytes.get(), file.size), options, progress);
+        BorrowedRoom borrowed(rooms);
+        ConvertedPicture converted = ConvertInto(path, ReadWholeFile(path, borrowed.room), options, progress,
+                                                 borrowed.room.encoded);
         if (!converted.converted) return picture;
         // A folder for each picture keeps two pictures of the same name apart.
         std::string folderName = "p";  // (appended, not "p" + ...: GCC 12 warns wrongly about the latter)
@@ -272,6 +334,7 @@ PreparedPicture PrepareOne(const std::string& path, std::size_t index, const Fit
         if (ec) throw Error(Format("Cannot create file %s", folder));
         const std::string copy = platform::JoinPath(folder, platform::FileNamePart(path));
         WriteFileBytes(copy, converted.bytes);
+        borrowed.room.encoded = std::move(converted.bytes);
         picture.path = copy;
         picture.converted = true;
     } catch (const std::bad_alloc&) {
@@ -297,10 +360,11 @@ std::vector<PreparedPicture> PreparePictures(const std::vector<std::string>& pat
     std::condition_variable changed;
     std::vector<int> finished;  // indexes in the order they were finished, for the progress reports
     std::atomic<int> next{0};
+    ConversionRooms rooms;
     auto work = [&] {
         for (int i = next++; i < total; i = next++) {
             prepared[static_cast<std::size_t>(i)] = PrepareOne(
-                paths[static_cast<std::size_t>(i)], static_cast<std::size_t>(i), options, workFolder);
+                paths[static_cast<std::size_t>(i)], static_cast<std::size_t>(i), options, workFolder, &rooms);
             std::lock_guard lock(mutex);
             finished.push_back(i);
             changed.notify_one();
@@ -336,7 +400,8 @@ ShowPictureConverter::ShowPictureConverter(std::vector<std::string> names, std::
       percent_(std::make_unique<std::atomic<int>[]>(names_.size())),
       reasons_(names_.size()),
       copies_(names_.size()),
-      notShown_(names_.size()) {
+      notShown_(names_.size()),
+      rooms_(std::make_shared<ConversionRooms>()) {
     for (std::size_t i = 0; i < names_.size(); ++i) percent_[i] = -1;
 }
 
@@ -347,7 +412,7 @@ archive::TZLBArchive::MemberSource ShowPictureConverter::Source(const std::strin
         percent_[index] = percent;
         if (here && OnProgressHere) OnProgressHere();
     };
-    const PreparedPicture picture = PrepareOne(path, index, options_, workFolder_, progress);
+    const PreparedPicture picture = PrepareOne(path, index, options_, workFolder_, rooms_.get(), progress);
     if (!picture.leftOutReason.empty()) {
         const std::string& name = names_[index].empty() ? path : names_[index];
         if (strict_) throw archive::MemberRefused(name + " " + picture.leftOutReason + ".");

@@ -84,6 +84,9 @@ std::vector<PreparedPicture> PreparePictures(const std::vector<std::string>& pat
                                              const std::string& workFolder, int threads = 0,
                                              const PictureProgress& progress = {});
 
+// Memory that the workers of one build hand on from picture to picture.
+class ConversionRooms;
+
 // The build's conversion of a slideshow's pictures while the archive packs them: the archive's
 // workers ask it for each member's source (TZLBArchive::OnMemberSource), so that pictures are
 // converted on the same workers that compress the other members, each as its turn comes, and
@@ -128,6 +131,7 @@ private:
     std::unique_ptr<std::atomic<int>[]> percent_;
     mutable std::mutex mutex_;
     std::vector<std::string> reasons_, copies_, notShown_;
+    std::shared_ptr<ConversionRooms> rooms_;
 };
 
 }  // namespace nimbrel::pipeline

@@ -255,7 +255,8 @@ struct JpegRowEncoder::State {
     int quality = 92;
 };
 
-JpegRowEncoder::JpegRowEncoder(int width, int height, int quality) : state_(std::make_unique<State>()) {
+JpegRowEncoder::JpegRowEncoder(int width, int height, int quality, std::vector<std::uint8_t>)
+    : state_(std::make_unique<State>()) {
     if (width < 1 || height < 1) throw Error("An empty picture cannot be written as JPEG.");
     state_->image = imaging::Image(width, height);
     state_->quality = quality;
