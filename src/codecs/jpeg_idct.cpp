@@ -130,10 +130,12 @@ NIMBREL_INLINE Lanes Widen(__m128i values) {
 
 // Up to eight outputs of one row (a vector of the eight blocks each) rounded, limited to 0..255
 // and turned around: the result holds each block's pixels as 8 bytes, block after block.
-NIMBREL_INLINE void RowBytes(const Lanes* values, int count, std::uint8_t* blocks) {
+template <int Count>
+NIMBREL_INLINE void RowBytes(const Lanes* values, std::uint8_t* blocks) {
     __m128i words[8];
+#pragma GCC unroll 8
     for (int x = 0; x < 8; ++x) {
-        if (x >= count) {
+        if (x >= Count) {
             words[x] = _mm_setzero_si128();
             continue;
         }
@@ -183,8 +185,8 @@ NIMBREL_INLINE void Transform(const JCOEF (*blocks)[64], int count, const float*
     for (int y = 0; y < N; ++y) {
         Lanes out[N];
         Pass<N, 1, 1>(down[y], out, 128.0f);
-        RowBytes(out, std::min(N, 8), bytes[0]);
-        if constexpr (N > 8) RowBytes(out + 8, N - 8, bytes[1]);
+        RowBytes<std::min(N, 8)>(out, bytes[0]);
+        if constexpr (N > 8) RowBytes<N - 8>(out + 8, bytes[1]);
         for (int b = 0; b < count; ++b) {
             JSAMPLE* row = rows[b][y] + columns[b];
             std::memcpy(row, bytes[0] + 8 * b, std::min(N, 8));
