@@ -89,21 +89,41 @@ template <int N>
 inline constexpr Basis<N> kBasis = MakeBasis<N>();
 
 // One N-point pass over K inputs (each a vector of the eight blocks, `inStride` apart) into N
-// outputs (`outStride` apart), `bias` added to each.
-template <int N, int inStride, int outStride>
+// outputs (`outStride` apart), `bias` added to each. Outputs i and N-1-i share the even terms
+// and take the odd ones with opposite signs; for an even N the even terms are themselves the
+// N/2-point pass over the even inputs, which saves a quarter of the multiplications.
+template <int N, int K, int inStride, int outStride>
 NIMBREL_INLINE void Pass(const Lanes* in, Lanes* out, float bias) {
-    constexpr int K = N < 8 ? N : 8;
+    if constexpr (N % 2 == 0 && K > 2) {
+        Lanes even[N / 2];
+        Pass<N / 2, (K + 1) / 2, 2 * inStride, 1>(in, even, bias);
 #pragma GCC unroll 8
-    for (int i = 0; i < (N + 1) / 2; ++i) {
-        Lanes even = in[0] * kBasis<N>.at[i][0] + bias;
-        Lanes odd = in[inStride] * kBasis<N>.at[i][1];
+        for (int i = 0; i < N / 2; ++i) {
+            Lanes odd = in[inStride] * kBasis<N>.at[i][1];
 #pragma GCC unroll 8
-        for (int k = 2; k < K; k += 2) {
-            even += in[k * inStride] * kBasis<N>.at[i][k];
-            if (k + 1 < K) odd += in[(k + 1) * inStride] * kBasis<N>.at[i][k + 1];
+            for (int k = 3; k < K; k += 2) odd += in[k * inStride] * kBasis<N>.at[i][k];
+            out[i * outStride] = even[i] + odd;
+            out[(N - 1 - i) * outStride] = even[i] - odd;
         }
-        out[i * outStride] = even + odd;
-        if (N - 1 - i != i) out[(N - 1 - i) * outStride] = even - odd;
+    } else {
+        const Lanes level = in[0] * kBasis<N>.at[0][0] + bias;
+#pragma GCC unroll 8
+        for (int i = 0; i < (N + 1) / 2; ++i) {
+            Lanes even = level;
+#pragma GCC unroll 8
+            for (int k = 2; k < K; k += 2) even += in[k * inStride] * kBasis<N>.at[i][k];
+            // (The middle point of an odd N has no odd terms: their cosines are 0.)
+            if (N - 1 - i == i || K < 2) {
+                out[i * outStride] = even;
+                if (N - 1 - i != i) out[(N - 1 - i) * outStride] = even;
+                continue;
+            }
+            Lanes odd = in[inStride] * kBasis<N>.at[i][1];
+#pragma GCC unroll 8
+            for (int k = 3; k < K; k += 2) odd += in[k * inStride] * kBasis<N>.at[i][k];
+            out[i * outStride] = even + odd;
+            out[(N - 1 - i) * outStride] = even - odd;
+        }
     }
 }
 
@@ -179,12 +199,12 @@ NIMBREL_INLINE void Transform(const JCOEF (*blocks)[64], int count, const float*
     // Down the columns, then along each row.
     Lanes down[N][K];
 #pragma GCC unroll 8
-    for (int u = 0; u < K; ++u) Pass<N, K, K>(&coefficients[0][u], &down[0][u], 0.0f);
+    for (int u = 0; u < K; ++u) Pass<N, K, K, K>(&coefficients[0][u], &down[0][u], 0.0f);
     alignas(16) std::uint8_t bytes[2][64];
 #pragma GCC unroll 2
     for (int y = 0; y < N; ++y) {
         Lanes out[N];
-        Pass<N, 1, 1>(down[y], out, 128.0f);
+        Pass<N, K, 1, 1>(down[y], out, 128.0f);
         RowBytes<std::min(N, 8)>(out, bytes[0]);
         if constexpr (N > 8) RowBytes<N - 8>(out + 8, bytes[1]);
         for (int b = 0; b < count; ++b) {
