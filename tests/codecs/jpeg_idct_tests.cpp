@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -9,6 +11,7 @@
 #include <jpeglib.h>
 
 #include "codecs/jpeg_idct.h"
+#include "test_pictures.h"
 
 using namespace nimbrel::codecs::detail;
 
@@ -28,42 +31,18 @@ int Reference(const JCOEF* block, const float* quant, int size, int y, int x) {
 }
 
 // Pixels to compress: noise over a slope, so that every coefficient has something to carry.
-std::vector<JSAMPLE> Noise(int width, int height, int components, unsigned seed) {
+nimbrel::imaging::Image Noise(int width, int height, unsigned seed) {
     std::mt19937 random(seed);
-    std::vector<JSAMPLE> pixels(static_cast<std::size_t>(width) * height * components);
-    for (std::size_t i = 0; i < pixels.size(); ++i)
-        pixels[i] = static_cast<JSAMPLE>(std::clamp<int>(static_cast<int>(i % 251) + static_cast<int>(random() % 97) - 48, 0, 255));
-    return pixels;
-}
-
-std::vector<unsigned char> Compress(const std::vector<JSAMPLE>& pixels, int width, int height, bool gray,
-                                    int chromaStep, bool progressive) {
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr err{};
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &out, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = gray ? 1 : 3;
-    cinfo.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 95, TRUE);
-    if (!gray) cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = chromaStep;
-    if (progressive) jpeg_simple_progression(&cinfo);
-    jpeg_start_compress(&cinfo, TRUE);
-    const int components = gray ? 1 : 3;
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPLE*>(pixels.data()) + static_cast<std::size_t>(cinfo.next_scanline) * width * components;
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::vector<unsigned char> bytes(out, out + size);
-    std::free(out);
-    return bytes;
+    nimbrel::imaging::Image picture(width, height);
+    auto level = [&](int i) {
+        return static_cast<std::uint8_t>(std::clamp<int>(i % 251 + static_cast<int>(random() % 97) - 48, 0, 255));
+    };
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int i = 3 * (y * width + x);
+            picture.Row(y)[x] = nimbrel::imaging::MakePixel(level(i), level(i + 1), level(i + 2));
+        }
+    return picture;
 }
 
 // The picture decoded at scale/8 by libjpeg, its transforms taken over or not; `taken` is how
@@ -158,8 +137,9 @@ TEST(ScaledIdct, DecodesWhatLibjpegDecodesWhenItTakesOver) {
     };
     for (const Case& c : {Case{333, 211, false, 2, false}, Case{64, 48, false, 1, false},
                           Case{171, 97, false, 2, true}, Case{99, 131, true, 1, false}}) {
-        const std::vector<unsigned char> jpeg =
-            Compress(Noise(c.width, c.height, c.gray ? 1 : 3, 11), c.width, c.height, c.gray, c.chromaStep, c.progressive);
+        const std::vector<unsigned char> jpeg = nimbrel::codecs::testing::MakeJpeg(
+            Noise(c.width, c.height, 11),
+            {.quality = 95, .gray = c.gray, .chromaStep = c.chromaStep, .progressive = c.progressive});
         for (int scale : {5, 6, 7}) {
             int taken = 0, none = 0;
             const std::vector<JSAMPLE> own = Decompress(jpeg, scale, false, none);

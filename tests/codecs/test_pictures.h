@@ -36,10 +36,21 @@ namespace nimbrel::codecs::testing {
 // ICC profile and a container orientation (1..8, written as rotation and mirroring boxes and as
 // EXIF, as phones do).
 Bytes MakeHeif(const imaging::Image& image, bool avif, const Bytes& iccProfile = {}, int orientation = 1);
-// A progressive JPEG of the picture (alpha dropped): libjpeg's usual ten scans, or with
-// `manyScans` one scan a coefficient, component and bit, 568 in all (a valid file that takes a
-// decoder that many passes).
-Bytes MakeProgressiveJpeg(const imaging::Image& image, bool manyScans);
+// A JPEG of the picture (alpha dropped) through libjpeg's encoder, in colour with chroma kept
+// every `chromaStep` pixels across and down (2: 4:2:0, 1: 4:4:4) or in grey; sequential, or
+// progressive in libjpeg's usual ten scans, or with `manyScans` one scan a coefficient, component
+// and bit, 568 in all (a valid file that takes a decoder that many passes).
+struct JpegMaking {
+    int quality = 75;
+    bool gray = false;
+    int chromaStep = 2;
+    bool progressive = false;
+    bool manyScans = false;
+};
+Bytes MakeJpeg(const imaging::Image& image, const JpegMaking& making);
+inline Bytes MakeProgressiveJpeg(const imaging::Image& image, bool manyScans) {
+    return MakeJpeg(image, {.progressive = true, .manyScans = manyScans});
+}
 // A lossless WebP of the picture (alpha kept).
 Bytes MakeWebpLossless(const imaging::Image& image);
 // A 16-bit RGB TIFF of the picture with an Orientation tag.

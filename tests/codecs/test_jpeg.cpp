@@ -1,4 +1,4 @@
-// Progressive JPEGs with a scan script of our own, through libjpeg's encoder.
+// JPEGs through libjpeg's encoder: grey or colour, 4:2:0 or 4:4:4, sequential or progressive.
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +12,7 @@
 
 namespace nimbrel::codecs::testing {
 
-Bytes MakeProgressiveJpeg(const imaging::Image& image, bool manyScans) {
+Bytes MakeJpeg(const imaging::Image& image, const JpegMaking& making) {
     jpeg_compress_struct cinfo{};
     jpeg_error_mgr err{};
     cinfo.err = jpeg_std_error(&err);  // a test's own pictures: libjpeg's exit is acceptable
@@ -25,8 +25,13 @@ Bytes MakeProgressiveJpeg(const imaging::Image& image, bool manyScans) {
     cinfo.input_components = 4;
     cinfo.in_color_space = JCS_EXT_BGRX;
     jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, making.quality, TRUE);
+    if (making.gray)
+        jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
+    else
+        cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = making.chromaStep;
     std::vector<jpeg_scan_info> scans;
-    if (manyScans) {
+    if (making.manyScans) {
         scans.push_back({3, {0, 1, 2, 0}, 0, 0, 0, 0});
         for (int c = 0; c < 3; ++c)
             for (int k = 1; k < 64; ++k)
@@ -34,7 +39,7 @@ Bytes MakeProgressiveJpeg(const imaging::Image& image, bool manyScans) {
                     scans.push_back({1, {c, 0, 0, 0}, k, k, ah, al});
         cinfo.scan_info = scans.data();
         cinfo.num_scans = static_cast<int>(scans.size());
-    } else {
+    } else if (making.progressive) {
         jpeg_simple_progression(&cinfo);
     }
     jpeg_start_compress(&cinfo, TRUE);
