@@ -9,19 +9,8 @@
 set -euo pipefail
 build=$(realpath "${1:?build directory}")
 rounds=${2:-5}
-bin=$build/bin
-[ -x "$bin/nimbrel-cli" ] || { echo "$bin/nimbrel-cli is missing: build it first"; exit 1; }
-convert=$(command -v magick || command -v convert) || { echo "ImageMagick is missing"; exit 1; }
+. "$(dirname "$0")/../compile_setup.sh"
 command -v djpeg >/dev/null || { echo "djpeg is missing (Debian: libjpeg-turbo-progs)"; exit 1; }
-out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
-# The players built beside nimbrel-cli, or a stand-in (the player's bytes are copied, never run).
-stubs=$bin
-if [ ! -s "$bin/stub.bin" ]; then
-    stubs=$out/players
-    mkdir -p "$stubs"
-    { printf 'MZ'; head -c 300000 /dev/urandom; } >"$stubs/stub.bin"
-fi
 for chroma in 444 420; do
     work=$build/bench-fit/$chroma
     if [ ! -s "$work/show.nssp" ]; then

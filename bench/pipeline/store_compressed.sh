@@ -7,9 +7,7 @@
 set -euo pipefail
 build=$(realpath "${1:?build directory}")
 count=${2:-40}
-bin=$build/bin
-[ -x "$bin/nimbrel-cli" ] || { echo "$bin/nimbrel-cli is missing: build it first"; exit 1; }
-convert=$(command -v magick || command -v convert) || { echo "ImageMagick is missing"; exit 1; }
+. "$(dirname "$0")/../compile_setup.sh"
 work=$build/bench-store/photos-$count
 if [ ! -s "$work/show.nssp" ]; then
     echo "making $count photos in $work..."
@@ -25,15 +23,6 @@ if [ ! -s "$work/show.nssp" ]; then
     mv "$work/show.nssp.tmp" "$work/show.nssp"
 fi
 echo "show: $(ls "$work"/*.jpg | wc -l) photos, $(du -sm --apparent-size "$work" | cut -f1) MB"
-out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
-# The players built beside nimbrel-cli, or a stand-in (the player's bytes are copied, never run).
-stubs=$bin
-if [ ! -s "$bin/stub.bin" ]; then
-    stubs=$out/players
-    mkdir -p "$stubs"
-    { printf 'MZ'; head -c 300000 /dev/urandom; } >"$stubs/stub.bin"
-fi
 measure() {  # label, command...
     local label=$1
     shift
