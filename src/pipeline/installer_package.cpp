@@ -133,7 +133,8 @@ void WriteInstaller(const std::string& setupPath, const std::string& screensaver
     }
 
     const std::string folder = platform::DirectoryPart(outputPath);
-    platform::TempFile partial(platform::MakeUniqueTempFile(folder.empty() ? "." : folder, "~nb"));
+    platform::TempFile partial(
+        platform::MakeUniqueTempFile(folder.empty() ? "." : folder, platform::LeftoverPrefix("~nb")));
     try {
         archive::FileStream out(partial.Path(), archive::FileStream::Mode::Create);
         Append(out, setup);

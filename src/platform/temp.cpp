@@ -17,10 +17,12 @@ namespace nimbrel::platform {
 
 namespace {
 
-// The temporaries alive, for RemoveLiveTemporaries.
+// The temporaries alive, for RemoveLiveTemporaries. Once that has run (`closing`), the process
+// is ending: a temporary that other threads make meanwhile is removed at once instead of listed.
 struct LiveTemporaries {
     std::mutex mutex;
-    std::multiset<std::string> paths;
+    std::set<std::string> paths;
+    bool closing = false;
 };
 
 LiveTemporaries& Live() {
@@ -28,26 +30,48 @@ LiveTemporaries& Live() {
     return *live;
 }
 
-void Track(const std::string& path) {
-    if (path.empty()) return;
+// False, with the path removed, when the process is ending.
+bool TrackLocked(LiveTemporaries& live, const std::string& path) {
+    if (live.closing) {
+        std::error_code ec;
+        std::filesystem::remove_all(NativePath(path), ec);
+        return false;
+    }
+    live.paths.insert(path);
+    return true;
+}
+
+bool Track(const std::string& path) {
+    if (path.empty()) return true;
     LiveTemporaries& live = Live();
     std::lock_guard lock(live.mutex);
-    live.paths.insert(path);
+    return TrackLocked(live, path);
 }
 
 void Untrack(const std::string& path) {
     if (path.empty()) return;
     LiveTemporaries& live = Live();
     std::lock_guard lock(live.mutex);
-    auto found = live.paths.find(path);
-    if (found != live.paths.end()) live.paths.erase(found);
+    live.paths.erase(path);
 }
 
 }  // namespace
 
+std::string MakeUniqueTempFile(const std::string& directory, const std::string& prefix) {
+    // Made and listed under one lock: an interrupt finds the file listed or never sees it made.
+    LiveTemporaries& live = Live();
+    std::lock_guard lock(live.mutex);
+    if (live.closing)
+        throw Error("Cannot create a temporary file in " + directory + ": the program is ending");
+    std::string path = detail::CreateUniqueFile(directory, prefix);
+    TrackLocked(live, path);
+    return path;
+}
+
 void RemoveLiveTemporaries() {
     LiveTemporaries& live = Live();
     std::lock_guard lock(live.mutex);
+    live.closing = true;
     for (const std::string& path : live.paths) {
         std::error_code ec;
         std::filesystem::remove_all(NativePath(path), ec);
@@ -92,14 +116,12 @@ TempDirectory::TempDirectory(const std::string& prefix) {
     // so that two processes can never pick the same directory.
     TempFile marker(MakeUniqueTempFile(base, LeftoverPrefix(prefix)));
     std::string dir = marker.Path() + ".d";
-    Track(dir);
-    if (!CreatePrivateDirectory(dir)) {
+    if (!Track(dir) || !CreatePrivateDirectory(dir)) {
         Untrack(dir);
         throw Error("Cannot create temporary directory " + dir);
     }
     path_ = WithTrailingSeparator(dir);
-    markerPath_ = marker.Release();
-    Track(markerPath_);
+    marker_ = std::move(marker);
 }
 
 namespace {
@@ -134,9 +156,7 @@ std::string PrivateTempDirectory() {
 TempDirectory::~TempDirectory() {
     std::error_code ec;
     if (!path_.empty()) std::filesystem::remove_all(NativePath(path_), ec);
-    if (!markerPath_.empty()) RemoveFile(markerPath_);
     if (!path_.empty()) Untrack(path_.substr(0, path_.size() - 1));
-    Untrack(markerPath_);
 }
 
 TempFile::TempFile(std::string path) : path_(std::move(path)) {

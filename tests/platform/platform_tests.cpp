@@ -4,6 +4,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -121,6 +122,49 @@ TEST(TempFiles, PrivateFoldersAreTheOwnersAloneAndNewFilesFollowNoLink) {
     EXPECT_EQ(ReadWholeFile(dir.File("fresh")), "new");
 }
 
+TEST(TempFiles, AnInterruptRemovesWhatLivesAndWhatOtherThreadsMakeAfterIt) {
+    // In a child: after the clean-up the process may make nothing that outlives it. The folder
+    // is no TempDirectory, which the child's clean-up would take along.
+    const std::string outer = GetTempDirectory() + "nbinterrupt" + std::to_string(getpid()) + "/";
+    std::filesystem::create_directories(outer);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int faults = 0;
+        TempDirectory work("nbtest");
+        TempFile held(MakeUniqueTempFile(work.Path(), "held"));
+        // Made, and not yet in a TempFile: a thread between the two when the signal comes.
+        const std::string bare = MakeUniqueTempFile(outer, "bare");
+        RemoveLiveTemporaries();
+        if (DirectoryExists(work.Path()) || FileExists(held.Path())) faults |= 1;
+        if (FileExists(bare)) faults |= 2;
+        try {
+            MakeUniqueTempFile(outer, "late");
+            faults |= 4;
+        } catch (const nimbrel::Error&) {
+        }
+        try {
+            TempDirectory late("nbtest");
+            faults |= 8;
+        } catch (const nimbrel::Error&) {
+        }
+        std::fclose(std::fopen((outer + "by-hand").c_str(), "wb"));  // made before a TempFile takes it
+        TempFile late(outer + "by-hand");
+        if (FileExists(late.Path())) faults |= 16;
+        _exit(faults);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "faults (bits) 1: lived on, 2: made bare, 4/8: made later, 16: taken later";
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(outer))
+        left.push_back(entry.path().string());
+    EXPECT_TRUE(left.empty()) << left.front();
+    std::filesystem::remove_all(outer);
+}
+
 #endif
 
 TEST(IoErrors, EveryFailureIsToldInWords) {
@@ -194,7 +238,8 @@ bool LockFolder(const std::string& folder, bool lock) {
 
 TEST(AtomicWrite, KeepsModeAndWritesThroughLinksToTheRealFile) {
 #ifdef _WIN32
-    GTEST_SKIP() << "pipes, devices, file modes and links are POSIX's: the Windows cases are in the win32 tests";
+    GTEST_SKIP()
+        << "pipes, devices, file modes and links are POSIX's: the Windows cases are in the win32 tests";
 #else
     TempDirectory dir("nbtest");
     std::string path = dir.File("p.nssp");
@@ -243,7 +288,8 @@ TEST(AtomicWrite, KeepsModeAndWritesThroughLinksToTheRealFile) {
 
 TEST(AtomicWrite, AFolderThatTakesNoNewFileIsWrittenInPlace) {
 #ifdef _WIN32
-    GTEST_SKIP() << "pipes, devices, file modes and links are POSIX's: the Windows cases are in the win32 tests";
+    GTEST_SKIP()
+        << "pipes, devices, file modes and links are POSIX's: the Windows cases are in the win32 tests";
 #else
     TempDirectory dir("nbtest");
     std::string folder = dir.File("locked");
@@ -282,7 +328,8 @@ TEST(AtomicWrite, AFolderThatTakesNoNewFileIsWrittenInPlace) {
 
 TEST(Files, KindsAndSameFile) {
 #ifdef _WIN32
-    GTEST_SKIP() << "pipes, devices, file modes and links are POSIX's: the Windows cases are in the win32 tests";
+    GTEST_SKIP()
+        << "pipes, devices, file modes and links are POSIX's: the Windows cases are in the win32 tests";
 #else
     TempDirectory dir("nbtest");
     WriteFileAtomically(dir.File("a"), "a");

@@ -45,7 +45,7 @@ std::string GetTempDirectory() {
     return DirectoryExists("/tmp") ? std::string("/tmp/") : std::string();
 }
 
-std::string MakeUniqueTempFile(const std::string& directory, const std::string& prefix) {
+std::string detail::CreateUniqueFile(const std::string& directory, const std::string& prefix) {
     // Like GetTempFileName: prefix, four hex digits, ".tmp", created empty and exclusively.
     static std::mt19937 generator{std::random_device{}() ^ static_cast<unsigned>(getpid())};
     std::string base = WithTrailingSeparator(directory) + prefix;

@@ -122,7 +122,8 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
     std::string directory = DirectoryPart(target);
     std::string tempPath;
     try {
-        tempPath = MakeUniqueTempFile(directory.empty() ? std::string(".") : directory, "~nb");
+        tempPath =
+            MakeUniqueTempFile(directory.empty() ? std::string(".") : directory, LeftoverPrefix("~nb"));
     } catch (const Error&) {
         if (!exists) throw Error(IoErrorMessage(EACCES));
         // The folder takes no new file, but the file itself may be written.

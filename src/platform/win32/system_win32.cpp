@@ -56,7 +56,7 @@ bool ProcessIsRunning(const std::string& tag) {
     return running;
 }
 
-std::string MakeUniqueTempFile(const std::string& directory, const std::string& prefix) {
+std::string detail::CreateUniqueFile(const std::string& directory, const std::string& prefix) {
     // As GetTempFileName names them (prefix, four hex digits, ".tmp"), but with the whole prefix:
     // GetTempFileName keeps only its first three letters, and leftover names carry a process id.
     static std::mt19937 generator{std::random_device{}() ^ static_cast<unsigned>(GetCurrentProcessId())};
