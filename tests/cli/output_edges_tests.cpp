@@ -298,8 +298,8 @@ TEST_F(OutputEdges, InterruptsCleanUpAndLaterBuildsRemoveWhatKilledOnesLeft) {
         ASSERT_EQ(waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFSIGNALED(status)) << "the build ended before the signal came";
         EXPECT_EQ(WTERMSIG(status), signal);
-        EXPECT_TRUE(Entries(folder, "~nb").empty()) << strsignal(signal);
-        EXPECT_TRUE(Entries(tmp, "nimbrel").empty()) << strsignal(signal);
+        EXPECT_EQ(Entries(folder, "~nb"), std::vector<std::string>{}) << strsignal(signal);
+        EXPECT_EQ(Entries(tmp, "nimbrel"), std::vector<std::string>{}) << strsignal(signal);
         EXPECT_EQ(ReadFile(output), "the previous screensaver");
     }
 
