@@ -68,12 +68,14 @@ std::string StubProblem(const std::string& stub) {
     return {};
 }
 
-// Writes a fresh copy of the stub over `path`.
+// Writes a fresh copy of the stub over `path`, a file that exists.
 void CopyStub(const std::string& stub, const std::string& path) {
     if (const std::string problem = StubProblem(stub); !problem.empty()) throw Error(problem);
     FilePtr in = OpenFile(stub, "rb");
     if (!in) throw Error(Format("Cannot open file %s", stub));
-    FilePtr out = OpenFile(path, "wb");
+    // The empty file made for this build, opened and never made again: once an interrupt has
+    // removed it, the build cannot bring it back by name.
+    FilePtr out = OpenFile(path, "r+b");
     if (!out) throw Error(Format("Cannot create file %s", path));
     const std::int64_t size = platform::FileSize(stub);
     std::vector<char> buffer(1 << 20);
@@ -87,7 +89,9 @@ void CopyStub(const std::string& stub, const std::string& path) {
     }
     if (std::ferror(in.get())) throw Error(Format("Cannot open file %s", stub));
     errno = 0;
-    if (std::fflush(out.get()) != 0) throw Error(platform::WriteFailureMessage(path, errno, size, copied));
+    // A second copy over a half-rewritten one leaves nothing of it past the stub's end.
+    if (platform::TruncateFile(out.get(), copied) != 0)
+        throw Error(platform::WriteFailureMessage(path, errno, size, copied));
     if (std::fclose(out.release()) != 0) throw Error(platform::WriteFailureMessage(path, errno, size, copied));
 }
 
