@@ -12,35 +12,17 @@
 #include "bench_clock.h"
 #include "captions/text_mask.h"
 #include "imaging/transitions.h"
+#include "pattern_pictures.h"
 #include "show/picture_sources.h"
 #include "show/show.h"
 
 using namespace nimbrel;
 
 using nimbrel::bench::CpuMs;
+using nimbrel::bench::PatternDecoder;
+using nimbrel::bench::TwoPictures;
 
 namespace {
-
-class TwoPictures : public show::PictureList {
-public:
-    std::size_t Count() const override { return 2; }
-    std::string Name(std::size_t i) const override { return i ? "b.bmp" : "a.bmp"; }
-    std::string Bytes(std::size_t i) const override { return std::to_string(i); }
-};
-
-class PatternDecoder : public imaging::PictureDecoder {
-public:
-    std::unique_ptr<imaging::PictureSource> Open(std::string_view, std::span<const std::uint8_t> bytes,
-                                                 imaging::DecodeHint) override {
-        const bool second = !bytes.empty() && bytes[0] == '1';
-        imaging::Image image(1920, 1080);
-        for (int y = 0; y < 1080; ++y)
-            for (int x = 0; x < 1920; ++x)
-                image.Set(x, y, second ? imaging::MakePixel(200, (x + y) & 255, y & 255)
-                                       : imaging::MakePixel(x & 255, y & 255, 40));
-        return std::make_unique<show::ImageSource>(std::move(image), "pattern");
-    }
-};
 
 struct Figure {
     double mean = 0, worst = 0;
@@ -86,8 +68,8 @@ int main(int argc, char** argv) {
     const int masksDrawn = 50;
     show::CaptionMask mask;
     for (int i = 0; i < masksDrawn; ++i) mask = renderer.Render(text, captions::MaxCaptionWidth());
-    std::printf("caption mask (%zu characters, %d x %d): %.3f ms each\n", text.size(), mask.width, mask.height,
-                (CpuMs() - start) / masksDrawn);
+    std::printf("caption mask (%zu characters, %d x %d): %.3f ms each\n", text.size(), mask.width,
+                mask.height, (CpuMs() - start) / masksDrawn);
     const std::map<std::size_t, show::CaptionMask> masks{{0, mask}, {1, renderer.Render("Sunset", 4000)}};
 
     std::printf("1920 x 1080 frames, processor time of one core (mean / slowest of %d):\n", frames);
@@ -95,13 +77,15 @@ int main(int argc, char** argv) {
         const char* name;
         int effect;
         std::int64_t from, to;
-    } cases[] = {{"still", 0, 0, 1900}, {"fade", 0, 2001, 2999}, {"effect 64", 64, 2001, 2999},
+    } cases[] = {{"still", 0, 0, 1900},
+                 {"fade", 0, 2001, 2999},
+                 {"effect 64", 64, 2001, 2999},
                  {"effect 127", 127, 2001, 2999}};
     for (const Case& c : cases) {
         const Figure plain = Time(c.effect, false, c.from, c.to, frames, masks);
         const Figure captioned = Time(c.effect, true, c.from, c.to, frames, masks);
-        std::printf("  %-10s without caption %6.3f / %6.3f ms   with caption %6.3f / %6.3f ms\n", c.name, plain.mean,
-                    plain.worst, captioned.mean, captioned.worst);
+        std::printf("  %-10s without caption %6.3f / %6.3f ms   with caption %6.3f / %6.3f ms\n", c.name,
+                    plain.mean, plain.worst, captioned.mean, captioned.worst);
     }
     return 0;
 }

@@ -11,7 +11,6 @@
 #include <time.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,12 +18,16 @@
 
 #include "bench_clock.h"
 #include "imaging/transitions.h"
+#include "pattern_pictures.h"
 #include "show/captions.h"
 #include "show/show.h"
 
 using namespace nimbrel;
 
 using nimbrel::bench::CpuMs;
+using nimbrel::bench::PatternDecoder;
+using nimbrel::bench::TwoPictures;
+using nimbrel::bench::WallMs;
 
 namespace {
 
@@ -35,53 +38,6 @@ double ProcessMs() {
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
 }
-
-double WallMs() {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-class TwoPictures : public show::PictureList {
-public:
-    std::size_t Count() const override { return 2; }
-    std::string Name(std::size_t i) const override { return i ? "b.bmp" : "a.bmp"; }
-    std::string Bytes(std::size_t i) const override { return std::to_string(i); }
-};
-
-// Pictures of the screen's size with detail everywhere, so that the figures are the drawing's.
-class PatternDecoder : public imaging::PictureDecoder {
-public:
-    PatternDecoder(int width, int height) : width_(width), height_(height) {}
-    std::unique_ptr<imaging::PictureSource> Open(std::string_view, std::span<const std::uint8_t> bytes,
-                                                 imaging::DecodeHint) override {
-        const bool second = !bytes.empty() && bytes[0] == '1';
-        imaging::Image image(width_, height_);
-        for (int y = 0; y < height_; ++y)
-            for (int x = 0; x < width_; ++x)
-                image.Set(x, y, second ? imaging::MakePixel(200, (x + y) & 255, y & 255)
-                                       : imaging::MakePixel(x & 255, y & 255, 40));
-        class Source : public imaging::PictureSource {
-        public:
-            explicit Source(imaging::Image image) : image_(std::move(image)) {
-                info_.width = image_.Width();
-                info_.height = image_.Height();
-                info_.format = "pattern";
-            }
-            const imaging::PictureInfo& Info() const override { return info_; }
-            bool ReadRows(int first, int count, imaging::Pixel* into) override {
-                std::copy(image_.Row(first), image_.Row(first) + static_cast<std::size_t>(count) * image_.Width(), into);
-                return true;
-            }
-
-        private:
-            imaging::Image image_;
-            imaging::PictureInfo info_;
-        };
-        return std::make_unique<Source>(std::move(image));
-    }
-
-private:
-    int width_, height_;
-};
 
 // A caption of about 24 ems on each picture, with coverage like text's (strokes and gaps), so
 // that the frames pay for a caption as a captioned show's do. No fonts: the mask is made up.
@@ -95,8 +51,8 @@ std::shared_ptr<const show::CaptionLayer> MadeUpCaptions() {
         for (int x = 0; x < mask.width; ++x)
             mask.alpha[static_cast<std::size_t>(y) * mask.width + x] =
                 y > 8 && y < 48 && (x / 3) % 5 < 2 ? static_cast<std::uint8_t>(255 - (x % 7) * 20) : 0;
-    return std::make_shared<show::CaptionLayer>(std::map<std::size_t, show::CaptionMask>{{0, mask}, {1, mask}},
-                                                show::CaptionPlace::BottomCenter);
+    return std::make_shared<show::CaptionLayer>(
+        std::map<std::size_t, show::CaptionMask>{{0, mask}, {1, mask}}, show::CaptionPlace::BottomCenter);
 }
 
 void OneMonitor() {
@@ -132,12 +88,15 @@ void OneMonitor() {
             }
         }
     }
-    std::printf("1920x1080 moving picture with a caption, processor ms per frame on one core (the quickest of %d "
-                "tries a frame)\n",
-                tries);
-    std::printf("  still phase: mean %.2f, slowest %.2f (%d frames)\n", stillSum / stillFrames, stillWorst, stillFrames);
+    std::printf(
+        "1920x1080 moving picture with a caption, processor ms per frame on one core (the quickest of %d "
+        "tries a frame)\n",
+        tries);
+    std::printf("  still phase: mean %.2f, slowest %.2f (%d frames)\n", stillSum / stillFrames, stillWorst,
+                stillFrames);
     std::printf("  during a change (every effect): mean %.2f, slowest %.2f (%s) (%d frames)\n\n",
-                changeSum / changeFrames, changeWorst, imaging::TransitionName(slowestEffect).c_str(), changeFrames);
+                changeSum / changeFrames, changeWorst, imaging::TransitionName(slowestEffect).c_str(),
+                changeFrames);
 }
 
 void ThreeSpanned() {
@@ -149,8 +108,10 @@ void ThreeSpanned() {
     values.transition = 0;
     values.show.motion = true;
     values.show.monitors = project::kMonitorsSpan;
-    const show::Screen screen{width, height, {{0, 0, 2560, 1440}, {2560, 0, 2560, 1440}, {5120, 0, 2560, 1440}}};
-    show::Show engine(values, imaging::kOpaqueBlack, screen, std::make_shared<TwoPictures>(), {0, 1}, decoder, 1);
+    const show::Screen screen{
+        width, height, {{0, 0, 2560, 1440}, {2560, 0, 2560, 1440}, {5120, 0, 2560, 1440}}};
+    show::Show engine(values, imaging::kOpaqueBlack, screen, std::make_shared<TwoPictures>(), {0, 1}, decoder,
+                      1);
     engine.Prepare(0);
     engine.Prepare(1);
     show::Frame out;
@@ -170,10 +131,11 @@ void ThreeSpanned() {
             cpu += cpuMs;
             worst = std::max(worst, ms);
         }
-        std::printf("three 2560x1440 monitors spanned by one moving picture, %s: wall ms per frame mean %.2f, "
-                    "slowest %.2f; processor ms per frame %.2f (%u cores; the quickest of %d tries a frame)\n",
-                    change ? "during a fade" : "still phase", sum / kFrames, worst, cpu / kFrames,
-                    std::thread::hardware_concurrency(), tries);
+        std::printf(
+            "three 2560x1440 monitors spanned by one moving picture, %s: wall ms per frame mean %.2f, "
+            "slowest %.2f; processor ms per frame %.2f (%u cores; the quickest of %d tries a frame)\n",
+            change ? "during a fade" : "still phase", sum / kFrames, worst, cpu / kFrames,
+            std::thread::hardware_concurrency(), tries);
     }
 }
 

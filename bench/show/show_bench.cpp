@@ -9,7 +9,6 @@
 // Times are the thread's processor time, so that other work on a busy machine does not count;
 // the first-picture and render figures are given as wall-clock time as well.
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,62 +20,17 @@
 #include "bench_clock.h"
 #include "codecs/codecs.h"
 #include "imaging/transitions.h"
+#include "pattern_pictures.h"
 #include "platform/temp.h"
 #include "show/show.h"
 
 using namespace nimbrel;
 
 using nimbrel::bench::CpuMs;
+using nimbrel::bench::PatternDecoder;
+using nimbrel::bench::WallMs;
 
 namespace {
-
-double WallMs() {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-class ImagePictures : public show::PictureList {
-public:
-    std::size_t Count() const override { return 2; }
-    std::string Name(std::size_t i) const override { return i ? "b.bmp" : "a.bmp"; }
-    std::string Bytes(std::size_t i) const override { return std::to_string(i); }
-};
-
-// Two full-screen patterns as "pictures", so that the figures are the composition's alone.
-class PatternDecoder : public imaging::PictureDecoder {
-public:
-    std::unique_ptr<imaging::PictureSource> Open(std::string_view, std::span<const std::uint8_t> bytes,
-                                                 imaging::DecodeHint) override {
-        const bool second = !bytes.empty() && bytes[0] == '1';
-        imaging::Image image(1920, 1080);
-        for (int y = 0; y < 1080; ++y)
-            for (int x = 0; x < 1920; ++x)
-                image.Set(x, y,
-                          second ? imaging::MakePixel(200, (x + y) & 255, y & 255)
-                                 : imaging::MakePixel(x & 255, y & 255, 40));
-        return std::make_unique<Source>(std::move(image));
-    }
-
-private:
-    class Source : public imaging::PictureSource {
-    public:
-        explicit Source(imaging::Image image) : image_(std::move(image)) {
-            info_.width = image_.Width();
-            info_.height = image_.Height();
-            info_.format = "pattern";
-        }
-        const imaging::PictureInfo& Info() const override { return info_; }
-        bool ReadRows(int first, int count, imaging::Pixel* into) override {
-            std::copy(image_.Row(first), image_.Row(first) + static_cast<std::size_t>(count) * image_.Width(),
-                      into);
-            return true;
-        }
-
-    private:
-        imaging::Image image_;
-        imaging::PictureInfo info_;
-    };
-};
 
 void TransitionFrames() {
     PatternDecoder decoder;
@@ -98,7 +52,7 @@ void TransitionFrames() {
         values.showSpeed = 1;
         values.transition = effect;
         show::Show engine(values, imaging::kOpaqueBlack, show::Screen{1920, 1080, {}},
-                          std::make_shared<ImagePictures>(), {0, 1}, decoder, 1);
+                          std::make_shared<bench::TwoPictures>(), {0, 1}, decoder, 1);
         engine.Prepare(0);
         engine.Prepare(1);
         double sum = 0;
@@ -139,7 +93,8 @@ void ShowOrderTimes() {
     for (int pictures : {100, 1000, 10000, 100000, 200000}) {
         std::vector<std::string> members = {"Options.ini", "About.cfg"}, files;
         for (int i = 0; i < pictures; ++i) members.push_back("photo" + std::to_string(i) + ".jpg");
-        for (int i = pictures - 1; i > 0; --i) files.push_back("C:\\Photos\\PHOTO" + std::to_string(i) + ".JPG");
+        for (int i = pictures - 1; i > 0; --i)
+            files.push_back("C:\\Photos\\PHOTO" + std::to_string(i) + ".JPG");
         files.push_back("C:\\Photos\\gone.jpg");
         const double start = CpuMs();
         const std::vector<std::size_t> order = show::ShowOrder(files, members);
