@@ -136,7 +136,8 @@ void WriteInstaller(const std::string& setupPath, const std::string& screensaver
     platform::TempFile partial(
         platform::MakeUniqueTempFile(folder.empty() ? "." : folder, platform::LeftoverPrefix("~nb")));
     try {
-        archive::FileStream out(partial.Path(), archive::FileStream::Mode::Create);
+        // The empty file just made, opened and not made again: an interrupt's clean-up stays done.
+        archive::FileStream out(partial.Path(), archive::FileStream::Mode::ReadWrite);
         Append(out, setup);
         Append(out, archivePath);
         out.Close();
